@@ -1,0 +1,42 @@
+# The user's commands: `make run` and `make test`. Everything else is for developers.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+
+.PHONY: all deps build run test sanitize tsan asan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/build.ninja $(BUILD)/Makefile:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/vellicor /demo
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The engine's tests under ThreadSanitizer, then AddressSanitizer with UBSan.
+sanitize: tsan asan
+
+tsan: deps
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELLICOR_TSAN=ON -DVELLICOR_GUI=OFF -DVELLICOR_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS) --target vellicor_engine_tests
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L engine -j $(JOBS)
+
+asan: deps
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELLICOR_ASAN=ON -DVELLICOR_GUI=OFF -DVELLICOR_BENCH=OFF
+	cmake --build build-asan -j $(JOBS) --target vellicor_engine_tests
+	cd build-asan && ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" ctest --output-on-failure -L engine -j $(JOBS)
+
+bench: build
+	bench/run-bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) build-tsan build-asan

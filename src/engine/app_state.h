@@ -1,0 +1,77 @@
+// The one process-wide application record and the engine's process-wide values.
+//
+// Sections:
+//   1. Options set by the configuration pages (copied by the sheet's backup)
+//   2. AppState: parameters, options, lifecycle fields, the network
+//   3. Process-wide values published by the simulation loop
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "analysis/activity.h"
+#include "engine/network.h"
+#include "engine/params.h"
+#include "platform/platform.h"
+
+struct WorkManager;
+struct WorkerContext;
+
+enum SimStateValue : uint32_t {
+    SimStateNone = 0,
+    SimStateRunning = 1,
+    SimStatePaused = 2,
+    SimStateInitializing = 3,
+};
+
+// ---- 1. Options ----------------------------------------------------------------------------
+struct AppOptions {
+    uint8_t renderHighPriority;    // render threads at the highest priority
+    float NeuronAlpha;             // neuron opacity, 0..0.2
+    uint8_t reducedVisualization;  // reduced-complexity visualization
+    uint8_t limitFps;              // limit the render thread to 50 frames per second
+    uint8_t waitVsync;             // wait for vertical sync
+    uint8_t stimulusOn;            // regular stimulus (E key); read by the last worker
+    uint32_t stimulusPeriod;       // steps
+    char captureFolder[4096];
+    uint32_t captureQuality;       // JPEG quality, 0..100
+};
+
+// ---- 2. AppState ----------------------------------------------------------------------------
+struct AppState {
+    SimParams params;
+    AppOptions options;
+
+    // Lifecycle; RestoreDefaults leaves these alone.
+    plat::RecursiveLock StateLock;
+    uint32_t SimState = SimStateNone;  // transitions to Running/Paused/None under StateLock
+    uint8_t stopRequest = 0;           // tells the workers to leave their loop
+    WorkManager* workManager = nullptr;
+    WorkerContext* workers = nullptr;  // [workerCount] while a simulation exists
+    uint32_t workerCount = 0;
+
+    // The network (owned by BuildNetwork / ReleaseNetwork).
+    Neuron* neurons = nullptr;
+    uint32_t neuronCount = 0;  // N of the built network
+    uint64_t MemoryUsage = 0;  // bytes allocated for the network
+    float* stdpPotentiation = nullptr;  // [kStdpWindow]
+    float* stdpDepression = nullptr;    // [kStdpWindow]
+    ActivityAnalysis analysis{};
+    uint64_t stepSpikeCount = 0;  // spikes of the step in progress (atomic adds)
+};
+
+// ---- 3. Process-wide values -------------------------------------------------------------------
+extern std::atomic<uint32_t> StepCounter;     // steps completed; time = 0.5 ms * StepCounter
+extern std::atomic<uint32_t> SimStartTime;    // ms (TimeMs) when worker 0 started, moved by pauses
+extern std::atomic<uint32_t> LastSampleTime;  // ms of the render thread's last statistics sample
+extern std::atomic<uint8_t> CaptureOn;        // frames are captured: one step per frame
+extern plat::AutoResetEvent CaptureStepEvent; // set by the render thread after each captured frame
+extern uint32_t DefaultWorkerThreads;         // from the core count, set by RestoreDefaults
+extern std::atomic<Neuron*> ViewNeurons;      // the neuron array as the visualization sees it
+extern bool WireframeMode;                    // "wireframe" switch: line scene, opacity 0.065
+
+// Fills every parameter and option with its default (leaving the lifecycle fields
+// and the network alone). Computes DefaultWorkerThreads from the core count first.
+void RestoreDefaults(AppState& state);
+// Fills the options only (wireframe opacity, capture folder of the program, ...).
+void SetDefaultOptions(AppOptions& options);

@@ -1,0 +1,42 @@
+// Neuron and synapse dynamics of one 0.5 ms step, spike delivery, axonal delays
+// and STDP.
+//
+// A step is: integration (UpdateChunk) over all neurons; barrier; fire phase.
+// The fire phase runs as two sub-phases separated by a barrier, on any number of
+// threads with the same result:
+//   (a) FireApplyAndDeliver for every neuron: apply vNext/uNext, feed the delay
+//       line, deliver arriving spikes to the outgoing synapses with depression;
+//   (b) FireSpike for every neuron: envelope, spike test and reset, potentiation
+//       of its own incoming synapses.
+// In (a) a synapse is written only by its pre-synaptic neuron's thread, in (b) only
+// by its post-synaptic neuron's, so no weight needs a lock or an atomic.
+#pragma once
+
+#include <cstdint>
+
+struct AppState;
+struct Neuron;
+
+// Integration phase for neurons [first, end): synapse decay and recovery, arrivals,
+// conductance totals, vNext and uNext. Touches only those neurons and their blocks.
+void UpdateChunk(AppState& state, uint32_t first, uint32_t end);
+
+// Fire sub-phase (a) for one neuron at step s.
+void FireApplyAndDeliver(AppState& state, Neuron& neuron, int32_t s);
+// Fire sub-phase (b) for one neuron at step s; returns whether it fired.
+bool FireSpike(AppState& state, Neuron& neuron, int32_t s);
+// Both sub-phases for one neuron, in order.
+bool FireNeuron(AppState& state, Neuron& neuron, int32_t s);
+
+// Delay-line step and delivery (with depression) for one neuron at step s.
+void DeliverSpikes(AppState& state, Neuron& neuron, int32_t s);
+// Delay-line step for one neuron; returns true when a spike has reached the terminals.
+bool AdvanceDelayLine(Neuron& neuron);
+// Potentiation of the incoming synapses of a neuron that fired at step s.
+void Potentiate(AppState& state, Neuron& neuron, int32_t s);
+// Regular stimulus at the end of step s (clamps, then releases, a slab of neurons).
+void ApplyStimulus(AppState& state, uint32_t s);
+
+// One whole step on the calling thread: integration, both fire sub-phases, the
+// stimulus and the step counter. Returns the number of neurons that fired.
+uint64_t StepNetwork(AppState& state);

@@ -1,0 +1,113 @@
+// The network's memory layout and its construction.
+//
+// Sections:
+//   1. Synapse lane blocks (four synapses side by side)
+//   2. Synapse and Neuron records
+//   3. Construction and release
+//
+// Every array here is allocated once per build, 16-byte aligned and zero-filled,
+// and counted in AppState::MemoryUsage; nothing is allocated while the network runs.
+#pragma once
+
+#include <cstdint>
+
+struct AppState;
+struct Neuron;
+
+// ---- 1. Lane blocks ---------------------------------------------------------------------
+// Synapse i of a kind lives in block i / 4, slot i % 4 of both records.
+
+struct alignas(16) SynapseLaneState {
+    float available[4];    // R, recovers towards 1
+    float utilization[4];  // u, relaxes towards U
+    float gFast[4];        // AMPA or GABAa conductance of the synapse
+    float gSlow[4];        // NMDA or GABAb conductance of the synapse
+};
+static_assert(sizeof(SynapseLaneState) == 64);
+
+struct alignas(16) SynapseLaneWeights {
+    uint8_t arrived[4];     // 1 when a spike acts on the synapse in the coming integration
+    uint8_t padding[12];    // keeps weight and weightDelta 16-byte aligned
+    float weight[4];        // w
+    float weightDelta[4];   // D, the STDP accumulator
+};
+static_assert(sizeof(SynapseLaneWeights) == 48);
+
+// ---- 2. Synapse and Neuron ----------------------------------------------------------------
+
+// Stored in its post-synaptic neuron's incoming array.
+struct Synapse {
+    uint8_t* arrivedFlag;  // the synapse's byte in its lane block's `arrived`
+    int32_t arrivalStep;   // step whose integration the last spike acted in; -1 none
+    Neuron* pre;
+    Neuron* post;
+    uint32_t lane;  // position in post's excIncoming or inhIncoming
+};
+
+enum NeuronClass : uint8_t {
+    NeuronClassRS = 0,   // "RS (Regular Spiking)"
+    NeuronClassIB = 1,   // "IB (Intristically Bursting)"
+    NeuronClassCH = 2,   // "CH (Chattering)"
+    NeuronClassFS = 3,   // "FS (Fast Spiking)"
+    NeuronClassLTS = 4,  // "LTS (Low Threshold Spiking)"
+};
+
+struct Neuron {
+    float a, b, c, d;
+    float v, u;
+    float vNext, uNext;
+    float vPeak;
+    float vEnvelope, vEnvelopeView;
+    float gAmpa, gNmda, gGabaA, gGabaB;
+    SynapseLaneState* excLaneState;
+    SynapseLaneWeights* excLaneWeights;  // directly after the state blocks
+    SynapseLaneState* inhLaneState;
+    SynapseLaneWeights* inhLaneWeights;
+    Synapse* incoming;      // [incomingCapacity], sorted by pre
+    Synapse** outgoing;     // [outgoingCapacity], sorted by post, then lane
+    Synapse** excIncoming;  // [excIncomingCount], lane order
+    Synapse** inhIncoming;  // [inhIncomingCount], lane order
+    uint32_t incomingCount, outgoingCount, excIncomingCount, inhIncomingCount;
+    uint32_t excBlocks8, excBlocks4, excGroups;
+    uint32_t inhBlocks8, inhBlocks4, inhGroups;
+    uint32_t isExcitatory;
+    uint8_t isHeld;
+    uint8_t neuronClass;
+    int32_t lastSpikeStep;  // -1 none
+    uint32_t spikeCount;
+    uint32_t delayLength;   // L >= 1, axonal delay in steps
+    uint32_t delayIndex;
+    float* delayV;          // [L] past membrane potentials
+    float* delayFiltered;   // [L] low-pass filtered potentials
+    float lastFiltered;
+    float somaPos[3];
+    float axonTerminal[3];
+    uint32_t incomingCapacity;  // room in `incoming`
+    uint32_t outgoingCapacity;  // room in `outgoing`
+};
+
+// Most outgoing synapses and most full groups per kind: the delivery and group
+// loops count in 8 bits.
+inline constexpr uint32_t kMaxSynapsesPerNeuron = 255;
+
+// ---- 3. Construction and release -------------------------------------------------------------
+
+// Builds the whole network from state.params; ends the process (fatal log) on
+// allocation failure. Logs "Created simulation with %d neurons and %d synapses".
+void BuildNetwork(AppState& state);
+// Frees everything BuildNetwork allocated and clears every pointer to it.
+void ReleaseNetwork(AppState& state);
+
+// 16-byte aligned, zeroed allocation counted in state.MemoryUsage; on failure a
+// fatal log entry with `failureMessage` ends the process.
+void* NetworkAlloc(AppState& state, uint64_t bytes, const char* failureMessage);
+
+void InitNeuronStorage(AppState& state, Neuron& neuron, uint32_t incomingCapacity, float axonLength);
+void InitExcitatoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
+void InitInhibitoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
+void WarmUpNetwork(AppState& state);
+
+// Delay-line length in steps for an axon: trunc(length / (0.5 * velocity)), at least 1.
+uint32_t DelayLengthForAxon(float axonLength, float velocityMyelinated);
+// The two STDP kernel tables (kStdpWindow entries each).
+void FillStdpTables(const struct SimParams& params, float* potentiation, float* depression);

@@ -1,0 +1,98 @@
+// Simulation parameters, the geometry preset table and the parameter rules.
+//
+// Sections:
+//   1. SimParams (record order as the configuration pages bind it)
+//   2. Geometry presets
+//   3. Rules: defaults, worker-thread rounding, normalisation, derivation
+#pragma once
+
+#include <cstdint>
+
+// ---- 1. SimParams ----------------------------------------------------------------------
+// Units: ms, mm, m/s (= mm/ms), mV. The step is 0.5 ms; "Step" factors include it.
+struct SimParams {
+    float tauAmpa, ampaInvTau, ampaStepDecay;
+    float tauNmda, nmdaInvTau, nmdaStepDecay;
+    float tauGabaA, gabaAInvTau, gabaAStepDecay;
+    float tauGabaB, gabaBInvTau, gabaBStepDecay;
+    float excU, excStepU, excF, excInvF, excStepInvF, excUOverF, excStepUOverF;
+    float excD, excInvD, excStepInvD;
+    float inhU, inhStepU, inhF, inhInvF, inhStepInvF, inhUOverF, inhStepUOverF;
+    float inhD, inhInvD, inhStepInvD;
+    float stdpAPlus, stdpAMinus, stdpTauPlus, stdpTauMinus;
+    int32_t geometryKind;  // 1 sphere, anything else box/cuboid
+    uint32_t neuronCount;
+    float invNeuronCount;
+    uint32_t synapseCount;  // result of the last build
+    uint32_t gridX, gridY, gridZ;
+    float extentX, extentY, extentZ;
+    float halfExtent;
+    uint8_t idlePriority;
+    uint8_t autoManageThreads;
+    uint32_t workerThreads;  // power of two, 1..256
+    float inhibitoryFraction;
+    float velocityMyelinated;
+    float velocityUnmyelinated;  // edited and shown only
+    float longAxonProbability;
+    float inhAxonLengthMin, inhAxonLengthMax;
+    float excAxonLengthMin, excAxonLengthMax;
+    float boxInhAxonLengthMin, boxInhAxonLengthMax;
+    uint32_t excSynapsesMin, excSynapsesMax;
+    uint32_t inhSynapsesMin, inhSynapsesMax;
+    float excSynapseAxonDistance, inhSynapseAxonDistance;
+    float excWeightMax, excWeightInitial;
+    float inhWeightMax, inhWeightInitial;
+    uint8_t randomizeExcWeights, randomizeInhWeights;
+    uint8_t reentrantLoops;
+};
+
+enum GeometryKind : int32_t { GeometryBox = 0, GeometrySphere = 1 };
+
+// Fixed engine constants.
+inline constexpr float kStepMs = 0.5f;
+inline constexpr uint32_t kStdpWindow = 192;  // steps (96 ms)
+inline constexpr float kSpikeThreshold = 30.0f;
+inline constexpr uint32_t kMaxWorkerThreads = 256;
+
+// ---- 2. Geometry presets ----------------------------------------------------------------
+
+struct GeometryPreset {
+    const char* label;  // at most 63 characters
+    uint32_t gridX, gridY, gridZ;
+    float halfExtent;
+    int32_t geometryKind;
+    uint32_t neuronCount;
+    uint32_t reducedVisualization;
+};
+
+inline constexpr int kPresetCount = 13;
+extern const GeometryPreset GeometryPresets[kPresetCount];
+inline constexpr int kDefaultPreset = 6;
+
+// Index of the first preset whose grid and kind equal the parameters', or -1.
+int FindPreset(const SimParams& params);
+// Copies the preset row into the parameters (what the Simulation page's OK does).
+// For box presets the neuron count is the number of grid cells, since the box
+// builder places one neuron per cell (row 4's stored 256 would be too small).
+void ApplyPreset(SimParams& params, int presetIndex);
+
+// ---- 3. Rules ------------------------------------------------------------------------------
+
+// Fills every parameter with its default. workerThreads = defaultWorkerThreads.
+void SetDefaultParams(SimParams& params, uint32_t defaultWorkerThreads);
+
+// Worker count for a core count: 2 x cores rounded to the nearest power of two,
+// halfway values rounding up; 0 gives 1.
+uint32_t DefaultWorkerThreadsForCores(uint32_t cores);
+// Rounds a typed worker count: below 1 -> 1, nearest power of two (halfway up),
+// above 256 -> 256.
+uint32_t RoundWorkerThreads(int64_t typed);
+// Parses the worker-count edit text; anything that is not a positive number gives 1.
+uint32_t ParseWorkerThreads(const char* text);
+// One spin step: doubles (up) or halves (down) the rounded value within 1..256.
+uint32_t SpinWorkerThreads(uint32_t current, bool up);
+
+// Repairs inconsistent inputs in place (swaps, unlimited lengths, minimum clamps).
+void NormalizeParams(SimParams& params);
+// Recomputes every derived field from its sources, and invNeuronCount.
+void DeriveParams(SimParams& params);

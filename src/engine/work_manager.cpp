@@ -1,0 +1,2 @@
+// Placeholder until implemented.
+#include "engine/app_state.h"

@@ -1,0 +1,71 @@
+// Console log.
+#include "platform/log.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// LogLock: serialises whole entries; always the innermost lock.
+plat::RecursiveLock& LogLock() {
+    static plat::RecursiveLock lock;
+    return lock;
+}
+
+std::atomic<void (*)()> FatalHook{nullptr};
+
+}  // namespace
+
+std::string FormatLogTimestamp(int year, int month, int day, int hour, int minute, int second,
+                               int millisecond) {
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "[%04d%02d%02d%02d%02d%02d%01d] ", year, month, day, hour,
+                  minute, second, millisecond / 100);
+    return prefix;
+}
+
+int FatalExitStatus(uint32_t flags) {
+    return (flags & 0xFFu) == 0 ? 1 : static_cast<int>(flags);
+}
+
+void SetLogFatalHook(void (*hook)()) { FatalHook.store(hook); }
+
+void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
+    // Read the error first: unlike Win32's last error, errno may change in the
+    // output calls below.
+    const int error = errno;
+    {
+        plat::LockGuard guard(LogLock());
+        if (!(flags & LogNoTimestamp)) {
+            const plat::UtcTime t = plat::SystemTimeUtc();
+            const std::string prefix =
+                FormatLogTimestamp(t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
+            std::fwrite(prefix.data(), 1, prefix.size(), stdout);
+        }
+        char buffer[4096];
+        std::memset(buffer, 0, sizeof buffer);
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(buffer, sizeof buffer, format, args);
+        va_end(args);
+        std::fwrite(buffer, 1, std::strlen(buffer), stdout);
+        if (!(flags & LogNoNewline)) std::fwrite("\r\n", 1, 2, stdout);
+        std::fflush(stdout);
+        if (flags & LogWin32Error) {
+            std::printf("errno is %d: %s\r\n", error, plat::ErrorText(error).c_str());
+            std::fflush(stdout);
+        }
+        if (level == LogFatal) {
+            if (auto hook = FatalHook.load()) hook();
+            std::fflush(nullptr);
+            // Other threads may still run: end at once, without static destructors.
+            _exit(FatalExitStatus(flags));
+        }
+    }
+}

@@ -1,0 +1,37 @@
+// The console log: one operation, LogMessage, safe from any thread.
+//
+// Each entry is written whole under LogLock to standard output, prefixed with the
+// UTC time stamp "[YYYYMMDDhhmmssT] " (T = tenths of a second) and ended by "\r\n".
+// Level 255 is fatal: after the line the process ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum LogLevel : uint8_t {
+    LogInfo = 0,
+    LogWarning = 1,
+    LogError = 2,
+    LogFatal = 255,
+};
+
+enum LogFlags : uint32_t {
+    LogNoNewline = 1,
+    LogNoTimestamp = 2,
+    LogWin32Error = 0x80000000u,  // append the calling thread's last system error (errno)
+};
+
+void LogMessage(uint8_t level, uint32_t flags, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// The time-stamp prefix for the given UTC time, e.g. "[202612051824123] ".
+std::string FormatLogTimestamp(int year, int month, int day, int hour, int minute, int second,
+                               int millisecond);
+
+// Exit status of a fatal entry: the flags word, except that a word whose low byte
+// is 0 (every fatal call in the program passes 0) gives 1, so that a fatal end is
+// never reported as success.
+int FatalExitStatus(uint32_t flags);
+
+// Called right before a fatal entry ends the process (restores the terminal).
+void SetLogFatalHook(void (*hook)());
