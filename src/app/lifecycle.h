@@ -1,0 +1,56 @@
+// Simulation lifecycle: start, stop, pause and resume, the task threads started
+// by the toolbox and the keys, and the rule that keeps the toolbox buttons in step
+// with the simulation state.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct AppState;
+struct Toolbox;  // the toolbox window (opaque here; may be null)
+
+// Handed to every task thread, which frees it.
+struct ToolboxTask {
+    Toolbox* toolbox;
+    AppState* state;
+};
+
+extern std::atomic<bool> VisualizationOn;    // the render thread draws the scene while set
+extern std::atomic<uint32_t> PauseStartTime;  // ms
+extern std::atomic<uint32_t> ResumeTime;      // ms
+
+void StartSimulation(AppState& state);
+void StopSimulation(AppState& state);
+
+// Allocates a ToolboxTask and runs `task` on a new thread; frees the record at once
+// when the thread cannot be created. Returns whether the thread started.
+bool StartTask(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state);
+void StartStopTask(ToolboxTask* task);
+void PauseResumeTask(ToolboxTask* task);
+void VisualizationToggleTask(ToolboxTask* task);
+void TransparencyTask(ToolboxTask* task);
+
+// Caption and enabled state of one toolbox button.
+struct ButtonState {
+    const char* caption;  // null: caption unchanged
+    bool enabled;
+    bool changed;         // false: leave the button as it is
+};
+struct ToolboxButtons {
+    ButtonState pauseResume;    // 1002
+    ButtonState visualization;  // 1008
+    ButtonState startStop;      // 1006
+    ButtonState configuration;  // 1017
+    bool tweaksEnabled;         // 1018, 1019, 1030
+};
+// The pure rule: state -> captions and enabled flags.
+ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn);
+// Applies the rule to the toolbox (no-op when it is null).
+void UpdateToolboxButtons(Toolbox* toolbox, AppState& state);
+// Disables the buttons a task keeps disabled while it runs.
+void DisableToolboxButtons(Toolbox* toolbox);
+
+// Installed by the toolbox and the visualization once they exist (null before).
+extern void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons);
+extern void (*ToolboxDisableButtons)(Toolbox* toolbox);
+extern void (*RebuildPalettesHook)(AppState& state);  // TransparencyTask's recolouring

@@ -1,0 +1,6 @@
+// Process-wide values of the application shell.
+#include "app/shell.h"
+
+std::atomic<bool> QuitRequested{false};
+std::atomic<bool> RenderStop{false};
+std::atomic<bool> HeadlessMode{false};
