@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 struct AppState;
 struct Toolbox;  // the toolbox window (opaque here; may be null)
@@ -54,3 +55,20 @@ void DisableToolboxButtons(Toolbox* toolbox);
 extern void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons);
 extern void (*ToolboxDisableButtons)(Toolbox* toolbox);
 extern void (*RebuildPalettesHook)(AppState& state);  // TransparencyTask's recolouring
+
+// ---- Headless runs -------------------------------------------------------------------------
+
+struct RunSummary {
+    uint32_t steps;
+    double simulatedMs;
+    double wallSeconds;  // from the first step to the last
+    uint64_t spikes;
+    uint32_t neuronCount;
+};
+// Starts a simulation, runs exactly `steps` steps, stops it, and reports.
+RunSummary RunStepsHeadless(AppState& state, uint32_t steps);
+// "Ran %u steps (%.1f ms simulated) in %.3f s: real-time factor %.3f, %llu spikes, mean rate %.2f Hz"
+std::string FormatRunSummary(const RunSummary& summary);
+// "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)"; advances
+// the recent-speed sample (LastSampleTime and its step count).
+std::string FormatStatisticsLine(AppState& state, uint32_t nowMs);
