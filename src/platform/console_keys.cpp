@@ -1,1 +1,229 @@
-// Placeholder.
+// Console key input.
+//
+// Sections: decoder, terminal mode and signals, reader.
+#include "platform/console_keys.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/log.h"
+#include "platform/platform.h"
+
+namespace plat {
+
+// ---- Decoder --------------------------------------------------------------------------------
+namespace {
+
+// A plain byte as a key, or 0 when it has no key code.
+uint16_t KeyOfByte(uint8_t b) {
+    if (b >= 'a' && b <= 'z') return static_cast<uint16_t>(b - 'a' + 'A');
+    if (b >= 'A' && b <= 'Z') return b;
+    if (b >= '0' && b <= '9') return b;
+    switch (b) {
+    case ' ': return VkSpace;
+    case '\r': case '\n': return VkReturn;
+    case '\t': return VkTab;
+    case 0x7F: case 0x08: return VkBack;
+    case 0x1B: return VkEscape;
+    default: return 0;
+    }
+}
+
+// The key of "ESC [ <params> <final>", or 0.
+uint16_t KeyOfCsi(const uint8_t* params, int length, uint8_t final) {
+    switch (final) {
+    case 'A': return VkUp;
+    case 'B': return VkDown;
+    case 'C': return VkRight;
+    case 'D': return VkLeft;
+    case 'H': return VkHome;
+    case 'F': return VkEnd;
+    case 'P': return VkF1Slot;  // "ESC [ 1 ; m P" forms of F1..F4
+    case 'Q': return VkF1 + 1;
+    case 'R': return VkF1 + 2;
+    case 'S': return VkF1 + 3;
+    case '~': break;
+    default: return 0;
+    }
+    int number = 0;
+    for (int i = 0; i < length && params[i] >= '0' && params[i] <= '9'; ++i)
+        number = number * 10 + (params[i] - '0');
+    switch (number) {
+    case 1: case 7: return VkHome;
+    case 2: return VkInsert;
+    case 3: return VkDelete;
+    case 4: case 8: return VkEnd;
+    case 5: return VkPrior;
+    case 6: return VkNext;
+    case 11: return VkF1Slot;
+    case 12: case 13: case 14: return static_cast<uint16_t>(VkF1 + number - 11);
+    case 15: return VkF5;
+    case 17: case 18: case 19: case 20: case 21: return static_cast<uint16_t>(VkF5 + number - 16);
+    case 23: return VkF11;
+    case 24: return VkF12;
+    default: return 0;
+    }
+}
+
+uint16_t KeyOfSs3(uint8_t b) {
+    switch (b) {
+    case 'P': return VkF1Slot;
+    case 'Q': return VkF1 + 1;
+    case 'R': return VkF1 + 2;
+    case 'S': return VkF1 + 3;
+    case 'A': return VkUp;
+    case 'B': return VkDown;
+    case 'C': return VkRight;
+    case 'D': return VkLeft;
+    case 'H': return VkHome;
+    case 'F': return VkEnd;
+    default: return 0;
+    }
+}
+
+int Emit(uint16_t key, uint16_t* out, int n) {
+    if (key) out[n++] = key;
+    return n;
+}
+
+}  // namespace
+
+bool ConsoleDecoderPending(const ConsoleKeyDecoder& d) { return d.count > 0; }
+
+int DecodeConsoleByte(ConsoleKeyDecoder& d, uint8_t b, uint16_t* out) {
+    int n = 0;
+    if (d.count == 0) {
+        if (b == 0x1B) {
+            d.pending[d.count++] = b;
+            return 0;
+        }
+        return Emit(KeyOfByte(b), out, n);
+    }
+    if (d.count == 1) {  // after ESC
+        if (b == '[' || b == 'O') {
+            d.pending[d.count++] = b;
+            return 0;
+        }
+        // Esc followed by anything else is Esc and then that key.
+        d.count = 0;
+        n = Emit(VkEscape, out, n);
+        return n + DecodeConsoleByte(d, b, out + n);
+    }
+    if (d.pending[1] == 'O') {  // ESC O x
+        d.count = 0;
+        return Emit(KeyOfSs3(b), out, n);
+    }
+    // ESC [ ...
+    if (d.count == 2 && b == '[') {  // Linux console: ESC [ [ A..E = F1..F5
+        d.pending[d.count++] = b;
+        return 0;
+    }
+    if (d.count == 3 && d.pending[2] == '[') {
+        d.count = 0;
+        if (b >= 'A' && b <= 'E') return Emit(b == 'A' ? static_cast<uint16_t>(VkF1Slot) : static_cast<uint16_t>(VkF1 + (b - 'A')), out, n);
+        return 0;
+    }
+    if (b >= 0x40 && b <= 0x7E) {  // final byte
+        const uint16_t key = KeyOfCsi(d.pending + 2, d.count - 2, b);
+        d.count = 0;
+        return Emit(key, out, n);
+    }
+    if (d.count < static_cast<int>(sizeof d.pending)) {
+        d.pending[d.count++] = b;
+    } else {
+        d.count = 0;  // overlong sequence: dropped
+    }
+    return 0;
+}
+
+int FlushConsoleDecoder(ConsoleKeyDecoder& d, uint16_t* out) {
+    if (d.count == 0) return 0;
+    const int n = d.count == 1 ? Emit(VkEscape, out, 0) : 0;  // partial sequences are dropped
+    d.count = 0;
+    return n;
+}
+
+// ---- Terminal mode and signals -----------------------------------------------------------------
+namespace {
+
+termios SavedTerminal;
+std::atomic<bool> TerminalRaw{false};
+std::atomic<int> Interrupts{0};
+bool InputEnded = false;
+ConsoleKeyDecoder Decoder;
+
+void RestoreTerminalNow() {
+    if (TerminalRaw.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+}
+
+void OnSignal(int) {
+    if (Interrupts.fetch_add(1) >= 1) {  // second signal: leave at once
+        RestoreTerminalNow();
+        _exit(130);
+    }
+}
+
+}  // namespace
+
+void StartConsoleInput() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    SetLogFatalHook(RestoreTerminalNow);
+    std::atexit(RestoreTerminalNow);
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) return;
+    termios raw = SavedTerminal;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);  // signals (Ctrl+C) stay on
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) TerminalRaw = true;
+}
+
+void RestoreConsole() { RestoreTerminalNow(); }
+
+bool ConsoleInterrupted() { return Interrupts.load() > 0; }
+
+bool ConsoleInputEnded() { return InputEnded; }
+
+// ---- Reader --------------------------------------------------------------------------------------
+
+int ReadConsoleKeys(uint16_t* keys, int maxKeys, uint32_t timeoutMs) {
+    int n = 0;
+    if (InputEnded) {
+        SleepMs(timeoutMs);
+        return 0;
+    }
+    // A pending Esc waits at most 30 ms for the rest of its sequence.
+    const int wait = ConsoleDecoderPending(Decoder) && timeoutMs > 30 ? 30 : static_cast<int>(timeoutMs);
+    pollfd fd{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&fd, 1, wait);
+    if (ready <= 0) {
+        if (ready == 0 || errno != EINTR) n += FlushConsoleDecoder(Decoder, keys);
+        return n;
+    }
+    // Each byte gives at most two keys (Esc and the byte after it).
+    uint8_t bytes[64];
+    const size_t room = maxKeys / 2 < 1 ? 1 : (maxKeys / 2 > 64 ? 64 : static_cast<size_t>(maxKeys / 2));
+    const ssize_t got = read(STDIN_FILENO, bytes, room);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+        InputEnded = true;  // end of input: stop reading, never spin on it
+        return FlushConsoleDecoder(Decoder, keys);
+    }
+    uint16_t decoded[4];
+    for (ssize_t i = 0; i < got; ++i) {
+        const int k = DecodeConsoleByte(Decoder, bytes[i], decoded);
+        for (int j = 0; j < k && n < maxKeys; ++j) keys[n++] = decoded[j];
+    }
+    return n;
+}
+
+}  // namespace plat

@@ -1,0 +1,29 @@
+// Command-line switches: case-insensitive keyword substrings (a leading "/" or "-"
+// is optional), each argument tested against every keyword in order, so a later
+// match overwrites an earlier one. Bad values are logged once each and ignored.
+#pragma once
+
+#include <cstdint>
+
+struct AppState;
+
+struct LaunchOptions {
+    bool demo = false;      // start a simulation at once
+    bool headless = false;  // no window and no toolbox
+    bool help = false;
+    bool version = false;
+    bool seedGiven = false;
+    uint32_t seed = 0;
+    int preset = -1;  // applied preset row, or -1
+    bool threadsGiven = false;
+    uint32_t threads = 0;
+    bool stepsGiven = false;
+    uint32_t steps = 0;
+};
+
+// Applies the switches in argv[1..argc-1] to the state and the shell flags.
+LaunchOptions ApplySwitches(int argc, const char* const* argv, AppState& state);
+
+// The usage text of --help, and the product line of --version.
+const char* UsageText();
+const char* ProductLine();

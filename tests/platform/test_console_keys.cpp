@@ -1,0 +1,60 @@
+// Console key decoder on recorded terminal byte sequences.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/console_keys.h"
+
+namespace {
+
+std::vector<uint16_t> Decode(const std::string& bytes, bool flush = true) {
+    plat::ConsoleKeyDecoder decoder;
+    std::vector<uint16_t> keys;
+    uint16_t out[4];
+    for (unsigned char b : bytes) {
+        const int n = plat::DecodeConsoleByte(decoder, b, out);
+        keys.insert(keys.end(), out, out + n);
+    }
+    if (flush) {
+        const int n = plat::FlushConsoleDecoder(decoder, out);
+        keys.insert(keys.end(), out, out + n);
+    }
+    return keys;
+}
+
+using Keys = std::vector<uint16_t>;
+
+}  // namespace
+
+TEST(ConsoleKeys, PlainCharacters) {
+    EXPECT_EQ(Decode("pP e"), (Keys{80, 80, 32, 69}));
+    EXPECT_EQ(Decode("x5\r"), (Keys{88, '5', 13}));
+    EXPECT_EQ(Decode("#~"), Keys{});  // no key code
+}
+
+TEST(ConsoleKeys, XtermAndTmuxSequences) {
+    EXPECT_EQ(Decode("\x1bOP"), Keys{254});  // F1 goes to slot 254, never 112
+    EXPECT_EQ(Decode("\x1b[15~"), Keys{116});
+    EXPECT_EQ(Decode("\x1b[21~"), Keys{121});
+    EXPECT_EQ(Decode("\x1b[23~"), Keys{122});
+    EXPECT_EQ(Decode("\x1b[A\x1b[B\x1b[C\x1b[D"), (Keys{38, 40, 39, 37}));
+    EXPECT_EQ(Decode("\x1b[1~\x1b[4~\x1b[H\x1b[F\x1bOH\x1bOF"), (Keys{36, 35, 36, 35, 36, 35}));
+    EXPECT_EQ(Decode("\x1b[5~\x1b[6~"), (Keys{33, 34}));
+    EXPECT_EQ(Decode("\x1bOR"), Keys{114});        // F3
+    EXPECT_EQ(Decode("\x1b[1;5A"), Keys{38});      // modified arrow
+}
+
+TEST(ConsoleKeys, LinuxConsoleFunctionKeys) {
+    EXPECT_EQ(Decode("\x1b[[A"), Keys{254});
+    EXPECT_EQ(Decode("\x1b[[B\x1b[[C\x1b[[D\x1b[[E"), (Keys{113, 114, 115, 116}));
+}
+
+TEST(ConsoleKeys, LoneEscapeAndEscapeFollowedByOtherKeys) {
+    EXPECT_EQ(Decode("\x1b"), Keys{27});                  // flushed by time-out or end of input
+    EXPECT_EQ(Decode("\x1b", false), Keys{});             // still waiting for a sequence
+    EXPECT_EQ(Decode("\x1bp"), (Keys{27, 80}));           // Esc, then p
+    EXPECT_EQ(Decode("\x1b\x1b[A"), (Keys{27, 38}));      // Esc, then Up
+    EXPECT_EQ(Decode("\x1b[99~p"), Keys{80});             // unknown sequence dropped
+    EXPECT_EQ(Decode("\x1b[1"), Keys{});                  // partial sequence dropped
+}
