@@ -1,2 +1,362 @@
-// Placeholder until implemented.
+// Work manager and simulation loop.
+//
+// Sections:
+//   1. Kernels and clock
+//   2. Creation and release
+//   3. Chunk taking
+//   4. Barriers and the end-of-step work
+//   5. The worker loop
+//   6. Control: pause gate and stop release
+#include "engine/work_manager.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "analysis/activity.h"
 #include "engine/app_state.h"
+#include "engine/dynamics.h"
+#include "platform/log.h"
+
+// ---- 1. Kernels and clock -----------------------------------------------------------------------
+
+StepKernels DefaultStepKernels() {
+    return StepKernels{&UpdateChunk, &FireApplyAndDeliver, &FireSpike, &ApplyStimulus};
+}
+
+uint64_t SteadyNs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// ---- 2. Creation and release ----------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kLowMemoryMessage =
+    "Initialization of the work manager failed due to low system memory conditions!";
+
+}  // namespace
+
+WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
+    LogMessage(LogInfo, 0, "Initializing work manager and worker threads...");
+    if (threadCount < 1) threadCount = 1;
+    if (threadCount > kMaxWorkerThreads) threadCount = kMaxWorkerThreads;
+
+    WorkManager* wm = new (std::nothrow) WorkManager{};
+    if (wm == nullptr) {
+        LogMessage(LogFatal, 0, "%s", kLowMemoryMessage);
+        return nullptr;
+    }
+    const uint32_t perThread = neuronCount / threadCount;
+    uint32_t chunkSize = perThread < kMaxChunkSize ? perThread : kMaxChunkSize;
+    if (chunkSize == 0) chunkSize = 1;  // fewer neurons than threads
+    wm->neuronsPerThread = perThread;
+    wm->chunkSize = chunkSize;
+    // Whole chunks, plus one short chunk for the neurons a division leaves over.
+    wm->chunkCount = neuronCount / chunkSize + (neuronCount % chunkSize != 0 ? 1 : 0);
+    wm->chunksPerRange = perThread / chunkSize;
+    wm->threadCount = threadCount;
+    wm->rangeCount = threadCount;
+    wm->neuronCount = neuronCount;
+    wm->nextThreadIndex = 0;
+    wm->barrierCount = static_cast<int32_t>(threadCount);
+    wm->waitAtBarriers = 1;
+    wm->kernels = DefaultStepKernels();
+
+    wm->chunkTaken = static_cast<uint8_t*>(plat::AlignedAllocZeroed(wm->chunkCount));
+    wm->rangeDone = static_cast<uint8_t*>(plat::AlignedAllocZeroed(wm->rangeCount));
+    wm->rangeFirstChunk = static_cast<uint32_t*>(
+        plat::AlignedAllocZeroed((wm->rangeCount + 1) * sizeof(uint32_t)));
+    wm->events = new (std::nothrow) plat::AutoResetEvent[threadCount];
+    if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr ||
+        wm->events == nullptr) {
+        ReleaseWorkManager(wm);
+        LogMessage(LogFatal, 0, "%s", kLowMemoryMessage);
+        return nullptr;
+    }
+    // Every chunk in exactly one range: equal shares, and the chunks left over
+    // (thread counts that do not divide the network) one each to the first ranges.
+    const uint32_t base = wm->chunkCount / threadCount;
+    const uint32_t extra = wm->chunkCount % threadCount;
+    for (uint32_t r = 0; r <= threadCount; ++r)
+        wm->rangeFirstChunk[r] = r * base + (r < extra ? r : extra);
+    return wm;
+}
+
+void ReleaseWorkManager(WorkManager* wm) {
+    if (wm == nullptr) return;
+    plat::AlignedFree(wm->chunkTaken);
+    plat::AlignedFree(wm->rangeDone);
+    plat::AlignedFree(wm->rangeFirstChunk);
+    delete[] wm->events;
+    delete wm;
+}
+
+// ---- 3. Chunk taking ------------------------------------------------------------------------------
+
+uint32_t TakeChunk(WorkManager& wm, uint32_t i) {
+    plat::LockGuard guard(wm.lock);
+    uint8_t* taken = wm.chunkTaken;
+    if (wm.rangeDone[i] == 0) {
+        for (uint32_t c = wm.rangeFirstChunk[i], e = wm.rangeFirstChunk[i + 1]; c < e; ++c) {
+            if (taken[c] == 0) {
+                taken[c] = 1;
+                return c;
+            }
+        }
+        wm.rangeDone[i] = 1;
+    }
+    // Steal: the middle of the first free run of the next unfinished range,
+    // leaving the front of the run to its owner.
+    uint32_t r = i < wm.threadCount - 1 ? i + 1 : 0;
+    for (uint32_t visited = 0; visited + 1 < wm.rangeCount; ++visited) {
+        if (wm.rangeDone[r] == 0) {
+            const uint32_t end = wm.rangeFirstChunk[r + 1];
+            uint32_t p = wm.rangeFirstChunk[r];
+            while (p < end && taken[p] != 0) ++p;
+            if (p < end) {
+                uint32_t q = p + 1;
+                while (q < end && taken[q] == 0) ++q;
+                const uint32_t c = (p + q) / 2;
+                taken[c] = 1;
+                return c;
+            }
+            wm.rangeDone[r] = 1;
+        }
+        r = r + 1 < wm.threadCount ? r + 1 : 0;
+    }
+    return kNoChunk;
+}
+
+void ResetChunks(WorkManager& wm) {
+    std::memset(wm.chunkTaken, 0, wm.chunkCount);
+    std::memset(wm.rangeDone, 0, wm.rangeCount);
+}
+
+// ---- 4. Barriers and the end-of-step work -------------------------------------------------------------
+
+namespace {
+
+enum class BarrierKind { Plain, ClearHistogram, EndOfStep };
+
+bool StopRequested(const AppState& state) { return plat::AtomicLoad(state.stopRequest) != 0; }
+
+// The last thread's work at the end-of-step barrier, in order. Returns false when
+// the thread must end (stop request) without releasing anyone.
+bool LastThreadEndOfStep(AppState& state, WorkManager& wm) {
+    if (StopRequested(state)) return false;
+    if (CaptureOn.load(std::memory_order_acquire) != 0) {
+        // Exactly one step per captured frame.
+        plat::AtomicStore(wm.captureWaiting, uint8_t{1});
+        CaptureStepEvent.Wait();
+        plat::AtomicStore(wm.captureWaiting, uint8_t{0});
+        if (StopRequested(state)) return false;
+    }
+    EndOfStep(state, plat::AtomicLoad(state.stepSpikeCount));
+    const uint32_t completed = StepCounter.load(std::memory_order_acquire);
+    plat::AtomicStore(wm.step, completed);
+    plat::AtomicStore(wm.lastStepNs, SteadyNs());
+
+    if (wm.stepTarget != 0 && completed == wm.stepTarget) {
+        plat::AtomicStore(wm.pauseRequested, uint8_t{1});
+        wm.targetEvent.Set();
+    }
+    // Pause gate: park between steps while the others wait at this barrier.
+    if (plat::AtomicLoad(wm.pauseRequested) != 0) {
+        plat::AtomicStore(wm.parked, uint8_t{1});
+        wm.parkedEvent.Set();
+        while (plat::AtomicLoad(wm.pauseRequested) != 0 && !StopRequested(state))
+            wm.resumeEvent.Wait();
+        plat::AtomicStore(wm.parked, uint8_t{0});
+        if (StopRequested(state)) return false;
+    }
+    return true;
+}
+
+// Arrives at a barrier. Returns false when the thread must end. A count at or
+// below 0 only arises from the stop release, which every path checks.
+bool ArriveAtBarrier(AppState& state, WorkManager& wm, uint32_t i, BarrierKind kind) {
+    const int32_t remaining = plat::AtomicDecrement(wm.barrierCount);
+    if (remaining <= 0) {
+        if (StopRequested(state)) return false;
+        if (kind == BarrierKind::EndOfStep && !LastThreadEndOfStep(state, wm)) return false;
+        ResetChunks(wm);
+        plat::AtomicStore(wm.barrierCount, static_cast<int32_t>(wm.threadCount));
+        if (kind == BarrierKind::ClearHistogram) ClearWeightHistogram(state);
+        for (uint32_t j = 0; j < wm.threadCount; ++j)
+            if (j != i) wm.events[j].Set();
+        return true;
+    }
+    if (plat::AtomicLoad(wm.waitAtBarriers) != 0) wm.events[i].Wait();
+    return !StopRequested(state);
+}
+
+}  // namespace
+
+void EndOfStep(AppState& state, uint64_t spikes) {
+    if (plat::AtomicLoad(state.options.stimulusOn) != 0) {
+        const uint32_t s = StepCounter.load(std::memory_order_acquire);
+        if (state.workManager != nullptr)
+            state.workManager->kernels.stimulus(state, s);
+        else
+            ApplyStimulus(state, s);
+    }
+    StepCounter.fetch_add(1, std::memory_order_acq_rel);
+    RecordStepSpikes(state, spikes);
+    plat::AtomicStore(state.stepSpikeCount, uint64_t{0});
+    if (state.workManager != nullptr)
+        plat::AtomicStore(state.workManager->spikeTotal,
+                          plat::AtomicLoad(state.workManager->spikeTotal) + spikes);
+}
+
+// ---- 5. The worker loop ----------------------------------------------------------------------------
+
+void WorkerThread(WorkerContext* context) {
+    if (context->idlePriority != 0) plat::SetCurrentThreadPriority(plat::ThreadPriority::Idle);
+    AppState& state = *context->state;
+    WorkManager& wm = *context->workManager;
+    uint32_t i;
+    {
+        plat::LockGuard guard(wm.lock);
+        i = wm.nextThreadIndex++;
+    }
+    if (context->index == 0) {
+        const uint32_t now = plat::TimeMs();
+        SimStartTime.store(now, std::memory_order_release);
+        LastSampleTime.store(now, std::memory_order_release);
+        plat::AtomicStore(wm.firstStepNs, SteadyNs());
+    }
+    const StepKernels k = wm.kernels;
+    Neuron* const neurons = context->neurons;
+    bool countWeights = false;
+
+    for (;;) {
+        const uint32_t s = plat::AtomicLoad(wm.step);
+        const int32_t step = static_cast<int32_t>(s);
+        // The weights of a histogram step are counted once its fire phase has
+        // ended everywhere: here, before this step's integration, which reads
+        // weights but never writes them.
+        if (countWeights) {
+            CountWeights(state, context->first, context->end);
+            countWeights = false;
+        }
+        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
+            k.integrate(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c));
+
+        const bool histogramStep = s % kWeightHistogramPeriod == 0;
+        if (!ArriveAtBarrier(state, wm, i,
+                             histogramStep ? BarrierKind::ClearHistogram : BarrierKind::Plain))
+            break;
+
+        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
+            for (uint32_t n = ChunkFirstNeuron(wm, c), e = ChunkEndNeuron(wm, c); n < e; ++n)
+                k.fireApply(state, neurons[n], step);
+        if (!ArriveAtBarrier(state, wm, i, BarrierKind::Plain)) break;
+
+        uint64_t spikes = 0;
+        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
+            for (uint32_t n = ChunkFirstNeuron(wm, c), e = ChunkEndNeuron(wm, c); n < e; ++n)
+                spikes += k.fireSpike(state, neurons[n], step) ? 1 : 0;
+        plat::AtomicAdd(state.stepSpikeCount, spikes);
+        countWeights = histogramStep;
+        if (!ArriveAtBarrier(state, wm, i, BarrierKind::EndOfStep)) break;
+    }
+    plat::AtomicDecrement(wm.activeThreads);
+    wm.exitEvent.Set();
+}
+
+// ---- 6. Control ------------------------------------------------------------------------------------
+
+bool PauseWorkers(WorkManager& wm) {
+    plat::AtomicStore(wm.pauseRequested, uint8_t{1});
+    for (;;) {
+        // A worker blocked on the capture event advances nothing either.
+        if (plat::AtomicLoad(wm.parked) != 0 || plat::AtomicLoad(wm.captureWaiting) != 0)
+            return true;
+        if (plat::AtomicLoad(wm.activeThreads) == 0) return false;
+        if (plat::AtomicLoad(wm.pauseRequested) == 0) return false;  // resumed meanwhile
+        wm.parkedEvent.WaitFor(50);
+    }
+}
+
+void ResumeWorkers(WorkManager& wm) {
+    plat::AtomicStore(wm.pauseRequested, uint8_t{0});
+    wm.resumeEvent.Set();
+}
+
+void ReleaseWorkersForStop(AppState& state, WorkManager& wm) {
+    plat::AtomicStore(state.stopRequest, uint8_t{1});
+    plat::AtomicStore(wm.waitAtBarriers, uint8_t{0});
+    plat::AtomicExchange(wm.barrierCount, int32_t{0});
+    for (uint32_t j = 0; j < wm.threadCount; ++j) wm.events[j].Set();
+    plat::AtomicExchange(wm.barrierCount, int32_t{0});
+    // A parked worker and one waiting for a captured frame are released too.
+    wm.resumeEvent.Set();
+    if (plat::AtomicLoad(wm.captureWaiting) != 0) CaptureStepEvent.Set();
+}
+
+bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
+    const uint32_t threads = wm->threadCount;
+    const uint32_t n = state.neuronCount;
+    const uint32_t share = n / threads;
+    WorkerContext* workers = new (std::nothrow) WorkerContext[threads];
+    if (workers == nullptr) return false;
+    for (uint32_t i = 0; i < threads; ++i) {
+        WorkerContext& w = workers[i];
+        w.index = i;
+        w.threadCount = threads;
+        w.first = i * share;
+        // The last share also takes the neurons the division leaves over, so
+        // that the weight histogram counts every synapse.
+        w.end = i + 1 == threads ? n : w.first + share;
+        w.neurons = state.neurons;
+        w.reserved[0] = w.reserved[1] = 0;
+        w.state = &state;
+        w.workManager = wm;
+        w.idlePriority = idlePriority ? 1 : 0;
+    }
+    plat::AtomicStore(state.stopRequest, uint8_t{0});
+    plat::AtomicStore(state.stepSpikeCount, uint64_t{0});
+    StepCounter.store(0, std::memory_order_release);
+    wm->step = 0;
+    wm->activeThreads = threads;
+    state.workManager = wm;
+    state.workers = workers;
+    state.workerCount = threads;
+    for (uint32_t i = 0; i < threads; ++i) {
+        WorkerContext* w = &workers[i];
+        w->thread = std::thread([w] { WorkerThread(w); });
+    }
+    return true;
+}
+
+bool StopWorkers(AppState& state) {
+    WorkManager* wm = state.workManager;
+    if (wm == nullptr) return true;
+    constexpr uint32_t kWaitMs = 30;
+    constexpr uint32_t kWaitLimit = 133;  // about 4 s
+    uint32_t waits = 0;
+    bool inTime = true;
+    ReleaseWorkersForStop(state, *wm);
+    while (plat::AtomicLoad(wm->activeThreads) != 0) {
+        ReleaseWorkersForStop(state, *wm);
+        wm->exitEvent.WaitFor(kWaitMs);
+        if (++waits == kWaitLimit && plat::AtomicLoad(wm->activeThreads) != 0) {
+            // A thread cannot be ended safely from outside: keep releasing and waiting.
+            LogMessage(LogWarning, 0,
+                       "Worker threads have not ended after %u ms; still waiting for them.",
+                       kWaitLimit * kWaitMs);
+            inTime = false;
+        }
+    }
+    for (uint32_t i = 0; i < state.workerCount; ++i)
+        if (state.workers[i].thread.joinable()) state.workers[i].thread.join();
+    delete[] state.workers;
+    state.workers = nullptr;
+    state.workerCount = 0;
+    state.workManager = nullptr;
+    ReleaseWorkManager(wm);
+    return inTime;
+}

@@ -1,0 +1,151 @@
+// Work manager and simulation loop: worker threads advance the network in
+// lock-step, one 0.5 ms step at a time.
+//
+// Sections:
+//   1. Step kernels (the per-phase work, replaceable for tests)
+//   2. WorkManager and WorkerContext records
+//   3. Creation, chunk layout and chunk taking
+//   4. The worker loop and the end-of-step work
+//   5. Control from the lifecycle: pause gate, step target, release for stop
+//
+// A step on T threads: integration (chunks); barrier 1; fire sub-phase (a)
+// (chunks); barrier 2; fire sub-phase (b) (chunks, spikes counted); barrier 3, at
+// which the last thread to arrive does the end-of-step work while the others wait.
+// Chunks are taken afresh in each phase. A barrier is one atomic counter and one
+// auto-reset event per thread; nothing spins.
+#pragma once
+
+#include <cstdint>
+#include <thread>
+
+#include "platform/platform.h"
+
+struct AppState;
+struct Neuron;
+
+// ---- 1. Step kernels -----------------------------------------------------------------------
+struct StepKernels {
+    void (*integrate)(AppState& state, uint32_t first, uint32_t end);
+    void (*fireApply)(AppState& state, Neuron& neuron, int32_t s);
+    bool (*fireSpike)(AppState& state, Neuron& neuron, int32_t s);
+    void (*stimulus)(AppState& state, uint32_t s);
+};
+// UpdateChunk, FireApplyAndDeliver, FireSpike and ApplyStimulus of the dynamics.
+StepKernels DefaultStepKernels();
+
+// ---- 2. Records ------------------------------------------------------------------------------
+inline constexpr uint32_t kMaxChunkSize = 256;
+inline constexpr uint32_t kNoChunk = 0xFFFFFFFFu;
+
+struct alignas(16) WorkManager {
+    uint8_t* chunkTaken;  // [chunkCount] 1 when taken in the current phase
+    uint8_t* rangeDone;   // [rangeCount] 1 when the range has no free chunk left
+    uint32_t neuronsPerThread;  // neuronCount div threadCount
+    uint32_t chunksPerRange;    // neuronsPerThread div chunkSize
+    uint32_t threadCount;
+    uint32_t chunkCount;        // chunks covering all neurons (the last may be short)
+    uint32_t chunkSize;         // min(neuronsPerThread, 256), at least 1
+    uint32_t rangeCount;        // = threadCount
+    uint32_t neuronCount;
+    uint32_t nextThreadIndex;   // next range index for a starting thread
+    int32_t barrierCount;       // threads still to arrive (atomic)
+    uint8_t waitAtBarriers;     // 1 while threads block at barriers; cleared by stop
+    plat::RecursiveLock lock;   // chunkTaken, rangeDone, nextThreadIndex
+    plat::AutoResetEvent* events;  // [threadCount], one per range index
+    // Range r holds chunks [rangeFirstChunk[r], rangeFirstChunk[r + 1]). With a
+    // dividing thread count this is [r * chunksPerRange, (r + 1) * chunksPerRange);
+    // otherwise the chunks left over go one each to the first ranges.
+    uint32_t* rangeFirstChunk;  // [rangeCount + 1]
+
+    StepKernels kernels;
+    uint32_t step;  // StepCounter value of the step in progress (written by the last thread)
+
+    // Pause gate: the last thread parks at the end of a step while the others wait
+    // at the barrier.
+    uint8_t pauseRequested;
+    uint8_t parked;
+    uint8_t captureWaiting;  // the last thread waits on CaptureStepEvent
+    plat::AutoResetEvent parkedEvent;  // set when the last thread has parked
+    plat::AutoResetEvent resumeEvent;  // opens the gate
+
+    // Optional step target (headless runs): after the step that brings StepCounter
+    // to stepTarget the workers park and targetEvent is set. 0: none.
+    uint32_t stepTarget;
+    plat::AutoResetEvent targetEvent;
+
+    // Running totals and the clock of the run.
+    uint64_t spikeTotal;      // spikes of all completed steps
+    uint64_t firstStepNs;     // steady clock when worker 0 began
+    uint64_t lastStepNs;      // steady clock at the end of the latest step
+
+    // Workers that have not ended yet; exitEvent is set as each one ends.
+    uint32_t activeThreads;
+    plat::AutoResetEvent exitEvent;
+};
+
+struct alignas(16) WorkerContext {
+    std::thread thread;
+    uint32_t index;        // creation order from 0
+    uint32_t threadCount;
+    uint32_t first;        // static share [first, end); the last share runs to N
+    uint32_t end;
+    Neuron* neurons;
+    uint32_t reserved[2];
+    AppState* state;
+    WorkManager* workManager;
+    uint8_t idlePriority;  // the thread lowers itself to idle priority first
+};
+
+// ---- 3. Creation and chunks ---------------------------------------------------------------------
+
+// Logs "Initializing work manager and worker threads..."; fatal on missing memory.
+WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount);
+void ReleaseWorkManager(WorkManager* wm);
+
+inline uint32_t ChunkFirstNeuron(const WorkManager& wm, uint32_t chunk) {
+    return chunk * wm.chunkSize;
+}
+inline uint32_t ChunkEndNeuron(const WorkManager& wm, uint32_t chunk) {
+    const uint64_t end = uint64_t(chunk + 1) * wm.chunkSize;
+    return end > wm.neuronCount ? wm.neuronCount : static_cast<uint32_t>(end);
+}
+
+// Takes a free chunk for the thread of range i: its own range from the front,
+// else the middle of the first free run of another range. kNoChunk when none.
+uint32_t TakeChunk(WorkManager& wm, uint32_t rangeIndex);
+// Clears chunkTaken and rangeDone for the next phase (last thread at a barrier).
+void ResetChunks(WorkManager& wm);
+
+// ---- 4. Worker loop ------------------------------------------------------------------------------
+
+// The thread procedure; returns when the thread ends (stop request).
+void WorkerThread(WorkerContext* context);
+
+// Once-per-step work after the last barrier, shared with the single-thread
+// StepNetwork: stimulus (when on) at the current StepCounter, StepCounter + 1,
+// the spiking history (and every 2048th step the spectrum), the running spike
+// total; clears the step spike count.
+void EndOfStep(AppState& state, uint64_t spikes);
+
+// ---- 5. Control ------------------------------------------------------------------------------------
+
+// Parks the workers at the end of the current step and returns once they are
+// parked (or have ended). Returns whether they parked.
+bool PauseWorkers(WorkManager& wm);
+// Opens the pause gate.
+void ResumeWorkers(WorkManager& wm);
+// One round of the stop release: stop request, wait flag, counter, events, gates.
+void ReleaseWorkersForStop(AppState& state, WorkManager& wm);
+
+// Fills one WorkerContext per thread of `wm` over state's neurons, clears the stop
+// request and the step spike count, resets StepCounter to 0 (a new simulation
+// counts from 0), stores wm and the contexts in state and starts the threads.
+// Returns false (nothing started) when the contexts cannot be allocated.
+bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority);
+// The stop release loop: releases the workers and waits 30 ms at a time until
+// every one has ended, logging a warning after 133 waits (threads are never
+// killed), then joins them and frees the contexts and the work manager. Returns
+// whether they all ended within the 133 waits.
+bool StopWorkers(AppState& state);
+// Steady clock in nanoseconds (the run's wall time).
+uint64_t SteadyNs();
