@@ -1,0 +1,316 @@
+// Work manager tests.
+//
+// Sections:
+//   1. Helpers: counting kernels and a network of blank neurons
+//   2. Chunk and range layout
+//   3. Chunk taking and stealing
+//   4. The worker loop: coverage, single thread, end-of-step order, capture
+//   5. Pause and stop
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <vector>
+
+#include "engine/app_state.h"
+#include "engine/work_manager.h"
+#include "platform/log.h"
+
+namespace {
+
+// ---- 1. Helpers -----------------------------------------------------------------------------
+
+struct PhaseCounts {
+    std::vector<uint32_t> integrate, apply, spike;
+    std::vector<uint32_t> stimulusSteps;  // StepCounter seen by the stimulus
+    std::vector<int32_t> fireSteps;       // s given to the fire kernel of neuron 0
+    std::vector<uint32_t> firstNeuronsInOrder;  // single-thread runs only
+    bool recordOrder = false;
+};
+PhaseCounts* Counts = nullptr;
+
+uint32_t IndexOf(AppState& state, Neuron& neuron) {
+    return static_cast<uint32_t>(&neuron - state.neurons);
+}
+
+void CountIntegrate(AppState&, uint32_t first, uint32_t end) {
+    if (Counts->recordOrder) Counts->firstNeuronsInOrder.push_back(first);
+    for (uint32_t n = first; n < end; ++n) ++Counts->integrate[n];
+}
+void CountApply(AppState& state, Neuron& neuron, int32_t) { ++Counts->apply[IndexOf(state, neuron)]; }
+// Neuron n fires in step s when n <= s: step s has s + 1 spikes (for small s).
+bool CountSpike(AppState& state, Neuron& neuron, int32_t s) {
+    const uint32_t n = IndexOf(state, neuron);
+    ++Counts->spike[n];
+    if (n == 0) Counts->fireSteps.push_back(s);
+    return static_cast<int64_t>(n) <= s;
+}
+void RecordStimulus(AppState&, uint32_t s) { Counts->stimulusSteps.push_back(s); }
+
+// AppState with `n` blank neurons and the analysis buffers; no synapses.
+struct TestNetwork {
+    AppState state;
+    PhaseCounts counts;
+    explicit TestNetwork(uint32_t n) {
+        state.neuronCount = n;
+        state.neurons = static_cast<Neuron*>(plat::AlignedAllocZeroed(sizeof(Neuron) * n));
+        InitActivityAnalysis(state);
+        counts.integrate.assign(n, 0);
+        counts.apply.assign(n, 0);
+        counts.spike.assign(n, 0);
+        Counts = &counts;
+        CaptureOn.store(0);
+    }
+    ~TestNetwork() {
+        StopWorkers(state);
+        ReleaseActivityAnalysis(state);
+        plat::AlignedFree(state.neurons);
+        Counts = nullptr;
+        CaptureOn.store(0);
+    }
+    // Starts `threads` workers with the counting kernels; they park after `target`
+    // steps (0: run on).
+    WorkManager* Start(uint32_t threads, uint32_t target) {
+        WorkManager* wm = CreateWorkManager(threads, state.neuronCount);
+        wm->kernels = StepKernels{&CountIntegrate, &CountApply, &CountSpike, &RecordStimulus};
+        wm->stepTarget = target;
+        EXPECT_TRUE(LaunchWorkers(state, wm, false));
+        return wm;
+    }
+};
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// ---- 2. Layout ----------------------------------------------------------------------------------
+
+TEST(WorkManagerLayout, DividingExamples) {
+    struct Case {
+        uint32_t threads, neurons, chunkSize, chunksPerRange, chunkCount;
+    };
+    // 8 threads on 256 neurons: 32 per thread, one chunk of 32 per range.
+    // 2 threads on 512: 256 each, one chunk each. 1 thread on 4096: 16 chunks of 256.
+    // 16 threads on 32768: 2048 per thread, 8 chunks per range.
+    for (const Case c : {Case{8, 256, 32, 1, 8}, Case{2, 512, 256, 1, 2}, Case{1, 4096, 256, 16, 16},
+                         Case{16, 32768, 256, 8, 128}}) {
+        WorkManager* wm = CreateWorkManager(c.threads, c.neurons);
+        ASSERT_NE(wm, nullptr);
+        EXPECT_EQ(wm->chunkSize, c.chunkSize) << c.threads << "/" << c.neurons;
+        EXPECT_EQ(wm->chunksPerRange, c.chunksPerRange);
+        EXPECT_EQ(wm->chunkCount, c.chunkCount);
+        EXPECT_EQ(wm->rangeCount, c.threads);
+        EXPECT_EQ(wm->barrierCount, static_cast<int32_t>(c.threads));
+        EXPECT_EQ(wm->waitAtBarriers, 1);
+        for (uint32_t r = 0; r <= c.threads; ++r)
+            EXPECT_EQ(wm->rangeFirstChunk[r], r * c.chunksPerRange);
+        ReleaseWorkManager(wm);
+    }
+    // Range 3 of 8 threads on 256 neurons is neurons 96..127.
+    WorkManager* wm = CreateWorkManager(8, 256);
+    EXPECT_EQ(ChunkFirstNeuron(*wm, wm->rangeFirstChunk[3]), 96u);
+    EXPECT_EQ(ChunkEndNeuron(*wm, wm->rangeFirstChunk[4] - 1), 128u);
+    ReleaseWorkManager(wm);
+}
+
+// Takes every chunk of a phase (each thread in turn until it gets none) and
+// counts how often each neuron is covered.
+void ExpectEachNeuronOnce(uint32_t threads, uint32_t neurons) {
+    WorkManager* wm = CreateWorkManager(threads, neurons);
+    ASSERT_NE(wm, nullptr);
+    std::vector<uint8_t> seen(neurons, 0);
+    uint32_t duplicates = 0, oversize = 0;
+    for (uint32_t i = 0; i < threads; ++i) {
+        for (uint32_t c; (c = TakeChunk(*wm, i)) != kNoChunk;) {
+            const uint32_t first = ChunkFirstNeuron(*wm, c), end = ChunkEndNeuron(*wm, c);
+            if (end - first > 256) ++oversize;
+            for (uint32_t n = first; n < end; ++n) duplicates += seen[n]++ != 0;
+        }
+    }
+    uint32_t missed = 0;
+    for (uint8_t s : seen) missed += s == 0;
+    EXPECT_EQ(missed, 0u) << threads << " threads on " << neurons;
+    EXPECT_EQ(duplicates, 0u) << threads << " threads on " << neurons;
+    EXPECT_EQ(oversize, 0u);
+    // Every range owns at least one chunk when there are enough neurons.
+    if (neurons >= threads)
+        for (uint32_t r = 0; r < threads; ++r) EXPECT_LT(wm->rangeFirstChunk[r], wm->rangeFirstChunk[r + 1]);
+    ReleaseWorkManager(wm);
+}
+
+TEST(WorkManagerLayout, LeftoverNeuronsCoveredExactlyOnce) {
+    for (uint32_t neurons : {110592u, 331776u})
+        for (uint32_t threads : {32u, 64u, 128u, 256u}) ExpectEachNeuronOnce(threads, neurons);
+    // Small and odd cases: fewer neurons than threads, primes, one neuron.
+    ExpectEachNeuronOnce(8, 3);
+    ExpectEachNeuronOnce(3, 1000);
+    ExpectEachNeuronOnce(4, 1);
+    ExpectEachNeuronOnce(2, 513);
+}
+
+// ---- 3. Chunk taking and stealing ------------------------------------------------------------------
+
+TEST(WorkManagerStealing, OwnerFromFrontThiefFromMiddle) {
+    // 2 threads on 2560 neurons: 1280 each, chunks of 256, five per range:
+    // range 0 = chunks 0..4, range 1 = chunks 5..9.
+    WorkManager* wm = CreateWorkManager(2, 2560);
+    ASSERT_EQ(wm->chunksPerRange, 5u);
+    EXPECT_EQ(TakeChunk(*wm, 0), 0u);
+    EXPECT_EQ(TakeChunk(*wm, 1), 5u);
+    for (uint32_t c : {1u, 2u, 3u, 4u}) EXPECT_EQ(TakeChunk(*wm, 0), c);
+    // Range 0 is used up; thread 0 steals from range 1, whose free run is 6..9:
+    // middle of [6, 10) is 8, then of [6, 8) is 7, then 6, then the run [9, 10).
+    EXPECT_EQ(TakeChunk(*wm, 0), 8u);
+    EXPECT_EQ(TakeChunk(*wm, 0), 7u);
+    EXPECT_EQ(TakeChunk(*wm, 1), 6u);  // the owner still takes from its front
+    EXPECT_EQ(TakeChunk(*wm, 0), 9u);
+    EXPECT_EQ(TakeChunk(*wm, 0), kNoChunk);
+    EXPECT_EQ(TakeChunk(*wm, 1), kNoChunk);
+    EXPECT_EQ(wm->rangeDone[0], 1);
+    EXPECT_EQ(wm->rangeDone[1], 1);
+
+    // After the reset a new phase starts from the front again.
+    ResetChunks(*wm);
+    EXPECT_EQ(TakeChunk(*wm, 1), 5u);
+    ReleaseWorkManager(wm);
+}
+
+TEST(WorkManagerStealing, VictimsVisitedInOrderWrappingToRangeZero) {
+    // 4 threads on 4096 neurons: four chunks of 256 per range.
+    WorkManager* wm = CreateWorkManager(4, 4096);
+    for (uint32_t c = 12; c < 16; ++c) EXPECT_EQ(TakeChunk(*wm, 3), c);
+    // Thread 3 (the last range) steals from range 0 first: middle of [0, 4) is 2.
+    EXPECT_EQ(TakeChunk(*wm, 3), 2u);
+    // Ranges 0 and 1 emptied by their owners: thread 3 then goes on to range 2.
+    for (uint32_t c : {0u, 1u, 3u}) {
+        const uint32_t got = TakeChunk(*wm, 0);
+        EXPECT_EQ(got, c);
+    }
+    for (uint32_t c = 4; c < 8; ++c) EXPECT_EQ(TakeChunk(*wm, 1), c);
+    EXPECT_EQ(TakeChunk(*wm, 3), 10u);  // [8, 12): (8 + 12) / 2
+    // Thread 1, out of work, visits its successor range 2 first: the free run
+    // there is [8, 10), whose middle is 9.
+    EXPECT_EQ(TakeChunk(*wm, 1), 9u);
+    EXPECT_EQ(TakeChunk(*wm, 2), 8u);  // the owner gets the front
+    EXPECT_EQ(TakeChunk(*wm, 2), 11u);
+    EXPECT_EQ(TakeChunk(*wm, 2), kNoChunk);
+    ReleaseWorkManager(wm);
+}
+
+// ---- 4. The worker loop --------------------------------------------------------------------------
+
+TEST(WorkManagerLoop, SingleThreadNeverWaitsAndTakesItsChunksInOrder) {
+    TestNetwork net(1024);  // four chunks of 256
+    net.counts.recordOrder = true;
+    WorkManager* wm = net.Start(1, 3);
+    // A waiting single thread would never be released: the target is not reached.
+    ASSERT_TRUE(wm->targetEvent.WaitFor(5000));
+    EXPECT_TRUE(PauseWorkers(*wm));
+    EXPECT_EQ(StepCounter.load(), 3u);
+    const std::vector<uint32_t> expected = {0, 256, 512, 768, 0, 256, 512, 768, 0, 256, 512, 768};
+    EXPECT_EQ(net.counts.firstNeuronsInOrder, expected);
+    EXPECT_TRUE(StopWorkers(net.state));
+}
+
+TEST(WorkManagerLoop, EveryNeuronOncePerPhaseOnManyThreads) {
+    struct Case {
+        uint32_t threads, neurons, steps;
+    };
+    for (const Case c : {Case{32, 110592, 2}, Case{3, 1000, 5}, Case{8, 256, 4}}) {
+        TestNetwork net(c.neurons);
+        WorkManager* wm = net.Start(c.threads, c.steps);
+        ASSERT_TRUE(wm->targetEvent.WaitFor(20000)) << c.threads;
+        ASSERT_TRUE(PauseWorkers(*wm));
+        uint32_t wrong = 0;
+        for (uint32_t n = 0; n < c.neurons; ++n)
+            wrong += net.counts.integrate[n] != c.steps || net.counts.apply[n] != c.steps ||
+                     net.counts.spike[n] != c.steps;
+        EXPECT_EQ(wrong, 0u) << c.threads << " threads on " << c.neurons;
+        EXPECT_TRUE(StopWorkers(net.state));
+    }
+}
+
+TEST(WorkManagerLoop, EndOfStepOrder) {
+    TestNetwork net(64);
+    net.state.options.stimulusOn = 1;
+    WorkManager* wm = net.Start(2, 5);
+    ASSERT_TRUE(wm->targetEvent.WaitFor(5000));
+    ASSERT_TRUE(PauseWorkers(*wm));
+    EXPECT_EQ(StepCounter.load(), 5u);
+    // The fire phase of step s sees s; the stimulus sees the counter before the
+    // increment of the same step.
+    EXPECT_EQ(net.counts.fireSteps, (std::vector<int32_t>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(net.counts.stimulusSteps, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    // Step s had s + 1 spikes, recorded in order; the step count is cleared.
+    const float* history = net.state.analysis.SpikeHistory;
+    for (uint32_t s = 0; s < 5; ++s) EXPECT_EQ(history[s], static_cast<float>(s + 1));
+    EXPECT_EQ(net.state.analysis.historyPosition, 5u);
+    EXPECT_EQ(wm->spikeTotal, 1u + 2 + 3 + 4 + 5);
+    EXPECT_EQ(net.state.stepSpikeCount, 0u);
+    EXPECT_TRUE(StopWorkers(net.state));
+}
+
+TEST(WorkManagerLoop, CaptureAdvancesOneStepPerFrame) {
+    TestNetwork net(64);
+    CaptureOn.store(1);
+    WorkManager* wm = net.Start(2, 0);
+    // No frame captured: the first step cannot complete.
+    plat::SleepMs(60);
+    EXPECT_EQ(StepCounter.load(), 0u);
+    for (uint32_t frame = 1; frame <= 3; ++frame) {
+        CaptureStepEvent.Set();
+        for (int i = 0; i < 200 && StepCounter.load() < frame; ++i) plat::SleepMs(5);
+        plat::SleepMs(30);
+        EXPECT_EQ(StepCounter.load(), frame);
+    }
+    EXPECT_EQ(plat::AtomicLoad(wm->captureWaiting), 1);
+    // Stopping while the last thread waits for a frame ends in bounded time.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(StopWorkers(net.state));
+    EXPECT_LT(Seconds(start), 2.0);
+    EXPECT_EQ(StepCounter.load(), 3u);
+}
+
+// ---- 5. Pause and stop ------------------------------------------------------------------------
+
+TEST(WorkManagerControl, PauseParksBetweenStepsAndResumeContinues) {
+    TestNetwork net(512);
+    WorkManager* wm = net.Start(2, 0);
+    for (int i = 0; i < 400 && StepCounter.load() < 10; ++i) plat::SleepMs(5);
+    ASSERT_TRUE(PauseWorkers(*wm));
+    const uint32_t frozen = StepCounter.load();
+    plat::SleepMs(50);
+    EXPECT_EQ(StepCounter.load(), frozen);
+    // Parked between steps: every phase of every completed step ran on every neuron.
+    uint32_t wrong = 0;
+    for (uint32_t n = 0; n < 512; ++n)
+        wrong += net.counts.integrate[n] != frozen || net.counts.spike[n] != frozen;
+    EXPECT_EQ(wrong, 0u);
+    ResumeWorkers(*wm);
+    for (int i = 0; i < 400 && StepCounter.load() <= frozen; ++i) plat::SleepMs(5);
+    EXPECT_GT(StepCounter.load(), frozen);
+    EXPECT_TRUE(StopWorkers(net.state));
+}
+
+TEST(WorkManagerControl, StopEndsInBoundedTimeFromRunningAndParked) {
+    for (bool parked : {false, true}) {
+        TestNetwork net(2048);
+        WorkManager* wm = net.Start(4, 0);
+        for (int i = 0; i < 400 && StepCounter.load() < 5; ++i) plat::SleepMs(5);
+        if (parked) ASSERT_TRUE(PauseWorkers(*wm));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(StopWorkers(net.state));
+        EXPECT_LT(Seconds(start), 2.0);
+        EXPECT_EQ(net.state.workManager, nullptr);
+        EXPECT_EQ(net.state.workers, nullptr);
+        // No thread passed into a new step: every counted step is complete.
+        const uint32_t steps = StepCounter.load();
+        uint32_t wrong = 0;
+        for (uint32_t n = 0; n < 2048; ++n)
+            wrong += net.counts.integrate[n] < steps || net.counts.integrate[n] > steps + 1 ||
+                     net.counts.spike[n] < steps || net.counts.spike[n] > steps + 1;
+        EXPECT_EQ(wrong, 0u) << (parked ? "parked" : "running");
+    }
+}
+
+}  // namespace
