@@ -1,11 +1,216 @@
-// Placeholder update until the dynamics land: keeps the state as it is.
+// Neuron and synapse dynamics of one step, spike delivery, axonal delays and STDP.
+//
+// Sections:
+//   1. Integration phase (UpdateChunk)
+//   2. Delay line and delivery with depression
+//   3. Potentiation
+//   4. Fire phase: sub-phases (a) and (b)
+//   5. Regular stimulus
+//   6. Single-threaded step
+//
+// Fire-phase schedule (the same on every thread count): (a) FireApplyAndDeliver for
+// every neuron, barrier, (b) FireSpike for every neuron. A delivery at step s thus
+// sees the post-synaptic neuron's spikes up to step s - 1, and a spike at step s sees
+// every arrival marked in step s, whichever thread handles which neuron.
+//
+// Events marked "none" (-1) take no part in STDP: a synapse that never received a
+// spike is not potentiated, and a delivery to a neuron that never fired is not
+// depressed.
 #include "engine/dynamics.h"
 
+#include <immintrin.h>
+
 #include "engine/app_state.h"
+#include "engine/kernels.h"
+
+// ---- 1. Integration phase --------------------------------------------------------------------
+
+namespace {
+
+// Prefetches the first lines of a neuron's lane blocks so that the jump from one
+// neuron's allocation to the next does not stall the stream.
+inline void PrefetchLanes(const Neuron& n) {
+    const char* e = reinterpret_cast<const char*>(n.excLaneState);
+    const char* i = reinterpret_cast<const char*>(n.inhLaneState);
+    if (e != nullptr) {
+        _mm_prefetch(e, _MM_HINT_T0);
+        _mm_prefetch(e + 64, _MM_HINT_T0);
+        _mm_prefetch(e + 128, _MM_HINT_T0);
+        _mm_prefetch(e + 192, _MM_HINT_T0);
+    }
+    if (i != nullptr) {
+        _mm_prefetch(i, _MM_HINT_T0);
+        _mm_prefetch(i + 64, _MM_HINT_T0);
+    }
+}
+
+}  // namespace
 
 void UpdateChunk(AppState& state, uint32_t first, uint32_t end) {
+    const KindFactors exc = ExcitatoryFactors(state.params);
+    const KindFactors inh = InhibitoryFactors(state.params);
+    Neuron* neurons = state.neurons;
     for (uint32_t i = first; i < end; ++i) {
-        state.neurons[i].vNext = state.neurons[i].v;
-        state.neurons[i].uNext = state.neurons[i].u;
+        if (i + 1 < end) PrefetchLanes(neurons[i + 1]);
+        IntegrateNeuron(neurons[i], exc, inh);
     }
+}
+
+// ---- 2. Delay line and delivery -----------------------------------------------------------------
+
+namespace {
+
+// Signed step difference a - b, wrapping like the 32-bit counters it compares.
+inline int32_t StepDifference(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// Depression of one synapse delivered at step s by a neuron of the given kind.
+inline void Depress(const AppState& state, const Synapse& syn, bool fromExcitatory, int32_t s) {
+    const Neuron& post = *syn.post;
+    if (post.lastSpikeStep < 0) return;  // the post-synaptic neuron never fired
+    const int32_t dt = StepDifference(s + 1, post.lastSpikeStep);
+    if (dt <= 0 || dt >= static_cast<int32_t>(kStdpWindow)) return;
+    SynapseLaneWeights& block =
+        (fromExcitatory ? post.excLaneWeights : post.inhLaneWeights)[syn.lane / 4];
+    const uint32_t k = syn.lane % 4;
+    float& w = block.weight[k];
+    float& d = block.weightDelta[k];
+    if (d > -0.000005f) d -= state.stdpDepression[dt];
+    if (d < 0.0f) {
+        const float t = w + d;
+        if (t >= 0.0f) w = t;
+    }
+}
+
+}  // namespace
+
+bool AdvanceDelayLine(Neuron& n) {
+    const float v = n.v;
+    n.delayV[n.delayIndex] = v;
+    const float filtered = n.lastFiltered + 0.6f * (v - n.lastFiltered);
+    n.delayFiltered[n.delayIndex] = filtered;
+    n.lastFiltered = filtered;
+    n.delayIndex = (n.delayIndex == 0) ? n.delayLength - 1 : n.delayIndex - 1;
+    return n.delayV[n.delayIndex] > n.vPeak;
+}
+
+void DeliverSpikes(AppState& state, Neuron& n, int32_t s) {
+    if (!AdvanceDelayLine(n)) return;
+    const bool fromExcitatory = n.isExcitatory != 0;
+    for (uint32_t i = 0; i < n.outgoingCount; ++i) {
+        Synapse& syn = *n.outgoing[i];
+        *syn.arrivedFlag = 1;
+        syn.arrivalStep = s + 1;
+        Depress(state, syn, fromExcitatory, s);
+    }
+}
+
+// ---- 3. Potentiation ----------------------------------------------------------------------------
+
+namespace {
+
+inline void PotentiateKind(const AppState& state, Synapse* const* list, uint32_t count,
+                           SynapseLaneWeights* weights, float wMax, int32_t s) {
+    for (uint32_t lane = 0; lane < count; ++lane) {
+        const int32_t arrival = list[lane]->arrivalStep;
+        if (arrival < 0) continue;  // never received a spike
+        const int32_t dt = StepDifference(s, arrival);
+        if (dt < 1 || dt >= static_cast<int32_t>(kStdpWindow)) continue;
+        SynapseLaneWeights& block = weights[lane / 4];
+        float& w = block.weight[lane % 4];
+        float& d = block.weightDelta[lane % 4];
+        if (d < 0.000005f) d += state.stdpPotentiation[dt];
+        if (d > 0.0f) {
+            const float t = w + d;
+            if (t < wMax) w = t;
+        }
+    }
+}
+
+}  // namespace
+
+void Potentiate(AppState& state, Neuron& n, int32_t s) {
+    PotentiateKind(state, n.excIncoming, n.excIncomingCount, n.excLaneWeights,
+                   state.params.excWeightMax, s);
+    PotentiateKind(state, n.inhIncoming, n.inhIncomingCount, n.inhLaneWeights,
+                   state.params.inhWeightMax, s);
+}
+
+// ---- 4. Fire phase ----------------------------------------------------------------------------
+
+void FireApplyAndDeliver(AppState& state, Neuron& n, int32_t s) {
+    if (n.isHeld == 0) {
+        n.v = n.vNext;
+        n.u = n.uNext;
+    }
+    DeliverSpikes(state, n, s);
+}
+
+bool FireSpike(AppState& state, Neuron& n, int32_t s) {
+    const float v = n.v;
+    float f = n.vEnvelope;
+    if (v > f) {
+        f = f + 0.3f * (v - f);
+    } else {
+        f = f + 0.15f * (v - f);
+    }
+    n.vEnvelope = f;
+    n.vEnvelopeView = f;
+    if (!(v >= n.vPeak)) return false;
+    n.v = n.c;
+    n.u = n.u + n.d;
+    n.lastSpikeStep = s;
+    n.spikeCount += 1;
+    Potentiate(state, n, s);
+    return true;
+}
+
+bool FireNeuron(AppState& state, Neuron& n, int32_t s) {
+    FireApplyAndDeliver(state, n, s);
+    return FireSpike(state, n, s);
+}
+
+// ---- 5. Regular stimulus ------------------------------------------------------------------------
+
+void ApplyStimulus(AppState& state, uint32_t s) {
+    const uint32_t period = state.options.stimulusPeriod;
+    if (period == 0) return;  // no period, no stimulus (and no division by zero)
+    const uint32_t r = s % period;
+    if (r > 5) return;
+    const SimParams& p = state.params;
+    uint32_t m = p.gridZ / 20;
+    if (m > 4) m = 4;
+    const uint32_t mid = p.gridZ / 2;
+    for (uint32_t z = mid - m; z < mid + m; ++z) {
+        for (uint32_t y = 0; y < p.gridY; ++y) {
+            for (uint32_t x = 0; x < p.gridX; ++x) {
+                const uint64_t index = (static_cast<uint64_t>(z) * p.gridX + y) * p.gridY + x;
+                // The grid may have been edited since the build: stay inside the network.
+                if (index >= state.neuronCount) continue;
+                Neuron& n = state.neurons[index];
+                if (r < 5) {
+                    n.isHeld = 1;
+                    n.v = 80.0f;
+                    n.u = n.u + 0.5f * n.a * (80.0f * n.b - n.u);
+                } else {
+                    n.isHeld = 0;
+                }
+            }
+        }
+    }
+}
+
+// ---- 6. Single-threaded step ----------------------------------------------------------------------
+
+uint64_t StepNetwork(AppState& state) {
+    const uint32_t count = state.neuronCount;
+    const int32_t s = static_cast<int32_t>(StepCounter.load(std::memory_order_relaxed));
+    UpdateChunk(state, 0, count);
+    for (uint32_t i = 0; i < count; ++i) FireApplyAndDeliver(state, state.neurons[i], s);
+    uint64_t fired = 0;
+    for (uint32_t i = 0; i < count; ++i) fired += FireSpike(state, state.neurons[i], s) ? 1 : 0;
+    if (state.options.stimulusOn != 0) ApplyStimulus(state, static_cast<uint32_t>(s));
+    StepCounter.fetch_add(1, std::memory_order_relaxed);
+    return fired;
 }
