@@ -1,2 +1,329 @@
-// Placeholder until implemented.
+// Simulation lifecycle control.
+//
+// Sections:
+//   1. Process-wide values and hooks
+//   2. Start sequence
+//   3. Stop sequence
+//   4. Pause and resume
+//   5. Task threads
+//   6. Toolbox button rule
+//   7. Headless runs and the statistics line
+#include "app/lifecycle.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+
+#include "app/shell.h"
 #include "engine/app_state.h"
+#include "engine/work_manager.h"
+#include "platform/log.h"
+
+// ---- 1. Process-wide values and hooks -----------------------------------------------------------
+
+std::atomic<bool> VisualizationOn{true};
+std::atomic<uint32_t> PauseStartTime{0};
+std::atomic<uint32_t> ResumeTime{0};
+std::atomic<uint32_t> LastSampleSteps{0};
+
+void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons) = nullptr;
+void (*ToolboxDisableButtons)(Toolbox* toolbox) = nullptr;
+void (*ToolboxFocusHook)(Toolbox* toolbox) = nullptr;
+void (*RebuildPalettesHook)(AppState& state) = nullptr;
+
+namespace {
+
+constexpr uint32_t kTaskHoldMs = 300;
+
+uint32_t CurrentState(const AppState& state) { return plat::AtomicLoad(state.SimState); }
+
+void SetStateLocked(AppState& state, uint32_t value) {
+    plat::LockGuard guard(state.StateLock);
+    plat::AtomicStore(state.SimState, value);
+}
+
+void MoveFocus(Toolbox* toolbox) {
+    if (toolbox != nullptr && ToolboxFocusHook != nullptr) ToolboxFocusHook(toolbox);
+}
+
+void HoldSince(uint32_t startTick) {
+    const uint32_t elapsed = plat::TickCount() - startTick;
+    if (elapsed < kTaskHoldMs) plat::SleepMs(kTaskHoldMs - elapsed);
+}
+
+// ---- 2. Start sequence ------------------------------------------------------------------------------
+
+void StartSimulationWithTarget(AppState& state, uint32_t stepTarget) {
+    state.MemoryUsage = 0;
+    LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
+    plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateInitializing));
+    // A new simulation counts its steps from 0, from the warm-up of the build on,
+    // exactly like the first one of the process.
+    StepCounter.store(0, std::memory_order_release);
+
+    const uint32_t threads = RoundWorkerThreads(state.params.workerThreads);
+    WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
+    LogMessage(LogInfo, 0, "Starting Ambrelaine(TM) Engine.");
+    BuildNetwork(state);
+    if (wm != nullptr && wm->neuronCount != state.neuronCount) {
+        // The chunks must cover the network actually built.
+        ReleaseWorkManager(wm);
+        wm = CreateWorkManager(threads, state.neuronCount);
+    }
+    LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB",
+               static_cast<int>(state.MemoryUsage >> 20));
+
+    if (wm == nullptr) return;  // the work manager's failure is fatal
+    wm->stepTarget = stepTarget;
+    LastSampleSteps.store(0, std::memory_order_release);
+    if (!LaunchWorkers(state, wm, state.params.idlePriority != 0)) {
+        LogMessage(LogFatal, 0,
+                   "Initialization of the work manager failed due to low system memory conditions!");
+        return;
+    }
+    SetStateLocked(state, SimStateRunning);
+    LogMessage(LogInfo, 0, "Simulation started.");
+}
+
+}  // namespace
+
+void StartSimulation(AppState& state) { StartSimulationWithTarget(state, 0); }
+
+// ---- 3. Stop sequence -----------------------------------------------------------------------------
+
+void StopSimulation(AppState& state) {
+    WorkManager* wm = state.workManager;
+    if (wm == nullptr) return;  // no simulation exists
+    LogMessage(LogInfo, 0, "Stopping current simulation... ");
+
+    if (CurrentState(state) == SimStatePaused) {
+        ResumeWorkers(*wm);
+        SetStateLocked(state, SimStateRunning);
+        LogMessage(LogInfo, 0, "Simulation resumed.");
+    }
+    SetStateLocked(state, SimStateNone);
+
+    // Release the workers until every one has ended: each leaves at its next barrier.
+    StopWorkers(state);
+    ReleaseNetwork(state);
+    LogMessage(LogInfo, 0, "Simulation stopped. All resources are released.");
+}
+
+// ---- 4. Pause and resume ------------------------------------------------------------------------------
+
+void PauseResumeTask(ToolboxTask* task) {
+    AppState& state = *task->state;
+    const uint32_t start = plat::TickCount();
+    const uint32_t current = CurrentState(state);
+    if (current == SimStateRunning) {
+        DisableToolboxButtons(task->toolbox);
+        PauseStartTime.store(plat::TimeMs());
+        if (CurrentState(state) == SimStateRunning && state.workManager != nullptr) {
+            SetStateLocked(state, SimStatePaused);
+            PauseWorkers(*state.workManager);
+            LogMessage(LogInfo, 0, "Simulation paused.");
+        }
+        MoveFocus(task->toolbox);
+    } else if (current == SimStatePaused) {
+        DisableToolboxButtons(task->toolbox);
+        ResumeTime.store(plat::TimeMs());
+        // Simulated time is measured without the pause.
+        SimStartTime.fetch_add(ResumeTime.load() - PauseStartTime.load());
+        if (CurrentState(state) == SimStatePaused && state.workManager != nullptr) {
+            ResumeWorkers(*state.workManager);
+            SetStateLocked(state, SimStateRunning);
+            LogMessage(LogInfo, 0, "Simulation resumed.");
+        }
+        MoveFocus(task->toolbox);
+    }
+    HoldSince(start);
+    UpdateToolboxButtons(task->toolbox, state);
+    delete task;
+}
+
+// ---- 5. Task threads ------------------------------------------------------------------------------------
+
+namespace {
+
+struct TaskLaunch {
+    void (*task)(ToolboxTask*);
+    ToolboxTask* record;
+};
+
+void RunTask(void* arg) {
+    TaskLaunch* launch = static_cast<TaskLaunch*>(arg);
+    void (*task)(ToolboxTask*) = launch->task;
+    ToolboxTask* record = launch->record;
+    delete launch;
+    task(record);  // frees the record
+}
+
+}  // namespace
+
+bool StartTask(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state) {
+    ToolboxTask* record = new (std::nothrow) ToolboxTask{toolbox, &state};
+    TaskLaunch* launch = new (std::nothrow) TaskLaunch{task, record};
+    if (record == nullptr || launch == nullptr || !plat::StartDetachedThread(&RunTask, launch)) {
+        delete record;
+        delete launch;
+        return false;
+    }
+    return true;
+}
+
+void StartStopTask(ToolboxTask* task) {
+    AppState& state = *task->state;
+    DisableToolboxButtons(task->toolbox);
+    const uint32_t start = plat::TickCount();
+    if (CurrentState(state) == SimStateNone)
+        StartSimulation(state);
+    else
+        StopSimulation(state);
+    MoveFocus(task->toolbox);
+    HoldSince(start);
+    UpdateToolboxButtons(task->toolbox, state);
+    delete task;
+}
+
+void VisualizationToggleTask(ToolboxTask* task) {
+    const uint32_t start = plat::TickCount();
+    VisualizationOn.store(!VisualizationOn.load());
+    MoveFocus(task->toolbox);
+    HoldSince(start);
+    UpdateToolboxButtons(task->toolbox, *task->state);
+    delete task;
+}
+
+void TransparencyTask(ToolboxTask* task) {
+    {
+        plat::LockGuard guard(task->state->StateLock);
+        if (RebuildPalettesHook != nullptr) RebuildPalettesHook(*task->state);
+    }
+    delete task;
+}
+
+// ---- 6. Toolbox button rule -------------------------------------------------------------------------------
+
+ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn) {
+    const char* vis = visualizationOn ? "&Turn Visualisation OFF" : "&Turn Visualisation ON";
+    ToolboxButtons b{};
+    b.tweaksEnabled = true;
+    switch (simState) {
+        case SimStateRunning:
+            b.pauseResume = {"&Pause Simulation", true, true};
+            b.visualization = {vis, true, true};
+            b.startStop = {"&Stop Simulation", true, true};
+            b.configuration = {nullptr, false, true};
+            break;
+        case SimStatePaused:
+            b.pauseResume = {"R&esume Simulation", true, true};
+            b.visualization = {vis, true, true};
+            b.startStop = {"&Stop Simulation", true, true};
+            b.configuration = {nullptr, false, true};
+            break;
+        case SimStateNone:
+            b.pauseResume = {"&Pause Simulation", false, true};
+            b.visualization = {vis, false, true};
+            b.startStop = {"&Start Simulation", true, true};
+            b.configuration = {nullptr, true, true};
+            break;
+        default:  // Initializing: every button stays as it is
+            b.pauseResume = {nullptr, false, false};
+            b.visualization = {nullptr, false, false};
+            b.startStop = {nullptr, false, false};
+            b.configuration = {nullptr, false, false};
+            break;
+    }
+    return b;
+}
+
+void UpdateToolboxButtons(Toolbox* toolbox, AppState& state) {
+    if (toolbox == nullptr || ToolboxApplyButtons == nullptr) return;
+    ToolboxApplyButtons(toolbox, ToolboxButtonRule(CurrentState(state), VisualizationOn.load()));
+}
+
+void DisableToolboxButtons(Toolbox* toolbox) {
+    if (toolbox != nullptr && ToolboxDisableButtons != nullptr) ToolboxDisableButtons(toolbox);
+}
+
+// ---- 7. Headless runs and the statistics line -----------------------------------------------------------------
+
+namespace {
+constexpr uint32_t kStatisticsPeriodMs = 10000;
+}
+
+RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
+    RunSummary summary{};
+    if (steps == 0) return summary;
+    StartSimulationWithTarget(state, steps);
+    WorkManager* wm = state.workManager;
+    summary.neuronCount = state.neuronCount;
+
+    // Wait for the step target; the statistics line every 10 s meanwhile. A quit
+    // or a stop from elsewhere ends the wait early.
+    uint32_t lastLog = plat::TimeMs();
+    while (!wm->targetEvent.WaitFor(200)) {
+        if (QuitRequested.load() || CurrentState(state) != SimStateRunning ||
+            plat::AtomicLoad(wm->activeThreads) == 0)
+            break;
+        const uint32_t now = plat::TimeMs();
+        if (now - lastLog >= kStatisticsPeriodMs) {
+            LogMessage(LogInfo, 0, "%s", FormatStatisticsLine(state, now).c_str());
+            lastLog = now;
+        }
+    }
+    if (state.workManager == wm) {
+        // Parked after the target step (or released by an early end): the totals
+        // describe the completed steps only.
+        PauseWorkers(*wm);
+        summary.steps = StepCounter.load();
+        summary.spikes = plat::AtomicLoad(wm->spikeTotal);
+        const uint64_t first = plat::AtomicLoad(wm->firstStepNs);
+        const uint64_t last = plat::AtomicLoad(wm->lastStepNs);
+        summary.wallSeconds = last > first ? static_cast<double>(last - first) * 1e-9 : 0.0;
+        summary.simulatedMs = 0.5 * summary.steps;
+        StopSimulation(state);
+    }
+    return summary;
+}
+
+std::string FormatRunSummary(const RunSummary& s) {
+    const double simulatedSeconds = s.simulatedMs * 1e-3;
+    const double factor = s.wallSeconds > 0.0 ? simulatedSeconds / s.wallSeconds : 0.0;
+    const double rate = s.neuronCount > 0 && simulatedSeconds > 0.0
+                            ? static_cast<double>(s.spikes) / s.neuronCount / simulatedSeconds
+                            : 0.0;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Ran %u steps (%.1f ms simulated) in %.3f s: real-time factor %.3f, %llu spikes, "
+                  "mean rate %.2f Hz",
+                  s.steps, s.simulatedMs, s.wallSeconds, factor,
+                  static_cast<unsigned long long>(s.spikes), rate);
+    return text;
+}
+
+std::string FormatStatisticsText(uint32_t stepCounter, uint32_t stepsAtSample, uint32_t nowMs,
+                                 uint32_t startMs, uint32_t sampleMs) {
+    // Differences of wrapping millisecond clocks.
+    const uint32_t sinceStart = nowMs - startMs;
+    const uint32_t sinceSample = nowMs - sampleMs;
+    const double average = sinceStart > 0 ? 0.5 * stepCounter / sinceStart : 0.0;
+    const double recent =
+        sinceSample > 0 ? 0.5 * static_cast<uint32_t>(stepCounter - stepsAtSample) / sinceSample
+                        : 0.0;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)",
+                  0.5 * stepCounter, recent, average);
+    return text;
+}
+
+std::string FormatStatisticsLine(AppState& state, uint32_t nowMs) {
+    (void)state;
+    const uint32_t steps = StepCounter.load();
+    std::string line = FormatStatisticsText(steps, LastSampleSteps.load(), nowMs,
+                                            SimStartTime.load(), LastSampleTime.load());
+    LastSampleSteps.store(steps);
+    LastSampleTime.store(nowMs);
+    return line;
+}

@@ -55,6 +55,8 @@ void DisableToolboxButtons(Toolbox* toolbox);
 extern void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons);
 extern void (*ToolboxDisableButtons)(Toolbox* toolbox);
 extern void (*RebuildPalettesHook)(AppState& state);  // TransparencyTask's recolouring
+// Moves the focus away from the toolbox and back after a task (null: nothing).
+extern void (*ToolboxFocusHook)(Toolbox* toolbox);
 
 // ---- Headless runs -------------------------------------------------------------------------
 
@@ -72,3 +74,10 @@ std::string FormatRunSummary(const RunSummary& summary);
 // "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)"; advances
 // the recent-speed sample (LastSampleTime and its step count).
 std::string FormatStatisticsLine(AppState& state, uint32_t nowMs);
+// The same line from its inputs (pure): average speed 0.5 * stepCounter / (now -
+// start), recent speed 0.5 * (stepCounter - stepsAtSample) / (now - sample); 0 for
+// an empty interval. Times are wrapping milliseconds.
+std::string FormatStatisticsText(uint32_t stepCounter, uint32_t stepsAtSample, uint32_t nowMs,
+                                 uint32_t startMs, uint32_t sampleMs);
+// StepCounter at the last statistics sample (advanced with LastSampleTime).
+extern std::atomic<uint32_t> LastSampleSteps;

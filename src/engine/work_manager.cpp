@@ -319,8 +319,7 @@ bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     }
     plat::AtomicStore(state.stopRequest, uint8_t{0});
     plat::AtomicStore(state.stepSpikeCount, uint64_t{0});
-    StepCounter.store(0, std::memory_order_release);
-    wm->step = 0;
+    wm->step = StepCounter.load(std::memory_order_acquire);
     wm->activeThreads = threads;
     state.workManager = wm;
     state.workers = workers;

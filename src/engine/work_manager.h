@@ -138,8 +138,9 @@ void ResumeWorkers(WorkManager& wm);
 void ReleaseWorkersForStop(AppState& state, WorkManager& wm);
 
 // Fills one WorkerContext per thread of `wm` over state's neurons, clears the stop
-// request and the step spike count, resets StepCounter to 0 (a new simulation
-// counts from 0), stores wm and the contexts in state and starts the threads.
+// request and the step spike count, stores wm and the contexts in state and
+// starts the threads. The first step is the current StepCounter value (the start
+// sequence resets it to 0 before the build, whose warm-up reads it).
 // Returns false (nothing started) when the contexts cannot be allocated.
 bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority);
 // The stop release loop: releases the workers and waits 30 ms at a time until

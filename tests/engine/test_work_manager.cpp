@@ -6,13 +6,16 @@
 //   3. Chunk taking and stealing
 //   4. The worker loop: coverage, single thread, end-of-step order, capture
 //   5. Pause and stop
+//   6. Determinism across thread counts
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "engine/app_state.h"
+#include "engine/random.h"
 #include "engine/work_manager.h"
 #include "platform/log.h"
 
@@ -72,6 +75,7 @@ struct TestNetwork {
     // steps (0: run on).
     WorkManager* Start(uint32_t threads, uint32_t target) {
         WorkManager* wm = CreateWorkManager(threads, state.neuronCount);
+        StepCounter.store(0);
         wm->kernels = StepKernels{&CountIntegrate, &CountApply, &CountSpike, &RecordStimulus};
         wm->stepTarget = target;
         EXPECT_TRUE(LaunchWorkers(state, wm, false));
@@ -310,6 +314,97 @@ TEST(WorkManagerControl, StopEndsInBoundedTimeFromRunningAndParked) {
             wrong += net.counts.integrate[n] < steps || net.counts.integrate[n] > steps + 1 ||
                      net.counts.spike[n] < steps || net.counts.spike[n] > steps + 1;
         EXPECT_EQ(wrong, 0u) << (parked ? "parked" : "running");
+    }
+}
+
+}  // namespace
+
+// ---- 6. Determinism across thread counts ---------------------------------------------------------
+
+
+namespace {
+
+struct NetworkSnapshot {
+    std::vector<float> neuronValues;
+    std::vector<int32_t> neuronCounters;
+    std::vector<float> synapseValues;
+    std::vector<float> history;
+    uint32_t weightHistogram[kWeightBins];
+    uint64_t spikes;
+};
+
+void AppendLanes(std::vector<float>& out, const SynapseLaneState* state,
+                 const SynapseLaneWeights* weights, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const SynapseLaneState& s = state[i / 4];
+        const SynapseLaneWeights& w = weights[i / 4];
+        const uint32_t k = i % 4;
+        out.insert(out.end(), {s.available[k], s.utilization[k], s.gFast[k], s.gSlow[k], w.weight[k],
+                               w.weightDelta[k]});
+    }
+}
+
+// Preset 9 (2048 neurons in 32 planes, so the stimulus acts), seed 1, plasticity
+// and stimulus on, `steps` steps on `threads` worker threads.
+NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps) {
+    AppState state;
+    RestoreDefaults(state);
+    ApplyPreset(state.params, 9);
+    state.params.workerThreads = threads;
+    state.options.stimulusOn = 1;
+    RandomState = RandomGeneratorState{};
+    RandomState.seed = 1;
+    CaptureOn.store(0);
+    StepCounter.store(0);  // as the start sequence does: the build's warm-up reads it
+    WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
+    BuildNetwork(state);
+    wm->stepTarget = steps;
+    EXPECT_TRUE(LaunchWorkers(state, wm, false));
+    EXPECT_TRUE(wm->targetEvent.WaitFor(120000));
+    EXPECT_TRUE(PauseWorkers(*wm));
+
+    NetworkSnapshot snap{};
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& n = state.neurons[i];
+        snap.neuronValues.insert(snap.neuronValues.end(),
+                                 {n.v, n.u, n.vNext, n.uNext, n.vEnvelope, n.gAmpa, n.gNmda,
+                                  n.gGabaA, n.gGabaB, n.lastFiltered});
+        snap.neuronCounters.insert(snap.neuronCounters.end(),
+                                   {n.lastSpikeStep, static_cast<int32_t>(n.spikeCount),
+                                    static_cast<int32_t>(n.delayIndex), n.isHeld});
+        AppendLanes(snap.synapseValues, n.excLaneState, n.excLaneWeights, n.excIncomingCount);
+        AppendLanes(snap.synapseValues, n.inhLaneState, n.inhLaneWeights, n.inhIncomingCount);
+    }
+    snap.history.assign(state.analysis.SpikeHistory, state.analysis.SpikeHistory + kHistoryLength);
+    std::memcpy(snap.weightHistogram, state.analysis.WeightHistogram, sizeof snap.weightHistogram);
+    snap.spikes = wm->spikeTotal;
+    EXPECT_EQ(StepCounter.load(), steps);
+    EXPECT_TRUE(StopWorkers(state));
+    ReleaseNetwork(state);
+    return snap;
+}
+
+bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+TEST(WorkManagerDeterminism, Preset9GivesTheSameBitsOnOneTwoThreeAndEightThreads) {
+    constexpr uint32_t kSteps = 3000;
+    const NetworkSnapshot reference = RunPreset9(1, kSteps);
+    ASSERT_GT(reference.spikes, 0u);  // the network is active
+    uint32_t counted = 0;
+    for (uint32_t b : reference.weightHistogram) counted += b;
+    EXPECT_GT(counted, 0u);
+    for (uint32_t threads : {2u, 3u, 8u}) {
+        const NetworkSnapshot run = RunPreset9(threads, kSteps);
+        EXPECT_EQ(run.spikes, reference.spikes) << threads << " threads";
+        EXPECT_TRUE(SameBits(run.neuronValues, reference.neuronValues)) << threads << " threads";
+        EXPECT_EQ(run.neuronCounters, reference.neuronCounters) << threads << " threads";
+        EXPECT_TRUE(SameBits(run.synapseValues, reference.synapseValues)) << threads << " threads";
+        EXPECT_TRUE(SameBits(run.history, reference.history)) << threads << " threads";
+        EXPECT_EQ(0, std::memcmp(run.weightHistogram, reference.weightHistogram,
+                                 sizeof reference.weightHistogram))
+            << threads << " threads";
     }
 }
 
