@@ -1,2 +1,379 @@
-// Placeholder until implemented.
+// Network construction: memory, STDP tables, per-neuron storage, sorted synapse
+// lists, four-synapse lane blocks, the warm-up, and release.
+//
+// Sections:
+//   1. Memory: counted allocations and the arena of per-neuron arrays
+//   2. Formulas: delay-line length, STDP tables, comparators
+//   3. Per-neuron storage and lane initialisation
+//   4. Lists and lanes (after wiring)
+//   5. Warm-up
+//   6. BuildNetwork and ReleaseNetwork
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
 #include "engine/app_state.h"
+#include "engine/dynamics.h"
+#include "engine/geometry.h"
+#include "engine/random.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr const char* kNeuronMemoryMessage = "Unable to allocate memory for the neural network!";
+constexpr const char* kStdpMemoryMessage = "Unable to allocate memory for the STDP calculation data!";
+constexpr const char* kSynapseMemoryMessage = "Unable to allocate memory for synaptic data!\n";
+constexpr const char* kNeuronStorageMessage =
+    "Unable to allocate memory for the synapses and delay lines of the neurons!";
+
+// Largest network a build accepts: box cell indices are formed in 32 bits.
+constexpr uint64_t kMaxNeurons = 1u << 26;
+// Longest delay line (steps); only absurd lengths or velocities reach it.
+constexpr uint32_t kMaxDelayLength = 1u << 20;
+
+}  // namespace
+
+// ---- 1. Memory ------------------------------------------------------------------------------
+
+void* NetworkAlloc(AppState& state, uint64_t bytes, const char* failureMessage) {
+    void* p = bytes <= SIZE_MAX ? plat::AlignedAllocZeroed(static_cast<size_t>(bytes)) : nullptr;
+    if (!p) LogMessage(LogFatal, 0, "%s", failureMessage);
+    state.MemoryUsage += bytes;
+    return p;
+}
+
+// The per-neuron arrays are carved, in the order they are requested (neuron order),
+// from large zeroed blocks: neighbours in the array are neighbours in memory, and
+// a build makes a few hundred allocations instead of millions.
+struct ArenaBlock {
+    ArenaBlock* next;
+};
+struct NetworkArena {
+    ArenaBlock* blocks = nullptr;
+    uint8_t* cursor = nullptr;
+    uint8_t* end = nullptr;
+};
+
+namespace {
+
+constexpr size_t kArenaBlockBytes = size_t(16) << 20;
+constexpr size_t kArenaHeaderBytes = 64;  // keeps the first carved array on a cache line
+
+uint8_t* NewArenaBlock(NetworkArena& arena, size_t payload, const char* failureMessage) {
+    // calloc hands out fresh zero pages for blocks this large without clearing
+    // them again; its blocks are 16-byte aligned, and the carving aligns further.
+    auto* block = static_cast<ArenaBlock*>(std::calloc(1, kArenaHeaderBytes + payload));
+    if (!block) LogMessage(LogFatal, 0, "%s", failureMessage);
+    block->next = arena.blocks;
+    arena.blocks = block;
+    return reinterpret_cast<uint8_t*>(block) + kArenaHeaderBytes;
+}
+
+// Zeroed, `alignment`-aligned (16 or 64) and counted; null for 0 bytes.
+void* ArenaAlloc(AppState& state, size_t bytes, size_t alignment, const char* failureMessage) {
+    if (bytes == 0) return nullptr;
+    if (!state.arena) {
+        state.arena = static_cast<NetworkArena*>(plat::AlignedAllocZeroed(sizeof(NetworkArena)));
+        if (!state.arena) LogMessage(LogFatal, 0, "%s", failureMessage);
+    }
+    NetworkArena& arena = *state.arena;
+    const size_t rounded = (bytes + 15) & ~size_t(15);
+    state.MemoryUsage += rounded;
+    if (rounded + alignment > kArenaBlockBytes / 4) {  // large arrays get a block of their own
+        return NewArenaBlock(arena, rounded, failureMessage);
+    }
+    auto align = [&](uint8_t* p) {
+        return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + alignment - 1) &
+                                          ~(uintptr_t(alignment) - 1));
+    };
+    uint8_t* p = arena.cursor ? align(arena.cursor) : nullptr;
+    if (!p || p + rounded > arena.end) {
+        arena.cursor = NewArenaBlock(arena, kArenaBlockBytes, failureMessage);
+        arena.end = arena.cursor + kArenaBlockBytes;
+        p = align(arena.cursor);
+    }
+    arena.cursor = p + rounded;
+    return p;
+}
+
+void ReleaseArena(AppState& state) {
+    if (!state.arena) return;
+    for (ArenaBlock* b = state.arena->blocks; b;) {
+        ArenaBlock* next = b->next;
+        std::free(b);
+        b = next;
+    }
+    plat::AlignedFree(state.arena);
+    state.arena = nullptr;
+}
+
+}  // namespace
+
+// ---- 2. Formulas ---------------------------------------------------------------------------
+
+uint32_t DelayLengthForAxon(float axonLength, float velocityMyelinated) {
+    // Length in mm over mm per 0.5 ms step, in float, truncated toward zero.
+    const float steps = axonLength / (0.5f * velocityMyelinated);
+    if (!(steps >= 1.0f)) return 1;  // also NaN and negative
+    if (steps >= static_cast<float>(kMaxDelayLength)) return kMaxDelayLength;
+    return static_cast<uint32_t>(steps);
+}
+
+void FillStdpTables(const SimParams& p, float* potentiation, float* depression) {
+    for (uint32_t i = 0; i < kStdpWindow; ++i) {
+        const double t = i * 0.5;
+        const double plus = static_cast<double>(p.stdpAPlus) * t * std::exp(-t / static_cast<double>(p.stdpTauPlus));
+        const double minus = static_cast<double>(p.stdpAMinus) * t * std::exp(-t / static_cast<double>(p.stdpTauMinus));
+        potentiation[i] = static_cast<float>(0.000005 * (0.0000001 + std::fabs(plus)));
+        depression[i] = static_cast<float>(0.000005 * (0.0000001 + std::fabs(minus)));
+    }
+}
+
+// Neuron pointers compare as unsigned addresses, which within one array is index
+// order. Equal neurons are ordered by lane both ways (-1 for a smaller lane): with
+// 0 there, an unstable sort could swap two synapses of one pair out of lane order.
+static int CompareNeuronsThenLanes(const Neuron* a, const Neuron* b, uint32_t laneA, uint32_t laneB) {
+    const uintptr_t pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
+    if (pa != pb) return pa > pb ? 1 : -1;
+    if (laneA != laneB) return laneA > laneB ? 1 : -1;
+    return 0;
+}
+
+int CompareSynapseByPre(const Synapse& a, const Synapse& b) {
+    return CompareNeuronsThenLanes(a.pre, b.pre, a.lane, b.lane);
+}
+
+int CompareSynapseRefByPost(const Synapse* a, const Synapse* b) {
+    return CompareNeuronsThenLanes(a->post, b->post, a->lane, b->lane);
+}
+
+// ---- 3. Per-neuron storage and lanes -----------------------------------------------------------
+
+void InitNeuronStorage(AppState& state, Neuron& n, uint32_t incomingCapacity, float axonLength) {
+    const SimParams& p = state.params;
+    n.vPeak = kSpikeThreshold;
+    n.v = -65.0f;
+    n.u = -14.0f;
+    n.lastSpikeStep = -1;
+    n.isHeld = 0;
+
+    // The delivery and group loops count in 8 bits.
+    n.incomingCapacity = std::min(incomingCapacity, kMaxSynapsesPerNeuron);
+    n.outgoingCapacity = OutgoingCapacityFor(p);
+    n.incoming = static_cast<Synapse*>(
+        ArenaAlloc(state, n.incomingCapacity * sizeof(Synapse), 16, kNeuronStorageMessage));
+    for (uint32_t k = 0; k < n.incomingCapacity; ++k) n.incoming[k].arrivalStep = -1;
+    n.outgoing = static_cast<Synapse**>(
+        ArenaAlloc(state, n.outgoingCapacity * sizeof(Synapse*), 16, kNeuronStorageMessage));
+    n.incomingCount = n.outgoingCount = n.excIncomingCount = n.inhIncomingCount = 0;
+
+    const uint32_t length = DelayLengthForAxon(axonLength, p.velocityMyelinated);
+    n.delayV = static_cast<float*>(ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage));
+    n.delayFiltered = static_cast<float*>(ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage));
+    n.delayLength = length;
+    n.delayIndex = length - 1;
+}
+
+// One slot of a lane block; the random draw (one, only when randomising) is in double.
+static void InitLane(SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot, float initial,
+                     float maximum, bool randomize) {
+    lane.available[slot] = 0.5f;
+    lane.utilization[slot] = 0.5f;
+    weights.arrived[slot] = 0;
+    weights.weightDelta[slot] = 0.0f;
+    float w = initial;
+    if (randomize) {
+        const double r = Random01();
+        w = static_cast<float>(static_cast<double>(initial) +
+                               (static_cast<double>(maximum) - static_cast<double>(initial)) * r);
+        w = std::min(maximum, w);
+    }
+    weights.weight[slot] = w;
+}
+
+void InitExcitatoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot) {
+    const SimParams& p = state.params;
+    InitLane(weights, lane, slot, p.excWeightInitial, p.excWeightMax, p.randomizeExcWeights != 0);
+}
+
+void InitInhibitoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot) {
+    const SimParams& p = state.params;
+    InitLane(weights, lane, slot, p.inhWeightInitial, p.inhWeightMax, p.randomizeInhWeights != 0);
+}
+
+// ---- 4. Lists and lanes ---------------------------------------------------------------------------
+
+namespace {
+
+// State blocks followed directly by weight blocks, in one allocation.
+void AllocateLanes(AppState& state, uint32_t count, SynapseLaneState*& laneState,
+                   SynapseLaneWeights*& laneWeights) {
+    const uint32_t groups = (count + 3) / 4;  // full groups plus one for a remainder
+    const size_t bytes = groups * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights));
+    auto* base = static_cast<uint8_t*>(ArenaAlloc(state, bytes, 64, kSynapseMemoryMessage));
+    laneState = reinterpret_cast<SynapseLaneState*>(base);
+    laneWeights = base ? reinterpret_cast<SynapseLaneWeights*>(base + groups * sizeof(SynapseLaneState)) : nullptr;
+}
+
+void CompleteNeuron(AppState& state, Neuron& n) {
+    // Outgoing lists are appended in neuron order below, so they come out ordered
+    // by post-synaptic neuron and lane; sorting what is there keeps that true.
+    std::sort(n.outgoing, n.outgoing + n.outgoingCount,
+              [](const Synapse* a, const Synapse* b) { return CompareSynapseRefByPost(a, b) < 0; });
+    std::sort(n.incoming, n.incoming + n.incomingCount,
+              [](const Synapse& a, const Synapse& b) { return CompareSynapseByPre(a, b) < 0; });
+
+    n.excBlocks8 = n.excIncomingCount / 8;
+    n.excBlocks4 = (n.excIncomingCount % 8) / 4;
+    n.excGroups = n.excIncomingCount / 4;
+    n.inhBlocks8 = n.inhIncomingCount / 8;
+    n.inhBlocks4 = (n.inhIncomingCount % 8) / 4;
+    n.inhGroups = n.inhIncomingCount / 4;
+
+    n.excIncoming = static_cast<Synapse**>(
+        ArenaAlloc(state, n.excIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage));
+    n.inhIncoming = static_cast<Synapse**>(
+        ArenaAlloc(state, n.inhIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage));
+    AllocateLanes(state, n.excIncomingCount, n.excLaneState, n.excLaneWeights);
+    AllocateLanes(state, n.inhIncomingCount, n.inhLaneState, n.inhLaneWeights);
+
+    uint32_t exc = 0, inh = 0;
+    for (uint32_t k = 0; k < n.incomingCount; ++k) {
+        Synapse& s = n.incoming[k];
+        Neuron& pre = *s.pre;
+        if (pre.outgoingCount >= pre.outgoingCapacity)  // the builders never make more
+            LogMessage(LogFatal, 0, "Outgoing synapse list of a neuron overflowed during construction!");
+        pre.outgoing[pre.outgoingCount++] = &s;
+        if (pre.isExcitatory)
+            n.excIncoming[exc++] = &s;
+        else
+            n.inhIncoming[inh++] = &s;
+    }
+    for (uint32_t lane = 0; lane < n.excIncomingCount; ++lane) {
+        Synapse& s = *n.excIncoming[lane];
+        const uint32_t g = lane / 4;
+        const uint8_t slot = static_cast<uint8_t>(lane % 4);
+        s.arrivedFlag = &n.excLaneWeights[g].arrived[slot];
+        s.lane = lane;
+        InitExcitatoryLane(state, n.excLaneWeights[g], n.excLaneState[g], slot);
+    }
+    for (uint32_t lane = 0; lane < n.inhIncomingCount; ++lane) {
+        Synapse& s = *n.inhIncoming[lane];
+        const uint32_t g = lane / 4;
+        const uint8_t slot = static_cast<uint8_t>(lane % 4);
+        s.arrivedFlag = &n.inhLaneWeights[g].arrived[slot];
+        s.lane = lane;
+        InitInhibitoryLane(state, n.inhLaneWeights[g], n.inhLaneState[g], slot);
+    }
+}
+
+}  // namespace
+
+// ---- 5. Warm-up ------------------------------------------------------------------------------
+
+void WarmUpNetwork(AppState& state) {
+    Neuron* neurons = state.neurons;
+    const uint32_t count = state.neuronCount;
+    for (uint32_t i = 0; i < count; ++i) {
+        const float r = static_cast<float>(Random01());
+        neurons[i].v = 70.0f - 140.0f * r;  // uniform in [-70, 70] mV, single precision
+    }
+    // The step counter is read, not advanced: the warm-up happens before step S.
+    const int32_t s = static_cast<int32_t>(StepCounter.load());
+    for (int pass = 0; pass < 20; ++pass) {
+        // Blocks of eight; the last block is shorter when the count is not a multiple.
+        for (uint32_t first = 0; first < count; first += 8) {
+            const uint32_t end = std::min(first + 8, count);
+            // Computes conductances, vNext and uNext; v and u change here only by resets.
+            UpdateChunk(state, first, end);
+            for (uint32_t i = first; i < end; ++i) {
+                Neuron& n = neurons[i];
+                // Delay line as in the fire phase, delivery without depression.
+                if (AdvanceDelayLine(n)) {
+                    for (uint32_t k = 0; k < n.outgoingCount; ++k) {
+                        *n.outgoing[k]->arrivedFlag = 1;
+                        n.outgoing[k]->arrivalStep = s + 1;
+                    }
+                }
+                if (n.v >= n.vPeak) {
+                    n.v = n.c;
+                    n.lastSpikeStep = s;
+                    ++n.spikeCount;
+                    n.u = n.u + n.d;
+                }
+            }
+        }
+    }
+}
+
+// ---- 6. Build and release -----------------------------------------------------------------------
+
+void BuildNetwork(AppState& state) {
+    SimParams& p = state.params;
+    state.MemoryUsage = 0;
+
+    // 1. Analysis buffers and the FFT configuration.
+    InitActivityAnalysis(state);
+
+    // 2-3. STDP kernel tables.
+    state.stdpPotentiation = static_cast<float*>(NetworkAlloc(state, kStdpWindow * sizeof(float), kStdpMemoryMessage));
+    state.stdpDepression = static_cast<float*>(NetworkAlloc(state, kStdpWindow * sizeof(float), kStdpMemoryMessage));
+    FillStdpTables(p, state.stdpPotentiation, state.stdpDepression);
+
+    // 4. The neuron array. A box holds one neuron per grid cell, whatever the
+    // stored count says.
+    uint64_t count = p.neuronCount;
+    if (p.geometryKind != GeometrySphere) count = static_cast<uint64_t>(p.gridX) * p.gridY * p.gridZ;
+    if (count > kMaxNeurons) LogMessage(LogFatal, 0, "%s", kNeuronMemoryMessage);
+    p.neuronCount = static_cast<uint32_t>(count);
+    state.neurons = static_cast<Neuron*>(NetworkAlloc(state, count * sizeof(Neuron), kNeuronMemoryMessage));
+    state.neuronCount = p.neuronCount;
+    DeriveParams(p);
+    ViewNeurons.store(state.neurons);
+
+    // 5-6. Normalised parameters, then placement and wiring.
+    NormalizeParams(p);
+    if (p.geometryKind == GeometrySphere)
+        BuildSphereGeometry(state);
+    else
+        BuildBoxGeometry(state);
+
+    // 7. Sorted lists, class lists and lane blocks, in neuron order.
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        CompleteNeuron(state, state.neurons[i]);
+        total += state.neurons[i].incomingCount;
+    }
+
+    // 8-9.
+    WarmUpNetwork(state);
+    p.synapseCount = static_cast<uint32_t>(total);
+    LogMessage(LogInfo, 0, "Created simulation with %d neurons and %d synapses", static_cast<int>(state.neuronCount),
+               static_cast<int>(total));
+}
+
+void ReleaseNetwork(AppState& state) {
+    ReleaseActivityAnalysis(state);
+    ViewNeurons.store(nullptr);
+    Neuron* neurons = state.neurons;
+    if (neurons) {
+        for (uint32_t i = 0; i < state.neuronCount; ++i) {
+            Neuron& n = neurons[i];
+            n.excLaneState = n.inhLaneState = nullptr;
+            n.excLaneWeights = n.inhLaneWeights = nullptr;
+            n.incoming = nullptr;
+            n.outgoing = n.excIncoming = n.inhIncoming = nullptr;
+            n.delayV = n.delayFiltered = nullptr;
+        }
+    }
+    ReleaseArena(state);
+    plat::AlignedFree(neurons);
+    plat::AlignedFree(state.stdpPotentiation);
+    plat::AlignedFree(state.stdpDepression);
+    state.neurons = nullptr;
+    state.neuronCount = 0;
+    state.stdpPotentiation = nullptr;
+    state.stdpDepression = nullptr;
+    state.MemoryUsage = 0;
+}

@@ -107,6 +107,12 @@ void InitExcitatoryLane(const AppState& state, SynapseLaneWeights& weights, Syna
 void InitInhibitoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
 void WarmUpNetwork(AppState& state);
 
+// Orders Synapse records by pre-synaptic neuron (as addresses), then lane, and
+// Synapse pointers by the pointee's post-synaptic neuron, then lane: 1 greater,
+// -1 smaller, 0 equal.
+int CompareSynapseByPre(const Synapse& a, const Synapse& b);
+int CompareSynapseRefByPost(const Synapse* a, const Synapse* b);
+
 // Delay-line length in steps for an axon: trunc(length / (0.5 * velocity)), at least 1.
 uint32_t DelayLengthForAxon(float axonLength, float velocityMyelinated);
 // The two STDP kernel tables (kStdpWindow entries each).
