@@ -1,1 +1,135 @@
-int main() { return 0; }
+// Entry point: start-up, the main thread's input pump, shutdown.
+//
+// Sections:
+//   1. Banner and display detection
+//   2. Headless statistics and the steps=N run
+//   3. Main loop
+//   4. main
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/cpu_check.h"
+#include "app/key_commands.h"
+#include "app/lifecycle.h"
+#include "app/shell.h"
+#include "app/switches.h"
+#include "engine/app_state.h"
+#include "engine/random.h"
+#include "platform/console_keys.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+
+namespace {
+
+AppState State;  // the one application record, handed to every thread
+
+// ---- 1. Banner and display detection ---------------------------------------------------------
+
+void PrintBanner() {
+    const char* stars = "**********************************************************";
+    std::fprintf(stderr, "%s\n   Vellicor v0.40 - Cortical Neural Network Simulator\n\n%s\n\n\n", stars, stars);
+    std::fprintf(stderr, "Press F1 in the visualization window for help.\n\n");
+    std::fflush(stderr);
+}
+
+bool DisplayAvailable() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+// ---- 2. Headless statistics and the steps=N run -----------------------------------------------
+
+// In headless mode the statistics line is logged every 10 s of wall-clock time.
+void LogHeadlessStatistics(uint32_t& lastLog) {
+    const uint32_t now = plat::TimeMs();
+    if (plat::AtomicLoad(State.SimState) != SimStateRunning) {
+        lastLog = now;
+        return;
+    }
+    if (now - lastLog < 10000) return;
+    lastLog = now;
+    LogMessage(LogInfo, 0, "%s", FormatStatisticsLine(State, now).c_str());
+}
+
+int RunStepsAndExit(uint32_t steps) {
+    const RunSummary summary = RunStepsHeadless(State, steps);
+    LogMessage(LogInfo, 0, "%s", FormatRunSummary(summary).c_str());
+    plat::RestoreConsole();
+    return 0;
+}
+
+// ---- 3. Main loop ---------------------------------------------------------------------------------
+
+void MainLoop() {
+    uint32_t lastStatistics = plat::TimeMs();
+    while (!RenderStop.load()) {
+        // Console keys: up to 32 per pass; waiting for them is the pass's 10 ms sleep.
+        uint16_t keys[32];
+        const int count = plat::ReadConsoleKeys(keys, 32, 10);
+        uint8_t setByConsole[32];
+        for (int i = 0; i < count; ++i) {
+            const uint8_t slot = static_cast<uint8_t>(keys[i] & 0xFF);
+            ConsoleKeyState[slot] = 1;
+            setByConsole[i] = slot;
+        }
+        if (plat::ConsoleInterrupted()) {  // SIGINT/SIGTERM quit as a confirmed Esc does
+            QuitRequested.store(true);
+            RenderStop.store(true);
+        }
+        ProcessKeyCommands(ConsoleKeyState, State, nullptr);
+        // A terminal reports no key-up: a console key is down until the commands ran once.
+        for (int i = 0; i < count; ++i) ConsoleKeyState[setByConsole[i]] = 0;
+        if (HeadlessMode.load()) LogHeadlessStatistics(lastStatistics);
+    }
+}
+
+}  // namespace
+
+// ---- 4. main ------------------------------------------------------------------------------------------
+
+int main(int argc, char** argv) {
+    EnableFlushToZero();
+    RequireAvx();
+    RandomState.seed = plat::TimeMs();
+    PrintBanner();
+    RestoreDefaults(State);
+    const LaunchOptions launch = ApplySwitches(argc, argv, State);
+    if (launch.help) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (launch.version) {
+        std::printf("%s\n", ProductLine());
+        return 0;
+    }
+    if (launch.seedGiven) {
+        RandomState = RandomGeneratorState{};
+        RandomState.seed = launch.seed;
+    }
+    plat::StartConsoleInput();
+
+    if (launch.headless) {
+        HeadlessMode.store(true);
+        LogMessage(LogInfo, 0, "Headless mode: no visualization window and no toolbox.");
+    } else if (!DisplayAvailable()) {
+        HeadlessMode.store(true);
+        LogMessage(LogInfo, 0, "No display found: running on the console without visualization.");
+    }
+
+    if (launch.stepsGiven) return RunStepsAndExit(launch.steps);
+
+    if (launch.demo) {
+        AutoRotate.store(true);
+        StartSimulation(State);
+    }
+    UpdateToolboxButtons(nullptr, State);
+
+    MainLoop();
+
+    // Without a window thread nobody else stops a simulation that still exists.
+    const uint32_t simState = plat::AtomicLoad(State.SimState);
+    if (simState == SimStateRunning || simState == SimStatePaused) StopSimulation(State);
+    plat::RestoreConsole();
+    return 0;
+}
