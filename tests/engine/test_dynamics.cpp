@@ -6,17 +6,23 @@
 //   3. Regular stimulus: the slab, release, m = 0, guards
 //   4. Hand-wired networks: spikes travel with their delays; vector == scalar
 //   5. Threads: the two fire sub-phases on several threads equal one thread
+//   6. Golden digest of the spike raster of a built network
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <barrier>
 #include <cmath>
+#include <immintrin.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
 
 #include "engine/dynamics.h"
 #include "engine/kernels.h"
+#include "engine/random.h"
 #include "tiny_network.h"
 
 // ---- 1. FireNeuron ----------------------------------------------------------------------------
@@ -393,4 +399,56 @@ TEST(StepNetwork, FireSubPhasesOnSeveralThreadsEqualOneThread) {
         }
         EXPECT_TRUE(SameLanes(*single, *multi)) << threads << " threads";
     }
+}
+
+// ---- 6. Golden digest ---------------------------------------------------------------------------------------
+
+namespace {
+
+// FNV-1a over the spike raster: (step, neuron index) of every spike, in order.
+// After an intended change of the dynamics, run with VELLICOR_PRINT_GOLDEN=1 to print
+// the new value, and paste it here.
+constexpr uint64_t kGoldenRasterDigest = 0xbbedaa6eea1f9c1aull;
+
+void HashWord(uint64_t& hash, uint32_t word) {
+    for (int i = 0; i < 4; ++i) {
+        hash ^= (word >> (8 * i)) & 0xffu;
+        hash *= 0x100000001b3ull;
+    }
+}
+
+}  // namespace
+
+TEST(StepNetwork, GoldenSpikeRasterOfSeedOneOnTheSmallestCuboid) {
+    const uint32_t savedCsr = _mm_getcsr();
+    _mm_setcsr(savedCsr | 0x8040u);  // flush-to-zero and denormals-are-zero, as the program runs
+    auto state = std::make_unique<AppState>();
+    RestoreDefaults(*state);
+    RandomState = RandomGeneratorState{};
+    RandomState.seed = 1;
+    ApplyPreset(state->params, 9);
+    StepCounter = 0;
+    BuildNetwork(*state);
+    ASSERT_EQ(state->neuronCount, 2048u);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    uint64_t spikes = 0;
+    std::vector<uint32_t> before(state->neuronCount);
+    for (uint32_t step = 0; step < 2000; ++step) {
+        for (uint32_t i = 0; i < state->neuronCount; ++i) before[i] = state->neurons[i].spikeCount;
+        spikes += StepNetwork(*state);
+        for (uint32_t i = 0; i < state->neuronCount; ++i) {
+            if (state->neurons[i].spikeCount != before[i]) {
+                HashWord(hash, step);
+                HashWord(hash, i);
+            }
+        }
+    }
+    ReleaseNetwork(*state);
+    _mm_setcsr(savedCsr);
+    if (std::getenv("VELLICOR_PRINT_GOLDEN") != nullptr) {
+        std::printf("golden raster digest: 0x%016llxull (%llu spikes)\n", static_cast<unsigned long long>(hash),
+                    static_cast<unsigned long long>(spikes));
+    }
+    EXPECT_GT(spikes, 2000u);
+    EXPECT_EQ(hash, kGoldenRasterDigest) << std::hex << "new digest 0x" << hash;
 }
