@@ -1,0 +1,457 @@
+// One scene frame and the scene hooks.
+//
+// Sections:
+//   1. Geometry object and hooks
+//   2. Small GL helpers
+//   3. Inspector 3D view: connections, picker plane
+//   4. Lower strip: picker, captions, property column, traces
+//   5. HUD
+//   6. DrawScene
+//   7. Mouse callbacks
+#include "vis/scene.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <GLFW/glfw3.h>
+
+#include <cstdint>
+
+#include "app/lifecycle.h"
+#include "app/shell.h"
+#include "engine/app_state.h"
+#include "platform/platform.h"
+#include "vis/camera.h"
+#include "vis/palette.h"
+#include "vis/render_thread.h"
+#include "vis/scene_geometry.h"
+#include "vis/scene_layout.h"
+#include "vis/text.h"
+#include "vis/view_state.h"
+
+// ---- 1. Geometry object and hooks ------------------------------------------------------------------
+SceneGeometry* Geometry = nullptr;
+
+namespace {
+
+TraceStore Traces;
+GLUquadric* SphereQuadric = nullptr;
+
+bool BuildSceneHook(AppState& state) {
+    BuildPalettes(&state);
+    delete Geometry;
+    if (WireframeMode)
+        Geometry = new NeuronLineGeometry(ColorBufferMode);
+    else
+        Geometry = new NeuronCubeGeometry();
+    return Geometry->Build(&state);
+}
+
+void ReleaseSceneHook(AppState&) {
+    if (Geometry) Geometry->Release();
+}
+
+void MarkDirtyHook() {
+    if (Geometry) Geometry->MarkDirty();
+}
+
+void ResetInspectorHook(AppState&) {
+    PickedX = PickedY = kNoPick;
+    NeuronInspected = false;
+    InspectedNeuron = 0;
+    TraceReset = false;
+    ReleaseTraceStore(Traces);
+}
+
+void InvalidateTraceLayoutHook() { ReleaseTraceStore(Traces); }
+
+void DestroySceneHook() {
+    delete Geometry;
+    Geometry = nullptr;
+    ReleaseTraceStore(Traces);
+    if (SphereQuadric) gluDeleteQuadric(SphereQuadric);
+    SphereQuadric = nullptr;
+}
+
+void RebuildPalettes(AppState& state) { BuildPalettes(&state); }
+
+}  // namespace
+
+void InstallSceneHooks() {
+    Scene.build = BuildSceneHook;
+    Scene.release = ReleaseSceneHook;
+    Scene.draw = DrawScene;
+    Scene.markDirty = MarkDirtyHook;
+    Scene.resetInspector = ResetInspectorHook;
+    Scene.invalidateTraceLayout = InvalidateTraceLayoutHook;
+    Scene.destroy = DestroySceneHook;
+    RebuildPalettesHook = RebuildPalettes;
+}
+
+// ---- 2. Small GL helpers ------------------------------------------------------------------------------
+namespace {
+
+void SetLighting(bool on) {
+    if (on)
+        glEnable(GL_LIGHTING);
+    else
+        glDisable(GL_LIGHTING);
+    GlShadow.lighting = on ? 1 : 0;
+}
+
+void SetPerspective(float aspect) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, aspect, 1.0, 1000000.0);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void SetOrtho(float width, float height) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0.0, width, 0.0, height);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void ApplyNetworkRotation() {
+    glTranslatef(0.0f, 0.0f, Zoom);
+    glRotatef(CameraPitch, 1.0f, 0.0f, 0.0f);
+    glRotatef(CameraYaw + AutoRotation, 0.0f, 1.0f, 0.0f);
+}
+
+void Colour(const Rgba& c) { glColor4f(c.r, c.g, c.b, c.a); }
+
+void Extent(const AppState& state, float e[3]) {
+    e[0] = state.params.extentX;
+    e[1] = state.params.extentY;
+    e[2] = state.params.extentZ;
+}
+
+void Vertex(const float p[3], const float e[3]) {
+    float s[3];
+    ScenePosition(p, e, s);
+    glVertex3fv(s);
+}
+
+void Rectangle(float x0, float y0, float x1, float y1) {
+    glBegin(GL_LINE_LOOP);
+    glVertex2f(x0, y0);
+    glVertex2f(x1, y0);
+    glVertex2f(x1, y1);
+    glVertex2f(x0, y1);
+    glEnd();
+}
+
+}  // namespace
+
+// ---- 3. Inspector 3D view ------------------------------------------------------------------------------
+namespace {
+
+// The neuron's soma-to-terminal line in the activity palette and its axon as D
+// segments coloured by the potential travelling along its delay line (inside glBegin(GL_LINES)).
+void AxonLines(const Neuron& s, const float e[3]) {
+    glColor4ubv(ActivityPalette[PotentialPaletteIndex(plat::AtomicLoad(s.v))]);
+    Vertex(s.somaPos, e);
+    Vertex(s.axonTerminal, e);
+    const uint32_t D = s.delayLength;
+    if (D == 0 || !s.delayFiltered) return;
+    uint32_t index = plat::AtomicLoad(s.delayIndex);
+    if (index >= D) index = 0;
+    float from[3], to[3];
+    for (int a = 0; a < 3; ++a) from[a] = s.somaPos[a];
+    for (uint32_t i = 0; i < D; ++i) {
+        const float f = static_cast<float>(i + 1) / static_cast<float>(D);
+        for (int a = 0; a < 3; ++a) to[a] = s.somaPos[a] + (s.axonTerminal[a] - s.somaPos[a]) * f;
+        const float potential = plat::AtomicLoad(s.delayFiltered[AxonDelayEntry(index, i, D)]);
+        glColor4ubv(AxonPalette[PotentialPaletteIndex(potential)]);
+        Vertex(from, e);
+        Vertex(to, e);
+        for (int a = 0; a < 3; ++a) from[a] = to[a];
+    }
+}
+
+void DrawPickerPlane(const AppState& state) {
+    const float X = state.params.extentX, Y = state.params.extentY;
+    const float z = PickerPlaneZ(SelectedSlice.load(), state.params.extentZ);
+    glColor4ub(255, 255, 0, 255);
+    glBegin(GL_LINE_STRIP);
+    glVertex3f(1 + X, 1 + Y, z);
+    glVertex3f(-1 - X, 1 + Y, z);
+    glVertex3f(-1 - X, -1 - Y, z);
+    glVertex3f(1 + X, -1 - Y, z);
+    glVertex3f(1 + X, 1 + Y, z);
+    glEnd();
+}
+
+}  // namespace
+
+void DrawNeuronConnections(AppState& state, const Neuron& n) {
+    float e[3];
+    Extent(state, e);
+    SetLighting(false);
+    const uint32_t incoming = n.excIncomingCount + n.inhIncomingCount;
+    glBegin(GL_LINES);
+    for (uint32_t i = 0; i < incoming; ++i) {
+        const Neuron& s = *n.incoming[i].pre;
+        glColor4f(0.1f, 0.1f, 1.0f, 1.0f);
+        Vertex(n.somaPos, e);
+        Vertex(s.axonTerminal, e);
+        AxonLines(s, e);
+    }
+    AxonLines(n, e);
+    if (n.delayFiltered && n.delayLength > 0) {
+        uint32_t index = plat::AtomicLoad(n.delayIndex);
+        if (index >= n.delayLength) index = 0;
+        glColor4ubv(AxonPalette[PotentialPaletteIndex(plat::AtomicLoad(n.delayFiltered[index]))]);
+    }
+    for (uint32_t i = 0; i < n.outgoingCount; ++i) {
+        Vertex(n.axonTerminal, e);
+        Vertex(n.outgoing[i]->post->somaPos, e);
+    }
+    glEnd();
+
+    if (SynapticStrengthView.load()) {
+        glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
+        for (uint32_t i = 0; i < incoming; ++i) {
+            const Synapse& synapse = n.incoming[i];
+            float p[3];
+            ScenePosition(synapse.pre->somaPos, e, p);
+            DrawTextBillboard(2.0f, FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",
+                              static_cast<double>(IncomingSynapseWeight(n, synapse)));
+        }
+    }
+
+    SetLighting(true);
+    if (!SphereQuadric) SphereQuadric = gluNewQuadric();
+    if (SphereQuadric) {
+        float p[3];
+        ScenePosition(n.somaPos, e, p);
+        glColor4f(0.1f, 0.1f, 0.66f, 1.0f);
+        glPushMatrix();
+        glTranslatef(p[0], p[1], p[2]);
+        gluSphere(SphereQuadric, 0.75, 10, 8);
+        glPopMatrix();
+    }
+}
+
+// ---- 4. Lower strip --------------------------------------------------------------------------------------
+namespace {
+
+void DrawPicker(const AppState& state, const Neuron* neurons, const LayoutMetrics& L) {
+    const uint32_t A = state.params.gridX, B = state.params.gridY;
+    const uint32_t slice = SelectedSlice.load();
+    const float cell = L.PickerCell;
+    glBegin(GL_QUADS);
+    for (uint32_t b = 0; b < B; ++b) {
+        for (uint32_t a = 0; a < A; ++a) {
+            const uint32_t k = PickerNeuronIndex(a, b, A, B, slice);
+            if (k >= state.neuronCount) continue;
+            Colour(PickerCellColour(plat::AtomicLoad(neurons[k].v), neurons[k].isExcitatory != 0));
+            float x, y;
+            PickerCellOrigin(a, b, A, L, &x, &y);
+            glVertex2f(x, y);
+            glVertex2f(x + cell, y);
+            glVertex2f(x + cell, y + cell);
+            glVertex2f(x, y + cell);
+        }
+    }
+    glEnd();
+    glColor4f(0.2f, 0.2f, 0.2f, 1.0f);
+    glBegin(GL_LINES);
+    for (uint32_t k = 1; k < A; ++k) {
+        const float x = static_cast<float>(k) * cell + 16.0f;
+        glVertex2f(x, L.LineHeight);
+        glVertex2f(x, L.PickerTop);
+        const float y = static_cast<float>(k) * cell + L.LineHeight;
+        glVertex2f(17.0f, y);
+        glVertex2f(L.PickerRight - 1.0f, y);
+    }
+    glEnd();
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    Rectangle(16.0f, L.LineHeight, L.PickerRight, L.PickerTop);
+    if (NeuronInspected && PickedX < A && PickedY < B) {
+        const float x = static_cast<float>(A - PickedX - 1) * cell + 16.0f;
+        const float y = static_cast<float>(PickedY) * cell + L.LineHeight;
+        glColor4f(1.0f, 1.0f, 0.0f, 1.0f);
+        Rectangle(x, y, x + cell, y + cell);
+    }
+}
+
+void DrawPropertyColumn(const Neuron& n, const LayoutMetrics& L) {
+    const PropertyColumn column = BuildPropertyColumn(n, StepCounter.load(), L.PaneTop, L.CharHeight);
+    glColor4f(0.8f, 0.8f, 0.8f, 1.0f);
+    const float x = L.PickerWidth + 2.0f * static_cast<float>(L.CharHeight);
+    for (int i = 0; i < kPropertyLines; ++i)
+        DrawHudText(GlShadow, 14.0f, FontHud.listBase, x, column.y[i], "%s", column.lines[i].text);
+}
+
+void DrawTraces(const AppState& state, const Neuron& n, const LayoutMetrics& L, int32_t width) {
+    if (!LayoutTraceStore(Traces, width, L)) return;
+    if (TraceReset) {
+        ResetTraceStore(Traces);
+        TraceReset = false;
+    }
+    if (plat::AtomicLoad(state.SimState) == SimStateRunning) {
+        float values[kTraceCount];
+        TraceValuesOf(n, values);
+        RecordTraceSample(Traces, values);
+    }
+    TraceLane lanes[kTraceCount];
+    TraceLanesFor(L, lanes);
+    for (int q = 0; q < kTraceCount; ++q) {
+        float* points = Traces.points + static_cast<size_t>(q) * 2 * Traces.TraceLength;
+        const uint32_t count = FillTracePoints(Traces, q, lanes[q], points);
+        Colour(lanes[q].colour);
+        glBegin(GL_LINE_STRIP);
+        for (uint32_t j = 0; j < count; ++j) glVertex2f(points[2 * j], points[2 * j + 1]);
+        glEnd();
+    }
+    for (int q = 0; q < kTraceCount; ++q) {
+        Colour(TraceLabelColour(lanes[q].colour));
+        const OverlayText label =
+            FormatOverlayText(lanes[q].label, static_cast<double>(NewestTraceSample(Traces, q)));
+        DrawHudText(GlShadow, 16.0f, FontMono.listBase, Traces.TraceX, TraceLabelY(lanes, q, L.CharHeight), "%s",
+                    label.text);
+    }
+}
+
+}  // namespace
+
+// ---- 5. HUD ------------------------------------------------------------------------------------------------
+namespace {
+
+void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H) {
+    glViewport(0, 0, W, H);
+    SetOrtho(static_cast<float>(W), static_cast<float>(H));
+    glLoadIdentity();
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    const HudLines hud = BuildHudLines(CaptureOn.load() != 0, state.neuronCount, state.params.synapseCount,
+                                       StepCounter.load(), Stats.RecentSpeed, Stats.AverageSpeed,
+                                       Stats.RecentFps, Stats.AverageFps, Stats.FrameMcycles);
+    float y = static_cast<float>(H - L.CharHeight - 2);
+    for (int i = 0; i < hud.count; ++i) {
+        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, y, "%s", hud.lines[i].text);
+        y -= static_cast<float>(L.CharHeight + 1);
+    }
+}
+
+}  // namespace
+
+// ---- 6. DrawScene -----------------------------------------------------------------------------------------
+void DrawScene(AppState& state) {
+    const LayoutMetrics L = Layout;
+    SceneLayout = L;
+    const int32_t W = WindowWidth.load(), H = WindowHeight.load();
+    const Neuron* neurons = ViewNeurons.load();
+    const bool full = FullView.load();
+
+    if (AutoRotate.load()) AutoRotation = AdvanceAutoRotation(AutoRotation);
+    glClear(GL_COLOR_BUFFER_BIT);
+
+    // Main view.
+    const int32_t paneWidth = static_cast<int32_t>(L.HalfWidth);
+    const int32_t paneHeight = static_cast<int32_t>(L.PaneSplit);
+    const int32_t paneY = static_cast<int32_t>(static_cast<float>(H) - L.PaneSplit);
+    const float paneAspect = L.PaneSplit > 0.0f ? L.HalfWidth / L.PaneSplit : 1.0f;
+    if (full) {
+        glViewport(0, 0, W, H);
+        SetPerspective(H > 0 ? static_cast<float>(W) / static_cast<float>(H) : 1.0f);
+    } else {
+        glViewport(0, paneY, paneWidth, H - paneY);
+        SetPerspective(paneAspect);
+    }
+    glLoadIdentity();
+    gluLookAt(CameraX, CameraY, CameraDistance, TargetX, TargetY, TargetZ, 0.0, 1.0, 0.0);
+    glPushMatrix();
+    ApplyNetworkRotation();
+    if (Geometry) Geometry->Draw();
+    glPopMatrix();
+
+    const bool inspected = NeuronInspected && neurons && InspectedNeuron < state.neuronCount;
+    if (!full) {
+        // Inspector 3D view.
+        glViewport(W - paneWidth, paneY, paneWidth, paneHeight);
+        SetPerspective(paneAspect);
+        glPushMatrix();
+        ApplyNetworkRotation();
+        if (inspected) DrawNeuronConnections(state, neurons[InspectedNeuron]);
+        SetLighting(false);
+        DrawVolumeBox(state);
+        DrawPickerPlane(state);
+        SetLighting(true);
+        glPopMatrix();
+
+        // Lower strip.
+        glViewport(0, 0, W, static_cast<int32_t>(L.PaneTop));
+        SetOrtho(static_cast<float>(W), L.PaneTop);
+        glPushMatrix();
+        glLoadIdentity();
+        SetLighting(false);
+        if (neurons) DrawPicker(state, neurons, L);
+        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+        DrawHudText(GlShadow, 14.0f, FontHud.listBase, 16.0f, L.PaneTop - static_cast<float>(L.CharHeight),
+                    "Click below to select neuron:");
+        DrawHudText(GlShadow, 14.0f, FontHud.listBase, 16.0f, L.LineHeight - static_cast<float>(L.CharHeight),
+                    "UP/DOWN keys change the Z plane");
+        if (inspected) {
+            DrawPropertyColumn(neurons[InspectedNeuron], L);
+            DrawTraces(state, neurons[InspectedNeuron], L, W);
+        }
+        SetLighting(true);
+        glPopMatrix();
+    }
+
+    DrawHud(state, L, W, H);
+    // Leave the window's own projection for the overlays drawn after the scene.
+    glViewport(0, 0, W, H);
+    SetPerspective(H > 0 ? static_cast<float>(W) / static_cast<float>(H) : 1.0f);
+    glLoadIdentity();
+}
+
+// ---- 7. Mouse callbacks --------------------------------------------------------------------------------------
+namespace {
+
+AppState* OwnerOf(GLFWwindow* window) { return static_cast<AppState*>(glfwGetWindowUserPointer(window)); }
+
+void OnMouseButton(GLFWwindow* window, int button, int action, int) {
+    AppState* state = OwnerOf(window);
+    if (!state) return;
+    double x = 0, y = 0;
+    glfwGetCursorPos(window, &x, &y);
+    if (button == GLFW_MOUSE_BUTTON_LEFT) {
+        if (action == GLFW_PRESS)
+            ViewLeftButtonDown(*state, static_cast<float>(x), static_cast<float>(y));
+        else if (action == GLFW_RELEASE)
+            ViewLeftButtonUp();
+    } else if (button == GLFW_MOUSE_BUTTON_RIGHT && action == GLFW_RELEASE) {
+        ViewRightButtonUp();
+    }
+}
+
+void OnCursorPos(GLFWwindow* window, double x, double y) {
+    AppState* state = OwnerOf(window);
+    if (!state) return;
+    const bool left = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
+    const bool right = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_RIGHT) == GLFW_PRESS;
+    if (!left && !right) return;
+    const bool shift = glfwGetKey(window, GLFW_KEY_LEFT_SHIFT) == GLFW_PRESS ||
+                       glfwGetKey(window, GLFW_KEY_RIGHT_SHIFT) == GLFW_PRESS;
+    ViewMouseMove(*state, static_cast<float>(x), static_cast<float>(y), left, right, shift);
+}
+
+void OnScroll(GLFWwindow* window, double, double yOffset) {
+    AppState* state = OwnerOf(window);
+    if (!state) return;
+    // GLFW reports notches; the zoom rule counts 120 per notch in a signed 16-bit delta.
+    double delta = yOffset * 120.0;
+    if (delta > 32767.0) delta = 32767.0;
+    if (delta < -32768.0) delta = -32768.0;
+    ViewMouseWheel(*state, static_cast<int16_t>(delta));
+}
+
+}  // namespace
+
+void InstallViewMouseCallbacks(GLFWwindow* window) {
+    glfwSetMouseButtonCallback(window, OnMouseButton);
+    glfwSetCursorPosCallback(window, OnCursorPos);
+    glfwSetScrollCallback(window, OnScroll);
+}

@@ -1,0 +1,84 @@
+// The render thread's geometry object: the whole network in buffer objects, drawn
+// each frame back to front with a per-neuron palette colour. Two variants behind
+// one interface: cubes (the default) and line segments (wireframe mode).
+//
+// Sections:
+//   1. SceneGeometry interface
+//   2. NeuronCubeGeometry
+//   3. NeuronLineGeometry
+//   4. Bounding box
+#pragma once
+
+#include <cstdint>
+
+#include "vis/scene_data.h"
+
+struct AppState;
+
+// ---- 1. Interface ------------------------------------------------------------------------------
+class SceneGeometry {
+public:
+    virtual ~SceneGeometry() = default;
+    virtual bool Build(AppState* state) = 0;
+    virtual bool Release() = 0;  // always true
+    virtual bool Draw() = 0;     // always true; StateLock held, scene modelview current
+    // The next Draw re-sorts the neurons for the current view.
+    virtual void MarkDirty() = 0;
+};
+
+// ---- 2. Cubes ------------------------------------------------------------------------------------
+class NeuronCubeGeometry final : public SceneGeometry {
+public:
+    ~NeuronCubeGeometry() override;
+    bool Build(AppState* state) override;
+    bool Release() override;
+    bool Draw() override;
+    void MarkDirty() override { dirty = true; }
+
+private:
+    AppState* owner = nullptr;
+    bool valid = false;
+    uint32_t indexBuffer = 0;
+    uint32_t vertexBuffer = 0;
+    SceneVertex* vertexData = nullptr;
+    uint32_t* indexData = nullptr;
+    DepthSortEntry* sortEntries = nullptr;
+    DepthSortEntry** sortOrder = nullptr;
+    bool dirty = false;
+    uint32_t verticesPerNeuron = 0;
+    uint32_t indicesPerNeuron = 0;
+    uint32_t count = 0;  // neurons at build time
+};
+
+// ---- 3. Lines --------------------------------------------------------------------------------------
+class NeuronLineGeometry final : public SceneGeometry {
+public:
+    explicit NeuronLineGeometry(bool colourBuffer) : colourBufferOn(colourBuffer) {}
+    ~NeuronLineGeometry() override;
+    bool Build(AppState* state) override;
+    bool Release() override;
+    bool Draw() override;
+    void MarkDirty() override { dirty = true; }
+
+private:
+    AppState* owner = nullptr;
+    bool valid = false;
+    bool colourBufferOn = false;
+    uint32_t indexBuffer = 0;
+    uint32_t vertexBuffer = 0;
+    uint32_t colourBuffer = 0;
+    uint32_t* ranges = nullptr;     // first, end per neuron
+    LineVertex* vertexData = nullptr;
+    uint8_t* colourData = nullptr;  // RGBA per vertex (colour buffer only)
+    uint32_t* indexData = nullptr;
+    uint32_t* gatherData = nullptr; // the frame's index list (colour buffer only)
+    DepthSortEntry* sortEntries = nullptr;
+    DepthSortEntry** sortOrder = nullptr;
+    bool dirty = false;
+    uint64_t lineCount = 0;  // L
+    uint32_t count = 0;
+};
+
+// ---- 4. Bounding box ---------------------------------------------------------------------------------
+// The network volume's box as six line loops, colour (1, 1, 1, 0.5).
+void DrawVolumeBox(const AppState& state);

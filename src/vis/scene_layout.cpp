@@ -1,0 +1,310 @@
+// Plain rules of the scene and the neuron inspector.
+//
+// Sections:
+//   1. Inspector state
+//   2. Picker
+//   3. Property column
+//   4. Traces
+//   5. Inspector connections
+//   6. HUD and auto-rotation
+#include "vis/scene_layout.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/network.h"
+
+// ---- 1. Inspector state -----------------------------------------------------------------------------
+uint32_t PickedX = kNoPick, PickedY = kNoPick;
+bool NeuronInspected = false;
+uint32_t InspectedNeuron = 0;
+bool TraceReset = false;
+LayoutMetrics SceneLayout{};
+
+// ---- 2. Picker ------------------------------------------------------------------------------------
+uint32_t PickerNeuronIndex(uint32_t a, uint32_t b, uint32_t gridX, uint32_t gridY, uint32_t slice) {
+    return slice * gridX * gridY + b * gridY + a;
+}
+
+void PickerCellOrigin(uint32_t a, uint32_t b, uint32_t gridX, const LayoutMetrics& layout, float* x,
+                      float* y) {
+    *x = static_cast<float>(gridX - a - 1) * layout.PickerCell + 16.0f;
+    *y = static_cast<float>(b) * layout.PickerCell + layout.LineHeight;
+}
+
+Rgba PickerCellColour(float v, bool excitatory) {
+    const float s = v * 0.014285714f + 0.5f;
+    if (s > 0.0f) {
+        const float g = s < 1.0f ? s : 1.0f;
+        return {g, g, g, 1.0f};
+    }
+    return excitatory ? Rgba{0.15f, 0.0f, 0.0f, 1.0f} : Rgba{0.0f, 0.0f, 0.15f, 1.0f};
+}
+
+PickResult PickNeuronAt(float x, float y, float windowHeight, const LayoutMetrics& layout,
+                        uint32_t gridX, uint32_t gridY, uint32_t neuronCount, uint32_t slice) {
+    PickResult result{false, kNoPick, kNoPick, 0};
+    const float H = windowHeight;
+    if (gridX == 0 || gridY == 0 || neuronCount == 0 || !(layout.PickerCell > 0.0f)) return result;
+    if (x < 16.0f || x > layout.PickerRight) return result;
+    if (y < H - 4.0f - layout.PaneTop + layout.LineHeight || y > H - 4.0f - layout.PaneTop + layout.PickerTop)
+        return result;
+    result.hit = true;
+
+    // Column from the left edge; x runs mirrored, so the picked grid x counts from the right.
+    const float column = std::floor(std::trunc(x - 16.0f) / layout.PickerCell);
+    uint32_t c = column < 1.0f ? 0 : static_cast<uint32_t>(column);
+    if (c > gridX - 1) c = gridX - 1;
+    result.pickedX = gridX - c - 1;
+
+    // Row from the strip's top, counted downwards from the highest row.
+    const float g = std::trunc(y - H + layout.PaneTop) - layout.LineHeight;
+    const float row = std::trunc(static_cast<float>(gridY - 1) - std::floor((std::trunc(g) + 4.0f) / layout.PickerCell));
+    const float maxRow = static_cast<float>(gridY - 1);
+    result.pickedY = static_cast<uint32_t>(row < 0.0f ? 0.0f : (row > maxRow ? maxRow : row));
+
+    const uint64_t neuron =
+        static_cast<uint64_t>(gridY) * (result.pickedY + static_cast<uint64_t>(slice) * gridX) + result.pickedX;
+    result.neuron = neuron > neuronCount - 1 ? neuronCount - 1 : static_cast<uint32_t>(neuron);
+    return result;
+}
+
+bool InUpperRegion(float y, float windowHeight, float paneTop, bool fullView) {
+    const float bottom = fullView ? windowHeight : std::trunc(windowHeight - paneTop);
+    return y <= bottom;
+}
+
+float PickerPlaneZ(uint32_t slice, float extentZ) {
+    return 2.0f * static_cast<float>(slice + 1) - extentZ - 1.0f;
+}
+
+// ---- 3. Property column ----------------------------------------------------------------------------
+const char* NeuronClassName(uint8_t neuronClass) {
+    switch (neuronClass) {
+        case 0: return "RS (Regular Spiking)";
+        case 1: return "IB (Intristically Bursting)";
+        case 2: return "CH (Chattering)";
+        case 3: return "FS (Fast Spiking)";
+        case 4: return "LTS (Low Threshold Spiking)";
+        default: return "UNK (Unknown)";
+    }
+}
+
+PropertyColumn BuildPropertyColumn(const Neuron& n, uint32_t stepCounter, float paneTop,
+                                   int32_t charHeight) {
+    PropertyColumn column{};
+    OverlayText* t = column.lines;
+    t[0] = FormatOverlayText("Neuron type: %s", n.isExcitatory == 1 ? "EXCITATORY" : "INHIBITORY");
+    t[1] = FormatOverlayText("%s", NeuronClassName(n.neuronClass));
+    t[2] = FormatOverlayText("Synaptic receptors: %d", static_cast<int>(n.incomingCount));
+    t[3] = FormatOverlayText("Exci: %d  Inhi: %d", static_cast<int>(n.excIncomingCount),
+                             static_cast<int>(n.inhIncomingCount));
+    float squared = 0.0f;
+    for (int a = 0; a < 3; ++a) {
+        const float d = n.axonTerminal[a] - n.somaPos[a];
+        squared += d * d;
+    }
+    t[4] = FormatOverlayText("Axon length: %.2f mm", static_cast<double>(std::sqrt(squared)));
+    t[5] = FormatOverlayText("Axon terminals: %d", static_cast<int>(n.outgoingCount));
+    const double simulatedMs = static_cast<double>(stepCounter) * 0.5;
+    const double rate = 1000.0 * n.spikeCount / (simulatedMs > 1000.0 ? simulatedMs : 1000.0);
+    t[6] = FormatOverlayText("Tot. spikes: %d (%.1f/s)", static_cast<int>(n.spikeCount), rate);
+    if (n.lastSpikeStep != -1)
+        t[7] = FormatOverlayText("Last spike@ %.1f ms", static_cast<double>(n.lastSpikeStep) * 0.5);
+    else
+        t[7] = FormatOverlayText("Last spike: Never");
+    t[8] = FormatOverlayText("Neuron parameters:");
+    t[9] = FormatOverlayText("a = %.3f  b = %.3f", static_cast<double>(n.a), static_cast<double>(n.b));
+    t[10] = FormatOverlayText("c = %.3f  d = %.3f", static_cast<double>(n.c), static_cast<double>(n.d));
+    t[11] = FormatOverlayText("Vpeak = %.3f mV", static_cast<double>(n.vPeak));
+
+    // Lines 3, 7 and 9 (indices 2, 6, 8) open a group: 1.5 line steps above them.
+    const float d = static_cast<float>(charHeight + 1);
+    float y = paneTop - 2.0f - static_cast<float>(charHeight);
+    for (int i = 0; i < kPropertyLines; ++i) {
+        if (i > 0) y -= (i == 2 || i == 6 || i == 8) ? 1.5f * d : d;
+        column.y[i] = y;
+    }
+    return column;
+}
+
+// ---- 4. Traces ----------------------------------------------------------------------------------------
+void TraceLanesFor(const LayoutMetrics& m, TraceLane lanes[kTraceCount]) {
+    const float top0 = m.PaneTop;
+    const float top1 = m.PaneTop - m.PickerHalf;
+    const float top2 = m.PaneTop - m.PickerHalf - m.PickerQuarter;
+    lanes[0] = {top0, m.PickerHalf, {1.0f, 0.5f, 0.5f, 1.0f}, "V: %.2f mV", 50.0f};
+    lanes[1] = {top0, m.PickerHalf, {0.0f, 0.5f, 0.5f, 1.0f}, "U: %.2f", 0.0f};
+    lanes[2] = {top1, m.PickerQuarter, {0.7f, 0.7f, 0.0f, 1.0f}, "gAMPA: %.3f nS", 0.0f};
+    lanes[3] = {top1, m.PickerQuarter, {0.7f, 0.7f, 0.7f, 1.0f}, "gNMDA: %.3f nS", 0.0f};
+    lanes[4] = {top2, m.PickerQuarter, {0.0f, 0.7f, 0.7f, 1.0f}, "gGABAa: %.3f nS", 0.0f};
+    lanes[5] = {top2, m.PickerQuarter, {0.7f, 0.7f, 0.7f, 1.0f}, "gGABAb: %.3f nS", 0.0f};
+}
+
+void TraceValuesOf(const Neuron& n, float values[kTraceCount]) {
+    values[0] = n.v;
+    values[1] = n.u;
+    values[2] = n.gAmpa;
+    values[3] = n.gNmda;
+    values[4] = n.gGabaA;
+    values[5] = n.gGabaB;
+}
+
+void TraceLayoutFor(float width, const LayoutMetrics& m, float* traceX, uint32_t* length) {
+    *traceX = m.PickerWidth + m.InspectorTextWidth + 4.0f * static_cast<float>(m.CharHeight);
+    const float room = std::floor(width - *traceX);
+    *length = room > 0.0f ? static_cast<uint32_t>(room) : 0;
+}
+
+void ReleaseTraceStore(TraceStore& store) {
+    std::free(store.samples);
+    std::free(store.points);
+    store.samples = nullptr;
+    store.points = nullptr;
+    store.TraceLength = 0;
+    store.TraceWidthKey = kTraceWidthInvalid;
+}
+
+void ResetTraceStore(TraceStore& store) {
+    for (int q = 0; q < kTraceCount; ++q) {
+        store.maxima[q] = -10000000.0f;
+        store.minima[q] = 10000000.0f;
+    }
+    if (store.samples) std::memset(store.samples, 0, sizeof(float) * kTraceCount * store.TraceLength);
+    if (store.points) std::memset(store.points, 0, sizeof(float) * 2 * kTraceCount * store.TraceLength);
+    store.TraceCursor = 0;
+    store.newest = 0;
+}
+
+bool LayoutTraceStore(TraceStore& store, int32_t width, const LayoutMetrics& layout) {
+    if (store.TraceWidthKey == static_cast<uint32_t>(width)) return store.TraceLength > 0;
+    ReleaseTraceStore(store);
+    float traceX;
+    uint32_t length;
+    TraceLayoutFor(static_cast<float>(width), layout, &traceX, &length);
+    store.TraceX = traceX;
+    store.TraceWidthKey = static_cast<uint32_t>(width);
+    if (length == 0) return false;
+    store.samples = static_cast<float*>(std::calloc(static_cast<size_t>(kTraceCount) * length, sizeof(float)));
+    store.points = static_cast<float*>(std::calloc(static_cast<size_t>(2 * kTraceCount) * length, sizeof(float)));
+    if (!store.samples || !store.points) {
+        ReleaseTraceStore(store);
+        store.TraceWidthKey = static_cast<uint32_t>(width);
+        return false;
+    }
+    store.TraceLength = length;
+    ResetTraceStore(store);
+    return true;
+}
+
+void RecordTraceSample(TraceStore& store, const float values[kTraceCount]) {
+    if (store.TraceLength == 0) return;
+    const uint32_t slot = store.TraceCursor;
+    for (int q = 0; q < kTraceCount; ++q) {
+        const float v = values[q];
+        store.samples[static_cast<size_t>(q) * store.TraceLength + slot] = v;
+        // Both extremes follow every sample, so a rising first stretch still has a minimum.
+        if (v > store.maxima[q]) store.maxima[q] = v;
+        if (v < store.minima[q]) store.minima[q] = v;
+    }
+    store.newest = slot;
+    store.TraceCursor = slot + 1 > store.TraceLength - 1 ? 0 : slot + 1;
+}
+
+float NewestTraceSample(const TraceStore& store, int quantity) {
+    if (store.TraceLength == 0) return 0.0f;
+    return store.samples[static_cast<size_t>(quantity) * store.TraceLength + store.newest];
+}
+
+TraceScale ScaleTrace(float maximum, float minimum, float minHalfSpan) {
+    if (maximum - minimum < minHalfSpan) {
+        const float centre = (maximum + minimum) * 0.5f;
+        maximum = centre + minHalfSpan;
+        minimum = centre - minHalfSpan;
+    }
+    const float r = (maximum + (maximum - minimum) * 0.1f) - minimum;
+    return {minimum, r > 0.01f ? r : 0.01f};
+}
+
+float TraceSampleY(const TraceScale& scale, float bottom, float height, float value) {
+    const float y = bottom + ((height - 1.0f) / scale.range) * (value - scale.min);
+    const float low = y > bottom ? y : bottom;
+    return low < bottom + height ? low : bottom + height;
+}
+
+uint32_t FillTracePoints(const TraceStore& store, int quantity, const TraceLane& lane, float* points) {
+    const uint32_t length = store.TraceLength;
+    if (length == 0) return 0;
+    const TraceScale scale = ScaleTrace(store.maxima[quantity], store.minima[quantity], lane.minHalfSpan);
+    const float bottom = lane.top - lane.height;
+    const float* ring = store.samples + static_cast<size_t>(quantity) * length;
+    for (uint32_t j = 0; j < length; ++j) {
+        const uint32_t slot = (store.newest + length - j) % length;
+        points[2 * j] = store.TraceX - 1.0f + static_cast<float>(length - 1 - j);
+        points[2 * j + 1] = TraceSampleY(scale, bottom, lane.height, ring[slot]);
+    }
+    return length;
+}
+
+float TraceLabelY(const TraceLane lanes[kTraceCount], int q, int32_t charHeight) {
+    const float ch = static_cast<float>(charHeight);
+    float y = lanes[q].top;
+    if (q > 0 && std::fabs(lanes[q].top - lanes[q - 1].top) < ch) y = lanes[q].top - 4.0f - ch;
+    return y - ch;
+}
+
+Rgba TraceLabelColour(const Rgba& c) {
+    auto up = [](float v) { return v + 0.2f < 1.0f ? v + 0.2f : 1.0f; };
+    return {up(c.r), up(c.g), up(c.b), c.a};
+}
+
+// ---- 5. Inspector connections ------------------------------------------------------------------------
+uint32_t PotentialPaletteIndex(float v) {
+    float s = (v + 80.0f) * 0.0125f;
+    if (!(s > 0.0f)) s = 0.0f;
+    const float scaled = s * 512.0f;
+    if (scaled >= 511.0f) return 511;
+    return static_cast<uint32_t>(scaled);
+}
+
+uint32_t AxonDelayEntry(uint32_t delayIndex, uint32_t segment, uint32_t length) {
+    uint32_t e = delayIndex + 1 + (segment + 1 + length) % length;
+    while (e > length - 1) e -= length;  // once for a valid delayIndex
+    return e;
+}
+
+float IncomingSynapseWeight(const Neuron& post, const Synapse& synapse) {
+    const SynapseLaneWeights* lanes =
+        synapse.pre->isExcitatory ? post.excLaneWeights : post.inhLaneWeights;
+    if (!lanes) return 0.0f;
+    return lanes[synapse.lane / 4].weight[synapse.lane % 4];
+}
+
+// ---- 6. HUD and auto-rotation ------------------------------------------------------------------------
+HudLines BuildHudLines(bool captureOn, uint32_t neuronCount, uint32_t synapseCount,
+                       uint32_t stepCounter, float recentSpeed, float averageSpeed, float recentFps,
+                       float averageFps, double frameMcycles) {
+    HudLines hud{};
+    const double simulatedMs = static_cast<double>(stepCounter) / 2.0;
+    if (captureOn) hud.lines[hud.count++] = FormatOverlayText("Vellicor v0.40");
+    hud.lines[hud.count++] = FormatOverlayText("%d Neurons with %d Synapses", static_cast<int>(neuronCount),
+                                               static_cast<int>(synapseCount));
+    if (captureOn) {
+        hud.lines[hud.count++] = FormatOverlayText("Simulation time: %.1f ms", simulatedMs);
+    } else {
+        hud.lines[hud.count++] = FormatOverlayText(
+            "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)", simulatedMs,
+            static_cast<double>(recentSpeed), static_cast<double>(averageSpeed));
+        hud.lines[hud.count++] = FormatOverlayText("%.2f FPS (Avg: %.2f) :: Frame render time: %.2f Mcycles",
+                                                   static_cast<double>(recentFps),
+                                                   static_cast<double>(averageFps), frameMcycles);
+    }
+    return hud;
+}
+
+float AdvanceAutoRotation(float angle) {
+    angle += 0.2f;
+    if (angle >= 360.0f) angle -= 360.0f;
+    return angle;
+}

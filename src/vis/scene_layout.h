@@ -1,0 +1,140 @@
+// Plain rules of the scene and the neuron inspector: the inspector state, the 2D
+// picker's cells, colours and picking maths, the property column texts, the six
+// traces (layout, lanes, recording, scaling), axon colouring in the inspector, the
+// HUD lines and the auto-rotation step. No GL: the scene draws what these compute,
+// and tests call them directly.
+//
+// Sections:
+//   1. Inspector state
+//   2. Picker
+//   3. Property column
+//   4. Traces
+//   5. Inspector connections
+//   6. HUD and auto-rotation
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "vis/layout.h"
+
+struct Neuron;
+struct Synapse;
+
+struct Rgba {
+    float r, g, b, a;
+};
+
+// ---- 1. Inspector state (written under StateLock by picking and the render reset) ---------------
+inline constexpr uint32_t kNoPick = 0xFFFFFFFFu;
+extern uint32_t PickedX, PickedY;        // picked grid cell; kNoPick when none
+extern bool NeuronInspected;             // a neuron is picked
+extern uint32_t InspectedNeuron;         // its index
+extern bool TraceReset;                  // clear the traces before the next recording
+// Layout metrics of the last scene frame (written by the scene under StateLock, read
+// by picking and the upper-region rule).
+extern LayoutMetrics SceneLayout;
+
+// ---- 2. Picker ----------------------------------------------------------------------------------
+// Neuron shown in picker cell (a, b) of plane `slice`: slice * A * B + b * B + a.
+uint32_t PickerNeuronIndex(uint32_t a, uint32_t b, uint32_t gridX, uint32_t gridY, uint32_t slice);
+// Lower-left corner of cell (a, b); x runs mirrored.
+void PickerCellOrigin(uint32_t a, uint32_t b, uint32_t gridX, const LayoutMetrics& layout, float* x,
+                      float* y);
+// Grey by activity (s = v * 0.014285714 + 0.5 > 0), else dark red (excitatory) or
+// dark blue (inhibitory).
+Rgba PickerCellColour(float v, bool excitatory);
+
+struct PickResult {
+    bool hit;  // the click lay in the picker square
+    uint32_t pickedX, pickedY, neuron;
+};
+// Mouse (x, y) in window coordinates (y down) of a window H high.
+PickResult PickNeuronAt(float x, float y, float windowHeight, const LayoutMetrics& layout,
+                        uint32_t gridX, uint32_t gridY, uint32_t neuronCount, uint32_t slice);
+// Drags act only above the lower strip (anywhere in the 100% view).
+bool InUpperRegion(float y, float windowHeight, float paneTop, bool fullView);
+// z of the picker plane outline in the inspector view.
+float PickerPlaneZ(uint32_t slice, float extentZ);
+
+// ---- 3. Property column ----------------------------------------------------------------------------
+inline constexpr int kPropertyLines = 12;
+struct PropertyColumn {
+    OverlayText lines[kPropertyLines];
+    float y[kPropertyLines];
+};
+const char* NeuronClassName(uint8_t neuronClass);
+// Texts and heights of the column; stepCounter gives the simulated time (0.5 ms steps).
+PropertyColumn BuildPropertyColumn(const Neuron& neuron, uint32_t stepCounter, float paneTop,
+                                   int32_t charHeight);
+
+// ---- 4. Traces --------------------------------------------------------------------------------------
+inline constexpr int kTraceCount = 6;  // V, U, gAMPA, gNMDA, gGABAa, gGABAb
+inline constexpr uint32_t kTraceWidthInvalid = 0xFFFFFFFFu;
+
+struct TraceLane {
+    float top, height;
+    Rgba colour;
+    const char* label;  // format with the newest sample
+    float minHalfSpan;
+};
+void TraceLanesFor(const LayoutMetrics& layout, TraceLane lanes[kTraceCount]);
+// The six quantities of a neuron in trace order.
+void TraceValuesOf(const Neuron& neuron, float values[kTraceCount]);
+
+struct TraceStore {
+    uint32_t TraceLength = 0;   // samples per trace; 0: no traces
+    float TraceX = 0.0f;        // left x of the trace area
+    uint32_t TraceWidthKey = kTraceWidthInvalid;
+    float* samples = nullptr;   // kTraceCount rings of TraceLength
+    float* points = nullptr;    // 2 floats per point, TraceLength per trace
+    uint32_t TraceCursor = 0;   // ring slot of the next sample
+    uint32_t newest = 0;        // ring slot of the newest sample
+    float maxima[kTraceCount];
+    float minima[kTraceCount];
+};
+// x of the trace area and its length in samples for a window W wide (length 0 when
+// there is no room).
+void TraceLayoutFor(float width, const LayoutMetrics& layout, float* traceX, uint32_t* length);
+// Rebuilds the store when the width differs from its key; false when it has no traces.
+bool LayoutTraceStore(TraceStore& store, int32_t width, const LayoutMetrics& layout);
+void ReleaseTraceStore(TraceStore& store);  // also invalidates the width key
+void ResetTraceStore(TraceStore& store);    // extremes, samples, cursor
+// Writes one sample per quantity at the cursor, updates the extremes, advances.
+void RecordTraceSample(TraceStore& store, const float values[kTraceCount]);
+float NewestTraceSample(const TraceStore& store, int quantity);
+
+struct TraceScale {
+    float min;    // value drawn at the lane bottom
+    float range;  // r
+};
+// Widens max - min below the minimum half-span m to c +/- m around the centre, then
+// r = max(0.01, max + 0.1 (max - min) - min).
+TraceScale ScaleTrace(float maximum, float minimum, float minHalfSpan);
+// y of a value in a lane with bottom b and height h: clamped to [b, b + h].
+float TraceSampleY(const TraceScale& scale, float bottom, float height, float value);
+// Fills the TraceLength points of one quantity, newest at the right; returns the count.
+uint32_t FillTracePoints(const TraceStore& store, int quantity, const TraceLane& lane, float* points);
+// Baseline y of a trace label (already lowered by CharHeight).
+float TraceLabelY(const TraceLane lanes[kTraceCount], int quantity, int32_t charHeight);
+// Label colour: each channel raised by 0.2, at most 1.
+Rgba TraceLabelColour(const Rgba& colour);
+
+// ---- 5. Inspector connections ---------------------------------------------------------------------
+// Palette entry for a potential: integer part of max(0, (v + 80) * 0.0125) * 512, at most 511.
+uint32_t PotentialPaletteIndex(float v);
+// Ring entry of axon segment i of D for a delay line at delayIndex.
+uint32_t AxonDelayEntry(uint32_t delayIndex, uint32_t segment, uint32_t length);
+// Weight of an incoming synapse of `post` (from its excitatory or inhibitory lanes).
+float IncomingSynapseWeight(const Neuron& post, const Synapse& synapse);
+
+// ---- 6. HUD and auto-rotation -----------------------------------------------------------------------
+struct HudLines {
+    OverlayText lines[4];
+    int count;
+};
+HudLines BuildHudLines(bool captureOn, uint32_t neuronCount, uint32_t synapseCount,
+                       uint32_t stepCounter, float recentSpeed, float averageSpeed, float recentFps,
+                       float averageFps, double frameMcycles);
+// 0.2 degrees per scene frame, wrapped below 360.
+float AdvanceAutoRotation(float angle);
