@@ -1,0 +1,341 @@
+// The configuration sheet's page logic.
+//
+// Sections:
+//   1. Backup and restore
+//   2. Simulation page
+//   3. Neurons page: item table, initialisation, change notification
+//   4. Visualization page
+//   5. Capture page
+#include "ui/config_pages.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+// ---- 1. Backup and restore ---------------------------------------------------------------------
+
+ConfigBackup TakeConfigBackup(const AppState& state) {
+    ConfigBackup backup;
+    std::memcpy(&backup.params, &state.params, sizeof backup.params);
+    std::memcpy(&backup.options, &state.options, sizeof backup.options);
+    return backup;
+}
+
+void RestoreConfigBackup(AppState& state, const ConfigBackup& backup) {
+    std::memcpy(&state.params, &backup.params, sizeof state.params);
+    std::memcpy(&state.options, &backup.options, sizeof state.options);
+}
+
+// ---- 2. Simulation page ----------------------------------------------------------------------------
+
+namespace {
+
+void ShowWorkerCount(SimulationPage& page, uint32_t count) {
+    std::snprintf(page.workerText, sizeof page.workerText, "%u", count);
+}
+
+// The edit's text as a decimal integer; nothing numeric reads as 0.
+long long ReadWorkerText(const char* text) {
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return end == text ? 0 : value;
+}
+
+}  // namespace
+
+void InitSimulationPage(SimulationPage& page, AppState& state) {
+    page.presetSelection = FindPreset(state.params);
+    if (state.params.autoManageThreads) state.params.workerThreads = DefaultWorkerThreads;
+    ShowWorkerCount(page, state.params.workerThreads);
+    page.workerControlsEnabled = !state.params.autoManageThreads;
+}
+
+void SimPageChoosePreset(SimulationPage& page, AppState& state, int row) {
+    if (row < 0 || row >= kPresetCount) return;
+    page.presetSelection = row;
+    plat::AtomicStore(state.options.reducedVisualization,
+                      static_cast<uint8_t>(GeometryPresets[row].reducedVisualization ? 1 : 0));
+}
+
+void SimPageAutoManage(SimulationPage& page, AppState& state, bool checked) {
+    if (checked) {
+        state.params.workerThreads = DefaultWorkerThreads;
+        ShowWorkerCount(page, state.params.workerThreads);
+        state.params.autoManageThreads = 1;
+    } else {
+        state.params.autoManageThreads = 0;
+    }
+    page.workerControlsEnabled = !checked;
+}
+
+void SimPageWorkerEdited(SimulationPage& page, AppState& state, bool rewrite) {
+    const long long typed = ReadWorkerText(page.workerText);
+    const uint32_t stored = ParseWorkerThreads(page.workerText);
+    state.params.workerThreads = stored;
+    // Below 1 is rewritten at once; other roundings when the typing is done, so that
+    // a count of several digits can be typed.
+    if (typed < 1 || rewrite) ShowWorkerCount(page, stored);
+}
+
+void SimPageWorkerSpin(SimulationPage& page, AppState& state, bool up) {
+    const uint32_t current = ParseWorkerThreads(page.workerText);
+    const uint32_t next = SpinWorkerThreads(current, up);
+    ShowWorkerCount(page, next);
+    state.params.workerThreads = next;
+}
+
+void SimPageIdlePriority(AppState& state, bool checked) { state.params.idlePriority = checked ? 1 : 0; }
+
+void SimPageReentrantLoops(AppState& state, bool checked) { state.params.reentrantLoops = checked ? 1 : 0; }
+
+void SimPageRestoreDefaults(SimulationPage& page, AppState& state) {
+    RestoreDefaults(state);
+    InitSimulationPage(page, state);
+}
+
+void SimPageApply(const SimulationPage& page, AppState& state) {
+    if (page.presetSelection < 0 || page.presetSelection >= kPresetCount) return;
+    ApplyPreset(state.params, page.presetSelection);
+}
+
+// ---- 3. Neurons page ----------------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kGeneral = "General Neuron Properties";
+constexpr const char* kAxon = "Axon Properties";
+constexpr const char* kSynapse = "Synapse Properties";
+constexpr const char* kKinetics = "Synaptic receptor kinetics";
+constexpr const char* kStdp = "Spike Timing Dependent Plasticity (STDP)";
+constexpr const char* kEditable = "This field is editable";
+constexpr uint8_t I = NeuronKindInteger, F = NeuronKindFloat, P = NeuronKindPercentage, B = NeuronKindFlag;
+
+#define FIELD(name) offsetof(SimParams, name)
+
+}  // namespace
+
+// Row 29 is the potentiation time constant: it is labelled "τSTDP+" so that it
+// can be told apart from row 30.
+const NeuronItemRow NeuronItemRows[kNeuronItemCount] = {
+    {kGeneral, "Percentage of inhibitory neurons in the network (%):", P, 0, 100, "", FIELD(inhibitoryFraction)},
+    {kGeneral, "Min. number of synapses for excitatory neurons:", I, 0, 255, "", FIELD(excSynapsesMin)},
+    {kGeneral, "Max. number of synapses for excitatory neurons:", I, 0, 255, "", FIELD(excSynapsesMax)},
+    {kGeneral, "Min. number of synapses for inhibitory neurons:", I, 0, 255, kEditable, FIELD(inhSynapsesMin)},
+    {kGeneral, "Max. number of synapses for inhibitory neurons:", I, 0, 255, kEditable, FIELD(inhSynapsesMax)},
+    {kAxon, "Spike propagation velocity for myelinated axons (m/s):", F, 0.01, 100, "", FIELD(velocityMyelinated)},
+    {kAxon, "Spike propagation velocity for unmyelinated axons (m/s):", F, 0.01, 100, "",
+     FIELD(velocityUnmyelinated)},
+    {kAxon, "Min. axon length for excitatory neurons (mm):", F, 0.5, 128, kEditable, FIELD(excAxonLengthMin)},
+    {kAxon, "Max. axon length for excitatory neurons, 0 for infinite (mm):", F, 0, 128, kEditable,
+     FIELD(excAxonLengthMax)},
+    {kAxon, "Min. axon length for inhibitory neurons, 0 for infinite (mm):", F, 0, 128, kEditable,
+     FIELD(inhAxonLengthMin)},
+    {kAxon, "Max. axon length for inhibitory neurons (mm):", F, 0.5, 128, kEditable, FIELD(inhAxonLengthMax)},
+    {kSynapse, "Max. synapse-axon distance for excitatory neurons (mm):", F, 0.5, 128, kEditable,
+     FIELD(excSynapseAxonDistance)},
+    {kSynapse, "Max. synapse-axon distance for inhibitory neurons (mm):", F, 0.5, 128, kEditable,
+     FIELD(inhSynapseAxonDistance)},
+    {kSynapse, "Initial synaptic strength for excitatory pre-synaptic neurons:", F, 0, 1, kEditable,
+     FIELD(excWeightInitial)},
+    {kSynapse, "Max. synaptic strength for excitatory pre-synaptic neurons:", F, 0, 1, kEditable,
+     FIELD(excWeightMax)},
+    {kSynapse, "Initial synaptic strength for inhibitory pre-synaptic neurons:", F, 0, 1, kEditable,
+     FIELD(inhWeightInitial)},
+    {kSynapse, "Max. synaptic strength for inhibitory pre-synaptic neurons:", F, 0, 1, kEditable,
+     FIELD(inhWeightMax)},
+    {kSynapse, "Randomize excitatory synaptic weights (range: initial-max):", B, 0, 1, kEditable,
+     FIELD(randomizeExcWeights)},
+    {kSynapse, "Randomize inhbitory synaptic weights (range: initial-max):", B, 0, 1, kEditable,
+     FIELD(randomizeInhWeights)},
+    {kKinetics, "AMPA receptors - \xCF\x84" "AMPA (ms):", F, 1, 1000, "", FIELD(tauAmpa)},
+    {kKinetics, "NMDA receptors - \xCF\x84" "NMDA (ms):", F, 1, 1000, "", FIELD(tauNmda)},
+    {kKinetics, "GABAa receptors - \xCF\x84" "GABAa (ms):", F, 1, 1000, "", FIELD(tauGabaA)},
+    {kKinetics, "GABAb receptors - \xCF\x84" "GABAb (ms):", F, 1, 1000, "", FIELD(tauGabaB)},
+    {kKinetics, "AMPA/NMDA receptors - utilization of synaptic eficacy (U):", F, 0.1, 1, "", FIELD(excU)},
+    {kKinetics, "GABAa/GABAb receptors - utilization of synaptic eficacy (U):", F, 0.1, 1, "", FIELD(inhU)},
+    {kKinetics, "AMPA/NMDA receptors - recovery from facilitation (F) (ms):", F, 1, 10000, "", FIELD(excF)},
+    {kKinetics, "GABAa/GABAb receptors - recovery from facilitation (F) (ms):", F, 1, 10000, "", FIELD(inhF)},
+    {kKinetics, "AMPA/NMDA receptors - recovery from depression (D) (ms):", F, 1, 10000, "", FIELD(excD)},
+    {kKinetics, "GABAa/GABAb receptors - recovery from depression (D) (ms):", F, 1, 10000, "", FIELD(inhD)},
+    {kStdp, "\xCF\x84" "STDP+ (ms):", F, 1, 1000, "", FIELD(stdpTauPlus)},
+    {kStdp, "\xCF\x84" "STDP- (ms):", F, 1, 1000, "", FIELD(stdpTauMinus)},
+    {kStdp, "STDP A+ :", F, 0.00001, 1, "", FIELD(stdpAPlus)},
+    {kStdp, "STDP A- :", F, 0.00001, 1, "", FIELD(stdpAMinus)},
+};
+
+#undef FIELD
+
+namespace {
+
+void WriteInteger(char (&text)[kBindingTextSize], uint32_t value) {
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+}
+void WriteFloat(char (&text)[kBindingTextSize], float value) {
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(value));
+}
+
+// Decimal integer taken as unsigned 32-bit: "-1" wraps to 4294967295 (and so
+// clamps to the maximum), text that is not a number reads as 0. Numbers beyond
+// 32 bits saturate instead of wrapping, so 4294967296 cannot turn into 0.
+uint32_t ReadUnsigned(const char* text) {
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (end == text) return 0;
+    if (value > 0xFFFFFFFFll) return 0xFFFFFFFFu;
+    return static_cast<uint32_t>(value);
+}
+
+// A float clamped to its limits; text that is not a number (including "nan")
+// reads as 0 before clamping, so a field can never hold NaN.
+float ReadFloat(const char* text, float min, float max) {
+    char* end = nullptr;
+    float value = static_cast<float>(std::strtod(text, &end));
+    if (end == text || std::isnan(value)) value = 0.0f;
+    if (value < min) value = min;
+    if (value > max) value = max;
+    return value;
+}
+
+void GridNotify(void* owner, const PropNotification& n) {
+    if (n.code != kPropChangedCode) return;
+    NeuronsPage* page = static_cast<NeuronsPage*>(owner);
+    NeuronsPageChanged(*page, *static_cast<PropStore*>(const_cast<void*>(n.grid)), n.index);
+}
+
+}  // namespace
+
+void InitNeuronsPage(NeuronsPage& page, AppState& state, PropStore& grid) {
+    std::memset(page.bindings, 0, sizeof page.bindings);
+    page.bindingCount = 0;
+    page.state = &state;
+    PropReset(grid);
+    grid.notify = GridNotify;
+    grid.owner = &page;
+    grid.controlId = kNeuronsGridId;
+    char* base = reinterpret_cast<char*>(&state.params);
+    for (int i = 0; i < kNeuronItemCount; ++i) {
+        const NeuronItemRow& row = NeuronItemRows[i];
+        NeuronItemBinding& b = page.bindings[i];
+        b.kind = row.kind;
+        b.target = base + row.offset;
+        b.intMin = static_cast<uint32_t>(row.min);
+        b.intMax = static_cast<uint32_t>(row.max);
+        b.floatMin = static_cast<float>(row.min);
+        b.floatMax = static_cast<float>(row.max);
+        b.storeAsFraction = row.kind == NeuronKindPercentage;
+        PropItem item;
+        item.category = row.category;
+        item.label = row.label;
+        item.description = row.description;
+        switch (row.kind) {
+            case NeuronKindInteger:
+                WriteInteger(b.text, *static_cast<uint32_t*>(b.target));
+                item.type = PropTypeNumber;
+                break;
+            case NeuronKindPercentage: {
+                // Rounded rather than truncated: 0.29f * 100 is 28.99..., and the page
+                // must show the 29 that was entered.
+                const float fraction = *static_cast<float*>(b.target);
+                WriteInteger(b.text, static_cast<uint32_t>(std::lround(fraction * 100.0f)));
+                item.type = PropTypeNumber;
+                break;
+            }
+            case NeuronKindFloat:
+                WriteFloat(b.text, *static_cast<float*>(b.target));
+                item.type = PropTypeText;
+                break;
+            default:
+                item.check = *static_cast<uint8_t*>(b.target) ? 1 : 0;
+                item.type = PropTypeCheck;
+                break;
+        }
+        item.text = b.text;
+        PropAddItem(grid, item);
+        ++page.bindingCount;
+    }
+    PropExpand(grid, {});
+    PropSelectItem(grid, 0);
+}
+
+void NeuronsPageChanged(NeuronsPage& page, PropStore& grid, int index) {
+    if (index < 0 || index >= page.bindingCount) return;
+    NeuronItemBinding& b = page.bindings[index];
+    const PropItem* item = PropGetItem(grid, index);
+    if (!b.target || !item) return;
+    if (b.kind == NeuronKindFlag) {
+        *static_cast<uint8_t*>(b.target) = item->check ? 1 : 0;
+        return;
+    }
+    std::snprintf(b.text, sizeof b.text, "%s", item->text.c_str());
+    PropItem updated = *item;
+    switch (b.kind) {
+        case NeuronKindInteger: {
+            uint32_t value = ReadUnsigned(b.text);
+            if (value < b.intMin) value = b.intMin;
+            if (value > b.intMax) value = b.intMax;
+            *static_cast<uint32_t*>(b.target) = value;
+            WriteInteger(b.text, value);
+            break;
+        }
+        case NeuronKindPercentage: {
+            uint32_t value = ReadUnsigned(b.text);
+            if (value < b.intMin) value = b.intMin;
+            if (value > b.intMax) value = b.intMax;
+            if (b.storeAsFraction) *static_cast<float*>(b.target) = static_cast<float>(value) / 100.0f;
+            else *static_cast<uint32_t*>(b.target) = value;
+            WriteInteger(b.text, value);
+            break;
+        }
+        case NeuronKindFloat: {
+            const float value = ReadFloat(b.text, b.floatMin, b.floatMax);
+            *static_cast<float*>(b.target) = value;
+            WriteFloat(b.text, value);
+            break;
+        }
+        default: return;
+    }
+    // The grid shows the stored (clamped) value; setting it sends no notification.
+    updated.text = b.text;
+    PropSetItem(grid, index, updated);
+}
+
+void NeuronsPageApply(PropStore& grid) { PropCommitPending(grid); }
+
+// ---- 4. Visualization page ------------------------------------------------------------------------------
+
+const VisualizationFlag VisualizationFlags[kVisualizationFlagCount] = {
+    {1018, "Reduced complexity/quality of 3D visualization (greatly reduces video memory requirements)",
+     &AppOptions::reducedVisualization},
+    {1015, "Rendering threads have the highest priority (improves render performance on low-end GPUs)",
+     &AppOptions::renderHighPriority},
+    {1017, "Limit the render thread to maximum 50 frames per second (50 FPS)", &AppOptions::limitFps},
+    {1020, "Wait for the vertical sync (VSync) before rendering the next frame", &AppOptions::waitVsync},
+};
+
+// ---- 5. Capture page ------------------------------------------------------------------------------------
+
+int CaptureTrackbarPosition(uint32_t quality) {
+    const uint32_t position = quality / 5;
+    return static_cast<int>(position > kCaptureTrackbarMax ? kCaptureTrackbarMax : position);
+}
+
+void CaptureSetPosition(AppState& state, int position) {
+    if (position < 0) position = 0;
+    if (position > kCaptureTrackbarMax) position = kCaptureTrackbarMax;
+    plat::AtomicStore(state.options.captureQuality, static_cast<uint32_t>(position * 5));
+}
+
+void FormatCaptureQuality(uint32_t quality, char (&label)[32]) {
+    std::snprintf(label, sizeof label, "%d %%", static_cast<int>(quality));
+}
+
+bool CaptureSetFolder(AppState& state, const char* folder) {
+    if (!folder) return false;
+    const size_t length = std::strlen(folder);
+    if (length == 0 || length >= sizeof state.options.captureFolder) return false;
+    std::memcpy(state.options.captureFolder, folder, length + 1);
+    return true;
+}

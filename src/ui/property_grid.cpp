@@ -1,0 +1,462 @@
+// The property grid drawn with Dear ImGui, the file/folder browser and the font list.
+//
+// Sections:
+//   1. File and folder browser
+//   2. Font families (fontconfig)
+//   3. Grid: value display, in-place editors, dialogs
+//   4. Grid: rows, split, keys
+#include "ui/property_grid.h"
+
+#include <fontconfig/fontconfig.h>
+#include <imgui.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+// ---- 1. File and folder browser ----------------------------------------------------------------
+
+std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles) {
+    std::vector<BrowserEntry> folders, files;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name[0] == '.') continue;
+        std::error_code typeError;
+        if (it->is_directory(typeError)) folders.push_back({name, true});
+        else if (includeFiles) files.push_back({name, false});
+    }
+    auto byName = [](const BrowserEntry& a, const BrowserEntry& b) { return a.name < b.name; };
+    std::sort(folders.begin(), folders.end(), byName);
+    std::sort(files.begin(), files.end(), byName);
+    std::vector<BrowserEntry> out;
+    const fs::path path(folder);
+    if (path.has_parent_path() && path != path.root_path()) out.push_back({"..", true});
+    out.insert(out.end(), folders.begin(), folders.end());
+    out.insert(out.end(), files.begin(), files.end());
+    return out;
+}
+
+static void ShowFolder(FileBrowser& b, const std::string& folder) {
+    std::error_code ec;
+    fs::path canonical = fs::weakly_canonical(fs::path(folder), ec);
+    b.folder = ec ? folder : canonical.string();
+    b.entries = ListFolder(b.folder, !b.folderMode);
+    b.selected.clear();
+}
+
+void OpenFileBrowser(FileBrowser& b, const std::string& title, const std::string& start, bool folderMode) {
+    b.title = title;
+    b.folderMode = folderMode;
+    std::error_code ec;
+    fs::path path(start);
+    if (!start.empty() && fs::is_regular_file(path, ec)) path = path.parent_path();
+    if (start.empty() || !fs::is_directory(path, ec)) path = fs::current_path(ec);
+    ShowFolder(b, path.string());
+    b.result.clear();
+    b.openRequested = true;
+}
+
+int DrawFileBrowser(FileBrowser& b) {
+    const std::string popupId = b.title + "##browser";
+    if (b.openRequested) {
+        ImGui::OpenPopup(popupId.c_str());
+        b.openRequested = false;
+    }
+    const ImVec2 display = ImGui::GetIO().DisplaySize;
+    ImGui::SetNextWindowSize(ImVec2(display.x * 0.8f, display.y * 0.8f), ImGuiCond_Appearing);
+    ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
+    if (!ImGui::BeginPopupModal(popupId.c_str(), nullptr, ImGuiWindowFlags_NoSavedSettings)) return 0;
+    int outcome = 0;
+    ImGui::TextWrapped("%s", b.folder.c_str());
+    const float buttonsHeight = ImGui::GetFrameHeightWithSpacing() * 1.5f;
+    ImGui::BeginChild("entries", ImVec2(0, -buttonsHeight), true);
+    std::string enter;
+    for (const BrowserEntry& e : b.entries) {
+        const std::string caption = (e.folder ? "[" + e.name + "]" : e.name);
+        const bool selected = !e.folder && e.name == b.selected;
+        if (ImGui::Selectable(caption.c_str(), selected, ImGuiSelectableFlags_AllowDoubleClick)) {
+            if (e.folder) enter = e.name;
+            else b.selected = e.name;
+        }
+    }
+    ImGui::EndChild();
+    if (!enter.empty()) ShowFolder(b, (fs::path(b.folder) / enter).string());
+    const bool canChoose = b.folderMode || !b.selected.empty();
+    if (!canChoose) ImGui::BeginDisabled();
+    if (ImGui::Button(b.folderMode ? "Select this folder" : "Open")) {
+        b.result = b.folderMode ? b.folder : (fs::path(b.folder) / b.selected).string();
+        outcome = 1;
+        ImGui::CloseCurrentPopup();
+    }
+    if (!canChoose) ImGui::EndDisabled();
+    ImGui::SameLine();
+    if (ImGui::Button("Cancel") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape))) {
+        outcome = -1;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
+    return outcome;
+}
+
+// ---- 2. Font families ------------------------------------------------------------------------------
+
+const std::vector<std::string>& FontFamilies() {
+    static std::vector<std::string> families;
+    static bool loaded = false;
+    if (loaded) return families;
+    loaded = true;
+    if (!FcInit()) return families;
+    FcPattern* pattern = FcPatternCreate();
+    FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
+    FcFontSet* set = FcFontList(nullptr, pattern, objects);
+    if (set) {
+        for (int i = 0; i < set->nfont; ++i) {
+            FcChar8* family = nullptr;
+            if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &family) == FcResultMatch && family)
+                families.emplace_back(reinterpret_cast<const char*>(family));
+        }
+        FcFontSetDestroy(set);
+    }
+    FcObjectSetDestroy(objects);
+    FcPatternDestroy(pattern);
+    std::sort(families.begin(), families.end());
+    families.erase(std::unique(families.begin(), families.end()), families.end());
+    return families;
+}
+
+std::string FontFileForFamily(const char* family) {
+    if (!FcInit()) return {};
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family));
+    if (!pattern) return {};
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    std::string file;
+    if (match) {
+        FcChar8* path = nullptr;
+        if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
+            file = reinterpret_cast<const char*>(path);
+        FcPatternDestroy(match);
+    }
+    FcPatternDestroy(pattern);
+    return file;
+}
+
+// ---- 3. Grid: value display, in-place editors, dialogs ------------------------------------------------
+
+namespace {
+
+constexpr int kEditBufferSize = 1024;
+constexpr const char* kDialogPopup = "##propdialog";
+
+bool HasDialogButton(int32_t type) {
+    return type == PropTypeColour || type == PropTypeFont || type == PropTypeFile || type == PropTypeFolder;
+}
+
+int EditorCallback(ImGuiInputTextCallbackData* data) {
+    PropGridView* view = static_cast<PropGridView*>(data->UserData);
+    if (data->EventFlag == ImGuiInputTextFlags_CallbackCompletion) view->tabPressed = true;
+    if (data->EventFlag == ImGuiInputTextFlags_CallbackCharFilter) {
+        return PropAcceptsChar(view->editorType, data->EventChar) ? 0 : 1;
+    }
+    return 0;
+}
+
+// The text edit used by the text, number, editable list, IP address, date and
+// time types: Enter, Tab and the wheel commit; Escape abandons; losing the
+// focus hides it without committing.
+void DrawTextEditor(PropStore& store, PropGridView& view, int32_t type, float width) {
+    char buffer[kEditBufferSize];
+    std::snprintf(buffer, sizeof buffer, "%s", store.editText.c_str());
+    ImGui::SetNextItemWidth(width);
+    if (view.focusEditor) {
+        ImGui::SetKeyboardFocusHere();
+        view.focusEditor = false;
+    }
+    view.tabPressed = false;
+    view.editorType = type;
+    const ImGuiInputTextFlags flags = ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll |
+                                      ImGuiInputTextFlags_CallbackCompletion |
+                                      ImGuiInputTextFlags_CallbackCharFilter;
+    const bool enter = ImGui::InputText("##editor", buffer, sizeof buffer, flags, EditorCallback, &view);
+    const bool active = ImGui::IsItemActive();
+    const bool deactivated = ImGui::IsItemDeactivated();
+    store.editText = buffer;
+    const bool wheel = (active || ImGui::IsItemHovered()) && ImGui::GetIO().MouseWheel != 0.0f;
+    if (enter || (active && view.tabPressed) || wheel) {
+        PropCommitEdit(store);
+    } else if (deactivated) {
+        if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape))) PropAbandonEdit(store);
+        else PropHideEditor(store);
+    }
+}
+
+void DrawListEditor(PropStore& store, int index, float width) {
+    const PropStoredItem& item = store.items[static_cast<size_t>(index)];
+    const std::vector<std::string> choices = PropChoices(item.typeData);
+    ImGui::SetNextItemWidth(width);
+    if (ImGui::BeginCombo("##list", item.value.c_str())) {
+        for (const std::string& c : choices)
+            if (ImGui::Selectable(c.c_str(), c == item.value)) PropStoreValue(store, index, c);
+        ImGui::EndCombo();
+    }
+}
+
+void DrawEditableListEditor(PropStore& store, PropGridView& view, int index, float width) {
+    const float arrow = ImGui::GetFrameHeight();
+    DrawTextEditor(store, view, PropTypeEditableList, std::max(10.0f, width - arrow));
+    if (!store.editorOpen) return;
+    ImGui::SameLine(0, 0);
+    if (ImGui::ArrowButton("##choices", ImGuiDir_Down)) ImGui::OpenPopup("##choicelist");
+    if (ImGui::BeginPopup("##choicelist")) {
+        for (const std::string& c : PropChoices(store.items[static_cast<size_t>(index)].typeData))
+            if (ImGui::Selectable(c.c_str())) PropStoreValue(store, index, c);
+        ImGui::EndPopup();
+    }
+}
+
+std::string DisplayText(const PropStoredItem& item) {
+    if (item.type == PropTypeFile || item.type == PropTypeFolder)
+        return item.value.empty() ? std::string("(none)") : item.value;
+    return item.value;
+}
+
+// "..." opens the dialog of the colour, font, file and folder types.
+void StartDialog(PropStore& store, PropGridView& view, int index) {
+    const PropStoredItem& item = store.items[static_cast<size_t>(index)];
+    view.dialogItem = index;
+    switch (item.type) {
+        case PropTypeColour: {
+            uint32_t c = 0;
+            PropParseColour(item.value, c);
+            view.colour[0] = static_cast<float>((c >> 16) & 255) / 255.0f;
+            view.colour[1] = static_cast<float>((c >> 8) & 255) / 255.0f;
+            view.colour[2] = static_cast<float>(c & 255) / 255.0f;
+            view.openDialog = true;
+            break;
+        }
+        case PropTypeFont:
+            view.font = PropFont{};
+            if (!PropParseFont(item.value, view.font)) view.font.family = "Liberation Sans";
+            view.openDialog = true;
+            break;
+        case PropTypeFile:
+            OpenFileBrowser(view.browser, item.file.title.empty() ? "Select file" : item.file.title, item.value, false);
+            break;
+        case PropTypeFolder: OpenFileBrowser(view.browser, "Select folder", item.value, true); break;
+        default: view.dialogItem = -1; break;
+    }
+}
+
+void DrawDialogs(PropStore& store, PropGridView& view) {
+    const int index = view.dialogItem;
+    if (index < 0 || index >= PropCount(store)) return;
+    const int32_t type = store.items[static_cast<size_t>(index)].type;
+    if (type == PropTypeFile || type == PropTypeFolder) {
+        const int outcome = DrawFileBrowser(view.browser);
+        if (outcome == 1) PropStoreValue(store, index, view.browser.result);
+        if (outcome != 0) view.dialogItem = -1;
+        return;
+    }
+    if (view.openDialog) {
+        ImGui::OpenPopup(kDialogPopup);
+        view.openDialog = false;
+    }
+    if (!ImGui::BeginPopupModal(kDialogPopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    if (type == PropTypeColour) {
+        ImGui::ColorPicker3("##colour", view.colour);
+    } else {
+        const std::vector<std::string>& families = FontFamilies();
+        ImGui::BeginChild("families", ImVec2(300, 220), true);
+        for (const std::string& f : families)
+            if (ImGui::Selectable(f.c_str(), f == view.font.family)) view.font.family = f;
+        ImGui::EndChild();
+        ImGui::SetNextItemWidth(120);
+        ImGui::InputInt("Size (pt)", &view.font.pointSize);
+        view.font.pointSize = std::clamp(view.font.pointSize, 1, 999);
+        ImGui::Checkbox("Bold", &view.font.bold);
+        ImGui::SameLine();
+        ImGui::Checkbox("Italic", &view.font.italic);
+    }
+    if (ImGui::Button("OK")) {
+        std::string value;
+        if (type == PropTypeColour) {
+            uint32_t c = 0;
+            for (int i = 0; i < 3; ++i)
+                c = (c << 8) | static_cast<uint32_t>(std::clamp(view.colour[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+            value = PropFormatColour(c);
+        } else {
+            value = PropFormatFont(view.font);
+        }
+        PropStoreValue(store, index, value);
+        view.dialogItem = -1;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("Cancel")) {
+        view.dialogItem = -1;
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
+}
+
+// ---- 4. Grid: rows, split, keys ------------------------------------------------------------------------
+
+void DrawValue(PropStore& store, PropGridView& view, int row, int index, ImVec2 valueMin, float valueWidth,
+               float rowHeight, bool clicksAllowed) {
+    const PropStoredItem& item = store.items[static_cast<size_t>(index)];
+    const float padY = (rowHeight - ImGui::GetFrameHeight()) * 0.5f;
+    ImGui::SetCursorScreenPos(ImVec2(valueMin.x + 2, valueMin.y + std::max(0.0f, padY)));
+    if (item.type == PropTypeCheck) {
+        bool checked = item.value == "T";
+        if (ImGui::Checkbox("##check", &checked) && clicksAllowed) {
+            store.selectedRow = row;
+            PropToggleCheck(store, index);
+        }
+        return;
+    }
+    const bool editing = store.editorOpen && store.editItem == index;
+    const float buttonWidth = HasDialogButton(item.type) ? ImGui::GetFrameHeight() * 1.5f : 0.0f;
+    const float width = std::max(10.0f, valueWidth - 4 - buttonWidth);
+    if (editing && item.type != PropTypeStatic && !HasDialogButton(item.type)) {
+        if (view.focusedItem != index) {
+            view.focusEditor = true;
+            view.focusedItem = index;
+        }
+        if (item.type == PropTypeList) DrawListEditor(store, index, width);
+        else if (item.type == PropTypeEditableList) DrawEditableListEditor(store, view, index, width);
+        else DrawTextEditor(store, view, item.type, width);
+        if (!store.editorOpen) view.focusedItem = -1;
+        return;
+    }
+    if (item.type == PropTypeColour) {
+        uint32_t c = 0;
+        PropParseColour(item.value, c);
+        const ImVec2 p = ImGui::GetCursorScreenPos();
+        const float side = ImGui::GetTextLineHeight();
+        ImGui::GetWindowDrawList()->AddRectFilled(
+            ImVec2(p.x, p.y + 3), ImVec2(p.x + side, p.y + 3 + side),
+            IM_COL32((c >> 16) & 255, (c >> 8) & 255, c & 255, 255));
+        ImGui::SetCursorScreenPos(ImVec2(p.x + side + 4, p.y));
+    }
+    ImGui::AlignTextToFramePadding();
+    const ImVec2 textPos = ImGui::GetCursorScreenPos();
+    ImGui::PushClipRect(textPos, ImVec2(valueMin.x + valueWidth - buttonWidth, valueMin.y + rowHeight), true);
+    ImGui::TextUnformatted(DisplayText(item).c_str());
+    ImGui::PopClipRect();
+    if (buttonWidth > 0.0f && editing) {
+        ImGui::SetCursorScreenPos(ImVec2(valueMin.x + valueWidth - buttonWidth, valueMin.y + std::max(0.0f, padY)));
+        if (ImGui::Button("...", ImVec2(buttonWidth - 2, 0)) && clicksAllowed) StartDialog(store, view, index);
+    }
+}
+
+}  // namespace
+
+void DrawPropertyGrid(PropStore& store, PropGridView& view, const char* id, float width, float height) {
+    const float paneHeight = ImGui::GetTextLineHeight() * 3 + ImGui::GetStyle().WindowPadding.y * 2;
+    if (store.descriptionPane && height <= 0.0f) height -= paneHeight + ImGui::GetStyle().ItemSpacing.y;
+    ImGui::BeginChild(id, ImVec2(width, height), true);
+    const ImVec2 origin = ImGui::GetCursorScreenPos();
+    const float fullWidth = ImGui::GetContentRegionAvail().x;
+    const float rowHeight = static_cast<float>(store.rowHeight);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImGuiStyle& style = ImGui::GetStyle();
+    PropMoveSplit(store, store.splitX, static_cast<int>(fullWidth));
+
+    // The split: grabbed within the grip, dragged while the button is held.
+    const ImVec2 mouse = ImGui::GetIO().MousePos;
+    const bool hovered = ImGui::IsWindowHovered(ImGuiHoveredFlags_AllowWhenBlockedByActiveItem);
+    const bool nearSplit = hovered && PropNearSplit(store, mouse.x - origin.x);
+    if (nearSplit || store.draggingSplit) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+    if (nearSplit && ImGui::IsMouseClicked(0) && !ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId)) {
+        store.draggingSplit = true;
+        PropHideEditor(store);
+        view.focusedItem = -1;
+    }
+    if (store.draggingSplit) {
+        PropMoveSplit(store, static_cast<int>(mouse.x - origin.x), static_cast<int>(fullWidth));
+        if (!ImGui::IsMouseDown(0)) store.draggingSplit = false;
+    }
+    const bool clicksAllowed = !store.draggingSplit && !nearSplit;
+
+    const std::vector<PropRow> rows = PropVisibleRows(store);
+    const float split = static_cast<float>(store.splitX);
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const int row = static_cast<int>(r);
+        ImGui::PushID(row);
+        const ImVec2 rowMin(origin.x, origin.y + rowHeight * static_cast<float>(r));
+        const ImVec2 rowMax(origin.x + fullWidth, rowMin.y + rowHeight);
+        ImGui::SetCursorScreenPos(rowMin);
+        const bool selected = store.selectedRow == row;
+        if (rows[r].category) {
+            const PropCategoryRow& c = store.categories[static_cast<size_t>(rows[r].index)];
+            draw->AddRectFilled(rowMin, rowMax, ImGui::GetColorU32(selected ? ImGuiCol_HeaderActive : ImGuiCol_Header));
+            if (ImGui::InvisibleButton("##category", ImVec2(fullWidth, rowHeight)) && clicksAllowed)
+                PropClickRow(store, row);
+            const std::string caption = std::string(c.expanded ? "- " : "+ ") + c.name;
+            draw->AddText(ImVec2(rowMin.x + style.FramePadding.x, rowMin.y + (rowHeight - ImGui::GetFontSize()) * 0.5f),
+                          ImGui::GetColorU32(ImGuiCol_Text), caption.c_str());
+        } else {
+            const int index = rows[r].index;
+            const PropStoredItem& item = store.items[static_cast<size_t>(index)];
+            if (selected)
+                draw->AddRectFilled(rowMin, ImVec2(rowMin.x + split, rowMax.y), ImGui::GetColorU32(ImGuiCol_Header));
+            if (ImGui::InvisibleButton("##label", ImVec2(std::max(1.0f, split), rowHeight)) && clicksAllowed)
+                PropClickRow(store, row);
+            if (store.tooltips && !item.description.empty() && ImGui::IsItemHovered())
+                ImGui::SetTooltip("%s", item.description.c_str());
+            ImGui::PushClipRect(rowMin, ImVec2(rowMin.x + split - 2, rowMax.y), true);
+            draw->AddText(ImVec2(rowMin.x + style.FramePadding.x + 10,
+                                 rowMin.y + (rowHeight - ImGui::GetFontSize()) * 0.5f),
+                          ImGui::GetColorU32(ImGuiCol_Text), item.label.c_str());
+            ImGui::PopClipRect();
+            // A click on the value column selects the row as well (not on a check's box).
+            const ImVec2 valueMin(rowMin.x + split, rowMin.y);
+            const bool editing = store.editorOpen && store.editItem == index;
+            if (!editing && item.type != PropTypeCheck) {
+                ImGui::SetCursorScreenPos(valueMin);
+                if (ImGui::InvisibleButton("##value", ImVec2(std::max(1.0f, fullWidth - split), rowHeight)) &&
+                    clicksAllowed)
+                    PropClickRow(store, row);
+            }
+            DrawValue(store, view, row, index, valueMin, fullWidth - split, rowHeight, clicksAllowed);
+        }
+        draw->AddLine(ImVec2(rowMin.x, rowMax.y - 1), ImVec2(rowMax.x, rowMax.y - 1),
+                      ImGui::GetColorU32(ImGuiCol_Border));
+        ImGui::PopID();
+    }
+    const float listBottom = origin.y + rowHeight * static_cast<float>(rows.size());
+    draw->AddLine(ImVec2(origin.x + split, origin.y), ImVec2(origin.x + split, listBottom),
+                  ImGui::GetColorU32(ImGuiCol_Border));
+    ImGui::SetCursorScreenPos(ImVec2(origin.x, listBottom));
+    ImGui::Dummy(ImVec2(1, 1));
+
+    // Keys on the list (not while an editor has the keyboard): arrows expand and
+    // collapse categories and move the selection, Enter and Space toggle checks.
+    if (ImGui::IsWindowFocused() && !ImGui::IsAnyItemActive()) {
+        const auto pressed = [](ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key)); };
+        if (pressed(ImGuiKey_RightArrow)) PropArrowKey(store, true);
+        if (pressed(ImGuiKey_LeftArrow)) PropArrowKey(store, false);
+        const int count = static_cast<int>(PropVisibleRows(store).size());
+        if (pressed(ImGuiKey_DownArrow) && store.selectedRow + 1 < count) PropClickRow(store, store.selectedRow + 1);
+        if (pressed(ImGuiKey_UpArrow) && store.selectedRow > 0) PropClickRow(store, store.selectedRow - 1);
+        const int selectedItem = PropSelectedItem(store);
+        if (selectedItem >= 0 && (pressed(ImGuiKey_Space) || pressed(ImGuiKey_Enter)))
+            PropToggleCheck(store, selectedItem);
+    }
+    DrawDialogs(store, view);
+    ImGui::EndChild();
+
+    if (store.descriptionPane) {
+        ImGui::BeginChild((std::string(id) + "##description").c_str(), ImVec2(width, paneHeight), true);
+        ImGui::TextWrapped("%s", store.descriptionText.c_str());
+        ImGui::EndChild();
+    }
+}

@@ -1,0 +1,64 @@
+// The property grid drawn with Dear ImGui over a PropStore, and the small file and
+// folder browser it shares with the capture page.
+//
+// Sections:
+//   1. File and folder browser (listing without drawing, and its popup)
+//   2. Font families from fontconfig
+//   3. The grid's drawing state and its draw call
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/property_store.h"
+
+// ---- 1. File and folder browser -------------------------------------------------------------
+
+struct BrowserEntry {
+    std::string name;
+    bool folder;
+};
+// The entries of a folder: ".." first (unless at the root), then folders, then (with
+// includeFiles) files, each group sorted by name; hidden entries are left out. An
+// unreadable folder gives only "..".
+std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles);
+
+struct FileBrowser {
+    std::string title;
+    std::string folder;    // the folder shown
+    std::string selected;  // the chosen file (file mode)
+    bool folderMode = true;
+    bool openRequested = false;
+    std::vector<BrowserEntry> entries;
+    std::string result;    // the confirmed path
+};
+// Starts the browser at `start` (its folder when it is a file; the working folder
+// when it does not exist). The popup opens on the next DrawFileBrowser.
+void OpenFileBrowser(FileBrowser& browser, const std::string& title, const std::string& start, bool folderMode);
+// Draws the browser's modal popup: 1 when a path was confirmed (in `result`),
+// -1 when cancelled, 0 while it stays open or is closed.
+int DrawFileBrowser(FileBrowser& browser);
+
+// ---- 2. Font families --------------------------------------------------------------------------
+
+// Sorted, distinct family names of the installed fonts (read once).
+const std::vector<std::string>& FontFamilies();
+// The file of the best match for a family (empty when fontconfig finds none).
+std::string FontFileForFamily(const char* family);
+
+// ---- 3. The grid -------------------------------------------------------------------------------
+
+struct PropGridView {
+    bool focusEditor = false;    // give the editor the keyboard focus on its first frame
+    int focusedItem = -1;        // item whose editor got the focus
+    bool tabPressed = false;     // set by the editor's completion callback
+    int32_t editorType = 0;      // type of the open text editor (its character filter)
+    int dialogItem = -1;         // item whose "..." dialog is open
+    bool openDialog = false;
+    float colour[3] = {0, 0, 0};
+    PropFont font;
+    FileBrowser browser;
+};
+
+// Draws the grid in a child region of the given size (0: the rest of the window).
+void DrawPropertyGrid(PropStore& store, PropGridView& view, const char* id, float width, float height);

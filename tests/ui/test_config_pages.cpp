@@ -1,0 +1,279 @@
+// Configuration pages: worker-thread edit and spin, auto-management, presets and
+// Cancel, Restore Defaults, the Neurons page's clamps and formats, capture quality.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "ui/config_pages.h"
+
+namespace {
+
+// A fresh record with the defaults, and the default worker count fixed at 8 so
+// that the expectations do not depend on the machine.
+struct PagesFixture : ::testing::Test {
+    AppState state;
+    void SetUp() override {
+        RestoreDefaults(state);
+        DefaultWorkerThreads = 8;
+        state.params.workerThreads = 8;
+    }
+};
+
+void Type(SimulationPage& page, AppState& state, const char* text) {
+    std::snprintf(page.workerText, sizeof page.workerText, "%s", text);
+    SimPageWorkerEdited(page, state, true);
+}
+
+// Commits `text` into Neurons-page item `index` as a user would.
+void Enter(PropStore& grid, int index, const char* text) {
+    ASSERT_TRUE(PropOpenEditor(grid, index));
+    grid.editText = text;
+    ASSERT_TRUE(PropCommitPending(grid));
+}
+
+}  // namespace
+
+TEST_F(PagesFixture, WorkerEditRoundsAndLimits) {
+    state.params.autoManageThreads = 0;
+    SimulationPage page;
+    InitSimulationPage(page, state);
+    Type(page, state, "12");
+    EXPECT_STREQ(page.workerText, "16");
+    EXPECT_EQ(state.params.workerThreads, 16u);
+    Type(page, state, "300");
+    EXPECT_STREQ(page.workerText, "256");
+    EXPECT_EQ(state.params.workerThreads, 256u);
+    Type(page, state, "abc");
+    EXPECT_STREQ(page.workerText, "1");
+    EXPECT_EQ(state.params.workerThreads, 1u);
+    Type(page, state, "5");  // 101: bit 1 clear -> 4
+    EXPECT_EQ(state.params.workerThreads, 4u);
+    Type(page, state, "6");  // 110: bit 1 set -> 8
+    EXPECT_EQ(state.params.workerThreads, 8u);
+    // While typing, "0" is rewritten at once but "12" waits for the end of typing.
+    std::strcpy(page.workerText, "0");
+    SimPageWorkerEdited(page, state, false);
+    EXPECT_STREQ(page.workerText, "1");
+    std::strcpy(page.workerText, "12");
+    SimPageWorkerEdited(page, state, false);
+    EXPECT_STREQ(page.workerText, "12");
+    EXPECT_EQ(state.params.workerThreads, 16u);
+}
+
+TEST_F(PagesFixture, WorkerSpinDoublesAndHalvesWithinLimits) {
+    state.params.autoManageThreads = 0;
+    SimulationPage page;
+    InitSimulationPage(page, state);
+    Type(page, state, "1");
+    SimPageWorkerSpin(page, state, false);
+    EXPECT_STREQ(page.workerText, "1");
+    Type(page, state, "256");
+    SimPageWorkerSpin(page, state, true);
+    EXPECT_STREQ(page.workerText, "256");
+    Type(page, state, "4");
+    SimPageWorkerSpin(page, state, true);
+    EXPECT_STREQ(page.workerText, "8");
+    EXPECT_EQ(state.params.workerThreads, 8u);
+    Type(page, state, "4");
+    SimPageWorkerSpin(page, state, false);
+    EXPECT_STREQ(page.workerText, "2");
+    EXPECT_EQ(state.params.workerThreads, 2u);
+}
+
+TEST_F(PagesFixture, AutoManageRestoresDefaultCountAndGreysControls) {
+    state.params.autoManageThreads = 0;
+    state.params.workerThreads = 2;
+    SimulationPage page;
+    InitSimulationPage(page, state);
+    EXPECT_TRUE(page.workerControlsEnabled);
+    EXPECT_STREQ(page.workerText, "2");
+    SimPageAutoManage(page, state, true);
+    EXPECT_EQ(state.params.workerThreads, 8u);
+    EXPECT_STREQ(page.workerText, "8");
+    EXPECT_EQ(state.params.autoManageThreads, 1);
+    EXPECT_FALSE(page.workerControlsEnabled);
+    SimPageAutoManage(page, state, false);
+    EXPECT_EQ(state.params.autoManageThreads, 0);
+    EXPECT_TRUE(page.workerControlsEnabled);
+    // Opening the page with auto-management on resets a stale count.
+    state.params.autoManageThreads = 1;
+    state.params.workerThreads = 64;
+    InitSimulationPage(page, state);
+    EXPECT_EQ(state.params.workerThreads, 8u);
+}
+
+TEST_F(PagesFixture, PresetChoiceSetsReducedFlagOkAppliesCancelRestores) {
+    SimulationPage page;
+    InitSimulationPage(page, state);
+    EXPECT_EQ(page.presetSelection, 6);  // "Cube (Medium)", the default
+    const ConfigBackup backup = TakeConfigBackup(state);
+    SimPageChoosePreset(page, state, 8);  // "Cube (Largest)": reduced at once
+    EXPECT_EQ(state.options.reducedVisualization, 1);
+    EXPECT_EQ(state.params.gridX, 32u);  // the row is copied only by OK
+    RestoreConfigBackup(state, backup);  // Cancel
+    EXPECT_EQ(state.options.reducedVisualization, 0);
+
+    SimPageChoosePreset(page, state, 9);  // "Cuboid (Smallest)": 8 x 8 x 32 box
+    SimPageApply(page, state);
+    EXPECT_EQ(state.params.gridX, 8u);
+    EXPECT_EQ(state.params.gridZ, 32u);
+    EXPECT_EQ(state.params.neuronCount, 2048u);
+    EXPECT_EQ(state.params.extentZ, 32.0f);
+    EXPECT_EQ(state.params.halfExtent, 4.0f);
+    EXPECT_EQ(state.params.geometryKind, GeometryBox);
+    // No selected row: OK copies nothing.
+    state.params.gridX = 5;
+    InitSimulationPage(page, state);
+    EXPECT_EQ(page.presetSelection, -1);
+    SimPageApply(page, state);
+    EXPECT_EQ(state.params.gridX, 5u);
+}
+
+TEST_F(PagesFixture, CancelRestoresEveryParameterAndOptionButNotLifecycle) {
+    const ConfigBackup backup = TakeConfigBackup(state);
+    state.params.tauAmpa = 77.0f;
+    state.params.reentrantLoops = 0;
+    state.options.NeuronAlpha = 0.01f;
+    std::strcpy(state.options.captureFolder, "/elsewhere");
+    state.SimState = SimStateRunning;  // lifecycle: not part of the backup
+    RestoreConfigBackup(state, backup);
+    EXPECT_EQ(state.params.tauAmpa, 5.0f);
+    EXPECT_EQ(state.params.reentrantLoops, 1);
+    EXPECT_EQ(state.options.NeuronAlpha, 0.2f);
+    EXPECT_STRNE(state.options.captureFolder, "/elsewhere");
+    EXPECT_EQ(state.SimState, static_cast<uint32_t>(SimStateRunning));
+}
+
+TEST_F(PagesFixture, RestoreDefaultsKeepsLifecycleFields) {
+    SimulationPage page;
+    state.params.gridX = 5;
+    state.params.tauNmda = 3.0f;
+    state.options.reducedVisualization = 1;
+    state.SimState = SimStatePaused;
+    state.workerCount = 3;
+    state.stopRequest = 1;
+    SimPageRestoreDefaults(page, state);
+    EXPECT_EQ(state.params.tauNmda, 150.0f);
+    EXPECT_EQ(state.options.reducedVisualization, 0);
+    EXPECT_EQ(page.presetSelection, 6);
+    EXPECT_EQ(state.SimState, static_cast<uint32_t>(SimStatePaused));
+    EXPECT_EQ(state.workerCount, 3u);
+    EXPECT_EQ(state.stopRequest, 1);
+}
+
+TEST_F(PagesFixture, NeuronsPageTableBindsThirtyThreeItems) {
+    PropStore grid;
+    NeuronsPage page;
+    InitNeuronsPage(page, state, grid);
+    EXPECT_EQ(PropCount(grid), 33);
+    ASSERT_EQ(grid.categories.size(), 5u);
+    EXPECT_EQ(grid.categories[0].name, "General Neuron Properties");
+    EXPECT_EQ(grid.categories[4].name, "Spike Timing Dependent Plasticity (STDP)");
+    EXPECT_TRUE(grid.categories[2].expanded);
+    EXPECT_EQ(PropSelectedItem(grid), 0);
+    EXPECT_EQ(PropGetItem(grid, 0)->text, "10");          // 0.1 as a percentage
+    EXPECT_EQ(PropGetItem(grid, 2)->text, "48");          // excSynapsesMax
+    EXPECT_EQ(PropGetItem(grid, 5)->text, "1.000");       // velocityMyelinated
+    EXPECT_EQ(PropGetItem(grid, 29)->text, "15.000");     // stdpTauPlus
+    EXPECT_EQ(PropGetItem(grid, 30)->text, "20.000");     // stdpTauMinus
+    const std::string label29 = PropGetItem(grid, 29)->label;  // get overwrites one record
+    EXPECT_EQ(label29, "\xCF\x84STDP+ (ms):");
+    EXPECT_EQ(PropGetItem(grid, 30)->label, "\xCF\x84STDP- (ms):");
+    EXPECT_EQ(PropGetItem(grid, 17)->type, PropTypeCheck);
+    EXPECT_EQ(PropGetItem(grid, 1)->type, PropTypeNumber);
+    EXPECT_EQ(PropGetItem(grid, 13)->type, PropTypeText);
+    EXPECT_EQ(PropGetItem(grid, 3)->description, "This field is editable");
+    EXPECT_EQ(PropGetItem(grid, 19)->description, "");
+}
+
+TEST_F(PagesFixture, NeuronsPageClampsAndWritesBack) {
+    PropStore grid;
+    NeuronsPage page;
+    InitNeuronsPage(page, state, grid);
+    Enter(grid, 5, "0.001");
+    EXPECT_EQ(state.params.velocityMyelinated, 0.01f);
+    EXPECT_EQ(PropGetItem(grid, 5)->text, "0.010");
+    Enter(grid, 5, "500");
+    EXPECT_EQ(state.params.velocityMyelinated, 100.0f);
+    EXPECT_EQ(PropGetItem(grid, 5)->text, "100.000");
+    Enter(grid, 5, "nan");  // never stored as NaN: reads as 0, clamps to 0.01
+    EXPECT_EQ(state.params.velocityMyelinated, 0.01f);
+
+    Enter(grid, 0, "25");
+    EXPECT_EQ(state.params.inhibitoryFraction, 0.25f);
+    EXPECT_EQ(PropGetItem(grid, 0)->text, "25");
+    Enter(grid, 0, "130");
+    EXPECT_EQ(state.params.inhibitoryFraction, 1.0f);
+    EXPECT_EQ(PropGetItem(grid, 0)->text, "100");
+
+    Enter(grid, 2, "999");
+    EXPECT_EQ(state.params.excSynapsesMax, 255u);
+    EXPECT_EQ(PropGetItem(grid, 2)->text, "255");
+    Enter(grid, 2, "4294967296");  // beyond 32 bits: saturates, not wraps to 0
+    EXPECT_EQ(state.params.excSynapsesMax, 255u);
+
+    Enter(grid, 31, "0");
+    EXPECT_EQ(state.params.stdpAPlus, 0.00001f);
+    EXPECT_EQ(PropGetItem(grid, 31)->text, "0.000");
+    Enter(grid, 29, "40");
+    EXPECT_EQ(state.params.stdpTauPlus, 40.0f);
+    EXPECT_EQ(state.params.stdpTauMinus, 20.0f);
+}
+
+TEST_F(PagesFixture, NeuronsPageFlagsAndPendingEditOnOk) {
+    state.params.randomizeExcWeights = 1;
+    PropStore grid;
+    NeuronsPage page;
+    InitNeuronsPage(page, state, grid);
+    EXPECT_EQ(PropGetItem(grid, 17)->check, 1);
+    PropToggleCheck(grid, 17);
+    EXPECT_EQ(state.params.randomizeExcWeights, 0);
+    PropToggleCheck(grid, 18);
+    EXPECT_EQ(state.params.randomizeInhWeights, 1);
+    // An edit still open when OK is pressed is committed by the page.
+    ASSERT_TRUE(PropOpenEditor(grid, 19));
+    grid.editText = "7.5";
+    NeuronsPageApply(grid);
+    EXPECT_EQ(state.params.tauAmpa, 7.5f);
+    EXPECT_FALSE(grid.editorOpen);
+}
+
+TEST_F(PagesFixture, PercentageShownAsEnteredAfterReopening) {
+    PropStore grid;
+    NeuronsPage page;
+    InitNeuronsPage(page, state, grid);
+    Enter(grid, 0, "29");  // 0.29f * 100 is just below 29
+    NeuronsPage again;
+    PropStore grid2;
+    InitNeuronsPage(again, state, grid2);
+    EXPECT_EQ(PropGetItem(grid2, 0)->text, "29");
+}
+
+TEST_F(PagesFixture, CaptureQualitySlider) {
+    CaptureSetPosition(state, 17);
+    EXPECT_EQ(state.options.captureQuality, 85u);
+    char label[32];
+    FormatCaptureQuality(state.options.captureQuality, label);
+    EXPECT_STREQ(label, "85 %");
+    EXPECT_EQ(CaptureTrackbarPosition(100), 20);
+    EXPECT_EQ(CaptureTrackbarPosition(84), 16);
+    CaptureSetPosition(state, 0);
+    FormatCaptureQuality(state.options.captureQuality, label);
+    EXPECT_STREQ(label, "0 %");
+    EXPECT_TRUE(CaptureSetFolder(state, "/tmp/frames"));
+    EXPECT_STREQ(state.options.captureFolder, "/tmp/frames");
+    EXPECT_FALSE(CaptureSetFolder(state, ""));
+    EXPECT_STREQ(state.options.captureFolder, "/tmp/frames");
+}
+
+TEST(ConfigPages, VisualizationFlagsBindTheirOptions) {
+    AppOptions options{};
+    for (const VisualizationFlag& f : VisualizationFlags) options.*f.field = 1;
+    EXPECT_EQ(options.reducedVisualization, 1);
+    EXPECT_EQ(options.renderHighPriority, 1);
+    EXPECT_EQ(options.limitFps, 1);
+    EXPECT_EQ(options.waitVsync, 1);
+    EXPECT_EQ(VisualizationFlags[0].id, 1018);
+    EXPECT_EQ(VisualizationFlags[3].id, 1020);
+}
