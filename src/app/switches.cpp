@@ -129,6 +129,18 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
         }
     }
 
+    at = ValueStart(arg, "capture=");
+    if (at != std::string::npos) {
+        // The folder keeps its case: take it from the original argument.
+        const char* folder = original + at;
+        if (*folder == '\0' || std::strlen(folder) >= sizeof state.options.captureFolder) {
+            LogMessage(LogWarning, 0, "Ignoring switch \"%s\": the capture folder must be a path.", original);
+        } else {
+            std::strncpy(state.options.captureFolder, folder, sizeof state.options.captureFolder - 1);
+            state.options.captureFolder[sizeof state.options.captureFolder - 1] = '\0';
+        }
+    }
+
     const std::string bare = Bare(arg);
     if (bare == "help" || bare == "h" || bare == "?") out.help = true;
     if (bare == "version") out.version = true;
@@ -165,6 +177,8 @@ const char* UsageText() {
            "  threads=N       N worker threads (rounded to a power of two, 1..256);\n"
            "                  turns automatic thread management off\n"
            "  steps=N         start at once, run N steps, stop, print a summary, exit\n"
+           "  capture=DIR     write captured frames (F10) into DIR instead of the\n"
+           "                  program's folder\n"
            "  --help, -h      this text\n"
            "  --version       the product line\n"
            "\n"

@@ -1,0 +1,388 @@
+// The toolbox window.
+//
+// Sections:
+//   1. The record and its layout (dialog units converted to pixels)
+//   2. Hooks for the lifecycle and the key commands (any thread)
+//   3. Keys typed into the toolbox
+//   4. Controls: buttons with accelerators, the slider with ticks
+//   5. One frame
+//   6. Life, placement, visibility
+#include "ui/toolbox.h"
+
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "app/key_commands.h"
+#include "app/lifecycle.h"
+#include "engine/app_state.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "ui/imgui_window.h"
+#include "ui/toolbox_logic.h"
+#include "vis/key_map.h"
+#include "vis/view_state.h"
+
+void (*ShowConfigSheetHook)(AppState& state, Toolbox* owner) = nullptr;
+
+// ---- 1. The record and its layout ----------------------------------------------------------------
+struct Toolbox {
+    ImGuiWindow window{};
+    AppState* state = nullptr;
+    std::mutex viewLock;  // guards view: the task threads write it
+    ToolboxView view{};
+    uint32_t LastToolboxClick = 0;
+    bool ToolboxExpanded = false;
+    std::atomic<bool> wantVisible{false};  // shown or hidden at the next pass
+    bool shown = false;
+    std::atomic<bool> inputEnabled{true};
+    std::atomic<bool> focusRequested{false};
+    int pendingButton = 0;  // an accelerator press, carried out in the next frame
+    bool configRequested = false;
+    uint32_t lastDraw = 0;
+    uint32_t seenEvents = 0;
+    int framesToDraw = 0;
+};
+
+namespace {
+
+Toolbox TheToolbox;  // one per process; never freed, so late task threads stay safe
+
+// The dialog measured 142 x 174 units in an 8-point font: 1.5 pixels per
+// horizontal unit and 1.625 per vertical unit.
+float Dx(float units) { return units * 1.5f; }
+float Dy(float units) { return units * 1.625f; }
+
+constexpr const char* kToolboxCaption = "Simulation Control (press C to hide)";
+const int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
+// Collapsed: 16 pixels below button 1018; expanded: 16 pixels below label 1030.
+const int kCollapsedHeight = static_cast<int>(Dy(102 + 18) + 16 + 0.5f);
+const int kExpandedHeight = static_cast<int>(Dy(156 + 8) + 16 + 0.5f);
+
+// ---- 2. Hooks (any thread) ---------------------------------------------------------------------------
+void ApplyButtonsHook(Toolbox* toolbox, const ToolboxButtons& buttons) {
+    std::lock_guard<std::mutex> lock(toolbox->viewLock);
+    ApplyToolboxButtons(toolbox->view, buttons);
+}
+
+void DisableButtonsHook(Toolbox* toolbox) {
+    std::lock_guard<std::mutex> lock(toolbox->viewLock);
+    DisableToolboxView(toolbox->view);
+}
+
+void FocusHook(Toolbox* toolbox) { toolbox->focusRequested.store(true); }
+
+bool IsVisibleHook(Toolbox* toolbox) { return toolbox->wantVisible.load(); }
+void ShowHook(Toolbox* toolbox, bool show) { toolbox->wantVisible.store(show); }
+void EnableInputHook(Toolbox* toolbox, bool enable) { toolbox->inputEnabled.store(enable); }
+
+// ---- 3. Keys typed into the toolbox ------------------------------------------------------------------
+// Key down and up are recorded in ConsoleKeyState like the console's keys (F1 in
+// slot 254). Alt + the accelerator letter of an enabled lifecycle button presses
+// that button instead.
+bool ToolboxKey(ImGuiWindow* window, int key, int /*scancode*/, int action, int mods) {
+    Toolbox* toolbox = static_cast<Toolbox*>(window->user);
+    if (!toolbox->inputEnabled.load()) return true;
+    const int vk = GlfwKeyToVirtualKey(key);
+    if (vk < 0) return false;
+    if (action == GLFW_PRESS && (mods & GLFW_MOD_ALT) != 0) {
+        int button;
+        {
+            std::lock_guard<std::mutex> lock(toolbox->viewLock);
+            button = LifecycleButtonForAccelerator(toolbox->view, vk);
+        }
+        if (button != 0) {
+            toolbox->pendingButton = button;
+            return true;
+        }
+    }
+    ConsoleKeyState[vk] = action == GLFW_RELEASE ? 0 : 1;
+    return false;
+}
+
+void ToolboxClose(ImGuiWindow* window) {
+    Toolbox* toolbox = static_cast<Toolbox*>(window->user);
+    toolbox->wantVisible.store(false);  // closing only hides
+}
+
+// ---- 4. Controls -------------------------------------------------------------------------------------
+// A push button whose caption marks its accelerator with '&': the letter is drawn
+// underlined and the mark is not shown. Returns whether it was clicked.
+bool AcceleratorButton(int id, const char* caption, bool enabled, float x, float y, float w, float h) {
+    const AcceleratorCaption parsed = ParseAcceleratorCaption(caption);
+    ImGui::SetCursorPos(ImVec2(x, y));
+    ImGui::PushID(id);
+    ImGui::BeginDisabled(!enabled);
+    const bool clicked = ImGui::Button("##button", ImVec2(w, h));
+    const ImVec2 min = ImGui::GetItemRectMin();
+    const ImVec2 size = ImGui::GetItemRectSize();
+    const ImVec2 text = ImGui::CalcTextSize(parsed.text);
+    const ImVec2 at(min.x + (size.x - text.x) * 0.5f, min.y + (size.y - text.y) * 0.5f);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImU32 colour = ImGui::GetColorU32(ImGuiCol_Text);
+    draw->AddText(at, colour, parsed.text);
+    if (parsed.underline >= 0) {
+        const float before = ImGui::CalcTextSize(parsed.text, parsed.text + parsed.underline).x;
+        const float letter =
+            ImGui::CalcTextSize(parsed.text + parsed.underline, parsed.text + parsed.underline + 1).x;
+        const float lineY = at.y + text.y - 1.0f;
+        draw->AddLine(ImVec2(at.x + before, lineY), ImVec2(at.x + before + letter, lineY), colour, 1.0f);
+    }
+    ImGui::EndDisabled();
+    ImGui::PopID();
+    return clicked && enabled;
+}
+
+// Button 1018 with its arrow: down while collapsed, up while expanded.
+bool TweaksButton(bool expanded, bool enabled, float x, float y, float w, float h) {
+    ImGui::SetCursorPos(ImVec2(x, y));
+    ImGui::BeginDisabled(!enabled);
+    const bool clicked = ImGui::Button("Visualization Tweaks##1018", ImVec2(w, h));
+    const ImVec2 min = ImGui::GetItemRectMin();
+    const ImVec2 size = ImGui::GetItemRectSize();
+    const float cx = min.x + size.x - 16.0f, cy = min.y + size.y * 0.5f, r = 4.5f;
+    const ImU32 colour = ImGui::GetColorU32(ImGuiCol_Text);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    if (expanded) {
+        draw->AddTriangleFilled(ImVec2(cx - r, cy + r * 0.5f), ImVec2(cx + r, cy + r * 0.5f),
+                                ImVec2(cx, cy - r * 0.5f), colour);
+    } else {
+        draw->AddTriangleFilled(ImVec2(cx - r, cy - r * 0.5f), ImVec2(cx + r, cy - r * 0.5f),
+                                ImVec2(cx, cy + r * 0.5f), colour);
+    }
+    ImGui::EndDisabled();
+    return clicked && enabled;
+}
+
+// The 0..40 slider with a tick at every position (the trackbar's automatic ticks).
+bool TransparencySlider(int& position, bool enabled, float x, float y, float w) {
+    ImGui::SetCursorPos(ImVec2(x, y));
+    ImGui::BeginDisabled(!enabled);
+    ImGui::SetNextItemWidth(w);
+    const bool changed = ImGui::SliderInt("##1019", &position, kTrackbarMin, kTrackbarMax, "",
+                                          ImGuiSliderFlags_AlwaysClamp);
+    const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
+    // Where the grab's centre can go (ImGui keeps 2 pixels of padding and a grab of
+    // at least GrabMinSize).
+    const float padding = 2.0f;
+    const float track = (max.x - min.x) - 2.0f * padding;
+    const float grab = std::max(track / static_cast<float>(kTrackbarMax - kTrackbarMin + 1),
+                                ImGui::GetStyle().GrabMinSize);
+    const float first = min.x + padding + grab * 0.5f, usable = track - grab;
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImU32 colour = ImGui::GetColorU32(ImGuiCol_TextDisabled);
+    for (int i = kTrackbarMin; i <= kTrackbarMax; ++i) {
+        const float tx = first + usable * static_cast<float>(i) / static_cast<float>(kTrackbarMax);
+        const float length = (i == kTrackbarMin || i == kTrackbarMax) ? 6.0f : 3.0f;
+        draw->AddLine(ImVec2(tx, max.y + 2.0f), ImVec2(tx, max.y + 2.0f + length), colour, 1.0f);
+    }
+    ImGui::EndDisabled();
+    return changed && enabled;
+}
+
+void CentredLabel(const char* text, bool enabled, float x0, float x1, float y) {
+    ImGui::BeginDisabled(!enabled);
+    const float width = ImGui::CalcTextSize(text).x;
+    ImGui::SetCursorPos(ImVec2(x0 + std::max(0.0f, (x1 - x0 - width) * 0.5f), y));
+    ImGui::TextUnformatted(text);
+    ImGui::EndDisabled();
+}
+
+// ---- 5. One frame ----------------------------------------------------------------------------------
+void PressLifecycleButton(Toolbox* toolbox, int id, bool enabled) {
+    // The guard: disabled, or within 300 ms of the last accepted click: ignored.
+    if (!AcceptToolboxClick(toolbox->LastToolboxClick, enabled, plat::TickCount())) return;
+    void (*task)(ToolboxTask*) = id == ToolboxStartStop      ? StartStopTask
+                                 : id == ToolboxPauseResume ? PauseResumeTask
+                                                            : VisualizationToggleTask;
+    StartTask(task, toolbox, *toolbox->state);
+}
+
+bool LifecycleEnabled(const ToolboxView& view, int id) {
+    switch (id) {
+        case ToolboxStartStop: return view.startStop.enabled;
+        case ToolboxPauseResume: return view.pauseResume.enabled;
+        case ToolboxVisualization: return view.visualization.enabled;
+        default: return false;
+    }
+}
+
+void SetExpanded(Toolbox* toolbox, bool expanded) {
+    toolbox->ToolboxExpanded = expanded;
+    glfwSetWindowSize(toolbox->window.window, kClientWidth, expanded ? kExpandedHeight : kCollapsedHeight);
+}
+
+void DrawFrame(Toolbox* toolbox) {
+    AppState& state = *toolbox->state;
+    ToolboxView view;
+    {
+        std::lock_guard<std::mutex> lock(toolbox->viewLock);
+        view = toolbox->view;
+    }
+    const bool input = toolbox->inputEnabled.load();
+
+    const ImGuiFrameScope scope = BeginImGuiFrame(toolbox->window);
+    const ImGuiIO& io = ImGui::GetIO();
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(io.DisplaySize);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
+    ImGui::Begin("toolbox", nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
+                     ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoBringToFrontOnFocus);
+    ImGui::BeginDisabled(!input);
+
+    const float x = Dx(7), w = Dx(126), h = Dy(18);
+    int clicked = toolbox->pendingButton;
+    toolbox->pendingButton = 0;
+    if (AcceleratorButton(ToolboxStartStop, view.startStop.caption, view.startStop.enabled, x, Dy(6), w, h))
+        clicked = ToolboxStartStop;
+    if (AcceleratorButton(ToolboxPauseResume, view.pauseResume.caption, view.pauseResume.enabled, x, Dy(30), w, h))
+        clicked = ToolboxPauseResume;
+    if (AcceleratorButton(ToolboxVisualization, view.visualization.caption, view.visualization.enabled, x,
+                          Dy(54), w, h))
+        clicked = ToolboxVisualization;
+    if (AcceleratorButton(ToolboxConfiguration, view.configuration.caption, view.configuration.enabled, x,
+                          Dy(78), w, h))
+        toolbox->configRequested = true;
+    if (TweaksButton(toolbox->ToolboxExpanded, view.tweaksEnabled, x, Dy(102), w, h))
+        SetExpanded(toolbox, !toolbox->ToolboxExpanded);
+
+    if (toolbox->ToolboxExpanded) {
+        // The slider follows the record, so a Cancel in the configuration sheet
+        // that restores an earlier opacity shows at once.
+        int position = TrackbarPositionFromAlpha(plat::AtomicLoad(state.options.NeuronAlpha));
+        if (TransparencySlider(position, view.tweaksEnabled, Dx(6), Dy(132) + Dy(23) * 0.5f - 10.0f, Dx(126))) {
+            plat::AtomicStore(state.options.NeuronAlpha, AlphaFromTrackbarPosition(position));
+            StartTask(TransparencyTask, toolbox, state);
+        }
+        char label[kTransparencyLabelSize];
+        FormatTransparencyLabel(plat::AtomicLoad(state.options.NeuronAlpha), label);
+        CentredLabel(label, view.tweaksEnabled, Dx(5), Dx(5 + 132), Dy(156) - 2.0f);
+    }
+
+    ImGui::EndDisabled();
+    ImGui::End();
+    ImGui::PopStyleVar(2);
+    EndImGuiFrame(toolbox->window, scope);
+
+    if (clicked != 0 && input) PressLifecycleButton(toolbox, clicked, LifecycleEnabled(view, clicked));
+}
+
+void RunConfigSheet(Toolbox* toolbox) {
+    toolbox->configRequested = false;
+    if (!toolbox->state || !ShowConfigSheetHook) return;
+    toolbox->inputEnabled.store(false);
+    ShowConfigSheetHook(*toolbox->state, toolbox);
+    toolbox->inputEnabled.store(true);
+    // The slider and label are read from NeuronAlpha on every frame.
+    toolbox->focusRequested.store(true);
+}
+
+}  // namespace
+
+// ---- 6. Life, placement, visibility -----------------------------------------------------------------------
+Toolbox* CreateToolbox(AppState& state) {
+    Toolbox* toolbox = &TheToolbox;
+    if (toolbox->window.window) return toolbox;
+    const char* description = nullptr;
+    if (glfwInit() != GLFW_TRUE) {
+        glfwGetError(&description);
+        LogMessage(LogError, 0, "Failed to create toolbox window! (%s)",
+                   description ? description : "no window system");
+        return nullptr;
+    }
+    toolbox->state = &state;
+    toolbox->view = InitialToolboxView();
+    toolbox->LastToolboxClick = 0;
+    toolbox->ToolboxExpanded = false;
+    toolbox->window.keyHook = ToolboxKey;
+    toolbox->window.closeHook = ToolboxClose;
+    toolbox->window.user = toolbox;
+    const ImGuiWindowOptions options{kToolboxCaption, kClientWidth, kCollapsedHeight, true, false, false};
+    if (!CreateImGuiWindow(toolbox->window, options)) {
+        glfwGetError(&description);
+        LogMessage(LogError, 0, "Failed to create toolbox window! (%s)",
+                   description ? description : "unknown error");
+        return nullptr;
+    }
+    ToolboxApplyButtons = ApplyButtonsHook;
+    ToolboxDisableButtons = DisableButtonsHook;
+    ToolboxFocusHook = FocusHook;
+    ToolboxIsVisibleHook = IsVisibleHook;
+    ToolboxShowHook = ShowHook;
+    ToolboxEnableInputHook = EnableInputHook;
+    ToolboxWindow.store(toolbox);
+    UpdateToolboxButtons(toolbox, state);
+    return toolbox;
+}
+
+void DestroyToolbox(Toolbox* toolbox) {
+    if (!toolbox) return;
+    ToolboxWindow.store(nullptr);
+    ToolboxApplyButtons = nullptr;
+    ToolboxDisableButtons = nullptr;
+    ToolboxFocusHook = nullptr;
+    ToolboxIsVisibleHook = nullptr;
+    ToolboxShowHook = nullptr;
+    ToolboxEnableInputHook = nullptr;
+    DestroyImGuiWindow(toolbox->window);
+    toolbox->shown = false;
+}
+
+void DrawToolbox(Toolbox* toolbox) {
+    if (!toolbox || !toolbox->window.window) return;
+    GLFWwindow* window = toolbox->window.window;
+    const bool want = toolbox->wantVisible.load();
+    if (want != toolbox->shown) {
+        if (want) {
+            glfwShowWindow(window);
+        } else {
+            glfwHideWindow(window);
+        }
+        toolbox->shown = want;
+        toolbox->framesToDraw = 3;
+    }
+    if (!toolbox->shown) return;
+    if (toolbox->focusRequested.exchange(false)) glfwFocusWindow(window);
+    if (toolbox->configRequested) RunConfigSheet(toolbox);
+
+    // Redraw after input for a few frames (ImGui needs one to see a press and one
+    // to see the release), otherwise about 20 times a second for the captions.
+    const uint32_t now = plat::TimeMs();
+    if (glfwGetWindowAttrib(window, GLFW_HOVERED) || toolbox->pendingButton != 0) toolbox->framesToDraw = 3;
+    if (toolbox->framesToDraw <= 0 && now - toolbox->lastDraw < 50) return;
+    if (toolbox->framesToDraw > 0) --toolbox->framesToDraw;
+    toolbox->lastDraw = now;
+    DrawFrame(toolbox);
+}
+
+void PlaceToolboxBeside(Toolbox* toolbox, GLFWwindow* visualizationWindow) {
+    if (!toolbox || !toolbox->window.window || !visualizationWindow) return;
+    int x = 0, y = 0, width = 0, height = 0, left = 0, top = 0, right = 0, bottom = 0;
+    glfwGetWindowPos(visualizationWindow, &x, &y);
+    glfwGetWindowSize(visualizationWindow, &width, &height);
+    glfwGetWindowFrameSize(visualizationWindow, &left, &top, &right, &bottom);
+    int ownLeft = 0, ownTop = 0, ownRight = 0, ownBottom = 0;
+    glfwGetWindowFrameSize(toolbox->window.window, &ownLeft, &ownTop, &ownRight, &ownBottom);
+    // Outer rectangles: (window right + 16, window top + 16), frames included.
+    const int outerRight = x + width + right, outerTop = y - top;
+    glfwSetWindowPos(toolbox->window.window, outerRight + 16 + ownLeft, outerTop + 16 + ownTop);
+    ShowToolbox(toolbox);
+}
+
+void ShowToolbox(Toolbox* toolbox) {
+    if (toolbox) toolbox->wantVisible.store(true);
+}
+
+void HideToolbox(Toolbox* toolbox) {
+    if (toolbox) toolbox->wantVisible.store(false);
+}
+
+bool ToolboxVisible(Toolbox* toolbox) { return toolbox && toolbox->wantVisible.load(); }
+
+GLFWwindow* ToolboxGlfwWindow(Toolbox* toolbox) { return toolbox ? toolbox->window.window : nullptr; }

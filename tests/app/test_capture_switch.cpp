@@ -1,0 +1,35 @@
+// The capture=DIR switch: the folder keeps its case and replaces the default.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/switches.h"
+#include "engine/app_state.h"
+
+namespace {
+
+TEST(CaptureSwitch, SetsTheFolderKeepingItsCase) {
+    static AppState state;
+    RestoreDefaults(state);
+    const std::string defaultFolder = state.options.captureFolder;
+    {
+        const char* argv[] = {"vellicor", "-capture=/tmp/My Frames"};
+        ApplySwitches(2, argv, state);
+        EXPECT_STREQ(state.options.captureFolder, "/tmp/My Frames");
+    }
+    {
+        RestoreDefaults(state);
+        const char* argv[] = {"vellicor", "CAPTURE=/tmp/Upper"};
+        ApplySwitches(2, argv, state);
+        EXPECT_STREQ(state.options.captureFolder, "/tmp/Upper");
+    }
+    {
+        // An empty folder is refused and the default stays.
+        RestoreDefaults(state);
+        const char* argv[] = {"vellicor", "capture="};
+        ApplySwitches(2, argv, state);
+        EXPECT_EQ(std::string(state.options.captureFolder), defaultFolder);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// Toolbox rules: the click guard with an injected clock, the transparency slider
+// mapping and label, accelerator captions, and the button view.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/lifecycle.h"
+#include "engine/app_state.h"
+#include "ui/toolbox_logic.h"
+
+namespace {
+
+TEST(ToolboxClickGuard, DisabledWithin300MsAndAfter) {
+    uint32_t last = 0;
+    // A disabled button is ignored and does not move the guard.
+    EXPECT_FALSE(AcceptToolboxClick(last, false, 10000));
+    EXPECT_EQ(last, 0u);
+    // First click accepted.
+    EXPECT_TRUE(AcceptToolboxClick(last, true, 10000));
+    EXPECT_EQ(last, 10000u);
+    // Another button (the guard is shared) 250 ms later: ignored; exactly 300 ms: ignored.
+    EXPECT_FALSE(AcceptToolboxClick(last, true, 10250));
+    EXPECT_FALSE(AcceptToolboxClick(last, true, 10300));
+    EXPECT_EQ(last, 10000u);  // ignored clicks do not restart the 300 ms
+    // 301 ms later: accepted.
+    EXPECT_TRUE(AcceptToolboxClick(last, true, 10301));
+    EXPECT_EQ(last, 10301u);
+    // Across the wrap of the 32-bit tick count.
+    last = 0xFFFFFF00u;
+    EXPECT_FALSE(AcceptToolboxClick(last, true, 0x00000010u));  // 272 ms later
+    EXPECT_TRUE(AcceptToolboxClick(last, true, 0x00000040u));   // 320 ms later
+}
+
+TEST(ToolboxTransparency, SliderOpacityAndLabel) {
+    char label[kTransparencyLabelSize];
+    // Ends of the slider.
+    EXPECT_EQ(AlphaFromTrackbarPosition(0), 0.0f);
+    EXPECT_FLOAT_EQ(AlphaFromTrackbarPosition(40), 0.2f);
+    FormatTransparencyLabel(AlphaFromTrackbarPosition(0), label);
+    EXPECT_STREQ(label, "Neuron transparency: 100.0 %");
+    FormatTransparencyLabel(AlphaFromTrackbarPosition(40), label);
+    EXPECT_STREQ(label, "Neuron transparency: 80.0 %");
+    // The default opacity 0.2 starts the slider at its right end.
+    EXPECT_EQ(TrackbarPositionFromAlpha(0.2f), 40);
+    // The wireframe opacity 0.065: position 13 (not 12) and 93.5 %.
+    EXPECT_EQ(TrackbarPositionFromAlpha(0.065f), 13);
+    FormatTransparencyLabel(0.065f, label);
+    EXPECT_STREQ(label, "Neuron transparency: 93.5 %");
+    // Steps of 0.5 %: position 7 is 0.035, 96.5 %.
+    FormatTransparencyLabel(AlphaFromTrackbarPosition(7), label);
+    EXPECT_STREQ(label, "Neuron transparency: 96.5 %");
+    // Truncation toward zero: 0.0749 is position 14, not 15.
+    EXPECT_EQ(TrackbarPositionFromAlpha(0.0749f), 14);
+    // Every position survives the round trip through the opacity.
+    for (int p = 0; p <= 40; ++p) EXPECT_EQ(TrackbarPositionFromAlpha(AlphaFromTrackbarPosition(p)), p) << p;
+    // Out-of-range opacities stay on the slider.
+    EXPECT_EQ(TrackbarPositionFromAlpha(-0.1f), 0);
+    EXPECT_EQ(TrackbarPositionFromAlpha(1.0f), 40);
+}
+
+TEST(ToolboxCaptions, AcceleratorMarkIsNeverShown) {
+    AcceleratorCaption c = ParseAcceleratorCaption("&Start Simulation");
+    EXPECT_STREQ(c.text, "Start Simulation");
+    EXPECT_EQ(c.underline, 0);
+    EXPECT_EQ(c.key, 'S');
+    c = ParseAcceleratorCaption("R&esume Simulation");
+    EXPECT_STREQ(c.text, "Resume Simulation");
+    EXPECT_EQ(c.underline, 1);
+    EXPECT_EQ(c.key, 'E');
+    c = ParseAcceleratorCaption("Simulation Configuration...");
+    EXPECT_STREQ(c.text, "Simulation Configuration...");
+    EXPECT_EQ(c.underline, -1);
+    EXPECT_EQ(c.key, 0);
+    c = ParseAcceleratorCaption("Save && &Quit");
+    EXPECT_STREQ(c.text, "Save & Quit");
+    EXPECT_EQ(c.underline, 7);
+    EXPECT_EQ(c.key, 'Q');
+    c = ParseAcceleratorCaption("Trailing&");
+    EXPECT_STREQ(c.text, "Trailing");
+    EXPECT_EQ(c.key, 0);
+}
+
+TEST(ToolboxView, RuleDisablingAndAccelerators) {
+    ToolboxView view = InitialToolboxView();
+    EXPECT_STREQ(view.startStop.caption, "Start / Stop Simulation");
+    EXPECT_TRUE(view.pauseResume.enabled);
+
+    // No simulation: Start enabled, Pause and the view button disabled.
+    ApplyToolboxButtons(view, ToolboxButtonRule(SimStateNone, true));
+    EXPECT_STREQ(view.startStop.caption, "&Start Simulation");
+    EXPECT_TRUE(view.startStop.enabled);
+    EXPECT_FALSE(view.pauseResume.enabled);
+    EXPECT_TRUE(view.configuration.enabled);
+    EXPECT_STREQ(view.configuration.caption, "Simulation Configuration...");  // caption kept
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'S'), ToolboxStartStop);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'P'), 0);  // disabled button
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'T'), 0);
+
+    // A task disables everything it holds.
+    DisableToolboxView(view);
+    EXPECT_FALSE(view.startStop.enabled);
+    EXPECT_FALSE(view.configuration.enabled);
+    EXPECT_FALSE(view.tweaksEnabled);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'S'), 0);
+
+    // Initializing leaves the buttons as they are but enables the tweaks.
+    ApplyToolboxButtons(view, ToolboxButtonRule(SimStateInitializing, true));
+    EXPECT_FALSE(view.startStop.enabled);
+    EXPECT_STREQ(view.startStop.caption, "&Start Simulation");
+    EXPECT_TRUE(view.tweaksEnabled);
+
+    // Paused: Resume via Alt+E, Stop via Alt+S, the view button via Alt+T.
+    ApplyToolboxButtons(view, ToolboxButtonRule(SimStatePaused, false));
+    EXPECT_STREQ(view.pauseResume.caption, "R&esume Simulation");
+    EXPECT_STREQ(view.visualization.caption, "&Turn Visualisation ON");
+    EXPECT_FALSE(view.configuration.enabled);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'E'), ToolboxPauseResume);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'S'), ToolboxStartStop);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'T'), ToolboxVisualization);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'P'), 0);
+}
+
+}  // namespace
