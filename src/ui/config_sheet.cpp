@@ -17,8 +17,11 @@
 #include <backends/imgui_impl_opengl2.h>
 #include <imgui.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/shell.h"
 #include "engine/app_state.h"
@@ -36,6 +39,7 @@ bool SheetOpen = false;
 constexpr int kSheetWidth = 820;
 constexpr int kSheetHeight = 560;
 constexpr int kNeuronsSplit = 450;
+constexpr int kNeuronsRowHeight = 24;
 
 // ---- 1. Window plumbing ---------------------------------------------------------------------------
 
@@ -48,9 +52,32 @@ struct ContextScope {
     ~ContextScope() { ImGui::SetCurrentContext(previous); }
 };
 
+// ImGui 1.86 keeps only a key-down table: a key pressed and released between two
+// frames (a quick tap, or xdotool) would never be seen. A release that follows a
+// press within the same pass is therefore held back until a frame has run.
+struct HeldRelease {
+    int key, scancode, mods;
+};
+bool PressedThisPass[GLFW_KEY_LAST + 1];
+std::vector<HeldRelease> HeldReleases;
+
 void OnKey(GLFWwindow* w, int key, int scancode, int action, int mods) {
     ContextScope scope(w);
+    if (key >= 0 && key <= GLFW_KEY_LAST) {
+        if (action == GLFW_PRESS) PressedThisPass[key] = true;
+        if (action == GLFW_RELEASE && PressedThisPass[key]) {
+            HeldReleases.push_back(HeldRelease{key, scancode, mods});
+            return;
+        }
+    }
     ImGui_ImplGlfw_KeyCallback(w, key, scancode, action, mods);
+}
+
+// After a frame: the held releases reach ImGui, and every key counts as seen.
+void ReleaseHeldKeys(GLFWwindow* w) {
+    std::fill(std::begin(PressedThisPass), std::end(PressedThisPass), false);
+    for (const HeldRelease& r : HeldReleases) ImGui_ImplGlfw_KeyCallback(w, r.key, r.scancode, GLFW_RELEASE, r.mods);
+    HeldReleases.clear();
 }
 void OnChar(GLFWwindow* w, unsigned int c) {
     ContextScope scope(w);
@@ -199,8 +226,7 @@ int DrawSheet(Sheet& sheet) {
                  ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
                      ImGuiWindowFlags_NoBringToFrontOnFocus);
     // Escape cancels the sheet unless an editor or a popup takes it.
-    const bool escapeFree = !ImGui::IsAnyItemActive() && !ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId) &&
-                            !sheet.grid.editorOpen;
+    const bool escapeFree = !ImGui::IsAnyItemActive() && !ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId);
     const bool escape = escapeFree && ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape));
     const float buttonsHeight = ImGui::GetFrameHeightWithSpacing() + 8;
     ImGui::BeginChild("pages", ImVec2(0, -buttonsHeight), false);
@@ -297,6 +323,7 @@ bool ShowConfigSheet(AppState& state) {
     InitSimulationPage(sheet->simulation, state);
     InitNeuronsPage(sheet->neurons, state, sheet->grid);
     sheet->grid.splitX = kNeuronsSplit;
+    PropSetRowHeight(sheet->grid, kNeuronsRowHeight);  // room for a frame of the 15 px font
 
     int outcome = 0;
     while (outcome == 0) {
@@ -320,7 +347,9 @@ bool ShowConfigSheet(AppState& state) {
         glClear(GL_COLOR_BUFFER_BIT);
         ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
         glfwSwapBuffers(window);
+        ReleaseHeldKeys(window);
     }
+    HeldReleases.clear();
 
     if (outcome == 1) {
         // OK: the Simulation page copies the preset row, the Neurons page commits an
