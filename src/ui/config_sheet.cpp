@@ -29,6 +29,7 @@
 #include "platform/platform.h"
 #include "ui/config_pages.h"
 #include "ui/property_grid.h"
+#include "ui/toolbox.h"
 
 void (*ConfigSheetPumpHook)(AppState& state) = nullptr;
 void (*ConfigSheetClosedHook)(AppState& state, bool applied) = nullptr;
@@ -286,12 +287,20 @@ GLFWwindow* CreateSheetWindow(GLFWwindow* owner) {
 
 bool ConfigSheetOpen() { return SheetOpen; }
 
-bool ShowConfigSheet(AppState& state) {
+void InstallConfigSheet() {
+    // The toolbox draws its slider and label from NeuronAlpha every frame, so a value
+    // that Cancel restored shows at once.
+    ShowConfigSheetHook = [](AppState& state, Toolbox* owner) { ShowConfigSheetBeside(state, ToolboxGlfwWindow(owner)); };
+}
+
+bool ShowConfigSheet(AppState& state) { return ShowConfigSheetBeside(state, glfwGetCurrentContext()); }
+
+bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
     if (SheetOpen) return false;
     GLFWwindow* previousWindow = glfwGetCurrentContext();
     ImGuiContext* previousContext = ImGui::GetCurrentContext();
 
-    GLFWwindow* window = CreateSheetWindow(previousWindow);
+    GLFWwindow* window = CreateSheetWindow(owner);
     if (!window) {
         const char* description = nullptr;
         glfwGetError(&description);

@@ -7,6 +7,7 @@
 #pragma once
 
 struct AppState;
+struct GLFWwindow;
 
 // ---- 1. ShowConfigSheet ----------------------------------------------------------------------
 // Runs the sheet modally on the main thread and returns when it closes: true when
@@ -16,6 +17,9 @@ struct AppState;
 // slider and label from options.NeuronAlpha (Cancel may have restored it).
 // The window opens beside the window whose GL context is current at the call.
 bool ShowConfigSheet(AppState& state);
+// The same with an explicit owner window (the toolbox), beside which the sheet
+// opens; null: at (0, 0).
+bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner);
 
 // ---- 2. Hooks ------------------------------------------------------------------------------------
 // Called once per pass of the sheet's modal loop, after the window events were
@@ -27,3 +31,6 @@ extern void (*ConfigSheetPumpHook)(AppState& state);
 extern void (*ConfigSheetClosedHook)(AppState& state, bool applied);
 // Whether the sheet is open (the toolbox takes no input meanwhile).
 bool ConfigSheetOpen();
+// Installs the sheet as the toolbox's "Simulation Configuration..." action
+// (ShowConfigSheetHook), opening beside the toolbox. The entry point calls it once.
+void InstallConfigSheet();
