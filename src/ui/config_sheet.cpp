@@ -277,7 +277,14 @@ GLFWwindow* CreateSheetWindow(GLFWwindow* owner) {
         int x = 0, y = 0, w = 0, h = 0;
         glfwGetWindowPos(owner, &x, &y);
         glfwGetWindowSize(owner, &w, &h);
-        glfwSetWindowPos(window, x + w + 8, y);
+        int left = x + w + 8, top = y;
+        // Kept on the screen: left of the owner when it does not fit on its right.
+        if (const GLFWvidmode* mode = glfwGetVideoMode(glfwGetPrimaryMonitor())) {
+            if (left + kSheetWidth > mode->width) left = x - kSheetWidth - 8;
+            if (left < 0) left = std::max(0, mode->width - kSheetWidth);
+            if (top + kSheetHeight > mode->height) top = std::max(0, mode->height - kSheetHeight);
+        }
+        glfwSetWindowPos(window, left, top);
     }
     glfwShowWindow(window);
     return window;
