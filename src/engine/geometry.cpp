@@ -99,7 +99,9 @@ std::array<float, 3> RandomUnitVector() {
 }
 
 void PlaceAxonTerminal(float out[3], const float soma[3], float lengthMin, float lengthMax) {
-    const float r = static_cast<float>(Random01());  // the length is drawn first
+    // The length is drawn first; the draw becomes a float and the length is formed
+    // in single precision.
+    const float r = static_cast<float>(Random01());
     const float length = lengthMin + r * (lengthMax - lengthMin);
     const std::array<float, 3> dir = RandomUnitVector();
     for (int k = 0; k < 3; ++k) out[k] = soma[k] + length * dir[k];
@@ -177,6 +179,8 @@ void BuildSphereGeometry(AppState& state) {
         }
         // The first neuron from a random start whose soma is within reach; neuron i
         // itself always is, and if it were not, the terminal stays at the soma.
+        // Start index: the draw stays double, float(n - 1)·r is formed in double,
+        // rounded to float, then floored.
         uint32_t k = DrawIndex(n, Random01());
         uint32_t target = i;
         for (uint32_t examined = 0; examined < n; ++examined) {
@@ -269,6 +273,7 @@ bool PlaceBoxTerminal(const SimParams& p, const BoxShape& box, const uint32_t ce
             const float gridSize = static_cast<float>(box.grid[a]);
             const bool last = cell[a] == box.grid[a] - 1;
             if (reentrant && (last || cell[a] == 0)) {
+                // Reentrant coordinates in single precision from float draws.
                 const float b = 0.1f * box.extent[a];
                 const float r = static_cast<float>(Random01());
                 // Last layer: into the first tenth; first layer: into the last tenth.
@@ -312,6 +317,7 @@ void BuildBoxGeometry(AppState& state) {
     const float loopRadius = std::max(3.0f, p.extentZ * 0.0625f);
     const uint32_t excCapacity = IncomingCapacityFor(p, true);
     const uint32_t inhCapacity = IncomingCapacityFor(p, false);
+    // Margins in single precision.
     const float excMargin = 0.4f * p.excSynapseAxonDistance;
     const float inhMargin = 0.4f * p.inhSynapseAxonDistance;
 

@@ -488,8 +488,11 @@ TEST(BoundedBuild, MaximumCountZeroGetsNoLinks) {
             p.excSynapsesMin = p.excSynapsesMax = 1;
             p.neuronCount = 512;
         });
-        for (uint32_t i = 0; i < net.s().neuronCount; ++i)
-            if (net[i].isExcitatory) EXPECT_EQ(net[i].incomingCount, 0u);
+        for (uint32_t i = 0; i < net.s().neuronCount; ++i) {
+            if (net[i].isExcitatory) {
+                EXPECT_EQ(net[i].incomingCount, 0u);
+            }
+        }
     }
 }
 

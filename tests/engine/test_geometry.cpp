@@ -77,7 +77,12 @@ TEST(AssignNeuronType, KindsParametersAndTwoDraws) {
         EXPECT_EQ(n.d, 2.0f);
         const float q = (n.a - 0.02f) / 0.08f;  // a and b share one q in [0, 1]
         EXPECT_NEAR(q, (0.25f - n.b) / 0.05f, 1e-4);
-        EXPECT_EQ(n.neuronClass, q > 0.4001f ? NeuronClassLTS : q < 0.3999f ? NeuronClassFS : n.neuronClass);
+        if (q > 0.4001f) {
+            EXPECT_EQ(n.neuronClass, NeuronClassLTS);
+        }
+        if (q < 0.3999f) {
+            EXPECT_EQ(n.neuronClass, NeuronClassFS);
+        }
         lts += n.neuronClass == NeuronClassLTS;
     }
     EXPECT_GT(lts, 90);  // q > 0.4 for about 60 %
