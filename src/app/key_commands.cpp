@@ -1,15 +1,244 @@
-// Keyboard commands (minimal: Esc quits).
+// Keyboard commands.
+//
+// Sections:
+//   1. Tables and hooks
+//   2. Console exit question
+//   3. Helpers (key tests, clearing, slice moves)
+//   4. ProcessKeyCommands: the command table in order
 #include "app/key_commands.h"
 
+#include <cstdio>
+
+#include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
+#include "platform/console_keys.h"
+#include "platform/log.h"
+#include "vis/view_state.h"
 
+// ---- 1. Tables and hooks ------------------------------------------------------------------------
 uint8_t ConsoleKeyState[256];
 
-void ProcessKeyCommands(uint8_t* keys, AppState& /*state*/, void* /*owner*/) {
+QuestionAnswer (*ConsoleAskYesNo)(const char*) = ConsoleAskYesNoDefault;
+
+KeyCommandHooks KeyHooks{
+    StartTask,
+    nullptr,
+    nullptr,
+};
+
+// ---- 2. Console exit question -------------------------------------------------------------------
+QuestionAnswer ConsoleAskYesNoDefault(const char* question) {
+    LogMessage(LogInfo, 0, "%s (y/n)", question);
+    for (;;) {
+        if (plat::ConsoleInterrupted()) return AnswerYes;  // SIGINT/SIGTERM quit like a Yes
+        uint16_t keys[16];
+        const int count = plat::ReadConsoleKeys(keys, 16, 100);
+        for (int i = 0; i < count; ++i) {
+            if (keys[i] == 'Y') return AnswerYes;
+            if (keys[i] == 'N') return AnswerNo;
+            if (keys[i] == plat::VkEscape) return AnswerCancel;
+        }
+        if (count == 0 && plat::ConsoleInputEnded()) return AnswerNo;
+    }
+}
+
+// ---- 3. Helpers -------------------------------------------------------------------------------------
+namespace {
+
+// A letter command answers to its upper-case slot and to the lower-case ASCII slot
+// (which other keys share: keypad 5 is 'e', F3 is 'r').
+bool LetterDown(const uint8_t* keys, char upper) {
+    return keys[static_cast<uint8_t>(upper)] || keys[static_cast<uint8_t>(upper + 32)];
+}
+void ClearLetter(uint8_t* keys, char upper) {
+    keys[static_cast<uint8_t>(upper)] = 0;
+    keys[static_cast<uint8_t>(upper + 32)] = 0;
+}
+
+bool SimulationActive(const AppState& state) {
+    const uint32_t s = plat::AtomicLoad(state.SimState);
+    return s == SimStateRunning || s == SimStatePaused;
+}
+
+// The highest picker slice: gridZ - 1 (0 for an empty grid), within the u8 slice.
+uint8_t LastSlice(const AppState& state) {
+    const uint32_t z = state.params.gridZ;
+    if (z == 0) return 0;
+    return static_cast<uint8_t>(z - 1 > 255 ? 255 : z - 1);
+}
+
+void MoveCamera(AppState& state, float dx, float dz) {
+    plat::LockGuard lock(state.StateLock);
+    CameraX += dx;
+    TargetX += dx;
+    CameraDistance += dz;
+    TargetZ += dz;
+    MarkSceneDirty();
+}
+
+void StartKeyTask(void (*task)(ToolboxTask*), AppState& state) {
+    if (KeyHooks.startTask) KeyHooks.startTask(task, ToolboxWindow.load(), state);
+}
+
+QuestionAnswer AskExit(void* owner) {
+    Toolbox* toolbox = ToolboxWindow.load();
+    if (toolbox && ToolboxEnableInputHook) ToolboxEnableInputHook(toolbox, false);
+    QuestionAnswer answer;
+    if (KeyHooks.askExit) {
+        answer = KeyHooks.askExit(owner);
+    } else {
+        answer = ConsoleAskYesNo ? ConsoleAskYesNo(kExitQuestionText) : AnswerNo;
+    }
+    if (toolbox && ToolboxEnableInputHook) ToolboxEnableInputHook(toolbox, true);
+    return answer;
+}
+
+}  // namespace
+
+// ---- 4. ProcessKeyCommands -----------------------------------------------------------------------
+void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
+    // 1. Esc: quit, asking first while a simulation is active.
     if (keys[27]) {
         keys[27] = 0;
-        QuitRequested.store(true);
-        RenderStop.store(true);
+        if (!SimulationActive(state) || AskExit(owner) == AnswerYes) {
+            QuitRequested.store(true);
+            RenderStop.store(true);
+        }
+    }
+    // 2. End: last slice.
+    if (keys[35]) {
+        plat::LockGuard lock(state.StateLock);
+        SelectedSlice.store(LastSlice(state));
+        keys[35] = 0;
+    }
+    // 3. F10: capture on/off (only with a capture context); the window style follows.
+    if (keys[121]) {
+        {
+            plat::LockGuard lock(state.StateLock);
+            keys[121] = 0;
+            if (CaptureContextPtr.load()) CaptureOn.store(CaptureOn.load() ? 0 : 1);
+        }
+        if (KeyHooks.applyCaptureStyle) KeyHooks.applyCaptureStyle(owner, CaptureOn.load() != 0);
+    }
+    // 4. F11: the 100% view, not while capturing.
+    if (keys[122]) {
+        keys[122] = 0;
+        if (!CaptureOn.load()) {
+            plat::LockGuard lock(state.StateLock);
+            FullView.store(!FullView.load());
+        }
+    }
+    // 5. Home: first slice.
+    if (keys[36]) {
+        plat::LockGuard lock(state.StateLock);
+        SelectedSlice.store(0);
+        keys[36] = 0;
+    }
+    // 6. Page Up: ten slices up, at most the last.
+    if (keys[33]) {
+        plat::LockGuard lock(state.StateLock);
+        const uint32_t up = SelectedSlice.load() + 10u;
+        const uint8_t last = LastSlice(state);
+        SelectedSlice.store(up < last ? static_cast<uint8_t>(up) : last);
+        keys[33] = 0;
+    }
+    // 7. Page Down: ten slices down, at least 0; at 0 the key stays set.
+    if (keys[34]) {
+        plat::LockGuard lock(state.StateLock);
+        const uint8_t slice = SelectedSlice.load();
+        if (slice > 0) {
+            SelectedSlice.store(slice > 10 ? static_cast<uint8_t>(slice - 10) : 0);
+            keys[34] = 0;
+        }
+    }
+    // 8. Up: one slice up while possible (the key stays set otherwise).
+    if (keys[38] && SelectedSlice.load() < LastSlice(state)) {
+        SelectedSlice.store(static_cast<uint8_t>(SelectedSlice.load() + 1));
+        keys[38] = 0;
+    }
+    // 9. Down: one slice down while possible.
+    if (keys[40] && SelectedSlice.load() > 0) {
+        SelectedSlice.store(static_cast<uint8_t>(SelectedSlice.load() - 1));
+        keys[40] = 0;
+    }
+    // 10. E: regular stimulus on/off.
+    if (LetterDown(keys, 'E')) {
+        ClearLetter(keys, 'E');
+        plat::AtomicStore(state.options.stimulusOn,
+                          static_cast<uint8_t>(plat::AtomicLoad(state.options.stimulusOn) ? 0 : 1));
+    }
+    // 11-14. W, S, A, D: move eye and look-at point together.
+    if (LetterDown(keys, 'W')) {
+        ClearLetter(keys, 'W');
+        MoveCamera(state, 0.0f, -1.0f);
+    }
+    if (LetterDown(keys, 'S')) {
+        ClearLetter(keys, 'S');
+        MoveCamera(state, 0.0f, 1.0f);
+    }
+    if (LetterDown(keys, 'A')) {
+        ClearLetter(keys, 'A');
+        MoveCamera(state, 1.0f, 0.0f);
+    }
+    if (LetterDown(keys, 'D')) {
+        ClearLetter(keys, 'D');
+        MoveCamera(state, -1.0f, 0.0f);
+    }
+    // 15. X: camera reset.
+    if (LetterDown(keys, 'X')) {
+        plat::LockGuard lock(state.StateLock);
+        ResetCamera(state);
+        ClearLetter(keys, 'X');
+    }
+    // 16. V: visualization on/off (task).
+    if (LetterDown(keys, 'V')) {
+        ClearLetter(keys, 'V');
+        if (SimulationActive(state)) StartKeyTask(VisualizationToggleTask, state);
+    }
+    // 17. P: pause/resume (task).
+    if (LetterDown(keys, 'P')) {
+        ClearLetter(keys, 'P');
+        if (SimulationActive(state)) StartKeyTask(PauseResumeTask, state);
+    }
+    // 18. Space: pause/resume (task).
+    if (keys[32]) {
+        keys[32] = 0;
+        if (SimulationActive(state)) StartKeyTask(PauseResumeTask, state);
+    }
+    // 19. F1: help overlay, only during a simulation; the key is cleared always.
+    if (keys[kKeyF1Slot]) {
+        if (SimulationActive(state)) {
+            const bool shown = !HelpShown.load();
+            HelpShown.store(shown);
+            if (shown) AnalysisShown.store(false);
+        }
+        keys[kKeyF1Slot] = 0;
+    }
+    // 20. F5: analysis overlay, only during a simulation.
+    if (keys[116]) {
+        if (SimulationActive(state)) {
+            const bool shown = !AnalysisShown.load();
+            AnalysisShown.store(shown);
+            if (shown) HelpShown.store(false);
+        }
+        keys[116] = 0;
+    }
+    // 21. R: auto-rotation on/off.
+    if (LetterDown(keys, 'R')) {
+        AutoRotate.store(!AutoRotate.load());
+        ClearLetter(keys, 'R');
+    }
+    // 22. C: toolbox shown/hidden, when it exists.
+    if (LetterDown(keys, 'C')) {
+        Toolbox* toolbox = ToolboxWindow.load();
+        if (toolbox && ToolboxIsVisibleHook && ToolboxShowHook)
+            ToolboxShowHook(toolbox, !ToolboxIsVisibleHook(toolbox));
+        ClearLetter(keys, 'C');
+    }
+    // 23. L: synaptic strength view on/off (W is the camera's).
+    if (LetterDown(keys, kSynapticStrengthKey)) {
+        SynapticStrengthView.store(!SynapticStrengthView.load());
+        ClearLetter(keys, kSynapticStrengthKey);
     }
 }

@@ -1,0 +1,194 @@
+// Plain layout rules of the visualization.
+//
+// Sections: layout metrics, glyph metrics and centring, overlay text, help lines,
+// status screen, frame statistics.
+#include "vis/layout.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/app_state.h"
+
+// ---- Layout metrics -------------------------------------------------------------------------------
+int32_t CharHeightFromMeasured(int32_t measuredHeight) { return measuredHeight > 8 ? measuredHeight : 8; }
+
+LayoutMetrics ComputeLayoutMetrics(int32_t width, int32_t height, int32_t charHeight,
+                                   float inspectorTextWidth, float extentX) {
+    LayoutMetrics m{};
+    const float w = static_cast<float>(width);
+    const float h = static_cast<float>(height);
+    m.CharHeight = charHeight;
+    m.InspectorTextWidth = inspectorTextWidth;
+    m.PaneTop = 0.33334f * h;
+    m.PaneSplit = 0.66666f * h;
+    m.HalfWidth = 0.5f * w;
+    m.LineHeight = 1.5f * static_cast<float>(charHeight);
+    m.PickerTop = ((m.PaneTop - 20.0f) + m.LineHeight) - m.LineHeight;
+    m.PickerSize = std::fabs(m.LineHeight - m.PickerTop);
+    m.PickerHalf = 0.5f * m.PickerSize;
+    m.PickerLeft = 16.0f;
+    m.PickerRight = m.PickerSize + 16.0f;
+    m.PickerWidth = std::fabs(m.PickerRight - 16.0f);
+    // No extent (no network yet): no cells rather than a division by zero.
+    m.PickerCell = extentX > 0.0f ? m.PickerWidth / extentX : 0.0f;
+    m.PickerQuarter = 0.25f * m.PickerSize;
+    return m;
+}
+
+// ---- Glyph metrics and centring -------------------------------------------------------------------
+float CentredTextWidth(const GlyphMetrics* metrics, float scale, const char* text) {
+    const size_t length = std::strlen(text);
+    float w = 0.0f;
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t c = static_cast<uint8_t>(text[i]);
+        if (c >= kGlyphCount) continue;
+        const GlyphMetrics& g = metrics[c];
+        w += scale * g.blackBoxX;
+        if (i + 1 < length) w += 4.0f * g.cellIncX;
+    }
+    return w;
+}
+
+float TextPixelWidth(const GlyphMetrics* metrics, float emPixels, const char* text) {
+    float w = 0.0f;
+    for (const char* p = text; *p; ++p) {
+        const uint8_t c = static_cast<uint8_t>(*p);
+        if (c >= kGlyphCount) continue;
+        w += std::round(metrics[c].cellIncX * emPixels);
+    }
+    return w;
+}
+
+// ---- Overlay text ------------------------------------------------------------------------------------
+OverlayText FormatOverlayTextV(const char* format, va_list args) {
+    OverlayText out;
+    const int n = std::vsnprintf(out.text, sizeof out.text, format, args);
+    // vsnprintf writes at most 255 bytes and the terminator; a cut text keeps 255.
+    out.length = n < 0 ? 0 : (n >= kOverlayTextBytes ? kOverlayTextBytes - 1 : n);
+    if (n < 0) out.text[0] = 0;
+    return out;
+}
+
+OverlayText FormatOverlayText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    OverlayText out = FormatOverlayTextV(format, args);
+    va_end(args);
+    return out;
+}
+
+// ---- Help lines ---------------------------------------------------------------------------------------
+const HelpLine HelpLines[kHelpLineCount] = {
+    {true, 0, "Vellicor Help"},
+    {false, 1, "MOUSE SHORTCUTS"},
+    {false, 2, "Left button click on the 2D neuron picker - View individual neuron properties"},
+    {false, 1, "Drag with pressed left button - Camera rotation"},
+    {false, 1, "Drag with pressed right button - Camera zoom"},
+    {false, 1, "Mouse wheel - Camera zoom"},
+    {false, 1, "Drag with pressed left button + SHIFT key - Camera pan"},
+    {false, 3, "KEYBOARD SHORTCUTS"},
+    {false, 2, "A, D, W, S keys - Move the camera LEFT, RIGHT, UP and DOWN respectively"},
+    {false, 1, "F1 key - Toggle help display ON/OFF (during simulation)"},
+    {false, 1, "F5 key - Toggle spike and synaptic weight analysis ON/OFF"},
+    {false, 1, "F11 key - 100% Visualization View"},
+    {false, 1, "F10 key - Start / stop screen capture (simulation is captured to series of JPEG files)"},
+    {false, 1, "P key - Pause / resume simulation"},
+    {false, 1, "E key - Start / Stop injecting regular stimuli (learning test)"},
+    {false, 1, "V key - Toggle 3D visualization ON/OFF"},
+    {false, 1, "C key - Toggle toolbox window ON/OFF"},
+    {false, 1, "X key - Reset the camera to the default position"},
+    {false, 1, "L key - Toggle synaptic strength view ON/OFF"},
+    {false, 1, "UP/DOWN keys - Move 2D neuron selection pane along the Z axis"},
+    {false, 1, "PGUP/PGDOWN keys - Move 2D neuron selection pane along the Z axis (fast)"},
+    {false, 1, "HOME/END keys - Move 2D neuron selection pane to the beginning/end"},
+    {false, 1, "ESC key - Exit Vellicor"},
+    {false, 3, "COMMAND LINE OPTIONS"},
+    {false, 2, "/MSAAnX - Enable MSAA Anti Aliasing where n is the number of samples (e.g. /MSAA2X - up to 16, power of 2)"},
+    {false, 1, "/ShortAxonDemo - Demo mode with short axons"},
+};
+
+void HelpLinePositions(int32_t height, float* y) {
+    const float h = static_cast<float>(height);
+    float current = h - 14.0f - 2.0f - 0.15f * h;
+    for (int i = 0; i < kHelpLineCount; ++i) {
+        if (HelpLines[i].gap > 0) current -= 15.0f * static_cast<float>(HelpLines[i].gap);
+        y[i] = current;
+    }
+}
+
+// ---- Status screen ------------------------------------------------------------------------------------
+StatusScreen BuildStatusScreen(uint32_t simState, int32_t height, int32_t charHeight,
+                               uint32_t stepCounter, float recentSpeed, float averageSpeed) {
+    StatusScreen s{};
+    const float y0 = static_cast<float>(height - charHeight - 2);
+    const float d = static_cast<float>(charHeight + 1);
+    const float gap = static_cast<float>(2 * charHeight + 2);
+    auto add = [&s](float y, OverlayText text) {
+        s.lines[s.count].text = text;
+        s.lines[s.count].y = y;
+        ++s.count;
+    };
+    if (simState == SimStateNone) {
+        add(y0, FormatOverlayText("No simulation is currently active."));
+        add(y0 - d, FormatOverlayText("To start a new simulation, use the toolbox window (if not visible, "
+                                      "press the 'C' key on the keyboard to show it)."));
+        add(y0 - d - gap,
+            FormatOverlayText("During simulation press F1 for help regarding available commands."));
+        s.withHelpPanel = true;
+    } else if (simState == SimStateInitializing) {
+        add(y0, FormatOverlayText("New simulation is initializing now."));
+        add(y0 - d, FormatOverlayText("This process might take some time, depending on the number of "
+                                      "neurons and synapses in the simulation."));
+    } else {
+        add(y0, FormatOverlayText("Simulation visualization is currently disabled."));
+        add(y0 - d, FormatOverlayText("To enable the visualization, press the 'V' key or use the toolbox "
+                                      "window (if hidden, press 'C' key to show it)."));
+        add(y0 - d - gap, FormatOverlayText("Currently running simulation statistics:"));
+        const double simulatedMs = static_cast<double>(stepCounter) / 2.0;
+        add(y0 - 2.0f * d - gap,
+            FormatOverlayText("Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)",
+                              simulatedMs, static_cast<double>(recentSpeed),
+                              static_cast<double>(averageSpeed)));
+    }
+    return s;
+}
+
+// ---- Frame statistics ------------------------------------------------------------------------------------
+void ResetFrameStats(FrameStats& stats, uint32_t now) {
+    stats.FrameCount = 0;
+    stats.RecentFps = stats.AverageFps = 0.0f;
+    stats.FrameMcycles = 0.0;
+    stats.RecentSpeed = stats.AverageSpeed = 0.0f;
+    stats.cycleAccumulator = 0;
+    stats.statsStart = now;
+    stats.lastFpsUpdate = now;
+    stats.prevTime = now;
+}
+
+void UpdateFpsStats(FrameStats& stats, uint32_t now) {
+    const uint32_t d = now - stats.lastFpsUpdate;
+    const uint32_t sinceStart = now - stats.statsStart;
+    if (stats.FrameCount > 99 && sinceStart != 0)
+        stats.AverageFps = static_cast<float>(stats.FrameCount / (sinceStart * 0.001));
+    if (d != 0) stats.RecentFps = 20000.0f / static_cast<float>(d);
+    if (stats.cycleAccumulator > 0) {
+        stats.FrameMcycles = static_cast<double>(stats.cycleAccumulator) / 20.0 * 0.000001;
+        stats.cycleAccumulator = 0;
+    } else {
+        stats.FrameMcycles = 0.0;
+    }
+    stats.lastFpsUpdate = now;
+}
+
+void UpdateSpeedStats(FrameStats& stats, uint32_t now, uint32_t step, float dt, uint32_t simStart) {
+    const uint32_t ds = step - stats.prevStep;
+    const uint32_t dtMs = now - stats.prevTime;
+    if (ds != 0 && dtMs != 0) {
+        stats.RecentSpeed = static_cast<float>(static_cast<double>(ds) / dtMs * dt);
+        const uint32_t running = now - simStart;
+        if (running != 0) stats.AverageSpeed = static_cast<float>(static_cast<double>(step) / running * dt);
+    }
+    stats.prevStep = step;
+    stats.prevTime = now;
+}

@@ -1,0 +1,290 @@
+// The render thread.
+//
+// Sections:
+//   1. Frame values and the cycle counter
+//   2. Projection and the reset for a new simulation
+//   3. Status screen and help panel
+//   4. Thread start, frame loop, thread end
+#include "vis/render_thread.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+#include <GLFW/glfw3.h>
+#include <x86intrin.h>
+
+#include <cstdlib>
+
+#include "app/lifecycle.h"
+#include "app/shell.h"
+#include "engine/app_state.h"
+#include "platform/log.h"
+#include "platform/platform.h"
+#include "vis/gl_setup.h"
+#include "vis/text.h"
+#include "vis/view_state.h"
+
+// ---- 1. Frame values ---------------------------------------------------------------------------------
+LayoutMetrics Layout{};
+FrameStats Stats{};
+std::atomic<bool> GeometryReady{false};
+std::atomic<bool> FontsReady{false};
+
+namespace {
+
+int32_t CharHeight = 16;
+float InspectorTextWidth = 0.0f;
+
+// Serialised time-stamp read: cycles of the drawing under the lock.
+uint64_t ReadCycleCounter() {
+    _mm_lfence();
+    return __rdtsc();
+}
+
+// ---- 2. Projection and reset ------------------------------------------------------------------------
+void SetPerspective(int32_t w, int32_t h) {
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, h > 0 ? static_cast<double>(w) / h : 1.0, 1.0, 1000000.0);
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void UpdateViewport(AppState& state) {
+    const int32_t w = WindowWidth.load(), h = WindowHeight.load();
+    SetPerspective(w, h);
+    Layout = ComputeLayoutMetrics(w, h, CharHeight, InspectorTextWidth, state.params.extentX);
+}
+
+void ResetForNewSimulation(AppState& state) {
+    CameraPitch = 30.0f;
+    CameraYaw = 140.0f;
+    AutoRotation = 0.0f;
+    CameraX = CameraY = TargetX = TargetY = TargetZ = Zoom = 0.0f;
+    CameraDistance = CameraDistanceForGrid(state.params.gridX, state.params.gridY, state.params.gridZ);
+    ZoomScale = ZoomScaleForGrid(state.params.gridZ);
+    const uint32_t half = state.params.gridZ / 2;
+    SelectedSlice.store(static_cast<uint8_t>(half > 255 ? 255 : half));
+    if (Scene.resetInspector) Scene.resetInspector(state);
+    AnalysisShown.store(false);
+    ResetFrameStats(Stats, plat::TimeMs());
+    Stats.prevStep = StepCounter.load();
+    ViewportDirty.store(true);
+    MarkSceneDirty();
+}
+
+void SetLighting(bool on) {
+    if (on) {
+        glEnable(GL_LIGHTING);
+    } else {
+        glDisable(GL_LIGHTING);
+    }
+    GlShadow.lighting = on ? 1 : 0;
+}
+
+}  // namespace
+
+// ---- 3. Status screen and help panel --------------------------------------------------------------------
+void DrawHelpPanel() {
+    const int32_t w = WindowWidth.load(), h = WindowHeight.load();
+    const float fw = static_cast<float>(w), fh = static_cast<float>(h);
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    gluOrtho2D(0.0, fw, 0.0, fh);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    const float lower[4] = {1.0f, 0.2f, 0.2f, 0.66f}, upper[4] = {0.2f, 0.2f, 1.0f, 0.66f};
+    const float lowerDim[4] = {0.33f, 0.1f, 0.1f, 0.66f}, upperDim[4] = {0.1f, 0.1f, 0.33f, 0.66f};
+    const float* bottom = WireframeMode ? lowerDim : lower;
+    const float* top = WireframeMode ? upperDim : upper;
+    glBegin(GL_QUADS);
+    glColor4fv(bottom);
+    glVertex2f(32.0f, 0.15f * fh);
+    glVertex2f(fw - 32.0f, 0.15f * fh);
+    glColor4fv(top);
+    glVertex2f(fw - 32.0f, 0.85f * fh);
+    glVertex2f(32.0f, 0.85f * fh);
+    glEnd();
+    SetLighting(false);
+    glColor4f(1.0f, 1.0f, 0.5f, 1.0f);
+    float y[kHelpLineCount];
+    HelpLinePositions(h, y);
+    for (int i = 0; i < kHelpLineCount; ++i) {
+        if (HelpLines[i].title) {
+            DrawTextCentred(FontMonoSmall.metrics, 16.0f, FontMonoSmall.listBase,
+                            0.5f * (fw - 32.0f) + 32.0f, y[i], 0.0f, "%s", HelpLines[i].text);
+        } else {
+            DrawText3D(16.0f, FontMonoSmall.listBase, 48.0f, y[i], 0.0f, "%s", HelpLines[i].text);
+        }
+    }
+    SetLighting(true);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+}
+
+void DrawStatusScreen(AppState& state) {
+    const int32_t w = WindowWidth.load(), h = WindowHeight.load();
+    glClear(GL_COLOR_BUFFER_BIT);
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0.0, w, 0.0, h);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    SetLighting(false);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    const StatusScreen screen =
+        BuildStatusScreen(plat::AtomicLoad(state.SimState), h, CharHeight, StepCounter.load(),
+                          Stats.RecentSpeed, Stats.AverageSpeed);
+    for (int i = 0; i < screen.count; ++i)
+        DrawText3D(15.0f, FontMonoSmall.listBase, 16.0f, screen.lines[i].y, 0.0f, "%s",
+                   screen.lines[i].text.text);
+    if (screen.withHelpPanel) {
+        SetLighting(true);  // the panel's quad is drawn lit, its text unlit
+        DrawHelpPanel();
+    }
+    SetLighting(true);
+}
+
+// ---- 4. Thread ---------------------------------------------------------------------------------------------
+namespace {
+
+void CleanUpContext() {
+    glFlush();
+    glDeleteLists(FontHud.listBase, 256);
+    glDeleteLists(FontMonoBold.listBase, 256);
+    glDeleteLists(FontMonoSmall.listBase, 256);
+    glDeleteLists(FontMono.listBase, 256);
+}
+
+// Geometry management at the top of a frame (StateLock held).
+void ManageGeometry(AppState& state, uint32_t simState) {
+    if (GeometryReady.load() && simState == SimStateNone) {
+        if (Scene.release) Scene.release(state);
+        GeometryReady.store(false);
+    } else if (!GeometryReady.load() && (simState == SimStateRunning || simState == SimStatePaused)) {
+        if (Scene.build && !Scene.build(state)) std::exit(-1);  // the build has logged why
+        GeometryReady.store(true);
+        StepCounter.store(0);
+        ResetForNewSimulation(state);
+        if (GlExt.swapControl) glfwSwapInterval(state.options.waitVsync ? 1 : 0);
+    }
+}
+
+void DrawFrame(AppState& state, uint32_t simState) {
+    const bool visible = VisualizationOn.load();
+    const bool sceneAvailable = Scene.draw != nullptr && GeometryReady.load();
+    if (visible && sceneAvailable && simState == SimStatePaused) {
+        Scene.draw(state);
+        ++Stats.FrameCount;
+    } else if (visible && sceneAvailable && simState == SimStateRunning) {
+        const uint32_t step = StepCounter.load();
+        if (step != Stats.LastDrawnStep) {
+            Stats.LastDrawnStep = step;
+            Scene.draw(state);
+            ++Stats.FrameCount;
+        }
+    } else {
+        // Also while the scene is not available yet: the status screen stands in.
+        DrawStatusScreen(state);
+        if (visible && (simState == SimStateRunning || simState == SimStatePaused)) ++Stats.FrameCount;
+    }
+    if (simState != SimStateNone) {
+        if (HelpShown.load()) {
+            DrawHelpPanel();
+        } else if (AnalysisShown.load() && DrawAnalysisChartsHook) {
+            DrawAnalysisChartsHook(state);
+        }
+    }
+}
+
+}  // namespace
+
+void RenderThread(AppState* statePointer, GLFWwindow* window) {
+    AppState& state = *statePointer;
+    plat::SetCurrentThreadPriority(state.options.renderHighPriority ? plat::ThreadPriority::TimeCritical
+                                                                    : plat::ThreadPriority::AboveNormal);
+    glfwMakeContextCurrent(window);
+    if (glfwGetCurrentContext() != window) {
+        LogMessage(LogFatal, 0, "Failed to activate OpenGL rendering context.");
+        return;
+    }
+    // Start: projection, GL state, fonts.
+    UpdateViewport(state);
+    InitGlState(state);
+    const bool fonts = BuildOutlineFont(FontHud) && BuildOutlineFont(FontMonoBold) &&
+                       BuildOutlineFont(FontMono) && BuildOutlineFont(FontMonoSmall);
+    if (!fonts) {
+        CleanUpContext();
+        LogMessage(LogError, 0, "wglUseFontOutlines() failed.  Unable to create font outlines!");
+        glfwMakeContextCurrent(nullptr);
+        return;  // the window stays, with nothing drawn
+    }
+    CharHeight = CharHeightFromMeasured(FontHud.height);
+    InspectorTextWidth = TextPixelWidth(FontHud.metrics, FontEmPixels(FontHud), "Last spike: 888888888.8 ms");
+    FontsReady.store(true);
+    Stats.LastDrawnStep = 0xFFFFFFFFu;
+    ResetForNewSimulation(state);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    if (!WireframeMode) glEnableClientState(GL_NORMAL_ARRAY);
+
+    uint32_t lastPace = plat::TimeMs();
+    while (!RenderStop.load()) {
+        uint64_t c0 = 0, c1 = 0;
+        uint32_t simState;
+        {
+            plat::LockGuard lock(state.StateLock);
+            simState = plat::AtomicLoad(state.SimState);
+            ManageGeometry(state, simState);
+            if (ViewportDirty.load()) {
+                UpdateViewport(state);
+                ViewportDirty.store(false);
+            }
+            c0 = ReadCycleCounter();
+            DrawFrame(state, simState);
+            c1 = ReadCycleCounter();
+        }
+        // Capture reads the back buffer, so before the swap.
+        const bool capturing = CaptureOn.load() != 0;
+        if (capturing) {
+            void* context = CaptureContextPtr.load();
+            if (context && CaptureFrameHook &&
+                !CaptureFrameHook(state, context, WindowWidth.load(), WindowHeight.load())) {
+                CaptureOn.store(0);
+                LogMessage(LogWarning, 0, "Error during frame capture process. Stopping capture.");
+            }
+        }
+        glfwSwapBuffers(window);
+        Stats.cycleAccumulator += c1 - c0;
+        if (capturing) CaptureStepEvent.Set();
+
+        const bool visible = VisualizationOn.load();
+        if (simState == SimStateRunning) {
+            const uint32_t now = plat::TimeMs();
+            if (visible && Stats.FrameCount % 20 == 0) UpdateFpsStats(Stats, now);
+            UpdateSpeedStats(Stats, now, StepCounter.load(), kStepMs, SimStartTime.load());
+            LastSampleTime.store(now);
+        }
+        if (visible) {
+            const uint32_t elapsed = plat::TimeMs() - lastPace;
+            if (state.options.limitFps && elapsed < 20) plat::SleepMs(20 - elapsed);
+            lastPace = plat::TimeMs();
+        } else {
+            plat::SleepMs(150);
+        }
+    }
+
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    if (GeometryReady.load() && Scene.release) Scene.release(state);
+    GeometryReady.store(false);
+    CleanUpContext();
+    FontsReady.store(false);
+    RenderStop.store(true);
+    if (Scene.destroy) Scene.destroy();
+    glfwMakeContextCurrent(nullptr);
+}

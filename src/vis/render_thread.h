@@ -1,0 +1,26 @@
+// The render thread: one frame per pass under StateLock, the status and help
+// screens, frame statistics and pacing.
+//
+// Sections: thread entry, screens, frame values.
+#pragma once
+
+#include <atomic>
+
+#include "vis/layout.h"
+
+struct AppState;
+struct GLFWwindow;
+
+// ---- Thread entry ------------------------------------------------------------------------------
+// Makes the window's context current on the calling thread and draws until RenderStop.
+void RenderThread(AppState* state, GLFWwindow* window);
+
+// ---- Screens (render thread, StateLock held) -------------------------------------------------------
+void DrawStatusScreen(AppState& state);
+void DrawHelpPanel();
+
+// ---- Frame values read by the overlays ----------------------------------------------------------------
+extern LayoutMetrics Layout;   // recomputed when ViewportDirty is set
+extern FrameStats Stats;       // written by the render thread only
+extern std::atomic<bool> GeometryReady;
+extern std::atomic<bool> FontsReady;

@@ -1,0 +1,72 @@
+// Process-wide view values, the camera reset and the hooks' storage.
+//
+// Sections: flags, camera, window size, hooks.
+#include "vis/view_state.h"
+
+#include <cmath>
+
+#include "engine/app_state.h"
+
+// ---- Flags ------------------------------------------------------------------------------------
+std::atomic<bool> HelpShown{false};
+std::atomic<bool> AnalysisShown{false};
+std::atomic<bool> FullView{false};
+std::atomic<bool> SynapticStrengthView{true};
+std::atomic<uint8_t> SelectedSlice{0};
+
+// ---- Camera -----------------------------------------------------------------------------------
+float CameraPitch = 30.0f;
+float CameraYaw = 140.0f;
+float AutoRotation = 0.0f;
+float CameraX = 0.0f, CameraY = 0.0f, CameraDistance = 0.0f;
+float TargetX = 0.0f, TargetY = 0.0f, TargetZ = 0.0f;
+float Zoom = 0.0f;
+float ZoomScale = 1.0f;
+
+float CameraDistanceForGrid(uint32_t gridX, uint32_t gridY, uint32_t gridZ) {
+    const double k = gridZ == gridY ? 4.75 : 6.0;
+    const uint64_t denominator = static_cast<uint64_t>(gridX) * gridY;
+    const uint64_t quotient =
+        denominator == 0 ? 1 : static_cast<uint64_t>(gridZ) * gridY / denominator;
+    const float q = static_cast<float>(quotient);
+    // A zero quotient (a grid wider than deep) would divide by zero: treat it as 1.
+    const double root = q > 0.0f ? std::sqrt(static_cast<double>(q)) : 1.0;
+    return static_cast<float>(static_cast<double>(gridZ) * k / root);
+}
+
+float ZoomScaleForGrid(uint32_t gridZ) { return static_cast<float>(gridZ) * 5.0f / 160.0f; }
+
+void ResetCamera(AppState& state) {
+    CameraPitch = 30.0f;
+    CameraYaw = 140.0f;
+    AutoRotation = 0.0f;
+    Zoom = 0.0f;
+    CameraX = CameraY = 0.0f;
+    TargetX = TargetY = TargetZ = 0.0f;
+    ZoomScale = ZoomScaleForGrid(state.params.gridZ);
+    CameraDistance = CameraDistanceForGrid(state.params.gridX, state.params.gridY, state.params.gridZ);
+    if (Scene.invalidateTraceLayout) Scene.invalidateTraceLayout();
+    ViewportDirty.store(true);
+    MarkSceneDirty();
+}
+
+// ---- Window size ------------------------------------------------------------------------------
+std::atomic<int32_t> WindowWidth{1024};
+std::atomic<int32_t> WindowHeight{768};
+std::atomic<bool> ViewportDirty{true};
+
+// ---- Hooks --------------------------------------------------------------------------------------
+SceneHooks Scene{};
+void (*DrawAnalysisChartsHook)(AppState&) = nullptr;
+std::atomic<void*> CaptureContextPtr{nullptr};
+void* (*CreateCaptureContextHook)(int32_t, int32_t) = nullptr;
+void (*ReleaseCaptureContextHook)(void*) = nullptr;
+bool (*CaptureFrameHook)(AppState&, void*, int32_t, int32_t) = nullptr;
+std::atomic<Toolbox*> ToolboxWindow{nullptr};
+bool (*ToolboxIsVisibleHook)(Toolbox*) = nullptr;
+void (*ToolboxShowHook)(Toolbox*, bool) = nullptr;
+void (*ToolboxEnableInputHook)(Toolbox*, bool) = nullptr;
+
+void MarkSceneDirty() {
+    if (Scene.markDirty) Scene.markDirty();
+}

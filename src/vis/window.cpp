@@ -1,0 +1,340 @@
+// The visualization window on GLFW.
+//
+// Sections:
+//   1. Window globals
+//   2. Multisample probing on GLX (the factory of the negotiation)
+//   3. Callbacks: keys, resize, close
+//   4. The exit question window
+//   5. The capture window style
+//   6. Creation, event pump, teardown
+#include "vis/window.h"
+
+#include <GL/gl.h>
+#include <GL/glx.h>
+#include <GLFW/glfw3.h>
+
+// From glfw3native.h, whose X11 part also pulls in the Xrandr headers.
+extern "C" Display* glfwGetX11Display(void);
+
+#include <cstdlib>
+#include <thread>
+
+#include "app/key_commands.h"
+#include "app/lifecycle.h"
+#include "app/shell.h"
+#include "engine/app_state.h"
+#include "platform/console_keys.h"
+#include "platform/log.h"
+#include "vis/gl_setup.h"
+#include "vis/key_map.h"
+#include "vis/msaa_policy.h"
+#include "vis/render_thread.h"
+#include "vis/text.h"
+#include "vis/view_state.h"
+
+// ---- 1. Window globals -------------------------------------------------------------------------------
+uint8_t ViewKeyState[256];
+
+namespace {
+
+GLFWwindow* VisWindow = nullptr;
+bool GlfwReady = false;
+std::thread RenderThreadHandle;
+bool QuestionOpen = false;  // the exit question is modal: the window takes no keys
+
+void GlfwError(int code, const char* text) { LogMessage(LogWarning, 0, "GLFW error %d: %s", code, text); }
+
+// ---- 2. Multisample probing --------------------------------------------------------------------------
+struct ProbeContext {
+    Display* display;
+    int screen;
+};
+
+const char* ProbeExtensions(void* context) {
+    auto* p = static_cast<ProbeContext*>(context);
+    return p->display ? glXQueryExtensionsString(p->display, p->screen) : nullptr;
+}
+
+// A double-buffered RGBA window format with sample buffers and at least `samples`.
+bool ProbeOffers(void* context, int32_t samples) {
+    auto* p = static_cast<ProbeContext*>(context);
+    if (!p->display) return false;
+    int count = 0;
+    GLXFBConfig* configs = glXGetFBConfigs(p->display, p->screen, &count);
+    bool found = false;
+    for (int i = 0; configs && i < count && !found; ++i) {
+        int buffers = 0, n = 0, doubleBuffer = 0, renderType = 0, drawable = 0, visual = 0;
+        glXGetFBConfigAttrib(p->display, configs[i], GLX_SAMPLE_BUFFERS, &buffers);
+        glXGetFBConfigAttrib(p->display, configs[i], GLX_SAMPLES, &n);
+        glXGetFBConfigAttrib(p->display, configs[i], GLX_DOUBLEBUFFER, &doubleBuffer);
+        glXGetFBConfigAttrib(p->display, configs[i], GLX_RENDER_TYPE, &renderType);
+        glXGetFBConfigAttrib(p->display, configs[i], GLX_DRAWABLE_TYPE, &drawable);
+        glXGetFBConfigAttrib(p->display, configs[i], GLX_VISUAL_ID, &visual);
+        found = buffers > 0 && n >= samples && doubleBuffer && (renderType & GLX_RGBA_BIT) &&
+                (drawable & GLX_WINDOW_BIT) && visual != 0;
+    }
+    if (configs) XFree(configs);
+    return found;
+}
+
+int32_t CreateWithSamples(void*, int32_t samples) {
+    glfwDefaultWindowHints();
+    glfwWindowHint(GLFW_SAMPLES, samples);
+    glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);
+    glfwWindowHint(GLFW_ALPHA_BITS, 8);
+    glfwWindowHint(GLFW_DEPTH_BITS, 16);
+    glfwWindowHint(GLFW_STENCIL_BITS, 0);
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    VisWindow = glfwCreateWindow(1024, 768, "Vellicor v0.40", nullptr, nullptr);
+    if (!VisWindow) return -1;
+    glfwMakeContextCurrent(VisWindow);
+    GLint buffers = 0, obtained = 0;
+    glGetIntegerv(GL_SAMPLE_BUFFERS, &buffers);
+    glGetIntegerv(GL_SAMPLES, &obtained);
+    glfwMakeContextCurrent(nullptr);
+    MsaaFormatFound.store(buffers > 0);
+    return buffers > 0 ? obtained : 0;
+}
+
+void LogNegotiation(void*, uint8_t level, const char* text) { LogMessage(level, 0, "%s", text); }
+
+// ---- 3. Callbacks ----------------------------------------------------------------------------------------
+void OnKey(GLFWwindow*, int key, int, int action, int) {
+    const int slot = GlfwKeyToVirtualKey(key);
+    if (slot < 0) return;
+    if (action == GLFW_RELEASE) {
+        ViewKeyState[slot] = 0;
+    } else if (!QuestionOpen) {
+        ViewKeyState[slot] = 1;  // press and auto-repeat
+    }
+}
+
+void OnFramebufferSize(GLFWwindow* window, int width, int height) {
+    auto* state = static_cast<AppState*>(glfwGetWindowUserPointer(window));
+    if (width <= 0 || height <= 0) return;  // minimised: keep the last size
+    plat::LockGuard lock(state->StateLock);
+    WindowWidth.store(width);
+    WindowHeight.store(height);
+    if (Scene.invalidateTraceLayout) Scene.invalidateTraceLayout();
+    ViewportDirty.store(true);
+}
+
+void OnClose(GLFWwindow* window) {
+    // Closing quits without a question; the teardown stops a simulation first.
+    glfwSetWindowShouldClose(window, GLFW_FALSE);
+    QuitRequested.store(true);
+    RenderStop.store(true);
+}
+
+// ---- 4. Exit question --------------------------------------------------------------------------------------
+struct QuestionState {
+    QuestionAnswer answer;
+    bool answered;
+    double buttonX[3];
+    double buttonY, buttonW, buttonH;
+};
+
+void QuestionKey(GLFWwindow* w, int key, int, int action, int) {
+    if (action != GLFW_PRESS) return;
+    auto* q = static_cast<QuestionState*>(glfwGetWindowUserPointer(w));
+    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER || key == GLFW_KEY_Y) {
+        q->answer = AnswerYes;
+        q->answered = true;
+    } else if (key == GLFW_KEY_N) {
+        q->answer = AnswerNo;
+        q->answered = true;
+    } else if (key == GLFW_KEY_ESCAPE) {
+        q->answer = AnswerCancel;
+        q->answered = true;
+    }
+}
+
+void QuestionClick(GLFWwindow* w, int button, int action, int) {
+    if (button != GLFW_MOUSE_BUTTON_LEFT || action != GLFW_PRESS) return;
+    auto* q = static_cast<QuestionState*>(glfwGetWindowUserPointer(w));
+    double x = 0, y = 0;
+    glfwGetCursorPos(w, &x, &y);
+    const QuestionAnswer answers[3] = {AnswerYes, AnswerNo, AnswerCancel};
+    for (int i = 0; i < 3; ++i) {
+        if (x >= q->buttonX[i] && x <= q->buttonX[i] + q->buttonW && y >= q->buttonY &&
+            y <= q->buttonY + q->buttonH) {
+            q->answer = answers[i];
+            q->answered = true;
+        }
+    }
+}
+
+void DrawQuestion(const QuestionState& q, const OutlineFont& font, int width, int height) {
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0.0, width, height, 0.0, -1.0, 1.0);  // y down, like the cursor
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glClearColor(0.94f, 0.94f, 0.94f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    const char* labels[3] = {"Yes", "No", "Cancel"};
+    for (int i = 0; i < 3; ++i) {
+        const float x = static_cast<float>(q.buttonX[i]), y = static_cast<float>(q.buttonY);
+        const float w = static_cast<float>(q.buttonW), h = static_cast<float>(q.buttonH);
+        glColor3f(0.85f, 0.85f, 0.85f);
+        glRectf(x, y, x + w, y + h);
+        glColor3f(0.3f, 0.3f, 0.3f);
+        glBegin(GL_LINE_LOOP);
+        glVertex2f(x, y);
+        glVertex2f(x + w, y);
+        glVertex2f(x + w, y + h);
+        glVertex2f(x, y + h);
+        glEnd();
+        glColor3f(0.0f, 0.0f, 0.0f);
+        const float tw = TextPixelWidth(font.metrics, 15.0f, labels[i]);
+        glPushMatrix();
+        glTranslatef(x + (w - tw) / 2.0f, y + h - 9.0f, 0.0f);
+        glScalef(15.0f, -15.0f, 1.0f);  // glyphs are y up
+        DrawText3D(1.0f, font.listBase, 0.0f, 0.0f, 0.0f, "%s", labels[i]);
+        glPopMatrix();
+    }
+    glColor3f(0.0f, 0.0f, 0.0f);
+    glPushMatrix();
+    glTranslatef(20.0f, 40.0f, 0.0f);
+    glScalef(15.0f, -15.0f, 1.0f);
+    DrawText3D(1.0f, font.listBase, 0.0f, 0.0f, 0.0f, "%s", kExitQuestionText);
+    glPopMatrix();
+}
+
+QuestionAnswer AskExitQuestion(void* owner) {
+    if (!owner || !VisWindow) return ConsoleAskYesNo ? ConsoleAskYesNo(kExitQuestionText) : AnswerNo;
+    QuestionOpen = true;
+    GLFWwindow* previous = glfwGetCurrentContext();
+    const int width = 600, height = 120;
+    glfwDefaultWindowHints();
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
+    glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
+    GLFWwindow* w = glfwCreateWindow(width, height, kExitQuestionCaption, nullptr, nullptr);
+    if (!w) {
+        QuestionOpen = false;
+        return ConsoleAskYesNo ? ConsoleAskYesNo(kExitQuestionText) : AnswerNo;
+    }
+    int ox = 0, oy = 0, ow = 0, oh = 0;
+    glfwGetWindowPos(static_cast<GLFWwindow*>(owner), &ox, &oy);
+    glfwGetWindowSize(static_cast<GLFWwindow*>(owner), &ow, &oh);
+    glfwSetWindowPos(w, ox + (ow - width) / 2, oy + (oh - height) / 2);
+    QuestionState q{AnswerCancel, false, {280.0, 380.0, 480.0}, 72.0, 90.0, 30.0};
+    glfwSetWindowUserPointer(w, &q);
+    glfwSetKeyCallback(w, QuestionKey);
+    glfwSetMouseButtonCallback(w, QuestionClick);
+    glfwFocusWindow(w);
+    glfwMakeContextCurrent(w);
+    glfwSwapInterval(0);
+    // The question's own context gets its own copy of the font.
+    OutlineFont font{"Arial", false, 16, 1000, {}, 1.0f, false};
+    BuildOutlineFont(font);
+    while (!q.answered) {
+        if (glfwWindowShouldClose(w)) {
+            q.answer = AnswerCancel;
+            break;
+        }
+        if (plat::ConsoleInterrupted()) {  // SIGINT/SIGTERM quit like a confirmed Esc
+            q.answer = AnswerYes;
+            break;
+        }
+        int fw = width, fh = height;
+        glfwGetFramebufferSize(w, &fw, &fh);
+        DrawQuestion(q, font, fw, fh);
+        glfwSwapBuffers(w);
+        glfwWaitEventsTimeout(0.05);
+    }
+    DeleteOutlineFont(font);
+    glfwMakeContextCurrent(previous);
+    glfwDestroyWindow(w);
+    QuestionOpen = false;
+    return q.answer;
+}
+
+// ---- 5. Capture window style ----------------------------------------------------------------------------------
+void ApplyCaptureStyle(void* owner, bool captureOn) {
+    if (!owner) return;
+    glfwSetWindowAttrib(static_cast<GLFWwindow*>(owner), GLFW_RESIZABLE, captureOn ? GLFW_FALSE : GLFW_TRUE);
+}
+
+}  // namespace
+
+// ---- 6. Creation, pump, teardown ------------------------------------------------------------------------------
+bool CreateVisualizationWindow(AppState& state) {
+    if (HeadlessMode.load()) {
+        LogMessage(LogInfo, 0, "Headless mode: running on the console without visualization window.");
+        return false;
+    }
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland)) {
+        LogMessage(LogInfo, 0, "No display found: running on the console without visualization window.");
+        return false;
+    }
+    glfwSetErrorCallback(GlfwError);
+    if (!glfwInit()) {
+        LogMessage(LogInfo, 0, "No display available: running on the console without visualization window.");
+        return false;
+    }
+    GlfwReady = true;
+    WindowWidth.store(1024);
+    WindowHeight.store(768);
+    FillIndexRamp();
+
+    ProbeContext probe{glfwGetX11Display(), 0};
+    if (probe.display) probe.screen = DefaultScreen(probe.display);
+    const MsaaWindowFactory factory{&probe, ProbeExtensions, ProbeOffers, CreateWithSamples};
+    const MsaaLogSink sink{nullptr, LogNegotiation};
+    const MsaaOutcome outcome = NegotiateMultisample(MsaaSamples, factory, sink, "GLX_ARB_multisample");
+    if (!outcome.windowCreated) {
+        LogMessage(LogError, 0, "Unable to create the visualization window: running on the console.");
+        glfwTerminate();
+        GlfwReady = false;
+        return false;
+    }
+    glfwSetWindowUserPointer(VisWindow, &state);
+    glfwSetKeyCallback(VisWindow, OnKey);
+    glfwSetFramebufferSizeCallback(VisWindow, OnFramebufferSize);
+    glfwSetWindowCloseCallback(VisWindow, OnClose);
+    glfwSetWindowPos(VisWindow, 0, 0);
+    int fw = 1024, fh = 768;
+    glfwGetFramebufferSize(VisWindow, &fw, &fh);
+    WindowWidth.store(fw);
+    WindowHeight.store(fh);
+    ViewportDirty.store(true);
+    glfwShowWindow(VisWindow);
+    glfwFocusWindow(VisWindow);
+
+    if (CreateCaptureContextHook) CaptureContextPtr.store(CreateCaptureContextHook(fw, fh));
+    KeyHooks.askExit = AskExitQuestion;
+    KeyHooks.applyCaptureStyle = ApplyCaptureStyle;
+    RenderThreadHandle = std::thread(RenderThread, &state, VisWindow);
+    return true;
+}
+
+void PumpWindowEvents(uint32_t timeoutMs) {
+    if (!VisWindow) return;
+    glfwWaitEventsTimeout(static_cast<double>(timeoutMs) / 1000.0);
+}
+
+uint8_t* ViewKeyTable() { return VisWindow ? ViewKeyState : nullptr; }
+
+void* VisualizationOwnerWindow() { return VisWindow; }
+
+void DestroyVisualizationWindow(AppState& state) {
+    RenderStop.store(true);
+    if (plat::AtomicLoad(state.SimState) != SimStateNone) StopSimulation(state);
+    if (RenderThreadHandle.joinable()) RenderThreadHandle.join();
+    KeyHooks.askExit = nullptr;
+    KeyHooks.applyCaptureStyle = nullptr;
+    if (VisWindow) {
+        glfwDestroyWindow(VisWindow);
+        VisWindow = nullptr;
+    }
+    if (GlfwReady) {
+        glfwTerminate();
+        GlfwReady = false;
+    }
+    if (void* context = CaptureContextPtr.exchange(nullptr); context && ReleaseCaptureContextHook)
+        ReleaseCaptureContextHook(context);
+}

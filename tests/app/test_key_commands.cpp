@@ -1,0 +1,313 @@
+// Key command table against a recorded environment: task starts, exit answers,
+// capture style and toolbox calls are recorded by hooks instead of acting.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/key_commands.h"
+#include "app/lifecycle.h"
+#include "app/shell.h"
+#include "engine/app_state.h"
+#include "vis/view_state.h"
+
+namespace {
+
+struct Recorded {
+    std::vector<void (*)(ToolboxTask*)> tasks;
+    int questions = 0;
+    QuestionAnswer answer = AnswerNo;
+    std::vector<bool> styles;
+    int markDirty = 0;
+    bool toolboxVisible = true;
+    int toolboxShows = 0;
+};
+Recorded* Env = nullptr;
+
+bool RecordTask(void (*task)(ToolboxTask*), Toolbox*, AppState&) {
+    Env->tasks.push_back(task);
+    return true;
+}
+QuestionAnswer RecordQuestion(void*) {
+    ++Env->questions;
+    return Env->answer;
+}
+void RecordStyle(void*, bool on) { Env->styles.push_back(on); }
+void RecordDirty() { ++Env->markDirty; }
+bool ToolboxVisible(Toolbox*) { return Env->toolboxVisible; }
+void ToolboxShow(Toolbox*, bool show) {
+    ++Env->toolboxShows;
+    Env->toolboxVisible = show;
+}
+
+class KeyCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Env = &env;
+        savedHooks = KeyHooks;
+        KeyHooks = KeyCommandHooks{RecordTask, RecordQuestion, RecordStyle};
+        Scene = SceneHooks{};
+        Scene.markDirty = RecordDirty;
+        std::memset(keys, 0, sizeof keys);
+        state.params.gridX = 32;
+        state.params.gridY = 32;
+        state.params.gridZ = 32;
+        state.SimState = SimStateNone;
+        state.options.stimulusOn = 0;
+        QuitRequested.store(false);
+        RenderStop.store(false);
+        HelpShown.store(false);
+        AnalysisShown.store(false);
+        FullView.store(false);
+        SynapticStrengthView.store(true);
+        AutoRotate.store(false);
+        CaptureOn.store(0);
+        CaptureContextPtr.store(nullptr);
+        SelectedSlice.store(0);
+        ToolboxWindow.store(nullptr);
+        ToolboxIsVisibleHook = ToolboxVisible;
+        ToolboxShowHook = ToolboxShow;
+        CameraX = TargetX = CameraDistance = TargetZ = 0.0f;
+    }
+    void TearDown() override {
+        KeyHooks = savedHooks;
+        Scene = SceneHooks{};
+        ToolboxWindow.store(nullptr);
+        ToolboxIsVisibleHook = nullptr;
+        ToolboxShowHook = nullptr;
+        CaptureContextPtr.store(nullptr);
+        CaptureOn.store(0);
+        QuitRequested.store(false);
+        RenderStop.store(false);
+        Env = nullptr;
+    }
+    void Press(int slot) {
+        keys[slot] = 1;
+        ProcessKeyCommands(keys, state, nullptr);
+    }
+
+    Recorded env;
+    KeyCommandHooks savedHooks{};
+    AppState state;
+    uint8_t keys[256];
+};
+
+TEST_F(KeyCommands, SliceKeysForThirtyTwoPlanes) {
+    Press(35);  // End
+    EXPECT_EQ(SelectedSlice.load(), 31);
+    EXPECT_EQ(keys[35], 0);
+
+    SelectedSlice.store(25);
+    Press(34);  // Page Down
+    EXPECT_EQ(SelectedSlice.load(), 15);
+    SelectedSlice.store(5);
+    Press(34);
+    EXPECT_EQ(SelectedSlice.load(), 0);
+    EXPECT_EQ(keys[34], 0);
+    Press(34);  // at 0 the key stays set
+    EXPECT_EQ(SelectedSlice.load(), 0);
+    EXPECT_EQ(keys[34], 1);
+    keys[34] = 0;
+
+    SelectedSlice.store(28);
+    Press(33);  // Page Up
+    EXPECT_EQ(SelectedSlice.load(), 31);
+    Press(36);  // Home
+    EXPECT_EQ(SelectedSlice.load(), 0);
+
+    Press(40);  // Down at 0: stays set
+    EXPECT_EQ(keys[40], 1);
+    keys[40] = 0;
+    SelectedSlice.store(30);
+    Press(38);  // Up
+    EXPECT_EQ(SelectedSlice.load(), 31);
+    EXPECT_EQ(keys[38], 0);
+    Press(38);  // Up at the last plane: stays set and keeps firing once possible
+    EXPECT_EQ(keys[38], 1);
+    SelectedSlice.store(10);
+    ProcessKeyCommands(keys, state, nullptr);
+    EXPECT_EQ(SelectedSlice.load(), 11);
+    EXPECT_EQ(keys[38], 0);
+}
+
+TEST_F(KeyCommands, LowerCaseSlotsAreAliases) {
+    Press(101);  // keypad 5 = 'e'
+    EXPECT_EQ(state.options.stimulusOn, 1);
+    Press(69);  // E
+    EXPECT_EQ(state.options.stimulusOn, 0);
+
+    Press(114);  // F3 = 'r'
+    EXPECT_TRUE(AutoRotate.load());
+    keys[82] = 1;
+    keys[114] = 1;  // both slots down: one toggle, both cleared
+    ProcessKeyCommands(keys, state, nullptr);
+    EXPECT_FALSE(AutoRotate.load());
+    EXPECT_EQ(keys[82], 0);
+    EXPECT_EQ(keys[114], 0);
+
+    Press(108);  // 'l' (keypad separator): synaptic strength view
+    EXPECT_FALSE(SynapticStrengthView.load());
+    Press('L');
+    EXPECT_TRUE(SynapticStrengthView.load());
+    Press('W');  // W moves the camera and leaves the view alone
+    EXPECT_TRUE(SynapticStrengthView.load());
+}
+
+TEST_F(KeyCommands, WhichCommandsClearTheirKey) {
+    // Nothing active. End puts the slice at the last plane, so Up finds no room.
+    const int slots[] = {27, 35, 121, 122, 33, 38, 69, 87, 83, 65, 68, 88, 86, 80, 32, 254, 116, 82, 67, 76};
+    for (int s : slots) keys[s] = 1;
+    ProcessKeyCommands(keys, state, nullptr);
+    for (int s : slots) {
+        if (s != 38) EXPECT_EQ(keys[s], 0) << "slot " << s;
+    }
+    EXPECT_EQ(keys[38], 1);  // Up clears only when it moves
+    EXPECT_EQ(SelectedSlice.load(), 31);
+    EXPECT_TRUE(env.tasks.empty());  // V, P, Space start nothing without a simulation
+
+    // Home runs before Page Down and Down: at plane 0 both stay set.
+    std::memset(keys, 0, sizeof keys);
+    keys[36] = keys[34] = keys[40] = 1;
+    ProcessKeyCommands(keys, state, nullptr);
+    EXPECT_EQ(SelectedSlice.load(), 0);
+    EXPECT_EQ(keys[36], 0);
+    EXPECT_EQ(keys[34], 1);
+    EXPECT_EQ(keys[40], 1);
+}
+
+TEST_F(KeyCommands, HelpAndAnalysisNeedASimulation) {
+    Press(254);
+    EXPECT_FALSE(HelpShown.load());
+    EXPECT_EQ(keys[254], 0);
+    Press(116);
+    EXPECT_FALSE(AnalysisShown.load());
+    EXPECT_EQ(keys[116], 0);
+
+    state.SimState = SimStateRunning;
+    Press(116);
+    EXPECT_TRUE(AnalysisShown.load());
+    Press(254);  // help on switches the analysis off
+    EXPECT_TRUE(HelpShown.load());
+    EXPECT_FALSE(AnalysisShown.load());
+    Press(254);  // help off leaves the analysis off
+    EXPECT_FALSE(HelpShown.load());
+    EXPECT_FALSE(AnalysisShown.load());
+    HelpShown.store(true);
+    Press(116);
+    EXPECT_TRUE(AnalysisShown.load());
+    EXPECT_FALSE(HelpShown.load());
+    Press(112);  // slot 112 is 'p', never F1
+    EXPECT_FALSE(HelpShown.load());
+}
+
+TEST_F(KeyCommands, FullViewAndCapture) {
+    Press(122);
+    EXPECT_TRUE(FullView.load());
+    CaptureOn.store(1);
+    Press(122);  // F11 during capture does nothing but clear the key
+    EXPECT_TRUE(FullView.load());
+    EXPECT_EQ(keys[122], 0);
+    CaptureOn.store(0);
+
+    Press(121);  // F10 without a capture context: capture stays off, style still applied
+    EXPECT_EQ(CaptureOn.load(), 0);
+    ASSERT_EQ(env.styles.size(), 1u);
+    EXPECT_FALSE(env.styles[0]);
+    int context = 0;
+    CaptureContextPtr.store(&context);
+    Press(121);
+    EXPECT_EQ(CaptureOn.load(), 1);
+    Press(121);
+    EXPECT_EQ(CaptureOn.load(), 0);
+    EXPECT_EQ(env.styles, (std::vector<bool>{false, true, false}));
+}
+
+TEST_F(KeyCommands, EscapeAsksOnlyDuringASimulation) {
+    Press(27);  // no simulation: quit at once
+    EXPECT_EQ(env.questions, 0);
+    EXPECT_TRUE(QuitRequested.load());
+    EXPECT_TRUE(RenderStop.load());
+
+    QuitRequested.store(false);
+    RenderStop.store(false);
+    state.SimState = SimStateInitializing;  // being built: quit at once too
+    Press(27);
+    EXPECT_EQ(env.questions, 0);
+    EXPECT_TRUE(QuitRequested.load());
+
+    QuitRequested.store(false);
+    RenderStop.store(false);
+    state.SimState = SimStateRunning;
+    env.answer = AnswerNo;
+    Press(27);
+    env.answer = AnswerCancel;
+    Press(27);
+    EXPECT_EQ(env.questions, 2);
+    EXPECT_FALSE(QuitRequested.load());
+    EXPECT_FALSE(RenderStop.load());
+    EXPECT_EQ(keys[27], 0);
+
+    state.SimState = SimStatePaused;
+    env.answer = AnswerYes;
+    Press(27);
+    EXPECT_EQ(env.questions, 3);
+    EXPECT_TRUE(QuitRequested.load());
+    EXPECT_TRUE(RenderStop.load());
+}
+
+TEST_F(KeyCommands, TasksStartOnlyDuringASimulation) {
+    Press('P');
+    Press('V');
+    Press(32);
+    EXPECT_TRUE(env.tasks.empty());
+    state.SimState = SimStatePaused;
+    Press('P');
+    Press(118);  // F7 = 'v'
+    Press(32);
+    ASSERT_EQ(env.tasks.size(), 3u);
+    EXPECT_EQ(env.tasks[0], &PauseResumeTask);
+    EXPECT_EQ(env.tasks[1], &VisualizationToggleTask);
+    EXPECT_EQ(env.tasks[2], &PauseResumeTask);
+}
+
+TEST_F(KeyCommands, CameraMovesAndReset) {
+    Press('W');
+    EXPECT_FLOAT_EQ(CameraDistance, -1.0f);
+    EXPECT_FLOAT_EQ(TargetZ, -1.0f);
+    Press('S');
+    Press('S');
+    EXPECT_FLOAT_EQ(CameraDistance, 1.0f);
+    Press('A');
+    EXPECT_FLOAT_EQ(CameraX, 1.0f);
+    EXPECT_FLOAT_EQ(TargetX, 1.0f);
+    Press('D');
+    Press('D');
+    EXPECT_FLOAT_EQ(CameraX, -1.0f);
+    EXPECT_EQ(env.markDirty, 6);
+    CameraPitch = 5.0f;
+    Zoom = 12.0f;
+    Press('X');
+    // 32^3 grid: q = 1, k = 4.75 -> 152; zoom scale 32 * 5 / 160 = 1.
+    EXPECT_FLOAT_EQ(CameraDistance, 152.0f);
+    EXPECT_FLOAT_EQ(ZoomScale, 1.0f);
+    EXPECT_FLOAT_EQ(CameraPitch, 30.0f);
+    EXPECT_FLOAT_EQ(CameraYaw, 140.0f);
+    EXPECT_FLOAT_EQ(Zoom, 0.0f);
+    EXPECT_FLOAT_EQ(CameraX, 0.0f);
+    EXPECT_EQ(env.markDirty, 7);
+}
+
+TEST_F(KeyCommands, ToolboxKeyNeedsAToolbox) {
+    Press('C');
+    EXPECT_EQ(env.toolboxShows, 0);
+    EXPECT_EQ(keys['C'], 0);
+    Toolbox* fake = reinterpret_cast<Toolbox*>(&env);
+    ToolboxWindow.store(fake);
+    Press('C');
+    EXPECT_FALSE(env.toolboxVisible);
+    Press(99);  // keypad 3 = 'c'
+    EXPECT_TRUE(env.toolboxVisible);
+    EXPECT_EQ(env.toolboxShows, 2);
+}
+
+}  // namespace
