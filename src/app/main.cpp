@@ -18,10 +18,16 @@
 #include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#ifdef VELLICOR_GUI
+#include "analysis/charts.h"
+#include "ui/toolbox.h"
+#include "vis/capture.h"
+#endif
 
 namespace {
 
 AppState State;  // the one application record, handed to every thread
+Toolbox* TheToolbox = nullptr;  // null without a display (or when it could not be made)
 
 // ---- 1. Banner and display detection ---------------------------------------------------------
 
@@ -78,6 +84,9 @@ void MainLoop() {
             RenderStop.store(true);
         }
         ProcessKeyCommands(ConsoleKeyState, State, nullptr);
+#ifdef VELLICOR_GUI
+        DrawToolbox(TheToolbox);
+#endif
         // A terminal reports no key-up: a console key is down until the commands ran once.
         for (int i = 0; i < count; ++i) ConsoleKeyState[setByConsole[i]] = 0;
         if (HeadlessMode.load()) LogHeadlessStatistics(lastStatistics);
@@ -119,13 +128,22 @@ int main(int argc, char** argv) {
 
     if (launch.stepsGiven) return RunStepsAndExit(launch.steps);
 
+#ifdef VELLICOR_GUI
+    InstallAnalysisCharts();
+    InstallFrameCapture();
+    if (!HeadlessMode.load()) TheToolbox = CreateToolbox(State);  // hidden until the window shows it
+#endif
+
     if (launch.demo) {
         AutoRotate.store(true);
         StartSimulation(State);
     }
-    UpdateToolboxButtons(nullptr, State);
+    UpdateToolboxButtons(TheToolbox, State);
 
     MainLoop();
+#ifdef VELLICOR_GUI
+    DestroyToolbox(TheToolbox);
+#endif
 
     // Without a window thread nobody else stops a simulation that still exists.
     const uint32_t simState = plat::AtomicLoad(State.SimState);

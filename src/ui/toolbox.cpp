@@ -46,6 +46,9 @@ struct Toolbox {
     uint32_t lastDraw = 0;
     uint32_t seenEvents = 0;
     int framesToDraw = 0;
+    // Key-ups wait until the key commands have run once in this pass: GLFW hands a
+    // quick press and release over in one batch, and the press must not be lost.
+    uint8_t releasePending[256] = {};
 };
 
 namespace {
@@ -100,7 +103,12 @@ bool ToolboxKey(ImGuiWindow* window, int key, int /*scancode*/, int action, int 
             return true;
         }
     }
-    ConsoleKeyState[vk] = action == GLFW_RELEASE ? 0 : 1;
+    if (action == GLFW_RELEASE) {
+        toolbox->releasePending[vk] = 1;  // cleared after ProcessKeyCommands (DrawToolbox)
+    } else {
+        ConsoleKeyState[vk] = 1;
+        toolbox->releasePending[vk] = 0;
+    }
     return false;
 }
 
@@ -337,6 +345,11 @@ void DestroyToolbox(Toolbox* toolbox) {
 void DrawToolbox(Toolbox* toolbox) {
     if (!toolbox || !toolbox->window.window) return;
     GLFWwindow* window = toolbox->window.window;
+    for (int vk = 0; vk < 256; ++vk) {
+        if (!toolbox->releasePending[vk]) continue;
+        toolbox->releasePending[vk] = 0;
+        ConsoleKeyState[vk] = 0;
+    }
     const bool want = toolbox->wantVisible.load();
     if (want != toolbox->shown) {
         if (want) {

@@ -55,7 +55,7 @@ std::string CaptureFileName(const char* folder, uint32_t frameNumber) {
 }
 
 bool SaveJpeg(CaptureContext* context, int32_t width, int32_t height, const char* fileName, int quality,
-              int* writeError) {
+              int* writeError, const char* comment) {
     if (writeError) *writeError = 0;
     glFlush();
     glFinish();
@@ -75,7 +75,7 @@ bool SaveJpeg(CaptureContext* context, int32_t width, int32_t height, const char
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, context->Pixels);
     int error = 0;
-    if (!WriteJpegFile(fileName, context->Pixels, width, height, quality, &error) && writeError)
+    if (!WriteJpegFile(fileName, context->Pixels, width, height, quality, &error, comment) && writeError)
         *writeError = error;
     return true;  // a file that could not be written does not stop capture
 }
@@ -90,7 +90,9 @@ bool CaptureFrame(AppState& state, CaptureContext* context, int32_t width, int32
     const std::string fileName = CaptureFileName(folder, context->FrameNumber);
     int quality = static_cast<int>(state.options.captureQuality);
     int writeError = 0;
-    const bool ok = SaveJpeg(context, width, height, fileName.c_str(), quality, &writeError);
+    char comment[32];
+    std::snprintf(comment, sizeof comment, "StepCounter=%u", StepCounter.load());
+    const bool ok = SaveJpeg(context, width, height, fileName.c_str(), quality, &writeError, comment);
     ++context->FrameNumber;
     if (writeError != 0 && !context->writeFailureReported) {
         // Without this the frames would silently go nowhere.
@@ -116,7 +118,8 @@ struct JpegError {
 
 // The encoding itself, apart so that no object with a destructor lives across the
 // longjmp of libjpeg's error exit.
-bool Encode(std::FILE* file, const uint8_t* pixels, int32_t width, int32_t height, int quality) {
+bool Encode(std::FILE* file, const uint8_t* pixels, int32_t width, int32_t height, int quality,
+            const char* comment) {
     jpeg_compress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
@@ -134,6 +137,9 @@ bool Encode(std::FILE* file, const uint8_t* pixels, int32_t width, int32_t heigh
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
+    if (comment != nullptr)
+        jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment),
+                          static_cast<unsigned int>(std::strlen(comment)));
     const size_t stride = static_cast<size_t>(width) * 4;
     while (info.next_scanline < info.image_height) {
         // GL rows run bottom-up: the image's first (top) row is the buffer's last.
@@ -149,7 +155,7 @@ bool Encode(std::FILE* file, const uint8_t* pixels, int32_t width, int32_t heigh
 }  // namespace
 
 bool WriteJpegFile(const char* fileName, const uint8_t* pixels, int32_t width, int32_t height, int quality,
-                   int* error) {
+                   int* error, const char* comment) {
     if (error) *error = 0;
     if (width <= 0 || height <= 0 || !pixels) {
         if (error) *error = EINVAL;
@@ -160,7 +166,7 @@ bool WriteJpegFile(const char* fileName, const uint8_t* pixels, int32_t width, i
         if (error) *error = errno;
         return false;
     }
-    const bool encoded = Encode(file, pixels, width, height, quality);
+    const bool encoded = Encode(file, pixels, width, height, quality, comment);
     const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
     const int saved = errno;
     const bool closed = std::fclose(file) == 0;

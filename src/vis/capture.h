@@ -35,17 +35,20 @@ bool CaptureFrame(AppState& state, CaptureContext* context, int32_t width, int32
 // Reads the back buffer (w x h) and writes it to `fileName`. True unless the read
 // buffer could not be allocated; `writeError` receives errno when the file could
 // not be written (0 otherwise).
+// `comment` (optional) goes into the file's comment marker.
 bool SaveJpeg(CaptureContext* context, int32_t width, int32_t height, const char* fileName, int quality,
-              int* writeError = nullptr);
+              int* writeError = nullptr, const char* comment = nullptr);
 // "<folder>/frame<N>.jpg"
 std::string CaptureFileName(const char* folder, uint32_t frameNumber);
 
 // ---- JPEG encoding (no GL) --------------------------------------------------------------------------
 // Encodes BGRA (or BGRX) rows given bottom-up so that the image's top row is the
 // last row of `pixels`. Quality 0..100 goes to libjpeg unchanged (it treats 0 as
-// 1). False with errno in `error` when the file cannot be opened or written.
+// 1). A comment, when given, is stored in a comment marker (captured frames carry
+// "StepCounter=N", so a series can be checked for one step per frame). False with
+// errno in `error` when the file cannot be opened or written.
 bool WriteJpegFile(const char* fileName, const uint8_t* pixels, int32_t width, int32_t height, int quality,
-                   int* error);
+                   int* error, const char* comment = nullptr);
 
 // ---- Hooks --------------------------------------------------------------------------------------
 // Installs the create/release/capture hooks the window and the render thread call.

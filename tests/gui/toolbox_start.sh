@@ -1,0 +1,67 @@
+#!/bin/bash
+# The toolbox appears beside the visualization window (right + 16, top + 16); a
+# click on its start button starts a simulation, and the button's caption changes.
+# Usage: toolbox_start.sh path/to/vellicor
+set -u
+BIN=$(readlink -f "$1")
+if [ -z "${VELLICOR_IN_XVFB:-}" ]; then
+    exec env VELLICOR_IN_XVFB=1 xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$BIN"
+fi
+WORK=$(mktemp -d)
+PID=""
+cleanup() {
+    if [ -n "$PID" ]; then kill -TERM "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- log"; cat "$WORK/log.txt"; exit 1; }
+
+cd "$WORK"
+"$BIN" preset=4 threads=1 seed=1 </dev/null >log.txt 2>err.txt &
+PID=$!
+
+wait_for_window() {  # name -> window id
+    for _ in $(seq 1 100); do
+        local id
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+        if [ -n "$id" ]; then echo "$id"; return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+wait_for_log() {
+    for _ in $(seq 1 150); do
+        grep -q "$1" log.txt && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+VIS=$(wait_for_window '^Vellicor v0.40') || fail "no visualization window"
+TOOL=$(wait_for_window '^Simulation Control \(press C to hide\)$') || fail "no toolbox window"
+eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
+eval "$(xdotool getwindowgeometry --shell "$TOOL" | sed 's/^/TOOL_/')"
+[ "$TOOL_X" -eq $((VIS_X + VIS_WIDTH + 16)) ] || fail "toolbox x $TOOL_X, window right $((VIS_X + VIS_WIDTH))"
+[ "$TOOL_Y" -eq $((VIS_Y + 16)) ] || fail "toolbox y $TOOL_Y, window top $VIS_Y"
+grep -q "Simulation started." log.txt && fail "a simulation started without a click"
+
+sleep 0.5
+/usr/bin/import -window root before.png
+# Start button (1006): 7, 6, 126 x 18 dialog units -> centre about (105, 24).
+xdotool mousemove --window "$TOOL" 105 24 click 1
+wait_for_log "Initializing new simulation. Please wait." || fail "no start after the click"
+wait_for_log "Simulation started." || fail "the simulation did not start"
+sleep 1
+/usr/bin/import -window root after.png
+# The caption "Start Simulation" became "Stop Simulation": the button's pixels changed.
+crop() { /usr/bin/convert "$1" -crop "180x20+$((TOOL_X + 15))+$((TOOL_Y + 14))" +repage "$2"; }
+crop before.png b.png
+crop after.png a.png
+DIFF=$(/usr/bin/compare -metric AE b.png a.png null: 2>&1 | cut -d' ' -f1)
+[ "${DIFF%.*}" -gt 20 ] || fail "the start button looks the same after the start ($DIFF pixels differ)"
+# A second click on the same button within the guard's 300 ms does nothing; the
+# next accepted click stops the simulation.
+xdotool mousemove --window "$TOOL" 105 24 click 1
+wait_for_log "Simulation stopped. All resources are released." || fail "no stop after the second click"
+[ "$(grep -c 'Simulation started.' log.txt)" -eq 1 ] || fail "more than one start"
+echo "PASS toolbox_start"
