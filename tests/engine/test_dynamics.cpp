@@ -314,10 +314,11 @@ bool SameLanes(const TinyNetwork& a, const TinyNetwork& b) {
         const Neuron& x = a.neurons[i];
         const Neuron& y = b.neurons[i];
         const uint32_t eg = (x.excIncomingCount + 3) / 4, ig = (x.inhIncomingCount + 3) / 4;
-        if (std::memcmp(x.excLaneState, y.excLaneState, eg * sizeof(SynapseLaneState)) != 0) return false;
-        if (std::memcmp(x.excLaneWeights, y.excLaneWeights, eg * sizeof(SynapseLaneWeights)) != 0) return false;
-        if (std::memcmp(x.inhLaneState, y.inhLaneState, ig * sizeof(SynapseLaneState)) != 0) return false;
-        if (std::memcmp(x.inhLaneWeights, y.inhLaneWeights, ig * sizeof(SynapseLaneWeights)) != 0) return false;
+        // Neurons without synapses of a kind have no lane blocks (null pointers).
+        if (eg != 0 && std::memcmp(x.excLaneState, y.excLaneState, eg * sizeof(SynapseLaneState)) != 0) return false;
+        if (eg != 0 && std::memcmp(x.excLaneWeights, y.excLaneWeights, eg * sizeof(SynapseLaneWeights)) != 0) return false;
+        if (ig != 0 && std::memcmp(x.inhLaneState, y.inhLaneState, ig * sizeof(SynapseLaneState)) != 0) return false;
+        if (ig != 0 && std::memcmp(x.inhLaneWeights, y.inhLaneWeights, ig * sizeof(SynapseLaneWeights)) != 0) return false;
     }
     return true;
 }
