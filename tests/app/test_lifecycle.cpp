@@ -1,0 +1,234 @@
+// Lifecycle tests.
+//
+// Sections:
+//   1. Toolbox button rule
+//   2. Statistics and run-summary lines
+//   3. Start, pause, resume and stop on a small network (512 neurons)
+//   4. Headless step runs
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/lifecycle.h"
+#include "engine/app_state.h"
+#include "engine/random.h"
+#include "engine/work_manager.h"
+
+namespace {
+
+// ---- 1. Toolbox button rule ----------------------------------------------------------------------
+
+TEST(ToolboxButtonRule, CaptionTable) {
+    const ToolboxButtons running = ToolboxButtonRule(SimStateRunning, true);
+    EXPECT_STREQ(running.pauseResume.caption, "&Pause Simulation");
+    EXPECT_TRUE(running.pauseResume.enabled);
+    EXPECT_STREQ(running.visualization.caption, "&Turn Visualisation OFF");
+    EXPECT_TRUE(running.visualization.enabled);
+    EXPECT_STREQ(running.startStop.caption, "&Stop Simulation");
+    EXPECT_TRUE(running.startStop.enabled);
+    EXPECT_FALSE(running.configuration.enabled);
+    EXPECT_TRUE(running.tweaksEnabled);
+
+    const ToolboxButtons paused = ToolboxButtonRule(SimStatePaused, false);
+    EXPECT_STREQ(paused.pauseResume.caption, "R&esume Simulation");
+    EXPECT_TRUE(paused.pauseResume.enabled);
+    EXPECT_STREQ(paused.visualization.caption, "&Turn Visualisation ON");
+    EXPECT_STREQ(paused.startStop.caption, "&Stop Simulation");
+    EXPECT_FALSE(paused.configuration.enabled);
+
+    const ToolboxButtons none = ToolboxButtonRule(SimStateNone, true);
+    EXPECT_STREQ(none.pauseResume.caption, "&Pause Simulation");
+    EXPECT_FALSE(none.pauseResume.enabled);
+    EXPECT_FALSE(none.visualization.enabled);
+    EXPECT_STREQ(none.startStop.caption, "&Start Simulation");
+    EXPECT_TRUE(none.startStop.enabled);
+    EXPECT_TRUE(none.configuration.enabled);
+    for (const ToolboxButtons& b : {running, paused, none}) {
+        EXPECT_TRUE(b.pauseResume.changed && b.visualization.changed && b.startStop.changed &&
+                    b.configuration.changed);
+    }
+
+    // Initializing leaves the four buttons as they are; the tweaks stay enabled.
+    const ToolboxButtons init = ToolboxButtonRule(SimStateInitializing, true);
+    EXPECT_FALSE(init.pauseResume.changed);
+    EXPECT_FALSE(init.visualization.changed);
+    EXPECT_FALSE(init.startStop.changed);
+    EXPECT_FALSE(init.configuration.changed);
+    EXPECT_TRUE(init.tweaksEnabled);
+}
+
+// ---- 2. Statistics and summary lines -------------------------------------------------------------
+
+TEST(StatisticsLine, AverageAndRecentSpeed) {
+    // 20000 steps = 10 s simulated in 20 s since the start: 0.5x on average; the
+    // last 2 s ran 4000 steps (2 s simulated): 1.0x recently.
+    EXPECT_EQ(FormatStatisticsText(20000, 16000, 21000, 1000, 19000),
+              "Simulation time: 10000.0 ms (Real time factor: 1.000x recent, 0.500x avg.)");
+    // The millisecond clock wraps: 0xFFFFFF00 to 0x00000100 is 512 ms.
+    EXPECT_EQ(FormatStatisticsText(512, 0, 0x100u, 0xFFFFFF00u, 0xFFFFFF00u),
+              "Simulation time: 256.0 ms (Real time factor: 0.500x recent, 0.500x avg.)");
+    // No time elapsed: no division by zero.
+    EXPECT_EQ(FormatStatisticsText(0, 0, 500, 500, 500),
+              "Simulation time: 0.0 ms (Real time factor: 0.000x recent, 0.000x avg.)");
+}
+
+TEST(RunSummaryLine, Format) {
+    RunSummary s{};
+    s.steps = 2000;
+    s.simulatedMs = 1000.0;
+    s.wallSeconds = 0.5;
+    s.spikes = 51200;
+    s.neuronCount = 512;  // 51200 spikes / 512 neurons / 1 s = 100 Hz
+    EXPECT_EQ(FormatRunSummary(s),
+              "Ran 2000 steps (1000.0 ms simulated) in 0.500 s: real-time factor 2.000, 51200 "
+              "spikes, mean rate 100.00 Hz");
+    s = RunSummary{};
+    EXPECT_EQ(FormatRunSummary(s),
+              "Ran 0 steps (0.0 ms simulated) in 0.000 s: real-time factor 0.000, 0 spikes, mean "
+              "rate 0.00 Hz");
+}
+
+// ---- 3. Lifecycle on a small network -----------------------------------------------------------------
+
+struct LifecycleFixture : ::testing::Test {
+    AppState state;
+    void SetUp() override {
+        RestoreDefaults(state);
+        ApplyPreset(state.params, 4);  // 8 x 8 x 8 cube: 512 neurons
+        state.params.workerThreads = 2;
+        CaptureOn.store(0);
+        // The generator is seeded as the entry point does (a zero seed is never used).
+        RandomState = RandomGeneratorState{};
+        RandomState.seed = 12345;
+    }
+    void TearDown() override {
+        StopSimulation(state);
+        CaptureOn.store(0);
+    }
+    void WaitForSteps(uint32_t steps) {
+        for (int i = 0; i < 1000 && StepCounter.load() < steps; ++i) plat::SleepMs(5);
+    }
+    // Runs a task synchronously, as its thread would.
+    void Run(void (*task)(ToolboxTask*)) { task(new ToolboxTask{nullptr, &state}); }
+};
+
+// Indices of the given lines in the captured log, in the order found; -1 when missing.
+std::vector<long> LinePositions(const std::string& log, const std::vector<std::string>& lines) {
+    std::vector<long> at;
+    for (const std::string& line : lines) {
+        const size_t p = log.find("] " + line + "\r\n");
+        at.push_back(p == std::string::npos ? -1 : static_cast<long>(p));
+    }
+    return at;
+}
+
+TEST_F(LifecycleFixture, StartPauseStopLogsInOrderAndFreesEverything) {
+    testing::internal::CaptureStdout();
+    StartSimulation(state);
+    EXPECT_EQ(state.SimState, SimStateRunning);
+    EXPECT_NE(state.neurons, nullptr);
+    WaitForSteps(3);
+    Run(&PauseResumeTask);
+    EXPECT_EQ(state.SimState, SimStatePaused);
+    StopSimulation(state);
+    const std::string log = testing::internal::GetCapturedStdout();
+    const std::vector<long> at = LinePositions(
+        log, {"Initializing new simulation. Please wait.", "Initializing work manager and worker threads...",
+              "Starting Ambrelaine(TM) Engine.", "Simulation memory usage: 1 MiB", "Simulation started.",
+              "Simulation paused.", "Stopping current simulation... ", "Simulation resumed.",
+              "Simulation stopped. All resources are released."});
+    for (size_t i = 0; i < at.size(); ++i) {
+        EXPECT_GE(at[i], 0) << "line " << i << " missing in\n" << log;
+        if (i > 0) EXPECT_LT(at[i - 1], at[i]) << "line " << i << " out of order";
+    }
+    EXPECT_EQ(state.SimState, SimStateNone);
+    EXPECT_EQ(state.workManager, nullptr);
+    EXPECT_EQ(state.workers, nullptr);
+    EXPECT_EQ(state.neurons, nullptr);
+}
+
+TEST_F(LifecycleFixture, PauseFreezesStepCounterAndMovesStartTime) {
+    StartSimulation(state);
+    WaitForSteps(5);
+    const uint32_t startBefore = SimStartTime.load();
+    Run(&PauseResumeTask);  // holds 300 ms
+    ASSERT_EQ(state.SimState, SimStatePaused);
+    const uint32_t frozen = StepCounter.load();
+    plat::SleepMs(200);
+    EXPECT_EQ(StepCounter.load(), frozen);
+    Run(&PauseResumeTask);
+    EXPECT_EQ(state.SimState, SimStateRunning);
+    // Paused from PauseStartTime to ResumeTime: at least the 300 ms hold and the
+    // 200 ms wait.
+    const uint32_t moved = SimStartTime.load() - startBefore;
+    EXPECT_EQ(moved, ResumeTime.load() - PauseStartTime.load());
+    EXPECT_GE(moved, 480u);
+    EXPECT_LT(moved, 5000u);
+    WaitForSteps(frozen + 1);
+    EXPECT_GT(StepCounter.load(), frozen);
+}
+
+TEST_F(LifecycleFixture, PauseWhileNotRunningDoesNothing) {
+    const auto start = std::chrono::steady_clock::now();
+    Run(&PauseResumeTask);
+    const double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(state.SimState, SimStateNone);
+    EXPECT_GE(held, 0.29);  // the task still holds its 300 ms
+}
+
+TEST_F(LifecycleFixture, StopEndsInBoundedTimeWhileCaptureWaits) {
+    CaptureOn.store(1);
+    StartSimulation(state);
+    plat::SleepMs(50);
+    EXPECT_EQ(StepCounter.load(), 0u);  // no frame captured: no step completes
+    const auto start = std::chrono::steady_clock::now();
+    StopSimulation(state);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(took, 2.0);
+    EXPECT_EQ(state.SimState, SimStateNone);
+}
+
+TEST_F(LifecycleFixture, StartStopTaskTogglesAndRestartCountsFromZero) {
+    Run(&StartStopTask);
+    EXPECT_EQ(state.SimState, SimStateRunning);
+    WaitForSteps(20);
+    Run(&StartStopTask);
+    EXPECT_EQ(state.SimState, SimStateNone);
+    EXPECT_GE(StepCounter.load(), 20u);
+    state.params.workerThreads = 1;
+    StartSimulation(state);
+    // The restarted simulation begins at step 0 (a stop leaves the old count).
+    EXPECT_LT(StepCounter.load(), 20u);
+    EXPECT_EQ(state.workerCount, 1u);
+    StopSimulation(state);
+}
+
+// ---- 4. Headless step runs -------------------------------------------------------------------------------
+
+TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
+    for (uint32_t steps : {1u, 37u, 250u}) {
+        const RunSummary s = RunStepsHeadless(state, steps);
+        EXPECT_EQ(s.steps, steps);
+        EXPECT_EQ(StepCounter.load(), steps);
+        EXPECT_DOUBLE_EQ(s.simulatedMs, 0.5 * steps);
+        EXPECT_EQ(s.neuronCount, 512u);
+        EXPECT_GT(s.wallSeconds, 0.0);
+        EXPECT_EQ(state.SimState, SimStateNone);
+        EXPECT_EQ(state.neurons, nullptr);
+    }
+    // The same seed gives the same spike total on one and on two threads.
+    RandomState = RandomGeneratorState{};
+    RandomState.seed = 1;
+    state.params.workerThreads = 2;
+    const RunSummary two = RunStepsHeadless(state, 200);
+    RandomState = RandomGeneratorState{};
+    RandomState.seed = 1;
+    state.params.workerThreads = 1;
+    const RunSummary one = RunStepsHeadless(state, 200);
+    EXPECT_GT(one.spikes, 0u);
+    EXPECT_EQ(one.spikes, two.spikes);
+}
+
+}  // namespace
