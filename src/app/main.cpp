@@ -22,6 +22,7 @@
 #include "analysis/charts.h"
 #include "ui/toolbox.h"
 #include "vis/capture.h"
+#include "vis/window.h"
 #endif
 
 namespace {
@@ -72,7 +73,14 @@ void MainLoop() {
     while (!RenderStop.load()) {
         // Console keys: up to 32 per pass; waiting for them is the pass's 10 ms sleep.
         uint16_t keys[32];
+#ifdef VELLICOR_GUI
+        // With the window, its events are the pass's 10 ms wait; the console is polled.
+        const bool window = VisualizationOwnerWindow() != nullptr;
+        PumpWindowEvents(10);
+        const int count = plat::ReadConsoleKeys(keys, 32, window ? 0 : 10);
+#else
         const int count = plat::ReadConsoleKeys(keys, 32, 10);
+#endif
         uint8_t setByConsole[32];
         for (int i = 0; i < count; ++i) {
             const uint8_t slot = static_cast<uint8_t>(keys[i] & 0xFF);
@@ -83,7 +91,12 @@ void MainLoop() {
             QuitRequested.store(true);
             RenderStop.store(true);
         }
+#ifdef VELLICOR_GUI
+        ProcessKeyCommands(ConsoleKeyState, State, VisualizationOwnerWindow());
+        if (uint8_t* viewKeys = ViewKeyTable()) ProcessKeyCommands(viewKeys, State, VisualizationOwnerWindow());
+#else
         ProcessKeyCommands(ConsoleKeyState, State, nullptr);
+#endif
 #ifdef VELLICOR_GUI
         DrawToolbox(TheToolbox);
 #endif
@@ -139,9 +152,13 @@ int main(int argc, char** argv) {
         StartSimulation(State);
     }
     UpdateToolboxButtons(TheToolbox, State);
+#ifdef VELLICOR_GUI
+    if (!HeadlessMode.load() && !CreateVisualizationWindow(State)) HeadlessMode.store(true);
+#endif
 
     MainLoop();
 #ifdef VELLICOR_GUI
+    DestroyVisualizationWindow(State);  // stops a simulation that still exists first
     DestroyToolbox(TheToolbox);
 #endif
 

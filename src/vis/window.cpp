@@ -29,6 +29,7 @@ extern "C" Display* glfwGetX11Display(void);
 #include "vis/key_map.h"
 #include "vis/msaa_policy.h"
 #include "vis/render_thread.h"
+#include "vis/scene.h"
 #include "vis/text.h"
 #include "vis/view_state.h"
 
@@ -38,7 +39,6 @@ uint8_t ViewKeyState[256];
 namespace {
 
 GLFWwindow* VisWindow = nullptr;
-bool GlfwReady = false;
 std::thread RenderThreadHandle;
 bool QuestionOpen = false;  // the exit question is modal: the window takes no keys
 
@@ -261,10 +261,7 @@ void ApplyCaptureStyle(void* owner, bool captureOn) {
 
 // ---- 6. Creation, pump, teardown ------------------------------------------------------------------------------
 bool CreateVisualizationWindow(AppState& state) {
-    if (HeadlessMode.load()) {
-        LogMessage(LogInfo, 0, "Headless mode: running on the console without visualization window.");
-        return false;
-    }
+    if (HeadlessMode.load()) return false;  // the entry point has said so
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((!display || !*display) && (!wayland || !*wayland)) {
@@ -276,7 +273,6 @@ bool CreateVisualizationWindow(AppState& state) {
         LogMessage(LogInfo, 0, "No display available: running on the console without visualization window.");
         return false;
     }
-    GlfwReady = true;
     WindowWidth.store(1024);
     WindowHeight.store(768);
     FillIndexRamp();
@@ -288,14 +284,13 @@ bool CreateVisualizationWindow(AppState& state) {
     const MsaaOutcome outcome = NegotiateMultisample(MsaaSamples, factory, sink, "GLX_ARB_multisample");
     if (!outcome.windowCreated) {
         LogMessage(LogError, 0, "Unable to create the visualization window: running on the console.");
-        glfwTerminate();
-        GlfwReady = false;
         return false;
     }
     glfwSetWindowUserPointer(VisWindow, &state);
     glfwSetKeyCallback(VisWindow, OnKey);
     glfwSetFramebufferSizeCallback(VisWindow, OnFramebufferSize);
     glfwSetWindowCloseCallback(VisWindow, OnClose);
+    InstallViewMouseCallbacks(VisWindow);
     glfwSetWindowPos(VisWindow, 0, 0);
     int fw = 1024, fh = 768;
     glfwGetFramebufferSize(VisWindow, &fw, &fh);
@@ -308,6 +303,7 @@ bool CreateVisualizationWindow(AppState& state) {
     if (CreateCaptureContextHook) CaptureContextPtr.store(CreateCaptureContextHook(fw, fh));
     KeyHooks.askExit = AskExitQuestion;
     KeyHooks.applyCaptureStyle = ApplyCaptureStyle;
+    InstallSceneHooks();
     RenderThreadHandle = std::thread(RenderThread, &state, VisWindow);
     return true;
 }
@@ -331,10 +327,7 @@ void DestroyVisualizationWindow(AppState& state) {
         glfwDestroyWindow(VisWindow);
         VisWindow = nullptr;
     }
-    if (GlfwReady) {
-        glfwTerminate();
-        GlfwReady = false;
-    }
+    // GLFW itself stays initialised: the toolbox may still have windows to destroy.
     if (void* context = CaptureContextPtr.exchange(nullptr); context && ReleaseCaptureContextHook)
         ReleaseCaptureContextHook(context);
 }

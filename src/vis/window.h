@@ -13,8 +13,9 @@
 struct AppState;
 
 // Creates the window "Vellicor v0.40" (1024 x 768) with the negotiated multisample
-// format, shows it and starts the render thread. Returns false, after one log line,
-// when HeadlessMode is set, there is no display or the window cannot be created.
+// format, shows it and starts the render thread. Returns false when HeadlessMode is
+// set (silently: the entry point has logged it), and after one log line when there
+// is no display or the window cannot be created.
 bool CreateVisualizationWindow(AppState& state);
 // Waits up to timeoutMs for window events and handles them (key tables, resize,
 // close). Returns at once when there is no window.
