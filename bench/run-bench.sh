@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# End-to-end benchmark: headless runs of presets 4, 5, 6 and 7 with seed 1 on 1
+# and 2 worker threads, 2000 steps each, and a table of the medians.
+#
+# Sections: settings, one run, the table.
+#
+# Usage: bench/run-bench.sh <builddir> [runs]   (runs per row, default 3)
+# Columns: ms per step, real-time factor, synaptic updates per second (synapses
+# x steps / wall time from the first step to the last) and peak resident memory.
+set -u
+
+# ---- Settings ------------------------------------------------------------------------------
+BUILD="${1:-build}"
+RUNS="${2:-3}"
+STEPS=2000
+PRESETS="4 5 6 7"
+THREADS="1 2"
+BIN="$BUILD/src/vellicor"
+if [ ! -x "$BIN" ]; then
+    echo "run-bench.sh: $BIN not found; build first (make build)" >&2
+    exit 1
+fi
+TIME_BIN=/usr/bin/time
+[ -x "$TIME_BIN" ] || TIME_BIN=""
+
+# ---- One run ------------------------------------------------------------------------------------
+# Prints "wall_s synapses rss_kib" for one run, or nothing when it failed.
+run_once() {
+    local preset=$1 threads=$2 log rss
+    log=$(mktemp)
+    if [ -n "$TIME_BIN" ]; then
+        "$TIME_BIN" -v "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS \
+            </dev/null >"$log" 2>"$log.time"
+        rss=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$log.time")
+    else
+        "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS </dev/null >"$log" 2>/dev/null
+        rss=0
+    fi
+    local wall synapses
+    wall=$(sed -n 's/.*Ran [0-9]* steps ([0-9.]* ms simulated) in \([0-9.]*\) s.*/\1/p' "$log" | tail -1)
+    synapses=$(sed -n 's/.*Created simulation with [0-9]* neurons and \([0-9]*\) synapses.*/\1/p' "$log" | tail -1)
+    rm -f "$log" "$log.time"
+    [ -n "$wall" ] && [ -n "$synapses" ] && echo "$wall $synapses ${rss:-0}"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# ---- The table ------------------------------------------------------------------------------------
+echo "Vellicor end-to-end benchmark: seed=1, $STEPS steps, median of $RUNS runs ($(nproc) processors)"
+printf "%-7s %-8s %12s %10s %16s %12s\n" preset threads "ms/step" "RT factor" "syn. upd./s" "peak RSS MiB"
+for preset in $PRESETS; do
+    for threads in $THREADS; do
+        walls=""; rsss=""; synapses=""
+        runs=$RUNS
+        # Keep the whole benchmark near 10 minutes on a loaded machine: one run per
+        # row once 8 minutes have gone.
+        [ "$SECONDS" -gt 480 ] && runs=1
+        for ((r = 0; r < runs; r++)); do
+            result=$(run_once "$preset" "$threads")
+            [ -z "$result" ] && continue
+            set -- $result
+            walls+="$1"$'\n'; synapses=$2; rsss+="$3"$'\n'
+        done
+        wall=$(printf "%s" "$walls" | median)
+        if [ -z "$wall" ]; then
+            printf "%-7s %-8s %12s\n" "$preset" "$threads" "failed"
+            continue
+        fi
+        rss=$(printf "%s" "$rsss" | median)
+        awk -v p="$preset" -v t="$threads" -v w="$wall" -v s="$synapses" -v n="$STEPS" -v r="$rss" 'BEGIN {
+            printf "%-7s %-8s %12.4f %10.3f %16.4g %12.1f\n", p, t, 1000 * w / n, (0.5 * n / 1000) / w, s * n / w, r / 1024
+        }'
+    done
+done
