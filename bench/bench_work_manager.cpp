@@ -1,0 +1,60 @@
+// Work manager benchmark: the cost of a step's synchronisation alone.
+//
+// Sections: empty kernels, the run, registration.
+//
+// The kernels do nothing, so a step's time is its three barriers, the chunk
+// taking of its three phases and the end-of-step work: the overhead the engine
+// adds to the dynamics. 512 neurons is preset 4 (two chunks of 256 on 2 threads).
+#include <benchmark/benchmark.h>
+
+#include "analysis/activity.h"
+#include "engine/app_state.h"
+#include "engine/work_manager.h"
+
+namespace {
+
+// ---- Empty kernels --------------------------------------------------------------------------
+void NoIntegrate(AppState&, uint32_t, uint32_t) {}
+void NoApply(AppState&, Neuron&, int32_t) {}
+bool NoSpike(AppState&, Neuron&, int32_t) { return false; }
+void NoStimulus(AppState&, uint32_t) {}
+
+// ---- The run ---------------------------------------------------------------------------------
+// Runs `steps` empty steps on `threads` workers; returns the wall time in seconds.
+double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
+    AppState state;
+    state.neuronCount = neurons;
+    state.neurons = static_cast<Neuron*>(plat::AlignedAllocZeroed(sizeof(Neuron) * neurons));
+    InitActivityAnalysis(state);
+    StepCounter.store(0);
+    WorkManager* wm = CreateWorkManager(threads, neurons);
+    wm->kernels = StepKernels{&NoIntegrate, &NoApply, &NoSpike, &NoStimulus};
+    wm->stepTarget = steps;
+    LaunchWorkers(state, wm, false);
+    wm->targetEvent.Wait();
+    PauseWorkers(*wm);
+    const double seconds = static_cast<double>(wm->lastStepNs - wm->firstStepNs) * 1e-9;
+    StopWorkers(state);
+    ReleaseActivityAnalysis(state);
+    plat::AlignedFree(state.neurons);
+    return seconds;
+}
+
+void BM_StepSynchronisation(benchmark::State& st) {
+    const uint32_t threads = static_cast<uint32_t>(st.range(0));
+    constexpr uint32_t kSteps = 20000;
+    double total = 0.0;
+    for (auto _ : st) {
+        const double seconds = RunEmptySteps(threads, 512, kSteps);
+        st.SetIterationTime(seconds);
+        total += seconds;
+    }
+    st.counters["us_per_step"] =
+        benchmark::Counter(total * 1e6 / (static_cast<double>(kSteps) * st.iterations()));
+}
+
+}  // namespace
+
+// ---- Registration ----------------------------------------------------------------------------
+BENCHMARK(BM_StepSynchronisation)->Arg(1)->Arg(2)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
