@@ -11,10 +11,14 @@ source "$(dirname "$0")/scene_common.bash"
 
 start_scene demo seed=1 preset=5
 grep -q "3D visualization data video memory usage: 2 MiB" "$LOG" || fail "video memory line (4096 full cubes = 2 MiB)"
-sleep 4
-shot network
-# Below the HUD lines, inside the upper-left pane.
-NEURONS=$(blue_pixels network 500x430+0+70)
+NEURONS=0
+for attempt in 1 2 3 4; do
+    sleep 3
+    shot network
+    # Below the HUD lines, inside the upper-left pane.
+    NEURONS=$(blue_pixels network 500x430+0+70)
+    [ "$NEURONS" -gt 500 ] && break
+done
 [ "$NEURONS" -gt 500 ] || fail "too few neuron pixels in the network pane ($NEURONS)"
 # The picker in the lower strip is drawn too.
 PICKER=$(lit_pixels network 240x240+10+520)
