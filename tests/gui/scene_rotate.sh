@@ -17,7 +17,8 @@ RIGHT=500x430+520+70 # inspector pane
 start_scene demo seed=1 preset=5
 xdotool windowfocus --sync "$WID" 2>/dev/null || true
 xdotool mousemove --window "$WID" 700 300
-xdotool key r
+# Held for a moment so that the key table sees it down between two event passes.
+xdotool keydown r; sleep 0.3; xdotool keyup r
 sleep 2
 shot still1
 sleep 1
