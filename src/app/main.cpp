@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #ifdef VELLICOR_GUI
 #include "analysis/charts.h"
+#include "ui/config_sheet.h"
 #include "ui/toolbox.h"
 #include "vis/capture.h"
 #include "vis/window.h"
@@ -93,7 +94,10 @@ void MainLoop() {
         }
 #ifdef VELLICOR_GUI
         ProcessKeyCommands(ConsoleKeyState, State, VisualizationOwnerWindow());
-        if (uint8_t* viewKeys = ViewKeyTable()) ProcessKeyCommands(viewKeys, State, VisualizationOwnerWindow());
+        if (uint8_t* viewKeys = ViewKeyTable()) {
+            ProcessKeyCommands(viewKeys, State, VisualizationOwnerWindow());
+            ApplyViewKeyReleases();
+        }
 #else
         ProcessKeyCommands(ConsoleKeyState, State, nullptr);
 #endif
@@ -113,7 +117,9 @@ void MainLoop() {
 int main(int argc, char** argv) {
     EnableFlushToZero();
     RequireAvx();
+    // A zero seed word would make every draw 0 (the generator's fixed point).
     RandomState.seed = plat::TimeMs();
+    if (RandomState.seed == 0) RandomState.seed = 1;
     PrintBanner();
     RestoreDefaults(State);
     const LaunchOptions launch = ApplySwitches(argc, argv, State);
@@ -145,6 +151,14 @@ int main(int argc, char** argv) {
     InstallAnalysisCharts();
     InstallFrameCapture();
     if (!HeadlessMode.load()) TheToolbox = CreateToolbox(State);  // hidden until the window shows it
+    InstallConfigSheet();
+    // While the modal sheet is open, the visualization window's keys keep working.
+    ConfigSheetPumpHook = [](AppState& state) {
+        if (uint8_t* viewKeys = ViewKeyTable()) {
+            ProcessKeyCommands(viewKeys, state, VisualizationOwnerWindow());
+            ApplyViewKeyReleases();
+        }
+    };
 #endif
 
     if (launch.demo) {
@@ -153,7 +167,12 @@ int main(int argc, char** argv) {
     }
     UpdateToolboxButtons(TheToolbox, State);
 #ifdef VELLICOR_GUI
-    if (!HeadlessMode.load() && !CreateVisualizationWindow(State)) HeadlessMode.store(true);
+    if (!HeadlessMode.load()) {
+        if (CreateVisualizationWindow(State))
+            PlaceToolboxBeside(TheToolbox, static_cast<GLFWwindow*>(VisualizationOwnerWindow()));
+        else
+            HeadlessMode.store(true);
+    }
 #endif
 
     MainLoop();

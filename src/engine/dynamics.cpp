@@ -22,6 +22,7 @@
 
 #include "engine/app_state.h"
 #include "engine/kernels.h"
+#include "engine/work_manager.h"
 
 // ---- 1. Integration phase --------------------------------------------------------------------
 
@@ -210,7 +211,6 @@ uint64_t StepNetwork(AppState& state) {
     for (uint32_t i = 0; i < count; ++i) FireApplyAndDeliver(state, state.neurons[i], s);
     uint64_t fired = 0;
     for (uint32_t i = 0; i < count; ++i) fired += FireSpike(state, state.neurons[i], s) ? 1 : 0;
-    if (state.options.stimulusOn != 0) ApplyStimulus(state, static_cast<uint32_t>(s));
-    StepCounter.fetch_add(1, std::memory_order_relaxed);
+    EndOfStep(state, fired);
     return fired;
 }

@@ -37,6 +37,7 @@ void Potentiate(AppState& state, Neuron& neuron, int32_t s);
 // Regular stimulus at the end of step s (clamps, then releases, a slab of neurons).
 void ApplyStimulus(AppState& state, uint32_t s);
 
-// One whole step on the calling thread: integration, both fire sub-phases, the
-// stimulus and the step counter. Returns the number of neurons that fired.
+// One whole step on the calling thread: integration, both fire sub-phases, then
+// the end-of-step work of the worker loop (stimulus, step counter, spike history).
+// Returns the number of neurons that fired.
 uint64_t StepNetwork(AppState& state);

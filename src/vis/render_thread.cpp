@@ -169,7 +169,9 @@ void ManageGeometry(AppState& state, uint32_t simState) {
     } else if (!GeometryReady.load() && (simState == SimStateRunning || simState == SimStatePaused)) {
         if (Scene.build && !Scene.build(state)) std::exit(-1);  // the build has logged why
         GeometryReady.store(true);
-        StepCounter.store(0);
+        // StepCounter is not reset here: the start sequence reset it before the
+        // workers began, and steps taken since carry spike times that STDP and
+        // the analysis compare against it.
         ResetForNewSimulation(state);
         if (GlExt.swapControl) glfwSwapInterval(state.options.waitVsync ? 1 : 0);
     }

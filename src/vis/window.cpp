@@ -35,6 +35,9 @@ extern "C" Display* glfwGetX11Display(void);
 
 // ---- 1. Window globals -------------------------------------------------------------------------------
 uint8_t ViewKeyState[256];
+// Releases wait until the commands have seen the press: a quick tap's press and
+// release often arrive in one batch of events.
+uint8_t ViewKeyReleased[256];
 
 namespace {
 
@@ -103,9 +106,10 @@ void OnKey(GLFWwindow*, int key, int, int action, int) {
     const int slot = GlfwKeyToVirtualKey(key);
     if (slot < 0) return;
     if (action == GLFW_RELEASE) {
-        ViewKeyState[slot] = 0;
+        ViewKeyReleased[slot] = 1;
     } else if (!QuestionOpen) {
         ViewKeyState[slot] = 1;  // press and auto-repeat
+        ViewKeyReleased[slot] = 0;
     }
 }
 
@@ -314,6 +318,15 @@ void PumpWindowEvents(uint32_t timeoutMs) {
 }
 
 uint8_t* ViewKeyTable() { return VisWindow ? ViewKeyState : nullptr; }
+
+void ApplyViewKeyReleases() {
+    for (int slot = 0; slot < 256; ++slot) {
+        if (ViewKeyReleased[slot]) {
+            ViewKeyState[slot] = 0;
+            ViewKeyReleased[slot] = 0;
+        }
+    }
+}
 
 void* VisualizationOwnerWindow() { return VisWindow; }
 

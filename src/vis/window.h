@@ -22,6 +22,8 @@ bool CreateVisualizationWindow(AppState& state);
 void PumpWindowEvents(uint32_t timeoutMs);
 // ViewKeyState, or null when there is no window.
 uint8_t* ViewKeyTable();
+// Applies the key releases held back since the last ProcessKeyCommands on the view table.
+void ApplyViewKeyReleases();
 // The window as the owner of the exit question and the capture style (may be null).
 void* VisualizationOwnerWindow();
 // Sets RenderStop, stops a simulation that still exists, waits for the render
