@@ -49,10 +49,13 @@ void* NetworkAlloc(AppState& state, uint64_t bytes, const char* failureMessage) 
 struct ArenaBlock {
     ArenaBlock* next;
 };
+// Two pools: the lane blocks, which the integration phase streams through every
+// step, and everything else; so the stream of lane blocks has no gaps.
+enum ArenaPool { PoolGeneral = 0, PoolLanes = 1 };
 struct NetworkArena {
     ArenaBlock* blocks = nullptr;
-    uint8_t* cursor = nullptr;
-    uint8_t* end = nullptr;
+    uint8_t* cursor[2] = {nullptr, nullptr};
+    uint8_t* end[2] = {nullptr, nullptr};
 };
 
 namespace {
@@ -71,7 +74,8 @@ uint8_t* NewArenaBlock(NetworkArena& arena, size_t payload, const char* failureM
 }
 
 // Zeroed, `alignment`-aligned (16 or 64) and counted; null for 0 bytes.
-void* ArenaAlloc(AppState& state, size_t bytes, size_t alignment, const char* failureMessage) {
+void* ArenaAlloc(AppState& state, size_t bytes, size_t alignment, const char* failureMessage,
+                 ArenaPool pool = PoolGeneral) {
     if (bytes == 0) return nullptr;
     if (!state.arena) {
         state.arena = static_cast<NetworkArena*>(plat::AlignedAllocZeroed(sizeof(NetworkArena)));
@@ -87,13 +91,14 @@ void* ArenaAlloc(AppState& state, size_t bytes, size_t alignment, const char* fa
         return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + alignment - 1) &
                                           ~(uintptr_t(alignment) - 1));
     };
-    uint8_t* p = arena.cursor ? align(arena.cursor) : nullptr;
-    if (!p || p + rounded > arena.end) {
-        arena.cursor = NewArenaBlock(arena, kArenaBlockBytes, failureMessage);
-        arena.end = arena.cursor + kArenaBlockBytes;
-        p = align(arena.cursor);
+    uint8_t*& cursor = arena.cursor[pool];
+    uint8_t* p = cursor ? align(cursor) : nullptr;
+    if (!p || p + rounded > arena.end[pool]) {
+        cursor = NewArenaBlock(arena, kArenaBlockBytes, failureMessage);
+        arena.end[pool] = cursor + kArenaBlockBytes;
+        p = align(cursor);
     }
-    arena.cursor = p + rounded;
+    cursor = p + rounded;
     return p;
 }
 
@@ -211,7 +216,7 @@ void AllocateLanes(AppState& state, uint32_t count, SynapseLaneState*& laneState
                    SynapseLaneWeights*& laneWeights) {
     const uint32_t groups = (count + 3) / 4;  // full groups plus one for a remainder
     const size_t bytes = groups * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights));
-    auto* base = static_cast<uint8_t*>(ArenaAlloc(state, bytes, 64, kSynapseMemoryMessage));
+    auto* base = static_cast<uint8_t*>(ArenaAlloc(state, bytes, 64, kSynapseMemoryMessage, PoolLanes));
     laneState = reinterpret_cast<SynapseLaneState*>(base);
     laneWeights = base ? reinterpret_cast<SynapseLaneWeights*>(base + groups * sizeof(SynapseLaneState)) : nullptr;
 }

@@ -28,21 +28,19 @@
 
 namespace {
 
-// Prefetches the first lines of a neuron's lane blocks so that the jump from one
-// neuron's allocation to the next does not stall the stream.
+// Prefetches every line of a neuron's lane blocks (state and weights of both
+// kinds) a little ahead of the integration, so the stream of blocks never stalls.
+constexpr uint32_t kPrefetchAhead = 2;
+
+inline void PrefetchRange(const void* start, uint32_t groups) {
+    const char* p = static_cast<const char*>(start);
+    const char* end = p + groups * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights));
+    for (; p < end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
+}
+
 inline void PrefetchLanes(const Neuron& n) {
-    const char* e = reinterpret_cast<const char*>(n.excLaneState);
-    const char* i = reinterpret_cast<const char*>(n.inhLaneState);
-    if (e != nullptr) {
-        _mm_prefetch(e, _MM_HINT_T0);
-        _mm_prefetch(e + 64, _MM_HINT_T0);
-        _mm_prefetch(e + 128, _MM_HINT_T0);
-        _mm_prefetch(e + 192, _MM_HINT_T0);
-    }
-    if (i != nullptr) {
-        _mm_prefetch(i, _MM_HINT_T0);
-        _mm_prefetch(i + 64, _MM_HINT_T0);
-    }
+    if (n.excLaneState != nullptr) PrefetchRange(n.excLaneState, (n.excIncomingCount + 3) / 4);
+    if (n.inhLaneState != nullptr) PrefetchRange(n.inhLaneState, (n.inhIncomingCount + 3) / 4);
 }
 
 }  // namespace
@@ -52,7 +50,7 @@ void UpdateChunk(AppState& state, uint32_t first, uint32_t end) {
     const KindFactors inh = InhibitoryFactors(state.params);
     Neuron* neurons = state.neurons;
     for (uint32_t i = first; i < end; ++i) {
-        if (i + 1 < end) PrefetchLanes(neurons[i + 1]);
+        if (i + kPrefetchAhead < end) PrefetchLanes(neurons[i + kPrefetchAhead]);
         IntegrateNeuron(neurons[i], exc, inh);
     }
 }
