@@ -3,7 +3,9 @@
 // Sections: threads, event, clocks, memory, system facts.
 #include "platform/platform.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -51,26 +53,47 @@ bool StartDetachedThread(void (*fn)(void*), void* arg) {
 }
 
 // ---- Event ---------------------------------------------------------------------------
+// A waiter sleeps only while the word reads 0 (the kernel compares before it
+// sleeps), and a setter wakes only when someone may sleep; both use sequentially
+// consistent operations, so a Set between a waiter's check and its sleep is seen.
+
+namespace {
+
+long FutexWait(std::atomic<uint32_t>* word, uint32_t expected, const timespec* timeout) {
+    return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected,
+                   timeout, nullptr, 0);
+}
+
+void FutexWakeOne(std::atomic<uint32_t>* word) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+}  // namespace
 
 void AutoResetEvent::Set() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        signalled_ = true;
-    }
-    cv_.notify_one();
+    signalled_.store(1);
+    if (waiters_.load() != 0) FutexWakeOne(&signalled_);
 }
 
 void AutoResetEvent::Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [this] { return signalled_; });
-    signalled_ = false;
+    while (signalled_.exchange(0) == 0) {
+        waiters_.fetch_add(1);
+        FutexWait(&signalled_, 0, nullptr);
+        waiters_.fetch_sub(1);
+    }
 }
 
 bool AutoResetEvent::WaitFor(uint32_t milliseconds) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return signalled_; }))
-        return false;
-    signalled_ = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (signalled_.exchange(0) == 0) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::nanoseconds::zero()) return false;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        waiters_.fetch_add(1);
+        FutexWait(&signalled_, 0, &timeout);
+        waiters_.fetch_sub(1);
+    }
     return true;
 }
 

@@ -34,6 +34,7 @@ bool StartDetachedThread(void (*fn)(void*), void* arg);
 
 // ---- 2. Auto-reset event -----------------------------------------------------------
 // One Set releases one Wait; a Set with no waiter is remembered (until one Wait).
+// A futex word: waking a parked thread costs one system call, no mutex hand-over.
 class AutoResetEvent {
 public:
     void Set();
@@ -42,9 +43,8 @@ public:
     bool WaitFor(uint32_t milliseconds);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool signalled_ = false;
+    std::atomic<uint32_t> signalled_{0};
+    std::atomic<uint32_t> waiters_{0};
 };
 
 // ---- 3. Recursive lock ---------------------------------------------------------------
