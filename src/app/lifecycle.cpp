@@ -254,7 +254,17 @@ constexpr uint32_t kStatisticsPeriodMs = 10000;
 
 RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
     RunSummary summary{};
-    if (steps == 0) return summary;
+    if (steps == 0) {
+        // Build and release only: a check of the network a parameter set gives.
+        state.MemoryUsage = 0;
+        LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
+        StepCounter.store(0, std::memory_order_release);
+        BuildNetwork(state);
+        LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(state.MemoryUsage >> 20));
+        summary.neuronCount = state.neuronCount;
+        ReleaseNetwork(state);
+        return summary;
+    }
     StartSimulationWithTarget(state, steps);
     WorkManager* wm = state.workManager;
     summary.neuronCount = state.neuronCount;

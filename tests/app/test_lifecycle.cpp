@@ -221,6 +221,13 @@ TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
         EXPECT_EQ(state.SimState, SimStateNone);
         EXPECT_EQ(state.neurons, nullptr);
     }
+    // Zero steps builds the network and releases it, without starting workers.
+    const RunSummary none = RunStepsHeadless(state, 0);
+    EXPECT_EQ(none.steps, 0u);
+    EXPECT_EQ(none.neuronCount, 512u);
+    EXPECT_EQ(state.neurons, nullptr);
+    EXPECT_EQ(state.workManager, nullptr);
+    EXPECT_EQ(state.SimState, SimStateNone);
     // The same seed gives the same spike total on one and on two threads.
     RandomState = RandomGeneratorState{};
     RandomState.seed = 1;
