@@ -1,15 +1,10 @@
 // The configuration sheet window.
 //
 // Sections:
-//   1. Window plumbing: one GLFW window with its own ImGui context
+//   1. Window plumbing
 //   2. Simulation page
 //   3. Neurons, Visualization and Capture pages
 //   4. ShowConfigSheet: backup, modal loop, OK / Cancel
-//
-// Dear ImGui 1.86's GLFW back-end acts on whichever ImGui context is current, so
-// the back-end's own callbacks are not installed: ours make the sheet's context
-// current, forward the event, and put the previous context back. The window keeps
-// its ImGui context in the GLFW user pointer.
 #include "ui/config_sheet.h"
 
 #include <GLFW/glfw3.h>
@@ -28,6 +23,7 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/config_pages.h"
+#include "ui/imgui_window.h"
 #include "ui/property_grid.h"
 #include "ui/toolbox.h"
 
@@ -43,63 +39,9 @@ constexpr int kNeuronsSplit = 450;
 constexpr int kNeuronsRowHeight = 24;
 
 // ---- 1. Window plumbing ---------------------------------------------------------------------------
+// The sheet is an ImGuiWindow (its own ImGui context and context-switching callbacks).
 
-// Makes the window's ImGui context current for the duration of one callback.
-struct ContextScope {
-    ImGuiContext* previous;
-    explicit ContextScope(GLFWwindow* window) : previous(ImGui::GetCurrentContext()) {
-        ImGui::SetCurrentContext(static_cast<ImGuiContext*>(glfwGetWindowUserPointer(window)));
-    }
-    ~ContextScope() { ImGui::SetCurrentContext(previous); }
-};
-
-// ImGui 1.86 keeps only a key-down table: a key pressed and released between two
-// frames (a quick tap, or xdotool) would never be seen. A release that follows a
-// press within the same pass is therefore held back until a frame has run.
-struct HeldRelease {
-    int key, scancode, mods;
-};
-bool PressedThisPass[GLFW_KEY_LAST + 1];
-std::vector<HeldRelease> HeldReleases;
-
-void OnKey(GLFWwindow* w, int key, int scancode, int action, int mods) {
-    ContextScope scope(w);
-    if (key >= 0 && key <= GLFW_KEY_LAST) {
-        if (action == GLFW_PRESS) PressedThisPass[key] = true;
-        if (action == GLFW_RELEASE && PressedThisPass[key]) {
-            HeldReleases.push_back(HeldRelease{key, scancode, mods});
-            return;
-        }
-    }
-    ImGui_ImplGlfw_KeyCallback(w, key, scancode, action, mods);
-}
-
-// After a frame: the held releases reach ImGui, and every key counts as seen.
-void ReleaseHeldKeys(GLFWwindow* w) {
-    std::fill(std::begin(PressedThisPass), std::end(PressedThisPass), false);
-    for (const HeldRelease& r : HeldReleases) ImGui_ImplGlfw_KeyCallback(w, r.key, r.scancode, GLFW_RELEASE, r.mods);
-    HeldReleases.clear();
-}
-void OnChar(GLFWwindow* w, unsigned int c) {
-    ContextScope scope(w);
-    ImGui_ImplGlfw_CharCallback(w, c);
-}
-void OnMouseButton(GLFWwindow* w, int button, int action, int mods) {
-    ContextScope scope(w);
-    ImGui_ImplGlfw_MouseButtonCallback(w, button, action, mods);
-}
-void OnScroll(GLFWwindow* w, double x, double y) {
-    ContextScope scope(w);
-    ImGui_ImplGlfw_ScrollCallback(w, x, y);
-}
-void OnCursorEnter(GLFWwindow* w, int entered) {
-    ContextScope scope(w);
-    ImGui_ImplGlfw_CursorEnterCallback(w, entered);
-}
-void OnFocus(GLFWwindow* w, int focused) {
-    ContextScope scope(w);
-    ImGui_ImplGlfw_WindowFocusCallback(w, focused);
-}
+void OnSheetClose(ImGuiWindow* w) { *static_cast<bool*>(w->user) = true; }
 
 // An outline font with the Greek letters of the labels (τ); the built-in font has none.
 void LoadSheetFont() {
@@ -264,14 +206,11 @@ int DrawSheet(Sheet& sheet) {
 
 // ---- 4. ShowConfigSheet --------------------------------------------------------------------------------
 
-GLFWwindow* CreateSheetWindow(GLFWwindow* owner) {
-    glfwDefaultWindowHints();
-    glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
-    glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    GLFWwindow* window = glfwCreateWindow(kSheetWidth, kSheetHeight, "Vellicor Configuration", nullptr, nullptr);
-    glfwDefaultWindowHints();
-    if (!window) return nullptr;
+bool CreateSheetWindow(ImGuiWindow& sheetWindow, GLFWwindow* owner) {
+    if (!CreateImGuiWindow(sheetWindow, ImGuiWindowOptions{"Vellicor Configuration", kSheetWidth,
+                                                           kSheetHeight, true, false, false}))
+        return false;
+    GLFWwindow* window = sheetWindow.window;
     // Beside the owner (the toolbox) when there is one; windows otherwise open at (0, 0).
     if (owner) {
         int x = 0, y = 0, w = 0, h = 0;
@@ -287,7 +226,7 @@ GLFWwindow* CreateSheetWindow(GLFWwindow* owner) {
         glfwSetWindowPos(window, left, top);
     }
     glfwShowWindow(window);
-    return window;
+    return true;
 }
 
 }  // namespace
@@ -304,33 +243,23 @@ bool ShowConfigSheet(AppState& state) { return ShowConfigSheetBeside(state, glfw
 
 bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
     if (SheetOpen) return false;
-    GLFWwindow* previousWindow = glfwGetCurrentContext();
-    ImGuiContext* previousContext = ImGui::GetCurrentContext();
-
-    GLFWwindow* window = CreateSheetWindow(owner);
-    if (!window) {
+    ImGuiWindow sheetWindow{};
+    bool closeClicked = false;
+    if (!CreateSheetWindow(sheetWindow, owner)) {
         const char* description = nullptr;
         glfwGetError(&description);
         LogMessage(LogError, 0, "Failed to create Property Sheet. %s", description ? description : "");
         return false;
     }
     SheetOpen = true;
-    glfwMakeContextCurrent(window);
-    glfwSwapInterval(0);
-    ImGuiContext* context = ImGui::CreateContext();
-    ImGui::SetCurrentContext(context);
-    ImGui::GetIO().IniFilename = nullptr;
-    ImGui::StyleColorsLight();
-    LoadSheetFont();
-    glfwSetWindowUserPointer(window, context);
-    ImGui_ImplGlfw_InitForOpenGL(window, false);
-    ImGui_ImplOpenGL2_Init();
-    glfwSetKeyCallback(window, OnKey);
-    glfwSetCharCallback(window, OnChar);
-    glfwSetMouseButtonCallback(window, OnMouseButton);
-    glfwSetScrollCallback(window, OnScroll);
-    glfwSetCursorEnterCallback(window, OnCursorEnter);
-    glfwSetWindowFocusCallback(window, OnFocus);
+    sheetWindow.user = &closeClicked;
+    sheetWindow.closeHook = OnSheetClose;
+    {
+        ImGuiContext* previous = ImGui::GetCurrentContext();
+        ImGui::SetCurrentContext(sheetWindow.context);
+        LoadSheetFont();
+        ImGui::SetCurrentContext(previous);
+    }
 
     // The pages, built from the record; the backup is taken just before showing.
     Sheet* sheet = new Sheet();
@@ -345,27 +274,14 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
     while (outcome == 0) {
         glfwWaitEventsTimeout(0.01);
         if (ConfigSheetPumpHook) ConfigSheetPumpHook(state);
-        if (RenderStop.load() || glfwWindowShouldClose(window)) {
+        if (RenderStop.load() || closeClicked) {
             outcome = -1;
             break;
         }
-        glfwMakeContextCurrent(window);
-        ImGui::SetCurrentContext(context);
-        ImGui_ImplOpenGL2_NewFrame();
-        ImGui_ImplGlfw_NewFrame();
-        ImGui::NewFrame();
+        const ImGuiFrameScope scope = BeginImGuiFrame(sheetWindow);
         outcome = DrawSheet(*sheet);
-        ImGui::Render();
-        int width = 0, height = 0;
-        glfwGetFramebufferSize(window, &width, &height);
-        glViewport(0, 0, width, height);
-        glClearColor(0.94f, 0.94f, 0.94f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
-        glfwSwapBuffers(window);
-        ReleaseHeldKeys(window);
+        EndImGuiFrame(sheetWindow, scope);
     }
-    HeldReleases.clear();
 
     if (outcome == 1) {
         // OK: the Simulation page copies the preset row, the Neurons page commits an
@@ -378,14 +294,7 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
     }
     delete sheet;
 
-    glfwMakeContextCurrent(window);
-    ImGui::SetCurrentContext(context);
-    ImGui_ImplOpenGL2_Shutdown();
-    ImGui_ImplGlfw_Shutdown();
-    ImGui::DestroyContext(context);
-    glfwDestroyWindow(window);
-    glfwMakeContextCurrent(previousWindow);
-    ImGui::SetCurrentContext(previousContext);
+    DestroyImGuiWindow(sheetWindow);
     SheetOpen = false;
     if (ConfigSheetClosedHook) ConfigSheetClosedHook(state, outcome == 1);
     return outcome == 1;

@@ -31,6 +31,13 @@ void OnKey(GLFWwindow* window, int key, int scancode, int action, int mods) {
     if (!w) return;
     ContextSwitch scope(w);
     if (w->keyHook && w->keyHook(w, key, scancode, action, mods)) return;
+    if (key >= 0 && key < kImGuiWindowKeySlots) {
+        if (action == GLFW_PRESS) w->pressedSinceFrame[key] = true;
+        if (action == GLFW_RELEASE && w->pressedSinceFrame[key] && w->heldCount < kImGuiWindowHeldKeys) {
+            w->held[w->heldCount++] = HeldKeyRelease{key, scancode, mods};
+            return;
+        }
+    }
     ImGui_ImplGlfw_KeyCallback(window, key, scancode, action, mods);
 }
 
@@ -157,6 +164,11 @@ void EndImGuiFrame(ImGuiWindow& w, const ImGuiFrameScope& scope, float clearR, f
     glClear(GL_COLOR_BUFFER_BIT);
     ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
     glfwSwapBuffers(w.window);
+    // The frame has seen every press: the held releases reach ImGui now.
+    for (bool& pressed : w.pressedSinceFrame) pressed = false;
+    for (int i = 0; i < w.heldCount; ++i)
+        ImGui_ImplGlfw_KeyCallback(w.window, w.held[i].key, w.held[i].scancode, GLFW_RELEASE, w.held[i].mods);
+    w.heldCount = 0;
     ImGui::SetCurrentContext(scope.previousImGui);
     glfwMakeContextCurrent(scope.previousGl);
 }

@@ -13,6 +13,15 @@ struct GLFWwindow;
 struct ImGuiContext;
 
 // ---- The record ------------------------------------------------------------------------------
+// ImGui 1.86 keeps only a key-down table: a key pressed and released between two
+// frames (a quick tap, or xdotool) would never be seen. A release that follows a
+// press before the next frame is therefore held back until that frame has run.
+inline constexpr int kImGuiWindowKeySlots = 512;  // above GLFW_KEY_LAST
+inline constexpr int kImGuiWindowHeldKeys = 16;
+struct HeldKeyRelease {
+    int key, scancode, mods;
+};
+
 struct ImGuiWindow {
     GLFWwindow* window;
     ImGuiContext* context;
@@ -23,6 +32,9 @@ struct ImGuiWindow {
     // unless the hook destroys or hides it).
     void (*closeHook)(ImGuiWindow* window);
     void* user;  // owner's record
+    bool pressedSinceFrame[kImGuiWindowKeySlots];
+    HeldKeyRelease held[kImGuiWindowHeldKeys];
+    int heldCount;
 };
 
 struct ImGuiWindowOptions {
@@ -48,6 +60,7 @@ struct ImGuiFrameScope {
     ImGuiContext* previousImGui;
 };
 ImGuiFrameScope BeginImGuiFrame(ImGuiWindow& w);
-// Renders, swaps (swap interval 0) and restores the previous contexts.
+// Renders, swaps (swap interval 0), hands ImGui the key releases held back during
+// the frame and restores the previous contexts.
 void EndImGuiFrame(ImGuiWindow& w, const ImGuiFrameScope& scope, float clearR = 0.94f,
                    float clearG = 0.94f, float clearB = 0.94f);
