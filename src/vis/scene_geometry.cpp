@@ -104,20 +104,41 @@ void ReadModelview(float m[16]) { glGetFloatv(GL_MODELVIEW_MATRIX, m); }
 
 }  // namespace
 
+// ---- Shared depth order ----------------------------------------------------------------------------------
+void SceneGeometry::AllocateSortOrder(uint32_t neuronCount) {
+    count = neuronCount;
+    dirty = true;
+    sortEntries = AllocArray<DepthSortEntry>(count);
+    sortOrder = AllocArray<DepthSortEntry*>(count);
+    if (!sortEntries || !sortOrder) LogMessage(LogFatal, 0, "Memory allocation error!");
+}
+
+bool SceneGeometry::SortIfDirty() {
+    if (!dirty) return false;
+    float m[16];
+    ReadModelview(m);
+    SortByDepth(sortOrder, count, m);
+    dirty = false;
+    return true;
+}
+
+void SceneGeometry::ReleaseSortOrder() {
+    FreeArray(sortEntries);
+    FreeArray(sortOrder);
+    valid = false;
+    owner = nullptr;
+    count = 0;
+}
+
 // ---- 2. NeuronCubeGeometry ------------------------------------------------------------------------------
 NeuronCubeGeometry::~NeuronCubeGeometry() { Release(); }
 
 bool NeuronCubeGeometry::Build(AppState* state) {
     owner = state;
-    dirty = true;
-    count = state->neuronCount;
+    AllocateSortOrder(state->neuronCount);
     const Neuron* neurons = ViewArray(*state);
     float extent[3];
     ExtentOf(*state, extent);
-
-    sortEntries = AllocArray<DepthSortEntry>(count);
-    sortOrder = AllocArray<DepthSortEntry*>(count);
-    if (!sortEntries || !sortOrder) LogMessage(LogFatal, 0, "Memory allocation error!");
     FillCubeSortEntries(neurons, count, extent, sortEntries, sortOrder);
 
     const CubeTemplate shape = CubeTemplateFor(state->options.reducedVisualization != 0);
@@ -160,22 +181,13 @@ bool NeuronCubeGeometry::Release() {
     DeleteBuffer(indexBuffer);
     FreeArray(vertexData);
     FreeArray(indexData);
-    FreeArray(sortEntries);
-    FreeArray(sortOrder);
-    valid = false;
-    owner = nullptr;
-    count = 0;
+    ReleaseSortOrder();
     return true;
 }
 
 bool NeuronCubeGeometry::Draw() {
     if (!owner) return true;
-    if (dirty) {
-        float m[16];
-        ReadModelview(m);
-        SortByDepth(sortOrder, count, m);
-        dirty = false;
-    }
+    SortIfDirty();
     const uint32_t drawable = DrawableCount(*owner, count);
     if (valid && drawable > 0) {
         const Neuron* neurons = ViewNeurons.load();
@@ -206,16 +218,11 @@ NeuronLineGeometry::~NeuronLineGeometry() { Release(); }
 
 bool NeuronLineGeometry::Build(AppState* state) {
     owner = state;
-    count = state->neuronCount;
+    AllocateSortOrder(state->neuronCount);
     const Neuron* neurons = ViewArray(*state);
     lineCount = CountLineSegments(neurons, count);
-    dirty = true;
     float extent[3];
     ExtentOf(*state, extent);
-
-    sortEntries = AllocArray<DepthSortEntry>(count);
-    sortOrder = AllocArray<DepthSortEntry*>(count);
-    if (!sortEntries || !sortOrder) LogMessage(LogFatal, 0, "Memory allocation error!");
     FillLineSortEntries(neurons, count, extent, sortEntries, sortOrder);
 
     const uint64_t vertexCount = 2 * lineCount;
@@ -270,24 +277,14 @@ bool NeuronLineGeometry::Release() {
     FreeArray(colourData);
     FreeArray(indexData);
     FreeArray(gatherData);
-    FreeArray(sortEntries);
-    FreeArray(sortOrder);
-    valid = false;
-    owner = nullptr;
-    count = 0;
+    ReleaseSortOrder();
     lineCount = 0;
     return true;
 }
 
 bool NeuronLineGeometry::Draw() {
     if (!owner) return true;
-    if (dirty) {
-        float m[16];
-        ReadModelview(m);
-        SortByDepth(sortOrder, count, m);
-        dirty = false;
-        SetupLightRig(*owner);
-    }
+    if (SortIfDirty()) SetupLightRig(*owner);
     const uint32_t drawable = DrawableCount(*owner, count);
     const Neuron* neurons = ViewNeurons.load();
     if (valid && drawable > 0 && colourBufferOn) {

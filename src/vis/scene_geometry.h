@@ -23,7 +23,22 @@ public:
     virtual bool Release() = 0;  // always true
     virtual bool Draw() = 0;     // always true; StateLock held, scene modelview current
     // The next Draw re-sorts the neurons for the current view.
-    virtual void MarkDirty() = 0;
+    virtual void MarkDirty() { dirty = true; }
+
+protected:
+    // The depth order both variants keep: allocated for `count` neurons at build.
+    void AllocateSortOrder(uint32_t neuronCount);
+    // Re-sorts for the current modelview when marked dirty; true when it did.
+    bool SortIfDirty();
+    // Frees the sort order and forgets the network.
+    void ReleaseSortOrder();
+
+    AppState* owner = nullptr;
+    bool valid = false;
+    bool dirty = false;
+    uint32_t count = 0;  // neurons at build time
+    DepthSortEntry* sortEntries = nullptr;
+    DepthSortEntry** sortOrder = nullptr;
 };
 
 // ---- 2. Cubes ------------------------------------------------------------------------------------
@@ -33,21 +48,14 @@ public:
     bool Build(AppState* state) override;
     bool Release() override;
     bool Draw() override;
-    void MarkDirty() override { dirty = true; }
 
 private:
-    AppState* owner = nullptr;
-    bool valid = false;
     uint32_t indexBuffer = 0;
     uint32_t vertexBuffer = 0;
     SceneVertex* vertexData = nullptr;
     uint32_t* indexData = nullptr;
-    DepthSortEntry* sortEntries = nullptr;
-    DepthSortEntry** sortOrder = nullptr;
-    bool dirty = false;
     uint32_t verticesPerNeuron = 0;
     uint32_t indicesPerNeuron = 0;
-    uint32_t count = 0;  // neurons at build time
 };
 
 // ---- 3. Lines --------------------------------------------------------------------------------------
@@ -58,11 +66,8 @@ public:
     bool Build(AppState* state) override;
     bool Release() override;
     bool Draw() override;
-    void MarkDirty() override { dirty = true; }
 
 private:
-    AppState* owner = nullptr;
-    bool valid = false;
     bool colourBufferOn = false;
     uint32_t indexBuffer = 0;
     uint32_t vertexBuffer = 0;
@@ -72,11 +77,7 @@ private:
     uint8_t* colourData = nullptr;  // RGBA per vertex (colour buffer only)
     uint32_t* indexData = nullptr;
     uint32_t* gatherData = nullptr; // the frame's index list (colour buffer only)
-    DepthSortEntry* sortEntries = nullptr;
-    DepthSortEntry** sortOrder = nullptr;
-    bool dirty = false;
     uint64_t lineCount = 0;  // L
-    uint32_t count = 0;
 };
 
 // ---- 4. Bounding box ---------------------------------------------------------------------------------
