@@ -67,7 +67,11 @@ BuiltNetwork& Network(int preset) {
 
 void FirePhase(AppState& state) {
     const int32_t s = static_cast<int32_t>(StepCounter.load());
-    for (uint32_t i = 0; i < state.neuronCount; ++i) FireApplyAndDeliver(state, state.neurons[i], s);
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        if (i + kFirePrefetchAhead < state.neuronCount)
+            PrefetchDelaySlots(state.neurons[i + kFirePrefetchAhead]);
+        FireApplyAndDeliver(state, state.neurons[i], s);
+    }
     for (uint32_t i = 0; i < state.neuronCount; ++i) FireSpike(state, state.neurons[i], s);
     StepCounter.fetch_add(1);
 }

@@ -94,6 +94,13 @@ bool AdvanceDelayLine(Neuron& n) {
     return n.delayV[n.delayIndex] > n.vPeak;
 }
 
+void PrefetchDelaySlots(const Neuron& n) {
+    const uint32_t next = n.delayIndex == 0 ? n.delayLength - 1 : n.delayIndex - 1;
+    _mm_prefetch(reinterpret_cast<const char*>(n.delayV + n.delayIndex), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(n.delayV + next), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(n.delayFiltered + n.delayIndex), _MM_HINT_T0);
+}
+
 void DeliverSpikes(AppState& state, Neuron& n, int32_t s) {
     if (!AdvanceDelayLine(n)) return;
     const bool fromExcitatory = n.isExcitatory != 0;
@@ -206,7 +213,10 @@ uint64_t StepNetwork(AppState& state) {
     const uint32_t count = state.neuronCount;
     const int32_t s = static_cast<int32_t>(StepCounter.load(std::memory_order_relaxed));
     UpdateChunk(state, 0, count);
-    for (uint32_t i = 0; i < count; ++i) FireApplyAndDeliver(state, state.neurons[i], s);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (i + kFirePrefetchAhead < count) PrefetchDelaySlots(state.neurons[i + kFirePrefetchAhead]);
+        FireApplyAndDeliver(state, state.neurons[i], s);
+    }
     uint64_t fired = 0;
     for (uint32_t i = 0; i < count; ++i) fired += FireSpike(state, state.neurons[i], s) ? 1 : 0;
     EndOfStep(state, fired);

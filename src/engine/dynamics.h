@@ -23,6 +23,10 @@ void UpdateChunk(AppState& state, uint32_t first, uint32_t end);
 
 // Fire sub-phase (a) for one neuron at step s.
 void FireApplyAndDeliver(AppState& state, Neuron& neuron, int32_t s);
+// Prefetches the delay-line slots that sub-phase (a) will touch for this neuron;
+// the phase loops call it a few neurons ahead (delay lines lie far apart).
+void PrefetchDelaySlots(const Neuron& neuron);
+inline constexpr uint32_t kFirePrefetchAhead = 8;
 // Fire sub-phase (b) for one neuron at step s; returns whether it fired.
 bool FireSpike(AppState& state, Neuron& neuron, int32_t s);
 // Both sub-phases for one neuron, in order.

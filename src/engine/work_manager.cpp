@@ -251,8 +251,10 @@ void WorkerThread(WorkerContext* context) {
             break;
 
         for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            for (uint32_t n = ChunkFirstNeuron(wm, c), e = ChunkEndNeuron(wm, c); n < e; ++n)
+            for (uint32_t n = ChunkFirstNeuron(wm, c), e = ChunkEndNeuron(wm, c); n < e; ++n) {
+                if (n + kFirePrefetchAhead < e) PrefetchDelaySlots(neurons[n + kFirePrefetchAhead]);
                 k.fireApply(state, neurons[n], step);
+            }
         if (!ArriveAtBarrier(state, wm, i, BarrierKind::Plain)) break;
 
         uint64_t spikes = 0;

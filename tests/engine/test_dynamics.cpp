@@ -176,7 +176,9 @@ TEST(Stimulus, ClampsTheMiddleSlabForFiveStepsThenReleases) {
             EXPECT_EQ(n.isHeld, inSlab ? 1 : 0) << z;
             EXPECT_EQ(n.v, inSlab ? 80.0f : -65.0f) << z;
             // u + 0.5 * 0.02 * (80 * 0.2 - u) with u = -13: -13 + 0.29.
-            if (inSlab) EXPECT_FLOAT_EQ(n.u, -12.71f);
+            if (inSlab) {
+                EXPECT_FLOAT_EQ(n.u, -12.71f);
+            }
         }
     }
     for (uint32_t s : {201u, 202u, 203u, 204u}) ApplyStimulus(state, s);
