@@ -357,11 +357,17 @@ void MembraneStep(Neuron& n) {
     n.uNext = u + 0.5f * n.a * (n.b * n.vNext - u);
 }
 
-void IntegrateNeuron(Neuron& n, const KindFactors& exc, const KindFactors& inh) {
-    const KindTotals e = IntegrateKind(n.excLaneState, n.excLaneWeights, n.excBlocks8,
-                                       n.excBlocks4, n.excIncomingCount, exc);
-    const KindTotals i = IntegrateKind(n.inhLaneState, n.inhLaneWeights, n.inhBlocks8,
-                                       n.inhBlocks4, n.inhIncomingCount, inh);
+namespace {
+
+// Both kinds, then the membrane step; the vector and the scalar paths differ only
+// in how a kind is integrated.
+template <KindTotals (*IntegrateKindWith)(SynapseLaneState*, SynapseLaneWeights*, uint32_t, uint32_t,
+                                          uint32_t, const KindFactors&)>
+inline void IntegrateNeuronWith(Neuron& n, const KindFactors& exc, const KindFactors& inh) {
+    const KindTotals e = IntegrateKindWith(n.excLaneState, n.excLaneWeights, n.excBlocks8,
+                                           n.excBlocks4, n.excIncomingCount, exc);
+    const KindTotals i = IntegrateKindWith(n.inhLaneState, n.inhLaneWeights, n.inhBlocks8,
+                                           n.inhBlocks4, n.inhIncomingCount, inh);
     n.gAmpa = e.fast;
     n.gNmda = e.slow;
     n.gGabaA = i.fast;
@@ -369,14 +375,12 @@ void IntegrateNeuron(Neuron& n, const KindFactors& exc, const KindFactors& inh) 
     MembraneStep(n);
 }
 
+}  // namespace
+
+void IntegrateNeuron(Neuron& n, const KindFactors& exc, const KindFactors& inh) {
+    IntegrateNeuronWith<IntegrateKind>(n, exc, inh);
+}
+
 void IntegrateNeuronScalar(Neuron& n, const KindFactors& exc, const KindFactors& inh) {
-    const KindTotals e = IntegrateKindScalar(n.excLaneState, n.excLaneWeights, n.excBlocks8,
-                                             n.excBlocks4, n.excIncomingCount, exc);
-    const KindTotals i = IntegrateKindScalar(n.inhLaneState, n.inhLaneWeights, n.inhBlocks8,
-                                             n.inhBlocks4, n.inhIncomingCount, inh);
-    n.gAmpa = e.fast;
-    n.gNmda = e.slow;
-    n.gGabaA = i.fast;
-    n.gGabaB = i.slow;
-    MembraneStep(n);
+    IntegrateNeuronWith<IntegrateKindScalar>(n, exc, inh);
 }

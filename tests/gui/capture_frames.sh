@@ -7,33 +7,11 @@
 # off it, but never drifts).
 # Usage: capture_frames.sh path/to/vellicor
 set -u
-BIN=$(readlink -f "$1")
-if [ -z "${VELLICOR_IN_XVFB:-}" ]; then
-    exec env VELLICOR_IN_XVFB=1 xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$BIN"
-fi
-WORK=$(mktemp -d)
-PID=""
-cleanup() {
-    if [ -n "$PID" ]; then kill -TERM "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; fi
-    [ -n "${KEEP:-}" ] && cp -r "$WORK" /tmp/tb_keep; rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- log"; cat "$WORK/log.txt"; exit 1; }
-mkdir "$WORK/frames"
-cd "$WORK"
-# Press and release apart: a press and release taken in one event batch can be lost.
-press() { xdotool keydown --window "$VIS" "$1"; sleep 0.2; xdotool keyup --window "$VIS" "$1"; }
-"$BIN" demo preset=4 threads=1 seed=1 "capture=$WORK/frames" </dev/null >log.txt 2>err.txt &
-PID=$!
-VIS=""
-for _ in $(seq 1 100); do
-    VIS=$(xdotool search --onlyvisible --name '^Vellicor v0.40' 2>/dev/null | head -1)
-    [ -n "$VIS" ] && break
-    sleep 0.1
-done
-[ -n "$VIS" ] || fail "no visualization window"
-for _ in $(seq 1 100); do grep -q "Simulation started." log.txt && break; sleep 0.1; done
-eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
+source "$(dirname "$0")/toolbox_common.bash"
+
+mkdir frames
+start_vellicor demo preset=4 threads=1 seed=1 "capture=$WORK/frames"
+wait_for_running_window
 sleep 0.5
 press F1   # help panel: orientation marker
 sleep 0.3

@@ -3,32 +3,10 @@
 # in the visualization window.
 # Usage: toolbox_charts.sh path/to/vellicor
 set -u
-BIN=$(readlink -f "$1")
-if [ -z "${VELLICOR_IN_XVFB:-}" ]; then
-    exec env VELLICOR_IN_XVFB=1 xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$BIN"
-fi
-WORK=$(mktemp -d)
-PID=""
-cleanup() {
-    if [ -n "$PID" ]; then kill -TERM "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- log"; cat "$WORK/log.txt"; exit 1; }
-cd "$WORK"
-# Press and release apart: a press and release taken in one event batch can be lost.
-press() { xdotool keydown --window "$VIS" "$1"; sleep 0.2; xdotool keyup --window "$VIS" "$1"; }
-"$BIN" demo preset=4 threads=1 seed=1 </dev/null >log.txt 2>err.txt &
-PID=$!
-VIS=""
-for _ in $(seq 1 100); do
-    VIS=$(xdotool search --onlyvisible --name '^Vellicor v0.40' 2>/dev/null | head -1)
-    [ -n "$VIS" ] && break
-    sleep 0.1
-done
-[ -n "$VIS" ] || fail "no visualization window"
-for _ in $(seq 1 100); do grep -q "Simulation started." log.txt && break; sleep 0.1; done
-eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
+source "$(dirname "$0")/toolbox_common.bash"
+
+start_vellicor demo preset=4 threads=1 seed=1
+wait_for_running_window
 sleep 1
 pixel() {  # file x y (window coordinates, y down) -> "r g b"
     /usr/bin/convert "$1" -format "%[fx:int(255*p{$(( VIS_X + $2 )),$(( VIS_Y + $3 ))}.r)] %[fx:int(255*p{$(( VIS_X + $2 )),$(( VIS_Y + $3 ))}.g)] %[fx:int(255*p{$(( VIS_X + $2 )),$(( VIS_Y + $3 ))}.b)]" info:

@@ -3,39 +3,9 @@
 # click on its start button starts a simulation, and the button's caption changes.
 # Usage: toolbox_start.sh path/to/vellicor
 set -u
-BIN=$(readlink -f "$1")
-if [ -z "${VELLICOR_IN_XVFB:-}" ]; then
-    exec env VELLICOR_IN_XVFB=1 xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$BIN"
-fi
-WORK=$(mktemp -d)
-PID=""
-cleanup() {
-    if [ -n "$PID" ]; then kill -TERM "$PID" 2>/dev/null; wait "$PID" 2>/dev/null; fi
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- log"; cat "$WORK/log.txt"; exit 1; }
+source "$(dirname "$0")/toolbox_common.bash"
 
-cd "$WORK"
-"$BIN" preset=4 threads=1 seed=1 </dev/null >log.txt 2>err.txt &
-PID=$!
-
-wait_for_window() {  # name -> window id
-    for _ in $(seq 1 100); do
-        local id
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-        if [ -n "$id" ]; then echo "$id"; return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
-wait_for_log() {
-    for _ in $(seq 1 150); do
-        grep -q "$1" log.txt && return 0
-        sleep 0.1
-    done
-    return 1
-}
+start_vellicor preset=4 threads=1 seed=1
 
 VIS=$(wait_for_window '^Vellicor v0.40') || fail "no visualization window"
 TOOL=$(wait_for_window '^Simulation Control \(press C to hide\)$') || fail "no toolbox window"
