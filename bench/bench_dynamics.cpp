@@ -67,12 +67,8 @@ BuiltNetwork& Network(int preset) {
 
 void FirePhase(AppState& state) {
     const int32_t s = static_cast<int32_t>(StepCounter.load());
-    for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        if (i + kFirePrefetchAhead < state.neuronCount)
-            PrefetchDelaySlots(state.neurons[i + kFirePrefetchAhead]);
-        FireApplyAndDeliver(state, state.neurons[i], s);
-    }
-    for (uint32_t i = 0; i < state.neuronCount; ++i) FireSpike(state, state.neurons[i], s);
+    FireApplyRange(state, 0, state.neuronCount, s);
+    FireLearnRange(state, 0, state.neuronCount, s);
     StepCounter.fetch_add(1);
 }
 

@@ -15,8 +15,8 @@ namespace {
 
 // ---- Empty kernels --------------------------------------------------------------------------
 void NoIntegrate(AppState&, uint32_t, uint32_t) {}
-void NoApply(AppState&, Neuron&, int32_t) {}
-bool NoSpike(AppState&, Neuron&, int32_t) { return false; }
+uint32_t NoApply(AppState&, uint32_t, uint32_t, int32_t) { return 0; }
+void NoLearn(AppState&, uint32_t, uint32_t, int32_t) {}
 void NoStimulus(AppState&, uint32_t) {}
 
 // ---- The run ---------------------------------------------------------------------------------
@@ -28,7 +28,7 @@ double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
     InitActivityAnalysis(state);
     StepCounter.store(0);
     WorkManager* wm = CreateWorkManager(threads, neurons);
-    wm->kernels = StepKernels{&NoIntegrate, &NoApply, &NoSpike, &NoStimulus};
+    wm->kernels = StepKernels{&NoIntegrate, &NoApply, &NoLearn, &NoStimulus};
     wm->stepTarget = steps;
     LaunchWorkers(state, wm, false);
     wm->targetEvent.Wait();

@@ -291,6 +291,7 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
         const uint64_t first = plat::AtomicLoad(wm->firstStepNs);
         const uint64_t last = plat::AtomicLoad(wm->lastStepNs);
         summary.wallSeconds = last > first ? static_cast<double>(last - first) * 1e-9 : 0.0;
+        summary.integrationSeconds = static_cast<double>(plat::AtomicLoad(wm->integrationNs)) * 1e-9;
         summary.simulatedMs = 0.5 * summary.steps;
         StopSimulation(state);
     }
@@ -309,6 +310,17 @@ std::string FormatRunSummary(const RunSummary& s) {
                   "mean rate %.2f Hz",
                   s.steps, s.simulatedMs, s.wallSeconds, factor,
                   static_cast<unsigned long long>(s.spikes), rate);
+    return text;
+}
+
+std::string FormatPhaseSummary(const RunSummary& s) {
+    if (s.steps == 0 || s.integrationSeconds <= 0.0) return "";
+    const double stepMs = s.wallSeconds * 1e3 / s.steps;
+    const double integrationMs = s.integrationSeconds * 1e3 / s.steps;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Integration phase %.3f ms per step; whole step %.3f ms, %.2fx the integration",
+                  integrationMs, stepMs, stepMs / integrationMs);
     return text;
 }
 

@@ -64,6 +64,7 @@ struct RunSummary {
     uint32_t steps;
     double simulatedMs;
     double wallSeconds;  // from the first step to the last
+    double integrationSeconds;  // the integration phases' share of wallSeconds
     uint64_t spikes;
     uint32_t neuronCount;
 };
@@ -71,6 +72,9 @@ struct RunSummary {
 RunSummary RunStepsHeadless(AppState& state, uint32_t steps);
 // "Ran %u steps (%.1f ms simulated) in %.3f s: real-time factor %.3f, %llu spikes, mean rate %.2f Hz"
 std::string FormatRunSummary(const RunSummary& summary);
+// "Integration phase %.3f ms per step; whole step %.3f ms, %.2fx the integration",
+// or "" when no step ran.
+std::string FormatPhaseSummary(const RunSummary& summary);
 // "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)"; advances
 // the recent-speed sample (LastSampleTime and its step count).
 std::string FormatStatisticsLine(AppState& state, uint32_t nowMs);

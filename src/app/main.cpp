@@ -63,6 +63,8 @@ void LogHeadlessStatistics(uint32_t& lastLog) {
 int RunStepsAndExit(uint32_t steps) {
     const RunSummary summary = RunStepsHeadless(State, steps);
     LogMessage(LogInfo, 0, "%s", FormatRunSummary(summary).c_str());
+    const std::string phases = FormatPhaseSummary(summary);
+    if (!phases.empty()) LogMessage(LogInfo, 0, "%s", phases.c_str());
     plat::RestoreConsole();
     return 0;
 }

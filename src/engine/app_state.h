@@ -56,6 +56,7 @@ struct AppState {
     uint64_t MemoryUsage = 0;  // bytes allocated for the network
     float* stdpPotentiation = nullptr;  // [kStdpWindow]
     float* stdpDepression = nullptr;    // [kStdpWindow]
+    uint8_t* spiked = nullptr;  // [neuronCount] 1 for a neuron that fired in this step's fire phase
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
     ActivityAnalysis analysis{};
     uint64_t stepSpikeCount = 0;  // spikes of the step in progress (atomic adds)

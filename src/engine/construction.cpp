@@ -49,13 +49,14 @@ void* NetworkAlloc(AppState& state, uint64_t bytes, const char* failureMessage) 
 struct ArenaBlock {
     ArenaBlock* next;
 };
-// Two pools: the lane blocks, which the integration phase streams through every
-// step, and everything else; so the stream of lane blocks has no gaps.
-enum ArenaPool { PoolGeneral = 0, PoolLanes = 1 };
+// Three pools: the lane blocks, which the integration phase streams through every
+// step; the delay lines, which the fire phase reads for every neuron every step;
+// and everything else. Each stream then runs through memory without gaps.
+enum ArenaPool { PoolGeneral = 0, PoolLanes = 1, PoolDelay = 2, PoolCount = 3 };
 struct NetworkArena {
     ArenaBlock* blocks = nullptr;
-    uint8_t* cursor[2] = {nullptr, nullptr};
-    uint8_t* end[2] = {nullptr, nullptr};
+    uint8_t* cursor[PoolCount] = {};
+    uint8_t* end[PoolCount] = {};
 };
 
 namespace {
@@ -174,8 +175,10 @@ void InitNeuronStorage(AppState& state, Neuron& n, uint32_t incomingCapacity, fl
     n.incomingCount = n.outgoingCount = n.excIncomingCount = n.inhIncomingCount = 0;
 
     const uint32_t length = DelayLengthForAxon(axonLength, p.velocityMyelinated);
-    n.delayV = static_cast<float*>(ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage));
-    n.delayFiltered = static_cast<float*>(ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage));
+    n.delayV = static_cast<float*>(
+        ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage, PoolDelay));
+    n.delayFiltered = static_cast<float*>(
+        ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage, PoolDelay));
     n.delayLength = length;
     n.delayIndex = length - 1;
 }
@@ -334,6 +337,7 @@ void BuildNetwork(AppState& state) {
     p.neuronCount = static_cast<uint32_t>(count);
     state.neurons = static_cast<Neuron*>(NetworkAlloc(state, count * sizeof(Neuron), kNeuronMemoryMessage));
     state.neuronCount = p.neuronCount;
+    state.spiked = static_cast<uint8_t*>(NetworkAlloc(state, count, kNeuronMemoryMessage));
     DeriveParams(p);
     ViewNeurons.store(state.neurons);
 
@@ -376,6 +380,8 @@ void ReleaseNetwork(AppState& state) {
     plat::AlignedFree(neurons);
     plat::AlignedFree(state.stdpPotentiation);
     plat::AlignedFree(state.stdpDepression);
+    plat::AlignedFree(state.spiked);
+    state.spiked = nullptr;
     state.neurons = nullptr;
     state.neuronCount = 0;
     state.stdpPotentiation = nullptr;

@@ -4,14 +4,15 @@
 //   1. Integration phase (UpdateChunk)
 //   2. Delay line and delivery with depression
 //   3. Potentiation
-//   4. Fire phase: sub-phases (a) and (b)
+//   4. Fire phase: sub-phases (a) and (b), per neuron and per range
 //   5. Regular stimulus
 //   6. Single-threaded step
 //
-// Fire-phase schedule (the same on every thread count): (a) FireApplyAndDeliver for
-// every neuron, barrier, (b) FireSpike for every neuron. A delivery at step s thus
-// sees the post-synaptic neuron's spikes up to step s - 1, and a spike at step s sees
-// every arrival marked in step s, whichever thread handles which neuron.
+// Fire-phase schedule (the same on every thread count): (a) FireApplyAndSpike for
+// every neuron, barrier, (b) FireLearn for every neuron that fired. A delivery at
+// step s thus sees the post-synaptic neuron's spikes up to step s - 1, and a spike
+// at step s sees every arrival marked in step s, whichever thread handles which
+// neuron.
 //
 // Events marked "none" (-1) take no part in STDP: a synapse that never received a
 // spike is not potentiated, and a delivery to a neuron that never fired is not
@@ -19,6 +20,8 @@
 #include "engine/dynamics.h"
 
 #include <immintrin.h>
+
+#include <cstddef>
 
 #include "engine/app_state.h"
 #include "engine/kernels.h"
@@ -64,14 +67,20 @@ inline int32_t StepDifference(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-// Depression of one synapse delivered at step s by a neuron of the given kind.
-inline void Depress(const AppState& state, const Synapse& syn, bool fromExcitatory, int32_t s) {
-    const Neuron& post = *syn.post;
-    if (post.lastSpikeStep < 0) return;  // the post-synaptic neuron never fired
-    const int32_t dt = StepDifference(s + 1, post.lastSpikeStep);
+// The lane-weights block of a synapse, found from its flag pointer (the flags open
+// the block): depression needs no visit to the post-synaptic neuron's lane pointers.
+static_assert(offsetof(SynapseLaneWeights, arrived) == 0);
+inline SynapseLaneWeights& WeightsBlock(const Synapse& syn) {
+    return *reinterpret_cast<SynapseLaneWeights*>(syn.arrivedFlag - syn.lane % 4);
+}
+
+// Depression of one synapse delivered at step s.
+inline void Depress(const AppState& state, const Synapse& syn, int32_t s) {
+    const int32_t last = syn.post->lastSpikeStep;
+    if (last < 0) return;  // the post-synaptic neuron never fired
+    const int32_t dt = StepDifference(s + 1, last);
     if (dt <= 0 || dt >= static_cast<int32_t>(kStdpWindow)) return;
-    SynapseLaneWeights& block =
-        (fromExcitatory ? post.excLaneWeights : post.inhLaneWeights)[syn.lane / 4];
+    SynapseLaneWeights& block = WeightsBlock(syn);
     const uint32_t k = syn.lane % 4;
     float& w = block.weight[k];
     float& d = block.weightDelta[k];
@@ -81,6 +90,8 @@ inline void Depress(const AppState& state, const Synapse& syn, bool fromExcitato
         if (t >= 0.0f) w = t;
     }
 }
+
+inline void Prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
 
 }  // namespace
 
@@ -103,12 +114,23 @@ void PrefetchDelaySlots(const Neuron& n) {
 
 void DeliverSpikes(AppState& state, Neuron& n, int32_t s) {
     if (!AdvanceDelayLine(n)) return;
-    const bool fromExcitatory = n.isExcitatory != 0;
-    for (uint32_t i = 0; i < n.outgoingCount; ++i) {
-        Synapse& syn = *n.outgoing[i];
+    Synapse* const* out = n.outgoing;
+    const uint32_t count = n.outgoingCount;
+    // The synapses lie in other neurons' arrays all over the network. Fetch all the
+    // records, then all their lane blocks and post-synaptic neurons, so that the
+    // cache misses overlap instead of queuing behind one another.
+    for (uint32_t i = 0; i < count; ++i) Prefetch(out[i]);
+    for (uint32_t i = 0; i < count; ++i) {
+        const Synapse& syn = *out[i];
+        Prefetch(syn.arrivedFlag);
+        Prefetch(&WeightsBlock(syn).weightDelta[syn.lane % 4]);
+        Prefetch(&syn.post->lastSpikeStep);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        Synapse& syn = *out[i];
         *syn.arrivedFlag = 1;
         syn.arrivalStep = s + 1;
-        Depress(state, syn, fromExcitatory, s);
+        Depress(state, syn, s);
     }
 }
 
@@ -116,44 +138,56 @@ void DeliverSpikes(AppState& state, Neuron& n, int32_t s) {
 
 namespace {
 
-inline void PotentiateKind(const AppState& state, Synapse* const* list, uint32_t count,
-                           SynapseLaneWeights* weights, float wMax, int32_t s) {
-    for (uint32_t lane = 0; lane < count; ++lane) {
-        const int32_t arrival = list[lane]->arrivalStep;
-        if (arrival < 0) continue;  // never received a spike
-        const int32_t dt = StepDifference(s, arrival);
-        if (dt < 1 || dt >= static_cast<int32_t>(kStdpWindow)) continue;
-        SynapseLaneWeights& block = weights[lane / 4];
-        float& w = block.weight[lane % 4];
-        float& d = block.weightDelta[lane % 4];
-        if (d < 0.000005f) d += state.stdpPotentiation[dt];
-        if (d > 0.0f) {
-            const float t = w + d;
-            if (t < wMax) w = t;
-        }
+inline void PrefetchWeights(const SynapseLaneWeights* weights, uint32_t count) {
+    const char* p = reinterpret_cast<const char*>(weights);
+    for (uint32_t b = 0, e = (count + 3) / 4 * uint32_t(sizeof(SynapseLaneWeights)); b < e; b += 64)
+        Prefetch(p + b);
+}
+
+// Potentiation of one synapse of a neuron that fired at step s.
+inline void PotentiateSynapse(const AppState& state, const Synapse& syn, float wMax, int32_t s) {
+    const int32_t arrival = syn.arrivalStep;
+    if (arrival < 0) return;  // never received a spike
+    const int32_t dt = StepDifference(s, arrival);
+    if (dt < 1 || dt >= static_cast<int32_t>(kStdpWindow)) return;
+    SynapseLaneWeights& block = WeightsBlock(syn);
+    const uint32_t k = syn.lane % 4;
+    float& w = block.weight[k];
+    float& d = block.weightDelta[k];
+    if (d < 0.000005f) d += state.stdpPotentiation[dt];
+    if (d > 0.0f) {
+        const float t = w + d;
+        if (t < wMax) w = t;
     }
 }
 
 }  // namespace
 
 void Potentiate(AppState& state, Neuron& n, int32_t s) {
-    PotentiateKind(state, n.excIncoming, n.excIncomingCount, n.excLaneWeights,
-                   state.params.excWeightMax, s);
-    PotentiateKind(state, n.inhIncoming, n.inhIncomingCount, n.inhLaneWeights,
-                   state.params.inhWeightMax, s);
+    // Each synapse's update touches only its own slot, so the order of the walk does
+    // not change the result: walk the records as they lie in memory rather than
+    // through the lane-ordered pointer lists, and fetch the weight blocks first so
+    // that their misses overlap. A synapse's kind is the lane block its flag is in.
+    PrefetchWeights(n.excLaneWeights, n.excIncomingCount);
+    PrefetchWeights(n.inhLaneWeights, n.inhIncomingCount);
+    const uintptr_t excBegin = reinterpret_cast<uintptr_t>(n.excLaneWeights);
+    const uintptr_t excEnd = excBegin + (n.excIncomingCount + 3) / 4 * sizeof(SynapseLaneWeights);
+    const float excMax = state.params.excWeightMax, inhMax = state.params.inhWeightMax;
+    for (uint32_t k = 0; k < n.incomingCount; ++k) {
+        const Synapse& syn = n.incoming[k];
+        const uintptr_t flag = reinterpret_cast<uintptr_t>(syn.arrivedFlag);
+        PotentiateSynapse(state, syn, flag >= excBegin && flag < excEnd ? excMax : inhMax, s);
+    }
 }
 
 // ---- 4. Fire phase ----------------------------------------------------------------------------
 
-void FireApplyAndDeliver(AppState& state, Neuron& n, int32_t s) {
+bool FireApplyAndSpike(AppState& state, Neuron& n, int32_t s) {
     if (n.isHeld == 0) {
         n.v = n.vNext;
         n.u = n.uNext;
     }
     DeliverSpikes(state, n, s);
-}
-
-bool FireSpike(AppState& state, Neuron& n, int32_t s) {
     const float v = n.v;
     float f = n.vEnvelope;
     if (v > f) {
@@ -166,15 +200,38 @@ bool FireSpike(AppState& state, Neuron& n, int32_t s) {
     if (!(v >= n.vPeak)) return false;
     n.v = n.c;
     n.u = n.u + n.d;
-    n.lastSpikeStep = s;
     n.spikeCount += 1;
-    Potentiate(state, n, s);
     return true;
 }
 
+void FireLearn(AppState& state, Neuron& n, int32_t s) {
+    n.lastSpikeStep = s;
+    Potentiate(state, n, s);
+}
+
 bool FireNeuron(AppState& state, Neuron& n, int32_t s) {
-    FireApplyAndDeliver(state, n, s);
-    return FireSpike(state, n, s);
+    if (!FireApplyAndSpike(state, n, s)) return false;
+    FireLearn(state, n, s);
+    return true;
+}
+
+uint32_t FireApplyRange(AppState& state, uint32_t first, uint32_t end, int32_t s) {
+    Neuron* const neurons = state.neurons;
+    uint8_t* const spiked = state.spiked;
+    uint32_t fired = 0;
+    for (uint32_t i = first; i < end; ++i) {
+        if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
+        const bool spike = FireApplyAndSpike(state, neurons[i], s);
+        spiked[i] = spike ? 1 : 0;
+        fired += spike ? 1 : 0;
+    }
+    return fired;
+}
+
+void FireLearnRange(AppState& state, uint32_t first, uint32_t end, int32_t s) {
+    const uint8_t* const spiked = state.spiked;
+    for (uint32_t i = first; i < end; ++i)
+        if (spiked[i] != 0) FireLearn(state, state.neurons[i], s);
 }
 
 // ---- 5. Regular stimulus ------------------------------------------------------------------------
@@ -213,12 +270,8 @@ uint64_t StepNetwork(AppState& state) {
     const uint32_t count = state.neuronCount;
     const int32_t s = static_cast<int32_t>(StepCounter.load(std::memory_order_relaxed));
     UpdateChunk(state, 0, count);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (i + kFirePrefetchAhead < count) PrefetchDelaySlots(state.neurons[i + kFirePrefetchAhead]);
-        FireApplyAndDeliver(state, state.neurons[i], s);
-    }
-    uint64_t fired = 0;
-    for (uint32_t i = 0; i < count; ++i) fired += FireSpike(state, state.neurons[i], s) ? 1 : 0;
+    const uint64_t fired = FireApplyRange(state, 0, count, s);
+    FireLearnRange(state, 0, count, s);
     EndOfStep(state, fired);
     return fired;
 }

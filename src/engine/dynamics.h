@@ -4,12 +4,14 @@
 // A step is: integration (UpdateChunk) over all neurons; barrier; fire phase.
 // The fire phase runs as two sub-phases separated by a barrier, on any number of
 // threads with the same result:
-//   (a) FireApplyAndDeliver for every neuron: apply vNext/uNext, feed the delay
-//       line, deliver arriving spikes to the outgoing synapses with depression;
-//   (b) FireSpike for every neuron: envelope, spike test and reset, potentiation
-//       of its own incoming synapses.
+//   (a) FireApplyAndSpike for every neuron: apply vNext/uNext, feed the delay
+//       line, deliver arriving spikes to the outgoing synapses with depression,
+//       envelope, spike test and reset;
+//   (b) FireLearn for every neuron that fired in (a): lastSpikeStep and
+//       potentiation of its own incoming synapses.
 // In (a) a synapse is written only by its pre-synaptic neuron's thread, in (b) only
-// by its post-synaptic neuron's, so no weight needs a lock or an atomic.
+// by its post-synaptic neuron's, so no weight needs a lock or an atomic; and (b)
+// touches only the neurons that fired.
 #pragma once
 
 #include <cstdint>
@@ -21,16 +23,21 @@ struct Neuron;
 // conductance totals, vNext and uNext. Touches only those neurons and their blocks.
 void UpdateChunk(AppState& state, uint32_t first, uint32_t end);
 
-// Fire sub-phase (a) for one neuron at step s.
-void FireApplyAndDeliver(AppState& state, Neuron& neuron, int32_t s);
+// Fire sub-phase (a) for one neuron at step s; returns whether it fired.
+bool FireApplyAndSpike(AppState& state, Neuron& neuron, int32_t s);
+// Fire sub-phase (b) for a neuron that fired at step s.
+void FireLearn(AppState& state, Neuron& neuron, int32_t s);
+// Both sub-phases for one neuron, in order; returns whether it fired.
+bool FireNeuron(AppState& state, Neuron& neuron, int32_t s);
+// The sub-phases over neurons [first, end) as the phase loops run them: (a) notes
+// in state.spiked which neurons fired and returns their number; (b) handles the
+// noted ones.
+uint32_t FireApplyRange(AppState& state, uint32_t first, uint32_t end, int32_t s);
+void FireLearnRange(AppState& state, uint32_t first, uint32_t end, int32_t s);
 // Prefetches the delay-line slots that sub-phase (a) will touch for this neuron;
-// the phase loops call it a few neurons ahead (delay lines lie far apart).
+// the range loop calls it a few neurons ahead, which also fetches their records.
 void PrefetchDelaySlots(const Neuron& neuron);
 inline constexpr uint32_t kFirePrefetchAhead = 8;
-// Fire sub-phase (b) for one neuron at step s; returns whether it fired.
-bool FireSpike(AppState& state, Neuron& neuron, int32_t s);
-// Both sub-phases for one neuron, in order.
-bool FireNeuron(AppState& state, Neuron& neuron, int32_t s);
 
 // Delay-line step and delivery (with depression) for one neuron at step s.
 void DeliverSpikes(AppState& state, Neuron& neuron, int32_t s);

@@ -9,6 +9,7 @@
 // and counted in AppState::MemoryUsage; nothing is allocated while the network runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct AppState;
@@ -52,39 +53,51 @@ enum NeuronClass : uint8_t {
     NeuronClassLTS = 4,  // "LTS (Low Threshold Spiking)"
 };
 
-struct Neuron {
-    float a, b, c, d;
+// The fields are grouped by the phase that reads them, one cache line each, so
+// that a phase moves as few lines as it can:
+//   line 0: what the fire phase reads for every neuron in every step (and the
+//           spike time that deliveries to the neuron read);
+//   line 1: the integration's parameters, conductances and lane blocks;
+//   line 2: counts, and the lists a spike walks;
+//   line 3: construction-time lists and positions.
+struct alignas(64) Neuron {
     float v, u;
     float vNext, uNext;
     float vPeak;
     float vEnvelope, vEnvelopeView;
+    uint32_t delayLength;   // L >= 1, axonal delay in steps
+    uint32_t delayIndex;
+    float lastFiltered;
+    float* delayV;          // [L] past membrane potentials
+    float* delayFiltered;   // [L] low-pass filtered potentials
+    int32_t lastSpikeStep;  // -1 none
+    uint8_t isHeld;
+    uint8_t neuronClass;
+
+    float a, b, c, d;
     float gAmpa, gNmda, gGabaA, gGabaB;
     SynapseLaneState* excLaneState;
     SynapseLaneWeights* excLaneWeights;  // directly after the state blocks
     SynapseLaneState* inhLaneState;
     SynapseLaneWeights* inhLaneWeights;
-    Synapse* incoming;      // [incomingCapacity], sorted by pre
-    Synapse** outgoing;     // [outgoingCapacity], sorted by post, then lane
-    Synapse** excIncoming;  // [excIncomingCount], lane order
-    Synapse** inhIncoming;  // [inhIncomingCount], lane order
-    uint32_t incomingCount, outgoingCount, excIncomingCount, inhIncomingCount;
+
     uint32_t excBlocks8, excBlocks4, excGroups;
     uint32_t inhBlocks8, inhBlocks4, inhGroups;
+    uint32_t incomingCount, outgoingCount, excIncomingCount, inhIncomingCount;
     uint32_t isExcitatory;
-    uint8_t isHeld;
-    uint8_t neuronClass;
-    int32_t lastSpikeStep;  // -1 none
     uint32_t spikeCount;
-    uint32_t delayLength;   // L >= 1, axonal delay in steps
-    uint32_t delayIndex;
-    float* delayV;          // [L] past membrane potentials
-    float* delayFiltered;   // [L] low-pass filtered potentials
-    float lastFiltered;
+    Synapse* incoming;      // [incomingCapacity], sorted by pre
+    Synapse** outgoing;     // [outgoingCapacity], sorted by post, then lane
+
+    Synapse** excIncoming;  // [excIncomingCount], lane order
+    Synapse** inhIncoming;  // [inhIncomingCount], lane order
     float somaPos[3];
     float axonTerminal[3];
     uint32_t incomingCapacity;  // room in `incoming`
     uint32_t outgoingCapacity;  // room in `outgoing`
 };
+static_assert(offsetof(Neuron, a) == 64 && offsetof(Neuron, excBlocks8) == 128 &&
+              offsetof(Neuron, excIncoming) == 192 && sizeof(Neuron) == 256);
 
 // Most outgoing synapses and most full groups per kind: the delivery and group
 // loops count in 8 bits.

@@ -21,7 +21,7 @@
 // ---- 1. Kernels and clock -----------------------------------------------------------------------
 
 StepKernels DefaultStepKernels() {
-    return StepKernels{&UpdateChunk, &FireApplyAndDeliver, &FireSpike, &ApplyStimulus};
+    return StepKernels{&UpdateChunk, &FireApplyRange, &FireLearnRange, &ApplyStimulus};
 }
 
 uint64_t SteadyNs() {
@@ -139,7 +139,9 @@ void ResetChunks(WorkManager& wm) {
 
 namespace {
 
-enum class BarrierKind { Plain, ClearHistogram, EndOfStep };
+// After integration (clearing the weight histogram on histogram steps), between
+// the fire sub-phases, and at the end of the step.
+enum class BarrierKind { Integration, IntegrationClearHistogram, FireApply, EndOfStep };
 
 bool StopRequested(const AppState& state) { return plat::AtomicLoad(state.stopRequest) != 0; }
 
@@ -182,9 +184,16 @@ bool ArriveAtBarrier(AppState& state, WorkManager& wm, uint32_t i, BarrierKind k
     if (remaining <= 0) {
         if (StopRequested(state)) return false;
         if (kind == BarrierKind::EndOfStep && !LastThreadEndOfStep(state, wm)) return false;
+        if (kind == BarrierKind::EndOfStep) {
+            plat::AtomicStore(wm.stepStartNs, SteadyNs());
+        } else if (kind != BarrierKind::FireApply) {
+            const uint64_t now = SteadyNs();
+            plat::AtomicStore(wm.integrationNs, plat::AtomicLoad(wm.integrationNs) +
+                                                    (now - plat::AtomicLoad(wm.stepStartNs)));
+        }
         ResetChunks(wm);
         plat::AtomicStore(wm.barrierCount, static_cast<int32_t>(wm.threadCount));
-        if (kind == BarrierKind::ClearHistogram) ClearWeightHistogram(state);
+        if (kind == BarrierKind::IntegrationClearHistogram) ClearWeightHistogram(state);
         for (uint32_t j = 0; j < wm.threadCount; ++j)
             if (j != i) wm.events[j].Set();
         return true;
@@ -226,10 +235,11 @@ void WorkerThread(WorkerContext* context) {
         const uint32_t now = plat::TimeMs();
         SimStartTime.store(now, std::memory_order_release);
         LastSampleTime.store(now, std::memory_order_release);
-        plat::AtomicStore(wm.firstStepNs, SteadyNs());
+        const uint64_t startNs = SteadyNs();
+        plat::AtomicStore(wm.firstStepNs, startNs);
+        plat::AtomicStore(wm.stepStartNs, startNs);
     }
     const StepKernels k = wm.kernels;
-    Neuron* const neurons = context->neurons;
     bool countWeights = false;
 
     for (;;) {
@@ -247,21 +257,18 @@ void WorkerThread(WorkerContext* context) {
 
         const bool histogramStep = s % kWeightHistogramPeriod == 0;
         if (!ArriveAtBarrier(state, wm, i,
-                             histogramStep ? BarrierKind::ClearHistogram : BarrierKind::Plain))
+                             histogramStep ? BarrierKind::IntegrationClearHistogram
+                                           : BarrierKind::Integration))
             break;
-
-        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            for (uint32_t n = ChunkFirstNeuron(wm, c), e = ChunkEndNeuron(wm, c); n < e; ++n) {
-                if (n + kFirePrefetchAhead < e) PrefetchDelaySlots(neurons[n + kFirePrefetchAhead]);
-                k.fireApply(state, neurons[n], step);
-            }
-        if (!ArriveAtBarrier(state, wm, i, BarrierKind::Plain)) break;
 
         uint64_t spikes = 0;
         for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            for (uint32_t n = ChunkFirstNeuron(wm, c), e = ChunkEndNeuron(wm, c); n < e; ++n)
-                spikes += k.fireSpike(state, neurons[n], step) ? 1 : 0;
+            spikes += k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
         plat::AtomicAdd(state.stepSpikeCount, spikes);
+        if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply)) break;
+
+        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
+            k.fireLearn(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
         countWeights = histogramStep;
         if (!ArriveAtBarrier(state, wm, i, BarrierKind::EndOfStep)) break;
     }

@@ -9,7 +9,7 @@
 //   5. Control from the lifecycle: pause gate, step target, release for stop
 //
 // A step on T threads: integration (chunks); barrier 1; fire sub-phase (a)
-// (chunks); barrier 2; fire sub-phase (b) (chunks, spikes counted); barrier 3, at
+// (chunks, spikes counted); barrier 2; fire sub-phase (b) (chunks); barrier 3, at
 // which the last thread to arrive does the end-of-step work while the others wait.
 // Chunks are taken afresh in each phase. A barrier is one atomic counter and one
 // auto-reset event per thread; nothing spins.
@@ -26,11 +26,11 @@ struct Neuron;
 // ---- 1. Step kernels -----------------------------------------------------------------------
 struct StepKernels {
     void (*integrate)(AppState& state, uint32_t first, uint32_t end);
-    void (*fireApply)(AppState& state, Neuron& neuron, int32_t s);
-    bool (*fireSpike)(AppState& state, Neuron& neuron, int32_t s);
+    uint32_t (*fireApply)(AppState& state, uint32_t first, uint32_t end, int32_t s);  // spikes
+    void (*fireLearn)(AppState& state, uint32_t first, uint32_t end, int32_t s);
     void (*stimulus)(AppState& state, uint32_t s);
 };
-// UpdateChunk, FireApplyAndDeliver, FireSpike and ApplyStimulus of the dynamics.
+// UpdateChunk, FireApplyRange, FireLearnRange and ApplyStimulus of the dynamics.
 StepKernels DefaultStepKernels();
 
 // ---- 2. Records ------------------------------------------------------------------------------
@@ -77,6 +77,11 @@ struct alignas(16) WorkManager {
     uint64_t spikeTotal;      // spikes of all completed steps
     uint64_t firstStepNs;     // steady clock when worker 0 began
     uint64_t lastStepNs;      // steady clock at the end of the latest step
+    // Phase timing, written by the last thread at a barrier: when the current step
+    // began (its predecessor's end-of-step release) and the summed time from each
+    // step's beginning to the last arrival at its first barrier.
+    uint64_t stepStartNs;
+    uint64_t integrationNs;
 
     // Workers that have not ended yet; exitEvent is set as each one ends.
     uint32_t activeThreads;

@@ -124,11 +124,12 @@ void SleepMs(uint32_t milliseconds) {
 // ---- Memory ----------------------------------------------------------------------------
 
 void* AlignedAllocZeroed(size_t bytes) {
-    // Round up so that aligned_alloc's size rule holds; never ask for 0 bytes.
-    size_t size = (bytes + 15) & ~static_cast<size_t>(15);
+    // Cache-line aligned (records laid out by cache line start on one); round up so
+    // that aligned_alloc's size rule holds; never ask for 0 bytes.
+    size_t size = (bytes + 63) & ~static_cast<size_t>(63);
     if (size < bytes) return nullptr;  // overflow
-    if (size == 0) size = 16;
-    void* p = std::aligned_alloc(16, size);
+    if (size == 0) size = 64;
+    void* p = std::aligned_alloc(64, size);
     if (p) std::memset(p, 0, size);
     return p;
 }

@@ -90,7 +90,7 @@ UtcTime SystemTimeUtc();
 void SleepMs(uint32_t milliseconds);
 
 // ---- 6. Aligned memory -------------------------------------------------------------------
-// 16-byte aligned, zero-filled. Returns null on failure (or for 0 bytes, a valid
+// 64-byte (cache-line) aligned, zero-filled. Returns null on failure (or for 0 bytes, a valid
 // pointer to an empty block). Release with AlignedFree.
 void* AlignedAllocZeroed(size_t bytes);
 void AlignedFree(void* p);

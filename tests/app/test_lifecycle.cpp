@@ -84,10 +84,14 @@ TEST(RunSummaryLine, Format) {
     EXPECT_EQ(FormatRunSummary(s),
               "Ran 2000 steps (1000.0 ms simulated) in 0.500 s: real-time factor 2.000, 51200 "
               "spikes, mean rate 100.00 Hz");
+    s.integrationSeconds = 0.4;  // 0.2 ms of a 0.25 ms step
+    EXPECT_EQ(FormatPhaseSummary(s),
+              "Integration phase 0.200 ms per step; whole step 0.250 ms, 1.25x the integration");
     s = RunSummary{};
     EXPECT_EQ(FormatRunSummary(s),
               "Ran 0 steps (0.0 ms simulated) in 0.000 s: real-time factor 0.000, 0 spikes, mean "
               "rate 0.00 Hz");
+    EXPECT_EQ(FormatPhaseSummary(s), "");  // nothing ran: no line, no division by zero
 }
 
 // ---- 3. Lifecycle on a small network -----------------------------------------------------------------
@@ -218,6 +222,8 @@ TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
         EXPECT_DOUBLE_EQ(s.simulatedMs, 0.5 * steps);
         EXPECT_EQ(s.neuronCount, 512u);
         EXPECT_GT(s.wallSeconds, 0.0);
+        EXPECT_GT(s.integrationSeconds, 0.0);
+        EXPECT_LT(s.integrationSeconds, s.wallSeconds);
         EXPECT_EQ(state.SimState, SimStateNone);
         EXPECT_EQ(state.neurons, nullptr);
     }

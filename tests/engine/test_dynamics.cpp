@@ -340,8 +340,9 @@ TEST(StepNetwork, VectorIntegrationEqualsScalarTwinOverManySteps) {
         StepCounter = s;
         spikes += StepNetwork(*tsA);
         for (Neuron& n : b->neurons) IntegrateNeuronScalar(n, exc, inh);
-        for (Neuron& n : b->neurons) FireApplyAndDeliver(*tsB, n, static_cast<int32_t>(s));
-        for (Neuron& n : b->neurons) FireSpike(*tsB, n, static_cast<int32_t>(s));
+        const uint32_t count = tsB->neuronCount;
+        FireApplyRange(*tsB, 0, count, static_cast<int32_t>(s));
+        FireLearnRange(*tsB, 0, count, static_cast<int32_t>(s));
         ApplyStimulus(*tsB, s);
         for (size_t i = 0; i < a->neurons.size(); ++i) {
             ASSERT_TRUE(SameNeuronState(a->neurons[i], b->neurons[i])) << "step " << s << " neuron " << i;
@@ -380,11 +381,15 @@ TEST(StepNetwork, FireSubPhasesOnSeveralThreadsEqualOneThread) {
             for (uint32_t s = 0; s < steps; ++s) {
                 UpdateChunk(state, first, end);
                 sync.arrive_and_wait();
-                for (uint32_t i = t; i < count; i += threads) FireApplyAndDeliver(state, state.neurons[i], s);
-                sync.arrive_and_wait();
                 uint64_t fired = 0;
-                for (uint32_t i = t; i < count; i += threads) fired += FireSpike(state, state.neurons[i], s);
+                for (uint32_t i = t; i < count; i += threads) {
+                    state.spiked[i] = FireApplyAndSpike(state, state.neurons[i], s) ? 1 : 0;
+                    fired += state.spiked[i];
+                }
                 perThread[t] = fired;
+                sync.arrive_and_wait();
+                for (uint32_t i = t; i < count; i += threads)
+                    if (state.spiked[i] != 0) FireLearn(state, state.neurons[i], s);
                 sync.arrive_and_wait();
                 if (t == 0) {
                     for (uint64_t f : perThread) counts[s] += f;

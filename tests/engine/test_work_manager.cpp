@@ -24,7 +24,7 @@ namespace {
 // ---- 1. Helpers -----------------------------------------------------------------------------
 
 struct PhaseCounts {
-    std::vector<uint32_t> integrate, apply, spike;
+    std::vector<uint32_t> integrate, apply, learn;
     std::vector<uint32_t> stimulusSteps;  // StepCounter seen by the stimulus
     std::vector<int32_t> fireSteps;       // s given to the fire kernel of neuron 0
     std::vector<uint32_t> firstNeuronsInOrder;  // single-thread runs only
@@ -32,21 +32,22 @@ struct PhaseCounts {
 };
 PhaseCounts* Counts = nullptr;
 
-uint32_t IndexOf(AppState& state, Neuron& neuron) {
-    return static_cast<uint32_t>(&neuron - state.neurons);
-}
-
 void CountIntegrate(AppState&, uint32_t first, uint32_t end) {
     if (Counts->recordOrder) Counts->firstNeuronsInOrder.push_back(first);
     for (uint32_t n = first; n < end; ++n) ++Counts->integrate[n];
 }
-void CountApply(AppState& state, Neuron& neuron, int32_t) { ++Counts->apply[IndexOf(state, neuron)]; }
 // Neuron n fires in step s when n <= s: step s has s + 1 spikes (for small s).
-bool CountSpike(AppState& state, Neuron& neuron, int32_t s) {
-    const uint32_t n = IndexOf(state, neuron);
-    ++Counts->spike[n];
-    if (n == 0) Counts->fireSteps.push_back(s);
-    return static_cast<int64_t>(n) <= s;
+uint32_t CountApply(AppState&, uint32_t first, uint32_t end, int32_t s) {
+    uint32_t fired = 0;
+    for (uint32_t n = first; n < end; ++n) {
+        ++Counts->apply[n];
+        if (n == 0) Counts->fireSteps.push_back(s);
+        fired += static_cast<int64_t>(n) <= s ? 1 : 0;
+    }
+    return fired;
+}
+void CountLearn(AppState&, uint32_t first, uint32_t end, int32_t) {
+    for (uint32_t n = first; n < end; ++n) ++Counts->learn[n];
 }
 void RecordStimulus(AppState&, uint32_t s) { Counts->stimulusSteps.push_back(s); }
 
@@ -60,7 +61,7 @@ struct TestNetwork {
         InitActivityAnalysis(state);
         counts.integrate.assign(n, 0);
         counts.apply.assign(n, 0);
-        counts.spike.assign(n, 0);
+        counts.learn.assign(n, 0);
         Counts = &counts;
         CaptureOn.store(0);
     }
@@ -76,7 +77,7 @@ struct TestNetwork {
     WorkManager* Start(uint32_t threads, uint32_t target) {
         WorkManager* wm = CreateWorkManager(threads, state.neuronCount);
         StepCounter.store(0);
-        wm->kernels = StepKernels{&CountIntegrate, &CountApply, &CountSpike, &RecordStimulus};
+        wm->kernels = StepKernels{&CountIntegrate, &CountApply, &CountLearn, &RecordStimulus};
         wm->stepTarget = target;
         EXPECT_TRUE(LaunchWorkers(state, wm, false));
         return wm;
@@ -228,7 +229,7 @@ TEST(WorkManagerLoop, EveryNeuronOncePerPhaseOnManyThreads) {
         uint32_t wrong = 0;
         for (uint32_t n = 0; n < c.neurons; ++n)
             wrong += net.counts.integrate[n] != c.steps || net.counts.apply[n] != c.steps ||
-                     net.counts.spike[n] != c.steps;
+                     net.counts.learn[n] != c.steps;
         EXPECT_EQ(wrong, 0u) << c.threads << " threads on " << c.neurons;
         EXPECT_TRUE(StopWorkers(net.state));
     }
@@ -288,7 +289,7 @@ TEST(WorkManagerControl, PauseParksBetweenStepsAndResumeContinues) {
     // Parked between steps: every phase of every completed step ran on every neuron.
     uint32_t wrong = 0;
     for (uint32_t n = 0; n < 512; ++n)
-        wrong += net.counts.integrate[n] != frozen || net.counts.spike[n] != frozen;
+        wrong += net.counts.integrate[n] != frozen || net.counts.learn[n] != frozen;
     EXPECT_EQ(wrong, 0u);
     ResumeWorkers(*wm);
     for (int i = 0; i < 400 && StepCounter.load() <= frozen; ++i) plat::SleepMs(5);
@@ -312,7 +313,7 @@ TEST(WorkManagerControl, StopEndsInBoundedTimeFromRunningAndParked) {
         uint32_t wrong = 0;
         for (uint32_t n = 0; n < 2048; ++n)
             wrong += net.counts.integrate[n] < steps || net.counts.integrate[n] > steps + 1 ||
-                     net.counts.spike[n] < steps || net.counts.spike[n] > steps + 1;
+                     net.counts.learn[n] < steps || net.counts.learn[n] > steps + 1;
         EXPECT_EQ(wrong, 0u) << (parked ? "parked" : "running");
     }
 }

@@ -163,9 +163,12 @@ struct TestState {
         state->stdpDepression = depression.data();
         state->options.stimulusOn = 0;
     }
+    std::vector<uint8_t> spiked;
     void Attach(TinyNetwork& net) {
         state->neurons = net.neurons.data();
         state->neuronCount = static_cast<uint32_t>(net.neurons.size());
+        spiked.assign(net.neurons.size(), 0);
+        state->spiked = spiked.data();
     }
     AppState& operator*() { return *state; }
     AppState* operator->() { return state.get(); }
