@@ -1,11 +1,13 @@
 // Work manager benchmark: the cost of a step's synchronisation alone.
 //
-// Sections: empty kernels, the run, registration.
+// Sections: empty kernels, the run, the wake-up floor, registration.
 //
 // The kernels do nothing, so a step's time is its three barriers, the chunk
 // taking of its three phases and the end-of-step work: the overhead the engine
 // adds to the dynamics. 512 neurons is preset 4 (two chunks of 256 on 2 threads).
 #include <benchmark/benchmark.h>
+
+#include <thread>
 
 #include "analysis/activity.h"
 #include "engine/app_state.h"
@@ -53,8 +55,37 @@ void BM_StepSynchronisation(benchmark::State& st) {
         benchmark::Counter(total * 1e6 / (static_cast<double>(kSteps) * st.iterations()));
 }
 
+// The floor under the barriers: two threads hand a token back and forth through
+// their auto-reset events, so each pass is one wake-up of a sleeping thread.
+void BM_EventWakeUp(benchmark::State& st) {
+    constexpr uint32_t kPasses = 20000;
+    double total = 0.0;
+    for (auto _ : st) {
+        plat::AutoResetEvent ping, pong;
+        std::thread partner([&] {
+            for (uint32_t i = 0; i < kPasses; ++i) {
+                ping.Wait();
+                pong.Set();
+            }
+        });
+        const uint64_t start = SteadyNs();
+        for (uint32_t i = 0; i < kPasses; ++i) {
+            ping.Set();
+            pong.Wait();
+        }
+        const double seconds = static_cast<double>(SteadyNs() - start) * 1e-9;
+        partner.join();
+        st.SetIterationTime(seconds);
+        total += seconds;
+    }
+    // Two wake-ups per round trip.
+    st.counters["us_per_wake"] =
+        benchmark::Counter(total * 1e6 / (2.0 * kPasses * static_cast<double>(st.iterations())));
+}
+
 }  // namespace
 
 // ---- Registration ----------------------------------------------------------------------------
 BENCHMARK(BM_StepSynchronisation)->Arg(1)->Arg(2)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EventWakeUp)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -4,16 +4,18 @@
 #
 # Sections: settings, one run, the table.
 #
-# Usage: bench/run-bench.sh <builddir> [runs]   (runs per row, default 3)
+# Usage: bench/run-bench.sh <builddir> [runs]   (runs per row, default 3;
+# BENCH_PRESETS="6" limits the presets)
 # Columns: ms per step, real-time factor, synaptic updates per second (synapses
-# x steps / wall time from the first step to the last) and peak resident memory.
+# x steps / wall time from the first step to the last), the whole step against
+# the integration phase of the same run, and peak resident memory.
 set -u
 
 # ---- Settings ------------------------------------------------------------------------------
 BUILD="${1:-build}"
 RUNS="${2:-3}"
 STEPS=2000
-PRESETS="4 5 6 7"
+PRESETS="${BENCH_PRESETS:-4 5 6 7}"
 THREADS="1 2"
 BIN="$BUILD/src/vellicor"
 if [ ! -x "$BIN" ]; then
@@ -24,7 +26,8 @@ TIME_BIN=/usr/bin/time
 [ -x "$TIME_BIN" ] || TIME_BIN=""
 
 # ---- One run ------------------------------------------------------------------------------------
-# Prints "wall_s synapses rss_kib" for one run, or nothing when it failed.
+# Prints "wall_s synapses rss_kib step_over_integration" for one run, or nothing
+# when it failed.
 run_once() {
     local preset=$1 threads=$2 log rss
     log=$(mktemp)
@@ -36,21 +39,23 @@ run_once() {
         "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS </dev/null >"$log" 2>/dev/null
         rss=0
     fi
-    local wall synapses
+    local wall synapses ratio
+    ratio=$(sed -n 's/.*whole step [0-9.]* ms, \([0-9.]*\)x the integration.*/\1/p' "$log" | tail -1)
     wall=$(sed -n 's/.*Ran [0-9]* steps ([0-9.]* ms simulated) in \([0-9.]*\) s.*/\1/p' "$log" | tail -1)
     synapses=$(sed -n 's/.*Created simulation with [0-9]* neurons and \([0-9]*\) synapses.*/\1/p' "$log" | tail -1)
     rm -f "$log" "$log.time"
-    [ -n "$wall" ] && [ -n "$synapses" ] && echo "$wall $synapses ${rss:-0}"
+    [ -n "$wall" ] && [ -n "$synapses" ] && echo "$wall $synapses ${rss:-0} ${ratio:-0}"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # ---- The table ------------------------------------------------------------------------------------
 echo "Vellicor end-to-end benchmark: seed=1, $STEPS steps, median of $RUNS runs ($(nproc) processors)"
-printf "%-7s %-8s %12s %10s %16s %12s\n" preset threads "ms/step" "RT factor" "syn. upd./s" "peak RSS MiB"
+printf "%-7s %-8s %12s %10s %16s %12s %12s\n" preset threads "ms/step" "RT factor" "syn. upd./s" \
+    "step/integr." "peak RSS MiB"
 for preset in $PRESETS; do
     for threads in $THREADS; do
-        walls=""; rsss=""; synapses=""
+        walls=""; rsss=""; ratios=""; synapses=""
         runs=$RUNS
         # Keep the whole benchmark near 10 minutes on a loaded machine: one run per
         # row once 8 minutes have gone.
@@ -59,7 +64,7 @@ for preset in $PRESETS; do
             result=$(run_once "$preset" "$threads")
             [ -z "$result" ] && continue
             set -- $result
-            walls+="$1"$'\n'; synapses=$2; rsss+="$3"$'\n'
+            walls+="$1"$'\n'; synapses=$2; rsss+="$3"$'\n'; ratios+="$4"$'\n'
         done
         wall=$(printf "%s" "$walls" | median)
         if [ -z "$wall" ]; then
@@ -67,8 +72,11 @@ for preset in $PRESETS; do
             continue
         fi
         rss=$(printf "%s" "$rsss" | median)
-        awk -v p="$preset" -v t="$threads" -v w="$wall" -v s="$synapses" -v n="$STEPS" -v r="$rss" 'BEGIN {
-            printf "%-7s %-8s %12.4f %10.3f %16.4g %12.1f\n", p, t, 1000 * w / n, (0.5 * n / 1000) / w, s * n / w, r / 1024
+        ratio=$(printf "%s" "$ratios" | median)
+        awk -v p="$preset" -v t="$threads" -v w="$wall" -v s="$synapses" -v n="$STEPS" -v r="$rss" \
+            -v q="$ratio" 'BEGIN {
+            printf "%-7s %-8s %12.4f %10.3f %16.4g %12.2f %12.1f\n", p, t, 1000 * w / n, (0.5 * n / 1000) / w,
+                s * n / w, q, r / 1024
         }'
     done
 done
