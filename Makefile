@@ -35,7 +35,10 @@ asan: deps
 	cmake --build build-asan -j $(JOBS) --target vellicor_engine_tests
 	cd build-asan && ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" ctest --output-on-failure -L engine -j $(JOBS)
 
+# Synchronisation cost and wake-up floor, then the end-to-end table. The phase
+# kernels against memory bandwidth: $(BUILD)/bench/bench_dynamics.
 bench: build
+	$(BUILD)/bench/bench_work_manager
 	bench/run-bench.sh $(BUILD)
 
 clean:
