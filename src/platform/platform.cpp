@@ -124,8 +124,8 @@ void SleepMs(uint32_t milliseconds) {
 // ---- Memory ----------------------------------------------------------------------------
 
 void* AlignedAllocZeroed(size_t bytes) {
-    // Cache-line aligned (records laid out by cache line start on one); round up so
-    // that aligned_alloc's size rule holds; never ask for 0 bytes.
+    // Cache-line aligned, so records laid out by cache line start on a line; round up
+    // so that aligned_alloc's size rule holds; never ask for 0 bytes.
     size_t size = (bytes + 63) & ~static_cast<size_t>(63);
     if (size < bytes) return nullptr;  // overflow
     if (size == 0) size = 64;
@@ -156,7 +156,8 @@ uint32_t PhysicalCoreCount() {
         std::ifstream package(entry.path() / "topology/physical_package_id");
         std::string coreId, packageId;
         if (!(core >> coreId)) continue;
-        if (!(package >> packageId)) packageId = "0";
+        // assign(1, '0'): assigning the literal trips a false -Wrestrict warning in GCC 12.
+        if (!(package >> packageId)) packageId.assign(1, '0');
         cores.insert({packageId, coreId});
     }
     if (!cores.empty()) return static_cast<uint32_t>(cores.size());

@@ -262,6 +262,9 @@ TEST(BuildNetwork, InvariantsOnSmallPresets) {
         EXPECT_EQ(ViewNeurons.load(), net.s().neurons);
         EXPECT_GT(net.s().params.synapseCount, expectedNeurons * 10);
         EXPECT_GT(net.s().MemoryUsage, uint64_t(expectedNeurons) * sizeof(Neuron));
+        // Each record starts on a cache line, so a phase touches only the lines it needs.
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(net.s().neurons) % 64, 0u);
+        ASSERT_NE(net.s().spiked, nullptr);
         CheckInvariants(net, sphere);
         // Without randomising, every weight is the initial one (the warm-up does not learn).
         uint32_t wrong = 0;
@@ -402,6 +405,7 @@ TEST(ReleaseNetwork, FreesAndClearsEveryPointer) {
     EXPECT_EQ(state->neuronCount, 0u);
     EXPECT_EQ(state->stdpPotentiation, nullptr);
     EXPECT_EQ(state->stdpDepression, nullptr);
+    EXPECT_EQ(state->spiked, nullptr);
     EXPECT_EQ(state->arena, nullptr);
     EXPECT_EQ(state->analysis.SpikeHistory, nullptr);
     EXPECT_EQ(state->MemoryUsage, 0u);
