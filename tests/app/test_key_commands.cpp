@@ -159,7 +159,9 @@ TEST_F(KeyCommands, WhichCommandsClearTheirKey) {
     for (int s : slots) keys[s] = 1;
     ProcessKeyCommands(keys, state, nullptr);
     for (int s : slots) {
-        if (s != 38) EXPECT_EQ(keys[s], 0) << "slot " << s;
+        if (s != 38) {
+            EXPECT_EQ(keys[s], 0) << "slot " << s;
+        }
     }
     EXPECT_EQ(keys[38], 1);  // Up clears only when it moves
     EXPECT_EQ(SelectedSlice.load(), 31);

@@ -145,7 +145,9 @@ TEST_F(LifecycleFixture, StartPauseStopLogsInOrderAndFreesEverything) {
               "Simulation stopped. All resources are released."});
     for (size_t i = 0; i < at.size(); ++i) {
         EXPECT_GE(at[i], 0) << "line " << i << " missing in\n" << log;
-        if (i > 0) EXPECT_LT(at[i - 1], at[i]) << "line " << i << " out of order";
+        if (i > 0) {
+            EXPECT_LT(at[i - 1], at[i]) << "line " << i << " out of order";
+        }
     }
     EXPECT_EQ(state.SimState, SimStateNone);
     EXPECT_EQ(state.workManager, nullptr);

@@ -138,8 +138,9 @@ void ExpectEachNeuronOnce(uint32_t threads, uint32_t neurons) {
     EXPECT_EQ(duplicates, 0u) << threads << " threads on " << neurons;
     EXPECT_EQ(oversize, 0u);
     // Every range owns at least one chunk when there are enough neurons.
-    if (neurons >= threads)
+    if (neurons >= threads) {
         for (uint32_t r = 0; r < threads; ++r) EXPECT_LT(wm->rangeFirstChunk[r], wm->rangeFirstChunk[r + 1]);
+    }
     ReleaseWorkManager(wm);
 }
 
@@ -302,7 +303,9 @@ TEST(WorkManagerControl, StopEndsInBoundedTimeFromRunningAndParked) {
         TestNetwork net(2048);
         WorkManager* wm = net.Start(4, 0);
         for (int i = 0; i < 400 && StepCounter.load() < 5; ++i) plat::SleepMs(5);
-        if (parked) ASSERT_TRUE(PauseWorkers(*wm));
+        if (parked) {
+            ASSERT_TRUE(PauseWorkers(*wm));
+        }
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(StopWorkers(net.state));
         EXPECT_LT(Seconds(start), 2.0);
