@@ -224,6 +224,21 @@ void AllocateLanes(AppState& state, uint32_t count, SynapseLaneState*& laneState
     laneWeights = base ? reinterpret_cast<SynapseLaneWeights*>(base + groups * sizeof(SynapseLaneState)) : nullptr;
 }
 
+// Lane i of a kind's list: its flag pointer and lane number, and the initial
+// values of slot i % 4 of group i / 4, in lane order.
+void AssignLanes(const AppState& state, Synapse* const* list, uint32_t count,
+                 SynapseLaneWeights* weights, SynapseLaneState* lanes,
+                 void (*initLane)(const AppState&, SynapseLaneWeights&, SynapseLaneState&, uint8_t)) {
+    for (uint32_t lane = 0; lane < count; ++lane) {
+        Synapse& s = *list[lane];
+        const uint32_t g = lane / 4;
+        const uint8_t slot = static_cast<uint8_t>(lane % 4);
+        s.arrivedFlag = &weights[g].arrived[slot];
+        s.lane = lane;
+        initLane(state, weights[g], lanes[g], slot);
+    }
+}
+
 void CompleteNeuron(AppState& state, Neuron& n) {
     // Outgoing lists are appended in neuron order below, so they come out ordered
     // by post-synaptic neuron and lane; sorting what is there keeps that true.
@@ -258,22 +273,10 @@ void CompleteNeuron(AppState& state, Neuron& n) {
         else
             n.inhIncoming[inh++] = &s;
     }
-    for (uint32_t lane = 0; lane < n.excIncomingCount; ++lane) {
-        Synapse& s = *n.excIncoming[lane];
-        const uint32_t g = lane / 4;
-        const uint8_t slot = static_cast<uint8_t>(lane % 4);
-        s.arrivedFlag = &n.excLaneWeights[g].arrived[slot];
-        s.lane = lane;
-        InitExcitatoryLane(state, n.excLaneWeights[g], n.excLaneState[g], slot);
-    }
-    for (uint32_t lane = 0; lane < n.inhIncomingCount; ++lane) {
-        Synapse& s = *n.inhIncoming[lane];
-        const uint32_t g = lane / 4;
-        const uint8_t slot = static_cast<uint8_t>(lane % 4);
-        s.arrivedFlag = &n.inhLaneWeights[g].arrived[slot];
-        s.lane = lane;
-        InitInhibitoryLane(state, n.inhLaneWeights[g], n.inhLaneState[g], slot);
-    }
+    AssignLanes(state, n.excIncoming, n.excIncomingCount, n.excLaneWeights, n.excLaneState,
+                &InitExcitatoryLane);
+    AssignLanes(state, n.inhIncoming, n.inhIncomingCount, n.inhLaneWeights, n.inhLaneState,
+                &InitInhibitoryLane);
 }
 
 }  // namespace
