@@ -45,10 +45,11 @@ double Random01(RandomGeneratorState& st) {
 double Random01() { return Random01(RandomState); }
 
 uint32_t DrawCount(uint32_t a, uint32_t b, double r) {
-    // Operands as float; the product with the double r is formed in double.
-    const double value = static_cast<double>(static_cast<float>(a)) +
-                         r * static_cast<double>(static_cast<float>(b) - static_cast<float>(a));
-    return value <= 0.0 ? 0u : static_cast<uint32_t>(value);
+    // Single precision throughout: the draw is rounded to float before the product,
+    // which can round up to the next integer where a double product would not.
+    const float lo = static_cast<float>(a);
+    const float value = lo + static_cast<float>(r) * (static_cast<float>(b) - lo);
+    return value <= 0.0f ? 0u : static_cast<uint32_t>(value);
 }
 
 uint32_t DrawIndex(uint32_t n, double r) {

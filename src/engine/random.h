@@ -21,7 +21,8 @@ double Random01(RandomGeneratorState& state);
 // Derived draws.
 // Signed unit draw 2r - 1, formed as (r - 1) + r in double.
 inline double SignedUnitDraw(double r) { return (r - 1.0) + r; }
-// Integer in [a, b]: a + r * (b - a) with float operands, truncated toward zero.
+// Integer in [a, b]: a + r * (b - a) in float (r rounded to float first),
+// truncated toward zero.
 uint32_t DrawCount(uint32_t a, uint32_t b, double r);
 // Index in [0, n - 1]: floor(float(n - 1) * r), the product formed in double and
 // rounded to float before the floor.

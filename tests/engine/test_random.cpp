@@ -86,4 +86,7 @@ TEST(Random01, DerivedDraws) {
     EXPECT_EQ(DrawCount(16, 48, 1.0), 48u);
     EXPECT_EQ(DrawCount(16, 48, 0.5), 32u);
     EXPECT_EQ(DrawCount(16, 48, 0.99), 47u);
+    // The draw and the product are single precision: 0.4374999737920007 rounds to
+    // 0.4375f, so 16 + 14 = 30 (a double product gives 29.999999...).
+    EXPECT_EQ(DrawCount(16, 48, 0.4374999737920007), 30u);
 }
