@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config make
   libglfw3-dev libgl-dev libglu1-mesa-dev
-  libimgui-dev libkissfft-dev libjpeg62-turbo-dev
+  libimgui-dev libkissfft-dev libjpeg62-turbo-dev libtomlplusplus-dev
   libfreetype-dev libfontconfig1-dev fonts-liberation
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool libgl1-mesa-dri imagemagick

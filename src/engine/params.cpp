@@ -2,6 +2,7 @@
 #include "engine/params.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <utility>
 
@@ -166,3 +167,48 @@ void DeriveParams(SimParams& p) {
     p.inhStepInvD = 0.5f / p.inhD;
     p.invNeuronCount = p.neuronCount ? 1.0f / static_cast<float>(p.neuronCount) : 0.0f;
 }
+
+// ---- Editable neuron and synapse parameters ---------------------------------------------------------
+
+#define ROW(name, kind, min, max) {#name, kind, min, max, offsetof(SimParams, name)}
+namespace {
+constexpr uint8_t I = ParamKindInteger, F = ParamKindFloat, P = ParamKindPercentage, B = ParamKindFlag;
+}  // namespace
+
+const ParamField NeuronParamFields[kNeuronParamCount] = {
+    ROW(inhibitoryFraction, P, 0, 100),
+    ROW(excSynapsesMin, I, 0, 255),
+    ROW(excSynapsesMax, I, 0, 255),
+    ROW(inhSynapsesMin, I, 0, 255),
+    ROW(inhSynapsesMax, I, 0, 255),
+    ROW(velocityMyelinated, F, 0.01, 100),
+    ROW(velocityUnmyelinated, F, 0.01, 100),
+    ROW(excAxonLengthMin, F, 0.5, 128),
+    ROW(excAxonLengthMax, F, 0, 128),
+    ROW(inhAxonLengthMin, F, 0, 128),
+    ROW(inhAxonLengthMax, F, 0.5, 128),
+    ROW(excSynapseAxonDistance, F, 0.5, 128),
+    ROW(inhSynapseAxonDistance, F, 0.5, 128),
+    ROW(excWeightInitial, F, 0, 1),
+    ROW(excWeightMax, F, 0, 1),
+    ROW(inhWeightInitial, F, 0, 1),
+    ROW(inhWeightMax, F, 0, 1),
+    ROW(randomizeExcWeights, B, 0, 1),
+    ROW(randomizeInhWeights, B, 0, 1),
+    ROW(tauAmpa, F, 1, 1000),
+    ROW(tauNmda, F, 1, 1000),
+    ROW(tauGabaA, F, 1, 1000),
+    ROW(tauGabaB, F, 1, 1000),
+    ROW(excU, F, 0.1, 1),
+    ROW(inhU, F, 0.1, 1),
+    ROW(excF, F, 1, 10000),
+    ROW(inhF, F, 1, 10000),
+    ROW(excD, F, 1, 10000),
+    ROW(inhD, F, 1, 10000),
+    ROW(stdpTauPlus, F, 1, 1000),
+    ROW(stdpTauMinus, F, 1, 1000),
+    ROW(stdpAPlus, F, 0.00001, 1),
+    ROW(stdpAMinus, F, 0.00001, 1),
+};
+
+#undef ROW

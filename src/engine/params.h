@@ -4,8 +4,10 @@
 //   1. SimParams (record order as the configuration pages bind it)
 //   2. Geometry presets
 //   3. Rules: defaults, worker-thread rounding, normalisation, derivation
+//   4. The editable neuron and synapse parameters: kinds and limits
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // ---- 1. SimParams ----------------------------------------------------------------------
@@ -96,3 +98,24 @@ uint32_t SpinWorkerThreads(uint32_t current, bool up);
 void NormalizeParams(SimParams& params);
 // Recomputes every derived field from its sources, and invNeuronCount.
 void DeriveParams(SimParams& params);
+
+// ---- 4. Editable neuron and synapse parameters ------------------------------------------------
+// The Neurons page's items and the parameter files share this table: one row per
+// field, in the page's order, with the limits a typed or loaded value is clamped to.
+
+enum ParamKind : uint8_t {
+    ParamKindInteger = 0,     // uint32_t field
+    ParamKindFloat = 1,       // float field
+    ParamKindPercentage = 2,  // float fraction field, edited as a whole percentage
+    ParamKindFlag = 3,        // uint8_t field, 0 or 1
+};
+
+struct ParamField {
+    const char* name;  // the field's name in SimParams
+    uint8_t kind;      // ParamKind
+    double min, max;   // limits (percent for a percentage)
+    size_t offset;     // of the field in SimParams
+};
+
+inline constexpr int kNeuronParamCount = 33;
+extern const ParamField NeuronParamFields[kNeuronParamCount];

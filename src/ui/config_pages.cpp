@@ -111,62 +111,46 @@ constexpr const char* kSynapse = "Synapse Properties";
 constexpr const char* kKinetics = "Synaptic receptor kinetics";
 constexpr const char* kStdp = "Spike Timing Dependent Plasticity (STDP)";
 constexpr const char* kEditable = "This field is editable";
-constexpr uint8_t I = NeuronKindInteger, F = NeuronKindFloat, P = NeuronKindPercentage, B = NeuronKindFlag;
-
-#define FIELD(name) offsetof(SimParams, name)
 
 }  // namespace
 
 // Row 29 is the potentiation time constant: it is labelled "τSTDP+" so that it
 // can be told apart from row 30.
 const NeuronItemRow NeuronItemRows[kNeuronItemCount] = {
-    {kGeneral, "Percentage of inhibitory neurons in the network (%):", P, 0, 100, "", FIELD(inhibitoryFraction)},
-    {kGeneral, "Min. number of synapses for excitatory neurons:", I, 0, 255, "", FIELD(excSynapsesMin)},
-    {kGeneral, "Max. number of synapses for excitatory neurons:", I, 0, 255, "", FIELD(excSynapsesMax)},
-    {kGeneral, "Min. number of synapses for inhibitory neurons:", I, 0, 255, kEditable, FIELD(inhSynapsesMin)},
-    {kGeneral, "Max. number of synapses for inhibitory neurons:", I, 0, 255, kEditable, FIELD(inhSynapsesMax)},
-    {kAxon, "Spike propagation velocity for myelinated axons (m/s):", F, 0.01, 100, "", FIELD(velocityMyelinated)},
-    {kAxon, "Spike propagation velocity for unmyelinated axons (m/s):", F, 0.01, 100, "",
-     FIELD(velocityUnmyelinated)},
-    {kAxon, "Min. axon length for excitatory neurons (mm):", F, 0.5, 128, kEditable, FIELD(excAxonLengthMin)},
-    {kAxon, "Max. axon length for excitatory neurons, 0 for infinite (mm):", F, 0, 128, kEditable,
-     FIELD(excAxonLengthMax)},
-    {kAxon, "Min. axon length for inhibitory neurons, 0 for infinite (mm):", F, 0, 128, kEditable,
-     FIELD(inhAxonLengthMin)},
-    {kAxon, "Max. axon length for inhibitory neurons (mm):", F, 0.5, 128, kEditable, FIELD(inhAxonLengthMax)},
-    {kSynapse, "Max. synapse-axon distance for excitatory neurons (mm):", F, 0.5, 128, kEditable,
-     FIELD(excSynapseAxonDistance)},
-    {kSynapse, "Max. synapse-axon distance for inhibitory neurons (mm):", F, 0.5, 128, kEditable,
-     FIELD(inhSynapseAxonDistance)},
-    {kSynapse, "Initial synaptic strength for excitatory pre-synaptic neurons:", F, 0, 1, kEditable,
-     FIELD(excWeightInitial)},
-    {kSynapse, "Max. synaptic strength for excitatory pre-synaptic neurons:", F, 0, 1, kEditable,
-     FIELD(excWeightMax)},
-    {kSynapse, "Initial synaptic strength for inhibitory pre-synaptic neurons:", F, 0, 1, kEditable,
-     FIELD(inhWeightInitial)},
-    {kSynapse, "Max. synaptic strength for inhibitory pre-synaptic neurons:", F, 0, 1, kEditable,
-     FIELD(inhWeightMax)},
-    {kSynapse, "Randomize excitatory synaptic weights (range: initial-max):", B, 0, 1, kEditable,
-     FIELD(randomizeExcWeights)},
-    {kSynapse, "Randomize inhbitory synaptic weights (range: initial-max):", B, 0, 1, kEditable,
-     FIELD(randomizeInhWeights)},
-    {kKinetics, "AMPA receptors - \xCF\x84" "AMPA (ms):", F, 1, 1000, "", FIELD(tauAmpa)},
-    {kKinetics, "NMDA receptors - \xCF\x84" "NMDA (ms):", F, 1, 1000, "", FIELD(tauNmda)},
-    {kKinetics, "GABAa receptors - \xCF\x84" "GABAa (ms):", F, 1, 1000, "", FIELD(tauGabaA)},
-    {kKinetics, "GABAb receptors - \xCF\x84" "GABAb (ms):", F, 1, 1000, "", FIELD(tauGabaB)},
-    {kKinetics, "AMPA/NMDA receptors - utilization of synaptic eficacy (U):", F, 0.1, 1, "", FIELD(excU)},
-    {kKinetics, "GABAa/GABAb receptors - utilization of synaptic eficacy (U):", F, 0.1, 1, "", FIELD(inhU)},
-    {kKinetics, "AMPA/NMDA receptors - recovery from facilitation (F) (ms):", F, 1, 10000, "", FIELD(excF)},
-    {kKinetics, "GABAa/GABAb receptors - recovery from facilitation (F) (ms):", F, 1, 10000, "", FIELD(inhF)},
-    {kKinetics, "AMPA/NMDA receptors - recovery from depression (D) (ms):", F, 1, 10000, "", FIELD(excD)},
-    {kKinetics, "GABAa/GABAb receptors - recovery from depression (D) (ms):", F, 1, 10000, "", FIELD(inhD)},
-    {kStdp, "\xCF\x84" "STDP+ (ms):", F, 1, 1000, "", FIELD(stdpTauPlus)},
-    {kStdp, "\xCF\x84" "STDP- (ms):", F, 1, 1000, "", FIELD(stdpTauMinus)},
-    {kStdp, "STDP A+ :", F, 0.00001, 1, "", FIELD(stdpAPlus)},
-    {kStdp, "STDP A- :", F, 0.00001, 1, "", FIELD(stdpAMinus)},
+    {kGeneral, "Percentage of inhibitory neurons in the network (%):", ""},  // inhibitoryFraction
+    {kGeneral, "Min. number of synapses for excitatory neurons:", ""},  // excSynapsesMin
+    {kGeneral, "Max. number of synapses for excitatory neurons:", ""},  // excSynapsesMax
+    {kGeneral, "Min. number of synapses for inhibitory neurons:", kEditable},  // inhSynapsesMin
+    {kGeneral, "Max. number of synapses for inhibitory neurons:", kEditable},  // inhSynapsesMax
+    {kAxon, "Spike propagation velocity for myelinated axons (m/s):", ""},  // velocityMyelinated
+    {kAxon, "Spike propagation velocity for unmyelinated axons (m/s):", ""},  // velocityUnmyelinated
+    {kAxon, "Min. axon length for excitatory neurons (mm):", kEditable},  // excAxonLengthMin
+    {kAxon, "Max. axon length for excitatory neurons, 0 for infinite (mm):", kEditable},  // excAxonLengthMax
+    {kAxon, "Min. axon length for inhibitory neurons, 0 for infinite (mm):", kEditable},  // inhAxonLengthMin
+    {kAxon, "Max. axon length for inhibitory neurons (mm):", kEditable},  // inhAxonLengthMax
+    {kSynapse, "Max. synapse-axon distance for excitatory neurons (mm):", kEditable},  // excSynapseAxonDistance
+    {kSynapse, "Max. synapse-axon distance for inhibitory neurons (mm):", kEditable},  // inhSynapseAxonDistance
+    {kSynapse, "Initial synaptic strength for excitatory pre-synaptic neurons:", kEditable},  // excWeightInitial
+    {kSynapse, "Max. synaptic strength for excitatory pre-synaptic neurons:", kEditable},  // excWeightMax
+    {kSynapse, "Initial synaptic strength for inhibitory pre-synaptic neurons:", kEditable},  // inhWeightInitial
+    {kSynapse, "Max. synaptic strength for inhibitory pre-synaptic neurons:", kEditable},  // inhWeightMax
+    {kSynapse, "Randomize excitatory synaptic weights (range: initial-max):", kEditable},  // randomizeExcWeights
+    {kSynapse, "Randomize inhbitory synaptic weights (range: initial-max):", kEditable},  // randomizeInhWeights
+    {kKinetics, "AMPA receptors - \xCF\x84" "AMPA (ms):", ""},  // tauAmpa
+    {kKinetics, "NMDA receptors - \xCF\x84" "NMDA (ms):", ""},  // tauNmda
+    {kKinetics, "GABAa receptors - \xCF\x84" "GABAa (ms):", ""},  // tauGabaA
+    {kKinetics, "GABAb receptors - \xCF\x84" "GABAb (ms):", ""},  // tauGabaB
+    {kKinetics, "AMPA/NMDA receptors - utilization of synaptic eficacy (U):", ""},  // excU
+    {kKinetics, "GABAa/GABAb receptors - utilization of synaptic eficacy (U):", ""},  // inhU
+    {kKinetics, "AMPA/NMDA receptors - recovery from facilitation (F) (ms):", ""},  // excF
+    {kKinetics, "GABAa/GABAb receptors - recovery from facilitation (F) (ms):", ""},  // inhF
+    {kKinetics, "AMPA/NMDA receptors - recovery from depression (D) (ms):", ""},  // excD
+    {kKinetics, "GABAa/GABAb receptors - recovery from depression (D) (ms):", ""},  // inhD
+    {kStdp, "\xCF\x84" "STDP+ (ms):", ""},  // stdpTauPlus
+    {kStdp, "\xCF\x84" "STDP- (ms):", ""},  // stdpTauMinus
+    {kStdp, "STDP A+ :", ""},  // stdpAPlus
+    {kStdp, "STDP A- :", ""},  // stdpAMinus
 };
-
-#undef FIELD
 
 namespace {
 
@@ -218,19 +202,20 @@ void InitNeuronsPage(NeuronsPage& page, AppState& state, PropStore& grid) {
     char* base = reinterpret_cast<char*>(&state.params);
     for (int i = 0; i < kNeuronItemCount; ++i) {
         const NeuronItemRow& row = NeuronItemRows[i];
+        const ParamField& field = NeuronParamFields[i];
         NeuronItemBinding& b = page.bindings[i];
-        b.kind = row.kind;
-        b.target = base + row.offset;
-        b.intMin = static_cast<uint32_t>(row.min);
-        b.intMax = static_cast<uint32_t>(row.max);
-        b.floatMin = static_cast<float>(row.min);
-        b.floatMax = static_cast<float>(row.max);
-        b.storeAsFraction = row.kind == NeuronKindPercentage;
+        b.kind = field.kind;
+        b.target = base + field.offset;
+        b.intMin = static_cast<uint32_t>(field.min);
+        b.intMax = static_cast<uint32_t>(field.max);
+        b.floatMin = static_cast<float>(field.min);
+        b.floatMax = static_cast<float>(field.max);
+        b.storeAsFraction = field.kind == NeuronKindPercentage;
         PropItem item;
         item.category = row.category;
         item.label = row.label;
         item.description = row.description;
-        switch (row.kind) {
+        switch (field.kind) {
             case NeuronKindInteger:
                 WriteInteger(b.text, *static_cast<uint32_t*>(b.target));
                 item.type = PropTypeNumber;

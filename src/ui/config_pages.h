@@ -78,10 +78,10 @@ inline constexpr int kNeuronItemCount = 33;
 inline constexpr int kBindingTextSize = 514;
 
 enum NeuronValueKind : uint8_t {
-    NeuronKindInteger = 0,
-    NeuronKindFloat = 1,
-    NeuronKindPercentage = 2,
-    NeuronKindFlag = 3,
+    NeuronKindInteger = ParamKindInteger,
+    NeuronKindFloat = ParamKindFloat,
+    NeuronKindPercentage = ParamKindPercentage,
+    NeuronKindFlag = ParamKindFlag,
 };
 
 struct NeuronItemBinding {
@@ -93,15 +93,14 @@ struct NeuronItemBinding {
     void* target;  // uint32_t, float or uint8_t field of the record, by kind
 };
 
-// One row of the Neurons page's item table.
+// One row of the Neurons page's item table: what the page shows. Row i edits the
+// field NeuronParamFields[i], with its kind and limits.
 struct NeuronItemRow {
     const char* category;
     const char* label;
-    uint8_t kind;
-    double min, max;
     const char* description;  // "This field is editable" or empty
-    size_t offset;            // of the field in SimParams
 };
+static_assert(kNeuronItemCount == kNeuronParamCount);
 extern const NeuronItemRow NeuronItemRows[kNeuronItemCount];
 
 struct NeuronsPage {

@@ -1,0 +1,399 @@
+// Parameter files in TOML.
+//
+// Sections:
+//   1. The keys of the pages that are not neuron parameters
+//   2. Writing: exact numbers, the file's text, saving
+//   3. Reading: one value, one table, the file
+#include "io/param_file.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <toml++/toml.h>
+
+namespace {
+
+// ---- 1. Keys of the pages that are not neuron parameters -------------------------------------
+
+struct OptionFlag {
+    const char* name;
+    uint8_t AppOptions::*field;
+};
+constexpr OptionFlag kVisualizationFlags[] = {
+    {"reducedVisualization", &AppOptions::reducedVisualization},
+    {"renderHighPriority", &AppOptions::renderHighPriority},
+    {"limitFps", &AppOptions::limitFps},
+    {"waitVsync", &AppOptions::waitVsync},
+};
+
+struct ParamFlag {
+    const char* name;
+    uint8_t SimParams::*field;
+};
+constexpr ParamFlag kSimulationFlags[] = {
+    {"autoManageThreads", &SimParams::autoManageThreads},
+    {"idlePriority", &SimParams::idlePriority},
+    {"reentrantLoops", &SimParams::reentrantLoops},
+};
+
+constexpr uint32_t kMaxFileBytes = 1u << 20;
+
+// ---- 2. Writing -------------------------------------------------------------------------------
+
+// The shortest decimal text that reads back as the same float (read as a double,
+// then rounded to float, as the loader does), always with a '.' or an exponent so
+// that TOML reads a float.
+std::string ExactFloat(float value) {
+    char text[64];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (static_cast<float>(std::strtod(text, nullptr)) == value) break;
+    }
+    std::string out(text);
+    if (out.find_first_of(".eEn") == std::string::npos) out += ".0";
+    return out;
+}
+
+// A percentage: the whole number the page would show when it gives the same float,
+// else the exact product.
+std::string ExactPercentage(float fraction) {
+    const long whole = std::lround(static_cast<double>(fraction) * 100.0);
+    if (whole >= 0 && static_cast<float>(whole) / 100.0f == fraction) return std::to_string(whole);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", static_cast<double>(fraction) * 100.0);
+    return text;
+}
+
+// A TOML basic string.
+std::string Quoted(const char* text) {
+    std::string out = "\"";
+    for (const char* c = text; *c; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        if (u == '"' || u == '\\') {
+            out += '\\';
+            out += *c;
+        } else if (u < 0x20 || u == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", u);
+            out += escape;
+        } else {
+            out += *c;
+        }
+    }
+    return out + "\"";
+}
+
+const char* Bool(uint8_t flag) { return flag ? "true" : "false"; }
+
+ParamFileStatus Failure(std::string message) {
+    ParamFileStatus status;
+    status.ok = false;
+    status.error = std::move(message);
+    return status;
+}
+
+// ---- 3. Reading ---------------------------------------------------------------------------------
+
+struct Reader {
+    const std::string& name;
+    ParamFileStatus status;
+
+    std::string Where(const toml::node& node) const {
+        return name + ":" + std::to_string(node.source().begin.line);
+    }
+    bool Fail(const toml::node& node, const std::string& key, const std::string& what) {
+        status.ok = false;
+        status.error = Where(node) + ": " + key + ": " + what;
+        return false;
+    }
+    void Warn(const toml::node& node, const std::string& key, const std::string& what) {
+        status.warnings.push_back(Where(node) + ": " + key + ": " + what);
+    }
+
+    bool Flag(const toml::node& node, const std::string& key, uint8_t& field) {
+        const auto* value = node.as_boolean();
+        if (!value) return Fail(node, key, "expected true or false");
+        field = value->get() ? 1 : 0;
+        return true;
+    }
+
+    bool Integer(const toml::node& node, const std::string& key, int64_t min, int64_t max, int64_t& out) {
+        const auto* value = node.as_integer();
+        if (!value) return Fail(node, key, "expected a whole number");
+        out = value->get();
+        if (out < min || out > max) {
+            const int64_t clamped = out < min ? min : max;
+            Warn(node, key,
+                 std::to_string(out) + " is outside " + std::to_string(min) + ".." + std::to_string(max) +
+                     "; using " + std::to_string(clamped));
+            out = clamped;
+        }
+        return true;
+    }
+
+    // A number (float or whole) as a double; NaN is refused.
+    bool Number(const toml::node& node, const std::string& key, double& out) {
+        if (const auto* f = node.as_floating_point()) {
+            out = f->get();
+        } else if (const auto* i = node.as_integer()) {
+            out = static_cast<double>(i->get());
+        } else {
+            return Fail(node, key, "expected a number");
+        }
+        if (std::isnan(out)) return Fail(node, key, "expected a number, not nan");
+        return true;
+    }
+
+    // A float field, rounded to float and clamped in float as the Neurons page does.
+    bool Float(const toml::node& node, const std::string& key, const ParamField& f, float& field) {
+        double number = 0.0;
+        if (!Number(node, key, number)) return false;
+        const float lo = static_cast<float>(f.min), hi = static_cast<float>(f.max);
+        float value = static_cast<float>(number);
+        if (value < lo || value > hi) {
+            const float clamped = value < lo ? lo : hi;
+            Warn(node, key, ExactFloat(value) + " is outside " + ExactFloat(lo) + ".." + ExactFloat(hi) +
+                                "; using " + ExactFloat(clamped));
+            value = clamped;
+        }
+        field = value;
+        return true;
+    }
+
+    bool Percentage(const toml::node& node, const std::string& key, const ParamField& f, float& field) {
+        if (node.is_integer()) {  // a whole percentage is stored as the page stores it
+            int64_t whole = 0;
+            if (!Integer(node, key, static_cast<int64_t>(f.min), static_cast<int64_t>(f.max), whole))
+                return false;
+            field = static_cast<float>(whole) / 100.0f;
+            return true;
+        }
+        double percent = 0.0;
+        if (!Number(node, key, percent)) return false;
+        if (percent < f.min || percent > f.max) {
+            const double clamped = percent < f.min ? f.min : f.max;
+            Warn(node, key, "outside " + std::to_string(static_cast<int>(f.min)) + ".." +
+                                std::to_string(static_cast<int>(f.max)) + " percent; using " +
+                                std::to_string(static_cast<int>(clamped)));
+            percent = clamped;
+        }
+        field = static_cast<float>(percent / 100.0);
+        return true;
+    }
+
+    bool Simulation(const toml::table& table, SimParams& p, AppOptions& o) {
+        // The preset first: it sets the shape, and the other keys may refine it.
+        if (const toml::node* node = table.get("preset")) {
+            int64_t preset = 0;
+            const auto* value = node->as_integer();
+            if (!value) return Fail(*node, "preset", "expected a whole number");
+            preset = value->get();
+            if (preset < 0 || preset >= kPresetCount)
+                return Fail(*node, "preset",
+                            std::to_string(preset) + " is not a network shape (0.." +
+                                std::to_string(kPresetCount - 1) + ")");
+            ApplyPreset(p, static_cast<int>(preset));
+            o.reducedVisualization = static_cast<uint8_t>(GeometryPresets[preset].reducedVisualization ? 1 : 0);
+        }
+        for (const auto& [k, node] : table) {
+            const std::string key(k.str());
+            if (key == "preset") continue;
+            if (key == "workerThreads") {
+                int64_t typed = 0;
+                if (!Integer(node, key, 1, kMaxWorkerThreads, typed)) return false;
+                const uint32_t rounded = RoundWorkerThreads(typed);
+                if (rounded != typed)
+                    Warn(node, key,
+                         std::to_string(typed) + " is not a power of two; using " + std::to_string(rounded));
+                p.workerThreads = rounded;
+                continue;
+            }
+            bool known = false;
+            for (const ParamFlag& flag : kSimulationFlags) {
+                if (key != flag.name) continue;
+                if (!Flag(node, key, p.*flag.field)) return false;
+                known = true;
+            }
+            if (!known) return Fail(node, "[simulation] " + key, "unknown key");
+        }
+        return true;
+    }
+
+    bool Neurons(const toml::table& table, SimParams& p) {
+        char* base = reinterpret_cast<char*>(&p);
+        for (const auto& [k, node] : table) {
+            const std::string key(k.str());
+            const ParamField* field = nullptr;
+            for (const ParamField& f : NeuronParamFields)
+                if (key == f.name) field = &f;
+            if (!field) return Fail(node, "[neurons] " + key, "unknown key");
+            void* target = base + field->offset;
+            bool ok = true;
+            switch (field->kind) {
+                case ParamKindInteger: {
+                    int64_t value = 0;
+                    ok = Integer(node, key, static_cast<int64_t>(field->min), static_cast<int64_t>(field->max), value);
+                    if (ok) *static_cast<uint32_t*>(target) = static_cast<uint32_t>(value);
+                    break;
+                }
+                case ParamKindFloat: ok = Float(node, key, *field, *static_cast<float*>(target)); break;
+                case ParamKindPercentage: ok = Percentage(node, key, *field, *static_cast<float*>(target)); break;
+                default: ok = Flag(node, key, *static_cast<uint8_t*>(target)); break;
+            }
+            if (!ok) return false;
+        }
+        return true;
+    }
+
+    bool Visualization(const toml::table& table, AppOptions& o) {
+        for (const auto& [k, node] : table) {
+            const std::string key(k.str());
+            bool known = false;
+            for (const OptionFlag& flag : kVisualizationFlags) {
+                if (key != flag.name) continue;
+                if (!Flag(node, key, o.*flag.field)) return false;
+                known = true;
+            }
+            if (!known) return Fail(node, "[visualization] " + key, "unknown key");
+        }
+        return true;
+    }
+
+    bool Capture(const toml::table& table, AppOptions& o) {
+        for (const auto& [k, node] : table) {
+            const std::string key(k.str());
+            if (key == "captureQuality") {
+                int64_t quality = 0;
+                if (!Integer(node, key, 0, 100, quality)) return false;
+                o.captureQuality = static_cast<uint32_t>(quality);
+            } else if (key == "captureFolder") {
+                const auto* value = node.as_string();
+                if (!value) return Fail(node, key, "expected a folder name in quotes");
+                const std::string& folder = value->get();
+                if (folder.empty()) return Fail(node, key, "the folder name is empty");
+                if (folder.size() >= sizeof o.captureFolder || folder.find('\0') != std::string::npos)
+                    return Fail(node, key, "the folder name is too long");
+                std::memcpy(o.captureFolder, folder.c_str(), folder.size() + 1);
+            } else {
+                return Fail(node, "[capture] " + key, "unknown key");
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+std::string FormatParamFile(const SimParams& p, const AppOptions& o, const char* writer) {
+    std::ostringstream out;
+    out << "# Vellicor parameter file, written by " << writer << ".\n"
+        << "# One table per page of the configuration sheet; a key left out keeps its value.\n\n";
+    out << "[simulation]\n";
+    const int preset = FindPreset(p);
+    if (preset >= 0) out << "preset = " << preset << "  # " << GeometryPresets[preset].label << "\n";
+    out << "autoManageThreads = " << Bool(p.autoManageThreads) << "\n"
+        << "workerThreads = " << p.workerThreads << "\n"
+        << "idlePriority = " << Bool(p.idlePriority) << "\n"
+        << "reentrantLoops = " << Bool(p.reentrantLoops) << "\n\n";
+    out << "[neurons]\n";
+    const char* base = reinterpret_cast<const char*>(&p);
+    for (const ParamField& f : NeuronParamFields) {
+        const void* field = base + f.offset;
+        out << f.name << " = ";
+        switch (f.kind) {
+            case ParamKindInteger: out << *static_cast<const uint32_t*>(field); break;
+            case ParamKindFloat: out << ExactFloat(*static_cast<const float*>(field)); break;
+            case ParamKindPercentage:
+                out << ExactPercentage(*static_cast<const float*>(field)) << "  # percent";
+                break;
+            default: out << Bool(*static_cast<const uint8_t*>(field)); break;
+        }
+        out << "\n";
+    }
+    out << "\n[visualization]\n";
+    for (const OptionFlag& flag : kVisualizationFlags) out << flag.name << " = " << Bool(o.*flag.field) << "\n";
+    out << "\n[capture]\n"
+        << "captureFolder = " << Quoted(o.captureFolder) << "\n"
+        << "captureQuality = " << o.captureQuality << "  # JPEG quality, 0..100\n";
+    return out.str();
+}
+
+ParamFileStatus ParseParamText(std::string_view text, const std::string& name, SimParams& params,
+                               AppOptions& options) {
+    toml::table root;
+    try {
+        root = toml::parse(text, name);
+    } catch (const toml::parse_error& e) {
+        return Failure(name + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
+    }
+    // Work on copies: nothing is stored unless the whole file is good.
+    SimParams p;
+    AppOptions o;
+    std::memcpy(&p, &params, sizeof p);
+    std::memcpy(&o, &options, sizeof o);
+    Reader reader{name, {}};
+    // [simulation] first, since its preset resets the shape.
+    if (const toml::node* node = root.get("simulation")) {
+        const toml::table* table = node->as_table();
+        if (!table) return Failure(reader.Where(*node) + ": simulation: expected a table");
+        if (!reader.Simulation(*table, p, o)) return reader.status;
+    }
+    for (const auto& [k, node] : root) {
+        const std::string key(k.str());
+        const toml::table* table = node.as_table();
+        bool ok = true;
+        if (key == "simulation") continue;
+        if (key != "neurons" && key != "visualization" && key != "capture")
+            return Failure(reader.Where(node) + ": " + key + ": unknown table");
+        if (!table) return Failure(reader.Where(node) + ": " + key + ": expected a table");
+        if (key == "neurons") ok = reader.Neurons(*table, p);
+        else if (key == "visualization") ok = reader.Visualization(*table, o);
+        else ok = reader.Capture(*table, o);
+        if (!ok) return reader.status;
+    }
+    DeriveParams(p);
+    std::memcpy(&params, &p, sizeof p);
+    std::memcpy(&options, &o, sizeof o);
+    return reader.status;
+}
+
+ParamFileStatus LoadParamFile(const std::string& path, SimParams& params, AppOptions& options) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return Failure(path + ": " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) return Failure(path + ": is a folder, not a parameter file");
+    if (info.st_size > kMaxFileBytes) return Failure(path + ": too large for a parameter file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Failure(path + ": " + std::strerror(errno));
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return Failure(path + ": read error");
+    return ParseParamText(text, path, params, options);
+}
+
+ParamFileStatus SaveParamFile(const std::string& path, const SimParams& params, const AppOptions& options,
+                              const char* writer) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return Failure(path + ": is a folder, not a parameter file");
+    const std::string text = FormatParamFile(params, options, writer);
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return Failure(path + ": " + std::strerror(errno));
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int savedErrno = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        std::remove(temporary.c_str());
+        return Failure(path + ": " + std::strerror(written ? errno : savedErrno));
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int renameErrno = errno;
+        std::remove(temporary.c_str());
+        return Failure(path + ": " + std::strerror(renameErrno));
+    }
+    return {};
+}
