@@ -1,6 +1,7 @@
 # The user's commands: `make run` and `make test`. Everything else is for developers.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
+BENCH_RUNS ?= 3
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps build run test sanitize tsan asan bench clean
@@ -38,8 +39,9 @@ asan: deps
 # Synchronisation cost and wake-up floor, then the end-to-end table. The phase
 # kernels against memory bandwidth: $(BUILD)/bench/bench_dynamics.
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target vellicor_bench
 	$(BUILD)/bench/bench_work_manager
-	bench/run-bench.sh $(BUILD)
+	bench/run-bench.sh $(BUILD) $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) build-tsan build-asan

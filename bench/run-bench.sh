@@ -17,7 +17,7 @@ RUNS="${2:-3}"
 STEPS=2000
 PRESETS="${BENCH_PRESETS:-4 5 6 7}"
 THREADS="1 2"
-BIN="$BUILD/src/vellicor"
+BIN="$BUILD/vellicor"
 if [ ! -x "$BIN" ]; then
     echo "run-bench.sh: $BIN not found; build first (make build)" >&2
     exit 1
