@@ -31,7 +31,7 @@ void LoadGlExtensions() {
                             glfwExtensionSupported("GLX_MESA_swap_control") ||
                             glfwExtensionSupported("GLX_SGI_swap_control");
         if (!GlExt.swapControl)
-            LogMessage(LogError, 0, "Unable to find wglSwapIntervalEXT() call - will not be used!");
+            LogMessage(LogError, 0, "Unable to find the GLX swap-interval extension (GLX_EXT_swap_control) - will not be used!");
     }
     Load(GlExt.BindBufferARB, "glBindBufferARB", "glBindBufferARB() OpenGL API call is not available.");
     Load(GlExt.BufferDataARB, "glBufferDataARB", "glBufferDataARB() OpenGL API call is not available.");

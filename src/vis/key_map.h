@@ -1,4 +1,4 @@
-// GLFW key codes to the Windows virtual-key codes of the key tables.
+// GLFW key codes to the program's key codes (the slots of the key tables).
 #pragma once
 
 #include <cstdint>

@@ -222,7 +222,7 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
                        BuildOutlineFont(FontMono) && BuildOutlineFont(FontMonoSmall);
     if (!fonts) {
         CleanUpContext();
-        LogMessage(LogError, 0, "wglUseFontOutlines() failed.  Unable to create font outlines!");
+        LogMessage(LogError, 0, "FreeType outline fonts could not be built.  Unable to create font outlines!");
         glfwMakeContextCurrent(nullptr);
         return;  // the window stays, with nothing drawn
     }
