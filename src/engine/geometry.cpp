@@ -238,20 +238,82 @@ struct BoxShape {
     float extent[3];   // mm along X, Y, Z
 };
 
-// Terminal placement for the neuron at `cell`; returns false when it gave up and
-// clamped the terminal.
-bool PlaceBoxTerminal(const SimParams& p, const BoxShape& box, const uint32_t cell[3],
-                      const Neuron& neuron, float margin, float terminal[3]) {
+BoxShape BoxShapeOf(const SimParams& p) {
+    return {{p.gridX, p.gridY, p.gridZ}, {p.extentX, p.extentY, p.extentZ}};
+}
+
+// With reentrant loops an excitatory neuron in the first or last layer of an axis
+// sends its terminal across the volume along that axis.
+bool WrapsAlong(const BoxShape& box, const uint32_t cell[3], bool reentrant, int axis) {
+    return reentrant && (cell[axis] == box.grid[axis] - 1 || cell[axis] == 0);
+}
+
+// Whether the placement loop below can ever accept a terminal. Each axis is tested
+// on the value it holds when its turn comes (Z, then Y, then X): a wrapping axis on
+// its fresh reentrant value, an axis after a wrapping one on that one's uniform
+// redraw in [0, extent - 1], and the axes before any wrapping one on
+// soma + length * direction. For the last kind the margins form a box, which a
+// length in [lmin, lmax] reaches iff its nearest point is within lmax and (when all
+// three axes are tested that way) its farthest corner is at least lmin away; with
+// an axis left free the rest of the length can go along it, so only lmax counts.
+bool TerminalCanFit(const SimParams& p, const BoxShape& box, const uint32_t cell[3],
+                    const Neuron& neuron, float margin) {
     const bool exc = neuron.isExcitatory != 0;
     const bool reentrant = p.reentrantLoops && exc;
-    // An axis whose coordinate is tested against the margins can never pass when
-    // the margins overlap; the neuron then gets one attempt and a clamped terminal.
-    bool feasible = true;
-    for (int a = 0; a < 3; ++a) {
-        const bool wraps = reentrant && (cell[a] == box.grid[a] - 1 || cell[a] == 0);
-        if (!wraps && !(margin <= static_cast<float>(box.grid[a]) - margin)) feasible = false;
+    bool redrawn = false;  // a wrapping axis came earlier and redrew the later ones
+    double nearest2 = 0.0, farthest2 = 0.0;
+    int shellAxes = 0;
+    for (int a = 2; a >= 0; --a) {
+        const float gridSize = static_cast<float>(box.grid[a]);
+        if (WrapsAlong(box, cell, reentrant, a)) {
+            // The last layer's b * r never exceeds the grid; the first layer's
+            // extent - b * r is least at r = 1.
+            const float b = 0.1f * box.extent[a];
+            if (cell[a] != box.grid[a] - 1 && !(box.extent[a] - b <= gridSize)) return false;
+            redrawn = true;
+            continue;
+        }
+        const float lo = margin, hi = gridSize - margin;
+        if (!(lo <= hi)) return false;
+        if (redrawn) {
+            const float e = box.extent[a] - 1.0f;
+            if (!(std::max(lo, std::min(0.0f, e)) <= std::min(hi, std::max(0.0f, e)))) return false;
+            continue;
+        }
+        const double s = neuron.somaPos[a];
+        const double gap = s < lo ? lo - s : (s > hi ? s - hi : 0.0);
+        const double far = std::max(std::fabs(s - lo), std::fabs(s - hi));
+        nearest2 += gap * gap;
+        farthest2 += far * far;
+        ++shellAxes;
     }
-    const uint32_t attempts = feasible ? kMaxTerminalAttempts : 1;
+    if (shellAxes == 0) return true;
+    const double nearest = std::sqrt(nearest2), farthest = std::sqrt(farthest2);
+    auto reaches = [&](float lengthMin, float lengthMax) {
+        // Lengths below zero point the other way: the reach is the range of |length|.
+        const double l0 = std::fabs(static_cast<double>(lengthMin));
+        const double l1 = std::fabs(static_cast<double>(lengthMax));
+        const bool straddles = (lengthMin < 0.0f) != (lengthMax < 0.0f);
+        const double shortest = straddles ? 0.0 : std::min(l0, l1), longest = std::max(l0, l1);
+        return nearest <= longest && (shellAxes < 3 || farthest >= shortest);
+    };
+    if (!exc) return reaches(p.boxInhAxonLengthMin, p.boxInhAxonLengthMax);
+    return (p.longAxonProbability > 0.0f && reaches(p.excAxonLengthMin, p.excAxonLengthMax)) ||
+           (p.longAxonProbability < 1.0f && reaches(p.inhAxonLengthMin, p.inhAxonLengthMax));
+}
+
+}  // namespace
+
+bool PlaceBoxTerminal(const SimParams& p, const uint32_t cell[3], const Neuron& neuron, float terminal[3]) {
+    const BoxShape box = BoxShapeOf(p);
+    const bool exc = neuron.isExcitatory != 0;
+    const bool reentrant = p.reentrantLoops && exc;
+    // Margins in single precision.
+    const float margin = 0.4f * (exc ? p.excSynapseAxonDistance : p.inhSynapseAxonDistance);
+    // A neuron whose terminal can never be accepted gets one attempt and a clamped
+    // terminal; any other draws until one is accepted, however unlikely, within a
+    // bound that only rounding at the very edge of the reachable region could meet.
+    const uint32_t attempts = TerminalCanFit(p, box, cell, neuron, margin) ? kMaxTerminalAttempts : 1;
     for (uint32_t attempt = 0; attempt < attempts; ++attempt) {
         float lengthMin = p.boxInhAxonLengthMin, lengthMax = p.boxInhAxonLengthMax;
         if (exc) {
@@ -272,7 +334,7 @@ bool PlaceBoxTerminal(const SimParams& p, const BoxShape& box, const uint32_t ce
         for (int a = 2; a >= 0; --a) {
             const float gridSize = static_cast<float>(box.grid[a]);
             const bool last = cell[a] == box.grid[a] - 1;
-            if (reentrant && (last || cell[a] == 0)) {
+            if (WrapsAlong(box, cell, reentrant, a)) {
                 // Reentrant coordinates in single precision from float draws.
                 const float b = 0.1f * box.extent[a];
                 const float r = static_cast<float>(Random01());
@@ -292,8 +354,7 @@ bool PlaceBoxTerminal(const SimParams& p, const BoxShape& box, const uint32_t ce
     // Gave up: clamp the tested axes into their margins, or to the middle of an
     // axis too short for them.
     for (int a = 0; a < 3; ++a) {
-        const bool wraps = reentrant && (cell[a] == box.grid[a] - 1 || cell[a] == 0);
-        if (wraps) continue;
+        if (WrapsAlong(box, cell, reentrant, a)) continue;
         const float g = static_cast<float>(box.grid[a]);
         const float lo = std::min(margin, g * 0.5f), hi = std::max(g - margin, g * 0.5f);
         terminal[a] = std::clamp(terminal[a], lo, hi);
@@ -301,13 +362,10 @@ bool PlaceBoxTerminal(const SimParams& p, const BoxShape& box, const uint32_t ce
     return false;
 }
 
-}  // namespace
-
 void BuildBoxGeometry(AppState& state) {
     LogMessage(LogInfo, 0, "Building box/cuboid geometry...");
     SimParams& p = state.params;
     Neuron* neurons = state.neurons;
-    const BoxShape box = {{p.gridX, p.gridY, p.gridZ}, {p.extentX, p.extentY, p.extentZ}};
     const uint64_t cells = static_cast<uint64_t>(p.gridX) * p.gridY * p.gridZ;
     if (cells != state.neuronCount) {
         LogMessage(LogError, 0, "Box/cuboid grid of %llu cells does not match %u neurons.",
@@ -317,9 +375,6 @@ void BuildBoxGeometry(AppState& state) {
     const float loopRadius = std::max(3.0f, p.extentZ * 0.0625f);
     const uint32_t excCapacity = IncomingCapacityFor(p, true);
     const uint32_t inhCapacity = IncomingCapacityFor(p, false);
-    // Margins in single precision.
-    const float excMargin = 0.4f * p.excSynapseAxonDistance;
-    const float inhMargin = 0.4f * p.inhSynapseAxonDistance;
 
     // 1. Placement, cell by cell: Z outermost, X innermost.
     uint32_t clamped = 0;
@@ -331,12 +386,11 @@ void BuildBoxGeometry(AppState& state) {
                 AssignNeuronType(nr, p.inhibitoryFraction);
                 const bool exc = nr.isExcitatory != 0;
                 const uint32_t capacity = exc ? excCapacity : inhCapacity;
-                const float margin = exc ? excMargin : inhMargin;
                 // Each sum in double, stored as float: the soma lies in its own cell.
                 const uint32_t cell[3] = {x, y, z};
                 for (int a = 0; a < 3; ++a)
                     nr.somaPos[a] = static_cast<float>((static_cast<double>(cell[a]) - 0.5) + Random01());
-                if (!PlaceBoxTerminal(p, box, cell, nr, margin, nr.axonTerminal)) ++clamped;
+                if (!PlaceBoxTerminal(p, cell, nr, nr.axonTerminal)) ++clamped;
                 InitNeuronStorage(state, nr, capacity, std::max(1.0f, Distance3(nr.axonTerminal, nr.somaPos)));
             }
         }

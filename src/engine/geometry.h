@@ -34,10 +34,17 @@ void PlaceAxonTerminal(float out[3], const float soma[3], float lengthMin, float
 void BuildSphereGeometry(AppState& state);
 void BuildBoxGeometry(AppState& state);
 
+// The axon terminal of the box neuron at `cell` (soma and type already set): drawn
+// until it lies inside the margins, or across the volume for a reentrant loop.
+// Returns false when no terminal could be accepted and it was clamped instead.
+bool PlaceBoxTerminal(const SimParams& params, const uint32_t cell[3], const Neuron& neuron,
+                      float terminal[3]);
+
 // ---- 3. Limits and helpers ----------------------------------------------------------------
 
-// Attempts at placing a box terminal inside its margins before it is clamped.
-inline constexpr uint32_t kMaxTerminalAttempts = 1000;
+// Attempts at placing a box terminal that can be accepted before it is clamped
+// anyway; rare acceptances take thousands, so this only ends degenerate cases.
+inline constexpr uint32_t kMaxTerminalAttempts = 10000000;
 // Draws per box synapse that land outside the grid or in the neuron's own cell
 // before the neuron's remaining synapses are dropped.
 inline constexpr uint32_t kMaxUncountedDraws = 10000;
