@@ -12,8 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
+#include "io/param_file.h"
+#include "platform/log.h"
 #include "platform/platform.h"
+#include "platform/version.h"
 
 // ---- 1. Backup and restore ---------------------------------------------------------------------
 
@@ -99,6 +103,34 @@ void SimPageRestoreDefaults(SimulationPage& page, AppState& state) {
 void SimPageApply(const SimulationPage& page, AppState& state) {
     if (page.presetSelection < 0 || page.presetSelection >= kPresetCount) return;
     ApplyPreset(state.params, page.presetSelection);
+}
+
+std::string SimPageSaveConfig(const SimulationPage& page, const AppState& state, const std::string& path) {
+    auto params = std::make_unique<SimParams>();
+    std::memcpy(params.get(), &state.params, sizeof *params);
+    if (page.presetSelection >= 0 && page.presetSelection < kPresetCount) ApplyPreset(*params, page.presetSelection);
+    const ParamFileStatus status = SaveParamFile(path, *params, state.options, kVellicorName);
+    if (!status.ok) {
+        LogMessage(LogError, 0, "Unable to save the simulation configuration: %s", status.error.c_str());
+        return "Not saved: " + status.error;
+    }
+    LogMessage(LogInfo, 0, "Simulation configuration saved to \"%s\".", path.c_str());
+    return "Saved to " + path;
+}
+
+std::string SimPageLoadConfig(SimulationPage& page, AppState& state, const std::string& path) {
+    const ParamFileStatus status = LoadParamFile(path, state.params, state.options);
+    for (const std::string& warning : status.warnings) LogMessage(LogWarning, 0, "%s", warning.c_str());
+    if (!status.ok) {
+        LogMessage(LogError, 0, "Unable to load the simulation configuration: %s", status.error.c_str());
+        return "Not loaded (nothing changed): " + status.error;
+    }
+    LogMessage(LogInfo, 0, "Simulation configuration loaded from \"%s\".", path.c_str());
+    InitSimulationPage(page, state);
+    if (!status.warnings.empty())
+        return "Loaded from " + path + "; " + std::to_string(status.warnings.size()) +
+               " value(s) clamped (see the log)";
+    return "Loaded from " + path;
 }
 
 // ---- 3. Neurons page ----------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/app_state.h"
 #include "ui/property_store.h"
@@ -69,6 +70,14 @@ void SimPageReentrantLoops(AppState& state, bool checked);
 void SimPageRestoreDefaults(SimulationPage& page, AppState& state);
 // OK: copies the selected preset row into the record (nothing without a selection).
 void SimPageApply(const SimulationPage& page, AppState& state);
+// Save Simulation Config: writes the parameters and options as the pages show them
+// (the selected preset included) to `path`, and logs the outcome. Returns the line
+// the page shows afterwards.
+std::string SimPageSaveConfig(const SimulationPage& page, const AppState& state, const std::string& path);
+// Load Simulation Config: loads `path` into the record (all or nothing), logs each
+// clamped value and the outcome, and shows the loaded values on the page (the
+// Neurons page is filled again by its owner). Returns the line the page shows.
+std::string SimPageLoadConfig(SimulationPage& page, AppState& state, const std::string& path);
 
 // ---- 3. Neurons page ------------------------------------------------------------------------------
 

@@ -62,6 +62,10 @@ struct Sheet {
     PropStore grid;
     PropGridView gridView;
     FileBrowser captureBrowser;
+    FileBrowser configBrowser;  // Save and Load Simulation Config
+    bool configSaving = false;
+    std::string configPath;     // the last file saved or loaded
+    std::string configMessage;  // the outcome of the last save or load
 };
 
 // Up and down arrows in the worker edit step it like its spin buttons.
@@ -116,11 +120,28 @@ void DrawSimulationPage(Sheet& sheet) {
     ImGui::Spacing();
     if (ImGui::Button("Restore Defaults")) SimPageRestoreDefaults(page, state);
     ImGui::SameLine();
-    ImGui::BeginDisabled();  // no configuration file format exists
-    ImGui::Button("Save Simulation Config");
+    const std::string start = sheet.configPath.empty() ? "vellicor.toml" : sheet.configPath;
+    if (ImGui::Button("Save Simulation Config")) {
+        sheet.configBrowser.extension = ".toml";
+        OpenFileBrowser(sheet.configBrowser, "Save Simulation Config", start, FileBrowserSave);
+        sheet.configSaving = true;
+    }
     ImGui::SameLine();
-    ImGui::Button("Load Simulation Config");
-    ImGui::EndDisabled();
+    if (ImGui::Button("Load Simulation Config")) {
+        OpenFileBrowser(sheet.configBrowser, "Load Simulation Config", start, FileBrowserOpen);
+        sheet.configSaving = false;
+    }
+    if (DrawFileBrowser(sheet.configBrowser) == 1) {
+        sheet.configPath = sheet.configBrowser.result;
+        if (sheet.configSaving) {
+            NeuronsPageApply(sheet.grid);  // a value still being typed is saved too
+            sheet.configMessage = SimPageSaveConfig(page, state, sheet.configPath);
+        } else {
+            sheet.configMessage = SimPageLoadConfig(page, state, sheet.configPath);
+            InitNeuronsPage(sheet.neurons, state, sheet.grid);
+        }
+    }
+    if (!sheet.configMessage.empty()) ImGui::TextWrapped("%s", sheet.configMessage.c_str());
 }
 
 // ---- 3. Neurons, Visualization and Capture pages ------------------------------------------------------
@@ -144,7 +165,7 @@ void DrawCapturePage(Sheet& sheet) {
                      ImGuiInputTextFlags_ReadOnly);
     ImGui::SameLine();
     if (ImGui::Button("Browse", ImVec2(-1, 0)))
-        OpenFileBrowser(sheet.captureBrowser, kCaptureBrowseTitle, state.options.captureFolder, true);
+        OpenFileBrowser(sheet.captureBrowser, kCaptureBrowseTitle, state.options.captureFolder, FileBrowserFolder);
     if (DrawFileBrowser(sheet.captureBrowser) == 1) CaptureSetFolder(state, sheet.captureBrowser.result.c_str());
     ImGui::Spacing();
     ImGui::TextUnformatted(kCaptureQualityCaption);

@@ -9,6 +9,7 @@
 
 #include <fontconfig/fontconfig.h>
 #include <imgui.h>
+#include <imgui_stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,20 +47,71 @@ static void ShowFolder(FileBrowser& b, const std::string& folder) {
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(fs::path(folder), ec);
     b.folder = ec ? folder : canonical.string();
-    b.entries = ListFolder(b.folder, !b.folderMode);
+    b.entries = ListFolder(b.folder, b.mode != FileBrowserFolder);
     b.selected.clear();
+    b.pathText = b.folder;
+    b.error.clear();
 }
 
-void OpenFileBrowser(FileBrowser& b, const std::string& title, const std::string& start, bool folderMode) {
+void OpenFileBrowser(FileBrowser& b, const std::string& title, const std::string& start, FileBrowserMode mode) {
     b.title = title;
-    b.folderMode = folderMode;
+    b.mode = mode;
     std::error_code ec;
     fs::path path(start);
-    if (!start.empty() && fs::is_regular_file(path, ec)) path = path.parent_path();
-    if (start.empty() || !fs::is_directory(path, ec)) path = fs::current_path(ec);
+    std::string file;
+    if (mode != FileBrowserFolder && !start.empty() && !fs::is_directory(path, ec)) {
+        file = path.filename().string();
+        path = path.parent_path();
+    }
+    if (path.empty() || !fs::is_directory(path, ec)) path = fs::current_path(ec);
     ShowFolder(b, path.string());
+    if (!file.empty()) {
+        b.selected = file;
+        b.pathText = (fs::path(b.folder) / file).string();
+    }
     b.result.clear();
     b.openRequested = true;
+}
+
+int BrowserSubmitPath(FileBrowser& b, const std::string& typed) {
+    if (typed.empty()) {
+        b.error = "Type a path or choose an entry.";
+        return 0;
+    }
+    std::error_code ec;
+    fs::path path(typed);
+    if (path.is_relative()) path = fs::path(b.folder) / path;
+    if (fs::is_directory(path, ec)) {
+        // The folder shown, confirmed again, is the choice of a folder browser.
+        const fs::path canonical = fs::weakly_canonical(path, ec);
+        if (b.mode == FileBrowserFolder && !ec && canonical.string() == b.folder) {
+            b.result = b.folder;
+            b.error.clear();
+            return 1;
+        }
+        ShowFolder(b, path.string());
+        return 0;
+    }
+    const fs::path parent = path.parent_path();
+    switch (b.mode) {
+        case FileBrowserFolder: b.error = "No such folder: " + path.string(); return 0;
+        case FileBrowserOpen:
+            if (!fs::is_regular_file(path, ec)) {
+                b.error = "No such file: " + path.string();
+                return 0;
+            }
+            break;
+        case FileBrowserSave:
+            if (!fs::is_directory(parent, ec)) {
+                b.error = "No such folder: " + parent.string();
+                return 0;
+            }
+            if (!b.extension.empty() && !path.has_extension()) path += b.extension;
+            break;
+    }
+    b.result = path.string();
+    b.error.clear();
+    return 1;
 }
 
 int DrawFileBrowser(FileBrowser& b) {
@@ -73,7 +125,10 @@ int DrawFileBrowser(FileBrowser& b) {
     ImGui::SetNextWindowPos(ImVec2(display.x * 0.5f, display.y * 0.5f), ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
     if (!ImGui::BeginPopupModal(popupId.c_str(), nullptr, ImGuiWindowFlags_NoSavedSettings)) return 0;
     int outcome = 0;
-    ImGui::TextWrapped("%s", b.folder.c_str());
+    // The path box: a folder to go to, or (open and save modes) the file itself.
+    ImGui::SetNextItemWidth(-1);
+    bool submit = ImGui::InputText("##path", &b.pathText, ImGuiInputTextFlags_EnterReturnsTrue);
+    if (!b.error.empty()) ImGui::TextColored(ImVec4(1.0f, 0.35f, 0.35f, 1.0f), "%s", b.error.c_str());
     const float buttonsHeight = ImGui::GetFrameHeightWithSpacing() * 1.5f;
     ImGui::BeginChild("entries", ImVec2(0, -buttonsHeight), true);
     std::string enter;
@@ -81,20 +136,24 @@ int DrawFileBrowser(FileBrowser& b) {
         const std::string caption = (e.folder ? "[" + e.name + "]" : e.name);
         const bool selected = !e.folder && e.name == b.selected;
         if (ImGui::Selectable(caption.c_str(), selected, ImGuiSelectableFlags_AllowDoubleClick)) {
-            if (e.folder) enter = e.name;
-            else b.selected = e.name;
+            if (e.folder) {
+                enter = e.name;
+            } else {
+                b.selected = e.name;
+                b.pathText = (fs::path(b.folder) / e.name).string();
+                b.error.clear();
+                if (ImGui::IsMouseDoubleClicked(0)) submit = true;
+            }
         }
     }
     ImGui::EndChild();
     if (!enter.empty()) ShowFolder(b, (fs::path(b.folder) / enter).string());
-    const bool canChoose = b.folderMode || !b.selected.empty();
-    if (!canChoose) ImGui::BeginDisabled();
-    if (ImGui::Button(b.folderMode ? "Select this folder" : "Open")) {
-        b.result = b.folderMode ? b.folder : (fs::path(b.folder) / b.selected).string();
-        outcome = 1;
-        ImGui::CloseCurrentPopup();
+    const char* confirm = b.mode == FileBrowserFolder ? "Select this folder" : b.mode == FileBrowserOpen ? "Open" : "Save";
+    if (ImGui::Button(confirm)) submit = true;
+    if (submit && enter.empty()) {
+        outcome = BrowserSubmitPath(b, b.pathText);
+        if (outcome == 1) ImGui::CloseCurrentPopup();
     }
-    if (!canChoose) ImGui::EndDisabled();
     ImGui::SameLine();
     if (ImGui::Button("Cancel") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape))) {
         outcome = -1;
@@ -248,9 +307,10 @@ void StartDialog(PropStore& store, PropGridView& view, int index) {
             view.openDialog = true;
             break;
         case PropTypeFile:
-            OpenFileBrowser(view.browser, item.file.title.empty() ? "Select file" : item.file.title, item.value, false);
+            OpenFileBrowser(view.browser, item.file.title.empty() ? "Select file" : item.file.title, item.value,
+                            FileBrowserOpen);
             break;
-        case PropTypeFolder: OpenFileBrowser(view.browser, "Select folder", item.value, true); break;
+        case PropTypeFolder: OpenFileBrowser(view.browser, "Select folder", item.value, FileBrowserFolder); break;
         default: view.dialogItem = -1; break;
     }
 }

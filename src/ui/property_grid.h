@@ -7,6 +7,7 @@
 //   3. The grid's drawing state and its draw call
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,18 +24,33 @@ struct BrowserEntry {
 // unreadable folder gives only "..".
 std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles);
 
+enum FileBrowserMode : uint8_t {
+    FileBrowserFolder,  // choose a folder
+    FileBrowserOpen,    // choose an existing file
+    FileBrowserSave,    // choose a file name in an existing folder
+};
+
 struct FileBrowser {
     std::string title;
-    std::string folder;    // the folder shown
-    std::string selected;  // the chosen file (file mode)
-    bool folderMode = true;
+    std::string folder;     // the folder shown
+    std::string selected;   // the chosen file (open and save modes)
+    std::string pathText;   // the path box: the folder, or the folder and the file
+    std::string extension;  // save mode: added to a typed name without one (".toml")
+    std::string error;      // why the last typed path was not taken
+    FileBrowserMode mode = FileBrowserFolder;
     bool openRequested = false;
     std::vector<BrowserEntry> entries;
-    std::string result;    // the confirmed path
+    std::string result;     // the confirmed path
 };
-// Starts the browser at `start` (its folder when it is a file; the working folder
-// when it does not exist). The popup opens on the next DrawFileBrowser.
-void OpenFileBrowser(FileBrowser& browser, const std::string& title, const std::string& start, bool folderMode);
+// Starts the browser at `start` (its folder when it is a file, keeping the file's
+// name in the path box; the working folder when it does not exist). The popup opens
+// on the next DrawFileBrowser.
+void OpenFileBrowser(FileBrowser& browser, const std::string& title, const std::string& start,
+                     FileBrowserMode mode);
+// The path box was confirmed (Enter or the confirm button). A folder is shown; a
+// path the mode accepts becomes `result` (returns 1); anything else sets `error`
+// (returns 0). Relative paths are taken from the folder shown.
+int BrowserSubmitPath(FileBrowser& browser, const std::string& typed);
 // Draws the browser's modal popup: 1 when a path was confirmed (in `result`),
 // -1 when cancelled, 0 while it stays open or is closed.
 int DrawFileBrowser(FileBrowser& browser);
