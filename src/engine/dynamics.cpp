@@ -24,6 +24,7 @@
 #include <cstddef>
 
 #include "engine/app_state.h"
+#include "engine/geometry.h"
 #include "engine/kernels.h"
 #include "engine/work_manager.h"
 
@@ -248,7 +249,7 @@ void ApplyStimulus(AppState& state, uint32_t s) {
     for (uint32_t z = mid - m; z < mid + m; ++z) {
         for (uint32_t y = 0; y < p.gridY; ++y) {
             for (uint32_t x = 0; x < p.gridX; ++x) {
-                const uint64_t index = (static_cast<uint64_t>(z) * p.gridX + y) * p.gridY + x;
+                const uint64_t index = GridCellIndex(p.gridX, p.gridY, x, y, z);
                 // The grid may have been edited since the build: stay inside the network.
                 if (index >= state.neuronCount) continue;
                 Neuron& n = state.neurons[index];

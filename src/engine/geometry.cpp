@@ -441,7 +441,7 @@ void BuildBoxGeometry(AppState& state) {
                             const uint32_t tx = static_cast<uint32_t>(fx);
                             const uint32_t ty = static_cast<uint32_t>(fy);
                             const uint32_t tz = static_cast<uint32_t>(fz);
-                            target = (tz * p.gridY + ty) * p.gridX + tx;
+                            target = static_cast<uint32_t>(GridCellIndex(p.gridX, p.gridY, tx, ty, tz));
                         }
                         if (target == index) {
                             // Outside the grid or the own cell: not counted, but

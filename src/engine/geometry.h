@@ -27,6 +27,13 @@ std::array<float, 3> RandomUnitVector();
 // from the soma (three draws: length, then direction).
 void PlaceAxonTerminal(float out[3], const float soma[3], float lengthMin, float lengthMax);
 
+// Index of the neuron in grid cell (x, y, z) of a box network: cells are numbered
+// with X innermost, then Y, then Z. 64-bit, so a grid edited beyond the built
+// network can be tested against the neuron count without wrapping.
+inline uint64_t GridCellIndex(uint32_t gridX, uint32_t gridY, uint32_t x, uint32_t y, uint32_t z) {
+    return (static_cast<uint64_t>(z) * gridY + y) * gridX + x;
+}
+
 // ---- 2. Builders ---------------------------------------------------------------------------
 // Both expect state.neurons allocated (state.neuronCount records, zeroed) and the
 // parameters normalised. They log one line at start and one at the end.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/geometry.h"
 #include "engine/network.h"
 
 // ---- 1. Inspector state -----------------------------------------------------------------------------
@@ -24,7 +25,7 @@ LayoutMetrics SceneLayout{};
 
 // ---- 2. Picker ------------------------------------------------------------------------------------
 uint32_t PickerNeuronIndex(uint32_t a, uint32_t b, uint32_t gridX, uint32_t gridY, uint32_t slice) {
-    return slice * gridX * gridY + b * gridY + a;
+    return static_cast<uint32_t>(GridCellIndex(gridX, gridY, a, b, slice));
 }
 
 void PickerCellOrigin(uint32_t a, uint32_t b, uint32_t gridX, const LayoutMetrics& layout, float* x,
@@ -64,8 +65,7 @@ PickResult PickNeuronAt(float x, float y, float windowHeight, const LayoutMetric
     const float maxRow = static_cast<float>(gridY - 1);
     result.pickedY = static_cast<uint32_t>(row < 0.0f ? 0.0f : (row > maxRow ? maxRow : row));
 
-    const uint64_t neuron =
-        static_cast<uint64_t>(gridY) * (result.pickedY + static_cast<uint64_t>(slice) * gridX) + result.pickedX;
+    const uint64_t neuron = GridCellIndex(gridX, gridY, result.pickedX, result.pickedY, slice);
     result.neuron = neuron > neuronCount - 1 ? neuronCount - 1 : static_cast<uint32_t>(neuron);
     return result;
 }

@@ -36,7 +36,7 @@ extern bool TraceReset;                  // clear the traces before the next rec
 extern LayoutMetrics SceneLayout;
 
 // ---- 2. Picker ----------------------------------------------------------------------------------
-// Neuron shown in picker cell (a, b) of plane `slice`: slice * A * B + b * B + a.
+// Neuron shown in picker cell (a, b) of plane `slice`: grid cell (x, y, z) = (a, b, slice).
 uint32_t PickerNeuronIndex(uint32_t a, uint32_t b, uint32_t gridX, uint32_t gridY, uint32_t slice);
 // Lower-left corner of cell (a, b); x runs mirrored.
 void PickerCellOrigin(uint32_t a, uint32_t b, uint32_t gridX, const LayoutMetrics& layout, float* x,

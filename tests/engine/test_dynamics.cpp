@@ -148,7 +148,8 @@ TEST(DelayLine, NeuronWithoutOutgoingSynapsesStillRecords) {
 
 namespace {
 
-// A 4 x 4 x gridZ box network without synapses.
+// An 8 x 2 x gridZ box network without synapses; not square, so a swapped x and y
+// would miss cells.
 struct StimulusFixture {
     TestState ts;
     std::unique_ptr<TinyNetwork> net;
@@ -157,7 +158,8 @@ struct StimulusFixture {
                                             std::vector<uint32_t>(16 * gridZ, 1));
         net->Finish();
         ts.Attach(*net);
-        ts->params.gridX = ts->params.gridY = 4;
+        ts->params.gridX = 8;
+        ts->params.gridY = 2;
         ts->params.gridZ = gridZ;
         ts->options.stimulusPeriod = 100;
     }

@@ -289,6 +289,22 @@ TEST(BoxGeometry, SomataInTheirCellsAndSynapsesInReach) {
             EXPECT_LE(n.somaPos[k], 1.5f);
         }
     }
+    {  // 5 x 3 x 2: GridCellIndex numbers the cells as the builder fills them.
+        Built net(4, 13, [](SimParams& p) {
+            p.gridX = 5, p.gridY = 3, p.gridZ = 2;
+            p.extentX = 5.0f, p.extentY = 3.0f, p.extentZ = 2.0f;
+        });
+        ASSERT_EQ(net.count(), 30u);
+        uint32_t misplaced = 0;
+        for (uint32_t z = 0; z < 2; ++z)
+            for (uint32_t y = 0; y < 3; ++y)
+                for (uint32_t x = 0; x < 5; ++x) {
+                    const float* s = net[static_cast<uint32_t>(GridCellIndex(5, 3, x, y, z))].somaPos;
+                    misplaced += std::fabs(s[0] - x) > 0.5f || std::fabs(s[1] - y) > 0.5f ||
+                                 std::fabs(s[2] - z) > 0.5f;
+                }
+        EXPECT_EQ(misplaced, 0u);
+    }
     Built net(9, 13);  // 8 x 8 x 32
     const SimParams& p = net.p();
     const float loopRadius = 3.0f;  // max(3, 32 / 16)

@@ -142,6 +142,12 @@ TEST(Camera, PickingCornersAndOutside) {
     EXPECT_EQ(p.pickedX, 10u);
     EXPECT_EQ(p.pickedY, 12u);
     EXPECT_EQ(p.neuron, 16u * 12 + 10);
+    // On a 16 x 8 grid the same point is row 4 (7 - 3); on plane 2 that is grid
+    // cell (10, 4, 2), the neuron the picker draws there.
+    p = PickNeuronAt(99, 670, 900, m, 16, 8, 4096, 2);
+    EXPECT_EQ(p.pickedY, 4u);
+    EXPECT_EQ(p.neuron, (2u * 8 + 4) * 16 + 10);
+    EXPECT_EQ(p.neuron, PickerNeuronIndex(p.pickedX, p.pickedY, 16, 8, 2));
     // The index is limited to the last neuron.
     p = PickNeuronAt(16, 620, 900, m, 16, 16, 100, 0);
     EXPECT_EQ(p.neuron, 99u);

@@ -189,7 +189,8 @@ TEST(SceneText, PickerCellsAndAxonColouring) {
     PickerCellOrigin(15, 2, 16, cells, &x, &y);
     EXPECT_EQ(x, 16.0f);
     EXPECT_EQ(y, 56.0f);
-    EXPECT_EQ(PickerNeuronIndex(3, 2, 16, 16, 1), 256u + 32u + 3u);
+    // Cell (a, b) of plane 1 on an 8 x 4 grid is grid cell (3, 2, 1): (1 * 4 + 2) * 8 + 3.
+    EXPECT_EQ(PickerNeuronIndex(3, 2, 8, 4, 1), 51u);
     EXPECT_FLOAT_EQ(PickerPlaneZ(0, 16.0f), -15.0f);
     EXPECT_FLOAT_EQ(PickerPlaneZ(15, 16.0f), 15.0f);
 
