@@ -7,10 +7,11 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config make
   libglfw3-dev libgl-dev libglu1-mesa-dev
-  libimgui-dev libkissfft-dev libjpeg62-turbo-dev libtomlplusplus-dev
+  libimgui-dev libkissfft-dev libjpeg62-turbo-dev libtomlplusplus-dev libhdf5-dev
   libfreetype-dev libfontconfig1-dev fonts-liberation
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool libgl1-mesa-dri imagemagick
+  python3 python3-pytest python3-h5py python3-numpy
 )
 
 missing=()

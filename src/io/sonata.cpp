@@ -1,0 +1,349 @@
+// SONATA spike reports and network files over the HDF5 C library.
+//
+// Sections:
+//   1. HDF5 helpers (error text, checked creation, enums, attributes, datasets)
+//   2. Spike report writer
+//   3. Network export
+#include "io/sonata.h"
+
+#include <fcntl.h>
+#include <hdf5.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "engine/app_state.h"
+
+static_assert(sizeof(hid_t) == sizeof(int64_t), "HDF5 ids are kept as int64_t");
+
+namespace {
+
+// ---- 1. HDF5 helpers ------------------------------------------------------------------------------
+
+// The file can be created and written: checked with open(2) first, since HDF5's
+// own failure says little about why (no folder, no permission, a folder there).
+bool CheckWritable(const std::string& path, std::string& error) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = path + ": is a folder, not a file";
+        return false;
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+// HDF5 prints its error stack to stderr by default; we report errors ourselves.
+void QuietHdf5() { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
+
+// Closes an HDF5 id of any kind when it goes out of scope.
+struct Handle {
+    hid_t id;
+    explicit Handle(hid_t i) : id(i) {}
+    ~Handle() {
+        if (id >= 0) H5Idec_ref(id);  // closes an id of any kind
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    operator hid_t() const { return id; }
+    bool ok() const { return id >= 0; }
+};
+
+// A uint8 enum type with the given member names (values 0, 1, ...).
+hid_t EnumType(std::initializer_list<const char*> names) {
+    const hid_t type = H5Tenum_create(H5T_NATIVE_UINT8);
+    uint8_t value = 0;
+    for (const char* name : names) {
+        H5Tenum_insert(type, name, &value);
+        ++value;
+    }
+    return type;
+}
+
+bool StringAttribute(hid_t object, const char* name, const char* text) {
+    Handle type(H5Tcopy(H5T_C_S1));
+    H5Tset_size(type, std::strlen(text) + 1);
+    H5Tset_strpad(type, H5T_STR_NULLTERM);
+    Handle space(H5Screate(H5S_SCALAR));
+    Handle attribute(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT));
+    return attribute.ok() && H5Awrite(attribute, type, text) >= 0;
+}
+
+// A fixed-size dataset of `count` elements filled block by block by `fill(first,
+// n, out)`, so that memory stays bounded on the largest networks.
+template <typename T>
+bool BlockDataset(hid_t group, const char* name, hid_t fileType, hid_t memType, uint64_t count,
+                  const std::function<void(uint64_t, uint64_t, T*)>& fill) {
+    const hsize_t dims[1] = {count};
+    Handle space(H5Screate_simple(1, dims, nullptr));
+    Handle set(H5Dcreate2(group, name, fileType, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (!set.ok()) return false;
+    constexpr uint64_t kBlock = 1u << 20;
+    std::vector<T> buffer(static_cast<size_t>(std::min<uint64_t>(count, kBlock)));
+    for (uint64_t first = 0; first < count; first += kBlock) {
+        const uint64_t n = std::min(kBlock, count - first);
+        fill(first, n, buffer.data());
+        const hsize_t start[1] = {first}, size[1] = {n};
+        Handle memory(H5Screate_simple(1, size, nullptr));
+        Handle slab(H5Dget_space(set));
+        H5Sselect_hyperslab(slab, H5S_SELECT_SET, start, nullptr, size, nullptr);
+        if (H5Dwrite(set, memType, memory, slab, H5P_DEFAULT, buffer.data()) < 0) return false;
+    }
+    return true;
+}
+
+// An extendible, chunked dataset of one dimension, empty at first.
+hid_t ExtendibleDataset(hid_t group, const char* name, hid_t type) {
+    const hsize_t dims[1] = {0}, maxDims[1] = {H5S_UNLIMITED}, chunk[1] = {16384};
+    Handle space(H5Screate_simple(1, dims, maxDims));
+    Handle properties(H5Pcreate(H5P_DATASET_CREATE));
+    H5Pset_chunk(properties, 1, chunk);
+    return H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+}
+
+bool AppendTo(hid_t set, hid_t memType, uint64_t oldCount, const void* data, size_t count) {
+    const hsize_t newSize[1] = {oldCount + count}, start[1] = {oldCount}, size[1] = {count};
+    if (H5Dset_extent(set, newSize) < 0) return false;
+    Handle slab(H5Dget_space(set));
+    Handle memory(H5Screate_simple(1, size, nullptr));
+    H5Sselect_hyperslab(slab, H5S_SELECT_SET, start, nullptr, size, nullptr);
+    return H5Dwrite(set, memType, memory, slab, H5P_DEFAULT, data) >= 0;
+}
+
+}  // namespace
+
+// ---- 2. Spike report writer -------------------------------------------------------------------------
+
+SpikeReportWriter::~SpikeReportWriter() {
+    std::string ignored;
+    Close(ignored);
+}
+
+bool SpikeReportWriter::Create(const std::string& path, std::string& error) {
+    QuietHdf5();
+    if (!CheckWritable(path, error)) return false;
+    path_ = path;
+    file_ = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    if (file_ < 0) {
+        error = path + ": cannot create an HDF5 file there";
+        return false;
+    }
+    Handle spikes(H5Gcreate2(file_, "spikes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    group_ = H5Gcreate2(spikes, kSonataPopulation, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+    timestamps_ = group_ >= 0 ? ExtendibleDataset(group_, "timestamps", H5T_IEEE_F64LE) : -1;
+    nodeIds_ = group_ >= 0 ? ExtendibleDataset(group_, "node_ids", H5T_STD_U64LE) : -1;
+    bool ok = timestamps_ >= 0 && nodeIds_ >= 0 && StringAttribute(timestamps_, "units", "ms");
+    if (ok) {
+        Handle sorting(EnumType({"none", "by_id", "by_time"}));
+        Handle space(H5Screate(H5S_SCALAR));
+        Handle attribute(H5Acreate2(group_, "sorting", sorting, space, H5P_DEFAULT, H5P_DEFAULT));
+        const uint8_t byTime = 2;
+        ok = attribute.ok() && H5Awrite(attribute, sorting, &byTime) >= 0;
+    }
+    if (!ok || H5Fflush(file_, H5F_SCOPE_LOCAL) < 0) {
+        std::string ignored;
+        Close(ignored);
+        error = path + ": cannot lay out the spike report";
+        return false;
+    }
+    return true;
+}
+
+bool SpikeReportWriter::Append(const double* timestampsMs, const uint64_t* nodeIds, size_t count,
+                               std::string& error) {
+    if (file_ < 0) {
+        error = "the spike report is not open";
+        return false;
+    }
+    if (count == 0) return true;
+    if (!AppendTo(timestamps_, H5T_NATIVE_DOUBLE, count_, timestampsMs, count) ||
+        !AppendTo(nodeIds_, H5T_NATIVE_UINT64, count_, nodeIds, count)) {
+        error = path_ + ": cannot write spikes (disk full?)";
+        return false;
+    }
+    count_ += count;
+    return true;
+}
+
+bool SpikeReportWriter::Flush(std::string& error) {
+    if (file_ < 0) return true;
+    if (H5Fflush(file_, H5F_SCOPE_LOCAL) < 0) {
+        error = path_ + ": cannot flush the spike report";
+        return false;
+    }
+    return true;
+}
+
+bool SpikeReportWriter::Close(std::string& error) {
+    if (file_ < 0) return true;
+    bool ok = true;
+    for (int64_t* id : {&timestamps_, &nodeIds_}) {
+        if (*id >= 0 && H5Dclose(*id) < 0) ok = false;
+        *id = -1;
+    }
+    if (group_ >= 0 && H5Gclose(group_) < 0) ok = false;
+    group_ = -1;
+    if (H5Fclose(file_) < 0) ok = false;
+    file_ = -1;
+    if (!ok) error = path_ + ": cannot close the spike report";
+    return ok;
+}
+
+// ---- 3. Network export --------------------------------------------------------------------------------
+
+namespace {
+
+struct EdgeRef {
+    const Neuron* post;
+    const Synapse* synapse;
+};
+
+float SynapseWeight(const Synapse& s) {
+    const Neuron& post = *s.post;
+    const SynapseLaneWeights* lanes = s.pre->isExcitatory ? post.excLaneWeights : post.inhLaneWeights;
+    return lanes[s.lane / 4].weight[s.lane % 4];
+}
+
+bool WriteNodes(hid_t file, const AppState& state) {
+    const Neuron* neurons = state.neurons;
+    const uint64_t n = state.neuronCount;
+    Handle nodes(H5Gcreate2(file, "nodes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Handle population(H5Gcreate2(nodes, kSonataPopulation, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Handle group(H5Gcreate2(population, "0", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (!group.ok()) return false;
+    using U64 = std::function<void(uint64_t, uint64_t, uint64_t*)>;
+    using F32 = std::function<void(uint64_t, uint64_t, float*)>;
+    using U8 = std::function<void(uint64_t, uint64_t, uint8_t*)>;
+    bool ok = BlockDataset<uint64_t>(population, "node_type_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, n,
+                                     U64([&](uint64_t f, uint64_t c, uint64_t* o) {
+                                         for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].neuronClass;
+                                     })) &&
+              BlockDataset<uint64_t>(population, "node_group_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, n,
+                                     U64([](uint64_t, uint64_t c, uint64_t* o) { std::fill(o, o + c, 0); })) &&
+              BlockDataset<uint64_t>(population, "node_group_index", H5T_STD_U64LE, H5T_NATIVE_UINT64, n,
+                                     U64([](uint64_t f, uint64_t c, uint64_t* o) {
+                                         for (uint64_t i = 0; i < c; ++i) o[i] = f + i;
+                                     }));
+    const char* axes[3] = {"x", "y", "z"};
+    for (int a = 0; a < 3 && ok; ++a)
+        ok = BlockDataset<float>(group, axes[a], H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, n,
+                                 F32([&](uint64_t f, uint64_t c, float* o) {
+                                     for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].somaPos[a];
+                                 }));
+    float Neuron::*const parameters[4] = {&Neuron::a, &Neuron::b, &Neuron::c, &Neuron::d};
+    const char* names[4] = {"a", "b", "c", "d"};
+    for (int k = 0; k < 4 && ok; ++k)
+        ok = BlockDataset<float>(group, names[k], H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, n,
+                                 F32([&](uint64_t f, uint64_t c, float* o) {
+                                     for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].*parameters[k];
+                                 }));
+    if (ok) {
+        Handle kind(EnumType({"inhibitory", "excitatory"}));
+        ok = BlockDataset<uint8_t>(group, "kind", kind, kind, n, U8([&](uint64_t f, uint64_t c, uint8_t* o) {
+                                       for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].isExcitatory ? 1 : 0;
+                                   }));
+    }
+    if (ok) {
+        Handle neuronClass(EnumType({"RS", "IB", "CH", "FS", "LTS"}));
+        ok = BlockDataset<uint8_t>(group, "class", neuronClass, neuronClass, n,
+                                   U8([&](uint64_t f, uint64_t c, uint8_t* o) {
+                                       for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].neuronClass;
+                                   }));
+    }
+    return ok;
+}
+
+bool WriteEdges(hid_t file, const AppState& state) {
+    const Neuron* neurons = state.neurons;
+    // Every synapse, by target neuron, then as the target stores them (by source).
+    std::vector<EdgeRef> edges;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < state.neuronCount; ++i) total += neurons[i].incomingCount;
+    edges.reserve(static_cast<size_t>(total));
+    for (uint32_t i = 0; i < state.neuronCount; ++i)
+        for (uint32_t k = 0; k < neurons[i].incomingCount; ++k) edges.push_back({&neurons[i], &neurons[i].incoming[k]});
+    const uint64_t e = edges.size();
+    const std::string population = std::string(kSonataPopulation) + "__" + kSonataPopulation;
+    Handle all(H5Gcreate2(file, "edges", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Handle edgesGroup(H5Gcreate2(all, population.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Handle group(H5Gcreate2(edgesGroup, "0", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    if (!group.ok()) return false;
+    using U64 = std::function<void(uint64_t, uint64_t, uint64_t*)>;
+    using F32 = std::function<void(uint64_t, uint64_t, float*)>;
+    using U8 = std::function<void(uint64_t, uint64_t, uint8_t*)>;
+    auto source = [&](uint64_t f, uint64_t c, uint64_t* o) {
+        for (uint64_t i = 0; i < c; ++i) o[i] = static_cast<uint64_t>(edges[f + i].synapse->pre - neurons);
+    };
+    auto target = [&](uint64_t f, uint64_t c, uint64_t* o) {
+        for (uint64_t i = 0; i < c; ++i) o[i] = static_cast<uint64_t>(edges[f + i].post - neurons);
+    };
+    auto inhibitory = [&](uint64_t i) -> uint8_t { return edges[i].synapse->pre->isExcitatory ? 0 : 1; };
+    bool ok = BlockDataset<uint64_t>(edgesGroup, "source_node_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e, U64(source)) &&
+              BlockDataset<uint64_t>(edgesGroup, "target_node_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e, U64(target)) &&
+              BlockDataset<uint64_t>(edgesGroup, "edge_type_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e,
+                                     U64([&](uint64_t f, uint64_t c, uint64_t* o) {
+                                         for (uint64_t i = 0; i < c; ++i) o[i] = inhibitory(f + i);
+                                     })) &&
+              BlockDataset<uint64_t>(edgesGroup, "edge_group_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e,
+                                     U64([](uint64_t, uint64_t c, uint64_t* o) { std::fill(o, o + c, 0); })) &&
+              BlockDataset<uint64_t>(edgesGroup, "edge_group_index", H5T_STD_U64LE, H5T_NATIVE_UINT64, e,
+                                     U64([](uint64_t f, uint64_t c, uint64_t* o) {
+                                         for (uint64_t i = 0; i < c; ++i) o[i] = f + i;
+                                     }));
+    for (const char* name : {"source_node_id", "target_node_id"}) {
+        if (!ok) break;
+        Handle set(H5Dopen2(edgesGroup, name, H5P_DEFAULT));
+        ok = set.ok() && StringAttribute(set, "node_population", kSonataPopulation);
+    }
+    ok = ok &&
+         BlockDataset<float>(group, "syn_weight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
+                             F32([&](uint64_t f, uint64_t c, float* o) {
+                                 for (uint64_t i = 0; i < c; ++i) o[i] = SynapseWeight(*edges[f + i].synapse);
+                             })) &&
+         BlockDataset<float>(group, "delay", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
+                             F32([&](uint64_t f, uint64_t c, float* o) {
+                                 for (uint64_t i = 0; i < c; ++i)
+                                     o[i] = static_cast<float>(edges[f + i].synapse->pre->delayLength) * kStepMs;
+                             }));
+    if (ok) {
+        Handle receptor(EnumType({"AMPA_NMDA", "GABAA_GABAB"}));
+        ok = BlockDataset<uint8_t>(group, "receptor", receptor, receptor, e,
+                                   U8([&](uint64_t f, uint64_t c, uint8_t* o) {
+                                       for (uint64_t i = 0; i < c; ++i) o[i] = inhibitory(f + i);
+                                   }));
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool ExportNetwork(const AppState& state, const std::string& path, std::string& error) {
+    if (!state.neurons || state.neuronCount == 0) {
+        error = "no network is built";
+        return false;
+    }
+    QuietHdf5();
+    if (!CheckWritable(path, error)) return false;
+    Handle file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+    if (!file.ok()) {
+        error = path + ": cannot create an HDF5 file there";
+        return false;
+    }
+    const bool ok = WriteNodes(file, state) && WriteEdges(file, state);
+    const bool closed = H5Fclose(file.id) >= 0;
+    file.id = -1;
+    if (!ok || !closed) {
+        error = path + ": cannot write the network (disk full?)";
+        return false;
+    }
+    return true;
+}

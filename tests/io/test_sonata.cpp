@@ -1,0 +1,74 @@
+// SONATA spike report writer: chunked appends read back whole; clear errors.
+// (The Python tests read the program's own files as a user would.)
+#include "io/sonata.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+std::string TempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "-" + name)).string();
+}
+
+template <typename T>
+std::vector<T> ReadAll(hid_t file, const char* path, hid_t memType) {
+    const hid_t set = H5Dopen2(file, path, H5P_DEFAULT);
+    const hid_t space = H5Dget_space(set);
+    hsize_t n = 0;
+    H5Sget_simple_extent_dims(space, &n, nullptr);
+    std::vector<T> out(n);
+    H5Dread(set, memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data());
+    H5Sclose(space);
+    H5Dclose(set);
+    return out;
+}
+
+}  // namespace
+
+TEST(SpikeReport, BatchesAcrossChunksReadBackInOrder) {
+    const std::string path = TempPath("spikes.h5");
+    std::string error;
+    {
+        SpikeReportWriter writer;
+        ASSERT_TRUE(writer.Create(path, error)) << error;
+        std::vector<double> times;
+        std::vector<uint64_t> ids;
+        for (uint64_t i = 0; i < 40000; ++i) {
+            times.push_back(0.5 * static_cast<double>(i / 7));
+            ids.push_back(i % 7);
+        }
+        // Three batches of unequal size, the middle one larger than a chunk.
+        const size_t cuts[4] = {0, 100, 30100, 40000};
+        for (int b = 0; b < 3; ++b)
+            ASSERT_TRUE(writer.Append(times.data() + cuts[b], ids.data() + cuts[b], cuts[b + 1] - cuts[b], error));
+        ASSERT_TRUE(writer.Flush(error));
+        EXPECT_EQ(writer.SpikeCount(), 40000u);
+        ASSERT_TRUE(writer.Close(error)) << error;
+    }
+    const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const auto times = ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_NATIVE_DOUBLE);
+    const auto ids = ReadAll<uint64_t>(file, "/spikes/vellicor/node_ids", H5T_NATIVE_UINT64);
+    ASSERT_EQ(times.size(), 40000u);
+    ASSERT_EQ(ids.size(), 40000u);
+    EXPECT_EQ(times[30099], 0.5 * (30099 / 7));
+    EXPECT_EQ(ids[39999], 39999u % 7);
+    H5Fclose(file);
+    std::filesystem::remove(path);
+}
+
+TEST(SpikeReport, PlacesThatCannotHoldTheFileAreNamedInTheError) {
+    SpikeReportWriter writer;
+    std::string error;
+    EXPECT_FALSE(writer.Create(std::filesystem::temp_directory_path().string(), error));
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+    EXPECT_FALSE(writer.Create("/proc/vellicor-spikes.h5", error));  // not writable, even for root
+    EXPECT_NE(error.find("/proc/vellicor-spikes.h5: "), std::string::npos) << error;
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_FALSE(writer.Append(nullptr, nullptr, 1, error));
+}
