@@ -120,7 +120,8 @@ struct TinyNetwork {
     static float& Weight(Synapse& s) { return LaneWeights(s).weight[s.lane % 4]; }
     static float& Delta(Synapse& s) { return LaneWeights(s).weightDelta[s.lane % 4]; }
     static SynapseLaneWeights& LaneWeights(Synapse& s) {
-        return (s.pre->isExcitatory ? s.post->excLaneWeights : s.post->inhLaneWeights)[s.lane / 4];
+        SynapseLaneWeights* blocks = s.pre->isExcitatory ? s.post->excLaneWeights : s.post->inhLaneWeights;
+        return blocks[s.lane / 4];
     }
 
 private:
