@@ -1,6 +1,7 @@
 // SONATA spike report writer: chunked appends read back whole; clear errors.
 // (The Python tests read the program's own files as a user would.)
 #include "io/sonata.h"
+#include "io/spike_recorder.h"
 
 #include <gtest/gtest.h>
 #include <hdf5.h>
@@ -71,4 +72,31 @@ TEST(SpikeReport, PlacesThatCannotHoldTheFileAreNamedInTheError) {
     EXPECT_NE(error.find("/proc/vellicor-spikes.h5: "), std::string::npos) << error;
     EXPECT_FALSE(writer.IsOpen());
     EXPECT_FALSE(writer.Append(nullptr, nullptr, 1, error));
+}
+
+TEST(SpikeRecorder, EverySpikeOfEveryStepReachesTheFileEvenWhenTheRingFills) {
+    const std::string path = TempPath("recorded.h5");
+    std::string error;
+    SpikeRecorder recorder(4096);  // far smaller than the spikes of one step
+    ASSERT_TRUE(recorder.Start(path, error)) << error;
+    // 600 steps of 4096 neurons, every third firing.
+    std::vector<uint8_t> spiked(4096);
+    uint64_t expected = 0;
+    for (uint32_t step = 0; step < 600; ++step) {
+        for (uint32_t i = 0; i < spiked.size(); ++i) spiked[i] = (i + step) % 3 == 0;
+        for (uint8_t s : spiked) expected += s;
+        recorder.OnStep(step, spiked.data(), static_cast<uint32_t>(spiked.size()));
+    }
+    ASSERT_TRUE(recorder.Stop(error)) << error;
+    EXPECT_EQ(recorder.Recorded(), expected);
+    const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const auto times = ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_NATIVE_DOUBLE);
+    const auto ids = ReadAll<uint64_t>(file, "/spikes/vellicor/node_ids", H5T_NATIVE_UINT64);
+    H5Fclose(file);
+    std::filesystem::remove(path);
+    ASSERT_EQ(ids.size(), expected);
+    for (size_t k = 1; k < times.size(); ++k) ASSERT_LE(times[k - 1], times[k]) << k;
+    EXPECT_EQ(times.back(), 0.5 * 599);
+    EXPECT_EQ((ids.back() + 599) % 3, 0u);
 }

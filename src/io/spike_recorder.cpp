@@ -1,0 +1,106 @@
+// The spike recorder: a ring filled at the end of each step, drained to a SONATA
+// spike report by a writer thread.
+#include "io/spike_recorder.h"
+
+#include <algorithm>
+#include <chrono>
+
+SpikeRecorder::~SpikeRecorder() {
+    std::string ignored;
+    Stop(ignored);
+}
+
+bool SpikeRecorder::Start(const std::string& path, std::string& error) {
+    if (running_.load()) {
+        error = "already recording to " + writer_.Path();
+        return false;
+    }
+    if (!writer_.Create(path, error)) return false;
+    if (!ring_) ring_ = std::make_unique<uint64_t[]>(ringSize_);
+    head_ = tail_ = 0;
+    stopping_ = false;
+    error_.clear();
+    recorded_.store(0, std::memory_order_relaxed);
+    running_.store(true);
+    thread_ = std::thread([this] { WriterLoop(); });
+    return true;
+}
+
+void SpikeRecorder::OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuronCount) {
+    if (!running_.load(std::memory_order_relaxed)) return;
+    const uint64_t stamp = static_cast<uint64_t>(step) << 32;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (uint32_t i = 0; i < neuronCount; ++i) {
+        if (!spiked[i]) continue;
+        if (head_ - tail_ == ringSize_) {  // full: wait for the writer, drop nothing
+            wake_.notify_one();
+            space_.wait(lock, [this] { return head_ - tail_ < ringSize_; });
+        }
+        ring_[head_ % ringSize_] = stamp | i;
+        ++head_;
+    }
+    if (head_ - tail_ >= std::min(kChunk, ringSize_ / 2)) wake_.notify_one();
+}
+
+void SpikeRecorder::WriterLoop() {
+    std::vector<double> times;
+    std::vector<uint64_t> ids;
+    times.reserve(kChunk);
+    ids.reserve(kChunk);
+    auto lastFlush = std::chrono::steady_clock::now();
+    bool dirty = false;
+    for (;;) {
+        bool stop = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait_for(lock, std::chrono::milliseconds(250),
+                           [this] { return stopping_ || head_ - tail_ >= std::min(kChunk, ringSize_ / 2); });
+            stop = stopping_;
+            times.clear();
+            ids.clear();
+            while (tail_ != head_ && ids.size() < kChunk) {
+                const uint64_t entry = ring_[tail_ % ringSize_];
+                ++tail_;
+                times.push_back(0.5 * static_cast<double>(entry >> 32));
+                ids.push_back(entry & 0xFFFFFFFFu);
+            }
+            stop = stop && tail_ == head_;
+        }
+        space_.notify_all();
+        std::string error;
+        if (!ids.empty()) {
+            if (error_.empty() && !writer_.Append(times.data(), ids.data(), ids.size(), error)) error_ = error;
+            recorded_.fetch_add(ids.size(), std::memory_order_relaxed);
+            dirty = true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (dirty && (stop || now - lastFlush >= std::chrono::seconds(1))) {
+            if (error_.empty() && !writer_.Flush(error)) error_ = error;
+            lastFlush = now;
+            dirty = false;
+        }
+        if (stop) return;
+    }
+}
+
+bool SpikeRecorder::Stop(std::string& error) {
+    if (!running_) {
+        if (error_.empty()) return true;
+        error = error_;
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    running_.store(false);
+    std::string closeError;
+    if (!writer_.Close(closeError) && error_.empty()) error_ = closeError;
+    if (!error_.empty()) {
+        error = error_;
+        return false;
+    }
+    return true;
+}
