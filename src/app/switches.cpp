@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/shell.h"
 #include "engine/app_state.h"
@@ -16,23 +17,16 @@ namespace {
 
 // ---- Value parsing ------------------------------------------------------------------------
 
-// The decimal number after `key` in the argument, as an unsigned 32-bit value.
-// Returns false for anything else (signs, letters, nothing, overflow).
-bool ParseUnsignedAfter(const std::string& arg, size_t valueStart, uint32_t& value) {
-    const char* text = arg.c_str() + valueStart;
-    if (*text < '0' || *text > '9') return false;
+// The decimal text as an unsigned 32-bit value. Returns false for anything else
+// (signs, letters, nothing, overflow).
+bool ParseUnsigned(const std::string& text, uint32_t& value) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
     errno = 0;
     char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 10);
     if (errno == ERANGE || *end != '\0' || parsed > 0xFFFFFFFFull) return false;
     value = static_cast<uint32_t>(parsed);
     return true;
-}
-
-// Position right after `key` in the argument, or npos.
-size_t ValueStart(const std::string& arg, const char* key) {
-    const size_t at = arg.find(key);
-    return at == std::string::npos ? at : at + std::strlen(key);
 }
 
 std::string Lowered(const char* text) {
@@ -48,13 +42,31 @@ std::string Bare(const std::string& arg) {
     return start == std::string::npos ? std::string() : arg.substr(start);
 }
 
+bool Contains(const std::string& text, const char* keyword) {
+    return text.find(keyword) != std::string::npos;
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
 // ---- Keywords --------------------------------------------------------------------------------
 
-void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
+// Applies one argument; returns false when it matches no switch. Keywords are
+// searched in the switch name only: for "name=value" the part before the first
+// '=' (a value such as a capture folder may hold any word).
+bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
     const std::string arg = Lowered(original);
+    const size_t equals = arg.find('=');
+    const bool hasValue = equals != std::string::npos;
+    const std::string name = arg.substr(0, equals);
+    const size_t valueStart = hasValue ? equals + 1 : arg.size();
+    const std::string value = arg.substr(valueStart);
     SimParams& p = state.params;
+    bool matched = false;
 
-    if (arg.find("shortaxondemo") != std::string::npos) {
+    if (Contains(name, "shortaxondemo")) {
         out.demo = true;
         p.excAxonLengthMin = 0.5f;
         p.excAxonLengthMax = 2.0f;
@@ -62,24 +74,35 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
         p.excSynapseAxonDistance = 2.0f;
         p.randomizeExcWeights = 1;
         p.randomizeInhWeights = 1;
+        matched = true;
     }
-    if (arg.find("demo") != std::string::npos) out.demo = true;
-    if (arg.find("wireframe") != std::string::npos) {
+    if (Contains(name, "demo")) out.demo = matched = true;
+    if (Contains(name, "wireframe")) {
         WireframeMode = true;
         state.options.NeuronAlpha = 0.065f;
+        matched = true;
     }
-    if (arg.find("colorbuffer") != std::string::npos) ColorBufferMode = true;
-    if (arg.find("msaa2x") != std::string::npos) MsaaSamples = 2;
-    if (arg.find("msaa4x") != std::string::npos) MsaaSamples = 4;
-    if (arg.find("msaa8x") != std::string::npos) MsaaSamples = 8;
-    if (arg.find("msaa16x") != std::string::npos) MsaaSamples = 16;
+    if (Contains(name, "colorbuffer")) ColorBufferMode = matched = true;
+    const std::pair<const char*, int32_t> multisample[] = {
+        {"msaa2x", 2}, {"msaa4x", 4}, {"msaa8x", 8}, {"msaa16x", 16}};
+    for (const auto& [keyword, samples] : multisample) {
+        if (Contains(name, keyword)) {
+            MsaaSamples = samples;
+            matched = true;
+        }
+    }
+    if (Contains(name, "headless")) out.headless = matched = true;
 
-    if (arg.find("headless") != std::string::npos) out.headless = true;
+    const std::string bare = Bare(arg);
+    if (bare == "help" || bare == "h" || bare == "?") out.help = matched = true;
+    if (bare == "version") out.version = matched = true;
 
-    size_t at = ValueStart(arg, "seed=");
-    if (at != std::string::npos) {
+    if (!hasValue) return matched;
+
+    if (EndsWith(name, "seed")) {
+        matched = true;
         uint32_t seed = 0;
-        if (!ParseUnsignedAfter(arg, at, seed) || seed == 0) {
+        if (!ParseUnsigned(value, seed) || seed == 0) {
             LogMessage(LogWarning, 0,
                        "Ignoring switch \"%s\": the seed must be a whole number from 1 to 4294967295 "
                        "(0 would make every random draw 0).",
@@ -89,10 +112,10 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             out.seed = seed;
         }
     }
-    at = ValueStart(arg, "preset=");
-    if (at != std::string::npos) {
+    if (EndsWith(name, "preset")) {
+        matched = true;
         uint32_t preset = 0;
-        if (!ParseUnsignedAfter(arg, at, preset) || preset >= static_cast<uint32_t>(kPresetCount)) {
+        if (!ParseUnsigned(value, preset) || preset >= static_cast<uint32_t>(kPresetCount)) {
             LogMessage(LogWarning, 0, "Ignoring switch \"%s\": the preset must be a number from 0 to %d.",
                        original, kPresetCount - 1);
         } else {
@@ -102,10 +125,10 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
                 static_cast<uint8_t>(GeometryPresets[out.preset].reducedVisualization);
         }
     }
-    at = ValueStart(arg, "threads=");
-    if (at != std::string::npos) {
+    if (EndsWith(name, "threads")) {
+        matched = true;
         uint32_t threads = 0;
-        if (!ParseUnsignedAfter(arg, at, threads)) {
+        if (!ParseUnsigned(value, threads)) {
             LogMessage(LogWarning, 0,
                        "Ignoring switch \"%s\": the worker-thread count must be a whole number from 1 to 256.",
                        original);
@@ -116,10 +139,10 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             p.autoManageThreads = 0;
         }
     }
-    at = ValueStart(arg, "steps=");
-    if (at != std::string::npos) {
+    if (EndsWith(name, "steps")) {
+        matched = true;
         uint32_t steps = 0;
-        if (!ParseUnsignedAfter(arg, at, steps)) {
+        if (!ParseUnsigned(value, steps)) {
             LogMessage(LogWarning, 0,
                        "Ignoring switch \"%s\": the step count must be a whole number from 0 to 4294967295.",
                        original);
@@ -128,11 +151,10 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             out.steps = steps;
         }
     }
-
-    at = ValueStart(arg, "capture=");
-    if (at != std::string::npos) {
+    if (EndsWith(name, "capture")) {
+        matched = true;
         // The folder keeps its case: take it from the original argument.
-        const char* folder = original + at;
+        const char* folder = original + valueStart;
         if (*folder == '\0' || std::strlen(folder) >= sizeof state.options.captureFolder) {
             LogMessage(LogWarning, 0, "Ignoring switch \"%s\": the capture folder must be a path.", original);
         } else {
@@ -140,18 +162,20 @@ void ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             state.options.captureFolder[sizeof state.options.captureFolder - 1] = '\0';
         }
     }
-
-    const std::string bare = Bare(arg);
-    if (bare == "help" || bare == "h" || bare == "?") out.help = true;
-    if (bare == "version") out.version = true;
+    return matched;
 }
 
 }  // namespace
 
 LaunchOptions ApplySwitches(int argc, const char* const* argv, AppState& state) {
     LaunchOptions out;
-    for (int i = 1; i < argc; ++i)
-        if (argv[i]) ApplyOne(argv[i], state, out);
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] && !ApplyOne(argv[i], state, out))
+            LogMessage(LogWarning, 0,
+                       "Ignoring argument \"%s\": no switch matches it (values follow '=', as in "
+                       "steps=1000; --help lists the switches).",
+                       argv[i]);
+    }
     return out;
 }
 

@@ -1,6 +1,7 @@
 // Command-line switches: case-insensitive keyword substrings (a leading "/" or "-"
 // is optional), each argument tested against every keyword in order, so a later
-// match overwrites an earlier one. Bad values are logged once each and ignored.
+// match overwrites an earlier one. In "name=value" only the name is searched. Bad
+// values and arguments that match no switch are logged once each and ignored.
 #pragma once
 
 #include <cstdint>

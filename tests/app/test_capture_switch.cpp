@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "app/shell.h"
 #include "app/switches.h"
 #include "engine/app_state.h"
 
@@ -22,6 +23,17 @@ TEST(CaptureSwitch, SetsTheFolderKeepingItsCase) {
         const char* argv[] = {"vellicor", "CAPTURE=/tmp/Upper"};
         ApplySwitches(2, argv, state);
         EXPECT_STREQ(state.options.captureFolder, "/tmp/Upper");
+    }
+    {
+        // Words inside the folder are no switches.
+        RestoreDefaults(state);
+        const char* argv[] = {"vellicor", "capture=/srv/Demo-Headless-msaa2x-seed=5"};
+        const LaunchOptions o = ApplySwitches(2, argv, state);
+        EXPECT_STREQ(state.options.captureFolder, "/srv/Demo-Headless-msaa2x-seed=5");
+        EXPECT_FALSE(o.demo);
+        EXPECT_FALSE(o.headless);
+        EXPECT_FALSE(o.seedGiven);
+        EXPECT_EQ(MsaaSamples, 4);
     }
     {
         // An empty folder is refused and the default stays.

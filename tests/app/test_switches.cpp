@@ -1,6 +1,7 @@
 // Command-line switches and the processor check.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "app/cpu_check.h"
@@ -97,6 +98,21 @@ TEST(Switches, OurSwitchesAndTheirBadValues) {
     EXPECT_EQ(t.options.reducedVisualization, 1);  // the row's reduced flag
     EXPECT_TRUE(o.stepsGiven);
     EXPECT_EQ(o.steps, 0u);
+}
+
+TEST(Switches, ArgumentsThatMatchNoSwitchAreNamedInOneWarningEach) {
+    AppState& s = Fresh();
+    testing::internal::CaptureStdout();
+    const LaunchOptions o = Apply(s, {"--steps", "1000", "step=10", "preset:6", "-Demo", "seed=0"});
+    const std::string log = testing::internal::GetCapturedStdout();
+    for (const char* arg : {"--steps", "1000", "step=10", "preset:6"})
+        EXPECT_NE(log.find("Ignoring argument \"" + std::string(arg) + "\""), std::string::npos) << arg;
+    EXPECT_EQ(log.find("\"-Demo\""), std::string::npos);               // a switch
+    EXPECT_EQ(log.find("Ignoring argument \"seed=0\""), std::string::npos);  // a switch with a bad value
+    EXPECT_NE(log.find("Ignoring switch \"seed=0\""), std::string::npos);
+    EXPECT_TRUE(o.demo);
+    EXPECT_FALSE(o.stepsGiven);
+    EXPECT_EQ(o.preset, -1);
 }
 
 TEST(Switches, HelpAndVersionAreWholeArguments) {
