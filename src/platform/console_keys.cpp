@@ -51,9 +51,13 @@ uint16_t KeyOfCsi(const uint8_t* params, int length, uint8_t final) {
     case '~': break;
     default: return 0;
     }
+    // The leading number; anything above 99 saturates there and names no key (a
+    // long number must not wrap onto a real one).
     int number = 0;
-    for (int i = 0; i < length && params[i] >= '0' && params[i] <= '9'; ++i)
+    for (int i = 0; i < length && params[i] >= '0' && params[i] <= '9'; ++i) {
         number = number * 10 + (params[i] - '0');
+        if (number > 99) return 0;
+    }
     switch (number) {
     case 1: case 7: return VkHome;
     case 2: return VkInsert;
@@ -130,14 +134,17 @@ int DecodeConsoleByte(ConsoleKeyDecoder& d, uint8_t b, uint16_t* out) {
         return 0;
     }
     if (b >= 0x40 && b <= 0x7E) {  // final byte
-        const uint16_t key = KeyOfCsi(d.pending + 2, d.count - 2, b);
+        const uint16_t key = d.overlong ? 0 : KeyOfCsi(d.pending + 2, d.count - 2, b);
         d.count = 0;
+        d.overlong = false;
         return Emit(key, out, n);
     }
+    // An overlong sequence is read to its final byte and dropped, so that its
+    // remaining bytes do not come out as keys.
     if (d.count < static_cast<int>(sizeof d.pending)) {
         d.pending[d.count++] = b;
     } else {
-        d.count = 0;  // overlong sequence: dropped
+        d.overlong = true;
     }
     return 0;
 }
@@ -146,6 +153,7 @@ int FlushConsoleDecoder(ConsoleKeyDecoder& d, uint16_t* out) {
     if (d.count == 0) return 0;
     const int n = d.count == 1 ? Emit(VkEscape, out, 0) : 0;  // partial sequences are dropped
     d.count = 0;
+    d.overlong = false;
     return n;
 }
 

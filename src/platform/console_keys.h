@@ -22,6 +22,7 @@ enum VirtualKey : uint16_t {
 struct ConsoleKeyDecoder {
     uint8_t pending[16];
     int count = 0;
+    bool overlong = false;  // a sequence longer than `pending`: dropped at its final byte
 };
 
 // Feeds one byte; writes the finished keys to out (at most 4) and returns their number.

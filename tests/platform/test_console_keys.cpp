@@ -58,3 +58,10 @@ TEST(ConsoleKeys, LoneEscapeAndEscapeFollowedByOtherKeys) {
     EXPECT_EQ(Decode("\x1b[99~p"), Keys{80});             // unknown sequence dropped
     EXPECT_EQ(Decode("\x1b[1"), Keys{});                  // partial sequence dropped
 }
+
+TEST(ConsoleKeys, LongNumbersAndOverlongSequencesNameNoKey) {
+    EXPECT_EQ(Decode("\x1b[4294967311~"), Keys{});        // would wrap onto 15 (F5)
+    EXPECT_EQ(Decode("\x1b[99999999999~p"), Keys{80});
+    EXPECT_EQ(Decode("\x1b[" + std::string(40, '1') + "~p"), Keys{80});  // longer than the buffer
+    EXPECT_EQ(Decode("\x1b[015~"), Keys{116});            // leading zeros are no overflow
+}
