@@ -77,6 +77,9 @@ void StartSimulationWithTarget(AppState& state, uint32_t stepTarget) {
     wm->stepTarget = stepTarget;
     LastSampleSteps.store(0, std::memory_order_release);
     if (!LaunchWorkers(state, wm, state.params.idlePriority != 0)) {
+        // No memory, or no thread left to create: LaunchWorkers has ended the ones
+        // it began.
+        ReleaseWorkManager(wm);
         LogMessage(LogFatal, 0,
                    "Initialization of the work manager failed due to low system memory conditions!");
         return;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "analysis/activity.h"
@@ -226,6 +227,14 @@ void WorkerThread(WorkerContext* context) {
     if (context->idlePriority != 0) plat::SetCurrentThreadPriority(plat::ThreadPriority::Idle);
     AppState& state = *context->state;
     WorkManager& wm = *context->workManager;
+    // Start gate: no thread steps until all of them exist (a failed launch ends
+    // the ones that began before they touch the network).
+    wm.startGate.wait(0, std::memory_order_acquire);
+    if (StopRequested(state)) {
+        plat::AtomicDecrement(wm.activeThreads);
+        wm.exitEvent.Set();
+        return;
+    }
     uint32_t i;
     {
         plat::LockGuard guard(wm.lock);
@@ -306,6 +315,27 @@ void ReleaseWorkersForStop(AppState& state, WorkManager& wm) {
     if (plat::AtomicLoad(wm.captureWaiting) != 0) CaptureStepEvent.Set();
 }
 
+namespace {
+
+void OpenStartGate(WorkManager& wm) {
+    wm.startGate.store(1, std::memory_order_release);
+    wm.startGate.notify_all();
+}
+
+// Ends the first `started` workers of a launch that failed (they wait at the start
+// gate), joins them and forgets the launch.
+void AbandonLaunch(AppState& state, WorkManager& wm, uint32_t started) {
+    plat::AtomicStore(state.stopRequest, uint8_t{1});
+    OpenStartGate(wm);
+    for (uint32_t j = 0; j < started; ++j) state.workers[j].thread.join();
+    delete[] state.workers;
+    state.workers = nullptr;
+    state.workerCount = 0;
+    state.workManager = nullptr;
+}
+
+}  // namespace
+
 bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     const uint32_t threads = wm->threadCount;
     const uint32_t n = state.neuronCount;
@@ -333,10 +363,17 @@ bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     state.workManager = wm;
     state.workers = workers;
     state.workerCount = threads;
-    for (uint32_t i = 0; i < threads; ++i) {
-        WorkerContext* w = &workers[i];
-        w->thread = std::thread([w] { WorkerThread(w); });
+    uint32_t started = 0;
+    try {
+        for (; started < threads; ++started) {
+            WorkerContext* w = &workers[started];
+            w->thread = std::thread([w] { WorkerThread(w); });
+        }
+    } catch (const std::exception&) {  // no thread (or no memory for one) left
+        AbandonLaunch(state, *wm, started);
+        return false;
     }
+    OpenStartGate(*wm);
     return true;
 }
 

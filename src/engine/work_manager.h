@@ -15,6 +15,7 @@
 // auto-reset event per thread; nothing spins.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 
@@ -83,6 +84,9 @@ struct alignas(16) WorkManager {
     uint64_t stepStartNs;
     uint64_t integrationNs;
 
+    // 1 once every worker of the launch exists: no thread steps before.
+    std::atomic<uint32_t> startGate{0};
+
     // Workers that have not ended yet; exitEvent is set as each one ends.
     uint32_t activeThreads;
     plat::AutoResetEvent exitEvent;
@@ -144,9 +148,10 @@ void ReleaseWorkersForStop(AppState& state, WorkManager& wm);
 
 // Fills one WorkerContext per thread of `wm` over state's neurons, clears the stop
 // request and the step spike count, stores wm and the contexts in state and
-// starts the threads. The first step is the current StepCounter value (the start
-// sequence resets it to 0 before the build, whose warm-up reads it).
-// Returns false (nothing started) when the contexts cannot be allocated.
+// starts the threads; none steps before all exist. The first step is the current StepCounter value (the start sequence
+// resets it to 0 before the build, whose warm-up reads it).
+// Returns false, with nothing left running or stored, when memory or threads are
+// missing; `wm` stays the caller's then.
 bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority);
 // The stop release loop: releases the workers and waits 30 ms at a time until
 // every one has ended, logging a warning after 133 waits (threads are never

@@ -4,10 +4,13 @@
 //   1. Toolbox button rule
 //   2. Statistics and run-summary lines
 //   3. Start, pause, resume and stop on a small network (512 neurons)
-//   4. Headless step runs
+//   4. Worker threads that cannot be created
+//   5. Headless step runs
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -214,7 +217,30 @@ TEST_F(LifecycleFixture, StartStopTaskTogglesAndRestartCountsFromZero) {
     CaptureOn.store(0);
 }
 
-// ---- 4. Headless step runs -------------------------------------------------------------------------------
+// ---- 4. Worker threads that cannot be created -------------------------------------------------------
+
+// Thread creation failing for the workers (here: 256 thread stacks in 1 GB of
+// address space) is the work manager's fatal low-memory error: status 1, no abort.
+TEST(StartFailure, WorkerThreadsThatCannotBeCreatedAreAFatalError) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a sanitizer runtime does not start in 1 GB of address space";
+#endif
+    const std::string command = std::string("ulimit -v 1000000; ulimit -s 8192; exec '") + VELLICOR_BINARY +
+                                "' headless seed=1 preset=4 threads=256 steps=10 </dev/null 2>/dev/null";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string log;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;) log.append(buffer, n);
+    const int status = pclose(out);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << log;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << log;
+    EXPECT_NE(log.find("] Initialization of the work manager failed due to low system memory conditions!\r\n"),
+              std::string::npos)
+        << log;
+}
+
+// ---- 5. Headless step runs -------------------------------------------------------------------------------
 
 TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
     for (uint32_t steps : {1u, 37u, 250u}) {
