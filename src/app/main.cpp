@@ -177,6 +177,10 @@ int main(int argc, char** argv) {
     }
 #endif
 
+    if (HeadlessMode.load() && !launch.demo)
+        LogMessage(LogInfo, 0,
+                   "No simulation is running. Start one with the demo switch (vellicor headless "
+                   "demo) or run N steps with steps=N; press Esc or Ctrl+C to quit.");
     MainLoop();
 #ifdef VELLICOR_GUI
     DestroyVisualizationWindow(State);  // stops a simulation that still exists first
@@ -184,10 +188,6 @@ int main(int argc, char** argv) {
 #endif
 
     // Without a window thread nobody else stops a simulation that still exists.
-    if (HeadlessMode.load() && !launch.demo)
-        LogMessage(LogInfo, 0,
-                   "No simulation is running. Start one with the demo switch (vellicor headless "
-                   "demo) or run N steps with steps=N; press Esc or Ctrl+C to quit.");
     const uint32_t simState = plat::AtomicLoad(State.SimState);
     if (simState == SimStateRunning || simState == SimStatePaused) StopSimulation(State);
     plat::RestoreConsole();
