@@ -12,7 +12,11 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <exception>
+#include <list>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "app/shell.h"
 #include "engine/app_state.h"
@@ -35,6 +39,11 @@ namespace {
 
 constexpr uint32_t kTaskHoldMs = 300;
 
+// Serialises start, stop, pause and resume, whichever thread asks: a stop never
+// frees the work manager while a pause waits for its workers, and a start never
+// overlaps a stop. Taken before StateLock, never the other way round.
+std::mutex LifecycleLock;
+
 uint32_t CurrentState(const AppState& state) { return plat::AtomicLoad(state.SimState); }
 
 void SetStateLocked(AppState& state, uint32_t value) {
@@ -53,7 +62,7 @@ void HoldSince(uint32_t startTick) {
 
 // ---- 2. Start sequence ------------------------------------------------------------------------------
 
-void StartSimulationWithTarget(AppState& state, uint32_t stepTarget) {
+void StartLocked(AppState& state, uint32_t stepTarget) {
     state.MemoryUsage = 0;
     LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
     plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateInitializing));
@@ -88,20 +97,22 @@ void StartSimulationWithTarget(AppState& state, uint32_t stepTarget) {
     LogMessage(LogInfo, 0, "Simulation started.");
 }
 
-}  // namespace
+void StartSimulationWithTarget(AppState& state, uint32_t stepTarget) {
+    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+    StartLocked(state, stepTarget);
+}
 
-void StartSimulation(AppState& state) { StartSimulationWithTarget(state, 0); }
-
-// ---- 3. Stop sequence -----------------------------------------------------------------------------
-
-void StopSimulation(AppState& state) {
+void StopLocked(AppState& state) {
     WorkManager* wm = state.workManager;
     if (wm == nullptr) return;  // no simulation exists
     LogMessage(LogInfo, 0, "Stopping current simulation... ");
 
     if (CurrentState(state) == SimStatePaused) {
-        ResumeWorkers(*wm);
-        SetStateLocked(state, SimStateRunning);
+        {
+            plat::LockGuard guard(state.StateLock);
+            ResumeWorkers(*wm);
+            plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateRunning));
+        }
         LogMessage(LogInfo, 0, "Simulation resumed.");
     }
     SetStateLocked(state, SimStateNone);
@@ -110,6 +121,17 @@ void StopSimulation(AppState& state) {
     StopWorkers(state);
     ReleaseNetwork(state);
     LogMessage(LogInfo, 0, "Simulation stopped. All resources are released.");
+}
+
+}  // namespace
+
+void StartSimulation(AppState& state) { StartSimulationWithTarget(state, 0); }
+
+// ---- 3. Stop sequence -----------------------------------------------------------------------------
+
+void StopSimulation(AppState& state) {
+    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+    StopLocked(state);
 }
 
 // ---- 4. Pause and resume ------------------------------------------------------------------------------
@@ -121,10 +143,13 @@ void PauseResumeTask(ToolboxTask* task) {
     if (current == SimStateRunning) {
         DisableToolboxButtons(task->toolbox);
         PauseStartTime.store(plat::TimeMs());
-        if (CurrentState(state) == SimStateRunning && state.workManager != nullptr) {
-            SetStateLocked(state, SimStatePaused);
-            PauseWorkers(*state.workManager);
-            LogMessage(LogInfo, 0, "Simulation paused.");
+        {
+            std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+            if (CurrentState(state) == SimStateRunning && state.workManager != nullptr) {
+                SetStateLocked(state, SimStatePaused);
+                PauseWorkers(*state.workManager);
+                LogMessage(LogInfo, 0, "Simulation paused.");
+            }
         }
         MoveFocus(task->toolbox);
     } else if (current == SimStatePaused) {
@@ -132,10 +157,17 @@ void PauseResumeTask(ToolboxTask* task) {
         ResumeTime.store(plat::TimeMs());
         // Simulated time is measured without the pause.
         SimStartTime.fetch_add(ResumeTime.load() - PauseStartTime.load());
-        if (CurrentState(state) == SimStatePaused && state.workManager != nullptr) {
-            ResumeWorkers(*state.workManager);
-            SetStateLocked(state, SimStateRunning);
-            LogMessage(LogInfo, 0, "Simulation resumed.");
+        {
+            std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+            if (CurrentState(state) == SimStatePaused && state.workManager != nullptr) {
+                // Under StateLock: the render thread reads the parked network under it.
+                {
+                    plat::LockGuard guard(state.StateLock);
+                    ResumeWorkers(*state.workManager);
+                    plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateRunning));
+                }
+                LogMessage(LogInfo, 0, "Simulation resumed.");
+            }
         }
         MoveFocus(task->toolbox);
     }
@@ -148,40 +180,71 @@ void PauseResumeTask(ToolboxTask* task) {
 
 namespace {
 
-struct TaskLaunch {
-    void (*task)(ToolboxTask*);
-    ToolboxTask* record;
+// Every task thread is kept until it is joined: finished ones when the next task
+// starts, the rest by FinishTaskThreads.
+struct TaskThread {
+    std::thread thread;
+    std::atomic<bool> done{false};
 };
+std::mutex TaskThreadsLock;
+std::list<TaskThread> TaskThreads;
 
-void RunTask(void* arg) {
-    TaskLaunch* launch = static_cast<TaskLaunch*>(arg);
-    void (*task)(ToolboxTask*) = launch->task;
-    ToolboxTask* record = launch->record;
-    delete launch;
-    task(record);  // frees the record
+void JoinFinishedTasks() {  // TaskThreadsLock held
+    for (auto t = TaskThreads.begin(); t != TaskThreads.end();) {
+        if (t->done.load()) {
+            t->thread.join();
+            t = TaskThreads.erase(t);
+        } else {
+            ++t;
+        }
+    }
 }
 
 }  // namespace
 
 bool StartTask(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state) {
     ToolboxTask* record = new (std::nothrow) ToolboxTask{toolbox, &state};
-    TaskLaunch* launch = new (std::nothrow) TaskLaunch{task, record};
-    if (record == nullptr || launch == nullptr || !plat::StartDetachedThread(&RunTask, launch)) {
+    if (record == nullptr) return false;
+    std::lock_guard<std::mutex> guard(TaskThreadsLock);
+    JoinFinishedTasks();
+    try {
+        TaskThread& slot = TaskThreads.emplace_back();
+        try {
+            slot.thread = std::thread([task, record, &slot] {
+                task(record);  // frees the record
+                slot.done.store(true);
+            });
+        } catch (const std::exception&) {
+            TaskThreads.pop_back();
+            throw;
+        }
+    } catch (const std::exception&) {  // no thread, or no memory for one
         delete record;
-        delete launch;
         return false;
     }
     return true;
+}
+
+void FinishTaskThreads() {
+    std::list<TaskThread> running;
+    {
+        std::lock_guard<std::mutex> guard(TaskThreadsLock);
+        running.splice(running.end(), TaskThreads);
+    }
+    for (TaskThread& t : running) t.thread.join();
 }
 
 void StartStopTask(ToolboxTask* task) {
     AppState& state = *task->state;
     DisableToolboxButtons(task->toolbox);
     const uint32_t start = plat::TickCount();
-    if (CurrentState(state) == SimStateNone)
-        StartSimulation(state);
-    else
-        StopSimulation(state);
+    {
+        std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+        if (CurrentState(state) == SimStateNone)
+            StartLocked(state, 0);
+        else
+            StopLocked(state);
+    }
     MoveFocus(task->toolbox);
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, state);

@@ -20,12 +20,17 @@ extern std::atomic<bool> VisualizationOn;    // the render thread draws the scen
 extern std::atomic<uint32_t> PauseStartTime;  // ms
 extern std::atomic<uint32_t> ResumeTime;      // ms
 
+// Start, stop, pause and resume exclude each other, from whichever thread.
 void StartSimulation(AppState& state);
 void StopSimulation(AppState& state);
 
 // Allocates a ToolboxTask and runs `task` on a new thread; frees the record at once
 // when the thread cannot be created. Returns whether the thread started.
 bool StartTask(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state);
+// Waits for every task thread started so far to end. Called on the thread that
+// starts tasks (the main thread) before the shutdown stops the simulation and
+// destroys the toolbox, so that no task acts on what they release.
+void FinishTaskThreads();
 void StartStopTask(ToolboxTask* task);
 void PauseResumeTask(ToolboxTask* task);
 void VisualizationToggleTask(ToolboxTask* task);

@@ -182,6 +182,7 @@ int main(int argc, char** argv) {
                    "No simulation is running. Start one with the demo switch (vellicor headless "
                    "demo) or run N steps with steps=N; press Esc or Ctrl+C to quit.");
     MainLoop();
+    FinishTaskThreads();  // no task may act on what the shutdown releases
 #ifdef VELLICOR_GUI
     DestroyVisualizationWindow(State);  // stops a simulation that still exists first
     DestroyToolbox(TheToolbox);

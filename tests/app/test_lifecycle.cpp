@@ -4,11 +4,12 @@
 //   1. Toolbox button rule
 //   2. Statistics and run-summary lines
 //   3. Start, pause, resume and stop on a small network (512 neurons)
-//   4. Worker threads that cannot be created
+//   4. Task threads against stop and shutdown
 //   5. Headless step runs
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -217,7 +218,54 @@ TEST_F(LifecycleFixture, StartStopTaskTogglesAndRestartCountsFromZero) {
     CaptureOn.store(0);
 }
 
-// ---- 4. Worker threads that cannot be created -------------------------------------------------------
+// ---- 4. Task threads against stop and shutdown ----------------------------------------------------------
+
+// A stop (or a stop and a new start) while a pause task waits for the workers to
+// park: the pause either completes before the stop or finds nothing to pause, and
+// never acts on a freed work manager (ThreadSanitizer's build reports that).
+TEST_F(LifecycleFixture, StopWhilePauseTaskWaitsForTheWorkers) {
+    testing::internal::CaptureStdout();
+    for (uint32_t round = 0; round < 8; ++round) {
+        StartSimulation(state);
+        ASSERT_TRUE(StartTask(&PauseResumeTask, nullptr, state));
+        plat::SleepMs(round * 3);
+        StopSimulation(state);
+        if (round % 2 == 1) {
+            StartSimulation(state);
+            StopSimulation(state);
+        }
+        FinishTaskThreads();
+        EXPECT_EQ(state.SimState, SimStateNone);
+        EXPECT_EQ(state.workManager, nullptr);
+    }
+    const std::string log = testing::internal::GetCapturedStdout();
+    // Nothing pauses between a stop's first and last line.
+    for (size_t at = log.find("Stopping current simulation... "); at != std::string::npos;
+         at = log.find("Stopping current simulation... ", at + 1)) {
+        const size_t end = log.find("Simulation stopped. All resources are released.", at);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_EQ(log.substr(at, end - at).find("Simulation paused."), std::string::npos) << log;
+    }
+}
+
+std::atomic<int> AppliedButtons{0};
+void CountApplied(Toolbox*, const ToolboxButtons&) { AppliedButtons.fetch_add(1); }
+
+// The shutdown destroys the toolbox (and clears its hooks) after FinishTaskThreads:
+// by then every task has made its last call into the toolbox.
+TEST_F(LifecycleFixture, FinishTaskThreadsWaitsForTheTasksToEnd) {
+    int fakeToolbox = 0;
+    Toolbox* toolbox = reinterpret_cast<Toolbox*>(&fakeToolbox);
+    const bool visualization = VisualizationOn.load();
+    AppliedButtons.store(0);
+    ToolboxApplyButtons = CountApplied;
+    ASSERT_TRUE(StartTask(&VisualizationToggleTask, toolbox, state));
+    ASSERT_TRUE(StartTask(&PauseResumeTask, toolbox, state));
+    FinishTaskThreads();
+    EXPECT_EQ(AppliedButtons.load(), 2);  // both held 300 ms, then refreshed the buttons
+    ToolboxApplyButtons = nullptr;
+    VisualizationOn.store(visualization);
+}
 
 // Thread creation failing for the workers (here: 256 thread stacks in 1 GB of
 // address space) is the work manager's fatal low-memory error: status 1, no abort.
