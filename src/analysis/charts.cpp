@@ -14,9 +14,11 @@
 
 #include "analysis/chart_layout.h"
 #include "engine/app_state.h"
+#include "engine/view_snapshot.h"
 #include "platform/platform.h"
 #include "vis/gl_setup.h"
 #include "vis/layout.h"
+#include "vis/render_thread.h"
 #include "vis/text.h"
 #include "vis/view_state.h"
 
@@ -115,9 +117,9 @@ void DrawSpectrum(const ChartLayout& l, const ActivityAnalysis& a) {
 void DrawWeightBars(const ChartLayout& l, const ActivityAnalysis& a) {
     if (!l.barsShown) return;
     uint32_t histogram[kChartWeightBins];
-    for (int i = 0; i < kChartWeightBins; ++i) histogram[i] = plat::AtomicLoad(a.WeightHistogram[i]);
+    for (int i = 0; i < kChartWeightBins; ++i) histogram[i] = a.WeightHistogram[i];
     WeightBar bars[kChartWeightBins];
-    ComputeWeightBars(l, histogram, plat::AtomicLoad(a.weightTotal), bars);
+    ComputeWeightBars(l, histogram, a.weightTotal, bars);
     glBegin(GL_QUADS);
     for (const WeightBar& bar : bars) {
         if (!bar.drawn) continue;
@@ -149,7 +151,9 @@ void DrawWeightBars(const ChartLayout& l, const ActivityAnalysis& a) {
 void DrawAnalysisCharts(AppState& state) {
     const uint32_t simState = plat::AtomicLoad(state.SimState);
     if (simState != SimStateRunning && simState != SimStatePaused) return;
-    const ActivityAnalysis& a = state.analysis;
+    // The copy in the view frame: the last worker writes the live buffers.
+    if (DrawnView == nullptr) return;
+    const ActivityAnalysis& a = DrawnView->analysis;
     if (a.SpikeHistory == nullptr) return;  // no network yet
     const int32_t width = WindowWidth.load(), height = WindowHeight.load();
     const ChartLayout l = ComputeChartLayout(width, height);
@@ -174,13 +178,13 @@ void DrawAnalysisCharts(AppState& state) {
 
     DrawPanels(l);
     DrawTitles(l);
-    if (!ChartSpectrumReady(StepCounter.load())) {
+    if (!ChartSpectrumReady(DrawnView->step)) {
         DrawWaitingMessage(l);
     } else {
         DrawSpectrum(l, a);
         DrawWeightBars(l, a);
     }
-    HistoryVertices(l, a.SpikeHistory, kHistoryLength, plat::AtomicLoad(a.historyPosition), state.params.invNeuronCount,
+    HistoryVertices(l, a.SpikeHistory, kHistoryLength, a.historyPosition, state.params.invNeuronCount,
                     Scratch);
     glColor4ub(255, 255, 0, 255);
     DrawLineStrip(Scratch, kChartHistorySamples);

@@ -14,6 +14,7 @@
 #include "engine/params.h"
 #include "platform/platform.h"
 
+struct ViewSnapshot;
 struct WorkManager;
 struct WorkerContext;
 
@@ -49,6 +50,7 @@ struct AppState {
     WorkManager* workManager = nullptr;
     WorkerContext* workers = nullptr;  // [workerCount] while a simulation exists
     uint32_t workerCount = 0;
+    ViewSnapshot* viewSnapshot = nullptr;  // what the render thread draws (with the workers)
 
     // The network (owned by BuildNetwork / ReleaseNetwork).
     Neuron* neurons = nullptr;

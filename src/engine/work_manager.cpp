@@ -17,6 +17,7 @@
 #include "analysis/activity.h"
 #include "engine/app_state.h"
 #include "engine/dynamics.h"
+#include "engine/view_snapshot.h"
 #include "platform/log.h"
 
 // ---- 1. Kernels and clock -----------------------------------------------------------------------
@@ -162,6 +163,11 @@ bool LastThreadEndOfStep(AppState& state, WorkManager& wm) {
     plat::AtomicStore(wm.step, completed);
     plat::AtomicStore(wm.lastStepNs, SteadyNs());
 
+    // The network is at rest until this thread releases the others: start the
+    // frame the render thread asked for (the workers add v and vEnvelopeView during
+    // the next integration, which writes neither).
+    if (state.viewSnapshot != nullptr) wm.viewFrame = BeginViewFrame(state, *state.viewSnapshot);
+
     if (wm.stepTarget != 0 && completed == wm.stepTarget) {
         plat::AtomicStore(wm.pauseRequested, uint8_t{1});
         wm.targetEvent.Set();
@@ -191,6 +197,12 @@ bool ArriveAtBarrier(AppState& state, WorkManager& wm, uint32_t i, BarrierKind k
             const uint64_t now = SteadyNs();
             plat::AtomicStore(wm.integrationNs, plat::AtomicLoad(wm.integrationNs) +
                                                     (now - plat::AtomicLoad(wm.stepStartNs)));
+        }
+        const bool integration =
+            kind == BarrierKind::Integration || kind == BarrierKind::IntegrationClearHistogram;
+        if (integration && wm.viewFrame != nullptr) {
+            PublishViewFrame(*state.viewSnapshot);  // every chunk's values are in
+            wm.viewFrame = nullptr;
         }
         ResetChunks(wm);
         plat::AtomicStore(wm.barrierCount, static_cast<int32_t>(wm.threadCount));
@@ -261,8 +273,12 @@ void WorkerThread(WorkerContext* context) {
             CountWeights(state, context->first, context->end);
             countWeights = false;
         }
-        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            k.integrate(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c));
+        ViewFrame* const view = wm.viewFrame;  // set while the others waited
+        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
+            const uint32_t first = ChunkFirstNeuron(wm, c), end = ChunkEndNeuron(wm, c);
+            if (view != nullptr) CopyViewRange(state, *view, first, end);
+            k.integrate(state, first, end);
+        }
 
         const bool histogramStep = s % kWeightHistogramPeriod == 0;
         if (!ArriveAtBarrier(state, wm, i,
@@ -286,6 +302,14 @@ void WorkerThread(WorkerContext* context) {
 }
 
 // ---- 6. Control ------------------------------------------------------------------------------------
+
+bool WorkersParked(const WorkManager& wm) { return plat::AtomicLoad(wm.parked) != 0; }
+
+void ParkedViewFrame(AppState& state, WorkManager& wm, uint32_t inspected) {
+    if (state.viewSnapshot == nullptr) return;
+    wm.viewFrame = nullptr;  // a frame begun before parking is filled here instead
+    FillViewFrame(state, *state.viewSnapshot, inspected);
+}
 
 bool PauseWorkers(WorkManager& wm) {
     plat::AtomicStore(wm.pauseRequested, uint8_t{1});
@@ -329,9 +353,11 @@ void AbandonLaunch(AppState& state, WorkManager& wm, uint32_t started) {
     OpenStartGate(wm);
     for (uint32_t j = 0; j < started; ++j) state.workers[j].thread.join();
     delete[] state.workers;
+    ReleaseViewSnapshot(state.viewSnapshot);
     state.workers = nullptr;
     state.workerCount = 0;
     state.workManager = nullptr;
+    state.viewSnapshot = nullptr;
 }
 
 }  // namespace
@@ -342,6 +368,11 @@ bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     const uint32_t share = n / threads;
     WorkerContext* workers = new (std::nothrow) WorkerContext[threads];
     if (workers == nullptr) return false;
+    ViewSnapshot* snapshot = CreateViewSnapshot(state);
+    if (snapshot == nullptr) {
+        delete[] workers;
+        return false;
+    }
     for (uint32_t i = 0; i < threads; ++i) {
         WorkerContext& w = workers[i];
         w.index = i;
@@ -363,6 +394,7 @@ bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     state.workManager = wm;
     state.workers = workers;
     state.workerCount = threads;
+    state.viewSnapshot = snapshot;
     uint32_t started = 0;
     try {
         for (; started < threads; ++started) {
@@ -403,5 +435,7 @@ bool StopWorkers(AppState& state) {
     state.workerCount = 0;
     state.workManager = nullptr;
     ReleaseWorkManager(wm);
+    ReleaseViewSnapshot(state.viewSnapshot);
+    state.viewSnapshot = nullptr;
     return inTime;
 }

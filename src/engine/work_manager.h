@@ -23,6 +23,7 @@
 
 struct AppState;
 struct Neuron;
+struct ViewFrame;
 
 // ---- 1. Step kernels -----------------------------------------------------------------------
 struct StepKernels {
@@ -84,6 +85,11 @@ struct alignas(16) WorkManager {
     uint64_t stepStartNs;
     uint64_t integrationNs;
 
+    // The view frame begun at the end of the previous step (engine/view_snapshot.h):
+    // the workers copy their chunks' values into it while integrating, and the last
+    // thread at the integration barrier publishes it. Null: none.
+    ViewFrame* viewFrame;
+
     // 1 once every worker of the launch exists: no thread steps before.
     std::atomic<uint32_t> startGate{0};
 
@@ -141,22 +147,31 @@ void EndOfStep(AppState& state, uint64_t spikes);
 // Parks the workers at the end of the current step and returns once they are
 // parked (or have ended). Returns whether they parked.
 bool PauseWorkers(WorkManager& wm);
-// Opens the pause gate.
+// Whether the workers are parked at the pause gate: then none writes the network,
+// and everything they wrote before is visible to the caller.
+bool WorkersParked(const WorkManager& wm);
+// Fills and publishes a view frame with `inspected`'s details on the calling thread
+// (the render thread, StateLock held); only while WorkersParked.
+void ParkedViewFrame(AppState& state, WorkManager& wm, uint32_t inspected);
+// Opens the pause gate. The lifecycle calls it with StateLock held, so that the
+// render thread, which reads the parked network under that lock, is never
+// reading when the workers go on.
 void ResumeWorkers(WorkManager& wm);
 // One round of the stop release: stop request, wait flag, counter, events, gates.
 void ReleaseWorkersForStop(AppState& state, WorkManager& wm);
 
 // Fills one WorkerContext per thread of `wm` over state's neurons, clears the stop
-// request and the step spike count, stores wm and the contexts in state and
-// starts the threads; none steps before all exist. The first step is the current StepCounter value (the start sequence
+// request and the step spike count, creates the view snapshot, stores wm, the
+// contexts and the snapshot in state and starts the threads; none steps before all
+// exist. The first step is the current StepCounter value (the start sequence
 // resets it to 0 before the build, whose warm-up reads it).
 // Returns false, with nothing left running or stored, when memory or threads are
 // missing; `wm` stays the caller's then.
 bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority);
 // The stop release loop: releases the workers and waits 30 ms at a time until
 // every one has ended, logging a warning after 133 waits (threads are never
-// killed), then joins them and frees the contexts and the work manager. Returns
-// whether they all ended within the 133 waits.
+// killed), then joins them and frees the contexts, the work manager and the view
+// snapshot. Returns whether they all ended within the 133 waits.
 bool StopWorkers(AppState& state);
 // Steady clock in nanoseconds (the run's wall time).
 uint64_t SteadyNs();

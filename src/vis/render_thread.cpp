@@ -17,9 +17,12 @@
 #include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
+#include "engine/view_snapshot.h"
+#include "engine/work_manager.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "vis/gl_setup.h"
+#include "vis/scene_layout.h"
 #include "vis/text.h"
 #include "vis/view_state.h"
 
@@ -28,6 +31,7 @@ LayoutMetrics Layout{};
 FrameStats Stats{};
 std::atomic<bool> GeometryReady{false};
 std::atomic<bool> FontsReady{false};
+const ViewFrame* DrawnView = nullptr;
 
 namespace {
 
@@ -177,6 +181,24 @@ void ManageGeometry(AppState& state, uint32_t simState) {
     }
 }
 
+// The network values for this frame (StateLock held). Running: the newest frame
+// the engine published, and a request for the next one. Paused with the workers
+// parked: nothing writes the network (resuming takes StateLock), so the frame is
+// copied here at once. Only what is drawn is asked for.
+void TakeViewFrame(AppState& state, uint32_t simState) {
+    DrawnView = nullptr;
+    ViewSnapshot* snapshot = state.viewSnapshot;
+    if ((simState != SimStateRunning && simState != SimStatePaused) || snapshot == nullptr) return;
+    const bool wanted = VisualizationOn.load() || (AnalysisShown.load() && !HelpShown.load());
+    const uint32_t inspected = NeuronInspected ? InspectedNeuron : kNoViewNeuron;
+    WorkManager* wm = state.workManager;
+    if (simState == SimStatePaused && wm != nullptr && WorkersParked(*wm))
+        ParkedViewFrame(state, *wm, inspected);
+    else if (wanted)
+        RequestViewFrame(*snapshot, inspected);
+    DrawnView = &AcquireViewFrame(*snapshot);
+}
+
 void DrawFrame(AppState& state, uint32_t simState) {
     const bool visible = VisualizationOn.load();
     const bool sceneAvailable = Scene.draw != nullptr && GeometryReady.load();
@@ -246,9 +268,11 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
                 UpdateViewport(state);
                 ViewportDirty.store(false);
             }
+            TakeViewFrame(state, simState);
             c0 = ReadCycleCounter();
             DrawFrame(state, simState);
             c1 = ReadCycleCounter();
+            DrawnView = nullptr;  // the snapshot goes with the simulation
         }
         // Capture reads the back buffer, so before the swap.
         const bool capturing = CaptureOn.load() != 0;

@@ -10,6 +10,7 @@
 
 struct AppState;
 struct GLFWwindow;
+struct ViewFrame;
 
 // ---- Thread entry ------------------------------------------------------------------------------
 // Makes the window's context current on the calling thread and draws until RenderStop.
@@ -24,3 +25,7 @@ extern LayoutMetrics Layout;   // recomputed when ViewportDirty is set
 extern FrameStats Stats;       // written by the render thread only
 extern std::atomic<bool> GeometryReady;
 extern std::atomic<bool> FontsReady;
+// The network values of the frame being drawn (engine/view_snapshot.h): the scene,
+// the geometry and the charts read neuron values and the analysis only from here,
+// never from the running network. Null while no simulation exists.
+extern const ViewFrame* DrawnView;

@@ -19,6 +19,7 @@
 #include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
+#include "engine/view_snapshot.h"
 #include "platform/platform.h"
 #include "vis/camera.h"
 #include "vis/palette.h"
@@ -147,21 +148,23 @@ void Rectangle(float x0, float y0, float x1, float y1) {
 namespace {
 
 // The neuron's soma-to-terminal line in the activity palette and its axon as D
-// segments coloured by the potential travelling along its delay line (inside glBegin(GL_LINES)).
-void AxonLines(const Neuron& s, const float e[3]) {
-    glColor4ubv(ActivityPalette[PotentialPaletteIndex(plat::AtomicLoad(s.v))]);
+// segments coloured by the potential travelling along its delay line (inside
+// glBegin(GL_LINES)). Positions and the line length come from the network (they
+// never change); v, the line's head and its values from the view frame.
+void AxonLines(const Neuron& s, float v, uint32_t delayIndex, const float* filtered, const float e[3]) {
+    glColor4ubv(ActivityPalette[PotentialPaletteIndex(v)]);
     Vertex(s.somaPos, e);
     Vertex(s.axonTerminal, e);
     const uint32_t D = s.delayLength;
-    if (D == 0 || !s.delayFiltered) return;
-    uint32_t index = plat::AtomicLoad(s.delayIndex);
+    if (D == 0 || !s.delayFiltered || !filtered) return;
+    uint32_t index = delayIndex;
     if (index >= D) index = 0;
     float from[3], to[3];
     for (int a = 0; a < 3; ++a) from[a] = s.somaPos[a];
     for (uint32_t i = 0; i < D; ++i) {
         const float f = static_cast<float>(i + 1) / static_cast<float>(D);
         for (int a = 0; a < 3; ++a) to[a] = s.somaPos[a] + (s.axonTerminal[a] - s.somaPos[a]) * f;
-        const float potential = plat::AtomicLoad(s.delayFiltered[AxonDelayEntry(index, i, D)]);
+        const float potential = filtered[AxonDelayEntry(index, i, D)];
         glColor4ubv(AxonPalette[PotentialPaletteIndex(potential)]);
         Vertex(from, e);
         Vertex(to, e);
@@ -184,24 +187,27 @@ void DrawPickerPlane(const AppState& state) {
 
 }  // namespace
 
-void DrawNeuronConnections(AppState& state, const Neuron& n) {
+void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
+    const Neuron& n = view.record;
     float e[3];
     Extent(state, e);
     SetLighting(false);
-    const uint32_t incoming = n.excIncomingCount + n.inhIncomingCount;
+    uint32_t incoming = n.excIncomingCount + n.inhIncomingCount;
+    if (incoming > n.incomingCount) incoming = n.incomingCount;
     glBegin(GL_LINES);
     for (uint32_t i = 0; i < incoming; ++i) {
         const Neuron& s = *n.incoming[i].pre;
+        const ViewIncoming& in = view.incoming[i];
         glColor4f(0.1f, 0.1f, 1.0f, 1.0f);
         Vertex(n.somaPos, e);
         Vertex(s.axonTerminal, e);
-        AxonLines(s, e);
+        AxonLines(s, in.preV, in.preDelayIndex, view.filtered + in.filteredOffset, e);
     }
-    AxonLines(n, e);
+    AxonLines(n, n.v, n.delayIndex, n.delayFiltered, e);
     if (n.delayFiltered && n.delayLength > 0) {
-        uint32_t index = plat::AtomicLoad(n.delayIndex);
+        uint32_t index = n.delayIndex;
         if (index >= n.delayLength) index = 0;
-        glColor4ubv(AxonPalette[PotentialPaletteIndex(plat::AtomicLoad(n.delayFiltered[index]))]);
+        glColor4ubv(AxonPalette[PotentialPaletteIndex(n.delayFiltered[index])]);
     }
     for (uint32_t i = 0; i < n.outgoingCount; ++i) {
         Vertex(n.axonTerminal, e);
@@ -212,11 +218,10 @@ void DrawNeuronConnections(AppState& state, const Neuron& n) {
     if (SynapticStrengthView.load()) {
         glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
         for (uint32_t i = 0; i < incoming; ++i) {
-            const Synapse& synapse = n.incoming[i];
             float p[3];
-            ScenePosition(synapse.pre->somaPos, e, p);
+            ScenePosition(n.incoming[i].pre->somaPos, e, p);
             DrawTextBillboard(2.0f, FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",
-                              static_cast<double>(IncomingSynapseWeight(n, synapse)));
+                              static_cast<double>(view.incoming[i].weight));
         }
     }
 
@@ -236,7 +241,7 @@ void DrawNeuronConnections(AppState& state, const Neuron& n) {
 // ---- 4. Lower strip --------------------------------------------------------------------------------------
 namespace {
 
-void DrawPicker(const AppState& state, const Neuron* neurons, const LayoutMetrics& L) {
+void DrawPicker(const AppState& state, const Neuron* neurons, const float* v, const LayoutMetrics& L) {
     const uint32_t A = state.params.gridX, B = state.params.gridY;
     const uint32_t slice = SelectedSlice.load();
     const float cell = L.PickerCell;
@@ -245,7 +250,7 @@ void DrawPicker(const AppState& state, const Neuron* neurons, const LayoutMetric
         for (uint32_t a = 0; a < A; ++a) {
             const uint32_t k = PickerNeuronIndex(a, b, A, B, slice);
             if (k >= state.neuronCount) continue;
-            Colour(PickerCellColour(plat::AtomicLoad(neurons[k].v), neurons[k].isExcitatory != 0));
+            Colour(PickerCellColour(v[k], neurons[k].isExcitatory != 0));
             float x, y;
             PickerCellOrigin(a, b, A, L, &x, &y);
             glVertex2f(x, y);
@@ -366,14 +371,18 @@ void DrawScene(AppState& state) {
     if (Geometry) Geometry->Draw();
     glPopMatrix();
 
-    const bool inspected = NeuronInspected && neurons && InspectedNeuron < state.neuronCount;
+    // The inspector shows a neuron once the view frame carries its details (the
+    // frame after the pick, while running).
+    const ViewFrame* view = DrawnView;
+    const bool inspected = NeuronInspected && neurons && view && InspectedNeuron < state.neuronCount &&
+                           view->inspected == InspectedNeuron;
     if (!full) {
         // Inspector 3D view.
         glViewport(W - paneWidth, paneY, paneWidth, paneHeight);
         SetPerspective(paneAspect);
         glPushMatrix();
         ApplyNetworkRotation();
-        if (inspected) DrawNeuronConnections(state, neurons[InspectedNeuron]);
+        if (inspected) DrawNeuronConnections(state, *view);
         SetLighting(false);
         DrawVolumeBox(state);
         DrawPickerPlane(state);
@@ -386,15 +395,15 @@ void DrawScene(AppState& state) {
         glPushMatrix();
         glLoadIdentity();
         SetLighting(false);
-        if (neurons) DrawPicker(state, neurons, L);
+        if (neurons && view) DrawPicker(state, neurons, view->v, L);
         glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
         DrawHudText(GlShadow, 14.0f, FontHud.listBase, 16.0f, L.PaneTop - static_cast<float>(L.CharHeight),
                     "Click below to select neuron:");
         DrawHudText(GlShadow, 14.0f, FontHud.listBase, 16.0f, L.LineHeight - static_cast<float>(L.CharHeight),
                     "UP/DOWN keys change the Z plane");
         if (inspected) {
-            DrawPropertyColumn(neurons[InspectedNeuron], L);
-            DrawTraces(state, neurons[InspectedNeuron], L, W);
+            DrawPropertyColumn(view->record, L);
+            DrawTraces(state, view->record, L, W);
         }
         SetLighting(true);
         glPopMatrix();

@@ -9,7 +9,7 @@
 #pragma once
 
 struct AppState;
-struct Neuron;
+struct ViewFrame;
 struct GLFWwindow;
 class SceneGeometry;
 
@@ -23,4 +23,5 @@ void InstallViewMouseCallbacks(GLFWwindow* window);
 // ---- 2. Drawing -----------------------------------------------------------------------------------
 extern SceneGeometry* Geometry;  // owned by the render thread through the hooks
 void DrawScene(AppState& state);
-void DrawNeuronConnections(AppState& state, const Neuron& neuron);
+// The inspected neuron's connections from a view frame that carries its details.
+void DrawNeuronConnections(AppState& state, const ViewFrame& view);

@@ -13,10 +13,12 @@
 #include <cstring>
 
 #include "engine/app_state.h"
+#include "engine/view_snapshot.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "vis/gl_setup.h"
 #include "vis/palette.h"
+#include "vis/render_thread.h"
 
 // ---- 1. Buffer helpers --------------------------------------------------------------------------------
 namespace {
@@ -93,10 +95,10 @@ const Neuron* ViewArray(const AppState& state) {
 }
 
 // Neurons that may be drawn this frame: none when the network the geometry was built
-// for has gone (a new one must be built first).
+// for has gone (a new one must be built first), or without a view frame.
 uint32_t DrawableCount(const AppState& state, uint32_t builtCount) {
     const Neuron* neurons = ViewNeurons.load();
-    if (!neurons || state.neuronCount < builtCount) return 0;
+    if (!neurons || !DrawnView || state.neuronCount < builtCount) return 0;
     return builtCount;
 }
 
@@ -190,7 +192,7 @@ bool NeuronCubeGeometry::Draw() {
     SortIfDirty();
     const uint32_t drawable = DrawableCount(*owner, count);
     if (valid && drawable > 0) {
-        const Neuron* neurons = ViewNeurons.load();
+        const float* envelope = DrawnView->envelope;
         GlExt.BindBufferARB(GL_ARRAY_BUFFER_ARB, vertexBuffer);
         glVertexPointer(3, GL_FLOAT, sizeof(SceneVertex), reinterpret_cast<const void*>(0));
         glNormalPointer(GL_FLOAT, sizeof(SceneVertex), reinterpret_cast<const void*>(12));
@@ -198,9 +200,7 @@ bool NeuronCubeGeometry::Draw() {
         const uint32_t V = verticesPerNeuron, I = indicesPerNeuron;
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t k = sortOrder[i]->neuron;
-            // Read once: the workers write this value while we draw.
-            const float activity = plat::AtomicLoad(neurons[k].vEnvelopeView);
-            const int32_t entry = NeuronPaletteEntry(CubeActivityScale(activity));
+            const int32_t entry = NeuronPaletteEntry(CubeActivityScale(envelope[k]));
             if (entry < 0) continue;
             glColor4ubv(ActivityPalette[entry]);
             GlExt.DrawRangeElements(GL_QUADS, k * V, k * V + V - 1, I, GL_UNSIGNED_INT,
@@ -287,13 +287,13 @@ bool NeuronLineGeometry::Draw() {
     if (SortIfDirty()) SetupLightRig(*owner);
     const uint32_t drawable = DrawableCount(*owner, count);
     const Neuron* neurons = ViewNeurons.load();
+    const float* envelope = DrawnView ? DrawnView->envelope : nullptr;
     if (valid && drawable > 0 && colourBufferOn) {
         glEnableClientState(GL_COLOR_ARRAY);
         uint32_t gathered = 0;
         for (uint32_t k = 0; k < count; ++k) {
             const uint32_t first = ranges[2 * k], end = ranges[2 * k + 1];
-            const float activity = plat::AtomicLoad(neurons[k].vEnvelopeView);
-            const int32_t entry = NeuronPaletteEntry(LineActivityScale(activity));
+            const int32_t entry = NeuronPaletteEntry(LineActivityScale(envelope[k]));
             uint8_t* colour = colourData + static_cast<uint64_t>(first) * 4;
             if (entry < 0) {
                 std::memset(colour, 0, static_cast<size_t>(end - first) * 4);
@@ -320,8 +320,7 @@ bool NeuronLineGeometry::Draw() {
         GlExt.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer);
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t k = sortOrder[i]->neuron;
-            const float activity = plat::AtomicLoad(neurons[k].vEnvelopeView);
-            const int32_t entry = NeuronPaletteEntry(LineActivityScale(activity));
+            const int32_t entry = NeuronPaletteEntry(LineActivityScale(envelope[k]));
             if (entry < 0) continue;
             glColor4ubv(neurons[k].isExcitatory == 0 ? InhibitoryPalette[entry] : ActivityPalette[entry]);
             const uint32_t first = ranges[2 * k], end = ranges[2 * k + 1];

@@ -1,0 +1,163 @@
+// The view snapshot: three frames, one atomic exchange word.
+#include "engine/view_snapshot.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/app_state.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint32_t kFrameIndexMask = 3;
+constexpr uint32_t kFreshFrame = 4;  // published and not yet taken by the reader
+
+template <typename T>
+T* AllocZeroed(uint64_t count) {
+    return static_cast<T*>(plat::AlignedAllocZeroed(static_cast<size_t>(count * sizeof(T))));
+}
+
+void FreeFrame(ViewFrame& f) {
+    plat::AlignedFree(f.v);
+    plat::AlignedFree(f.envelope);
+    plat::AlignedFree(f.incoming);
+    plat::AlignedFree(f.filtered);
+    plat::AlignedFree(f.analysis.SpikeHistory);
+    plat::AlignedFree(f.analysis.power);
+    f = ViewFrame{};
+}
+
+bool AllocateFrame(ViewFrame& f, const ViewSnapshot& s) {
+    f.v = AllocZeroed<float>(s.neuronCount);
+    f.envelope = AllocZeroed<float>(s.neuronCount);
+    f.incoming = AllocZeroed<ViewIncoming>(s.incomingCapacity);
+    f.filtered = AllocZeroed<float>(s.filteredCapacity);
+    f.analysis.SpikeHistory = AllocZeroed<float>(kHistoryLength);
+    f.analysis.power = AllocZeroed<float>(kSpectrumLength);
+    f.inspected = kNoViewNeuron;
+    return f.v && f.envelope && f.incoming && f.filtered && f.analysis.SpikeHistory && f.analysis.power;
+}
+
+// The inspected neuron's record, its delay line and its incoming synapses with
+// their pre-synaptic neurons' lines.
+void CopyInspected(const AppState& state, const ViewSnapshot& s, ViewFrame& f, uint32_t k) {
+    f.inspected = k < state.neuronCount ? k : kNoViewNeuron;
+    if (f.inspected == kNoViewNeuron) return;
+    const Neuron& n = state.neurons[k];
+    f.record = n;
+    f.record.delayV = nullptr;
+    f.record.excLaneState = f.record.inhLaneState = nullptr;
+    f.record.excLaneWeights = f.record.inhLaneWeights = nullptr;
+    f.record.delayFiltered = f.filtered;
+    uint32_t used = 0;
+    if (n.delayFiltered != nullptr) {
+        std::memcpy(f.filtered, n.delayFiltered, n.delayLength * sizeof(float));
+        used = n.delayLength;
+    }
+    const uint32_t count = n.incomingCount < s.incomingCapacity ? n.incomingCount : s.incomingCapacity;
+    f.record.incomingCount = count;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Synapse& syn = n.incoming[i];
+        const Neuron& pre = *syn.pre;
+        ViewIncoming& in = f.incoming[i];
+        in.preV = pre.v;
+        in.preDelayIndex = pre.delayIndex;
+        in.filteredOffset = used;
+        if (pre.delayFiltered != nullptr && used + pre.delayLength <= s.filteredCapacity) {
+            std::memcpy(f.filtered + used, pre.delayFiltered, pre.delayLength * sizeof(float));
+            used += pre.delayLength;
+        }
+        const SynapseLaneWeights* lanes = pre.isExcitatory ? n.excLaneWeights : n.inhLaneWeights;
+        in.weight = lanes != nullptr ? lanes[syn.lane / 4].weight[syn.lane % 4] : 0.0f;
+    }
+}
+
+void CopyAnalysis(const ActivityAnalysis& a, ActivityAnalysis& to) {
+    float* history = to.SpikeHistory;
+    float* power = to.power;
+    to = a;
+    to.SpikeHistory = history;
+    to.power = power;
+    to.spectrum = nullptr;
+    to.fftConfig = nullptr;
+    if (a.SpikeHistory != nullptr) std::memcpy(history, a.SpikeHistory, kHistoryLength * sizeof(float));
+    if (a.power != nullptr) std::memcpy(power, a.power, kSpectrumLength * sizeof(float));
+}
+
+// Everything but v and vEnvelopeView.
+void BeginFrame(const AppState& state, const ViewSnapshot& s, ViewFrame& f, uint32_t inspected) {
+    f.step = StepCounter.load(std::memory_order_acquire);
+    CopyInspected(state, s, f, inspected);
+    CopyAnalysis(state.analysis, f.analysis);
+}
+
+}  // namespace
+
+ViewSnapshot* CreateViewSnapshot(const AppState& state) {
+    ViewSnapshot* s = new (std::nothrow) ViewSnapshot{};
+    if (s == nullptr) return nullptr;
+    s->neuronCount = state.neuronCount;
+    for (uint32_t k = 0; k < state.neuronCount; ++k) {
+        const Neuron& n = state.neurons[k];
+        uint64_t lines = n.delayLength;
+        for (uint32_t i = 0; i < n.incomingCount; ++i) lines += n.incoming[i].pre->delayLength;
+        if (n.incomingCount > s->incomingCapacity) s->incomingCapacity = n.incomingCount;
+        if (lines > s->filteredCapacity) s->filteredCapacity = static_cast<uint32_t>(lines);
+    }
+    bool ok = true;
+    for (ViewFrame& f : s->frames) ok = AllocateFrame(f, *s) && ok;
+    if (!ok) {
+        ReleaseViewSnapshot(s);
+        return nullptr;
+    }
+    s->reading = 0;
+    s->writing = 1;
+    s->latest.store(2);
+    BeginFrame(state, *s, s->frames[0], kNoViewNeuron);
+    CopyViewRange(state, s->frames[0], 0, state.neuronCount);
+    return s;
+}
+
+void ReleaseViewSnapshot(ViewSnapshot* s) {
+    if (s == nullptr) return;
+    for (ViewFrame& f : s->frames) FreeFrame(f);
+    delete s;
+}
+
+void RequestViewFrame(ViewSnapshot& s, uint32_t inspected) {
+    s.inspected.store(inspected, std::memory_order_relaxed);
+    s.requested.store(1, std::memory_order_release);
+}
+
+const ViewFrame& AcquireViewFrame(ViewSnapshot& s) {
+    if ((s.latest.load(std::memory_order_relaxed) & kFreshFrame) != 0)
+        s.reading = s.latest.exchange(s.reading, std::memory_order_acq_rel) & kFrameIndexMask;
+    return s.frames[s.reading];
+}
+
+ViewFrame* BeginViewFrame(const AppState& state, ViewSnapshot& s) {
+    if (s.requested.load(std::memory_order_relaxed) == 0) return nullptr;
+    if (s.requested.exchange(0, std::memory_order_acquire) == 0) return nullptr;
+    ViewFrame& f = s.frames[s.writing];
+    BeginFrame(state, s, f, s.inspected.load(std::memory_order_relaxed));
+    return &f;
+}
+
+void CopyViewRange(const AppState& state, ViewFrame& f, uint32_t first, uint32_t end) {
+    const Neuron* neurons = state.neurons;
+    for (uint32_t i = first; i < end; ++i) {
+        f.v[i] = neurons[i].v;
+        f.envelope[i] = neurons[i].vEnvelopeView;
+    }
+}
+
+void PublishViewFrame(ViewSnapshot& s) {
+    s.writing = s.latest.exchange(s.writing | kFreshFrame, std::memory_order_acq_rel) & kFrameIndexMask;
+}
+
+void FillViewFrame(const AppState& state, ViewSnapshot& s, uint32_t inspected) {
+    ViewFrame& f = s.frames[s.writing];
+    BeginFrame(state, s, f, inspected);
+    CopyViewRange(state, f, 0, state.neuronCount < s.neuronCount ? state.neuronCount : s.neuronCount);
+    PublishViewFrame(s);
+}

@@ -1,0 +1,91 @@
+// The values the visualization draws, copied out of the running network between
+// steps.
+//
+// The workers write neuron fields and the analysis buffers plainly while a step
+// runs, so the render thread never reads those from the network then. It asks for
+// a copy (RequestViewFrame). The last worker at the end of a step, while the others
+// wait at the barrier, starts one in the frame that is neither being read nor
+// published (BeginViewFrame: the step, the inspected neuron, the analysis); during
+// the next integration phase, which reads v and vEnvelopeView but writes neither,
+// each worker copies those of the chunks it integrates (CopyViewRange); the last
+// thread at that phase's barrier publishes the frame (PublishViewFrame). The reader
+// takes the newest published frame (AcquireViewFrame). Three frames exchanged
+// through one atomic word: neither side waits for the other, and a frame being
+// read is never written.
+//
+// While the workers are parked (paused) they write nothing: then, and only with
+// StateLock held (resuming takes it), the render thread fills a frame itself
+// (ParkedViewFrame in engine/work_manager.h).
+//
+// Everything is allocated when the workers are launched; copying allocates nothing.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "analysis/activity.h"
+#include "engine/network.h"
+
+struct AppState;
+
+inline constexpr uint32_t kNoViewNeuron = 0xFFFFFFFFu;
+
+// One incoming synapse of the inspected neuron, in the order of its `incoming` list.
+struct ViewIncoming {
+    float preV;               // the pre-synaptic neuron's v
+    uint32_t preDelayIndex;   // its delay-line head
+    uint32_t filteredOffset;  // its delayFiltered copy within ViewFrame::filtered
+    float weight;
+};
+
+struct ViewFrame {
+    uint32_t step;    // StepCounter when copied
+    float* v;         // [neuronCount]
+    float* envelope;  // [neuronCount] vEnvelopeView
+    // The inspected neuron (kNoViewNeuron: none). `record` is a copy of its record:
+    // v, u, conductances, spike count and time as copied; delayFiltered points to
+    // its own line's copy (the first delayLength floats of `filtered`); delayV and
+    // the lane pointers are null; the list pointers still lead into the network,
+    // whose lists and positions do not change while it runs.
+    uint32_t inspected;
+    Neuron record;
+    ViewIncoming* incoming;  // [record.incomingCount]
+    float* filtered;         // the neuron's delay line, then each pre-synaptic one's
+    // History, spectrum and weight histogram; SpikeHistory and power point into this
+    // frame (spectrum and fftConfig are null).
+    ActivityAnalysis analysis;
+};
+
+struct ViewSnapshot {
+    uint32_t neuronCount;
+    uint32_t incomingCapacity;  // the largest incoming list
+    uint32_t filteredCapacity;  // the largest own + pre-synaptic delay lines together
+    ViewFrame frames[3];
+    std::atomic<uint32_t> latest{0};  // the newest published frame, | kFreshFrame when unread
+    uint32_t writing = 1;             // the frame the next fill writes (writer side)
+    uint32_t reading = 0;             // the frame the reader holds (reader side)
+    std::atomic<uint32_t> requested{0};            // 1: the reader wants a fresh frame
+    std::atomic<uint32_t> inspected{kNoViewNeuron};  // whose details it wants
+};
+
+// Allocates the three frames for state's network and fills the reader's from it
+// (call before the workers start). Null when memory is missing.
+ViewSnapshot* CreateViewSnapshot(const AppState& state);
+void ReleaseViewSnapshot(ViewSnapshot* snapshot);
+
+// Reader (render thread): asks for a frame with the details of `inspected`
+// (kNoViewNeuron: none), and takes the newest published frame (the one taken
+// before when nothing newer was published).
+void RequestViewFrame(ViewSnapshot& snapshot, uint32_t inspected);
+const ViewFrame& AcquireViewFrame(ViewSnapshot& snapshot);
+
+// Writer side, the frame of one request: BeginViewFrame (one thread, network at
+// rest) fills all but v and vEnvelopeView and returns the frame, or null when
+// nothing was requested (one atomic load); CopyViewRange copies those two for
+// neurons [first, end) (any threads, disjoint ranges, nobody writing them); then
+// PublishViewFrame (one thread, after all copies).
+ViewFrame* BeginViewFrame(const AppState& state, ViewSnapshot& snapshot);
+void CopyViewRange(const AppState& state, ViewFrame& frame, uint32_t first, uint32_t end);
+void PublishViewFrame(ViewSnapshot& snapshot);
+// All three at once for `inspected`, on the calling thread, whether requested or not.
+void FillViewFrame(const AppState& state, ViewSnapshot& snapshot, uint32_t inspected);
