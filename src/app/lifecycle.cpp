@@ -134,6 +134,25 @@ void StopSimulation(AppState& state) {
     StopLocked(state);
 }
 
+bool StopSimulationWithin(AppState& state, uint32_t milliseconds) {
+    const uint32_t start = plat::TickCount();
+    const auto expired = [&] { return plat::TickCount() - start >= milliseconds; };
+    std::unique_lock<std::mutex> lifecycle(LifecycleLock, std::try_to_lock);
+    while (!lifecycle.owns_lock() && !expired()) {
+        plat::SleepMs(5);
+        lifecycle.try_lock();
+    }
+    if (!lifecycle.owns_lock()) return false;
+    std::unique_lock<plat::RecursiveLock> stateLock(state.StateLock, std::try_to_lock);
+    while (!stateLock.owns_lock() && !expired()) {
+        plat::SleepMs(5);
+        stateLock.try_lock();
+    }
+    if (!stateLock.owns_lock()) return false;
+    StopLocked(state);
+    return true;
+}
+
 // ---- 4. Pause and resume ------------------------------------------------------------------------------
 
 void PauseResumeTask(ToolboxTask* task) {

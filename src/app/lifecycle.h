@@ -23,6 +23,9 @@ extern std::atomic<uint32_t> ResumeTime;      // ms
 // Start, stop, pause and resume exclude each other, from whichever thread.
 void StartSimulation(AppState& state);
 void StopSimulation(AppState& state);
+// StopSimulation for a shutdown that cannot wait for ever: gives up (false,
+// nothing done) when the lifecycle and state locks stay taken for `milliseconds`.
+bool StopSimulationWithin(AppState& state, uint32_t milliseconds);
 
 // Allocates a ToolboxTask and runs `task` on a new thread; frees the record at once
 // when the thread cannot be created. Returns whether the thread started.

@@ -32,6 +32,7 @@ FrameStats Stats{};
 std::atomic<bool> GeometryReady{false};
 std::atomic<bool> FontsReady{false};
 const ViewFrame* DrawnView = nullptr;
+std::atomic<bool> DisplayLost{false};
 
 namespace {
 
@@ -284,6 +285,7 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
                 LogMessage(LogWarning, 0, "Error during frame capture process. Stopping capture.");
             }
         }
+        if (DisplayLost.load()) break;
         glfwSwapBuffers(window);
         Stats.cycleAccumulator += c1 - c0;
         if (capturing) CaptureStepEvent.Set();
@@ -304,6 +306,7 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
         }
     }
 
+    if (DisplayLost.load()) return;  // the context went with the display
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     if (GeometryReady.load() && Scene.release) Scene.release(state);

@@ -29,3 +29,6 @@ extern std::atomic<bool> FontsReady;
 // the geometry and the charts read neuron values and the analysis only from here,
 // never from the running network. Null while no simulation exists.
 extern const ViewFrame* DrawnView;
+// Set when the connection to the display is lost: the thread then ends without
+// touching GL or the window.
+extern std::atomic<bool> DisplayLost;

@@ -6,7 +6,8 @@
 //   3. Callbacks: keys, resize, close
 //   4. The exit question window
 //   5. The capture window style
-//   6. Creation, event pump, teardown
+//   6. Losing the display
+//   7. Creation, event pump, teardown
 #include "vis/window.h"
 
 #include <GL/gl.h>
@@ -16,6 +17,9 @@
 // From glfw3native.h, whose X11 part also pulls in the Xrandr headers.
 extern "C" Display* glfwGetX11Display(void);
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -43,6 +47,10 @@ namespace {
 
 GLFWwindow* VisWindow = nullptr;
 std::thread RenderThreadHandle;
+std::atomic<bool> RenderThreadEnded{false};
+std::atomic<bool> RenderThreadParked{false};  // waits in OnDisplayLost for the end
+thread_local bool OnRenderThread = false;
+AppState* WindowState = nullptr;  // for the lost-display handler
 bool QuestionOpen = false;  // the exit question is modal: the window takes no keys
 
 void GlfwError(int code, const char* text) { LogMessage(LogWarning, 0, "GLFW error %d: %s", code, text); }
@@ -261,9 +269,41 @@ void ApplyCaptureStyle(void* owner, bool captureOn) {
     glfwSetWindowAttrib(static_cast<GLFWwindow*>(owner), GLFW_RESIZABLE, captureOn ? GLFW_FALSE : GLFW_TRUE);
 }
 
+// ---- 6. Losing the display ------------------------------------------------------------------------------------
+// Xlib calls this when the connection to the X server breaks, on whichever thread
+// noticed it first (the main thread's event wait, or the render thread's drawing
+// or swap). Xlib would exit() the process if it returned, running static
+// destructors under live threads; so it never returns. The first thread here shuts
+// down what it safely can without the display (the simulation, then the render
+// thread, whose GL teardown is skipped) and ends the process with status 1; any
+// other thread that arrives waits for that end.
+int OnDisplayLost(Display*) {
+    static std::atomic<bool> handling{false};
+    if (handling.exchange(true)) {
+        if (OnRenderThread) RenderThreadParked.store(true);  // it draws no more
+        for (;;) pause();
+    }
+    DisplayLost.store(true);
+    QuitRequested.store(true);
+    RenderStop.store(true);
+    LogMessage(LogError, 0, "Lost the connection to the display: the program ends.");
+    // A lock held by a thread stuck in Xlib would keep the stop waiting: give up then.
+    if (WindowState != nullptr) StopSimulationWithin(*WindowState, 3000);
+    // The render thread ends within a frame, unless Xlib holds it (it keeps the
+    // display locked while this handler runs): wait a little, not for ever.
+    if (!OnRenderThread) {
+        for (int i = 0; i < 30 && !RenderThreadEnded.load() && !RenderThreadParked.load(); ++i)
+            plat::SleepMs(10);
+        if (RenderThreadEnded.load() && RenderThreadHandle.joinable()) RenderThreadHandle.join();
+    }
+    plat::RestoreConsole();
+    std::fflush(nullptr);
+    _exit(1);
+}
+
 }  // namespace
 
-// ---- 6. Creation, pump, teardown ------------------------------------------------------------------------------
+// ---- 7. Creation, pump, teardown ------------------------------------------------------------------------------
 bool CreateVisualizationWindow(AppState& state) {
     if (HeadlessMode.load()) return false;  // the entry point has said so
     const char* display = std::getenv("DISPLAY");
@@ -277,6 +317,8 @@ bool CreateVisualizationWindow(AppState& state) {
         LogMessage(LogInfo, 0, "No display available: running on the console without visualization window.");
         return false;
     }
+    WindowState = &state;
+    XSetIOErrorHandler(OnDisplayLost);
     WindowWidth.store(1024);
     WindowHeight.store(768);
     FillIndexRamp();
@@ -308,7 +350,12 @@ bool CreateVisualizationWindow(AppState& state) {
     KeyHooks.askExit = AskExitQuestion;
     KeyHooks.applyCaptureStyle = ApplyCaptureStyle;
     InstallSceneHooks();
-    RenderThreadHandle = std::thread(RenderThread, &state, VisWindow);
+    GLFWwindow* window = VisWindow;
+    RenderThreadHandle = std::thread([&state, window] {
+        OnRenderThread = true;
+        RenderThread(&state, window);
+        RenderThreadEnded.store(true);
+    });
     return true;
 }
 
