@@ -32,13 +32,12 @@ QuestionAnswer ConsoleAskYesNoDefault(const char* question) {
     LogMessage(LogInfo, 0, "%s (y/n)", question);
     for (;;) {
         if (plat::ConsoleInterrupted()) return AnswerYes;  // SIGINT/SIGTERM quit like a Yes
-        uint16_t keys[16];
-        const int count = plat::ReadConsoleKeys(keys, 16, 100);
-        for (int i = 0; i < count; ++i) {
-            if (keys[i] == 'Y') return AnswerYes;
-            if (keys[i] == 'N') return AnswerNo;
-            if (keys[i] == plat::VkEscape) return AnswerCancel;
-        }
+        // One key at a time: the keys after the answer stay queued for the main loop.
+        uint16_t key = 0;
+        const int count = plat::ReadConsoleKeys(&key, 1, 100);
+        if (count == 1 && key == 'Y') return AnswerYes;
+        if (count == 1 && key == 'N') return AnswerNo;
+        if (count == 1 && key == plat::VkEscape) return AnswerCancel;
         if (count == 0 && plat::ConsoleInputEnded()) return AnswerNo;
     }
 }

@@ -5,6 +5,7 @@
 //   2. Headless statistics and the steps=N run
 //   3. Main loop
 //   4. main
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,13 +61,19 @@ void LogHeadlessStatistics(uint32_t& lastLog) {
     LogMessage(LogInfo, 0, "%s", FormatStatisticsLine(State, now).c_str());
 }
 
+// A SIGINT or SIGTERM ends the run after the current step; the summary then covers
+// the steps done, and the status is the signal's conventional 128 + its number.
 int RunStepsAndExit(uint32_t steps) {
     const RunSummary summary = RunStepsHeadless(State, steps);
+    const int signo = plat::ConsoleInterruptSignal();
+    if (signo != 0)
+        LogMessage(LogInfo, 0, "Interrupted by %s after %u of %u steps.",
+                   signo == SIGINT ? "SIGINT" : "SIGTERM", summary.steps, steps);
     LogMessage(LogInfo, 0, "%s", FormatRunSummary(summary).c_str());
     const std::string phases = FormatPhaseSummary(summary);
     if (!phases.empty()) LogMessage(LogInfo, 0, "%s", phases.c_str());
     plat::RestoreConsole();
-    return 0;
+    return signo != 0 ? 128 + signo : 0;
 }
 
 // ---- 3. Main loop ---------------------------------------------------------------------------------

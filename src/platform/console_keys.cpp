@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
+#include <iterator>
 
 #include "platform/log.h"
 #include "platform/platform.h"
@@ -160,31 +162,85 @@ int FlushConsoleDecoder(ConsoleKeyDecoder& d, uint16_t* out) {
 // ---- Terminal mode and signals -----------------------------------------------------------------
 namespace {
 
+// Saved before raw mode is set and never changed afterwards, so that a signal
+// handler may hand it to tcsetattr (async-signal-safe) at any moment.
 termios SavedTerminal;
 std::atomic<bool> TerminalRaw{false};
 std::atomic<int> Interrupts{0};
-bool InputEnded = false;
-ConsoleKeyDecoder Decoder;
+std::atomic<int> FirstInterrupt{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the signal handlers need lock-free atomics");
 
+// Async-signal-safe: an atomic exchange and tcsetattr.
 void RestoreTerminalNow() {
     if (TerminalRaw.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
 }
 
-void OnSignal(int) {
-    if (Interrupts.fetch_add(1) >= 1) {  // second signal: leave at once
+// SIGINT, SIGTERM: the first one is recorded (the program quits or ends its run in
+// order); a second one ends the process at once.
+void OnInterrupt(int signo) {
+    int none = 0;
+    FirstInterrupt.compare_exchange_strong(none, signo);
+    if (Interrupts.fetch_add(1) >= 1) {
         RestoreTerminalNow();
-        _exit(130);
+        _exit(128 + signo);
     }
+}
+
+// Signals that end the process: restore the terminal, then die of the same signal.
+// The handler is installed with SA_RESETHAND | SA_NODEFER, so the disposition is
+// already the default one and raise() delivers at once.
+void OnFatalSignal(int signo) {
+    const int saved = errno;
+    RestoreTerminalNow();
+    raise(signo);
+    errno = saved;  // returns only for a signal that was blocked elsewhere
+}
+
+void OnTerminate() {
+    RestoreTerminalNow();
+    std::abort();
+}
+
+// Installs OnFatalSignal unless the signal is ignored (nohup, a background job) or
+// already handled by someone else (a sanitizer runtime).
+void HandleFatalSignal(int signo) {
+    struct sigaction old {};
+    if (sigaction(signo, nullptr, &old) != 0) return;
+    if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) return;
+    struct sigaction action {};
+    action.sa_handler = OnFatalSignal;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(signo, &action, nullptr);
+}
+
+// Keys decoded but not yet taken, oldest first. One read of at most 64 bytes gives
+// at most two keys per byte (an Esc and the byte after it).
+constexpr int kReadBytes = 64;
+constexpr int kMaxDecoded = 2 * kReadBytes + 4;
+uint16_t Queue[kMaxDecoded];
+int QueueHead = 0;
+int QueueCount = 0;
+bool InputEnded = false;
+ConsoleKeyDecoder Decoder;
+
+void Enqueue(const uint16_t* keys, int count) {
+    for (int i = 0; i < count && QueueHead + QueueCount < static_cast<int>(std::size(Queue)); ++i)
+        Queue[QueueHead + QueueCount++] = keys[i];
 }
 
 }  // namespace
 
 void StartConsoleInput() {
     struct sigaction action {};
-    action.sa_handler = OnSignal;
+    action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    for (int signo : {SIGHUP, SIGQUIT, SIGPIPE, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+        HandleFatalSignal(signo);
+    std::set_terminate(OnTerminate);
     SetLogFatalHook(RestoreTerminalNow);
     std::atexit(RestoreTerminalNow);
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) return;
@@ -193,45 +249,57 @@ void StartConsoleInput() {
     raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) TerminalRaw = true;
+    // Raw is marked first: a signal between the two calls then restores too much
+    // rather than too little.
+    TerminalRaw = true;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) TerminalRaw = false;
 }
 
 void RestoreConsole() { RestoreTerminalNow(); }
 
 bool ConsoleInterrupted() { return Interrupts.load() > 0; }
 
-bool ConsoleInputEnded() { return InputEnded; }
+int ConsoleInterruptSignal() { return FirstInterrupt.load(); }
+
+bool ConsoleInputEnded() { return InputEnded && QueueCount == 0; }
 
 // ---- Reader --------------------------------------------------------------------------------------
 
 int ReadConsoleKeys(uint16_t* keys, int maxKeys, uint32_t timeoutMs) {
-    int n = 0;
-    if (InputEnded) {
-        SleepMs(timeoutMs);
-        return 0;
+    if (QueueCount == 0) {
+        QueueHead = 0;
+        if (InputEnded) {
+            SleepMs(timeoutMs);
+            return 0;
+        }
+        uint16_t decoded[kMaxDecoded];
+        int n = 0;
+        // A pending Esc waits at most 30 ms for the rest of its sequence.
+        const int wait =
+            ConsoleDecoderPending(Decoder) && timeoutMs > 30 ? 30 : static_cast<int>(timeoutMs);
+        pollfd fd{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&fd, 1, wait);
+        if (ready <= 0) {
+            if (ready == 0 || errno != EINTR) n = FlushConsoleDecoder(Decoder, decoded);
+        } else {
+            uint8_t bytes[kReadBytes];
+            const ssize_t got = read(STDIN_FILENO, bytes, sizeof bytes);
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+                InputEnded = true;  // end of input: stop reading, never spin on it
+                n = FlushConsoleDecoder(Decoder, decoded);
+            }
+            for (ssize_t i = 0; i < got; ++i) n += DecodeConsoleByte(Decoder, bytes[i], decoded + n);
+        }
+        Enqueue(decoded, n);
     }
-    // A pending Esc waits at most 30 ms for the rest of its sequence.
-    const int wait = ConsoleDecoderPending(Decoder) && timeoutMs > 30 ? 30 : static_cast<int>(timeoutMs);
-    pollfd fd{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&fd, 1, wait);
-    if (ready <= 0) {
-        if (ready == 0 || errno != EINTR) n += FlushConsoleDecoder(Decoder, keys);
-        return n;
+    int taken = 0;
+    while (taken < maxKeys && QueueCount > 0) {
+        const uint16_t key = Queue[QueueHead++];
+        --QueueCount;
+        keys[taken++] = key;
+        if (key == VkEscape) break;  // what follows may answer the exit question
     }
-    // Each byte gives at most two keys (Esc and the byte after it).
-    uint8_t bytes[64];
-    const size_t room = maxKeys / 2 < 1 ? 1 : (maxKeys / 2 > 64 ? 64 : static_cast<size_t>(maxKeys / 2));
-    const ssize_t got = read(STDIN_FILENO, bytes, room);
-    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-        InputEnded = true;  // end of input: stop reading, never spin on it
-        return FlushConsoleDecoder(Decoder, keys);
-    }
-    uint16_t decoded[4];
-    for (ssize_t i = 0; i < got; ++i) {
-        const int k = DecodeConsoleByte(Decoder, bytes[i], decoded);
-        for (int j = 0; j < k && n < maxKeys; ++j) keys[n++] = decoded[j];
-    }
-    return n;
+    return taken;
 }
 
 }  // namespace plat

@@ -1,5 +1,6 @@
 // Console key input: the terminal in raw mode (restored on every way out), and a
-// decoder that turns bytes and escape sequences into Windows virtual-key codes.
+// decoder that turns bytes and escape sequences into the program's key codes (the
+// numbering of the key-state tables: letters 65..90, Esc 27, F1 in slot 254, ...).
 // Piped input is read the same way, which is how tests drive the program.
 //
 // Sections: key codes, decoder, console reader.
@@ -35,15 +36,23 @@ bool ConsoleDecoderPending(const ConsoleKeyDecoder& decoder);
 // ---- Console reader -----------------------------------------------------------------------
 
 // Puts a terminal on standard input into raw mode (no echo, no line buffering)
-// and arranges its restoration at exit, fatal log, SIGINT and SIGTERM. SIGINT and
-// SIGTERM set the interrupt flag (a second one ends the process at once).
+// and restores it on every way out: exit, fatal log, std::terminate, and death by
+// SIGHUP, SIGQUIT, SIGPIPE, SIGABRT or a fault signal (the handler restores the saved
+// termios, then the signal is raised again with its default action). SIGINT and
+// SIGTERM only record the interrupt; a second one restores and ends the process at
+// once with status 128 + its number.
 void StartConsoleInput();
 void RestoreConsole();
 bool ConsoleInterrupted();
+// The first SIGINT or SIGTERM received, or 0.
+int ConsoleInterruptSignal();
 
-// Reads what standard input has within timeoutMs and decodes it into keys (at most
-// maxKeys). After end of input it only sleeps; it never spins.
+// Returns up to maxKeys decoded keys: queued ones at once, else what standard input
+// has within timeoutMs. A batch ends after an Esc: the keys behind it stay queued,
+// so the exit question that an Esc may open reads them. After end of input it only
+// sleeps; it never spins.
 int ReadConsoleKeys(uint16_t* keys, int maxKeys, uint32_t timeoutMs);
+// End of input was read and every key before it has been taken.
 bool ConsoleInputEnded();
 
 }  // namespace plat
