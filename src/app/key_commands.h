@@ -15,7 +15,7 @@ struct Toolbox;
 struct ToolboxTask;
 
 // ---- 1. Key tables ---------------------------------------------------------------------------
-// 256-byte key-down tables by Windows virtual-key code; slot 254 holds F1.
+// 256-byte key-down tables indexed by the program's key codes; slot 254 holds F1.
 inline constexpr int kKeyF1Slot = 254;
 // The key that toggles the synaptic strength view (W moves the camera).
 inline constexpr int kSynapticStrengthKey = 'L';

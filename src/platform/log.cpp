@@ -37,8 +37,7 @@ int FatalExitStatus(uint32_t flags) {
 void SetLogFatalHook(void (*hook)()) { FatalHook.store(hook); }
 
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
-    // Read the error first: unlike Win32's last error, errno may change in the
-    // output calls below.
+    // Read errno first: the output calls below may change it.
     const int error = errno;
     {
         plat::LockGuard guard(LogLock());
@@ -57,7 +56,7 @@ void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
         std::fwrite(buffer, 1, std::strlen(buffer), stdout);
         if (!(flags & LogNoNewline)) std::fwrite("\r\n", 1, 2, stdout);
         std::fflush(stdout);
-        if (flags & LogWin32Error) {
+        if (flags & LogSystemError) {
             std::printf("errno is %d: %s\r\n", error, plat::ErrorText(error).c_str());
             std::fflush(stdout);
         }

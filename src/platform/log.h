@@ -18,7 +18,7 @@ enum LogLevel : uint8_t {
 enum LogFlags : uint32_t {
     LogNoNewline = 1,
     LogNoTimestamp = 2,
-    LogWin32Error = 0x80000000u,  // append the calling thread's last system error (errno)
+    LogSystemError = 0x80000000u,  // append the calling thread's last system error (errno)
 };
 
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...)

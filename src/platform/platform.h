@@ -77,9 +77,10 @@ inline T AtomicDecrement(T& field) {  // returns the new value
 
 // ---- 5. Clocks and sleep ---------------------------------------------------------------
 
-// Steady millisecond clock as a wrapping u32 (stands in for timeGetTime).
+// Steady millisecond clock (CLOCK_MONOTONIC) as a wrapping u32.
 uint32_t TimeMs();
-// Steady tick count in ms (stands in for GetTickCount); same clock as TimeMs.
+// Steady tick count in ms: the same clock as TimeMs, under the name the lifecycle's
+// timing code uses.
 uint32_t TickCount();
 
 struct UtcTime {

@@ -79,7 +79,7 @@ TEST(Log, MessageIsCutAt4095Characters) {
 TEST(Log, SystemErrorLineFollowsTheMessage) {
     const ChildResult r = RunInChild([] {
         errno = ENOENT;
-        LogMessage(LogError, LogWin32Error, "Failed to create Property Sheet.");
+        LogMessage(LogError, LogSystemError, "Failed to create Property Sheet.");
     });
     const std::regex shape("\\[\\d{15}\\] Failed to create Property Sheet\\.\r\nerrno is 2: No such file or directory\r\n");
     EXPECT_TRUE(std::regex_match(r.output, shape)) << r.output;
@@ -99,6 +99,6 @@ TEST(Log, FatalEntryEndsTheProcessWithFailure) {
     EXPECT_EQ(r.exitStatus, 3);
     EXPECT_EQ(r.output, "x");
     EXPECT_EQ(FatalExitStatus(0), 1);
-    EXPECT_EQ(FatalExitStatus(LogWin32Error), 1);
+    EXPECT_EQ(FatalExitStatus(LogSystemError), 1);
     EXPECT_EQ(FatalExitStatus(2), 2);
 }
