@@ -23,13 +23,15 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The engine's tests under ThreadSanitizer, then AddressSanitizer with UBSan.
+# The engine's and the application's tests (lifecycle, key commands, headless runs
+# of the binary) under ThreadSanitizer, then the engine's under AddressSanitizer
+# with UBSan.
 sanitize: tsan asan
 
 tsan: deps
 	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELLICOR_TSAN=ON -DVELLICOR_GUI=OFF -DVELLICOR_BENCH=OFF
-	cmake --build build-tsan -j $(JOBS) --target vellicor_engine_tests
-	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L engine -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target vellicor_engine_tests vellicor_app_tests vellicor
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L 'engine|app' -j $(JOBS)
 
 asan: deps
 	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DVELLICOR_ASAN=ON -DVELLICOR_GUI=OFF -DVELLICOR_BENCH=OFF
