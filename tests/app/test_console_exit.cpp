@@ -32,14 +32,19 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kGenerous = std::chrono::seconds(60);
 
 struct Child {
-    pid_t pid = -1;
+    pid_t pid = -1;   // -1 once reaped
     int output = -1;  // the child's standard output (and error)
     std::string log;
+    ~Child() {  // a failed assertion must not leave the binary running
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+        if (output >= 0) close(output);
+    }
 };
 
 // Starts the binary with the given switches; standard input comes from `input`
-// (closed here), standard output and error go to a pipe read by the test.
-Child Spawn(const std::vector<std::string>& switches, int input) {
+// (closed here), standard output and error go to a pipe read by the test. With
+// `terminal` set, the input is a terminal and becomes the controlling one.
+Child Spawn(const std::vector<std::string>& switches, int input, bool terminal = false) {
     int out[2];
     if (pipe(out) != 0) return {};
     std::vector<std::string> words{VELLICOR_BINARY};
@@ -49,9 +54,15 @@ Child Spawn(const std::vector<std::string>& switches, int input) {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        if (terminal) {
+            setsid();
+            ioctl(input, TIOCSCTTY, 0);
+        }
         dup2(input, STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(out[1], STDERR_FILENO);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);  // SIGQUIT and SIGABRT leave no core file
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -92,10 +103,10 @@ int WaitForExit(Child& c) {
         }
         ReadSome(c, std::chrono::milliseconds(20));
     }
+    c.pid = -1;
     const auto drained = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < drained && ReadSome(c, std::chrono::milliseconds(50))) {
     }
-    close(c.output);
     return status;
 }
 
@@ -173,46 +184,21 @@ TEST(ConsoleExit, KeysReadWithEscStayQueuedForTheExitQuestion) {
 // ---- 4. Terminal restored on every way out ---------------------------------------------------------
 
 // Runs the binary on a pseudo-terminal, waits until it has put the terminal in raw
-// mode, sends `signo`, and returns the wait status; `mode` gets the terminal's mode
-// after the end.
-int DieOnTerminal(int signo, termios& mode, std::string& log) {
+// mode, sends `signo`, and returns the wait status (-1 when it never went raw);
+// `mode` gets the terminal's mode after the end.
+int EndOnTerminal(int signo, termios& mode, std::string& log) {
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
-    std::string binary = VELLICOR_BINARY;
-    std::vector<std::string> words{binary, "headless", "seed=1", "preset=4"};
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        dup2(slave, STDIN_FILENO);
-        dup2(slave, STDOUT_FILENO);
-        dup2(slave, STDERR_FILENO);
-        close(master);
-        const rlimit noCore{0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);  // SIGQUIT and SIGABRT leave no core file
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Child c{pid, master, {}};
+    const int childSide = dup(slave);  // the test keeps `slave` to read the mode afterwards
+    Child c = Spawn({"headless", "seed=1", "preset=4"}, childSide, true);
     const auto deadline = Clock::now() + kGenerous;
     bool raw = false;
     while (!raw && Clock::now() < deadline) {
         ReadSome(c, std::chrono::milliseconds(20));
         raw = tcgetattr(slave, &mode) == 0 && !(mode.c_lflag & ECHO);
     }
-    if (raw) kill(pid, signo);
-    int status = 0;
-    const auto end = Clock::now() + kGenerous;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        ReadSome(c, std::chrono::milliseconds(20));
-    }
+    if (raw) kill(c.pid, signo);
+    const int status = WaitForExit(c);
     tcgetattr(slave, &mode);
     log = c.log;
     close(master);
@@ -224,7 +210,7 @@ TEST(ConsoleExit, TerminalModeIsRestoredAfterEveryEnd) {
     for (int signo : {SIGINT, SIGQUIT, SIGHUP, SIGPIPE, SIGABRT}) {
         termios mode{};
         std::string log;
-        const int status = DieOnTerminal(signo, mode, log);
+        const int status = EndOnTerminal(signo, mode, log);
         ASSERT_NE(status, -1) << strsignal(signo) << ": the terminal never went raw\n" << log;
         if (signo == SIGINT) {
             EXPECT_EQ(ExitCode(status), 0) << log;  // quits as a confirmed Esc does

@@ -1,6 +1,15 @@
-// Console key decoder on recorded terminal byte sequences.
+// Console key decoder on recorded terminal byte sequences, and the terminal mode
+// after std::terminate.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -64,4 +73,32 @@ TEST(ConsoleKeys, LongNumbersAndOverlongSequencesNameNoKey) {
     EXPECT_EQ(Decode("\x1b[99999999999~p"), Keys{80});
     EXPECT_EQ(Decode("\x1b[" + std::string(40, '1') + "~p"), Keys{80});  // longer than the buffer
     EXPECT_EQ(Decode("\x1b[015~"), Keys{116});            // leading zeros are no overflow
+}
+
+TEST(ConsoleTerminal, TerminateRestoresTheModeAndStillAborts) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(slave, STDIN_FILENO);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        plat::StartConsoleInput();
+        termios raw{};
+        if (tcgetattr(STDIN_FILENO, &raw) != 0 || (raw.c_lflag & ECHO)) _exit(3);  // never went raw
+        std::terminate();
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
+    termios mode{};
+    ASSERT_EQ(tcgetattr(slave, &mode), 0);
+    EXPECT_TRUE(mode.c_lflag & ECHO);
+    EXPECT_TRUE(mode.c_lflag & ICANON);
+    close(slave);
+    close(master);
 }
