@@ -21,6 +21,7 @@
 #include "app/shell.h"
 #include "engine/app_state.h"
 #include "engine/work_manager.h"
+#include "platform/console_keys.h"
 #include "platform/log.h"
 
 // ---- 1. Process-wide values and hooks -----------------------------------------------------------
@@ -354,12 +355,12 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
     WorkManager* wm = state.workManager;
     summary.neuronCount = state.neuronCount;
 
-    // Wait for the step target; the statistics line every 10 s meanwhile. A quit
-    // or a stop from elsewhere ends the wait early.
+    // Wait for the step target; the statistics line every 10 s meanwhile. A quit,
+    // a stop from elsewhere or SIGINT/SIGTERM ends the wait early.
     uint32_t lastLog = plat::TimeMs();
     while (!wm->targetEvent.WaitFor(200)) {
-        if (QuitRequested.load() || CurrentState(state) != SimStateRunning ||
-            plat::AtomicLoad(wm->activeThreads) == 0)
+        if (QuitRequested.load() || plat::ConsoleInterrupted() ||
+            CurrentState(state) != SimStateRunning || plat::AtomicLoad(wm->activeThreads) == 0)
             break;
         const uint32_t now = plat::TimeMs();
         if (now - lastLog >= kStatisticsPeriodMs) {
