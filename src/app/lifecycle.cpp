@@ -84,6 +84,7 @@ void StartLocked(AppState& state, uint32_t stepTarget) {
                static_cast<int>(state.MemoryUsage >> 20));
 
     if (wm == nullptr) return;  // the work manager's failure is fatal
+    NotifyStarted(state);
     wm->stepTarget = stepTarget;
     LastSampleSteps.store(0, std::memory_order_release);
     if (!LaunchWorkers(state, wm, state.params.idlePriority != 0)) {
@@ -120,6 +121,7 @@ void StopLocked(AppState& state) {
 
     // Release the workers until every one has ended: each leaves at its next barrier.
     StopWorkers(state);
+    NotifyStopped(state);
     ReleaseNetwork(state);
     LogMessage(LogInfo, 0, "Simulation stopped. All resources are released.");
 }
@@ -348,6 +350,8 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
         BuildNetwork(state);
         LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(state.MemoryUsage >> 20));
         summary.neuronCount = state.neuronCount;
+        NotifyStarted(state);  // the network's observers (its export) see it too
+        NotifyStopped(state);
         ReleaseNetwork(state);
         return summary;
     }

@@ -32,3 +32,19 @@ void RestoreDefaults(AppState& state) {
     SetDefaultParams(state.params, DefaultWorkerThreads);
     SetDefaultOptions(state.options);
 }
+
+bool AddObserver(AppState& state, const SimulationObserver& observer) {
+    if (state.observerCount >= kMaxObservers) return false;
+    state.observers[state.observerCount++] = observer;
+    return true;
+}
+
+void NotifyStarted(const AppState& state) {
+    for (int i = 0; i < state.observerCount; ++i)
+        if (state.observers[i].started) state.observers[i].started(state.observers[i].context, state);
+}
+
+void NotifyStopped(const AppState& state) {
+    for (int i = 0; i < state.observerCount; ++i)
+        if (state.observers[i].stopped) state.observers[i].stopped(state.observers[i].context, state);
+}

@@ -2,8 +2,9 @@
 //
 // Sections:
 //   1. Options set by the configuration pages (copied by the sheet's backup)
-//   2. AppState: parameters, options, lifecycle fields, the network
-//   3. Process-wide values published by the simulation loop
+//   2. Observers of a simulation
+//   3. AppState: parameters, options, lifecycle fields, the network
+//   4. Process-wide values published by the simulation loop
 #pragma once
 
 #include <atomic>
@@ -38,7 +39,28 @@ struct AppOptions {
     uint32_t captureQuality;       // JPEG quality, 0..100
 };
 
-// ---- 2. AppState ----------------------------------------------------------------------------
+// ---- 2. Observers of a simulation -------------------------------------------------------------
+// Everything that consumes a running simulation without being part of it (the spike
+// recorder, the network export) registers an observer while no simulation exists.
+// Each call is optional (null: not called):
+//   started  on the thread that starts the simulation, after the network is built
+//            and before its first step;
+//   stepped  on the last worker thread at the end of every step, after the step's
+//            work and before the other workers are released, with the index of the
+//            step just completed (0 for the first); the step's spike marks are in
+//            AppState::spiked. It may read the network but not write it, and it
+//            delays the next step by its own time: hand heavy work to a thread;
+//   stopped  on the thread that stops the simulation, after the workers have ended
+//            and before the network is released.
+struct SimulationObserver {
+    void* context = nullptr;
+    void (*started)(void* context, const AppState& state) = nullptr;
+    void (*stepped)(void* context, const AppState& state, uint32_t step) = nullptr;
+    void (*stopped)(void* context, const AppState& state) = nullptr;
+};
+inline constexpr int kMaxObservers = 4;
+
+// ---- 3. AppState ----------------------------------------------------------------------------
 struct AppState {
     SimParams params;
     AppOptions options;
@@ -62,9 +84,11 @@ struct AppState {
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
     ActivityAnalysis analysis{};
     uint64_t stepSpikeCount = 0;  // spikes of the step in progress (atomic adds)
+    SimulationObserver observers[kMaxObservers] = {};
+    int observerCount = 0;
 };
 
-// ---- 3. Process-wide values -------------------------------------------------------------------
+// ---- 4. Process-wide values -------------------------------------------------------------------
 extern std::atomic<uint32_t> StepCounter;     // steps completed; time = 0.5 ms * StepCounter
 extern std::atomic<uint32_t> SimStartTime;    // ms (TimeMs) when worker 0 started, moved by pauses
 extern std::atomic<uint32_t> LastSampleTime;  // ms of the render thread's last statistics sample
@@ -73,6 +97,17 @@ extern plat::AutoResetEvent CaptureStepEvent; // set by the render thread after 
 extern uint32_t DefaultWorkerThreads;         // from the core count, set by RestoreDefaults
 extern std::atomic<Neuron*> ViewNeurons;      // the neuron array as the visualization sees it
 extern bool WireframeMode;                    // "wireframe" switch: line scene, opacity 0.065
+
+// Adds an observer (false when all kMaxObservers slots are taken). Only while no
+// simulation exists.
+bool AddObserver(AppState& state, const SimulationObserver& observer);
+// Calls every observer's `started`, or every observer's `stopped`.
+void NotifyStarted(const AppState& state);
+void NotifyStopped(const AppState& state);
+inline void NotifyStepped(const AppState& state, uint32_t step) {
+    for (int i = 0; i < state.observerCount; ++i)
+        if (state.observers[i].stepped) state.observers[i].stepped(state.observers[i].context, state, step);
+}
 
 // Fills every parameter and option with its default (leaving the lifecycle fields
 // and the network alone). Computes DefaultWorkerThreads from the core count first.

@@ -160,6 +160,7 @@ bool LastThreadEndOfStep(AppState& state, WorkManager& wm) {
     }
     EndOfStep(state, plat::AtomicLoad(state.stepSpikeCount));
     const uint32_t completed = StepCounter.load(std::memory_order_acquire);
+    NotifyStepped(state, completed - 1);
     plat::AtomicStore(wm.step, completed);
     plat::AtomicStore(wm.lastStepNs, SteadyNs());
 

@@ -241,7 +241,7 @@ void StartConsoleInput() {
     for (int signo : {SIGHUP, SIGQUIT, SIGPIPE, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
         HandleFatalSignal(signo);
     std::set_terminate(OnTerminate);
-    SetLogFatalHook(RestoreTerminalNow);
+    AddLogFatalHook(RestoreTerminalNow);
     std::atexit(RestoreTerminalNow);
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) return;
     termios raw = SavedTerminal;

@@ -18,7 +18,9 @@ plat::RecursiveLock& LogLock() {
     return lock;
 }
 
-std::atomic<void (*)()> FatalHook{nullptr};
+// Called in reverse order of installation before a fatal entry ends the process.
+constexpr int kMaxFatalHooks = 4;
+std::atomic<void (*)()> FatalHooks[kMaxFatalHooks] = {};
 
 }  // namespace
 
@@ -34,7 +36,13 @@ int FatalExitStatus(uint32_t flags) {
     return (flags & 0xFFu) == 0 ? 1 : static_cast<int>(flags);
 }
 
-void SetLogFatalHook(void (*hook)()) { FatalHook.store(hook); }
+bool AddLogFatalHook(void (*hook)()) {
+    for (auto& slot : FatalHooks) {
+        void (*empty)() = nullptr;
+        if (slot.load() == hook || slot.compare_exchange_strong(empty, hook)) return true;
+    }
+    return false;
+}
 
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
     // Read errno first: the output calls below may change it.
@@ -61,7 +69,8 @@ void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
             std::fflush(stdout);
         }
         if (level == LogFatal) {
-            if (auto hook = FatalHook.load()) hook();
+            for (int i = kMaxFatalHooks - 1; i >= 0; --i)
+                if (auto hook = FatalHooks[i].load()) hook();
             std::fflush(nullptr);
             // Other threads may still run: end at once, without static destructors.
             _exit(FatalExitStatus(flags));

@@ -33,5 +33,8 @@ std::string FormatLogTimestamp(int year, int month, int day, int hour, int minut
 // never reported as success.
 int FatalExitStatus(uint32_t flags);
 
-// Called right before a fatal entry ends the process (restores the terminal).
-void SetLogFatalHook(void (*hook)());
+// Adds a function called right before a fatal entry ends the process (restoring
+// the terminal, closing output files), on the thread that logged it, with the log
+// lock held: it must not wait for a thread that logs. The latest added runs first.
+// False when all slots are taken.
+bool AddLogFatalHook(void (*hook)());
