@@ -12,13 +12,16 @@
 #include "app/cpu_check.h"
 #include "app/key_commands.h"
 #include "app/lifecycle.h"
+#include "app/run_outputs.h"
 #include "app/shell.h"
 #include "app/switches.h"
 #include "engine/app_state.h"
 #include "engine/random.h"
+#include "io/param_file.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "platform/version.h"
 #ifdef VELLICOR_GUI
 #include "analysis/charts.h"
 #include "ui/config_sheet.h"
@@ -30,13 +33,14 @@
 namespace {
 
 AppState State;  // the one application record, handed to every thread
+RunOutputs Outputs;  // record= and export=, observers of State's simulations
 Toolbox* TheToolbox = nullptr;  // null without a display (or when it could not be made)
 
 // ---- 1. Banner and display detection ---------------------------------------------------------
 
 void PrintBanner() {
     const char* stars = "**********************************************************";
-    std::fprintf(stderr, "%s\n   Vellicor v0.40 - Cortical Neural Network Simulator\n\n%s\n\n\n", stars, stars);
+    std::fprintf(stderr, "%s\n   %s\n\n%s\n\n\n", stars, kVellicorProductLine, stars);
     std::fprintf(stderr, "Press F1 in the visualization window for help.\n\n");
     std::fflush(stderr);
 }
@@ -73,7 +77,34 @@ int RunStepsAndExit(uint32_t steps) {
     const std::string phases = FormatPhaseSummary(summary);
     if (!phases.empty()) LogMessage(LogInfo, 0, "%s", phases.c_str());
     plat::RestoreConsole();
-    return signo != 0 ? 128 + signo : 0;
+    if (signo != 0) return 128 + signo;
+    return Outputs.failed ? 1 : 0;  // a file the run was asked for is missing
+}
+
+// save-config=FILE: the parameters after every other switch, then exit.
+int SaveConfigAndExit(const std::string& path) {
+    const ParamFileStatus status = SaveParamFile(path, State.params, State.options, kVellicorName);
+    if (!status.ok) {
+        LogMessage(LogError, 0, "Unable to save the simulation configuration: %s", status.error.c_str());
+        return 1;
+    }
+    LogMessage(LogInfo, 0, "Simulation configuration saved to \"%s\".", path.c_str());
+    return 0;
+}
+
+// record= and export=: checked before anything is built, then installed.
+bool PrepareRunOutputs(const LaunchOptions& launch) {
+    Outputs.recordPath = launch.recordPath;
+    Outputs.exportPath = launch.exportPath;
+    if (Outputs.recordPath.empty() && Outputs.exportPath.empty()) return true;
+    for (const std::string* path : {&Outputs.recordPath, &Outputs.exportPath}) {
+        std::string error;
+        if (!path->empty() && !CheckOutputPath(*path, error)) {
+            LogMessage(LogError, 0, "Unable to write \"%s\": %s", path->c_str(), error.c_str());
+            return false;
+        }
+    }
+    return InstallRunOutputs(State, Outputs);
 }
 
 // ---- 3. Main loop ---------------------------------------------------------------------------------
@@ -144,6 +175,10 @@ int main(int argc, char** argv) {
         RandomState = RandomGeneratorState{};
         RandomState.seed = launch.seed;
     }
+    // A file the user named that cannot be used ends the program before any work.
+    if (launch.configFailed) return 1;
+    if (!launch.saveConfigPath.empty()) return SaveConfigAndExit(launch.saveConfigPath);
+    if (!PrepareRunOutputs(launch)) return 1;
     plat::StartConsoleInput();
 
     if (launch.headless) {
@@ -199,5 +234,5 @@ int main(int argc, char** argv) {
     const uint32_t simState = plat::AtomicLoad(State.SimState);
     if (simState == SimStateRunning || simState == SimStatePaused) StopSimulation(State);
     plat::RestoreConsole();
-    return 0;
+    return Outputs.failed ? 1 : 0;
 }

@@ -11,7 +11,9 @@
 
 #include "app/shell.h"
 #include "engine/app_state.h"
+#include "io/param_file.h"
 #include "platform/log.h"
+#include "platform/version.h"
 
 namespace {
 
@@ -151,6 +153,21 @@ bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             out.steps = steps;
         }
     }
+    // File names keep their case: they are taken from the original argument.
+    const std::pair<const char*, std::string LaunchOptions::*> files[] = {
+        {"save-config", &LaunchOptions::saveConfigPath},
+        {"record", &LaunchOptions::recordPath},
+        {"export", &LaunchOptions::exportPath},
+    };
+    for (const auto& [keyword, field] : files) {
+        if (!EndsWith(name, keyword)) continue;
+        matched = true;
+        if (original[valueStart] == '\0')
+            LogMessage(LogWarning, 0, "Ignoring switch \"%s\": a file name must follow '='.", original);
+        else
+            out.*field = original + valueStart;
+    }
+    if (EndsWith(name, "config") && !EndsWith(name, "save-config")) matched = true;  // applied first
     if (EndsWith(name, "capture")) {
         matched = true;
         // The folder keeps its case: take it from the original argument.
@@ -165,10 +182,30 @@ bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
     return matched;
 }
 
+// config=FILE, before the other switches. A file that fails changes nothing.
+void ApplyConfigSwitch(const char* original, AppState& state, LaunchOptions& out) {
+    const std::string arg = Lowered(original);
+    const size_t equals = arg.find('=');
+    if (equals == std::string::npos) return;
+    const std::string name = arg.substr(0, equals);
+    if (!EndsWith(name, "config") || EndsWith(name, "save-config")) return;
+    out.configPath = original + equals + 1;
+    const ParamFileStatus status = LoadParamFile(out.configPath, state.params, state.options);
+    for (const std::string& warning : status.warnings) LogMessage(LogWarning, 0, "%s", warning.c_str());
+    if (!status.ok) {
+        LogMessage(LogError, 0, "Unable to load the simulation configuration: %s", status.error.c_str());
+        out.configFailed = true;
+        return;
+    }
+    LogMessage(LogInfo, 0, "Simulation configuration loaded from \"%s\".", out.configPath.c_str());
+}
+
 }  // namespace
 
 LaunchOptions ApplySwitches(int argc, const char* const* argv, AppState& state) {
     LaunchOptions out;
+    for (int i = 1; i < argc; ++i)
+        if (argv[i]) ApplyConfigSwitch(argv[i], state, out);
     for (int i = 1; i < argc; ++i) {
         if (argv[i] && !ApplyOne(argv[i], state, out))
             LogMessage(LogWarning, 0,
@@ -181,7 +218,7 @@ LaunchOptions ApplySwitches(int argc, const char* const* argv, AppState& state) 
 
 // ---- Usage text ---------------------------------------------------------------------------------
 
-const char* ProductLine() { return "Vellicor v0.40 - Cortical Neural Network Simulator"; }
+const char* ProductLine() { return kVellicorProductLine; }
 
 const char* UsageText() {
     return "Usage: vellicor [switch ...]\n"
@@ -203,6 +240,10 @@ const char* UsageText() {
            "  steps=N         start at once, run N steps, stop, print a summary, exit\n"
            "  capture=DIR     write captured frames (F10) into DIR instead of the\n"
            "                  program's folder\n"
+           "  config=FILE     load a parameter file (TOML) before the other switches\n"
+           "  save-config=FILE  write the parameters (after the other switches) and exit\n"
+           "  record=FILE.h5  record every spike of the run (SONATA spike report)\n"
+           "  export=FILE.h5  write the built network (SONATA nodes and edges)\n"
            "  --help, -h      this text\n"
            "  --version       the product line\n"
            "\n"

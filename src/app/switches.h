@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct AppState;
 
@@ -20,9 +21,16 @@ struct LaunchOptions {
     uint32_t threads = 0;
     bool stepsGiven = false;
     uint32_t steps = 0;
+    std::string configPath;      // config=FILE: loaded before the other switches
+    bool configFailed = false;   // the file could not be loaded (the error is logged)
+    std::string saveConfigPath;  // save-config=FILE: write the parameters and exit
+    std::string recordPath;      // record=FILE.h5: the spike report of each run
+    std::string exportPath;      // export=FILE.h5: the network of each run
 };
 
-// Applies the switches in argv[1..argc-1] to the state and the shell flags.
+// Applies the switches in argv[1..argc-1] to the state and the shell flags. A
+// config=FILE switch is applied first, wherever it stands, so that the other
+// switches refine the file.
 LaunchOptions ApplySwitches(int argc, const char* const* argv, AppState& state);
 
 // The usage text of --help, and the product line of --version.

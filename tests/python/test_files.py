@@ -1,0 +1,144 @@
+"""Vellicor's files opened as a user would: spike reports and networks with h5py,
+parameter files through the program itself."""
+import os
+import re
+import subprocess
+
+import h5py
+import numpy as np
+import pytest
+
+BINARY = os.environ["VELLICOR_BINARY"]
+SUMMARY = re.compile(r"Ran (\d+) steps \(([\d.]+) ms simulated\).* (\d+) spikes")
+CREATED = re.compile(r"Created simulation with (\d+) neurons and (\d+) synapses")
+
+
+def run(*switches, check=True):
+    """Runs the program headless with no console input; returns its log."""
+    done = subprocess.run([BINARY, "headless", *switches], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=300)
+    if check:
+        assert done.returncode == 0, done.stdout + done.stderr
+    return done
+
+
+def enum_names(attribute_dtype):
+    return {v: k for k, v in h5py.check_enum_dtype(attribute_dtype).items()}
+
+
+@pytest.fixture(scope="module")
+def recorded_run(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("run")
+    spikes, network = folder / "spikes.h5", folder / "network.h5"
+    log = run("seed=1", "preset=4", "threads=2", "steps=2000",
+              f"record={spikes}", f"export={network}").stdout
+    return log, spikes, network
+
+
+def test_the_spike_report_holds_every_spike_of_the_summary_sorted_by_time(recorded_run):
+    log, spikes, _ = recorded_run
+    steps, simulated, count = SUMMARY.search(log).groups()
+    neurons = int(CREATED.search(log).group(1))
+    with h5py.File(spikes, "r") as f:
+        population = f["/spikes/vellicor"]
+        times = population["timestamps"][:]
+        ids = population["node_ids"][:]
+        sorting = population.attrs.get_id("sorting")
+        assert enum_names(sorting.dtype)[population.attrs["sorting"]] == "by_time"
+        assert population["timestamps"].attrs["units"] in ("ms", b"ms")
+    assert times.dtype == np.float64 and ids.dtype == np.uint64
+    assert len(times) == len(ids) == int(count) > 0
+    assert np.all(np.diff(times) >= 0)
+    assert times.min() >= 0 and times.max() < float(simulated)
+    assert ids.max() < neurons
+    assert np.all(np.fmod(times, 0.5) == 0)
+
+
+def test_the_network_file_has_every_neuron_and_synapse(recorded_run):
+    log, _, network = recorded_run
+    neurons, synapses = map(int, CREATED.search(log).groups())
+    with h5py.File(network, "r") as f:
+        nodes = f["/nodes/vellicor"]
+        assert len(nodes["node_type_id"]) == neurons
+        assert np.array_equal(nodes["node_group_index"][:], np.arange(neurons))
+        assert np.all(nodes["node_group_id"][:] == 0)
+        group = nodes["0"]
+        for axis in "xyz":
+            assert np.all((group[axis][:] >= -0.5) & (group[axis][:] <= 8.5))  # the 8 mm cube
+        kinds = enum_names(group["kind"].dtype)
+        assert {kinds[k] for k in np.unique(group["kind"][:])} == {"excitatory", "inhibitory"}
+        edges = f["/edges/vellicor__vellicor"]
+        source, target = edges["source_node_id"], edges["target_node_id"]
+        assert source.attrs["node_population"] in ("vellicor", b"vellicor")
+        assert len(source) == len(target) == synapses
+        assert source[:].max() < neurons and target[:].max() < neurons
+        weights, delays = edges["0/syn_weight"][:], edges["0/delay"][:]
+        assert np.all((weights >= 0) & (weights <= 1)) and np.all(delays >= 0.5)
+        # The receptor follows the source neuron's kind.
+        excitatory = group["kind"][:] == h5py.check_enum_dtype(group["kind"].dtype)["excitatory"]
+        receptor = edges["0/receptor"][:]
+        ampa = h5py.check_enum_dtype(edges["0/receptor"].dtype)["AMPA_NMDA"]
+        assert np.array_equal(receptor == ampa, excitatory[source[:]])
+
+
+def test_a_saved_parameter_file_sets_up_the_same_network(tmp_path):
+    config = tmp_path / "short.toml"
+    run("shortaxondemo", "preset=5", f"save-config={config}")
+    text = config.read_text()
+    assert text.startswith("# Vellicor parameter file") and "excAxonLengthMax = 2.0" in text
+    direct = run("shortaxondemo", "seed=2", "preset=5", "steps=0").stdout
+    loaded = run(f"config={config}", "seed=2", "steps=0").stdout
+    assert CREATED.search(direct).groups() == CREATED.search(loaded).groups()
+
+
+@pytest.mark.parametrize("content, expected", [
+    ("[neurons]\ntauAmpa = = 5\n", ":2:"),
+    ("[neurons]\ntauAmpx = 5.0\n", ":2: [neurons] tauAmpx: unknown key"),
+])
+def test_a_bad_parameter_file_is_refused_with_file_line_and_key(tmp_path, content, expected):
+    config = tmp_path / "bad.toml"
+    config.write_text(content)
+    done = run(f"config={config}", "steps=0", check=False)
+    assert done.returncode != 0
+    assert str(config) + expected in done.stdout + done.stderr
+
+
+@pytest.mark.parametrize("where", ["folder", "unwritable"])
+def test_a_place_that_cannot_hold_the_report_stops_the_run_before_it_starts(tmp_path, where):
+    target = tmp_path if where == "folder" else "/proc/vellicor-spikes.h5"
+    done = run("preset=4", "steps=10", f"record={target}", check=False)
+    assert done.returncode == 1
+    assert f'Unable to write "{target}"' in done.stdout
+    assert "Created simulation" not in done.stdout
+
+
+RECORDED = re.compile(r'Recorded (\d+) spikes to "(.*)"')
+
+
+def spike_count(path):
+    with h5py.File(path, "r") as f:
+        return len(f["/spikes/vellicor/node_ids"])
+
+
+def test_the_report_is_complete_after_sigterm_and_after_esc(tmp_path):
+    # SIGTERM during a steps=N run: the summary's spikes are all in the file.
+    report = tmp_path / "term.h5"
+    process = subprocess.Popen([BINARY, "headless", "seed=1", "preset=5", "steps=4000000",
+                                f"record={report}"], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    log = ""
+    for line in process.stdout:
+        log += line
+        if "Simulation started." in line:
+            break
+    process.terminate()
+    log += process.communicate(timeout=120)[0]
+    assert process.returncode == 143, log
+    assert spike_count(report) == int(SUMMARY.search(log).group(3)) > 0
+    # Esc, y in an interactive headless run.
+    report = tmp_path / "esc.h5"
+    done = subprocess.run([BINARY, "headless", "demo", "seed=1", "preset=4", f"record={report}"],
+                          input="\x1by", capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stdout
+    count, path = RECORDED.search(done.stdout).groups()
+    assert path == str(report) and spike_count(report) == int(count)
