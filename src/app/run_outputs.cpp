@@ -44,6 +44,7 @@ void Started(void* context, const AppState& state) {
         std::string error;
         if (o.recorder.Start(path, error)) {
             o.recording = path;
+            plat::AtomicStore(o.state->recordingSpikes, uint8_t{1});
             LogMessage(LogInfo, 0, "Recording spikes to \"%s\".", path.c_str());
         } else {
             LogMessage(LogError, 0, "Unable to record spikes: %s", error.c_str());
@@ -59,6 +60,7 @@ void Stepped(void* context, const AppState& state, uint32_t step) {
 void Stopped(void* context, const AppState&) {
     RunOutputs& o = *static_cast<RunOutputs*>(context);
     if (o.recording.empty()) return;
+    plat::AtomicStore(o.state->recordingSpikes, uint8_t{0});
     std::string error;
     if (o.recorder.Stop(error)) {
         LogMessage(LogInfo, 0, "Recorded %llu spikes to \"%s\".",
@@ -105,6 +107,7 @@ bool CheckOutputPath(const std::string& path, std::string& error) {
 }
 
 bool InstallRunOutputs(AppState& state, RunOutputs& outputs) {
+    outputs.state = &state;
     SimulationObserver observer;
     observer.context = &outputs;
     observer.started = Started;

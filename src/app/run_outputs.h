@@ -21,6 +21,7 @@ struct RunOutputs {
     std::string recording;   // the report being written, empty when none
     uint32_t runs = 0;       // simulations started so far
     bool failed = false;     // a file could not be written (the run's status says so)
+    AppState* state = nullptr;  // whose simulations these are (set when installed)
 };
 
 // The file of the run-th simulation (1-based) for the path given.

@@ -69,6 +69,7 @@ struct AppState {
     plat::RecursiveLock StateLock;
     uint32_t SimState = SimStateNone;  // transitions to Running/Paused/None under StateLock
     uint8_t stopRequest = 0;           // tells the workers to leave their loop
+    uint8_t recordingSpikes = 0;       // 1 while a spike report is being written (the HUD shows it)
     WorkManager* workManager = nullptr;
     WorkerContext* workers = nullptr;  // [workerCount] while a simulation exists
     uint32_t workerCount = 0;
