@@ -240,4 +240,9 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
         SynapticStrengthView.store(!SynapticStrengthView.load());
         ClearLetter(keys, kSynapticStrengthKey);
     }
+    // 24. O: spike recording on/off, while a simulation exists.
+    if (LetterDown(keys, kRecordingKey)) {
+        ClearLetter(keys, kRecordingKey);
+        if (SimulationActive(state) && KeyHooks.toggleRecording) KeyHooks.toggleRecording(state);
+    }
 }

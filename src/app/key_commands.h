@@ -19,6 +19,8 @@ struct ToolboxTask;
 inline constexpr int kKeyF1Slot = 254;
 // The key that toggles the synaptic strength view (W moves the camera).
 inline constexpr int kSynapticStrengthKey = 'L';
+// The key that switches spike recording on and off.
+inline constexpr int kRecordingKey = 'O';
 extern uint8_t ConsoleKeyState[256];  // main thread only
 
 // ---- 2. Exit question ---------------------------------------------------------------------------
@@ -42,6 +44,8 @@ struct KeyCommandHooks {
     QuestionAnswer (*askExit)(void* owner);
     // Applies the capture window style (not resizable while capture is on).
     void (*applyCaptureStyle)(void* owner, bool captureOn);
+    // Spike recording on/off (the entry point's run outputs); null: the key does nothing.
+    void (*toggleRecording)(AppState& state) = nullptr;
 };
 extern KeyCommandHooks KeyHooks;
 

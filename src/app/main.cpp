@@ -96,7 +96,6 @@ int SaveConfigAndExit(const std::string& path) {
 bool PrepareRunOutputs(const LaunchOptions& launch) {
     Outputs.recordPath = launch.recordPath;
     Outputs.exportPath = launch.exportPath;
-    if (Outputs.recordPath.empty() && Outputs.exportPath.empty()) return true;
     for (const std::string* path : {&Outputs.recordPath, &Outputs.exportPath}) {
         std::string error;
         if (!path->empty() && !CheckOutputPath(*path, error)) {
@@ -104,7 +103,7 @@ bool PrepareRunOutputs(const LaunchOptions& launch) {
             return false;
         }
     }
-    return InstallRunOutputs(State, Outputs);
+    return true;
 }
 
 // ---- 3. Main loop ---------------------------------------------------------------------------------
@@ -178,7 +177,8 @@ int main(int argc, char** argv) {
     // A file the user named that cannot be used ends the program before any work.
     if (launch.configFailed) return 1;
     if (!launch.saveConfigPath.empty()) return SaveConfigAndExit(launch.saveConfigPath);
-    if (!PrepareRunOutputs(launch)) return 1;
+    if (!PrepareRunOutputs(launch) || !InstallRunOutputs(State, Outputs)) return 1;
+    KeyHooks.toggleRecording = [](AppState&) { ToggleRecording(Outputs); };
     plat::StartConsoleInput();
 
     if (launch.headless) {

@@ -26,8 +26,45 @@ void CloseOnFatal() {
     outputs->recorder.Stop(error);  // what was recorded stays readable
 }
 
+// The next spike report: the record= name, or vellicor-spikes.h5 in the capture
+// folder, numbered from the second report of the process on.
+std::string NextReportPath(RunOutputs& o) {
+    std::string path = o.recordPath;
+    if (path.empty())
+        path = (std::filesystem::path(o.state->options.captureFolder) / "vellicor-spikes.h5").string();
+    return RunFileName(path, ++o.reports);
+}
+
+void StartReport(RunOutputs& o) {  // mutex held
+    const std::string path = NextReportPath(o);
+    std::string error;
+    if (o.recorder.Start(path, error)) {
+        o.recording = path;
+        plat::AtomicStore(o.state->recordingSpikes, uint8_t{1});
+        LogMessage(LogInfo, 0, "Recording spikes to \"%s\".", path.c_str());
+    } else {
+        LogMessage(LogError, 0, "Unable to record spikes: %s", error.c_str());
+        o.failed = true;
+    }
+}
+
+void StopReport(RunOutputs& o) {  // mutex held
+    if (o.recording.empty()) return;
+    std::string error;
+    if (o.recorder.Stop(error)) {
+        LogMessage(LogInfo, 0, "Recorded %llu spikes to \"%s\".",
+                   static_cast<unsigned long long>(o.recorder.Recorded()), o.recording.c_str());
+    } else {
+        LogMessage(LogError, 0, "The spike report is incomplete: %s", error.c_str());
+        o.failed = true;
+    }
+    plat::AtomicStore(o.state->recordingSpikes, uint8_t{0});
+    o.recording.clear();
+}
+
 void Started(void* context, const AppState& state) {
     RunOutputs& o = *static_cast<RunOutputs*>(context);
+    std::lock_guard<std::mutex> lock(o.mutex);
     ++o.runs;
     if (!o.exportPath.empty()) {
         const std::string path = RunFileName(o.exportPath, o.runs);
@@ -39,40 +76,26 @@ void Started(void* context, const AppState& state) {
             o.failed = true;
         }
     }
-    if (!o.recordPath.empty()) {
-        const std::string path = RunFileName(o.recordPath, o.runs);
-        std::string error;
-        if (o.recorder.Start(path, error)) {
-            o.recording = path;
-            plat::AtomicStore(o.state->recordingSpikes, uint8_t{1});
-            LogMessage(LogInfo, 0, "Recording spikes to \"%s\".", path.c_str());
-        } else {
-            LogMessage(LogError, 0, "Unable to record spikes: %s", error.c_str());
-            o.failed = true;
-        }
-    }
+    if (!o.recordPath.empty()) StartReport(o);
 }
 
+// Every step: a no-op (one atomic load) unless a report is open.
 void Stepped(void* context, const AppState& state, uint32_t step) {
     static_cast<RunOutputs*>(context)->recorder.OnStep(step, state.spiked, state.neuronCount);
 }
 
 void Stopped(void* context, const AppState&) {
     RunOutputs& o = *static_cast<RunOutputs*>(context);
-    if (o.recording.empty()) return;
-    plat::AtomicStore(o.state->recordingSpikes, uint8_t{0});
-    std::string error;
-    if (o.recorder.Stop(error)) {
-        LogMessage(LogInfo, 0, "Recorded %llu spikes to \"%s\".",
-                   static_cast<unsigned long long>(o.recorder.Recorded()), o.recording.c_str());
-    } else {
-        LogMessage(LogError, 0, "The spike report is incomplete: %s", error.c_str());
-        o.failed = true;
-    }
-    o.recording.clear();
+    std::lock_guard<std::mutex> lock(o.mutex);
+    StopReport(o);
 }
 
 }  // namespace
+
+RunOutputs::~RunOutputs() {
+    RunOutputs* self = this;
+    Installed.compare_exchange_strong(self, nullptr);
+}
 
 std::string RunFileName(const std::string& path, uint32_t run) {
     if (run <= 1) return path;
@@ -111,9 +134,19 @@ bool InstallRunOutputs(AppState& state, RunOutputs& outputs) {
     SimulationObserver observer;
     observer.context = &outputs;
     observer.started = Started;
-    observer.stepped = outputs.recordPath.empty() ? nullptr : Stepped;
+    observer.stepped = Stepped;
     observer.stopped = Stopped;
     if (!AddObserver(state, observer)) return false;
     Installed.store(&outputs);
     return AddLogFatalHook(CloseOnFatal);
+}
+
+bool ToggleRecording(RunOutputs& outputs) {
+    std::lock_guard<std::mutex> lock(outputs.mutex);
+    if (!outputs.recording.empty()) {
+        StopReport(outputs);
+        return false;
+    }
+    StartReport(outputs);
+    return !outputs.recording.empty();
 }

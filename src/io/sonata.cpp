@@ -131,7 +131,12 @@ SpikeReportWriter::~SpikeReportWriter() {
 bool SpikeReportWriter::Create(const std::string& path, std::string& error) {
     QuietHdf5();
     if (!CheckWritable(path, error)) return false;
+    if (file_ >= 0) {
+        error = path_ + ": still open";
+        return false;
+    }
     path_ = path;
+    count_ = 0;
     file_ = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     if (file_ < 0) {
         error = path + ": cannot create an HDF5 file there";

@@ -17,19 +17,25 @@ bool SpikeRecorder::Start(const std::string& path, std::string& error) {
     }
     if (!writer_.Create(path, error)) return false;
     if (!ring_) ring_ = std::make_unique<uint64_t[]>(ringSize_);
-    head_ = tail_ = 0;
-    stopping_ = false;
     error_.clear();
     recorded_.store(0, std::memory_order_relaxed);
-    running_.store(true);
+    {
+        // OnStep may run on a worker meanwhile: it sees an empty ring or nothing.
+        std::lock_guard<std::mutex> lock(mutex_);
+        head_ = tail_ = 0;
+        stopping_ = false;
+        running_.store(true);
+    }
     thread_ = std::thread([this] { WriterLoop(); });
     return true;
 }
 
 void SpikeRecorder::OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuronCount) {
-    if (!running_.load(std::memory_order_relaxed)) return;
+    if (!running_.load(std::memory_order_relaxed)) return;  // the common case: not recording
     const uint64_t stamp = static_cast<uint64_t>(step) << 32;
     std::unique_lock<std::mutex> lock(mutex_);
+    if (stopping_) return;  // Stop has begun: this step belongs to no report
+    inStep_ = true;  // the writer does not finish while a step is half in the ring
     for (uint32_t i = 0; i < neuronCount; ++i) {
         if (!spiked[i]) continue;
         if (head_ - tail_ == ringSize_) {  // full: wait for the writer, drop nothing
@@ -39,7 +45,8 @@ void SpikeRecorder::OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuron
         ring_[head_ % ringSize_] = stamp | i;
         ++head_;
     }
-    if (head_ - tail_ >= std::min(kChunk, ringSize_ / 2)) wake_.notify_one();
+    inStep_ = false;
+    if (stopping_ || head_ - tail_ >= std::min(kChunk, ringSize_ / 2)) wake_.notify_one();
 }
 
 void SpikeRecorder::WriterLoop() {
@@ -64,7 +71,7 @@ void SpikeRecorder::WriterLoop() {
                 times.push_back(0.5 * static_cast<double>(entry >> 32));
                 ids.push_back(entry & 0xFFFFFFFFu);
             }
-            stop = stop && tail_ == head_;
+            stop = stop && tail_ == head_ && !inStep_;
         }
         space_.notify_all();
         std::string error;
@@ -90,12 +97,14 @@ bool SpikeRecorder::Stop(std::string& error) {
         return false;
     }
     {
+        // After this no OnStep adds to the ring; one in progress has finished.
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        running_.store(false);
     }
     wake_.notify_one();
+    space_.notify_all();
     thread_.join();
-    running_.store(false);
     std::string closeError;
     if (!writer_.Close(closeError) && error_.empty()) error_ = closeError;
     if (!error_.empty()) {

@@ -7,8 +7,8 @@
 // and flushes it about once a second, so the file on disk is complete up to its
 // last flush and memory does not grow with the run. When the ring is full OnStep
 // waits for the writer: no spike is ever dropped. Stop drains the ring, flushes and
-// closes the file; call it on every way out, once OnStep can no longer be called
-// (the simulation has stopped stepping or the observer is removed).
+// closes the file; call it on every way out. Start and Stop may be called while
+// OnStep runs on a worker: a step is recorded whole or not at all.
 #pragma once
 
 #include <atomic>
@@ -57,6 +57,7 @@ private:
     std::condition_variable wake_;   // the writer: data or stop
     std::condition_variable space_;  // OnStep: room in the ring
     bool stopping_ = false;
+    bool inStep_ = false;  // an OnStep is filling the ring (it may wait for room)
     std::atomic<bool> running_{false};
     std::string error_;  // the first write failure
     std::atomic<uint64_t> recorded_{0};

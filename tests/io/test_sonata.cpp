@@ -74,6 +74,29 @@ TEST(SpikeReport, PlacesThatCannotHoldTheFileAreNamedInTheError) {
     EXPECT_FALSE(writer.Append(nullptr, nullptr, 1, error));
 }
 
+// A recorder started, stopped and started again writes each report on its own.
+TEST(SpikeRecorder, ASecondReportHoldsOnlyItsOwnSpikes) {
+    const std::string first = TempPath("first.h5"), second = TempPath("second.h5");
+    std::string error;
+    SpikeRecorder recorder;
+    std::vector<uint8_t> spiked(64, 1);
+    ASSERT_TRUE(recorder.Start(first, error)) << error;
+    recorder.OnStep(0, spiked.data(), 64);
+    ASSERT_TRUE(recorder.Stop(error)) << error;
+    recorder.OnStep(1, spiked.data(), 64);  // not recording: nowhere
+    ASSERT_TRUE(recorder.Start(second, error)) << error;
+    recorder.OnStep(2, spiked.data(), 32);
+    ASSERT_TRUE(recorder.Stop(error)) << error;
+    const hid_t file = H5Fopen(second.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const auto times = ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_NATIVE_DOUBLE);
+    H5Fclose(file);
+    std::filesystem::remove(first);
+    std::filesystem::remove(second);
+    ASSERT_EQ(times.size(), 32u);
+    EXPECT_EQ(times.front(), 1.0);
+}
+
 TEST(SpikeRecorder, EverySpikeOfEveryStepReachesTheFileEvenWhenTheRingFills) {
     const std::string path = TempPath("recorded.h5");
     std::string error;
