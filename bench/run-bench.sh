@@ -2,13 +2,14 @@
 # End-to-end benchmark: headless runs of presets 4, 5, 6 and 7 with seed 1 on 1
 # and 2 worker threads, 2000 steps each, and a table of the medians.
 #
-# Sections: settings, one run, the table.
+# Sections: settings, one run, the table, spike recording.
 #
 # Usage: bench/run-bench.sh <builddir> [runs]   (runs per row, default 3;
 # BENCH_PRESETS="6" limits the presets)
 # Columns: ms per step, real-time factor, synaptic updates per second (synapses
 # x steps / wall time from the first step to the last), the whole step against
-# the integration phase of the same run, and peak resident memory.
+# the integration phase of the same run, and peak resident memory; then the cost of
+# recording the spikes (record=) on preset 6.
 set -u
 
 # ---- Settings ------------------------------------------------------------------------------
@@ -29,14 +30,15 @@ TIME_BIN=/usr/bin/time
 # Prints "wall_s synapses rss_kib step_over_integration" for one run, or nothing
 # when it failed.
 run_once() {
-    local preset=$1 threads=$2 log rss
+    local preset=$1 threads=$2 extra=${3:-} log rss
     log=$(mktemp)
     if [ -n "$TIME_BIN" ]; then
-        "$TIME_BIN" -v "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS \
+        "$TIME_BIN" -v "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS $extra \
             </dev/null >"$log" 2>"$log.time"
         rss=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$log.time")
     else
-        "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS </dev/null >"$log" 2>/dev/null
+        "$BIN" headless seed=1 preset="$preset" threads="$threads" steps=$STEPS $extra </dev/null >"$log" \
+            2>/dev/null
         rss=0
     fi
     local wall synapses ratio
@@ -80,3 +82,24 @@ for preset in $PRESETS; do
         }'
     done
 done
+
+# ---- Spike recording ------------------------------------------------------------------------------
+# The cost of record= on preset 6 (else the table's last preset) with 2 threads:
+# runs with and without it alternate, and the medians are compared.
+case " $PRESETS " in *" 6 "*) preset=6 ;; *) preset=$(echo $PRESETS | awk '{ print $NF }') ;; esac
+report=$(mktemp -d)
+plain=""; recorded=""
+for ((r = 0; r < RUNS; r++)); do
+    result=$(run_once "$preset" 2) && [ -n "$result" ] && plain+="${result%% *}"$'\n'
+    result=$(run_once "$preset" 2 "record=$report/spikes.h5") && [ -n "$result" ] && recorded+="${result%% *}"$'\n'
+done
+rm -rf "$report"
+wall=$(printf "%s" "$plain" | median); wallRecorded=$(printf "%s" "$recorded" | median)
+if [ -n "$wall" ] && [ -n "$wallRecorded" ]; then
+    awk -v p="$preset" -v a="$wall" -v b="$wallRecorded" -v n="$STEPS" 'BEGIN {
+        printf "Spike recording, preset %s, 2 threads: %.4f ms/step without, %.4f with (%+.1f%%)\n",
+            p, 1000 * a / n, 1000 * b / n, 100 * (b - a) / a
+    }'
+else
+    echo "Spike recording: failed"
+fi
