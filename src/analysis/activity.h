@@ -38,5 +38,11 @@ void RecordStepSpikes(AppState& state, uint64_t count);
 void ComputeSpectrum(AppState& state);
 void ClearWeightHistogram(AppState& state);
 void CountWeights(AppState& state, uint32_t first, uint32_t end);
+// The workers count the histogram of a step s with s mod 2048 = 0 as they begin
+// step s + 1: while they are parked after step s (StepCounter = s + 1) its bins
+// are cleared and not yet counted.
+inline bool WeightCountPending(uint32_t stepCounter) {
+    return stepCounter != 0 && (stepCounter - 1) % kWeightHistogramPeriod == 0;
+}
 // Bin of a weight: min(floor(10 w), 9).
 uint32_t WeightBin(float weight);

@@ -13,6 +13,7 @@
 #include "analysis/activity.h"
 #include "engine/network.h"
 #include "engine/params.h"
+#include "engine/random.h"
 #include "platform/platform.h"
 
 struct ViewSnapshot;
@@ -61,6 +62,14 @@ struct SimulationObserver {
 inline constexpr int kMaxObservers = 4;
 
 // ---- 3. AppState ----------------------------------------------------------------------------
+// What the last build started from. The network's structure (placement, wiring,
+// initial weights, warm-up) is a function of these alone, so setting them again
+// and building rebuilds the same network.
+struct BuildOrigin {
+    SimParams params;             // before the build normalised and derived them
+    RandomGeneratorState random;  // the generator before the build's first draw
+};
+
 struct AppState {
     SimParams params;
     AppOptions options;
@@ -83,6 +92,7 @@ struct AppState {
     float* stdpDepression = nullptr;    // [kStdpWindow]
     uint8_t* spiked = nullptr;  // [neuronCount] 1 for a neuron that fired in this step's fire phase
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
+    BuildOrigin buildOrigin{};  // set by BuildNetwork before it changes anything
     ActivityAnalysis analysis{};
     uint64_t stepSpikeCount = 0;  // spikes of the step in progress (atomic adds)
     SimulationObserver observers[kMaxObservers] = {};

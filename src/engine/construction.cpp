@@ -322,6 +322,7 @@ void WarmUpNetwork(AppState& state) {
 
 void BuildNetwork(AppState& state) {
     SimParams& p = state.params;
+    state.buildOrigin = BuildOrigin{p, RandomState};  // what a rebuild starts from
     state.MemoryUsage = 0;
 
     // 1. Analysis buffers and the FFT configuration.
