@@ -133,10 +133,7 @@ void MainLoop() {
         }
 #ifdef VELLICOR_GUI
         ProcessKeyCommands(ConsoleKeyState, State, VisualizationOwnerWindow());
-        if (uint8_t* viewKeys = ViewKeyTable()) {
-            ProcessKeyCommands(viewKeys, State, VisualizationOwnerWindow());
-            ApplyViewKeyReleases();
-        }
+        ProcessViewKeyCommands(State);
 #else
         ProcessKeyCommands(ConsoleKeyState, State, nullptr);
 #endif
@@ -197,12 +194,7 @@ int main(int argc, char** argv) {
     if (!HeadlessMode.load()) TheToolbox = CreateToolbox(State);  // hidden until the window shows it
     InstallConfigSheet();
     // While the modal sheet is open, the visualization window's keys keep working.
-    ConfigSheetPumpHook = [](AppState& state) {
-        if (uint8_t* viewKeys = ViewKeyTable()) {
-            ProcessKeyCommands(viewKeys, state, VisualizationOwnerWindow());
-            ApplyViewKeyReleases();
-        }
-    };
+    ConfigSheetPumpHook = [](AppState& state) { ProcessViewKeyCommands(state); };
 #endif
 
     if (launch.demo) {

@@ -31,6 +31,7 @@ extern "C" Display* glfwGetX11Display(void);
 #include "platform/log.h"
 #include "vis/gl_setup.h"
 #include "vis/key_map.h"
+#include "vis/key_queue.h"
 #include "vis/msaa_policy.h"
 #include "vis/render_thread.h"
 #include "vis/scene.h"
@@ -39,11 +40,12 @@ extern "C" Display* glfwGetX11Display(void);
 
 // ---- 1. Window globals -------------------------------------------------------------------------------
 uint8_t ViewKeyState[256];
-// Releases wait until the commands have seen the press: a quick tap's press and
-// release often arrive in one batch of events.
-uint8_t ViewKeyReleased[256];
 
 namespace {
+
+// Presses and releases wait here until the commands have seen them: a quick tap's
+// press and release, or several taps, often arrive in one batch of events.
+KeyPressQueue ViewKeyQueue;
 
 GLFWwindow* VisWindow = nullptr;
 std::thread RenderThreadHandle;
@@ -113,12 +115,14 @@ void LogNegotiation(void*, uint8_t level, const char* text) { LogMessage(level, 
 void OnKey(GLFWwindow*, int key, int, int action, int) {
     const int slot = GlfwKeyToVirtualKey(key);
     if (slot < 0) return;
-    if (action == GLFW_RELEASE) {
-        ViewKeyReleased[slot] = 1;
-    } else if (!QuestionOpen) {
-        ViewKeyState[slot] = 1;  // press and auto-repeat
-        ViewKeyReleased[slot] = 0;
-    }
+    if (action == GLFW_RELEASE)
+        QueueKeyRelease(ViewKeyQueue, slot);
+    else if (QuestionOpen)
+        return;
+    else if (action == GLFW_REPEAT)
+        QueueKeyRepeat(ViewKeyQueue, slot);
+    else
+        QueueKeyPress(ViewKeyQueue, slot);
 }
 
 void OnFramebufferSize(GLFWwindow* window, int width, int height) {
@@ -364,15 +368,14 @@ void PumpWindowEvents(uint32_t timeoutMs) {
     glfwWaitEventsTimeout(static_cast<double>(timeoutMs) / 1000.0);
 }
 
-uint8_t* ViewKeyTable() { return VisWindow ? ViewKeyState : nullptr; }
-
-void ApplyViewKeyReleases() {
-    for (int slot = 0; slot < 256; ++slot) {
-        if (ViewKeyReleased[slot]) {
-            ViewKeyState[slot] = 0;
-            ViewKeyReleased[slot] = 0;
-        }
-    }
+void ProcessViewKeyCommands(AppState& state) {
+    if (!VisWindow) return;
+    RunKeyPasses(
+        ViewKeyQueue, ViewKeyState,
+        [](uint8_t* table, void* context) {
+            ProcessKeyCommands(table, *static_cast<AppState*>(context), VisWindow);
+        },
+        &state);
 }
 
 void* VisualizationOwnerWindow() { return VisWindow; }

@@ -2,9 +2,8 @@
 //
 // The entry point calls, in this order:
 //   CreateVisualizationWindow(state)  once after start-up (false: run on the console)
-//   each main-loop pass: PumpWindowEvents(10), then
-//     ProcessKeyCommands(ViewKeyTable(), state, VisualizationOwnerWindow())
-//     (only when ViewKeyTable() is not null) and the console table
+//   each main-loop pass: PumpWindowEvents(10), then ProcessViewKeyCommands(state)
+//     and ProcessKeyCommands on the console table
 //   DestroyVisualizationWindow(state) after the loop (also when no window exists).
 #pragma once
 
@@ -20,10 +19,9 @@ bool CreateVisualizationWindow(AppState& state);
 // Waits up to timeoutMs for window events and handles them (key tables, resize,
 // close). Returns at once when there is no window.
 void PumpWindowEvents(uint32_t timeoutMs);
-// ViewKeyState, or null when there is no window.
-uint8_t* ViewKeyTable();
-// Applies the key releases held back since the last ProcessKeyCommands on the view table.
-void ApplyViewKeyReleases();
+// Runs ProcessKeyCommands on ViewKeyState until every press queued by the window's
+// events has acted once, then applies the releases. Nothing without a window.
+void ProcessViewKeyCommands(AppState& state);
 // The window as the owner of the exit question and the capture style (may be null).
 void* VisualizationOwnerWindow();
 // Sets RenderStop, stops a simulation that still exists, waits for the render

@@ -1,0 +1,118 @@
+// Key presses queued between command passes: each press acts once, a held key
+// repeats as before, releases wait until the commands have seen the press.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/key_commands.h"
+#include "engine/app_state.h"
+#include "vis/key_queue.h"
+#include "vis/view_state.h"
+
+namespace {
+
+struct Round {
+    KeyPressQueue queue{};
+    uint8_t table[256]{};
+};
+
+// Stands in for a command that acts only while it can, as Up does at the last
+// slice: counts the passes that saw 'U' down and clears it only while allowed.
+struct Limited {
+    int acted = 0;
+    bool allowed = true;
+};
+void LimitedCommand(uint8_t* table, void* context) {
+    auto* c = static_cast<Limited*>(context);
+    if (table['U'] && c->allowed) {
+        ++c->acted;
+        table['U'] = 0;
+    }
+}
+
+void RealCommands(uint8_t* table, void* context) {
+    ProcessKeyCommands(table, *static_cast<AppState*>(context), nullptr);
+}
+
+}  // namespace
+
+TEST(KeyQueue, EveryTapInOneBatchActsOnce) {
+    // Ten taps of A and three of D arrive in one batch of events, as while the
+    // main thread waited for a slow frame: the real commands move ten and three steps.
+    static AppState state;
+    state.SimState = SimStateNone;
+    Scene = SceneHooks{};
+    CameraX = TargetX = 0.0f;
+    Round r;
+    for (int i = 0; i < 10; ++i) {
+        QueueKeyPress(r.queue, 'A');
+        QueueKeyRelease(r.queue, 'A');
+    }
+    for (int i = 0; i < 3; ++i) {
+        QueueKeyPress(r.queue, 'D');
+        QueueKeyRelease(r.queue, 'D');
+    }
+    RunKeyPasses(r.queue, r.table, RealCommands, &state);
+    EXPECT_FLOAT_EQ(CameraX, 7.0f);
+    EXPECT_FLOAT_EQ(TargetX, 7.0f);
+    // Nothing is left to act in the next round.
+    RunKeyPasses(r.queue, r.table, RealCommands, &state);
+    EXPECT_FLOAT_EQ(CameraX, 7.0f);
+    EXPECT_EQ(r.table['A'], 0);
+    CameraX = TargetX = 0.0f;
+}
+
+TEST(KeyQueue, HeldKeyRepeatsOncePerRoundAndStopsOnRelease) {
+    Limited c;
+    Round r;
+    QueueKeyPress(r.queue, 'U');
+    for (int i = 0; i < 5; ++i) QueueKeyRepeat(r.queue, 'U');  // repeats of one round merge
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(c.acted, 1);
+    QueueKeyRepeat(r.queue, 'U');
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(c.acted, 2);
+    // Released: the next rounds do nothing.
+    QueueKeyRelease(r.queue, 'U');
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(c.acted, 2);
+}
+
+TEST(KeyQueue, KeyThatCannotActStaysDownUntilReleased) {
+    Limited c;
+    c.allowed = false;
+    Round r;
+    QueueKeyPress(r.queue, 'U');
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(r.table['U'], 1);
+    // Later rounds retry it without a new event, and it acts once it can.
+    c.allowed = true;
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(c.acted, 1);
+    // A key released before it could act is dropped.
+    c.allowed = false;
+    QueueKeyPress(r.queue, 'U');
+    QueueKeyRelease(r.queue, 'U');
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    c.allowed = true;
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(c.acted, 1);
+}
+
+TEST(KeyQueue, PressAfterReleaseInOneBatchKeepsTheKeyDown) {
+    // Tap, then press and hold: both presses act and the key is still down.
+    Limited c;
+    c.allowed = false;
+    Round r;
+    QueueKeyPress(r.queue, 'U');
+    QueueKeyRelease(r.queue, 'U');
+    QueueKeyPress(r.queue, 'U');
+    RunKeyPasses(r.queue, r.table, LimitedCommand, &c);
+    EXPECT_EQ(r.table['U'], 1);
+    // Slots outside the table are ignored.
+    QueueKeyPress(r.queue, -1);
+    QueueKeyPress(r.queue, 256);
+    QueueKeyRelease(r.queue, 300);
+    EXPECT_FALSE(TakeKeyPresses(r.queue, r.table));
+}
