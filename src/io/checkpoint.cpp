@@ -1,0 +1,768 @@
+// Checkpoint files over the HDF5 C library.
+//
+// Sections:
+//   1. HDF5 helpers: ids, attributes, datasets streamed block by block
+//   2. What is stored: the parameter list, the neuron values
+//   3. Structure digest
+//   4. Writing
+//   5. Reading and restoring
+#include "io/checkpoint.h"
+
+#include <fcntl.h>
+#include <hdf5.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "io/param_file.h"
+#include "platform/version.h"
+
+static_assert(sizeof(hid_t) == sizeof(int64_t), "HDF5 ids are kept as int64_t");
+
+namespace {
+
+// ---- 1. HDF5 helpers ------------------------------------------------------------------------------
+
+// Closes an HDF5 id of any kind when it goes out of scope.
+struct Id {
+    hid_t id;
+    explicit Id(hid_t value = -1) : id(value) {}
+    ~Id() {
+        if (id >= 0) H5Idec_ref(id);
+    }
+    Id(Id&& other) noexcept : id(other.id) { other.id = -1; }
+    Id(const Id&) = delete;
+    Id& operator=(const Id&) = delete;
+    operator hid_t() const { return id; }
+    bool ok() const { return id >= 0; }
+};
+
+// File (little-endian) and memory types of the stored value types.
+template <typename T> struct H5Types;
+template <> struct H5Types<float> {
+    static hid_t File() { return H5T_IEEE_F32LE; }
+    static hid_t Memory() { return H5T_NATIVE_FLOAT; }
+};
+template <> struct H5Types<uint8_t> {
+    static hid_t File() { return H5T_STD_U8LE; }
+    static hid_t Memory() { return H5T_NATIVE_UINT8; }
+};
+template <> struct H5Types<int16_t> {
+    static hid_t File() { return H5T_STD_I16LE; }
+    static hid_t Memory() { return H5T_NATIVE_INT16; }
+};
+template <> struct H5Types<uint32_t> {
+    static hid_t File() { return H5T_STD_U32LE; }
+    static hid_t Memory() { return H5T_NATIVE_UINT32; }
+};
+template <> struct H5Types<int32_t> {
+    static hid_t File() { return H5T_STD_I32LE; }
+    static hid_t Memory() { return H5T_NATIVE_INT32; }
+};
+template <> struct H5Types<uint64_t> {
+    static hid_t File() { return H5T_STD_U64LE; }
+    static hid_t Memory() { return H5T_NATIVE_UINT64; }
+};
+
+// One value (a scalar attribute) or `count` values (a one-dimensional one).
+template <typename T>
+bool WriteAttribute(hid_t object, const char* name, const T* values, hsize_t count = 1) {
+    Id space(count == 1 ? H5Screate(H5S_SCALAR) : H5Screate_simple(1, &count, nullptr));
+    Id attribute(H5Acreate2(object, name, H5Types<T>::File(), space, H5P_DEFAULT, H5P_DEFAULT));
+    return attribute.ok() && H5Awrite(attribute, H5Types<T>::Memory(), values) >= 0;
+}
+
+template <typename T>
+bool ReadAttribute(hid_t object, const char* name, T* values, hsize_t count = 1) {
+    if (H5Aexists(object, name) <= 0) return false;
+    Id attribute(H5Aopen(object, name, H5P_DEFAULT));
+    Id space(H5Aget_space(attribute));
+    if (!space.ok() || H5Sget_simple_extent_npoints(space) != static_cast<hssize_t>(count)) return false;
+    Id type(H5Aget_type(attribute));
+    const H5T_class_t kind = H5Tget_class(type);
+    if (kind != H5T_INTEGER && kind != H5T_FLOAT) return false;
+    return H5Aread(attribute, H5Types<T>::Memory(), values) >= 0;
+}
+
+bool WriteString(hid_t object, const char* name, const std::string& text) {
+    Id type(H5Tcopy(H5T_C_S1));
+    H5Tset_size(type, text.size() + 1);
+    H5Tset_strpad(type, H5T_STR_NULLTERM);
+    Id space(H5Screate(H5S_SCALAR));
+    Id attribute(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT));
+    return attribute.ok() && H5Awrite(attribute, type, text.c_str()) >= 0;
+}
+
+// A scalar string attribute, fixed or variable length.
+bool ReadString(hid_t object, const char* name, std::string& text) {
+    if (H5Aexists(object, name) <= 0) return false;
+    Id attribute(H5Aopen(object, name, H5P_DEFAULT));
+    Id type(H5Aget_type(attribute));
+    Id space(H5Aget_space(attribute));
+    if (H5Tget_class(type) != H5T_STRING || H5Sget_simple_extent_npoints(space) != 1) return false;
+    if (H5Tis_variable_str(type) > 0) {
+        char* value = nullptr;
+        if (H5Aread(attribute, type, &value) < 0) return false;
+        text = value ? value : "";
+        H5free_memory(value);
+        return true;
+    }
+    std::vector<char> buffer(H5Tget_size(type) + 1, '\0');
+    if (H5Aread(attribute, type, buffer.data()) < 0) return false;
+    text = buffer.data();
+    return true;
+}
+
+hid_t NewGroup(hid_t parent, const char* name) {
+    return H5Gcreate2(parent, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+}
+
+hid_t OpenGroup(hid_t parent, const char* name) {
+    if (H5Lexists(parent, name, H5P_DEFAULT) <= 0) return -1;
+    return H5Gopen2(parent, name, H5P_DEFAULT);
+}
+
+// Values are gathered and written (or read and handed out) this many at a time, so
+// that memory stays bounded on the largest networks.
+constexpr size_t kBlockValues = size_t(1) << 18;
+
+// A dataset of `rows` values (or rows of `columns` values) written front to back.
+template <typename T>
+class DatasetWriter {
+public:
+    DatasetWriter(hid_t group, const char* name, uint64_t rows, hsize_t columns = 1)
+        : columns_(columns), total_(rows * columns) {
+        const hsize_t dims[2] = {rows, columns};
+        Id space(H5Screate_simple(columns == 1 ? 1 : 2, dims, nullptr));
+        set_.id = H5Dcreate2(group, name, H5Types<T>::File(), space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        ok_ = set_.ok();
+        buffer_.reserve(static_cast<size_t>(std::min<uint64_t>(total_, kBlockValues)));
+    }
+    // Whole rows at a time.
+    void Put(const T* values, size_t count) {
+        buffer_.insert(buffer_.end(), values, values + count);
+        if (buffer_.size() >= kBlockValues) Flush();
+    }
+    void Put(T value) { Put(&value, 1); }
+    bool Finish() {
+        Flush();
+        return ok_ && written_ == total_;
+    }
+
+private:
+    void Flush() {
+        if (ok_ && !buffer_.empty() && written_ + buffer_.size() <= total_) {
+            const hsize_t start[2] = {written_ / columns_, 0};
+            const hsize_t count[2] = {buffer_.size() / columns_, columns_};
+            const int rank = columns_ == 1 ? 1 : 2;
+            Id file(H5Dget_space(set_));
+            Id memory(H5Screate_simple(rank, count, nullptr));
+            ok_ = H5Sselect_hyperslab(file, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0 &&
+                  H5Dwrite(set_, H5Types<T>::Memory(), memory, file, H5P_DEFAULT, buffer_.data()) >= 0;
+        } else if (!buffer_.empty()) {
+            ok_ = false;  // more values than the dataset holds
+        }
+        written_ += buffer_.size();
+        buffer_.clear();
+    }
+
+    Id set_;
+    hsize_t columns_;
+    uint64_t total_;
+    uint64_t written_ = 0;
+    bool ok_ = false;
+    std::vector<T> buffer_;
+};
+
+// A dataset of exactly `rows` values (or rows of `columns` values) read front to
+// back. Any other shape, a missing dataset or a failed read makes it fail.
+template <typename T>
+class DatasetReader {
+public:
+    DatasetReader(hid_t group, const char* name, uint64_t rows, hsize_t columns = 1)
+        : columns_(columns), total_(rows * columns) {
+        if (H5Lexists(group, name, H5P_DEFAULT) <= 0) return;
+        set_.id = H5Dopen2(group, name, H5P_DEFAULT);
+        Id space(set_.ok() ? H5Dget_space(set_) : -1);
+        const int rank = columns == 1 ? 1 : 2;
+        hsize_t dims[2] = {0, 0};
+        ok_ = space.ok() && H5Sget_simple_extent_ndims(space) == rank &&
+              H5Sget_simple_extent_dims(space, dims, nullptr) == rank && dims[0] == rows &&
+              (rank == 1 || dims[1] == columns);
+    }
+    bool Get(T* out, size_t count) {
+        while (count > 0 && ok_) {
+            if (next_ == buffer_.size() && !Fill()) break;
+            const size_t take = std::min(count, buffer_.size() - next_);
+            std::memcpy(out, buffer_.data() + next_, take * sizeof(T));
+            next_ += take;
+            out += take;
+            count -= take;
+        }
+        return ok_;
+    }
+    bool Get(T& out) { return Get(&out, 1); }
+    bool Finish() const { return ok_ && read_ == total_ && next_ == buffer_.size(); }
+
+private:
+    bool Fill() {
+        const uint64_t left = total_ - read_;
+        if (left == 0) return ok_ = false;  // asked for more than the dataset holds
+        const uint64_t rows = std::min<uint64_t>(left, kBlockValues) / columns_;
+        const hsize_t start[2] = {read_ / columns_, 0}, count[2] = {rows, columns_};
+        const int rank = columns_ == 1 ? 1 : 2;
+        buffer_.resize(static_cast<size_t>(rows * columns_));
+        Id file(H5Dget_space(set_));
+        Id memory(H5Screate_simple(rank, count, nullptr));
+        ok_ = H5Sselect_hyperslab(file, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0 &&
+              H5Dread(set_, H5Types<T>::Memory(), memory, file, H5P_DEFAULT, buffer_.data()) >= 0;
+        read_ += buffer_.size();
+        next_ = 0;
+        return ok_;
+    }
+
+    Id set_;
+    hsize_t columns_;
+    uint64_t total_;
+    uint64_t read_ = 0;
+    size_t next_ = 0;
+    bool ok_ = false;
+    std::vector<T> buffer_;
+};
+
+// ---- 2. What is stored ----------------------------------------------------------------------------
+
+// Every SimParams field, in record order (checked below).
+#define VELLICOR_SIM_PARAMS(X)                                                                          \
+    X(tauAmpa) X(ampaInvTau) X(ampaStepDecay) X(tauNmda) X(nmdaInvTau) X(nmdaStepDecay) X(tauGabaA)    \
+    X(gabaAInvTau) X(gabaAStepDecay) X(tauGabaB) X(gabaBInvTau) X(gabaBStepDecay) X(excU) X(excStepU)   \
+    X(excF) X(excInvF) X(excStepInvF) X(excUOverF) X(excStepUOverF) X(excD) X(excInvD) X(excStepInvD)   \
+    X(inhU) X(inhStepU) X(inhF) X(inhInvF) X(inhStepInvF) X(inhUOverF) X(inhStepUOverF) X(inhD)         \
+    X(inhInvD) X(inhStepInvD) X(stdpAPlus) X(stdpAMinus) X(stdpTauPlus) X(stdpTauMinus)                 \
+    X(geometryKind) X(neuronCount) X(invNeuronCount) X(synapseCount) X(gridX) X(gridY) X(gridZ)         \
+    X(extentX) X(extentY) X(extentZ) X(halfExtent) X(idlePriority) X(autoManageThreads)                 \
+    X(workerThreads) X(inhibitoryFraction) X(velocityMyelinated) X(velocityUnmyelinated)                \
+    X(longAxonProbability) X(inhAxonLengthMin) X(inhAxonLengthMax) X(excAxonLengthMin)                  \
+    X(excAxonLengthMax) X(boxInhAxonLengthMin) X(boxInhAxonLengthMax) X(excSynapsesMin)                 \
+    X(excSynapsesMax) X(inhSynapsesMin) X(inhSynapsesMax) X(excSynapseAxonDistance)                     \
+    X(inhSynapseAxonDistance) X(excWeightMax) X(excWeightInitial) X(inhWeightMax) X(inhWeightInitial)   \
+    X(randomizeExcWeights) X(randomizeInhWeights) X(reentrantLoops)
+
+struct FieldSpan {
+    size_t offset, size, align;
+};
+#define VELLICOR_SPAN(field) \
+    FieldSpan{offsetof(SimParams, field), sizeof(SimParams::field), alignof(decltype(SimParams::field))},
+constexpr FieldSpan kParamSpans[] = {VELLICOR_SIM_PARAMS(VELLICOR_SPAN)};
+#undef VELLICOR_SPAN
+
+// The list leaves no field out: each field starts where the one before ended
+// (after alignment), and the last one ends the record.
+constexpr bool ListCoversSimParams() {
+    size_t end = 0;
+    for (const FieldSpan& f : kParamSpans) {
+        if (f.offset != (end + f.align - 1) / f.align * f.align) return false;
+        end = f.offset + f.size;
+    }
+    return (end + alignof(SimParams) - 1) / alignof(SimParams) * alignof(SimParams) == sizeof(SimParams);
+}
+static_assert(ListCoversSimParams(), "a SimParams field is missing from the checkpoint's list");
+
+bool WriteParams(hid_t group, const SimParams& p) {
+    bool ok = true;
+#define VELLICOR_WRITE(field) ok = ok && WriteAttribute(group, #field, &p.field);
+    VELLICOR_SIM_PARAMS(VELLICOR_WRITE)
+#undef VELLICOR_WRITE
+    return ok;
+}
+
+// Names the first field that is missing or unreadable; "" when all were read.
+std::string ReadParams(hid_t group, SimParams& p) {
+#define VELLICOR_READ(field) \
+    if (!ReadAttribute(group, #field, &p.field)) return #field;
+    VELLICOR_SIM_PARAMS(VELLICOR_READ)
+#undef VELLICOR_READ
+    return "";
+}
+
+// The per-neuron values the steps change, one dataset each.
+template <typename T>
+struct NeuronField {
+    const char* name;
+    T Neuron::*member;
+};
+constexpr NeuronField<float> kNeuronFloats[] = {
+    {"v", &Neuron::v},
+    {"u", &Neuron::u},
+    {"vNext", &Neuron::vNext},
+    {"uNext", &Neuron::uNext},
+    {"vPeak", &Neuron::vPeak},
+    {"vEnvelope", &Neuron::vEnvelope},
+    {"vEnvelopeView", &Neuron::vEnvelopeView},
+    {"gAmpa", &Neuron::gAmpa},
+    {"gNmda", &Neuron::gNmda},
+    {"gGabaA", &Neuron::gGabaA},
+    {"gGabaB", &Neuron::gGabaB},
+    {"lastFiltered", &Neuron::lastFiltered},
+};
+constexpr NeuronField<uint32_t> kNeuronCounters[] = {
+    {"delayIndex", &Neuron::delayIndex},
+    {"spikeCount", &Neuron::spikeCount},
+};
+constexpr NeuronField<int32_t> kNeuronSteps[] = {{"lastSpikeStep", &Neuron::lastSpikeStep}};
+constexpr NeuronField<uint8_t> kNeuronFlags[] = {{"isHeld", &Neuron::isHeld}};
+
+// The lane vectors: four values per group, for the state and the weights blocks.
+constexpr const char* kLaneFloatNames[] = {"available", "utilization", "gFast", "gSlow", "weight", "weightDelta"};
+constexpr int kLaneFloats = 6;
+
+template <typename State, typename Weights>
+auto LaneFloats(State& s, Weights& w, int which) -> decltype(&s.available[0]) {
+    switch (which) {
+        case 0: return s.available;
+        case 1: return s.utilization;
+        case 2: return s.gFast;
+        case 3: return s.gSlow;
+        case 4: return w.weight;
+        default: return w.weightDelta;
+    }
+}
+
+// Lane groups of one kind: the full groups and the one holding a remainder.
+uint32_t GroupsFor(uint32_t count) { return (count + 3) / 4; }
+
+// Calls visit(state, weights) for each lane group of the neuron: excitatory, then inhibitory.
+template <typename N, typename Visit>
+void ForEachGroup(N& n, Visit visit) {
+    for (uint32_t g = 0, e = GroupsFor(n.excIncomingCount); g < e; ++g) visit(n.excLaneState[g], n.excLaneWeights[g]);
+    for (uint32_t g = 0, e = GroupsFor(n.inhIncomingCount); g < e; ++g) visit(n.inhLaneState[g], n.inhLaneWeights[g]);
+}
+
+// Totals that size the datasets.
+struct NetworkCounts {
+    uint64_t synapses = 0, laneGroups = 0, delaySlots = 0;
+};
+NetworkCounts CountNetwork(const AppState& state) {
+    NetworkCounts c;
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& n = state.neurons[i];
+        c.synapses += n.incomingCount;
+        c.laneGroups += GroupsFor(n.excIncomingCount) + GroupsFor(n.inhIncomingCount);
+        c.delaySlots += n.delayLength;
+    }
+    return c;
+}
+
+void QuietHdf5() { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
+
+}  // namespace
+
+// ---- 3. Structure digest ------------------------------------------------------------------------------
+
+uint64_t NetworkStructureDigest(const AppState& state) {
+    // FNV-1a over 64-bit words.
+    uint64_t h = 14695981039346656037ull;
+    auto add = [&h](uint64_t word) { h = (h ^ word) * 1099511628211ull; };
+    const Neuron* neurons = state.neurons;
+    add(state.neuronCount);
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& n = neurons[i];
+        add(uint64_t(n.isExcitatory) | uint64_t(n.neuronClass) << 8 | uint64_t(n.delayLength) << 32);
+        add(uint64_t(std::bit_cast<uint32_t>(n.a)) | uint64_t(std::bit_cast<uint32_t>(n.b)) << 32);
+        add(uint64_t(std::bit_cast<uint32_t>(n.c)) | uint64_t(std::bit_cast<uint32_t>(n.d)) << 32);
+        add(uint64_t(n.excIncomingCount) | uint64_t(n.inhIncomingCount) << 32);
+        add(n.outgoingCount);
+        for (uint32_t k = 0; k < n.incomingCount; ++k) {
+            const Synapse& s = n.incoming[k];
+            add(static_cast<uint64_t>(s.pre - neurons) | uint64_t(s.lane) << 32);
+        }
+    }
+    return h;
+}
+
+// ---- 4. Writing -------------------------------------------------------------------------------------
+
+namespace {
+
+bool WriteNeurons(hid_t file, const AppState& state, const NetworkCounts& counts) {
+    Id group(NewGroup(file, "neurons"));
+    if (!group.ok()) return false;
+    const uint32_t n = state.neuronCount;
+    const Neuron* neurons = state.neurons;
+    auto fields = [&](const auto& list) {
+        for (const auto& field : list) {
+            using T = std::remove_cvref_t<decltype(neurons[0].*field.member)>;
+            DatasetWriter<T> out(group, field.name, n);
+            for (uint32_t i = 0; i < n; ++i) out.Put(neurons[i].*field.member);
+            if (!out.Finish()) return false;
+        }
+        return true;
+    };
+    if (!fields(kNeuronFloats) || !fields(kNeuronCounters) || !fields(kNeuronSteps) || !fields(kNeuronFlags))
+        return false;
+    DatasetWriter<float> delayV(group, "delayV", counts.delaySlots);
+    DatasetWriter<float> delayFiltered(group, "delayFiltered", counts.delaySlots);
+    for (uint32_t i = 0; i < n; ++i) {
+        delayV.Put(neurons[i].delayV, neurons[i].delayLength);
+        delayFiltered.Put(neurons[i].delayFiltered, neurons[i].delayLength);
+    }
+    return delayV.Finish() && delayFiltered.Finish();
+}
+
+bool WriteSynapses(hid_t file, const AppState& state, const NetworkCounts& counts) {
+    Id group(NewGroup(file, "synapses"));
+    Id lanes(group.ok() ? NewGroup(group, "lanes") : -1);
+    if (!lanes.ok()) return false;
+    DatasetWriter<int32_t> arrival(group, "arrivalStep", counts.synapses);
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& n = state.neurons[i];
+        for (uint32_t k = 0; k < n.incomingCount; ++k) arrival.Put(n.incoming[k].arrivalStep);
+    }
+    if (!arrival.Finish()) return false;
+    std::vector<DatasetWriter<float>> floats;
+    floats.reserve(kLaneFloats);
+    for (const char* name : kLaneFloatNames) floats.emplace_back(lanes, name, counts.laneGroups, 4);
+    DatasetWriter<uint8_t> arrived(lanes, "arrived", counts.laneGroups, 4);
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        ForEachGroup(state.neurons[i], [&](const SynapseLaneState& s, const SynapseLaneWeights& w) {
+            for (int f = 0; f < kLaneFloats; ++f) floats[f].Put(LaneFloats(s, w, f), 4);
+            arrived.Put(w.arrived, 4);
+        });
+    }
+    bool ok = arrived.Finish();
+    for (auto& f : floats) ok = f.Finish() && ok;
+    return ok;
+}
+
+bool WriteAnalysis(hid_t file, const AppState& state, uint32_t step) {
+    const ActivityAnalysis& a = state.analysis;
+    Id group(NewGroup(file, "analysis"));
+    if (!group.ok() || a.SpikeHistory == nullptr) return false;
+    // A histogram the workers have cleared but not yet counted is stored as they
+    // will count it: the weights do not change before they do.
+    uint32_t bins[kWeightBins];
+    uint32_t total = 0;
+    std::memcpy(bins, a.WeightHistogram, sizeof bins);
+    if (WeightCountPending(step)) {
+        std::fill(bins, bins + kWeightBins, 0u);
+        for (uint32_t i = 0; i < state.neuronCount; ++i) {
+            const Neuron& n = state.neurons[i];
+            for (uint32_t k = 0; k < n.excIncomingCount; ++k) ++bins[WeightBin(n.excLaneWeights[k / 4].weight[k % 4])];
+            for (uint32_t k = 0; k < n.inhIncomingCount; ++k) ++bins[WeightBin(n.inhLaneWeights[k / 4].weight[k % 4])];
+        }
+        for (uint32_t b : bins) total += b;
+    } else {
+        total = a.weightTotal;
+    }
+    DatasetWriter<float> history(group, "spikeHistory", kHistoryLength);
+    history.Put(a.SpikeHistory, kHistoryLength);
+    DatasetWriter<float> spectrum(group, "spectrum", kSpectrumLength, 2);
+    spectrum.Put(a.spectrum, 2 * kSpectrumLength);
+    DatasetWriter<float> power(group, "power", kSpectrumLength);
+    power.Put(a.power, kSpectrumLength);
+    DatasetWriter<uint8_t> peaks(group, "peakFlags", kBinCount);
+    peaks.Put(a.peakFlags, kBinCount);
+    DatasetWriter<uint32_t> histogram(group, "weightHistogram", kWeightBins);
+    histogram.Put(bins, kWeightBins);
+    return history.Finish() && spectrum.Finish() && power.Finish() && peaks.Finish() && histogram.Finish() &&
+           WriteAttribute(group, "historyPosition", &a.historyPosition) &&
+           WriteAttribute(group, "powerMin", &a.powerMin) && WriteAttribute(group, "powerMax", &a.powerMax) &&
+           WriteAttribute(group, "peakCount", &a.peakCount) && WriteAttribute(group, "weightTotal", &total);
+}
+
+bool WriteFile(hid_t file, const AppState& state) {
+    const uint32_t step = StepCounter.load(std::memory_order_acquire);
+    const BuildOrigin& origin = state.buildOrigin;
+    const NetworkCounts counts = CountNetwork(state);
+    const uint64_t digest = NetworkStructureDigest(state);
+    const uint32_t version = kCheckpointVersion;
+    bool ok = WriteString(file, "format", kCheckpointFormat) && WriteAttribute(file, "formatVersion", &version) &&
+              WriteString(file, "writer", kVellicorProductLine) && WriteAttribute(file, "step", &step);
+
+    Id parameters(NewGroup(file, "parameters"));
+    ok = ok && parameters.ok() && WriteParams(parameters, origin.params) &&
+         WriteString(parameters, "toml", FormatParamFile(origin.params, state.options, kVellicorName));
+
+    Id options(NewGroup(file, "options"));
+    const uint8_t stimulusOn = plat::AtomicLoad(state.options.stimulusOn);
+    ok = ok && options.ok() && WriteAttribute(options, "stimulusOn", &stimulusOn) &&
+         WriteAttribute(options, "stimulusPeriod", &state.options.stimulusPeriod);
+
+    Id random(NewGroup(file, "random"));
+    const RandomGeneratorState& r = origin.random;
+    ok = ok && random.ok() && WriteAttribute(random, "firstUse", &r.firstUse) &&
+         WriteAttribute(random, "seed", &r.seed) && WriteAttribute(random, "history1", r.history1, 10) &&
+         WriteAttribute(random, "history2", r.history2, 10);
+
+    Id network(NewGroup(file, "network"));
+    ok = ok && network.ok() && WriteAttribute(network, "neuronCount", &state.neuronCount) &&
+         WriteAttribute(network, "synapseCount", &counts.synapses) &&
+         WriteAttribute(network, "laneGroups", &counts.laneGroups) &&
+         WriteAttribute(network, "delaySlots", &counts.delaySlots) &&
+         WriteAttribute(network, "structureDigest", &digest);
+
+    return ok && WriteNeurons(file, state, counts) && WriteSynapses(file, state, counts) &&
+           WriteAnalysis(file, state, step);
+}
+
+}  // namespace
+
+bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error) {
+    if (state.neurons == nullptr || state.neuronCount == 0) {
+        error = path + ": no network is built";
+        return false;
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = path + ": is a folder, not a file";
+        return false;
+    }
+    // The file is written under a temporary name and renamed when complete. open(2)
+    // first: HDF5's own failure says little about why.
+    const std::string temporary = path + ".part";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    QuietHdf5();
+    const hid_t file = H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    bool ok = file >= 0 && WriteFile(file, state);
+    if (file >= 0 && H5Fclose(file) < 0) ok = false;
+    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (!ok) {
+        std::remove(temporary.c_str());
+        error = path + ": cannot write the checkpoint (disk full?)";
+    }
+    return ok;
+}
+
+// ---- 5. Reading and restoring ----------------------------------------------------------------------------
+
+CheckpointReader::~CheckpointReader() { Close(); }
+
+void CheckpointReader::Close() {
+    if (file_ >= 0) H5Fclose(file_);
+    file_ = -1;
+}
+
+bool CheckpointReader::Open(const std::string& path, std::string& error) {
+    Close();
+    path_ = path;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = path + ": is a folder, not a checkpoint";
+        return false;
+    }
+    QuietHdf5();
+    if (H5Fis_hdf5(path.c_str()) <= 0) {
+        error = path + ": not a checkpoint (not an HDF5 file)";
+        return false;
+    }
+    Id file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    if (!file.ok()) {
+        error = path + ": truncated or damaged HDF5 file";
+        return false;
+    }
+    std::string format;
+    if (!ReadString(file, "format", format) || format != kCheckpointFormat) {
+        error = path + ": not a Vellicor checkpoint";
+        return false;
+    }
+    uint32_t version = 0;
+    if (!ReadAttribute(file, "formatVersion", &version)) {
+        error = path + ": damaged checkpoint (no format version)";
+        return false;
+    }
+    if (version != kCheckpointVersion) {
+        error = path + ": checkpoint format version " + std::to_string(version) + "; this program reads version " +
+                std::to_string(kCheckpointVersion);
+        return false;
+    }
+    const auto damaged = [&](const std::string& what) {
+        error = path + ": damaged checkpoint (" + what + " missing or unreadable)";
+        return false;
+    };
+    if (!ReadAttribute(file, "step", &step_)) return damaged("step");
+    Id parameters(OpenGroup(file, "parameters"));
+    if (!parameters.ok()) return damaged("/parameters");
+    const std::string missing = ReadParams(parameters, origin_.params);
+    if (!missing.empty()) return damaged("parameter " + missing);
+    Id options(OpenGroup(file, "options"));
+    if (!options.ok() || !ReadAttribute(options, "stimulusOn", &stimulusOn_) ||
+        !ReadAttribute(options, "stimulusPeriod", &stimulusPeriod_))
+        return damaged("/options");
+    Id random(OpenGroup(file, "random"));
+    RandomGeneratorState& r = origin_.random;
+    if (!random.ok() || !ReadAttribute(random, "firstUse", &r.firstUse) || !ReadAttribute(random, "seed", &r.seed) ||
+        !ReadAttribute(random, "history1", r.history1, 10) || !ReadAttribute(random, "history2", r.history2, 10))
+        return damaged("/random");
+    file_ = file.id;
+    file.id = -1;
+    return true;
+}
+
+void CheckpointReader::PrepareBuild(AppState& state) const {
+    // The thread settings are the run's own: the results do not depend on them.
+    const SimParams& current = state.params;
+    SimParams p = origin_.params;
+    p.workerThreads = current.workerThreads;
+    p.autoManageThreads = current.autoManageThreads;
+    p.idlePriority = current.idlePriority;
+    state.params = p;
+    RandomState = origin_.random;
+}
+
+namespace {
+
+// The saved values into the built network; "" on success, else what failed.
+std::string ReadNeurons(hid_t file, AppState& state, uint64_t delaySlots) {
+    Id group(OpenGroup(file, "neurons"));
+    if (!group.ok()) return "cannot read /neurons";
+    const uint32_t n = state.neuronCount;
+    Neuron* neurons = state.neurons;
+    std::string failed;
+    auto fields = [&](const auto& list) {
+        for (const auto& field : list) {
+            using T = std::remove_cvref_t<decltype(neurons[0].*field.member)>;
+            DatasetReader<T> in(group, field.name, n);
+            for (uint32_t i = 0; i < n; ++i) in.Get(neurons[i].*field.member);
+            if (!in.Finish()) {
+                failed = std::string("cannot read /neurons/") + field.name;
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!fields(kNeuronFloats) || !fields(kNeuronCounters) || !fields(kNeuronSteps) || !fields(kNeuronFlags))
+        return failed;
+    DatasetReader<float> delayV(group, "delayV", delaySlots);
+    DatasetReader<float> delayFiltered(group, "delayFiltered", delaySlots);
+    for (uint32_t i = 0; i < n; ++i) {
+        Neuron& neuron = neurons[i];
+        delayV.Get(neuron.delayV, neuron.delayLength);
+        delayFiltered.Get(neuron.delayFiltered, neuron.delayLength);
+        if (neuron.delayIndex >= neuron.delayLength) return "a delay-line index is out of range";
+    }
+    if (!delayV.Finish() || !delayFiltered.Finish()) return "cannot read the delay lines";
+    return "";
+}
+
+std::string ReadSynapses(hid_t file, AppState& state, const NetworkCounts& counts) {
+    Id group(OpenGroup(file, "synapses"));
+    Id lanes(group.ok() ? OpenGroup(group, "lanes") : -1);
+    if (!lanes.ok()) return "cannot read /synapses/lanes";
+    DatasetReader<int32_t> arrival(group, "arrivalStep", counts.synapses);
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        Neuron& n = state.neurons[i];
+        for (uint32_t k = 0; k < n.incomingCount; ++k) arrival.Get(n.incoming[k].arrivalStep);
+    }
+    if (!arrival.Finish()) return "cannot read /synapses/arrivalStep";
+    std::vector<DatasetReader<float>> floats;
+    floats.reserve(kLaneFloats);
+    for (const char* name : kLaneFloatNames) floats.emplace_back(lanes, name, counts.laneGroups, 4);
+    DatasetReader<uint8_t> arrived(lanes, "arrived", counts.laneGroups, 4);
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        ForEachGroup(state.neurons[i], [&](SynapseLaneState& s, SynapseLaneWeights& w) {
+            for (int f = 0; f < kLaneFloats; ++f) floats[f].Get(LaneFloats(s, w, f), 4);
+            arrived.Get(w.arrived, 4);
+        });
+    }
+    for (int f = 0; f < kLaneFloats; ++f)
+        if (!floats[f].Finish()) return std::string("cannot read /synapses/lanes/") + kLaneFloatNames[f];
+    if (!arrived.Finish()) return "cannot read /synapses/lanes/arrived";
+    return "";
+}
+
+std::string ReadAnalysis(hid_t file, AppState& state) {
+    ActivityAnalysis& a = state.analysis;
+    Id group(OpenGroup(file, "analysis"));
+    if (!group.ok() || a.SpikeHistory == nullptr) return "cannot read /analysis";
+    DatasetReader<float> history(group, "spikeHistory", kHistoryLength);
+    DatasetReader<float> spectrum(group, "spectrum", kSpectrumLength, 2);
+    DatasetReader<float> power(group, "power", kSpectrumLength);
+    DatasetReader<uint8_t> peaks(group, "peakFlags", kBinCount);
+    DatasetReader<uint32_t> histogram(group, "weightHistogram", kWeightBins);
+    history.Get(a.SpikeHistory, kHistoryLength);
+    spectrum.Get(a.spectrum, 2 * kSpectrumLength);
+    power.Get(a.power, kSpectrumLength);
+    peaks.Get(a.peakFlags, kBinCount);
+    histogram.Get(a.WeightHistogram, kWeightBins);
+    uint32_t position = 0;
+    const bool ok = history.Finish() && spectrum.Finish() && power.Finish() && peaks.Finish() &&
+                    histogram.Finish() && ReadAttribute(group, "historyPosition", &position) &&
+                    ReadAttribute(group, "powerMin", &a.powerMin) && ReadAttribute(group, "powerMax", &a.powerMax) &&
+                    ReadAttribute(group, "peakCount", &a.peakCount) &&
+                    ReadAttribute(group, "weightTotal", &a.weightTotal);
+    if (!ok || position >= kHistoryLength) return "cannot read /analysis";
+    a.historyPosition = position;
+    return "";
+}
+
+}  // namespace
+
+bool CheckpointReader::Restore(AppState& state, std::string& error) {
+    if (file_ < 0) {
+        error = path_ + ": the checkpoint is not open";
+        return false;
+    }
+    Id file(file_);  // closed on every way out
+    file_ = -1;
+    if (state.neurons == nullptr) {
+        error = path_ + ": no network is built";
+        return false;
+    }
+    uint32_t neuronCount = 0;
+    uint64_t digest = 0;
+    NetworkCounts saved;
+    Id network(OpenGroup(file, "network"));
+    if (!network.ok() || !ReadAttribute(network, "neuronCount", &neuronCount) ||
+        !ReadAttribute(network, "synapseCount", &saved.synapses) ||
+        !ReadAttribute(network, "laneGroups", &saved.laneGroups) ||
+        !ReadAttribute(network, "delaySlots", &saved.delaySlots) ||
+        !ReadAttribute(network, "structureDigest", &digest)) {
+        error = path_ + ": damaged checkpoint (/network missing or unreadable)";
+        return false;
+    }
+    const NetworkCounts built = CountNetwork(state);
+    if (neuronCount != state.neuronCount || saved.synapses != built.synapses ||
+        saved.laneGroups != built.laneGroups || saved.delaySlots != built.delaySlots ||
+        digest != NetworkStructureDigest(state)) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      ": the network rebuilt from the checkpoint's parameters is not the saved one "
+                      "(%u neurons and %llu synapses saved, %u and %llu built)",
+                      neuronCount, static_cast<unsigned long long>(saved.synapses), state.neuronCount,
+                      static_cast<unsigned long long>(built.synapses));
+        error = path_ + text;
+        return false;
+    }
+    std::string failed = ReadNeurons(file, state, saved.delaySlots);
+    if (failed.empty()) failed = ReadSynapses(file, state, saved);
+    if (failed.empty()) failed = ReadAnalysis(file, state);
+    if (!failed.empty()) {
+        error = path_ + ": truncated or damaged checkpoint (" + failed + ")";
+        return false;
+    }
+    plat::AtomicStore(state.options.stimulusOn, stimulusOn_);
+    state.options.stimulusPeriod = stimulusPeriod_;
+    StepCounter.store(step_, std::memory_order_release);
+    return true;
+}

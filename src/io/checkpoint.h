@@ -1,0 +1,86 @@
+// Checkpoints (HDF5): the complete state of a simulation between two steps, from
+// which a later run continues bit for bit, on any number of worker threads.
+//
+// The network's structure is not stored: it is rebuilt from the parameters and
+// the generator state its build started from (AppState::buildOrigin), then checked
+// against the stored counts and structure digest, and every value the steps change
+// is overwritten from the file. Layout (names as the fields in the code):
+//
+//   /                  attributes format ("vellicor-checkpoint"), formatVersion,
+//                      writer, step (StepCounter: the steps completed)
+//   /parameters        one attribute per SimParams field, as the build began;
+//                      toml: the same as a parameter file, for people to read
+//   /options           attributes stimulusOn, stimulusPeriod
+//   /random            attributes firstUse, seed, history1[10], history2[10]
+//   /network           attributes neuronCount, synapseCount, laneGroups,
+//                      delaySlots, structureDigest
+//   /neurons           [neuronCount] v, u, vNext, uNext, vPeak, vEnvelope,
+//                      vEnvelopeView, gAmpa, gNmda, gGabaA, gGabaB, lastFiltered,
+//                      delayIndex, spikeCount, lastSpikeStep, isHeld;
+//                      [delaySlots] delayV, delayFiltered (neuron after neuron)
+//   /synapses          [synapseCount] arrivalStep (neuron after neuron, in the
+//                      order of its incoming list)
+//   /synapses/lanes    [laneGroups][4] available, utilization, gFast, gSlow,
+//                      arrived, weight, weightDelta (per neuron its excitatory
+//                      groups, then its inhibitory ones; unused slots included)
+//   /analysis          spikeHistory, spectrum [1025][2], power, peakFlags,
+//                      weightHistogram; attributes historyPosition, powerMin,
+//                      powerMax, peakCount, weightTotal
+//
+// Every error names the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/app_state.h"
+
+inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
+inline constexpr uint32_t kCheckpointVersion = 1;
+
+// Writes the state of the built network to `path` (through a temporary file in the
+// same folder, so a failed write leaves no half file). The network must be at
+// rest: no worker stepping (not started yet, or parked between steps).
+bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error);
+
+// A checkpoint opened for a resumed run: Open checks the file and reads the
+// parameters, PrepareBuild sets them up for BuildNetwork, Restore fills the built
+// network and closes the file.
+class CheckpointReader {
+public:
+    CheckpointReader() = default;
+    ~CheckpointReader();
+    CheckpointReader(const CheckpointReader&) = delete;
+    CheckpointReader& operator=(const CheckpointReader&) = delete;
+
+    // Opens the file and reads its header: a missing file, a folder, a file that
+    // is not HDF5, a truncated file, a file that is no checkpoint and a checkpoint
+    // of another format version are refused.
+    bool Open(const std::string& path, std::string& error);
+    bool IsOpen() const { return file_ >= 0; }
+    const std::string& Path() const { return path_; }
+    uint32_t Step() const { return step_; }  // the steps the saved run had completed
+
+    // The saved parameters (keeping the state's worker-thread settings) and the
+    // generator state the saved network's build started from.
+    void PrepareBuild(AppState& state) const;
+    // After BuildNetwork: checks that the network is the saved one, overwrites
+    // every value the steps change, the analysis, the stimulus options and
+    // StepCounter, and closes the file. False, with `error` set, when the network
+    // differs or the file cannot be read; the network is then partly overwritten.
+    bool Restore(AppState& state, std::string& error);
+    void Close();
+
+private:
+    int64_t file_ = -1;  // HDF5 id
+    std::string path_;
+    uint32_t step_ = 0;
+    BuildOrigin origin_{};
+    uint8_t stimulusOn_ = 0;
+    uint32_t stimulusPeriod_ = 0;
+};
+
+// A digest of the network's structure: every neuron's kind, class, parameters a-d,
+// delay length and counts, and every incoming synapse's pre-synaptic neuron and
+// lane. Two builds agree on it exactly when they wired the same network.
+uint64_t NetworkStructureDigest(const AppState& state);

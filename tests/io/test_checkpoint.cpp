@@ -1,0 +1,220 @@
+// Checkpoints: a resumed run is the run it continues, bit for bit, on other
+// thread counts; files that cannot be resumed are refused by name.
+#include "io/checkpoint.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "engine/work_manager.h"
+
+namespace {
+
+std::string TempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "-" + name)).string();
+}
+
+// Everything a step reads or writes, as bytes: each neuron record (pointers
+// cleared), its delay lines, its synapses' arrival steps and its lane blocks whole
+// (unused slots too), then the analysis (without a weight histogram the workers
+// have yet to count), the stimulus switch and StepCounter.
+std::vector<uint8_t> StateBytes(const AppState& state) {
+    std::vector<uint8_t> out;
+    auto add = [&out](const void* p, size_t n) {
+        out.insert(out.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+    };
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& n = state.neurons[i];
+        alignas(Neuron) uint8_t record[sizeof(Neuron)];
+        std::memcpy(record, &n, sizeof record);
+        Neuron& copy = *reinterpret_cast<Neuron*>(record);
+        copy.delayV = copy.delayFiltered = nullptr;
+        copy.excLaneState = copy.inhLaneState = nullptr;
+        copy.excLaneWeights = copy.inhLaneWeights = nullptr;
+        copy.incoming = nullptr;
+        copy.outgoing = copy.excIncoming = copy.inhIncoming = nullptr;
+        add(record, sizeof record);
+        add(n.delayV, n.delayLength * sizeof(float));
+        add(n.delayFiltered, n.delayLength * sizeof(float));
+        for (uint32_t k = 0; k < n.incomingCount; ++k) add(&n.incoming[k].arrivalStep, sizeof(int32_t));
+        const uint32_t exc = (n.excIncomingCount + 3) / 4, inh = (n.inhIncomingCount + 3) / 4;
+        if (exc) add(n.excLaneState, exc * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights)));
+        if (inh) add(n.inhLaneState, inh * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights)));
+    }
+    const ActivityAnalysis& a = state.analysis;
+    add(a.SpikeHistory, kHistoryLength * sizeof(float));
+    add(a.spectrum, 2 * kSpectrumLength * sizeof(float));
+    add(a.power, kSpectrumLength * sizeof(float));
+    add(a.peakFlags, sizeof a.peakFlags);
+    if (!WeightCountPending(StepCounter.load())) {
+        add(a.WeightHistogram, sizeof a.WeightHistogram);
+        add(&a.weightTotal, sizeof a.weightTotal);
+    }
+    for (uint32_t value : {a.historyPosition, a.peakCount, uint32_t(state.options.stimulusOn), StepCounter.load()})
+        add(&value, sizeof value);
+    add(&a.powerMin, sizeof(float));
+    add(&a.powerMax, sizeof(float));
+    return out;
+}
+
+// Builds the network as the start sequence does, from `checkpoint` when given.
+void Build(AppState& state, CheckpointReader* checkpoint) {
+    CaptureOn.store(0);
+    StepCounter.store(0);
+    if (checkpoint) checkpoint->PrepareBuild(state);
+    BuildNetwork(state);
+    std::string error;
+    if (checkpoint) {
+        ASSERT_TRUE(checkpoint->Restore(state, error)) << error;
+    }
+}
+
+// Starts `threads` workers that park after step `target`, and waits for them.
+WorkManager* Launch(AppState& state, uint32_t threads, uint32_t target) {
+    WorkManager* wm = CreateWorkManager(threads, state.neuronCount);
+    wm->stepTarget = target;
+    EXPECT_TRUE(LaunchWorkers(state, wm, false));
+    EXPECT_TRUE(wm->targetEvent.WaitFor(600000));
+    EXPECT_TRUE(PauseWorkers(*wm));
+    return wm;
+}
+
+// Parked workers run on to step `target` and park again.
+void RunTo(WorkManager& wm, uint32_t target) {
+    wm.stepTarget = target;
+    ResumeWorkers(wm);
+    EXPECT_TRUE(wm.targetEvent.WaitFor(600000));
+    EXPECT_TRUE(PauseWorkers(wm));
+}
+
+void Finish(AppState& state) {
+    EXPECT_TRUE(StopWorkers(state));
+    ReleaseNetwork(state);
+}
+
+// Preset 9 (32 planes, so the stimulus acts) with the stimulus on and randomised
+// weights (the build draws them from the generator), seed 1.
+void SetUpReference(AppState& state) {
+    RestoreDefaults(state);
+    ApplyPreset(state.params, 9);
+    state.params.randomizeExcWeights = 1;
+    state.options.stimulusOn = 1;
+    RandomState = RandomGeneratorState{};
+    RandomState.seed = 1;
+}
+
+// Under the sanitizers a step costs some 50 times more: shorter runs there.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr uint32_t kFirst = 40, kSecond = 80, kEnd = 120;
+#else
+// After 1000 steps; after step 2048, whose weight histogram the workers count only
+// when the next step begins; and past the spectrum of steps 0-2047.
+constexpr uint32_t kFirst = 1000, kSecond = 2049, kEnd = 2200;
+#endif
+
+class Checkpoint : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        AppState state;
+        SetUpReference(state);
+        Build(state, nullptr);
+        WorkManager* wm = Launch(state, 1, kFirst);
+        std::string error;
+        EXPECT_TRUE(WriteCheckpoint(state, first_, error)) << error;
+        atFirst_ = StateBytes(state);
+        RunTo(*wm, kSecond);
+        EXPECT_TRUE(WriteCheckpoint(state, second_, error)) << error;
+        atSecond_ = StateBytes(state);
+        RunTo(*wm, kEnd);
+        reference_ = StateBytes(state);
+        Finish(state);
+    }
+    static void TearDownTestSuite() {
+        std::filesystem::remove(first_);
+        std::filesystem::remove(second_);
+    }
+
+    static inline const std::string first_ = TempPath("first.h5"), second_ = TempPath("second.h5");
+    static inline std::vector<uint8_t> atFirst_, atSecond_, reference_;  // the run at each point
+};
+
+TEST_F(Checkpoint, AResumedRunIsTheRunItContinuesOnOtherThreadCounts) {
+    const std::pair<std::string, uint32_t> resumes[] = {{first_, 2}, {second_, 3}};
+    for (const auto& [path, threads] : resumes) {
+        AppState state;
+        RestoreDefaults(state);  // another network, no stimulus, another generator: the file decides
+        ApplyPreset(state.params, 5);
+        RandomState = RandomGeneratorState{};
+        RandomState.seed = 99;
+        CheckpointReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.Open(path, error)) << error;
+        Build(state, &reader);
+        EXPECT_FALSE(reader.IsOpen());
+        // Restored exactly (values the run would soon forget too), then run on.
+        EXPECT_TRUE(StateBytes(state) == (path == first_ ? atFirst_ : atSecond_)) << path;
+        Launch(state, threads, kEnd);
+        const std::vector<uint8_t> resumed = StateBytes(state);
+        Finish(state);
+        ASSERT_EQ(resumed.size(), reference_.size()) << path;
+        EXPECT_TRUE(resumed == reference_) << path << " on " << threads << " threads";
+    }
+}
+
+TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
+    std::string error;
+    // Another format version.
+    const std::string other = TempPath("other-version.h5");
+    std::filesystem::copy_file(first_, other, std::filesystem::copy_options::overwrite_existing);
+    {
+        const hid_t file = H5Fopen(other.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        const hid_t version = H5Aopen(file, "formatVersion", H5P_DEFAULT);
+        const uint32_t two = 2;
+        H5Awrite(version, H5T_NATIVE_UINT32, &two);
+        H5Aclose(version);
+        H5Fclose(file);
+    }
+    CheckpointReader reader;
+    EXPECT_FALSE(reader.Open(other, error));
+    EXPECT_EQ(error, other + ": checkpoint format version 2; this program reads version 1");
+
+    // A dataset gone: the header reads, the restore names what is missing.
+    {
+        const hid_t file = H5Fopen(other.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        const hid_t version = H5Aopen(file, "formatVersion", H5P_DEFAULT);
+        const uint32_t one = 1;
+        H5Awrite(version, H5T_NATIVE_UINT32, &one);
+        H5Aclose(version);
+        H5Ldelete(file, "/synapses/lanes/weight", H5P_DEFAULT);
+        H5Fclose(file);
+    }
+    AppState state;
+    RestoreDefaults(state);
+    ASSERT_TRUE(reader.Open(other, error)) << error;
+    reader.PrepareBuild(state);
+    StepCounter.store(0);
+    BuildNetwork(state);
+    EXPECT_FALSE(reader.Restore(state, error));
+    EXPECT_EQ(error, other + ": truncated or damaged checkpoint (cannot read /synapses/lanes/weight)");
+    ReleaseNetwork(state);
+
+    // A network other than the saved one (another generator state).
+    ASSERT_TRUE(reader.Open(first_, error)) << error;
+    reader.PrepareBuild(state);
+    RandomState = RandomGeneratorState{};
+    RandomState.seed = 2;
+    StepCounter.store(0);
+    BuildNetwork(state);
+    EXPECT_FALSE(reader.Restore(state, error));
+    EXPECT_EQ(error.rfind(first_ + ": the network rebuilt from the checkpoint's parameters is not the saved one", 0),
+              0u)
+        << error;
+    ReleaseNetwork(state);
+    std::filesystem::remove(other);
+}
+
+}  // namespace
