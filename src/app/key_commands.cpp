@@ -205,6 +205,12 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
         keys[32] = 0;
         if (SimulationActive(state)) StartKeyTask(PauseResumeTask, state);
     }
+    // K: write a checkpoint (task), while a simulation exists. Only the upper-case
+    // slot: the lower-case one is keypad +, which should not write files.
+    if (keys['K']) {
+        keys['K'] = 0;
+        if (SimulationActive(state)) StartKeyTask(CheckpointTask, state);
+    }
     // 19. F1: help overlay, only during a simulation; the key is cleared always.
     if (keys[kKeyF1Slot]) {
         if (SimulationActive(state)) {

@@ -8,11 +8,16 @@
 //   5. Task threads
 //   6. Toolbox button rule
 //   7. Headless runs and the statistics line
+//   8. Checkpoints
 #include "app/lifecycle.h"
+
+#include <sys/stat.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <list>
 #include <mutex>
 #include <new>
@@ -21,6 +26,7 @@
 #include "app/shell.h"
 #include "engine/app_state.h"
 #include "engine/work_manager.h"
+#include "io/checkpoint.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
 
@@ -63,13 +69,23 @@ void HoldSince(uint32_t startTick) {
 
 // ---- 2. Start sequence ------------------------------------------------------------------------------
 
-void StartLocked(AppState& state, uint32_t stepTarget) {
+void PrepareResume(AppState& state, CheckpointReader& resume) {
+    LogMessage(LogInfo, 0, "Resuming the simulation saved in \"%s\" after step %u.", resume.Path().c_str(),
+               resume.Step());
+    resume.PrepareBuild(state);
+}
+
+// Starts a simulation that parks after `stepsToRun` steps (0: runs on), continuing
+// `resume` when given. Returns whether it started.
+bool StartLocked(AppState& state, uint32_t stepsToRun, CheckpointReader* resume = nullptr) {
     state.MemoryUsage = 0;
     LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
     plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateInitializing));
     // A new simulation counts its steps from 0, from the warm-up of the build on,
-    // exactly like the first one of the process.
+    // exactly like the first one of the process; a resumed one is built the same
+    // way and then takes the saved step.
     StepCounter.store(0, std::memory_order_release);
+    if (resume != nullptr) PrepareResume(state, *resume);
 
     const uint32_t threads = RoundWorkerThreads(state.params.workerThreads);
     WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
@@ -80,28 +96,41 @@ void StartLocked(AppState& state, uint32_t stepTarget) {
         ReleaseWorkManager(wm);
         wm = CreateWorkManager(threads, state.neuronCount);
     }
+    if (resume != nullptr) {
+        std::string error;
+        if (!resume->Restore(state, error)) {
+            LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
+            ReleaseWorkManager(wm);
+            ReleaseNetwork(state);
+            StepCounter.store(0, std::memory_order_release);
+            SetStateLocked(state, SimStateNone);
+            return false;
+        }
+    }
     LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB",
                static_cast<int>(state.MemoryUsage >> 20));
 
-    if (wm == nullptr) return;  // the work manager's failure is fatal
+    if (wm == nullptr) return false;  // the work manager's failure is fatal
     NotifyStarted(state);
-    wm->stepTarget = stepTarget;
-    LastSampleSteps.store(0, std::memory_order_release);
+    const uint32_t firstStep = StepCounter.load(std::memory_order_acquire);
+    wm->stepTarget = stepsToRun == 0 ? 0 : firstStep + stepsToRun;
+    LastSampleSteps.store(firstStep, std::memory_order_release);
     if (!LaunchWorkers(state, wm, state.params.idlePriority != 0)) {
         // No memory, or no thread left to create: LaunchWorkers has ended the ones
         // it began.
         ReleaseWorkManager(wm);
         LogMessage(LogFatal, 0,
                    "Initialization of the work manager failed due to low system memory conditions!");
-        return;
+        return false;
     }
     SetStateLocked(state, SimStateRunning);
     LogMessage(LogInfo, 0, "Simulation started.");
+    return true;
 }
 
-void StartSimulationWithTarget(AppState& state, uint32_t stepTarget) {
+bool StartSimulationWithTarget(AppState& state, uint32_t steps, CheckpointReader* resume) {
     std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-    StartLocked(state, stepTarget);
+    return StartLocked(state, steps, resume);
 }
 
 void StopLocked(AppState& state) {
@@ -128,7 +157,11 @@ void StopLocked(AppState& state) {
 
 }  // namespace
 
-void StartSimulation(AppState& state) { StartSimulationWithTarget(state, 0); }
+void StartSimulation(AppState& state) { StartSimulationWithTarget(state, 0, nullptr); }
+
+bool StartSimulationFrom(AppState& state, CheckpointReader& checkpoint) {
+    return StartSimulationWithTarget(state, 0, &checkpoint);
+}
 
 // ---- 3. Stop sequence -----------------------------------------------------------------------------
 
@@ -338,25 +371,49 @@ void DisableToolboxButtons(Toolbox* toolbox) {
 
 namespace {
 constexpr uint32_t kStatisticsPeriodMs = 10000;
-}
 
-RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
+// The network must be at rest (parked workers, or none).
+bool WriteCheckpointLogged(const AppState& state, const std::string& path) {
+    std::string error;
+    if (!WriteCheckpoint(state, path, error)) {
+        LogMessage(LogError, 0, "Unable to write the checkpoint: %s", error.c_str());
+        return false;
+    }
+    LogMessage(LogInfo, 0, "Checkpoint after step %u written to \"%s\".", StepCounter.load(), path.c_str());
+    return true;
+}
+}  // namespace
+
+RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFiles& files) {
     RunSummary summary{};
     if (steps == 0) {
         // Build and release only: a check of the network a parameter set gives.
         state.MemoryUsage = 0;
         LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
         StepCounter.store(0, std::memory_order_release);
+        if (files.resume != nullptr) PrepareResume(state, *files.resume);
         BuildNetwork(state);
         LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(state.MemoryUsage >> 20));
         summary.neuronCount = state.neuronCount;
-        NotifyStarted(state);  // the network's observers (its export) see it too
-        NotifyStopped(state);
+        std::string error;
+        if (files.resume != nullptr && !files.resume->Restore(state, error)) {
+            LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
+            summary.failed = true;
+        } else {
+            if (!files.checkpointPath.empty()) summary.failed = !WriteCheckpointLogged(state, files.checkpointPath);
+            NotifyStarted(state);  // the network's observers (its export) see it too
+            NotifyStopped(state);
+        }
         ReleaseNetwork(state);
+        StepCounter.store(0, std::memory_order_release);
         return summary;
     }
-    StartSimulationWithTarget(state, steps);
+    if (!StartSimulationWithTarget(state, steps, files.resume)) {
+        summary.failed = true;
+        return summary;
+    }
     WorkManager* wm = state.workManager;
+    const uint32_t firstStep = wm->stepTarget - steps;
     summary.neuronCount = state.neuronCount;
 
     // Wait for the step target; the statistics line every 10 s meanwhile. A quit,
@@ -376,7 +433,15 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps) {
         // Parked after the target step (or released by an early end): the totals
         // describe the completed steps only.
         PauseWorkers(*wm);
-        summary.steps = StepCounter.load();
+        summary.steps = StepCounter.load() - firstStep;
+        if (!files.checkpointPath.empty()) {
+            if (WorkersParked(*wm)) {
+                summary.failed = !WriteCheckpointLogged(state, files.checkpointPath);
+            } else {
+                LogMessage(LogError, 0, "No checkpoint written: the simulation ended before its last step.");
+                summary.failed = true;
+            }
+        }
         summary.spikes = plat::AtomicLoad(wm->spikeTotal);
         const uint64_t first = plat::AtomicLoad(wm->firstStepNs);
         const uint64_t last = plat::AtomicLoad(wm->lastStepNs);
@@ -438,4 +503,48 @@ std::string FormatStatisticsLine(AppState& state, uint32_t nowMs) {
     LastSampleSteps.store(steps);
     LastSampleTime.store(nowMs);
     return line;
+}
+
+// ---- 8. Checkpoints ------------------------------------------------------------------------------------
+
+bool CheckpointSimulation(AppState& state, const std::string& folder, std::string& path) {
+    // Under the lifecycle lock: no stop frees the network while it is written.
+    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
+    WorkManager* wm = state.workManager;
+    const uint32_t current = CurrentState(state);
+    if (wm == nullptr || (current != SimStateRunning && current != SimStatePaused)) {
+        LogMessage(LogError, 0, "Unable to write the checkpoint: no simulation exists.");
+        return false;
+    }
+    // A running simulation parks between two steps for the write; a paused one is
+    // parked already.
+    const bool running = current == SimStateRunning;
+    if (running) PauseWorkers(*wm);
+    bool written = false;
+    if (WorkersParked(*wm)) {
+        path = (std::filesystem::path(folder) /
+                ("vellicor-checkpoint-" + std::to_string(StepCounter.load()) + ".h5"))
+                   .string();
+        written = WriteCheckpointLogged(state, path);
+    } else {
+        // Parked at a capture frame, not between steps: the step is half done.
+        LogMessage(LogError, 0,
+                   "Unable to write the checkpoint: the simulation waits for a captured frame (F10).");
+    }
+    if (running) {
+        plat::LockGuard guard(state.StateLock);  // the render thread reads a parked network under it
+        ResumeWorkers(*wm);
+    }
+    return written;
+}
+
+void CheckpointTask(ToolboxTask* task) {
+    AppState& state = *task->state;
+    const char* capture = state.options.captureFolder;
+    std::string folder(capture, strnlen(capture, sizeof state.options.captureFolder));
+    struct stat info {};
+    if (folder.empty() || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) folder = ".";
+    std::string path;
+    CheckpointSimulation(state, folder, path);
+    delete task;
 }

@@ -9,6 +9,7 @@
 
 struct AppState;
 struct Toolbox;  // the toolbox window (opaque here; may be null)
+class CheckpointReader;  // io/checkpoint.h
 
 // Handed to every task thread, which frees it.
 struct ToolboxTask {
@@ -22,6 +23,11 @@ extern std::atomic<uint32_t> ResumeTime;      // ms
 
 // Start, stop, pause and resume exclude each other, from whichever thread.
 void StartSimulation(AppState& state);
+// Starts a simulation that continues a checkpoint: the network is rebuilt from the
+// file's parameters and generator state and takes the saved state; the file is
+// closed. When it cannot (logged), no simulation exists afterwards and the result
+// is false.
+bool StartSimulationFrom(AppState& state, CheckpointReader& checkpoint);
 void StopSimulation(AppState& state);
 // StopSimulation for a shutdown that cannot wait for ever: gives up (false,
 // nothing done) when the lifecycle and state locks stay taken for `milliseconds`.
@@ -38,6 +44,16 @@ void StartStopTask(ToolboxTask* task);
 void PauseResumeTask(ToolboxTask* task);
 void VisualizationToggleTask(ToolboxTask* task);
 void TransparencyTask(ToolboxTask* task);
+
+// ---- Checkpoints -----------------------------------------------------------------------------
+// Writes a checkpoint of the simulation that exists as
+// <folder>/vellicor-checkpoint-<step>.h5, logged. A running simulation is parked
+// between two steps for the write and runs on afterwards; a paused one stays
+// paused. Returns whether the file was written (`path` names it).
+bool CheckpointSimulation(AppState& state, const std::string& folder, std::string& path);
+// The K key's task: CheckpointSimulation into the capture folder, or into the
+// working directory when that is no folder.
+void CheckpointTask(ToolboxTask* task);
 
 // Caption and enabled state of one toolbox button.
 struct ButtonState {
@@ -75,9 +91,17 @@ struct RunSummary {
     double integrationSeconds;  // the integration phases' share of wallSeconds
     uint64_t spikes;
     uint32_t neuronCount;
+    bool failed = false;  // the checkpoint could not be resumed or written (logged)
 };
-// Starts a simulation, runs exactly `steps` steps, stops it, and reports.
-RunSummary RunStepsHeadless(AppState& state, uint32_t steps);
+// The files of a headless run.
+struct HeadlessRunFiles {
+    CheckpointReader* resume = nullptr;  // continue this checkpoint (opened)
+    std::string checkpointPath;          // write a checkpoint after the last step
+};
+// Starts a simulation (or continues a checkpoint), runs exactly `steps` steps,
+// writes the checkpoint asked for, stops, and reports. With 0 steps the network is
+// built (and restored, and checkpointed) and released without workers.
+RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFiles& files = {});
 // "Ran %u steps (%.1f ms simulated) in %.3f s: real-time factor %.3f, %llu spikes, mean rate %.2f Hz"
 std::string FormatRunSummary(const RunSummary& summary);
 // "Integration phase %.3f ms per step; whole step %.3f ms, %.2fx the integration",

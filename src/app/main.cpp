@@ -17,6 +17,7 @@
 #include "app/switches.h"
 #include "engine/app_state.h"
 #include "engine/random.h"
+#include "io/checkpoint.h"
 #include "io/param_file.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
@@ -35,6 +36,7 @@ namespace {
 AppState State;  // the one application record, handed to every thread
 RunOutputs Outputs;  // record= and export=, observers of State's simulations
 Toolbox* TheToolbox = nullptr;  // null without a display (or when it could not be made)
+CheckpointReader Resume;  // resume=: open from the start-up until the simulation takes it
 
 // ---- 1. Banner and display detection ---------------------------------------------------------
 
@@ -67,8 +69,12 @@ void LogHeadlessStatistics(uint32_t& lastLog) {
 
 // A SIGINT or SIGTERM ends the run after the current step; the summary then covers
 // the steps done, and the status is the signal's conventional 128 + its number.
-int RunStepsAndExit(uint32_t steps) {
-    const RunSummary summary = RunStepsHeadless(State, steps);
+int RunStepsAndExit(const LaunchOptions& launch) {
+    const uint32_t steps = launch.steps;
+    HeadlessRunFiles files;
+    files.resume = Resume.IsOpen() ? &Resume : nullptr;
+    files.checkpointPath = launch.checkpointPath;
+    const RunSummary summary = RunStepsHeadless(State, steps, files);
     const int signo = plat::ConsoleInterruptSignal();
     if (signo != 0)
         LogMessage(LogInfo, 0, "Interrupted by %s after %u of %u steps.",
@@ -78,7 +84,7 @@ int RunStepsAndExit(uint32_t steps) {
     if (!phases.empty()) LogMessage(LogInfo, 0, "%s", phases.c_str());
     plat::RestoreConsole();
     if (signo != 0) return 128 + signo;
-    return Outputs.failed ? 1 : 0;  // a file the run was asked for is missing
+    return Outputs.failed || summary.failed ? 1 : 0;  // a file the run was asked for is missing
 }
 
 // save-config=FILE: the parameters after every other switch, then exit.
@@ -102,6 +108,25 @@ bool PrepareRunOutputs(const LaunchOptions& launch) {
             LogMessage(LogError, 0, "Unable to write \"%s\": %s", path->c_str(), error.c_str());
             return false;
         }
+    }
+    return true;
+}
+
+// checkpoint= and resume=: the checkpoint's place is checked and the checkpoint to
+// continue is opened and checked before anything is built.
+bool PrepareCheckpoints(const LaunchOptions& launch) {
+    std::string error;
+    if (!launch.checkpointPath.empty() && !launch.stepsGiven) {
+        LogMessage(LogWarning, 0,
+                   "Ignoring checkpoint=: it is written at the end of a steps=N run (during a run, K "
+                   "writes one).");
+    } else if (!launch.checkpointPath.empty() && !CheckOutputPath(launch.checkpointPath, error)) {
+        LogMessage(LogError, 0, "Unable to write \"%s\": %s", launch.checkpointPath.c_str(), error.c_str());
+        return false;
+    }
+    if (!launch.resumePath.empty() && !Resume.Open(launch.resumePath, error)) {
+        LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
+        return false;
     }
     return true;
 }
@@ -175,6 +200,7 @@ int main(int argc, char** argv) {
     if (launch.configFailed) return 1;
     if (!launch.saveConfigPath.empty()) return SaveConfigAndExit(launch.saveConfigPath);
     if (!PrepareRunOutputs(launch) || !InstallRunOutputs(State, Outputs)) return 1;
+    if (!PrepareCheckpoints(launch)) return 1;
     KeyHooks.toggleRecording = [](AppState&) { ToggleRecording(Outputs); };
     plat::StartConsoleInput();
 
@@ -186,7 +212,7 @@ int main(int argc, char** argv) {
         LogMessage(LogInfo, 0, "No display found: running on the console without visualization.");
     }
 
-    if (launch.stepsGiven) return RunStepsAndExit(launch.steps);
+    if (launch.stepsGiven) return RunStepsAndExit(launch);
 
 #ifdef VELLICOR_GUI
     InstallAnalysisCharts();
@@ -197,10 +223,11 @@ int main(int argc, char** argv) {
     ConfigSheetPumpHook = [](AppState& state) { ProcessViewKeyCommands(state); };
 #endif
 
-    if (launch.demo) {
-        AutoRotate.store(true);
+    if (launch.demo) AutoRotate.store(true);
+    if (Resume.IsOpen())
+        StartSimulationFrom(State, Resume);  // a network that cannot take it is logged; we run on
+    else if (launch.demo)
         StartSimulation(State);
-    }
     UpdateToolboxButtons(TheToolbox, State);
 #ifdef VELLICOR_GUI
     if (!HeadlessMode.load()) {
@@ -211,7 +238,7 @@ int main(int argc, char** argv) {
     }
 #endif
 
-    if (HeadlessMode.load() && !launch.demo)
+    if (HeadlessMode.load() && plat::AtomicLoad(State.SimState) == SimStateNone)
         LogMessage(LogInfo, 0,
                    "No simulation is running. Start one with the demo switch (vellicor headless "
                    "demo) or run N steps with steps=N; press Esc or Ctrl+C to quit.");

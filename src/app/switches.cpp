@@ -158,6 +158,8 @@ bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
         {"save-config", &LaunchOptions::saveConfigPath},
         {"record", &LaunchOptions::recordPath},
         {"export", &LaunchOptions::exportPath},
+        {"checkpoint", &LaunchOptions::checkpointPath},
+        {"resume", &LaunchOptions::resumePath},
     };
     for (const auto& [keyword, field] : files) {
         if (!EndsWith(name, keyword)) continue;
@@ -244,9 +246,13 @@ const char* UsageText() {
            "  save-config=FILE  write the parameters (after the other switches) and exit\n"
            "  record=FILE.h5  record every spike of the run (SONATA spike report)\n"
            "  export=FILE.h5  write the built network (SONATA nodes and edges)\n"
+           "  checkpoint=FILE.h5  with steps=N: write the complete state after the last\n"
+           "                  step, to be continued with resume=\n"
+           "  resume=FILE.h5  continue a checkpoint: its network, parameters and step\n"
+           "                  (with steps=N, N more steps; else interactively)\n"
            "  --help, -h      this text\n"
            "  --version       the product line\n"
            "\n"
            "Keys (console, toolbox and window): Esc quits, P or Space pauses and resumes,\n"
-           "E toggles the stimulus, F1 help, F5 analysis charts.\n";
+           "E toggles the stimulus, K writes a checkpoint, F1 help, F5 analysis charts.\n";
 }

@@ -26,6 +26,8 @@ struct LaunchOptions {
     std::string saveConfigPath;  // save-config=FILE: write the parameters and exit
     std::string recordPath;      // record=FILE.h5: the spike report of each run
     std::string exportPath;      // export=FILE.h5: the network of each run
+    std::string checkpointPath;  // checkpoint=FILE.h5: the state after a steps=N run
+    std::string resumePath;      // resume=FILE.h5: continue a checkpoint
 };
 
 // Applies the switches in argv[1..argc-1] to the state and the shell flags. A

@@ -261,15 +261,19 @@ TEST_F(KeyCommands, TasksStartOnlyDuringASimulation) {
     Press('P');
     Press('V');
     Press(32);
+    Press('K');
     EXPECT_TRUE(env.tasks.empty());
     state.SimState = SimStatePaused;
     Press('P');
     Press(118);  // F7 = 'v'
     Press(32);
-    ASSERT_EQ(env.tasks.size(), 3u);
+    Press('K');
+    Press(107);  // keypad + = 'k': writes no checkpoint
+    ASSERT_EQ(env.tasks.size(), 4u);
     EXPECT_EQ(env.tasks[0], &PauseResumeTask);
     EXPECT_EQ(env.tasks[1], &VisualizationToggleTask);
     EXPECT_EQ(env.tasks[2], &PauseResumeTask);
+    EXPECT_EQ(env.tasks[3], &CheckpointTask);
 }
 
 TEST_F(KeyCommands, CameraMovesAndReset) {

@@ -6,12 +6,14 @@
 //   3. Start, pause, resume and stop on a small network (512 neurons)
 //   4. Task threads against stop and shutdown
 //   5. Headless step runs
+//   6. Checkpoints of a running and a paused simulation
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "engine/app_state.h"
 #include "engine/random.h"
 #include "engine/work_manager.h"
+#include "io/checkpoint.h"
 
 namespace {
 
@@ -321,6 +324,36 @@ TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
     const RunSummary one = RunStepsHeadless(state, 200);
     EXPECT_GT(one.spikes, 0u);
     EXPECT_EQ(one.spikes, two.spikes);
+}
+
+// ---- 6. Checkpoints ------------------------------------------------------------------------------------
+
+TEST_F(LifecycleFixture, CheckpointParksBetweenStepsAndLeavesTheSimulationAsItWas) {
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    std::string path;
+    EXPECT_FALSE(CheckpointSimulation(state, folder, path));  // no simulation
+    StartSimulation(state);
+    WaitForSteps(20);
+    ASSERT_TRUE(CheckpointSimulation(state, folder, path));
+    EXPECT_EQ(state.SimState, SimStateRunning);
+    CheckpointReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(path, error)) << error;
+    const uint32_t saved = reader.Step();
+    EXPECT_GE(saved, 20u);
+    EXPECT_EQ(path, folder + "/vellicor-checkpoint-" + std::to_string(saved) + ".h5");
+    WaitForSteps(saved + 10);
+    EXPECT_GT(StepCounter.load(), saved);  // it runs on
+    std::filesystem::remove(path);
+
+    Run(&PauseResumeTask);
+    const uint32_t paused = StepCounter.load();
+    ASSERT_TRUE(CheckpointSimulation(state, folder, path));
+    EXPECT_EQ(path, folder + "/vellicor-checkpoint-" + std::to_string(paused) + ".h5");
+    EXPECT_EQ(state.SimState, SimStatePaused);
+    plat::SleepMs(50);
+    EXPECT_EQ(StepCounter.load(), paused);  // still paused
+    std::filesystem::remove(path);
 }
 
 }  // namespace

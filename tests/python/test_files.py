@@ -142,3 +142,74 @@ def test_the_report_is_complete_after_sigterm_and_after_esc(tmp_path):
     assert done.returncode == 0, done.stdout
     count, path = RECORDED.search(done.stdout).groups()
     assert path == str(report) and spike_count(report) == int(count)
+
+
+@pytest.fixture(scope="module")
+def resumed_run(tmp_path_factory):
+    """2000 steps in one run, and 1000 + checkpoint + 1000 resumed on another thread count."""
+    folder = tmp_path_factory.mktemp("checkpoint")
+    whole, saved, second = folder / "a.h5", folder / "c.h5", folder / "b2.h5"
+    run("seed=1", "preset=4", "threads=2", "steps=2000", f"record={whole}")
+    run("seed=1", "preset=4", "threads=1", "steps=1000", f"checkpoint={saved}")
+    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}").stdout
+    return whole, saved, second, log
+
+
+def spikes(path):
+    with h5py.File(path, "r") as f:
+        return f["/spikes/vellicor/timestamps"][:], f["/spikes/vellicor/node_ids"][:]
+
+
+def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
+    whole, saved, second, log = resumed_run
+    times, ids = spikes(whole)
+    later = times >= 500.0  # the second 1000 steps
+    resumed_times, resumed_ids = spikes(second)
+    assert len(resumed_times) > 0
+    assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
+    assert SUMMARY.search(log).groups()[:2] == ("1000", "500.0")
+    with h5py.File(saved, "r") as f:
+        assert f.attrs["format"] in ("vellicor-checkpoint", b"vellicor-checkpoint")
+        assert f.attrs["formatVersion"] == 1 and f.attrs["step"] == 1000
+        assert "[neurons]" in f["parameters"].attrs["toml"].decode()
+        assert len(f["neurons/v"]) == int(CREATED.search(log).group(1))
+
+
+@pytest.mark.parametrize("kind, expected", [
+    ("truncated", "truncated or damaged HDF5 file"),
+    ("spike report", "not a Vellicor checkpoint"),
+    ("other version", "checkpoint format version 2; this program reads version 1"),
+    ("folder", "is a folder, not a checkpoint"),
+])
+def test_a_file_that_cannot_be_resumed_ends_the_run_with_its_name(resumed_run, tmp_path, kind, expected):
+    whole, saved, _, _ = resumed_run
+    bad = tmp_path / "bad.h5"
+    if kind == "truncated":
+        data = saved.read_bytes()
+        bad.write_bytes(data[:len(data) // 2])
+    elif kind == "spike report":
+        bad = whole
+    elif kind == "other version":
+        bad.write_bytes(saved.read_bytes())
+        with h5py.File(bad, "r+") as f:
+            f.attrs["formatVersion"] = np.uint32(2)
+    else:
+        bad = tmp_path
+    done = run(f"resume={bad}", "steps=10", check=False)
+    assert done.returncode == 1
+    assert f"Unable to resume the simulation: {bad}: {expected}" in done.stdout
+    assert "Created simulation" not in done.stdout
+
+
+def test_an_interactive_resume_the_network_cannot_take_leaves_the_program_running(resumed_run, tmp_path):
+    _, saved, _, _ = resumed_run
+    other = tmp_path / "other.h5"
+    other.write_bytes(saved.read_bytes())
+    with h5py.File(other, "r+") as f:
+        f["network"].attrs["structureDigest"] = np.uint64(1)
+    done = subprocess.run([BINARY, "headless", f"resume={other}"], input="\x1b",
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stdout
+    assert (f"Unable to resume the simulation: {other}: the network rebuilt from the checkpoint's "
+            "parameters is not the saved one") in done.stdout
+    assert "No simulation is running." in done.stdout
