@@ -67,8 +67,11 @@ uint8_t LastSlice(const AppState& state) {
     return static_cast<uint8_t>(z - 1 > 255 ? 255 : z - 1);
 }
 
+// W stops where the eye would enter the network (the zoom gestures stop there too).
 void MoveCamera(AppState& state, float dx, float dz) {
     plat::LockGuard lock(state.StateLock);
+    const SimParams& p = state.params;
+    dz = LimitDepthChange(CameraDistance - Zoom, dz, MinimumViewDepth(p.extentX, p.extentY, p.extentZ));
     CameraX += dx;
     TargetX += dx;
     CameraDistance += dz;

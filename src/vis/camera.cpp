@@ -6,6 +6,8 @@
 //   3. Window events
 #include "vis/camera.h"
 
+#include <cmath>
+
 #include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
@@ -17,13 +19,38 @@ float LastMouseX = kNoMousePosition;
 float LastMouseY = kNoMousePosition;
 
 // ---- 2. Camera gestures ----------------------------------------------------------------------------
-void ApplyLeftDrag(CameraPose& pose, DragPoint& last, float x, float y, bool shift) {
+namespace {
+
+// The scene's projection: 45 degrees of view vertically, and horizontally the same
+// scale (the aspect is the viewport's).
+constexpr double kHalfFieldOfView = 22.5 * 3.14159265358979323846 / 180.0;
+
+float Depth(const CameraPose& pose) { return pose.cameraDistance - pose.zoom; }
+
+// A zoom moves the network's centre nearer by `change`.
+void ZoomBy(CameraPose& pose, float change, float minDepth) {
+    pose.zoom -= LimitDepthChange(Depth(pose), -change, minDepth);
+}
+
+}  // namespace
+
+float PanUnitsPerPixel(float depth, float viewportHeight) {
+    // A point at `depth` behind the near plane's distance still moves: never below 1.
+    const float d = depth > 1.0f ? depth : 1.0f;
+    const float h = viewportHeight > 1.0f ? viewportHeight : 1.0f;
+    return static_cast<float>(2.0 * d * std::tan(kHalfFieldOfView) / h);
+}
+
+void ApplyLeftDrag(CameraPose& pose, DragPoint& last, float x, float y, bool shift, float viewportHeight) {
     if (last.lastX > -1000.0f) {
         if (shift) {
-            pose.cameraX += last.lastX - x;
-            pose.targetX += last.lastX - x;
-            pose.cameraY += y - last.lastY;
-            pose.targetY += y - last.lastY;
+            // The eye moves against the drag (window y runs down, scene y up).
+            const float units = PanUnitsPerPixel(Depth(pose), viewportHeight);
+            const float dx = (last.lastX - x) * units, dy = (y - last.lastY) * units;
+            pose.cameraX += dx;
+            pose.targetX += dx;
+            pose.cameraY += dy;
+            pose.targetY += dy;
         } else {
             pose.yaw += x - last.lastX;
             pose.pitch += y - last.lastY;
@@ -33,20 +60,24 @@ void ApplyLeftDrag(CameraPose& pose, DragPoint& last, float x, float y, bool shi
     last.lastY = y;
 }
 
-void ApplyRightDrag(CameraPose& pose, DragPoint& last, float y, float zoomScale) {
-    if (last.lastY > -1000.0f) pose.zoom += (y - last.lastY) * 0.2f * zoomScale;
+void ApplyRightDrag(CameraPose& pose, DragPoint& last, float y, float zoomScale, float minDepth) {
+    if (last.lastY > -1000.0f) ZoomBy(pose, (y - last.lastY) * 0.2f * zoomScale, minDepth);
     last.lastY = y;
 }
 
-void ApplyWheel(CameraPose& pose, int16_t delta, float zoomScale) {
-    pose.zoom += static_cast<float>(delta) * 0.1f * zoomScale;
+void ApplyWheel(CameraPose& pose, int16_t delta, float zoomScale, float minDepth) {
+    ZoomBy(pose, static_cast<float>(delta) * 0.1f * zoomScale, minDepth);
 }
 
 // ---- 3. Window events --------------------------------------------------------------------------------
 namespace {
 
 CameraPose CurrentPose() {
-    return {CameraPitch, CameraYaw, CameraX, CameraY, TargetX, TargetY, Zoom};
+    return {CameraPitch, CameraYaw, CameraX, CameraY, TargetX, TargetY, Zoom, CameraDistance};
+}
+
+float MinimumDepth(const AppState& state) {
+    return MinimumViewDepth(state.params.extentX, state.params.extentY, state.params.extentZ);
 }
 
 void StorePose(const CameraPose& p) {
@@ -63,6 +94,12 @@ void StorePose(const CameraPose& p) {
 
 void ViewLeftButtonDown(AppState& state, float x, float y) {
     plat::LockGuard lock(state.StateLock);
+    // A drag above the strip starts where the button went down, so that its first
+    // move turns or pans too and the network keeps up with the mouse.
+    if (InUpperRegion(y, static_cast<float>(WindowHeight.load()), SceneLayout.PaneTop, FullView.load())) {
+        LastMouseX = x;
+        LastMouseY = y;
+    }
     // No network, or not yet drawn: no picker to click.
     if (state.SimState == SimStateNone || state.SimState == SimStateInitializing) return;
     if (FullView.load()) return;
@@ -94,7 +131,7 @@ void ViewMouseMove(AppState& state, float x, float y, bool leftDown, bool rightD
         if (!InUpperRegion(y, H, SceneLayout.PaneTop, FullView.load())) return;
         CameraPose pose = CurrentPose();
         DragPoint last{LastMouseX, LastMouseY};
-        ApplyLeftDrag(pose, last, x, y, shiftDown);
+        ApplyLeftDrag(pose, last, x, y, shiftDown, FullView.load() ? H : SceneLayout.PaneSplit);
         StorePose(pose);
         LastMouseX = last.lastX;
         LastMouseY = last.lastY;
@@ -103,7 +140,7 @@ void ViewMouseMove(AppState& state, float x, float y, bool leftDown, bool rightD
         plat::LockGuard lock(state.StateLock);
         CameraPose pose = CurrentPose();
         DragPoint last{LastMouseX, LastMouseY};
-        ApplyRightDrag(pose, last, y, ZoomScale);
+        ApplyRightDrag(pose, last, y, ZoomScale, MinimumDepth(state));
         StorePose(pose);
         LastMouseY = last.lastY;
         MarkSceneDirty();
@@ -113,7 +150,7 @@ void ViewMouseMove(AppState& state, float x, float y, bool leftDown, bool rightD
 void ViewMouseWheel(AppState& state, int16_t delta) {
     plat::LockGuard lock(state.StateLock);
     CameraPose pose = CurrentPose();
-    ApplyWheel(pose, delta, ZoomScale);
+    ApplyWheel(pose, delta, ZoomScale, MinimumDepth(state));
     StorePose(pose);
     MarkSceneDirty();
 }

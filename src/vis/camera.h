@@ -22,17 +22,23 @@ struct CameraPose {
     float pitch, yaw;
     float cameraX, cameraY, targetX, targetY;
     float zoom;
+    float cameraDistance;  // eye z: read by the gestures (the W and S keys move it)
 };
 struct DragPoint {
     float lastX, lastY;
 };
-// Left drag to (x, y): pan with shift, else rotate one degree per pixel; nothing
-// without a previous position. Updates the drag point.
-void ApplyLeftDrag(CameraPose& pose, DragPoint& last, float x, float y, bool shift);
+// Scene units per pixel at `depth` before the eye, in the 45-degree view of a
+// viewport `viewportHeight` pixels high.
+float PanUnitsPerPixel(float depth, float viewportHeight);
+// Left drag to (x, y): rotate one degree per pixel, or with shift pan: eye and
+// look-at point move so that the network's centre follows the mouse in a main view
+// `viewportHeight` pixels high. Nothing without a previous position; updates it.
+void ApplyLeftDrag(CameraPose& pose, DragPoint& last, float x, float y, bool shift, float viewportHeight);
 // Right drag: zoom by (y - lastY) * 0.2 * zoomScale; the first move only records y.
-void ApplyRightDrag(CameraPose& pose, DragPoint& last, float y, float zoomScale);
 // Wheel: zoom by delta * 0.1 * zoomScale (delta 120 per notch, signed 16 bits).
-void ApplyWheel(CameraPose& pose, int16_t delta, float zoomScale);
+// Neither brings the network's centre nearer than minDepth (MinimumViewDepth).
+void ApplyRightDrag(CameraPose& pose, DragPoint& last, float y, float zoomScale, float minDepth);
+void ApplyWheel(CameraPose& pose, int16_t delta, float zoomScale, float minDepth);
 
 // ---- 3. Window events (each takes StateLock itself) --------------------------------------------------
 void ViewLeftButtonDown(AppState& state, float x, float y);  // neuron picking

@@ -421,11 +421,17 @@ namespace {
 
 AppState* OwnerOf(GLFWwindow* window) { return static_cast<AppState*>(glfwGetWindowUserPointer(window)); }
 
+// Where the pointer was at the last motion event. A button event handled late (the
+// main thread waited for a frame) must use the place the button went down, not the
+// pointer's place now, which glfwGetCursorPos asks the X server for.
+double EventX = 0.0, EventY = 0.0;
+bool EventSeen = false;
+
 void OnMouseButton(GLFWwindow* window, int button, int action, int) {
     AppState* state = OwnerOf(window);
     if (!state) return;
-    double x = 0, y = 0;
-    glfwGetCursorPos(window, &x, &y);
+    double x = EventX, y = EventY;
+    if (!EventSeen) glfwGetCursorPos(window, &x, &y);
     if (button == GLFW_MOUSE_BUTTON_LEFT) {
         if (action == GLFW_PRESS)
             ViewLeftButtonDown(*state, static_cast<float>(x), static_cast<float>(y));
@@ -437,6 +443,9 @@ void OnMouseButton(GLFWwindow* window, int button, int action, int) {
 }
 
 void OnCursorPos(GLFWwindow* window, double x, double y) {
+    EventX = x;
+    EventY = y;
+    EventSeen = true;
     AppState* state = OwnerOf(window);
     if (!state) return;
     const bool left = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;

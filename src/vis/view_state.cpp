@@ -36,6 +36,17 @@ float CameraDistanceForGrid(uint32_t gridX, uint32_t gridY, uint32_t gridZ) {
 
 float ZoomScaleForGrid(uint32_t gridZ) { return static_cast<float>(gridZ) * 5.0f / 160.0f; }
 
+float MinimumViewDepth(float extentX, float extentY, float extentZ) {
+    // The volume box's half-sides are extent + 1.
+    const float x = extentX + 1.0f, y = extentY + 1.0f, z = extentZ + 1.0f;
+    return std::sqrt(x * x + y * y + z * z) + 1.0f;
+}
+
+float LimitDepthChange(float depth, float change, float minDepth) {
+    if (change >= 0.0f || depth + change >= minDepth) return change;
+    return depth > minDepth ? minDepth - depth : 0.0f;
+}
+
 void ResetCamera(AppState& state) {
     CameraPitch = 30.0f;
     CameraYaw = 140.0f;

@@ -37,6 +37,15 @@ extern float ZoomScale;       // sensitivity of the zoom gestures
 float CameraDistanceForGrid(uint32_t gridX, uint32_t gridY, uint32_t gridZ);
 float ZoomScaleForGrid(uint32_t gridZ);  // gridZ * 5 / 160
 
+// The eye looks down -z at the network's centre, which sits at z = Zoom: its depth
+// is CameraDistance - Zoom. The least depth keeps the eye out of the sphere round
+// the volume box (the box turns with pitch and yaw) and the box beyond the near
+// plane (1): the box's half-diagonal plus 1.
+float MinimumViewDepth(float extentX, float extentY, float extentZ);
+// The part of a depth change that may be applied: moves away are free, moves
+// nearer stop at minDepth (a camera already nearer comes no nearer).
+float LimitDepthChange(float depth, float change, float minDepth);
+
 // The X command: camera reset values, trace layout invalidated, viewport dirty,
 // scene depth order refreshed. Call under StateLock.
 void ResetCamera(AppState& state);

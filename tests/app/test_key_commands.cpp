@@ -277,12 +277,15 @@ TEST_F(KeyCommands, TasksStartOnlyDuringASimulation) {
 }
 
 TEST_F(KeyCommands, CameraMovesAndReset) {
+    state.params.extentX = state.params.extentY = state.params.extentZ = 32.0f;
+    CameraDistance = 152.0f;
+    Zoom = 0.0f;
     Press('W');
-    EXPECT_FLOAT_EQ(CameraDistance, -1.0f);
+    EXPECT_FLOAT_EQ(CameraDistance, 151.0f);
     EXPECT_FLOAT_EQ(TargetZ, -1.0f);
     Press('S');
     Press('S');
-    EXPECT_FLOAT_EQ(CameraDistance, 1.0f);
+    EXPECT_FLOAT_EQ(CameraDistance, 153.0f);
     Press('A');
     EXPECT_FLOAT_EQ(CameraX, 1.0f);
     EXPECT_FLOAT_EQ(TargetX, 1.0f);
@@ -301,6 +304,17 @@ TEST_F(KeyCommands, CameraMovesAndReset) {
     EXPECT_FLOAT_EQ(Zoom, 0.0f);
     EXPECT_FLOAT_EQ(CameraX, 0.0f);
     EXPECT_EQ(env.markDirty, 7);
+
+    // W stops before the eye reaches the volume box (half-sides 33, corners up to
+    // 33 * sqrt(3) = 57.2 from the centre at z = Zoom); S still backs away.
+    Zoom = 10.0f;
+    for (int i = 0; i < 200; ++i) Press('W');
+    EXPECT_GT(CameraDistance - Zoom, 57.2f);
+    EXPECT_LT(CameraDistance - Zoom, 60.0f);
+    const float nearest = CameraDistance;
+    Press('S');
+    EXPECT_FLOAT_EQ(CameraDistance, nearest + 1.0f);
+    Zoom = 0.0f;
 }
 
 TEST_F(KeyCommands, ToolboxKeyNeedsAToolbox) {

@@ -1,11 +1,13 @@
-// Camera distance and zoom scale, mouse gestures, the upper-region rule and the
-// picking maths.
+// Camera distance and zoom scale, mouse gestures (checked against the scene's
+// projection), the upper-region rule and the picking maths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/app_state.h"
 #include "vis/camera.h"
+#include "vis/scene_data.h"
 #include "vis/scene_layout.h"
 #include "vis/view_state.h"
 
@@ -43,35 +45,118 @@ TEST(Camera, DistanceAndZoomScaleForGrids) {
     EXPECT_FLOAT_EQ(ZoomScaleForGrid(144), 4.5f);
 }
 
-TEST(Camera, DragGestures) {
-    CameraPose pose{30, 140, 0, 0, 0, 0, 0};
+namespace {
+
+// Window position (x right, y down) of a network point p through the scene's own
+// pipeline: rotate yaw about y, pitch about x, translate (0, 0, zoom), look-at
+// from (cameraX, cameraY, cameraDistance) to (targetX, targetY, targetZ) with up
+// (0, 1, 0), perspective 45 degrees, viewport w x h. depth: distance before the eye.
+struct Projected {
+    double x, y, depth;
+};
+Projected Project(const CameraPose& pose, float targetZ, const double p[3], double w, double h) {
+    const double rad = 3.14159265358979323846 / 180.0;
+    const double cy = std::cos(pose.yaw * rad), sy = std::sin(pose.yaw * rad);
+    const double cp = std::cos(pose.pitch * rad), sp = std::sin(pose.pitch * rad);
+    const double r1[3] = {cy * p[0] + sy * p[2], p[1], -sy * p[0] + cy * p[2]};
+    const double world[3] = {r1[0], cp * r1[1] - sp * r1[2], sp * r1[1] + cp * r1[2] + pose.zoom};
+    const double eye[3] = {pose.cameraX, pose.cameraY, pose.cameraDistance};
+    double f[3] = {pose.targetX - eye[0], pose.targetY - eye[1], targetZ - eye[2]};
+    const double fl = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
+    for (double& v : f) v /= fl;
+    // s = f x up, u = s x f (up = y).
+    double s[3] = {-f[2], 0.0, f[0]};
+    const double sl = std::sqrt(s[0] * s[0] + s[2] * s[2]);
+    for (double& v : s) v /= sl;
+    const double u[3] = {s[1] * f[2] - s[2] * f[1], s[2] * f[0] - s[0] * f[2], s[0] * f[1] - s[1] * f[0]};
+    const double d[3] = {world[0] - eye[0], world[1] - eye[1], world[2] - eye[2]};
+    const double xe = s[0] * d[0] + s[1] * d[1] + s[2] * d[2];
+    const double ye = u[0] * d[0] + u[1] * d[1] + u[2] * d[2];
+    const double depth = f[0] * d[0] + f[1] * d[1] + f[2] * d[2];
+    const double focal = 1.0 / std::tan(22.5 * rad);
+    const double ndcX = focal / (w / h) * xe / depth, ndcY = focal * ye / depth;
+    return {(ndcX + 1.0) / 2.0 * w, h - (ndcY + 1.0) / 2.0 * h, depth};
+}
+
+}  // namespace
+
+TEST(Camera, RotateAndZoomGestures) {
+    CameraPose pose{30, 140, 0, 0, 0, 0, 0, 76};
     DragPoint last{kNoMousePosition, kNoMousePosition};
     // The first move only records the position.
-    ApplyLeftDrag(pose, last, 100, 200, false);
+    ApplyLeftDrag(pose, last, 100, 200, false, 400);
     EXPECT_EQ(pose.yaw, 140.0f);
     EXPECT_EQ(pose.pitch, 30.0f);
-    EXPECT_EQ(last.lastX, 100.0f);
     // One degree per pixel.
-    ApplyLeftDrag(pose, last, 110, 195, false);
+    ApplyLeftDrag(pose, last, 110, 195, false, 400);
     EXPECT_EQ(pose.yaw, 150.0f);
     EXPECT_EQ(pose.pitch, 25.0f);
-    // Shift pans: x against the drag, y with it (window y runs down).
-    ApplyLeftDrag(pose, last, 104, 198, true);
-    EXPECT_EQ(pose.cameraX, 6.0f);
-    EXPECT_EQ(pose.targetX, 6.0f);
-    EXPECT_EQ(pose.cameraY, 3.0f);
-    EXPECT_EQ(pose.targetY, 3.0f);
-    EXPECT_EQ(pose.yaw, 150.0f);
+    EXPECT_EQ(pose.cameraX, 0.0f);
 
     DragPoint right{kNoMousePosition, kNoMousePosition};
-    ApplyRightDrag(pose, right, 100, 0.5f);
+    ApplyRightDrag(pose, right, 100, 0.5f, 10.0f);
     EXPECT_EQ(pose.zoom, 0.0f);
-    ApplyRightDrag(pose, right, 110, 0.5f);
+    ApplyRightDrag(pose, right, 110, 0.5f, 10.0f);
     EXPECT_FLOAT_EQ(pose.zoom, 1.0f);  // 10 * 0.2 * 0.5
-    ApplyWheel(pose, 120, 0.5f);
+    ApplyWheel(pose, 120, 0.5f, 10.0f);
     EXPECT_FLOAT_EQ(pose.zoom, 7.0f);  // + 120 * 0.1 * 0.5
-    ApplyWheel(pose, -240, 0.5f);
+    ApplyWheel(pose, -240, 0.5f, 10.0f);
     EXPECT_FLOAT_EQ(pose.zoom, -5.0f);
+}
+
+TEST(Camera, PanKeepsTheNetworkUnderTheMouse) {
+    // A 16^3 cube from its reset distance, zoomed in and out, in a 430-pixel pane
+    // and in the 100% view of a 768-pixel window; the drag must move the projected
+    // centre, and a point beside it at the same depth, by the mouse's pixels.
+    const double w = 512, centre[3] = {0, 0, 0};
+    for (const float zoom : {0.0f, 40.0f, -150.0f}) {
+        for (const double h : {430.0, 768.0}) {
+            CameraPose pose{30, 140, 3, -2, 3, -2, zoom, 76};
+            DragPoint last{kNoMousePosition, kNoMousePosition};
+            const Projected before = Project(pose, 0.0f, centre, w, h);
+            ApplyLeftDrag(pose, last, 200, 200, true, static_cast<float>(h));
+            ApplyLeftDrag(pose, last, 210, 193, true, static_cast<float>(h));
+            const Projected after = Project(pose, 0.0f, centre, w, h);
+            EXPECT_NEAR(after.x - before.x, 10.0, 0.05) << "zoom " << zoom << " h " << h;
+            EXPECT_NEAR(after.y - before.y, -7.0, 0.05) << "zoom " << zoom << " h " << h;
+            EXPECT_EQ(pose.cameraX, pose.targetX);
+            EXPECT_EQ(pose.cameraY, pose.targetY);
+        }
+    }
+}
+
+TEST(Camera, ZoomStopsBeforeTheNetwork) {
+    // Extents 8 (16^3 cube): the volume box has half-sides 9. However it is turned,
+    // no corner may come nearer than the near plane (1); zooming out again works.
+    const float minDepth = MinimumViewDepth(8, 8, 8);
+    float corners[8][3];
+    const float extent[3] = {8, 8, 8};
+    VolumeBoxCorners(extent, corners);
+    for (const float yaw : {0.0f, 45.0f, 140.0f}) {
+        for (const float pitch : {0.0f, 35.26f, 30.0f}) {
+            CameraPose pose{pitch, yaw, 0, 0, 0, 0, 0, 76};
+            for (int i = 0; i < 100; ++i) ApplyWheel(pose, 120, 0.5f, minDepth);
+            DragPoint right{kNoMousePosition, kNoMousePosition};
+            for (int y = 0; y < 2000; y += 50) ApplyRightDrag(pose, right, static_cast<float>(y), 0.5f, minDepth);
+            double nearest = 1e9;
+            for (const auto& c : corners) {
+                const double p[3] = {c[0], c[1], c[2]};
+                nearest = std::min(nearest, Project(pose, 0.0f, p, 512, 430).depth);
+            }
+            EXPECT_GE(nearest, 1.0 - 1e-4) << "yaw " << yaw << " pitch " << pitch;
+            EXPECT_LT(nearest, 20.0);  // it did come close
+            const float zoomed = pose.zoom;
+            ApplyWheel(pose, -120, 0.5f, minDepth);
+            EXPECT_FLOAT_EQ(pose.zoom, zoomed - 6.0f);
+        }
+    }
+    // A camera already nearer (the box grew in the configuration) comes no nearer
+    // but may back away.
+    CameraPose close{30, 140, 0, 0, 0, 0, 70, 76};
+    ApplyWheel(close, 120, 0.5f, minDepth);
+    EXPECT_EQ(close.zoom, 70.0f);
+    ApplyWheel(close, -120, 0.5f, minDepth);
+    EXPECT_FLOAT_EQ(close.zoom, 64.0f);
 }
 
 TEST(Camera, WindowEventsFollowTheRegionAndReleaseRules) {
@@ -81,6 +166,7 @@ TEST(Camera, WindowEventsFollowTheRegionAndReleaseRules) {
     FullView.store(false);
     CameraYaw = 140.0f;
     CameraPitch = 30.0f;
+    CameraDistance = 76.0f;
     Zoom = 0.0f;
     ZoomScale = 0.5f;
 
@@ -97,12 +183,13 @@ TEST(Camera, WindowEventsFollowTheRegionAndReleaseRules) {
 
     // Left drags in the lower strip (below 900 - 300 = 600) neither rotate nor pan.
     ViewLeftButtonUp();
+    ViewLeftButtonDown(state, 10, 700);
     ViewMouseMove(state, 10, 700, true, false, false);
     ViewMouseMove(state, 40, 750, true, false, false);
     EXPECT_EQ(CameraYaw, 140.0f);
     EXPECT_EQ(LastMouseX, kNoMousePosition);
-    // In the upper region they rotate.
-    ViewMouseMove(state, 10, 500, true, false, false);
+    // In the upper region they rotate, from the first move on.
+    ViewLeftButtonDown(state, 10, 500);
     ViewMouseMove(state, 40, 520, true, false, false);
     EXPECT_EQ(CameraYaw, 170.0f);
     EXPECT_EQ(CameraPitch, 50.0f);
