@@ -218,6 +218,7 @@ int main(int argc, char** argv) {
     InstallAnalysisCharts();
     InstallFrameCapture();
     if (!HeadlessMode.load()) TheToolbox = CreateToolbox(State);  // hidden until the window shows it
+    SetToolboxRunActions(TheToolbox, {[] { ToggleRecording(Outputs); }});
     InstallConfigSheet();
     // While the modal sheet is open, the visualization window's keys keep working.
     ConfigSheetPumpHook = [](AppState& state) { ProcessViewKeyCommands(state); };

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "app/key_commands.h"
 #include "app/lifecycle.h"
@@ -43,6 +44,7 @@ struct Toolbox {
     std::atomic<bool> focusRequested{false};
     int pendingButton = 0;  // an accelerator press, carried out in the next frame
     bool configRequested = false;
+    ToolboxRunActions actions;  // set by the entry point
     uint32_t lastDraw = 0;
     uint32_t seenEvents = 0;
     int framesToDraw = 0;
@@ -63,8 +65,10 @@ float Dy(float units) { return units * 1.625f; }
 constexpr const char* kToolboxCaption = "Simulation Control (press C to hide)";
 const int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
 // Collapsed: 16 pixels below button 1018; expanded: 16 pixels below label 1030.
-const int kCollapsedHeight = static_cast<int>(Dy(102 + 18) + 16 + 0.5f);
-const int kExpandedHeight = static_cast<int>(Dy(156 + 8) + 16 + 0.5f);
+// The run rows (spike recording, checkpoint) sit below the tweaks, collapsed or not.
+constexpr float kRunRowsCollapsed = 126, kRunRowsExpanded = 166;
+const int kCollapsedHeight = static_cast<int>(Dy(kRunRowsCollapsed + 24 + 18) + 16 + 0.5f);
+const int kExpandedHeight = static_cast<int>(Dy(kRunRowsExpanded + 24 + 18) + 16 + 0.5f);
 
 // ---- 2. Hooks (any thread) ---------------------------------------------------------------------------
 void ApplyButtonsHook(Toolbox* toolbox, const ToolboxButtons& buttons) {
@@ -273,6 +277,21 @@ void DrawFrame(Toolbox* toolbox) {
         CentredLabel(label, view.tweaksEnabled, Dx(5), Dx(5 + 132), Dy(156) - 2.0f);
     }
 
+    // The run rows: spike recording on/off and a checkpoint, while a simulation exists.
+    const uint32_t simState = plat::AtomicLoad(state.SimState);
+    const bool active = simState == SimStateRunning || simState == SimStatePaused;
+    const bool recording = plat::AtomicLoad(state.recordingSpikes) != 0;
+    const float rowsY = toolbox->ToolboxExpanded ? kRunRowsExpanded : kRunRowsCollapsed;
+    ImGui::BeginDisabled(!active || !toolbox->actions.toggleRecording);
+    ImGui::SetCursorPos(ImVec2(x, Dy(rowsY)));
+    if (ImGui::Button(recording ? "Stop Recording Spikes##rec" : "Record Spikes##rec", ImVec2(w, h)))
+        toolbox->actions.toggleRecording();
+    ImGui::EndDisabled();
+    ImGui::BeginDisabled(!active);
+    ImGui::SetCursorPos(ImVec2(x, Dy(rowsY + 24)));
+    if (ImGui::Button("Write Checkpoint##ckpt", ImVec2(w, h))) StartTask(CheckpointTask, toolbox, state);
+    ImGui::EndDisabled();
+
     ImGui::EndDisabled();
     ImGui::End();
     ImGui::PopStyleVar(2);
@@ -292,6 +311,10 @@ void RunConfigSheet(Toolbox* toolbox) {
 }
 
 }  // namespace
+
+void SetToolboxRunActions(Toolbox* toolbox, ToolboxRunActions actions) {
+    if (toolbox) toolbox->actions = std::move(actions);
+}
 
 // ---- 6. Life, placement, visibility -----------------------------------------------------------------------
 Toolbox* CreateToolbox(AppState& state) {

@@ -1,6 +1,7 @@
 // The toolbox window: a small always-on-top GLFW window drawn with Dear ImGui,
-// with the lifecycle buttons, the configuration button and the collapsible
-// visualization tweaks (the neuron transparency slider).
+// with the lifecycle buttons, the configuration button, the collapsible
+// visualization tweaks (the neuron transparency slider) and the run row (spike
+// recording on/off, checkpoint).
 //
 // All functions here run on the main thread (GLFW's rule). The task threads
 // reach the toolbox only through the lifecycle hooks installed by CreateToolbox,
@@ -8,6 +9,8 @@
 //
 // Sections: life, drawing and placement, the configuration sheet hook.
 #pragma once
+
+#include <functional>
 
 struct AppState;
 struct GLFWwindow;
@@ -37,6 +40,14 @@ void HideToolbox(Toolbox* toolbox);
 bool ToolboxVisible(Toolbox* toolbox);
 // The toolbox's own GLFW window (null without a toolbox), e.g. to own a dialog.
 GLFWwindow* ToolboxGlfwWindow(Toolbox* toolbox);
+
+// ---- Run actions -----------------------------------------------------------------------------------
+// What the run row's buttons do beyond the lifecycle: the entry point owns the
+// spike recorder and hands the toolbox this action (empty: the button is greyed).
+struct ToolboxRunActions {
+    std::function<void()> toggleRecording;
+};
+void SetToolboxRunActions(Toolbox* toolbox, ToolboxRunActions actions);
 
 // ---- Configuration sheet ------------------------------------------------------------------------------
 // Installed by the configuration sheet: runs it modally on the main thread (the
