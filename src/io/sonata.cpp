@@ -1,62 +1,22 @@
 // SONATA spike reports and network files over the HDF5 C library.
 //
 // Sections:
-//   1. HDF5 helpers (error text, checked creation, enums, attributes, datasets)
+//   1. HDF5 helpers (enums, datasets written in blocks or extended)
 //   2. Spike report writer
 //   3. Network export
 #include "io/sonata.h"
 
-#include <fcntl.h>
-#include <hdf5.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
 
 #include "engine/app_state.h"
-
-static_assert(sizeof(hid_t) == sizeof(int64_t), "HDF5 ids are kept as int64_t");
+#include "io/hdf5_util.h"
 
 namespace {
 
 // ---- 1. HDF5 helpers ------------------------------------------------------------------------------
-
-// The file can be created and written: checked with open(2) first, since HDF5's
-// own failure says little about why (no folder, no permission, a folder there).
-bool CheckWritable(const std::string& path, std::string& error) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = path + ": is a folder, not a file";
-        return false;
-    }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    close(fd);
-    return true;
-}
-
-// HDF5 prints its error stack to stderr by default; we report errors ourselves.
-void QuietHdf5() { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
-
-// Closes an HDF5 id of any kind when it goes out of scope.
-struct Handle {
-    hid_t id;
-    explicit Handle(hid_t i) : id(i) {}
-    ~Handle() {
-        if (id >= 0) H5Idec_ref(id);  // closes an id of any kind
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    operator hid_t() const { return id; }
-    bool ok() const { return id >= 0; }
-};
 
 // A uint8 enum type with the given member names (values 0, 1, ...).
 hid_t EnumType(std::initializer_list<const char*> names) {
@@ -69,23 +29,14 @@ hid_t EnumType(std::initializer_list<const char*> names) {
     return type;
 }
 
-bool StringAttribute(hid_t object, const char* name, const char* text) {
-    Handle type(H5Tcopy(H5T_C_S1));
-    H5Tset_size(type, std::strlen(text) + 1);
-    H5Tset_strpad(type, H5T_STR_NULLTERM);
-    Handle space(H5Screate(H5S_SCALAR));
-    Handle attribute(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT));
-    return attribute.ok() && H5Awrite(attribute, type, text) >= 0;
-}
-
 // A fixed-size dataset of `count` elements filled block by block by `fill(first,
 // n, out)`, so that memory stays bounded on the largest networks.
 template <typename T>
 bool BlockDataset(hid_t group, const char* name, hid_t fileType, hid_t memType, uint64_t count,
                   const std::function<void(uint64_t, uint64_t, T*)>& fill) {
     const hsize_t dims[1] = {count};
-    Handle space(H5Screate_simple(1, dims, nullptr));
-    Handle set(H5Dcreate2(group, name, fileType, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id space(H5Screate_simple(1, dims, nullptr));
+    Id set(H5Dcreate2(group, name, fileType, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
     if (!set.ok()) return false;
     constexpr uint64_t kBlock = 1u << 20;
     std::vector<T> buffer(static_cast<size_t>(std::min<uint64_t>(count, kBlock)));
@@ -93,8 +44,8 @@ bool BlockDataset(hid_t group, const char* name, hid_t fileType, hid_t memType, 
         const uint64_t n = std::min(kBlock, count - first);
         fill(first, n, buffer.data());
         const hsize_t start[1] = {first}, size[1] = {n};
-        Handle memory(H5Screate_simple(1, size, nullptr));
-        Handle slab(H5Dget_space(set));
+        Id memory(H5Screate_simple(1, size, nullptr));
+        Id slab(H5Dget_space(set));
         H5Sselect_hyperslab(slab, H5S_SELECT_SET, start, nullptr, size, nullptr);
         if (H5Dwrite(set, memType, memory, slab, H5P_DEFAULT, buffer.data()) < 0) return false;
     }
@@ -104,8 +55,8 @@ bool BlockDataset(hid_t group, const char* name, hid_t fileType, hid_t memType, 
 // An extendible, chunked dataset of one dimension, empty at first.
 hid_t ExtendibleDataset(hid_t group, const char* name, hid_t type) {
     const hsize_t dims[1] = {0}, maxDims[1] = {H5S_UNLIMITED}, chunk[1] = {16384};
-    Handle space(H5Screate_simple(1, dims, maxDims));
-    Handle properties(H5Pcreate(H5P_DATASET_CREATE));
+    Id space(H5Screate_simple(1, dims, maxDims));
+    Id properties(H5Pcreate(H5P_DATASET_CREATE));
     H5Pset_chunk(properties, 1, chunk);
     return H5Dcreate2(group, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
 }
@@ -113,8 +64,8 @@ hid_t ExtendibleDataset(hid_t group, const char* name, hid_t type) {
 bool AppendTo(hid_t set, hid_t memType, uint64_t oldCount, const void* data, size_t count) {
     const hsize_t newSize[1] = {oldCount + count}, start[1] = {oldCount}, size[1] = {count};
     if (H5Dset_extent(set, newSize) < 0) return false;
-    Handle slab(H5Dget_space(set));
-    Handle memory(H5Screate_simple(1, size, nullptr));
+    Id slab(H5Dget_space(set));
+    Id memory(H5Screate_simple(1, size, nullptr));
     H5Sselect_hyperslab(slab, H5S_SELECT_SET, start, nullptr, size, nullptr);
     return H5Dwrite(set, memType, memory, slab, H5P_DEFAULT, data) >= 0;
 }
@@ -142,15 +93,15 @@ bool SpikeReportWriter::Create(const std::string& path, std::string& error) {
         error = path + ": cannot create an HDF5 file there";
         return false;
     }
-    Handle spikes(H5Gcreate2(file_, "spikes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id spikes(H5Gcreate2(file_, "spikes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
     group_ = H5Gcreate2(spikes, kSonataPopulation, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
     timestamps_ = group_ >= 0 ? ExtendibleDataset(group_, "timestamps", H5T_IEEE_F64LE) : -1;
     nodeIds_ = group_ >= 0 ? ExtendibleDataset(group_, "node_ids", H5T_STD_U64LE) : -1;
-    bool ok = timestamps_ >= 0 && nodeIds_ >= 0 && StringAttribute(timestamps_, "units", "ms");
+    bool ok = timestamps_ >= 0 && nodeIds_ >= 0 && WriteString(timestamps_, "units", "ms");
     if (ok) {
-        Handle sorting(EnumType({"none", "by_id", "by_time"}));
-        Handle space(H5Screate(H5S_SCALAR));
-        Handle attribute(H5Acreate2(group_, "sorting", sorting, space, H5P_DEFAULT, H5P_DEFAULT));
+        Id sorting(EnumType({"none", "by_id", "by_time"}));
+        Id space(H5Screate(H5S_SCALAR));
+        Id attribute(H5Acreate2(group_, "sorting", sorting, space, H5P_DEFAULT, H5P_DEFAULT));
         const uint8_t byTime = 2;
         ok = attribute.ok() && H5Awrite(attribute, sorting, &byTime) >= 0;
     }
@@ -221,9 +172,9 @@ float SynapseWeight(const Synapse& s) {
 bool WriteNodes(hid_t file, const AppState& state) {
     const Neuron* neurons = state.neurons;
     const uint64_t n = state.neuronCount;
-    Handle nodes(H5Gcreate2(file, "nodes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-    Handle population(H5Gcreate2(nodes, kSonataPopulation, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-    Handle group(H5Gcreate2(population, "0", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id nodes(H5Gcreate2(file, "nodes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id population(H5Gcreate2(nodes, kSonataPopulation, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id group(H5Gcreate2(population, "0", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
     if (!group.ok()) return false;
     using U64 = std::function<void(uint64_t, uint64_t, uint64_t*)>;
     using F32 = std::function<void(uint64_t, uint64_t, float*)>;
@@ -252,13 +203,13 @@ bool WriteNodes(hid_t file, const AppState& state) {
                                      for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].*parameters[k];
                                  }));
     if (ok) {
-        Handle kind(EnumType({"inhibitory", "excitatory"}));
+        Id kind(EnumType({"inhibitory", "excitatory"}));
         ok = BlockDataset<uint8_t>(group, "kind", kind, kind, n, U8([&](uint64_t f, uint64_t c, uint8_t* o) {
                                        for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].isExcitatory ? 1 : 0;
                                    }));
     }
     if (ok) {
-        Handle neuronClass(EnumType({"RS", "IB", "CH", "FS", "LTS"}));
+        Id neuronClass(EnumType({"RS", "IB", "CH", "FS", "LTS"}));
         ok = BlockDataset<uint8_t>(group, "class", neuronClass, neuronClass, n,
                                    U8([&](uint64_t f, uint64_t c, uint8_t* o) {
                                        for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].neuronClass;
@@ -278,9 +229,9 @@ bool WriteEdges(hid_t file, const AppState& state) {
         for (uint32_t k = 0; k < neurons[i].incomingCount; ++k) edges.push_back({&neurons[i], &neurons[i].incoming[k]});
     const uint64_t e = edges.size();
     const std::string population = std::string(kSonataPopulation) + "__" + kSonataPopulation;
-    Handle all(H5Gcreate2(file, "edges", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-    Handle edgesGroup(H5Gcreate2(all, population.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-    Handle group(H5Gcreate2(edgesGroup, "0", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id all(H5Gcreate2(file, "edges", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id edgesGroup(H5Gcreate2(all, population.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    Id group(H5Gcreate2(edgesGroup, "0", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
     if (!group.ok()) return false;
     using U64 = std::function<void(uint64_t, uint64_t, uint64_t*)>;
     using F32 = std::function<void(uint64_t, uint64_t, float*)>;
@@ -306,8 +257,8 @@ bool WriteEdges(hid_t file, const AppState& state) {
                                      }));
     for (const char* name : {"source_node_id", "target_node_id"}) {
         if (!ok) break;
-        Handle set(H5Dopen2(edgesGroup, name, H5P_DEFAULT));
-        ok = set.ok() && StringAttribute(set, "node_population", kSonataPopulation);
+        Id set(H5Dopen2(edgesGroup, name, H5P_DEFAULT));
+        ok = set.ok() && WriteString(set, "node_population", kSonataPopulation);
     }
     ok = ok &&
          BlockDataset<float>(group, "syn_weight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
@@ -320,7 +271,7 @@ bool WriteEdges(hid_t file, const AppState& state) {
                                      o[i] = static_cast<float>(edges[f + i].synapse->pre->delayLength) * kStepMs;
                              }));
     if (ok) {
-        Handle receptor(EnumType({"AMPA_NMDA", "GABAA_GABAB"}));
+        Id receptor(EnumType({"AMPA_NMDA", "GABAA_GABAB"}));
         ok = BlockDataset<uint8_t>(group, "receptor", receptor, receptor, e,
                                    U8([&](uint64_t f, uint64_t c, uint8_t* o) {
                                        for (uint64_t i = 0; i < c; ++i) o[i] = inhibitory(f + i);
@@ -338,7 +289,7 @@ bool ExportNetwork(const AppState& state, const std::string& path, std::string& 
     }
     QuietHdf5();
     if (!CheckWritable(path, error)) return false;
-    Handle file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+    Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
     if (!file.ok()) {
         error = path + ": cannot create an HDF5 file there";
         return false;
