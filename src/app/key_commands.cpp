@@ -5,6 +5,7 @@
 //   2. Console exit question
 //   3. Helpers (key tests, clearing, slice moves)
 //   4. ProcessKeyCommands: the command table in order
+//   5. Regular stimulus
 #include "app/key_commands.h"
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "engine/app_state.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
+#include "platform/platform.h"
 #include "vis/view_state.h"
 
 // ---- 1. Tables and hooks ------------------------------------------------------------------------
@@ -164,11 +166,19 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
         SelectedSlice.store(static_cast<uint8_t>(SelectedSlice.load() - 1));
         keys[40] = 0;
     }
-    // 10. E: regular stimulus on/off.
+    // 10. E: regular stimulus on/off; not on where it cannot act (the log and the
+    // HUD say why instead).
     if (LetterDown(keys, 'E')) {
         ClearLetter(keys, 'E');
-        plat::AtomicStore(state.options.stimulusOn,
-                          static_cast<uint8_t>(plat::AtomicLoad(state.options.stimulusOn) ? 0 : 1));
+        const bool on = plat::AtomicLoad(state.options.stimulusOn) != 0;
+        const std::string blocked = StimulusBlockedText(state.params, state.options.stimulusPeriod);
+        if (!on && !blocked.empty()) {
+            LogMessage(LogWarning, 0, "%s", blocked.c_str());
+            PostViewNotice(blocked.c_str(), plat::TimeMs());
+        } else {
+            plat::AtomicStore(state.options.stimulusOn, static_cast<uint8_t>(on ? 0 : 1));
+            LogMessage(LogInfo, 0, "%s", on ? "Regular stimulus off." : "Regular stimulus on.");
+        }
     }
     // 11-14. W, S, A, D: move eye and look-at point together.
     if (LetterDown(keys, 'W')) {
@@ -254,4 +264,23 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
         ClearLetter(keys, kRecordingKey);
         if (SimulationActive(state) && KeyHooks.toggleRecording) KeyHooks.toggleRecording(state);
     }
+}
+
+// ---- 5. Regular stimulus ---------------------------------------------------------------------------
+bool StimulusCanAct(const SimParams& params, uint32_t period) {
+    return period != 0 && params.gridZ >= 20 && params.gridX != 0 && params.gridY != 0;
+}
+
+std::string StimulusBlockedText(const SimParams& params, uint32_t period) {
+    if (StimulusCanAct(params, period)) return {};
+    char text[160];
+    if (period == 0)
+        std::snprintf(text, sizeof text, "The regular stimulus cannot act: its period is 0 steps.");
+    else if (params.gridZ < 20)
+        std::snprintf(text, sizeof text,
+                      "The regular stimulus cannot act: it needs at least 20 planes in z, this grid has %u.",
+                      static_cast<unsigned>(params.gridZ));
+    else
+        std::snprintf(text, sizeof text, "The regular stimulus cannot act: the grid is empty.");
+    return text;
 }

@@ -6,11 +6,14 @@
 //   2. Exit question
 //   3. Hooks (what the commands call outside this unit; tests replace them)
 //   4. ProcessKeyCommands
+//   5. Regular stimulus
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct AppState;
+struct SimParams;
 struct Toolbox;
 struct ToolboxTask;
 
@@ -53,3 +56,12 @@ extern KeyCommandHooks KeyHooks;
 // `owner` is the visualization window (opaque; may be null). Commands run in the
 // fixed order of the command table; several may run in one call.
 void ProcessKeyCommands(uint8_t* keyTable, AppState& state, void* owner);
+
+// ---- 5. Regular stimulus -------------------------------------------------------------------------
+// The stimulus (ApplyStimulus of the dynamics) holds gridZ / 20 planes, at most 4,
+// on each side of the middle plane for the first steps of every period: with fewer
+// than 20 planes in z, or a period of 0, it holds nothing. E does not switch it on
+// then, and says why.
+bool StimulusCanAct(const SimParams& params, uint32_t period);
+// Why it cannot act, for the log and the HUD; empty when it can.
+std::string StimulusBlockedText(const SimParams& params, uint32_t period);

@@ -145,13 +145,19 @@ StatusScreen BuildStatusScreen(uint32_t simState, int32_t height, int32_t charHe
         add(y0 - d, FormatOverlayText("To enable the visualization, press the 'V' key or use the toolbox "
                                       "window (if hidden, press 'C' key to show it)."));
         add(y0 - d - gap, FormatOverlayText("Currently running simulation statistics:"));
-        const double simulatedMs = static_cast<double>(stepCounter) / 2.0;
         add(y0 - 2.0f * d - gap,
-            FormatOverlayText("Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)",
-                              simulatedMs, static_cast<double>(recentSpeed),
-                              static_cast<double>(averageSpeed)));
+            SimulationTimeLine(stepCounter, recentSpeed, averageSpeed, simState == SimStatePaused));
     }
     return s;
+}
+
+OverlayText SimulationTimeLine(uint32_t stepCounter, float recentSpeed, float averageSpeed, bool paused) {
+    const double simulatedMs = static_cast<double>(stepCounter) / 2.0;
+    if (paused)
+        return FormatOverlayText("Simulation time: %.1f ms (Real time factor: paused, %.3fx avg.)", simulatedMs,
+                                 static_cast<double>(averageSpeed));
+    return FormatOverlayText("Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)",
+                             simulatedMs, static_cast<double>(recentSpeed), static_cast<double>(averageSpeed));
 }
 
 // ---- Frame statistics ------------------------------------------------------------------------------------

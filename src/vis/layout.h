@@ -75,6 +75,10 @@ struct StatusScreen {
     int count;
     bool withHelpPanel;  // the help panel follows (no simulation)
 };
+// "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)" from the
+// step count (0.5 ms steps); while paused, "paused" stands for the recent factor,
+// which is that of the last frames before the pause.
+OverlayText SimulationTimeLine(uint32_t stepCounter, float recentSpeed, float averageSpeed, bool paused);
 // Texts and positions for the state (SimStateValue), the visualization flag and the
 // statistics; H and CharHeight give the positions (first line at H - CharHeight - 2).
 StatusScreen BuildStatusScreen(uint32_t simState, int32_t height, int32_t charHeight,

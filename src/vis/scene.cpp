@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "app/key_commands.h"
 #include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
@@ -324,19 +325,56 @@ void DrawTraces(const AppState& state, const Neuron& n, const LayoutMetrics& L, 
 // ---- 5. HUD ------------------------------------------------------------------------------------------------
 namespace {
 
+// Tag colours: paused amber, stimulus green, recording and capture red.
+Rgba HudTagColour(const char* tag) {
+    if (tag[0] == 'P') return {1.0f, 0.75f, 0.2f, 1.0f};
+    if (tag[0] == 'S') return {0.4f, 1.0f, 0.4f, 1.0f};
+    return {1.0f, 0.35f, 0.35f, 1.0f};
+}
+
 void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H) {
     glViewport(0, 0, W, H);
     SetOrtho(static_cast<float>(W), static_cast<float>(H));
     glLoadIdentity();
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    const HudLines hud = BuildHudLines(CaptureOn.load() != 0, state.neuronCount, state.params.synapseCount,
-                                       StepCounter.load(), Stats.RecentSpeed, Stats.AverageSpeed,
-                                       Stats.RecentFps, Stats.AverageFps, Stats.FrameMcycles);
-    float y = static_cast<float>(H - L.CharHeight - 2);
+    const bool paused = plat::AtomicLoad(state.SimState) == SimStatePaused;
+    const HudLines hud = BuildHudLines(CaptureOn.load() != 0, paused, state.neuronCount,
+                                       state.params.synapseCount, StepCounter.load(), Stats.RecentSpeed,
+                                       Stats.AverageSpeed, Stats.RecentFps, Stats.AverageFps,
+                                       Stats.FrameMcycles);
+    const float step = static_cast<float>(L.CharHeight + 1);
+    const float top = static_cast<float>(H - L.CharHeight - 2);
+    float lineWidths[4];
     for (int i = 0; i < hud.count; ++i) {
-        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, y, "%s", hud.lines[i].text);
-        y -= static_cast<float>(L.CharHeight + 1);
+        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, top - i * step, "%s", hud.lines[i].text);
+        lineWidths[i] = TextPixelWidth(FontMonoBold.metrics, 15.0f, hud.lines[i].text);
     }
+
+    const HudState status{paused,
+                          plat::AtomicLoad(state.options.stimulusOn) != 0 &&
+                              StimulusCanAct(state.params, state.options.stimulusPeriod),
+                          plat::AtomicLoad(state.recordingSpikes) != 0, CaptureOn.load() != 0};
+    const HudTags tags = BuildHudTags(status);
+    const float pad = 4.0f;
+    float tagWidths[kMaxHudTags];
+    for (int i = 0; i < tags.count; ++i)
+        tagWidths[i] = TextPixelWidth(FontMonoBold.metrics, 15.0f, tags.text[i]) + 2.0f * pad;
+    const HudPlacement place =
+        PlaceHudTags(lineWidths, hud.count, tagWidths, tags.count, static_cast<float>(W), 12.0f);
+    const float tagY = top - place.tagRow * step;
+    const bool lit = GlShadow.lighting != 0;
+    SetLighting(false);
+    for (int i = 0; i < tags.count; ++i) {
+        Colour(HudTagColour(tags.text[i]));
+        Rectangle(place.tagX[i], tagY - 3.0f, place.tagX[i] + tagWidths[i], tagY + L.CharHeight + 1.0f);
+        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, place.tagX[i] + pad, tagY, "%s", tags.text[i]);
+    }
+    char notice[160];
+    if (ViewNoticeAt(plat::TimeMs(), notice, sizeof notice)) {
+        glColor4f(1.0f, 1.0f, 0.4f, 1.0f);
+        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, top - place.noticeRow * step, "%s", notice);
+    }
+    SetLighting(lit);
 }
 
 }  // namespace

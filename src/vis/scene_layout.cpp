@@ -282,25 +282,58 @@ float IncomingSynapseWeight(const Neuron& post, const Synapse& synapse) {
 }
 
 // ---- 6. HUD and auto-rotation ------------------------------------------------------------------------
-HudLines BuildHudLines(bool captureOn, uint32_t neuronCount, uint32_t synapseCount,
+HudLines BuildHudLines(bool captureOn, bool paused, uint32_t neuronCount, uint32_t synapseCount,
                        uint32_t stepCounter, float recentSpeed, float averageSpeed, float recentFps,
                        float averageFps, double frameMcycles) {
     HudLines hud{};
-    const double simulatedMs = static_cast<double>(stepCounter) / 2.0;
     if (captureOn) hud.lines[hud.count++] = FormatOverlayText("Vellicor v0.40");
     hud.lines[hud.count++] = FormatOverlayText("%d Neurons with %d Synapses", static_cast<int>(neuronCount),
                                                static_cast<int>(synapseCount));
     if (captureOn) {
-        hud.lines[hud.count++] = FormatOverlayText("Simulation time: %.1f ms", simulatedMs);
+        hud.lines[hud.count++] =
+            FormatOverlayText("Simulation time: %.1f ms", static_cast<double>(stepCounter) / 2.0);
     } else {
-        hud.lines[hud.count++] = FormatOverlayText(
-            "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)", simulatedMs,
-            static_cast<double>(recentSpeed), static_cast<double>(averageSpeed));
+        hud.lines[hud.count++] = SimulationTimeLine(stepCounter, recentSpeed, averageSpeed, paused);
         hud.lines[hud.count++] = FormatOverlayText("%.2f FPS (Avg: %.2f) :: Frame render time: %.2f Mcycles",
                                                    static_cast<double>(recentFps),
                                                    static_cast<double>(averageFps), frameMcycles);
     }
     return hud;
+}
+
+HudTags BuildHudTags(const HudState& state) {
+    HudTags tags{};
+    if (state.paused) tags.text[tags.count++] = "PAUSED";
+    if (state.stimulus) tags.text[tags.count++] = "STIMULUS";
+    if (state.recording) tags.text[tags.count++] = "REC";
+    if (state.capture) tags.text[tags.count++] = "CAPTURE";
+    return tags;
+}
+
+HudPlacement PlaceHudTags(const float* lineWidths, int lineCount, const float* tagWidths, int tagCount,
+                          float windowWidth, float gap) {
+    HudPlacement p{};
+    p.noticeRow = lineCount;
+    if (tagCount <= 0) return p;
+    float total = 0.0f;
+    for (int i = 0; i < tagCount; ++i) total += tagWidths[i] + (i > 0 ? gap : 0.0f);
+    float left = windowWidth - 8.0f - total;
+    p.tagRow = lineCount;
+    for (int row = 0; row < lineCount; ++row) {
+        if (8.0f + lineWidths[row] + gap <= left) {
+            p.tagRow = row;
+            break;
+        }
+    }
+    if (p.tagRow == lineCount) {
+        p.noticeRow = lineCount + 1;
+        if (left < 8.0f) left = 8.0f;
+    }
+    for (int i = 0; i < tagCount; ++i) {
+        p.tagX[i] = left;
+        left += tagWidths[i] + gap;
+    }
+    return p;
 }
 
 float AdvanceAutoRotation(float angle) {

@@ -133,8 +133,36 @@ struct HudLines {
     OverlayText lines[4];
     int count;
 };
-HudLines BuildHudLines(bool captureOn, uint32_t neuronCount, uint32_t synapseCount,
+HudLines BuildHudLines(bool captureOn, bool paused, uint32_t neuronCount, uint32_t synapseCount,
                        uint32_t stepCounter, float recentSpeed, float averageSpeed, float recentFps,
                        float averageFps, double frameMcycles);
+
+// State tags drawn beside the HUD lines, in this order, each while its state holds.
+struct HudState {
+    bool paused;     // the simulation is paused
+    bool stimulus;   // the regular stimulus is on (and can act)
+    bool recording;  // a spike report is being written
+    bool capture;    // frames are captured
+};
+inline constexpr int kMaxHudTags = 4;
+struct HudTags {
+    const char* text[kMaxHudTags];
+    int count;
+};
+HudTags BuildHudTags(const HudState& state);
+
+// Where the tags and a notice go. HUD rows count from the top (row r at y =
+// H - CharHeight - 2 - r (CharHeight + 1)); the lines fill rows 0 .. lineCount - 1
+// from x = 8. The tags stand in one row, right-aligned 8 pixels from the window's
+// right, `gap` apart, on the first line's row whose text ends at least `gap` before
+// them, else on the row after the lines (then from x = 8 when they do not fit). A
+// notice goes on the first row below the lines and the tags.
+struct HudPlacement {
+    int tagRow;
+    float tagX[kMaxHudTags];
+    int noticeRow;
+};
+HudPlacement PlaceHudTags(const float* lineWidths, int lineCount, const float* tagWidths, int tagCount,
+                          float windowWidth, float gap);
 // 0.2 degrees per scene frame, wrapped below 360.
 float AdvanceAutoRotation(float angle);

@@ -1,9 +1,11 @@
 // Process-wide view values, the camera reset and the hooks' storage.
 //
-// Sections: flags, camera, window size, hooks.
+// Sections: flags, camera, window size, hooks, HUD notice.
 #include "vis/view_state.h"
 
 #include <cmath>
+#include <cstdio>
+#include <mutex>
 
 #include "engine/app_state.h"
 
@@ -80,4 +82,24 @@ void (*ToolboxEnableInputHook)(Toolbox*, bool) = nullptr;
 
 void MarkSceneDirty() {
     if (Scene.markDirty) Scene.markDirty();
+}
+
+// ---- HUD notice ---------------------------------------------------------------------------------
+namespace {
+std::mutex NoticeLock;
+char NoticeText[160] = "";
+uint32_t NoticeTime = 0;
+}  // namespace
+
+void PostViewNotice(const char* text, uint32_t nowMs) {
+    std::lock_guard<std::mutex> lock(NoticeLock);
+    std::snprintf(NoticeText, sizeof NoticeText, "%s", text ? text : "");
+    NoticeTime = nowMs;
+}
+
+bool ViewNoticeAt(uint32_t nowMs, char* text, size_t size) {
+    std::lock_guard<std::mutex> lock(NoticeLock);
+    const bool shown = NoticeText[0] != '\0' && nowMs - NoticeTime < kViewNoticeMs;
+    if (size > 0) std::snprintf(text, size, "%s", shown ? NoticeText : "");
+    return shown;
 }

@@ -7,9 +7,11 @@
 //   2. Camera values and ResetCamera
 //   3. Window size and viewport flag
 //   4. Hooks installed by the scene, the charts, capture and the toolbox
+//   5. HUD notice
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct AppState;
@@ -86,3 +88,12 @@ extern void (*ToolboxEnableInputHook)(Toolbox* toolbox, bool enable);
 
 // Calls Scene.markDirty when the scene exists.
 void MarkSceneDirty();
+
+// ---- 5. HUD notice ----------------------------------------------------------------------------------
+// One short message the HUD shows for a while, e.g. why a key did nothing. Any
+// thread may post; the render thread reads it. A new notice replaces the old one.
+inline constexpr uint32_t kViewNoticeMs = 5000;
+void PostViewNotice(const char* text, uint32_t nowMs);
+// Copies the notice posted less than kViewNoticeMs before nowMs (milliseconds of
+// plat::TimeMs, wrapping); false, and an empty text, when there is none.
+bool ViewNoticeAt(uint32_t nowMs, char* text, size_t size);

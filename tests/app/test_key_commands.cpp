@@ -9,6 +9,9 @@
 #include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
+#include "engine/dynamics.h"
+#include "engine/network.h"
+#include "platform/platform.h"
 #include "vis/view_state.h"
 
 namespace {
@@ -54,6 +57,7 @@ protected:
         state.params.gridZ = 32;
         state.SimState = SimStateNone;
         state.options.stimulusOn = 0;
+        state.options.stimulusPeriod = 100;
         QuitRequested.store(false);
         RenderStop.store(false);
         HelpShown.store(false);
@@ -151,6 +155,47 @@ TEST_F(KeyCommands, LowerCaseSlotsAreAliases) {
     EXPECT_TRUE(SynapticStrengthView.load());
     Press('W');  // W moves the camera and leaves the view alone
     EXPECT_TRUE(SynapticStrengthView.load());
+}
+
+TEST_F(KeyCommands, StimulusIsNotSwitchedOnWhereItCannotAct) {
+    char notice[160];
+    state.params.gridZ = 16;
+    Press('E');
+    EXPECT_EQ(state.options.stimulusOn, 0);
+    ASSERT_TRUE(ViewNoticeAt(plat::TimeMs(), notice, sizeof notice));
+    EXPECT_NE(std::strstr(notice, "20 planes"), nullptr) << notice;
+    EXPECT_NE(std::strstr(notice, "16"), nullptr) << notice;
+    EXPECT_FALSE(ViewNoticeAt(plat::TimeMs() + kViewNoticeMs, notice, sizeof notice));
+    // Already on (e.g. from a checkpoint): E still switches it off.
+    state.options.stimulusOn = 1;
+    Press('E');
+    EXPECT_EQ(state.options.stimulusOn, 0);
+    state.options.stimulusPeriod = 0;
+    state.params.gridZ = 32;
+    Press('E');
+    EXPECT_EQ(state.options.stimulusOn, 0);
+}
+
+TEST(Stimulus, TheRuleAgreesWithTheDynamics) {
+    // A 2 x 1 x Z column: the stimulus holds some neuron exactly when the rule says
+    // it can act.
+    for (uint32_t period : {0u, 100u}) {
+        for (uint32_t z = 1; z <= 45; ++z) {
+            std::vector<Neuron> neurons(2 * z);
+            AppState state;
+            state.params.gridX = 2;
+            state.params.gridY = 1;
+            state.params.gridZ = z;
+            state.options.stimulusPeriod = period;
+            state.neurons = neurons.data();
+            state.neuronCount = 2 * z;
+            ApplyStimulus(state, 0);
+            bool held = false;
+            for (const Neuron& n : neurons) held = held || n.isHeld;
+            EXPECT_EQ(held, StimulusCanAct(state.params, period)) << "z " << z << " period " << period;
+            EXPECT_EQ(StimulusBlockedText(state.params, period).empty(), held);
+        }
+    }
 }
 
 TEST_F(KeyCommands, WhichCommandsClearTheirKey) {

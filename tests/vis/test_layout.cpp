@@ -111,6 +111,8 @@ TEST(Layout, StatusScreenForEveryState) {
                  "Simulation time: 50.0 ms (Real time factor: 0.250x recent, 0.125x avg.)");
     EXPECT_FLOAT_EQ(off.lines[2].y, 699.0f);
     EXPECT_FLOAT_EQ(off.lines[3].y, 682.0f);
+    const StatusScreen paused = BuildStatusScreen(SimStatePaused, 768, 16, 100, 0.25f, 0.125f);
+    EXPECT_STREQ(paused.lines[3].text.text, "Simulation time: 50.0 ms (Real time factor: paused, 0.125x avg.)");
 }
 
 TEST(Layout, FrameStatistics) {

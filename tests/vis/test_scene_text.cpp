@@ -165,17 +165,62 @@ TEST(SceneText, TraceRecordingAndPoints) {
 }
 
 TEST(SceneText, HudLines) {
-    HudLines hud = BuildHudLines(false, 4096, 123456, 1000, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
+    HudLines hud = BuildHudLines(false, false, 4096, 123456, 1000, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
     ASSERT_EQ(hud.count, 3);
-    EXPECT_STREQ(hud.lines[0].text, "4096 Neurons with 123456 Synapses");
     EXPECT_STREQ(hud.lines[1].text, "Simulation time: 500.0 ms (Real time factor: 1.000x recent, 0.500x avg.)");
-    EXPECT_STREQ(hud.lines[2].text, "49.50 FPS (Avg: 48.25) :: Frame render time: 1.23 Mcycles");
-    hud = BuildHudLines(true, 4096, 123456, 3, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
+    // Paused: the recent factor of the last running frames is not shown.
+    hud = BuildHudLines(false, true, 4096, 123456, 1000, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
+    EXPECT_STREQ(hud.lines[1].text, "Simulation time: 500.0 ms (Real time factor: paused, 0.500x avg.)");
+    // Capture: the product line first, no speeds.
+    hud = BuildHudLines(true, true, 4096, 123456, 3, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
     ASSERT_EQ(hud.count, 3);
     EXPECT_STREQ(hud.lines[0].text, "Vellicor v0.40");
     EXPECT_STREQ(hud.lines[2].text, "Simulation time: 1.5 ms");
     EXPECT_FLOAT_EQ(AdvanceAutoRotation(10.0f), 10.2f);
     EXPECT_NEAR(AdvanceAutoRotation(359.9f), 0.1f, 1e-3f);
+}
+
+TEST(SceneText, HudTagsStayClearOfTheLines) {
+    const HudTags none = BuildHudTags({false, false, false, false});
+    EXPECT_EQ(none.count, 0);
+    const HudTags all = BuildHudTags({true, true, true, true});
+    ASSERT_EQ(all.count, 4);
+    EXPECT_STREQ(all.text[0], "PAUSED");
+    EXPECT_STREQ(all.text[3], "CAPTURE");
+    EXPECT_STREQ(BuildHudTags({false, false, true, false}).text[0], "REC");
+
+    // Lines as drawn at 9 pixels per character; tags with 4 pixels of padding.
+    const float lines[3] = {33 * 9.0f, 73 * 9.0f, 58 * 9.0f};
+    const float tags[4] = {6 * 9 + 8.0f, 8 * 9 + 8.0f, 3 * 9 + 8.0f, 7 * 9 + 8.0f};
+    const float gap = 12.0f;
+    auto clear = [&](const HudPlacement& p, int tagCount, float width) {
+        for (int i = 0; i < tagCount; ++i) {
+            if (i > 0) EXPECT_GE(p.tagX[i], p.tagX[i - 1] + tags[i - 1] + gap - 0.01f);
+            if (p.tagRow < 3) EXPECT_GE(p.tagX[i], 8.0f + lines[p.tagRow] + gap);
+            EXPECT_GE(p.tagX[i], 8.0f);
+        }
+        if (p.tagRow < 3) EXPECT_LE(p.tagX[tagCount - 1] + tags[tagCount - 1], width - 8.0f + 0.01f);
+        EXPECT_GE(p.noticeRow, 3);
+        EXPECT_NE(p.noticeRow, p.tagRow);
+    };
+    // A 1024-pixel window: all four beside the short first line, flush right.
+    HudPlacement p = PlaceHudTags(lines, 3, tags, 4, 1024.0f, gap);
+    EXPECT_EQ(p.tagRow, 0);
+    EXPECT_FLOAT_EQ(p.tagX[3] + tags[3], 1016.0f);
+    clear(p, 4, 1024.0f);
+    EXPECT_EQ(p.noticeRow, 3);
+    // 560 pixels: no room beside any line: a row of their own below, then the notice.
+    p = PlaceHudTags(lines, 3, tags, 4, 560.0f, gap);
+    EXPECT_EQ(p.tagRow, 3);
+    clear(p, 4, 560.0f);
+    EXPECT_EQ(p.noticeRow, 4);
+    // One tag fits beside the first line there.
+    p = PlaceHudTags(lines, 3, tags, 1, 560.0f, gap);
+    EXPECT_EQ(p.tagRow, 0);
+    clear(p, 1, 560.0f);
+    // Too narrow even for their own row: they start at the left margin.
+    p = PlaceHudTags(lines, 3, tags, 4, 200.0f, gap);
+    EXPECT_FLOAT_EQ(p.tagX[0], 8.0f);
 }
 
 TEST(SceneText, PickerCellsAndAxonColouring) {
