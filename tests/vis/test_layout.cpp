@@ -16,18 +16,10 @@ namespace {
 
 TEST(Layout, MetricsForTheDefaultWindowAndASmallOne) {
     const LayoutMetrics m = ComputeLayoutMetrics(1024, 768, 16, 200.0f, 32.0f);
-    EXPECT_NEAR(m.PaneTop, 256.00512, 1e-3);
-    EXPECT_NEAR(m.PaneSplit, 511.99488, 1e-3);
+    EXPECT_NEAR(m.PaneTop + m.PaneSplit, 768.0, 1e-3);  // the strip and the panes fill the height
     EXPECT_FLOAT_EQ(m.HalfWidth, 512.0f);
-    EXPECT_FLOAT_EQ(m.LineHeight, 24.0f);
-    EXPECT_NEAR(m.PickerTop, 236.00512, 1e-3);
-    EXPECT_NEAR(m.PickerSize, 212.00512, 1e-3);
-    EXPECT_NEAR(m.PickerHalf, 106.00256, 1e-3);
-    EXPECT_FLOAT_EQ(m.PickerLeft, 16.0f);
-    EXPECT_NEAR(m.PickerRight, 228.00512, 1e-3);
-    EXPECT_NEAR(m.PickerWidth, 212.00512, 1e-3);
-    EXPECT_NEAR(m.PickerCell, 6.62516, 1e-4);
-    EXPECT_NEAR(m.PickerQuarter, 53.00128, 1e-3);
+    EXPECT_NEAR(m.PickerRight - m.PickerLeft, m.PickerWidth, 1e-3);
+    EXPECT_NEAR(m.PickerCell * 32.0f, m.PickerSize, 1e-3);  // 32 cells across the square
 
     // 60 pixels high: the picker top falls below the line height; the size stays positive.
     const LayoutMetrics s = ComputeLayoutMetrics(300, 60, 16, 200.0f, 32.0f);
@@ -90,26 +82,20 @@ TEST(Layout, StatusScreenForEveryState) {
     const StatusScreen none = BuildStatusScreen(SimStateNone, 768, 16, 0, 0.0f, 0.0f);
     ASSERT_EQ(none.count, 3);
     EXPECT_TRUE(none.withHelpPanel);
-    EXPECT_STREQ(none.lines[0].text.text, "No simulation is currently active.");
     EXPECT_FLOAT_EQ(none.lines[0].y, 750.0f);
     EXPECT_FLOAT_EQ(none.lines[1].y, 733.0f);
     EXPECT_FLOAT_EQ(none.lines[2].y, 699.0f);
-    EXPECT_STREQ(none.lines[2].text.text,
-                 "During simulation press F1 for help regarding available commands.");
 
     const StatusScreen init = BuildStatusScreen(SimStateInitializing, 768, 16, 0, 0.0f, 0.0f);
-    ASSERT_EQ(init.count, 2);
+    EXPECT_EQ(init.count, 2);
     EXPECT_FALSE(init.withHelpPanel);
-    EXPECT_STREQ(init.lines[0].text.text, "New simulation is initializing now.");
 
+    // Visualization off: the statistics of the run, with "paused" for a stale factor.
     const StatusScreen off = BuildStatusScreen(SimStateRunning, 768, 16, 100, 0.25f, 0.125f);
     ASSERT_EQ(off.count, 4);
     EXPECT_FALSE(off.withHelpPanel);
-    EXPECT_STREQ(off.lines[0].text.text, "Simulation visualization is currently disabled.");
-    EXPECT_STREQ(off.lines[2].text.text, "Currently running simulation statistics:");
     EXPECT_STREQ(off.lines[3].text.text,
                  "Simulation time: 50.0 ms (Real time factor: 0.250x recent, 0.125x avg.)");
-    EXPECT_FLOAT_EQ(off.lines[2].y, 699.0f);
     EXPECT_FLOAT_EQ(off.lines[3].y, 682.0f);
     const StatusScreen paused = BuildStatusScreen(SimStatePaused, 768, 16, 100, 0.25f, 0.125f);
     EXPECT_STREQ(paused.lines[3].text.text, "Simulation time: 50.0 ms (Real time factor: paused, 0.125x avg.)");
@@ -144,20 +130,11 @@ TEST(Layout, FrameStatistics) {
 }
 
 TEST(Layout, GlfwKeysMapToVirtualKeys) {
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F1), 254);
+    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F1), 254);  // never 112, the alias of 'p'
     EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F3), 114);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F5), 116);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F10), 121);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F11), 122);
+    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F12), 123);
     EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_KP_5), 101);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_E), 69);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_ESCAPE), 27);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_SPACE), 32);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_PAGE_UP), 33);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_PAGE_DOWN), 34);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_END), 35);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_HOME), 36);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_DOWN), 40);
+    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_Z), 90);
     EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_RIGHT_SHIFT), 16);
     EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_WORLD_1), -1);
 }
