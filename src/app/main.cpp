@@ -146,27 +146,33 @@ void MainLoop() {
 #else
         const int count = plat::ReadConsoleKeys(keys, 32, 10);
 #endif
-        uint8_t setByConsole[32];
-        for (int i = 0; i < count; ++i) {
-            const uint8_t slot = static_cast<uint8_t>(keys[i] & 0xFF);
-            ConsoleKeyState[slot] = 1;
-            setByConsole[i] = slot;
-        }
         if (plat::ConsoleInterrupted()) {  // SIGINT/SIGTERM quit as a confirmed Esc does
             QuitRequested.store(true);
             RenderStop.store(true);
         }
 #ifdef VELLICOR_GUI
-        ProcessKeyCommands(ConsoleKeyState, State, VisualizationOwnerWindow());
-        ProcessViewKeyCommands(State);
+        void* owner = VisualizationOwnerWindow();
 #else
-        ProcessKeyCommands(ConsoleKeyState, State, nullptr);
+        void* owner = nullptr;
 #endif
+        // Each console key acts in a pass of the commands of its own: a terminal
+        // reports no key-up, so two presses of one key read together (piped input,
+        // a fast typist) would otherwise act once. A key is down until its pass ran.
+        int next = 0;
+        do {
+            int slot = -1;
+            if (next < count) {
+                slot = keys[next++] & 0xFF;
+                if (ConsoleKeyState[slot]) slot = -1;  // already down (the toolbox's)
+                else ConsoleKeyState[slot] = 1;
+            }
+            ProcessKeyCommands(ConsoleKeyState, State, owner);
+            if (slot >= 0) ConsoleKeyState[slot] = 0;
+        } while (next < count && !RenderStop.load());
 #ifdef VELLICOR_GUI
+        ProcessViewKeyCommands(State);
         DrawToolbox(TheToolbox);
 #endif
-        // A terminal reports no key-up: a console key is down until the commands ran once.
-        for (int i = 0; i < count; ++i) ConsoleKeyState[setByConsole[i]] = 0;
         if (HeadlessMode.load()) LogHeadlessStatistics(lastStatistics);
     }
 }

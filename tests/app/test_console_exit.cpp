@@ -181,6 +181,22 @@ TEST(ConsoleExit, KeysReadWithEscStayQueuedForTheExitQuestion) {
     EXPECT_NE(c.log.find(question, first + 1), std::string::npos) << c.log;
 }
 
+TEST(ConsoleExit, EachConsoleKeyReadInOneChunkActsOnce) {
+    // Three E presses in one read switch the stimulus on, off and on (the cuboid
+    // has the 20 planes in z the stimulus needs).
+    int keys[2];
+    ASSERT_EQ(pipe(keys), 0);
+    ASSERT_EQ(write(keys[1], "eee\x1by", 5), 5);
+    close(keys[1]);
+    Child c = Spawn({"headless", "demo", "seed=1", "preset=9"}, keys[0]);
+    EXPECT_EQ(ExitCode(WaitForExit(c)), 0) << c.log;
+    const size_t on = c.log.find("Regular stimulus on.");
+    const size_t off = c.log.find("Regular stimulus off.", on);
+    ASSERT_NE(on, std::string::npos) << c.log;
+    ASSERT_NE(off, std::string::npos) << c.log;
+    EXPECT_NE(c.log.find("Regular stimulus on.", off), std::string::npos) << c.log;
+}
+
 // ---- 4. Terminal restored on every way out ---------------------------------------------------------
 
 // Runs the binary on a pseudo-terminal, waits until it has put the terminal in raw
