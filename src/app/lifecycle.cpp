@@ -480,11 +480,12 @@ std::string FormatPhaseSummary(const RunSummary& s) {
 }
 
 std::string FormatStatisticsText(uint32_t stepCounter, uint32_t stepsAtSample, uint32_t nowMs,
-                                 uint32_t startMs, uint32_t sampleMs) {
+                                 uint32_t startMs, uint32_t sampleMs, uint32_t startStep) {
     // Differences of wrapping millisecond clocks.
     const uint32_t sinceStart = nowMs - startMs;
     const uint32_t sinceSample = nowMs - sampleMs;
-    const double average = sinceStart > 0 ? 0.5 * stepCounter / sinceStart : 0.0;
+    const double average =
+        sinceStart > 0 ? 0.5 * static_cast<uint32_t>(stepCounter - startStep) / sinceStart : 0.0;
     const double recent =
         sinceSample > 0 ? 0.5 * static_cast<uint32_t>(stepCounter - stepsAtSample) / sinceSample
                         : 0.0;
@@ -499,7 +500,7 @@ std::string FormatStatisticsLine(AppState& state, uint32_t nowMs) {
     (void)state;
     const uint32_t steps = StepCounter.load();
     std::string line = FormatStatisticsText(steps, LastSampleSteps.load(), nowMs,
-                                            SimStartTime.load(), LastSampleTime.load());
+                                            SimStartTime.load(), LastSampleTime.load(), SimStartStep.load());
     LastSampleSteps.store(steps);
     LastSampleTime.store(nowMs);
     return line;

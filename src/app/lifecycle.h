@@ -110,10 +110,11 @@ std::string FormatPhaseSummary(const RunSummary& summary);
 // "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)"; advances
 // the recent-speed sample (LastSampleTime and its step count).
 std::string FormatStatisticsLine(AppState& state, uint32_t nowMs);
-// The same line from its inputs (pure): average speed 0.5 * stepCounter / (now -
-// start), recent speed 0.5 * (stepCounter - stepsAtSample) / (now - sample); 0 for
-// an empty interval. Times are wrapping milliseconds.
+// The same line from its inputs (pure): average speed 0.5 * (stepCounter -
+// startStep) / (now - start), recent speed 0.5 * (stepCounter - stepsAtSample) /
+// (now - sample); 0 for an empty interval. Times are wrapping milliseconds; a
+// resumed run starts at the step it resumed.
 std::string FormatStatisticsText(uint32_t stepCounter, uint32_t stepsAtSample, uint32_t nowMs,
-                                 uint32_t startMs, uint32_t sampleMs);
+                                 uint32_t startMs, uint32_t sampleMs, uint32_t startStep = 0);
 // StepCounter at the last statistics sample (advanced with LastSampleTime).
 extern std::atomic<uint32_t> LastSampleSteps;

@@ -6,6 +6,7 @@
 
 std::atomic<uint32_t> StepCounter{0};
 std::atomic<uint32_t> SimStartTime{0};
+std::atomic<uint32_t> SimStartStep{0};
 std::atomic<uint32_t> LastSampleTime{0};
 std::atomic<uint8_t> CaptureOn{0};
 plat::AutoResetEvent CaptureStepEvent;

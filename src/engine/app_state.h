@@ -102,6 +102,7 @@ struct AppState {
 // ---- 4. Process-wide values -------------------------------------------------------------------
 extern std::atomic<uint32_t> StepCounter;     // steps completed; time = 0.5 ms * StepCounter
 extern std::atomic<uint32_t> SimStartTime;    // ms (TimeMs) when worker 0 started, moved by pauses
+extern std::atomic<uint32_t> SimStartStep;    // StepCounter then (a resumed run starts past 0)
 extern std::atomic<uint32_t> LastSampleTime;  // ms of the render thread's last statistics sample
 extern std::atomic<uint8_t> CaptureOn;        // frames are captured: one step per frame
 extern plat::AutoResetEvent CaptureStepEvent; // set by the render thread after each captured frame

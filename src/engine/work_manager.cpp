@@ -255,6 +255,7 @@ void WorkerThread(WorkerContext* context) {
     }
     if (context->index == 0) {
         const uint32_t now = plat::TimeMs();
+        SimStartStep.store(StepCounter.load(std::memory_order_acquire), std::memory_order_release);
         SimStartTime.store(now, std::memory_order_release);
         LastSampleTime.store(now, std::memory_order_release);
         const uint64_t startNs = SteadyNs();

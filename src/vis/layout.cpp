@@ -187,13 +187,15 @@ void UpdateFpsStats(FrameStats& stats, uint32_t now) {
     stats.lastFpsUpdate = now;
 }
 
-void UpdateSpeedStats(FrameStats& stats, uint32_t now, uint32_t step, float dt, uint32_t simStart) {
+void UpdateSpeedStats(FrameStats& stats, uint32_t now, uint32_t step, float dt, uint32_t simStart,
+                      uint32_t startStep) {
     const uint32_t ds = step - stats.prevStep;
     const uint32_t dtMs = now - stats.prevTime;
     if (ds != 0 && dtMs != 0) {
         stats.RecentSpeed = static_cast<float>(static_cast<double>(ds) / dtMs * dt);
         const uint32_t running = now - simStart;
-        if (running != 0) stats.AverageSpeed = static_cast<float>(static_cast<double>(step) / running * dt);
+        if (running != 0)
+            stats.AverageSpeed = static_cast<float>(static_cast<double>(step - startStep) / running * dt);
     }
     stats.prevStep = step;
     stats.prevTime = now;

@@ -101,4 +101,5 @@ void ResetFrameStats(FrameStats& stats, uint32_t now);
 // The 20-frame update (call when FrameCount % 20 == 0 and visualization is on).
 void UpdateFpsStats(FrameStats& stats, uint32_t now);
 // The per-frame speed update; dt is the step in ms, simStart the simulation clock.
-void UpdateSpeedStats(FrameStats& stats, uint32_t now, uint32_t step, float dt, uint32_t simStart);
+void UpdateSpeedStats(FrameStats& stats, uint32_t now, uint32_t step, float dt, uint32_t simStart,
+                      uint32_t startStep = 0);

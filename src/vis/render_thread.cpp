@@ -294,12 +294,12 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
         if (simState == SimStateRunning) {
             const uint32_t now = plat::TimeMs();
             if (visible && Stats.FrameCount % 20 == 0) UpdateFpsStats(Stats, now);
-            UpdateSpeedStats(Stats, now, StepCounter.load(), kStepMs, SimStartTime.load());
+            UpdateSpeedStats(Stats, now, StepCounter.load(), kStepMs, SimStartTime.load(), SimStartStep.load());
             LastSampleTime.store(now);
         } else if (simState == SimStatePaused) {
             // No steps: only the sample clock moves, so that the first recent factor
             // after resuming does not count the pause.
-            UpdateSpeedStats(Stats, plat::TimeMs(), StepCounter.load(), kStepMs, SimStartTime.load());
+            UpdateSpeedStats(Stats, plat::TimeMs(), StepCounter.load(), kStepMs, SimStartTime.load(), SimStartStep.load());
         }
         if (visible) {
             const uint32_t elapsed = plat::TimeMs() - lastPace;

@@ -77,6 +77,8 @@ TEST(StatisticsLine, AverageAndRecentSpeed) {
     EXPECT_EQ(FormatStatisticsText(512, 0, 0x100u, 0xFFFFFF00u, 0xFFFFFF00u),
               "Simulation time: 256.0 ms (Real time factor: 0.500x recent, 0.500x avg.)");
     // No time elapsed: no division by zero.
+    // A run resumed at step 16000: 4000 steps in 2 s of its own.
+    EXPECT_NE(FormatStatisticsText(20000, 16000, 3000, 1000, 1000, 16000).find("1.000x avg."), std::string::npos);
     EXPECT_EQ(FormatStatisticsText(0, 0, 500, 500, 500),
               "Simulation time: 0.0 ms (Real time factor: 0.000x recent, 0.000x avg.)");
 }
