@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <string>
 
 #include "platform/log.h"
@@ -53,6 +52,25 @@ TEST(Log, TimestampPrefixWithTenths) {
     EXPECT_EQ(FormatLogTimestamp(2026, 1, 2, 3, 4, 5, 99), "[202601020304050] ");
 }
 
+namespace {
+
+// The output with every "[" + 15 digits + "]" time stamp written as "[T]".
+std::string MaskStamps(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '[' && i + 16 < text.size() && text[i + 16] == ']' &&
+            text.find_first_not_of("0123456789", i + 1) == i + 16) {
+            out += "[T]";
+            i += 16;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 TEST(Log, LinesAndFlags) {
     const ChildResult r = RunInChild([] {
         LogMessage(LogInfo, 0, "Created simulation with %d neurons", 42);
@@ -61,11 +79,7 @@ TEST(Log, LinesAndFlags) {
         LogMessage(LogInfo, LogNoNewline, "x");
     });
     EXPECT_EQ(r.exitStatus, 0);
-    const std::regex shape(
-        "\\[\\d{15}\\] Created simulation with 42 neurons\r\n"
-        "bare 100% literal %d\r\n"
-        "\\[\\d{15}\\] x");
-    EXPECT_TRUE(std::regex_match(r.output, shape)) << r.output;
+    EXPECT_EQ(MaskStamps(r.output), "[T] Created simulation with 42 neurons\r\nbare 100% literal %d\r\n[T] x");
 }
 
 TEST(Log, MessageIsCutAt4095Characters) {
@@ -81,8 +95,7 @@ TEST(Log, SystemErrorLineFollowsTheMessage) {
         errno = ENOENT;
         LogMessage(LogError, LogSystemError, "Failed to create Property Sheet.");
     });
-    const std::regex shape("\\[\\d{15}\\] Failed to create Property Sheet\\.\r\nerrno is 2: No such file or directory\r\n");
-    EXPECT_TRUE(std::regex_match(r.output, shape)) << r.output;
+    EXPECT_EQ(MaskStamps(r.output), "[T] Failed to create Property Sheet.\r\nerrno is 2: No such file or directory\r\n");
 }
 
 TEST(Log, FatalEntryEndsTheProcessWithFailure) {
