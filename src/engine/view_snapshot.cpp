@@ -22,6 +22,7 @@ void FreeFrame(ViewFrame& f) {
     plat::AlignedFree(f.envelope);
     plat::AlignedFree(f.incoming);
     plat::AlignedFree(f.filtered);
+    plat::AlignedFree(f.trace);
     plat::AlignedFree(f.analysis.SpikeHistory);
     plat::AlignedFree(f.analysis.power);
     f = ViewFrame{};
@@ -32,10 +33,12 @@ bool AllocateFrame(ViewFrame& f, const ViewSnapshot& s) {
     f.envelope = AllocZeroed<float>(s.neuronCount);
     f.incoming = AllocZeroed<ViewIncoming>(s.incomingCapacity);
     f.filtered = AllocZeroed<float>(s.filteredCapacity);
+    f.trace = AllocZeroed<TraceSample>(kTraceCapacity);
     f.analysis.SpikeHistory = AllocZeroed<float>(kHistoryLength);
     f.analysis.power = AllocZeroed<float>(kSpectrumLength);
     f.inspected = kNoViewNeuron;
-    return f.v && f.envelope && f.incoming && f.filtered && f.analysis.SpikeHistory && f.analysis.power;
+    return f.v && f.envelope && f.incoming && f.filtered && f.trace && f.analysis.SpikeHistory &&
+           f.analysis.power;
 }
 
 // The inspected neuron's record, its delay line and its incoming synapses with
@@ -84,10 +87,24 @@ void CopyAnalysis(const ActivityAnalysis& a, ActivityAnalysis& to) {
     if (a.power != nullptr) std::memcpy(power, a.power, kSpectrumLength * sizeof(float));
 }
 
+// The newest samples of the ring, oldest first, when they belong to the frame's neuron.
+void CopyTrace(const ViewSnapshot& s, ViewFrame& f) {
+    f.traceCount = 0;
+    if (f.inspected == kNoViewNeuron || s.traceNeuron != f.inspected) return;
+    uint32_t count = s.traceWanted.load(std::memory_order_relaxed);
+    if (count > s.traceCount) count = s.traceCount;
+    const uint32_t first = (s.traceHead + kTraceCapacity - count) % kTraceCapacity;
+    const uint32_t before = count < kTraceCapacity - first ? count : kTraceCapacity - first;
+    std::memcpy(f.trace, s.traceRing + first, before * sizeof(TraceSample));
+    std::memcpy(f.trace + before, s.traceRing, (count - before) * sizeof(TraceSample));
+    f.traceCount = count;
+}
+
 // Everything but v and vEnvelopeView.
 void BeginFrame(const AppState& state, const ViewSnapshot& s, ViewFrame& f, uint32_t inspected) {
     f.step = StepCounter.load(std::memory_order_acquire);
     CopyInspected(state, s, f, inspected);
+    CopyTrace(s, f);
     CopyAnalysis(state.analysis, f.analysis);
 }
 
@@ -104,7 +121,8 @@ ViewSnapshot* CreateViewSnapshot(const AppState& state) {
         if (n.incomingCount > s->incomingCapacity) s->incomingCapacity = n.incomingCount;
         if (lines > s->filteredCapacity) s->filteredCapacity = static_cast<uint32_t>(lines);
     }
-    bool ok = true;
+    s->traceRing = AllocZeroed<TraceSample>(kTraceCapacity);
+    bool ok = s->traceRing != nullptr;
     for (ViewFrame& f : s->frames) ok = AllocateFrame(f, *s) && ok;
     if (!ok) {
         ReleaseViewSnapshot(s);
@@ -121,6 +139,7 @@ ViewSnapshot* CreateViewSnapshot(const AppState& state) {
 void ReleaseViewSnapshot(ViewSnapshot* s) {
     if (s == nullptr) return;
     for (ViewFrame& f : s->frames) FreeFrame(f);
+    plat::AlignedFree(s->traceRing);
     delete s;
 }
 
@@ -133,6 +152,28 @@ const ViewFrame& AcquireViewFrame(ViewSnapshot& s) {
     if ((s.latest.load(std::memory_order_relaxed) & kFreshFrame) != 0)
         s.reading = s.latest.exchange(s.reading, std::memory_order_acq_rel) & kFrameIndexMask;
     return s.frames[s.reading];
+}
+
+void SetViewTraceLength(ViewSnapshot& s, uint32_t samples) {
+    s.traceWanted.store(samples < kTraceCapacity ? samples : kTraceCapacity, std::memory_order_relaxed);
+}
+
+void ResetViewTrace(ViewSnapshot& s) { s.traceReset.store(1, std::memory_order_relaxed); }
+
+void RecordViewTrace(const AppState& state, ViewSnapshot& s) {
+    const uint32_t k = s.inspected.load(std::memory_order_relaxed);
+    const bool reset = s.traceReset.load(std::memory_order_relaxed) != 0 &&
+                       s.traceReset.exchange(0, std::memory_order_relaxed) != 0;
+    if (k != s.traceNeuron || reset) {
+        s.traceNeuron = k;
+        s.traceHead = 0;
+        s.traceCount = 0;
+    }
+    if (k >= state.neuronCount) return;
+    const Neuron& n = state.neurons[k];
+    s.traceRing[s.traceHead] = TraceSample{{n.v, n.u, n.gAmpa, n.gNmda, n.gGabaA, n.gGabaB}};
+    s.traceHead = s.traceHead + 1 < kTraceCapacity ? s.traceHead + 1 : 0;
+    if (s.traceCount < kTraceCapacity) ++s.traceCount;
 }
 
 ViewFrame* BeginViewFrame(const AppState& state, ViewSnapshot& s) {
@@ -156,6 +197,8 @@ void PublishViewFrame(ViewSnapshot& s) {
 }
 
 void FillViewFrame(const AppState& state, ViewSnapshot& s, uint32_t inspected) {
+    // The steps after a resume record the neuron shown now.
+    s.inspected.store(inspected, std::memory_order_relaxed);
     ViewFrame& f = s.frames[s.writing];
     BeginFrame(state, s, f, inspected);
     CopyViewRange(state, f, 0, state.neuronCount < s.neuronCount ? state.neuronCount : s.neuronCount);

@@ -17,6 +17,11 @@
 // StateLock held (resuming takes it), the render thread fills a frame itself
 // (ParkedViewFrame in engine/work_manager.h).
 //
+// The inspector's traces need every step, not one sample per drawn frame: at the
+// end of every step the last worker appends the inspected neuron's v, u and four
+// conductances to a ring (RecordViewTrace), and each frame carries a copy of the
+// newest samples, so a trace shows simulated time however fast frames are drawn.
+//
 // Everything is allocated when the workers are launched; copying allocates nothing.
 #pragma once
 
@@ -29,6 +34,14 @@
 struct AppState;
 
 inline constexpr uint32_t kNoViewNeuron = 0xFFFFFFFFu;
+
+// One step of the inspected neuron: v, u, gAmpa, gNmda, gGabaA, gGabaB.
+inline constexpr int kTraceQuantities = 6;
+struct TraceSample {
+    float q[kTraceQuantities];
+};
+// Steps the trace ring keeps: 1.024 s at 0.5 ms per step.
+inline constexpr uint32_t kTraceCapacity = 2048;
 
 // One incoming synapse of the inspected neuron, in the order of its `incoming` list.
 struct ViewIncoming {
@@ -51,6 +64,10 @@ struct ViewFrame {
     Neuron record;
     ViewIncoming* incoming;  // [record.incomingCount]
     float* filtered;         // the neuron's delay line, then each pre-synaptic one's
+    // The inspected neuron's newest traceCount steps, oldest first; the last one is
+    // the state `record` holds. 0 while none were recorded for it.
+    TraceSample* trace;  // [kTraceCapacity]
+    uint32_t traceCount;
     // History, spectrum and weight histogram; SpikeHistory and power point into this
     // frame (spectrum and fftConfig are null).
     ActivityAnalysis analysis;
@@ -66,6 +83,13 @@ struct ViewSnapshot {
     uint32_t reading = 0;             // the frame the reader holds (reader side)
     std::atomic<uint32_t> requested{0};            // 1: the reader wants a fresh frame
     std::atomic<uint32_t> inspected{kNoViewNeuron};  // whose details it wants
+    std::atomic<uint32_t> traceWanted{kTraceCapacity};  // samples a frame copies at most
+    std::atomic<uint32_t> traceReset{0};             // 1: start the ring afresh
+    // Trace ring (writer side): the samples of traceNeuron, traceHead the next slot.
+    TraceSample* traceRing = nullptr;  // [kTraceCapacity]
+    uint32_t traceNeuron = kNoViewNeuron;
+    uint32_t traceHead = 0;
+    uint32_t traceCount = 0;
 };
 
 // Allocates the three frames for state's network and fills the reader's from it
@@ -78,6 +102,17 @@ void ReleaseViewSnapshot(ViewSnapshot* snapshot);
 // before when nothing newer was published).
 void RequestViewFrame(ViewSnapshot& snapshot, uint32_t inspected);
 const ViewFrame& AcquireViewFrame(ViewSnapshot& snapshot);
+
+// Reader: how many of the newest trace samples a frame should carry (at most
+// kTraceCapacity), and a request to drop the samples recorded so far.
+void SetViewTraceLength(ViewSnapshot& snapshot, uint32_t samples);
+void ResetViewTrace(ViewSnapshot& snapshot);
+
+// Writer, at the end of every step with the network at rest (one thread): appends
+// the state of the inspected neuron the reader last asked for to the trace ring; a
+// different neuron, or a reset request, empties the ring first. One neuron's six
+// values and two atomic loads.
+void RecordViewTrace(const AppState& state, ViewSnapshot& snapshot);
 
 // Writer side, the frame of one request: BeginViewFrame (one thread, network at
 // rest) fills all but v and vEnvelopeView and returns the frame, or null when

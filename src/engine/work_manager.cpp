@@ -164,10 +164,14 @@ bool LastThreadEndOfStep(AppState& state, WorkManager& wm) {
     plat::AtomicStore(wm.step, completed);
     plat::AtomicStore(wm.lastStepNs, SteadyNs());
 
-    // The network is at rest until this thread releases the others: start the
-    // frame the render thread asked for (the workers add v and vEnvelopeView during
-    // the next integration, which writes neither).
-    if (state.viewSnapshot != nullptr) wm.viewFrame = BeginViewFrame(state, *state.viewSnapshot);
+    // The network is at rest until this thread releases the others: record the
+    // inspected neuron's trace sample and start the frame the render thread asked
+    // for (the workers add v and vEnvelopeView during the next integration, which
+    // writes neither).
+    if (state.viewSnapshot != nullptr) {
+        RecordViewTrace(state, *state.viewSnapshot);
+        wm.viewFrame = BeginViewFrame(state, *state.viewSnapshot);
+    }
 
     if (wm.stepTarget != 0 && completed == wm.stepTarget) {
         plat::AtomicStore(wm.pauseRequested, uint8_t{1});
