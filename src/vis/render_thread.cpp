@@ -22,6 +22,7 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "vis/gl_setup.h"
+#include "vis/overlay_layout.h"
 #include "vis/scene_layout.h"
 #include "vis/text.h"
 #include "vis/view_state.h"
@@ -89,9 +90,10 @@ void SetLighting(bool on) {
 }  // namespace
 
 // ---- 3. Status screen and help panel --------------------------------------------------------------------
-void DrawHelpPanel() {
+void DrawHelpPanel(float panelTop) {
     const int32_t w = WindowWidth.load(), h = WindowHeight.load();
     const float fw = static_cast<float>(w), fh = static_cast<float>(h);
+    const float top = panelTop >= 0.0f ? panelTop : 0.85f * fh;
     glViewport(0, 0, w, h);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -103,26 +105,22 @@ void DrawHelpPanel() {
     const float lower[4] = {1.0f, 0.2f, 0.2f, 0.66f}, upper[4] = {0.2f, 0.2f, 1.0f, 0.66f};
     const float lowerDim[4] = {0.33f, 0.1f, 0.1f, 0.66f}, upperDim[4] = {0.1f, 0.1f, 0.33f, 0.66f};
     const float* bottom = WireframeMode ? lowerDim : lower;
-    const float* top = WireframeMode ? upperDim : upper;
+    const float* upperColour = WireframeMode ? upperDim : upper;
     glBegin(GL_QUADS);
     glColor4fv(bottom);
     glVertex2f(32.0f, 0.15f * fh);
     glVertex2f(fw - 32.0f, 0.15f * fh);
-    glColor4fv(top);
-    glVertex2f(fw - 32.0f, 0.85f * fh);
-    glVertex2f(32.0f, 0.85f * fh);
+    glColor4fv(upperColour);
+    glVertex2f(fw - 32.0f, top);
+    glVertex2f(32.0f, top);
     glEnd();
     SetLighting(false);
     glColor4f(1.0f, 1.0f, 0.5f, 1.0f);
-    float y[kHelpLineCount];
-    HelpLinePositions(h, y);
-    for (int i = 0; i < kHelpLineCount; ++i) {
-        if (HelpLines[i].title) {
-            DrawTextCentred(FontMonoSmall.metrics, 16.0f, FontMonoSmall.listBase,
-                            0.5f * (fw - 32.0f) + 32.0f, y[i], 0.0f, "%s", HelpLines[i].text);
-        } else {
-            DrawText3D(16.0f, FontMonoSmall.listBase, 48.0f, y[i], 0.0f, "%s", HelpLines[i].text);
-        }
+    // Wrapped and scaled to the panel (an overlay layout for every window size).
+    const HelpScreenLayout help = LayoutHelpScreen(FontMonoSmall.metrics, fw, top, 0.15f * fh);
+    for (int i = 0; i < help.count; ++i) {
+        const PlacedText& t = help.pieces[i];
+        DrawText3D(t.scale, FontMonoSmall.listBase, t.x, t.y, 0.0f, "%.*s", t.length, t.text);
     }
     SetLighting(true);
     glMatrixMode(GL_PROJECTION);
@@ -145,12 +143,15 @@ void DrawStatusScreen(AppState& state) {
     const StatusScreen screen =
         BuildStatusScreen(plat::AtomicLoad(state.SimState), h, CharHeight, StepCounter.load(),
                           Stats.RecentSpeed, Stats.AverageSpeed);
-    for (int i = 0; i < screen.count; ++i)
-        DrawText3D(15.0f, FontMonoSmall.listBase, 16.0f, screen.lines[i].y, 0.0f, "%s",
-                   screen.lines[i].text.text);
+    const StatusScreenLayout placed =
+        LayoutStatusScreen(screen, FontMonoSmall.metrics, static_cast<float>(w), CharHeight);
+    for (int i = 0; i < placed.count; ++i) {
+        const PlacedText& t = placed.pieces[i];
+        DrawText3D(t.scale, FontMonoSmall.listBase, t.x, t.y, 0.0f, "%.*s", t.length, t.text);
+    }
     if (screen.withHelpPanel) {
         SetLighting(true);  // the panel's quad is drawn lit, its text unlit
-        DrawHelpPanel();
+        DrawHelpPanel(HelpPanelTop(placed, static_cast<float>(h)));
     }
     SetLighting(true);
 }

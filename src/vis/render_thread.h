@@ -18,7 +18,8 @@ void RenderThread(AppState* state, GLFWwindow* window);
 
 // ---- Screens (render thread, StateLock held) -------------------------------------------------------
 void DrawStatusScreen(AppState& state);
-void DrawHelpPanel();
+// The help panel from 0.15 H up to panelTop (0.85 H when negative).
+void DrawHelpPanel(float panelTop = -1.0f);
 
 // ---- Frame values read by the overlays ----------------------------------------------------------------
 extern LayoutMetrics Layout;   // recomputed when ViewportDirty is set

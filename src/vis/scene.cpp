@@ -23,11 +23,13 @@
 #include "engine/view_snapshot.h"
 #include "platform/platform.h"
 #include "vis/camera.h"
+#include "vis/overlay_layout.h"
 #include "vis/palette.h"
 #include "vis/render_thread.h"
 #include "vis/scene_geometry.h"
 #include "vis/scene_layout.h"
 #include "vis/text.h"
+#include "vis/text_layout.h"
 #include "vis/view_state.h"
 
 // ---- 1. Geometry object and hooks ------------------------------------------------------------------
@@ -282,42 +284,47 @@ void DrawPicker(const AppState& state, const Neuron* neurons, const float* v, co
     }
 }
 
-void DrawPropertyColumn(const Neuron& n, const LayoutMetrics& L) {
-    const PropertyColumn column = BuildPropertyColumn(n, StepCounter.load(), L.PaneTop, L.CharHeight);
+void DrawPropertyColumn(const Neuron& n, const StripLayout& strip) {
+    const PropertyColumn column = BuildPropertyColumn(n, StepCounter.load());
     glColor4f(0.8f, 0.8f, 0.8f, 1.0f);
-    const float x = L.PickerWidth + 2.0f * static_cast<float>(L.CharHeight);
     for (int i = 0; i < kPropertyLines; ++i)
-        DrawHudText(GlShadow, 14.0f, FontHud.listBase, x, column.y[i], "%s", column.lines[i].text);
+        DrawHudText(GlShadow, strip.columnScale, FontHud.listBase, strip.columnX, strip.columnY[i], "%s",
+                    column.lines[i].text);
 }
 
-void DrawTraces(const AppState& state, const Neuron& n, const LayoutMetrics& L, int32_t width) {
-    if (!LayoutTraceStore(Traces, width, L)) return;
-    if (TraceReset) {
-        ResetTraceStore(Traces);
-        TraceReset = false;
+// The recorded steps of the inspected neuron, labelled with its newest values and
+// the time the area spans.
+void DrawTraces(AppState& state, const ViewFrame& view, const LayoutMetrics& L, const StripLayout& strip) {
+    if (!LayoutTraceStore(Traces, strip.traceX, strip.traceLength, kTraceCapacity)) return;
+    if (state.viewSnapshot) {
+        if (TraceReset) ResetViewTrace(*state.viewSnapshot);
+        SetViewTraceLength(*state.viewSnapshot, Traces.span);
     }
-    if (plat::AtomicLoad(state.SimState) == SimStateRunning) {
-        float values[kTraceCount];
-        TraceValuesOf(n, values);
-        RecordTraceSample(Traces, values);
-    }
+    TraceReset = false;
     TraceLane lanes[kTraceCount];
     TraceLanesFor(L, lanes);
-    for (int q = 0; q < kTraceCount; ++q) {
-        float* points = Traces.points + static_cast<size_t>(q) * 2 * Traces.TraceLength;
-        const uint32_t count = FillTracePoints(Traces, q, lanes[q], points);
+    const float* samples = view.trace ? view.trace[0].q : nullptr;
+    for (int q = 0; q < kTraceCount && samples; ++q) {
+        const uint32_t count =
+            FillTracePoints(Traces, samples, view.traceCount, kTraceQuantities, q, lanes[q], Traces.points);
         Colour(lanes[q].colour);
         glBegin(GL_LINE_STRIP);
-        for (uint32_t j = 0; j < count; ++j) glVertex2f(points[2 * j], points[2 * j + 1]);
+        for (uint32_t j = 0; j < count; ++j) glVertex2f(Traces.points[2 * j], Traces.points[2 * j + 1]);
         glEnd();
     }
+    float values[kTraceCount];
+    TraceValuesOf(view.record, values);
     for (int q = 0; q < kTraceCount; ++q) {
         Colour(TraceLabelColour(lanes[q].colour));
-        const OverlayText label =
-            FormatOverlayText(lanes[q].label, static_cast<double>(NewestTraceSample(Traces, q)));
-        DrawHudText(GlShadow, 16.0f, FontMono.listBase, Traces.TraceX, TraceLabelY(lanes, q, L.CharHeight), "%s",
-                    label.text);
+        const OverlayText label = FormatOverlayText(lanes[q].label, static_cast<double>(values[q]));
+        DrawHudText(GlShadow, strip.labelScale, FontMono.listBase, strip.labelX, strip.labelY[q], "%s", label.text);
     }
+    const OverlayText span =
+        FormatOverlayText("last %.0f ms", static_cast<double>(Traces.span) * static_cast<double>(kStepMs));
+    glColor4f(0.7f, 0.7f, 0.7f, 1.0f);
+    DrawHudText(GlShadow, kSpanLabelScale, FontMono.listBase,
+                strip.spanRight - TextAdvance(FontMono.metrics, kSpanLabelScale, span.text), strip.spanY, "%s",
+                span.text);
 }
 
 }  // namespace
@@ -346,8 +353,10 @@ void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H
     const float top = static_cast<float>(H - L.CharHeight - 2);
     float lineWidths[4];
     for (int i = 0; i < hud.count; ++i) {
-        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, top - i * step, "%s", hud.lines[i].text);
-        lineWidths[i] = TextPixelWidth(FontMonoBold.metrics, 15.0f, hud.lines[i].text);
+        // A line wider than the window is drawn smaller rather than cut.
+        const float scale = HudLineScale(FontMonoBold.metrics, hud.lines[i].text, static_cast<float>(W));
+        DrawHudText(GlShadow, scale, FontMonoBold.listBase, 8.0f, top - i * step, "%s", hud.lines[i].text);
+        lineWidths[i] = TextPixelWidth(FontMonoBold.metrics, scale, hud.lines[i].text);
     }
 
     const HudState status{paused,
@@ -434,14 +443,14 @@ void DrawScene(AppState& state) {
         glLoadIdentity();
         SetLighting(false);
         if (neurons && view) DrawPicker(state, neurons, view->v, L);
+        const StripLayout strip =
+            LayoutLowerStrip(L, static_cast<float>(W), FontHud.metrics, FontMono.metrics);
         glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-        DrawHudText(GlShadow, 14.0f, FontHud.listBase, 16.0f, L.PaneTop - static_cast<float>(L.CharHeight),
-                    "Click below to select neuron:");
-        DrawHudText(GlShadow, 14.0f, FontHud.listBase, 16.0f, L.LineHeight - static_cast<float>(L.CharHeight),
-                    "UP/DOWN keys change the Z plane");
+        DrawHudText(GlShadow, kCaptionScale, FontHud.listBase, 16.0f, strip.topCaptionY, "%s", kTopCaption);
+        DrawHudText(GlShadow, kCaptionScale, FontHud.listBase, 16.0f, strip.bottomCaptionY, "%s", kBottomCaption);
         if (inspected) {
-            DrawPropertyColumn(view->record, L);
-            DrawTraces(state, view->record, L, W);
+            DrawPropertyColumn(view->record, strip);
+            DrawTraces(state, *view, L, strip);
         }
         SetLighting(true);
         glPopMatrix();

@@ -10,6 +10,7 @@
 #include "vis/scene_layout.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -91,8 +92,7 @@ const char* NeuronClassName(uint8_t neuronClass) {
     }
 }
 
-PropertyColumn BuildPropertyColumn(const Neuron& n, uint32_t stepCounter, float paneTop,
-                                   int32_t charHeight) {
+PropertyColumn BuildPropertyColumn(const Neuron& n, uint32_t stepCounter) {
     PropertyColumn column{};
     OverlayText* t = column.lines;
     t[0] = FormatOverlayText("Neuron type: %s", n.isExcitatory == 1 ? "EXCITATORY" : "INHIBITORY");
@@ -119,13 +119,6 @@ PropertyColumn BuildPropertyColumn(const Neuron& n, uint32_t stepCounter, float 
     t[10] = FormatOverlayText("c = %.3f  d = %.3f", static_cast<double>(n.c), static_cast<double>(n.d));
     t[11] = FormatOverlayText("Vpeak = %.3f mV", static_cast<double>(n.vPeak));
 
-    // Lines 3, 7 and 9 (indices 2, 6, 8) open a group: 1.5 line steps above them.
-    const float d = static_cast<float>(charHeight + 1);
-    float y = paneTop - 2.0f - static_cast<float>(charHeight);
-    for (int i = 0; i < kPropertyLines; ++i) {
-        if (i > 0) y -= (i == 2 || i == 6 || i == 8) ? 1.5f * d : d;
-        column.y[i] = y;
-    }
     return column;
 }
 
@@ -151,70 +144,27 @@ void TraceValuesOf(const Neuron& n, float values[kTraceCount]) {
     values[5] = n.gGabaB;
 }
 
-void TraceLayoutFor(float width, const LayoutMetrics& m, float* traceX, uint32_t* length) {
-    *traceX = m.PickerWidth + m.InspectorTextWidth + 4.0f * static_cast<float>(m.CharHeight);
-    const float room = std::floor(width - *traceX);
-    *length = room > 0.0f ? static_cast<uint32_t>(room) : 0;
+uint32_t TraceSpanSteps(uint32_t length, uint32_t capacity) {
+    const uint32_t steps = length < capacity ? length : capacity;
+    return steps >= 20 ? steps - steps % 20 : steps;
 }
 
 void ReleaseTraceStore(TraceStore& store) {
-    std::free(store.samples);
     std::free(store.points);
-    store.samples = nullptr;
-    store.points = nullptr;
-    store.TraceLength = 0;
-    store.TraceWidthKey = kTraceWidthInvalid;
+    store = TraceStore{};
 }
 
-void ResetTraceStore(TraceStore& store) {
-    for (int q = 0; q < kTraceCount; ++q) {
-        store.maxima[q] = -10000000.0f;
-        store.minima[q] = 10000000.0f;
-    }
-    if (store.samples) std::memset(store.samples, 0, sizeof(float) * kTraceCount * store.TraceLength);
-    if (store.points) std::memset(store.points, 0, sizeof(float) * 2 * kTraceCount * store.TraceLength);
-    store.TraceCursor = 0;
-    store.newest = 0;
-}
-
-bool LayoutTraceStore(TraceStore& store, int32_t width, const LayoutMetrics& layout) {
-    if (store.TraceWidthKey == static_cast<uint32_t>(width)) return store.TraceLength > 0;
+bool LayoutTraceStore(TraceStore& store, float traceX, uint32_t length, uint32_t capacity) {
+    if (store.points && store.TraceLength == length && store.TraceX == traceX) return true;
     ReleaseTraceStore(store);
-    float traceX;
-    uint32_t length;
-    TraceLayoutFor(static_cast<float>(width), layout, &traceX, &length);
-    store.TraceX = traceX;
-    store.TraceWidthKey = static_cast<uint32_t>(width);
-    if (length == 0) return false;
-    store.samples = static_cast<float*>(std::calloc(static_cast<size_t>(kTraceCount) * length, sizeof(float)));
-    store.points = static_cast<float*>(std::calloc(static_cast<size_t>(2 * kTraceCount) * length, sizeof(float)));
-    if (!store.samples || !store.points) {
-        ReleaseTraceStore(store);
-        store.TraceWidthKey = static_cast<uint32_t>(width);
-        return false;
-    }
+    const uint32_t span = TraceSpanSteps(length, capacity);
+    if (span == 0) return false;
+    store.points = static_cast<float*>(std::calloc(2 * static_cast<size_t>(span), sizeof(float)));
+    if (!store.points) return false;
     store.TraceLength = length;
-    ResetTraceStore(store);
+    store.TraceX = traceX;
+    store.span = span;
     return true;
-}
-
-void RecordTraceSample(TraceStore& store, const float values[kTraceCount]) {
-    if (store.TraceLength == 0) return;
-    const uint32_t slot = store.TraceCursor;
-    for (int q = 0; q < kTraceCount; ++q) {
-        const float v = values[q];
-        store.samples[static_cast<size_t>(q) * store.TraceLength + slot] = v;
-        // Both extremes follow every sample, so a rising first stretch still has a minimum.
-        if (v > store.maxima[q]) store.maxima[q] = v;
-        if (v < store.minima[q]) store.minima[q] = v;
-    }
-    store.newest = slot;
-    store.TraceCursor = slot + 1 > store.TraceLength - 1 ? 0 : slot + 1;
-}
-
-float NewestTraceSample(const TraceStore& store, int quantity) {
-    if (store.TraceLength == 0) return 0.0f;
-    return store.samples[static_cast<size_t>(quantity) * store.TraceLength + store.newest];
 }
 
 TraceScale ScaleTrace(float maximum, float minimum, float minHalfSpan) {
@@ -233,18 +183,26 @@ float TraceSampleY(const TraceScale& scale, float bottom, float height, float va
     return low < bottom + height ? low : bottom + height;
 }
 
-uint32_t FillTracePoints(const TraceStore& store, int quantity, const TraceLane& lane, float* points) {
-    const uint32_t length = store.TraceLength;
-    if (length == 0) return 0;
-    const TraceScale scale = ScaleTrace(store.maxima[quantity], store.minima[quantity], lane.minHalfSpan);
-    const float bottom = lane.top - lane.height;
-    const float* ring = store.samples + static_cast<size_t>(quantity) * length;
-    for (uint32_t j = 0; j < length; ++j) {
-        const uint32_t slot = (store.newest + length - j) % length;
-        points[2 * j] = store.TraceX - 1.0f + static_cast<float>(length - 1 - j);
-        points[2 * j + 1] = TraceSampleY(scale, bottom, lane.height, ring[slot]);
+uint32_t FillTracePoints(const TraceStore& store, const float* samples, uint32_t count, uint32_t stride,
+                         int quantity, const TraceLane& lane, float* points) {
+    if (store.span == 0 || count == 0) return 0;
+    const uint32_t shown = count < store.span ? count : store.span;
+    const float* newest = samples + static_cast<size_t>(count - 1) * stride + quantity;
+    float maximum = *newest, minimum = *newest;
+    for (uint32_t j = 0; j < shown; ++j) {
+        const float v = newest[-static_cast<ptrdiff_t>(j * stride)];
+        maximum = v > maximum ? v : maximum;
+        minimum = v < minimum ? v : minimum;
     }
-    return length;
+    const TraceScale scale = ScaleTrace(maximum, minimum, lane.minHalfSpan);
+    const float bottom = lane.top - lane.height;
+    const float right = store.TraceX + static_cast<float>(store.TraceLength) - 1.0f;
+    const float dx = static_cast<float>(store.TraceLength) / static_cast<float>(store.span);
+    for (uint32_t j = 0; j < shown; ++j) {
+        points[2 * j] = right - static_cast<float>(j) * dx;
+        points[2 * j + 1] = TraceSampleY(scale, bottom, lane.height, newest[-static_cast<ptrdiff_t>(j * stride)]);
+    }
+    return shown;
 }
 
 float TraceLabelY(const TraceLane lanes[kTraceCount], int q, int32_t charHeight) {

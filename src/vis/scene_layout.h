@@ -1,6 +1,6 @@
 // Plain rules of the scene and the neuron inspector: the inspector state, the 2D
 // picker's cells, colours and picking maths, the property column texts, the six
-// traces (layout, lanes, recording, scaling), axon colouring in the inspector, the
+// traces (lanes, scaling, points), axon colouring in the inspector, the
 // HUD lines and the auto-rotation step. No GL: the scene draws what these compute,
 // and tests call them directly.
 //
@@ -61,48 +61,40 @@ float PickerPlaneZ(uint32_t slice, float extentZ);
 inline constexpr int kPropertyLines = 12;
 struct PropertyColumn {
     OverlayText lines[kPropertyLines];
-    float y[kPropertyLines];
 };
 const char* NeuronClassName(uint8_t neuronClass);
-// Texts and heights of the column; stepCounter gives the simulated time (0.5 ms steps).
-PropertyColumn BuildPropertyColumn(const Neuron& neuron, uint32_t stepCounter, float paneTop,
-                                   int32_t charHeight);
+// Texts of the column; stepCounter gives the simulated time (0.5 ms steps). Where
+// they go: LayoutLowerStrip (vis/overlay_layout.h).
+PropertyColumn BuildPropertyColumn(const Neuron& neuron, uint32_t stepCounter);
 
 // ---- 4. Traces --------------------------------------------------------------------------------------
+// Each trace shows the inspected neuron's recorded steps (engine/view_snapshot.h):
+// one sample per simulation step, newest at the right edge, the area spanning a
+// whole number of 10 ms; nothing is drawn where no step was recorded yet.
 inline constexpr int kTraceCount = 6;  // V, U, gAMPA, gNMDA, gGABAa, gGABAb
-inline constexpr uint32_t kTraceWidthInvalid = 0xFFFFFFFFu;
 
 struct TraceLane {
     float top, height;
     Rgba colour;
-    const char* label;  // format with the newest sample
+    const char* label;  // format with the newest value
     float minHalfSpan;
 };
 void TraceLanesFor(const LayoutMetrics& layout, TraceLane lanes[kTraceCount]);
 // The six quantities of a neuron in trace order.
 void TraceValuesOf(const Neuron& neuron, float values[kTraceCount]);
+// Steps shown across a trace area `length` pixels wide: one per pixel at most, as
+// many as the ring keeps at most, rounded down to a multiple of 20 (10 ms).
+uint32_t TraceSpanSteps(uint32_t length, uint32_t capacity);
 
 struct TraceStore {
-    uint32_t TraceLength = 0;   // samples per trace; 0: no traces
-    float TraceX = 0.0f;        // left x of the trace area
-    uint32_t TraceWidthKey = kTraceWidthInvalid;
-    float* samples = nullptr;   // kTraceCount rings of TraceLength
-    float* points = nullptr;    // 2 floats per point, TraceLength per trace
-    uint32_t TraceCursor = 0;   // ring slot of the next sample
-    uint32_t newest = 0;        // ring slot of the newest sample
-    float maxima[kTraceCount];
-    float minima[kTraceCount];
+    uint32_t TraceLength = 0;  // width of the trace area in pixels; 0: no traces
+    float TraceX = 0.0f;       // its left x
+    uint32_t span = 0;         // steps across it
+    float* points = nullptr;   // 2 floats per point, span points
 };
-// x of the trace area and its length in samples for a window W wide (length 0 when
-// there is no room).
-void TraceLayoutFor(float width, const LayoutMetrics& layout, float* traceX, uint32_t* length);
-// Rebuilds the store when the width differs from its key; false when it has no traces.
-bool LayoutTraceStore(TraceStore& store, int32_t width, const LayoutMetrics& layout);
-void ReleaseTraceStore(TraceStore& store);  // also invalidates the width key
-void ResetTraceStore(TraceStore& store);    // extremes, samples, cursor
-// Writes one sample per quantity at the cursor, updates the extremes, advances.
-void RecordTraceSample(TraceStore& store, const float values[kTraceCount]);
-float NewestTraceSample(const TraceStore& store, int quantity);
+// Sizes the store for a trace area (rebuilt when it changed); false when there is none.
+bool LayoutTraceStore(TraceStore& store, float traceX, uint32_t length, uint32_t capacity);
+void ReleaseTraceStore(TraceStore& store);
 
 struct TraceScale {
     float min;    // value drawn at the lane bottom
@@ -113,9 +105,13 @@ struct TraceScale {
 TraceScale ScaleTrace(float maximum, float minimum, float minHalfSpan);
 // y of a value in a lane with bottom b and height h: clamped to [b, b + h].
 float TraceSampleY(const TraceScale& scale, float bottom, float height, float value);
-// Fills the TraceLength points of one quantity, newest at the right; returns the count.
-uint32_t FillTracePoints(const TraceStore& store, int quantity, const TraceLane& lane, float* points);
-// Baseline y of a trace label (already lowered by CharHeight).
+// The points of one quantity from `count` recorded samples (oldest first, each
+// `stride` floats after the previous): the newest `span` of them, newest at the right edge,
+// one step every TraceLength / span pixels, scaled to their own extremes. Returns
+// the number of points.
+uint32_t FillTracePoints(const TraceStore& store, const float* samples, uint32_t count, uint32_t stride,
+                         int quantity, const TraceLane& lane, float* points);
+// Baseline y of a trace label as the lanes want it (already lowered by CharHeight).
 float TraceLabelY(const TraceLane lanes[kTraceCount], int quantity, int32_t charHeight);
 // Label colour: each channel raised by 0.2, at most 1.
 Rgba TraceLabelColour(const Rgba& colour);

@@ -147,24 +147,33 @@ void GLAPIENTRY TessCombine(GLdouble coords[3], void*[4], GLfloat[4], void** out
 }
 void GLAPIENTRY TessError(GLenum) {}
 
+// Loads the outline of the glyph for `byte` into the face's slot and fills its
+// metrics in em units; false (zero metrics) when the font has no outline for it.
+bool LoadGlyph(FT_Face face, uint8_t byte, GlyphMetrics& m) {
+    const double em = face->units_per_EM ? face->units_per_EM : 2048;
+    const uint32_t cp = ByteToCodePoint(byte);
+    const FT_UInt glyph = cp ? FT_Get_Char_Index(face, cp) : 0;
+    m = GlyphMetrics{};
+    if (glyph == 0 || FT_Load_Glyph(face, glyph, FT_LOAD_NO_SCALE) != 0 ||
+        face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
+        return false;
+    const FT_Glyph_Metrics& gm = face->glyph->metrics;
+    m.blackBoxX = static_cast<float>(gm.width / em);
+    m.blackBoxY = static_cast<float>(gm.height / em);
+    m.originX = static_cast<float>(gm.horiBearingX / em);
+    m.originY = static_cast<float>(gm.horiBearingY / em);
+    m.cellIncX = static_cast<float>(gm.horiAdvance / em);
+    m.cellIncY = 0.0f;
+    return true;
+}
+
 // Compiles one glyph into list `list`: the filled outline in em units, then a
 // translation by the advance.
 void CompileGlyph(GLUtesselator* tess, FT_Face face, uint32_t list, uint8_t byte, GlyphMetrics& m) {
     const double em = face->units_per_EM ? face->units_per_EM : 2048;
-    const uint32_t cp = ByteToCodePoint(byte);
-    const FT_UInt glyph = cp ? FT_Get_Char_Index(face, cp) : 0;
     Contours contours;
     float advance = 0.0f;
-    m = GlyphMetrics{};
-    if (glyph != 0 && FT_Load_Glyph(face, glyph, FT_LOAD_NO_SCALE) == 0 &&
-        face->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
-        const FT_Glyph_Metrics& gm = face->glyph->metrics;
-        m.blackBoxX = static_cast<float>(gm.width / em);
-        m.blackBoxY = static_cast<float>(gm.height / em);
-        m.originX = static_cast<float>(gm.horiBearingX / em);
-        m.originY = static_cast<float>(gm.horiBearingY / em);
-        m.cellIncX = static_cast<float>(gm.horiAdvance / em);
-        m.cellIncY = 0.0f;
+    if (LoadGlyph(face, byte, m)) {
         advance = m.cellIncX;
         FT_Outline_Funcs funcs{MoveTo, LineTo, ConicTo, CubicTo, 0, 0};
         FT_Outline_Decompose(&face->glyph->outline, &funcs, &contours);
@@ -199,31 +208,30 @@ void CompileGlyph(GLUtesselator* tess, FT_Face face, uint32_t list, uint8_t byte
     CombineStore = nullptr;
 }
 
-}  // namespace
-
-bool BuildOutlineFont(OutlineFont& font) {
-    std::lock_guard<std::mutex> guard(BuildMutex());
-    font.ready = false;
-    std::string path, family;
+// The font file matched for `font`, opened; its cell height goes into the record.
+// Null (and a log line saying why) when none could be loaded.
+FT_Face OpenFontFace(OutlineFont& font, FT_Library& library, std::string& path, std::string& family) {
     int index = 0;
+    library = nullptr;
     if (!FcInit() || !MatchFontFile(font, path, index, family)) {
         LogMessage(LogError, 0, "No outline font found for \"%s\".", font.face);
-        return false;
+        return nullptr;
     }
     if (!FamilyAcceptable(font, family))
         LogMessage(LogWarning, 0, "Font \"%s\" is not installed; using \"%s\" instead.", font.face,
                    family.c_str());
-    FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
         LogMessage(LogError, 0, "FreeType could not be initialised.");
-        return false;
+        library = nullptr;
+        return nullptr;
     }
     FT_Face face = nullptr;
     if (FT_New_Face(library, path.c_str(), index, &face) != 0 || !FT_IS_SCALABLE(face)) {
         LogMessage(LogError, 0, "Font file \"%s\" could not be loaded.", path.c_str());
         if (face) FT_Done_Face(face);
         FT_Done_FreeType(library);
-        return false;
+        library = nullptr;
+        return nullptr;
     }
     const double em = face->units_per_EM ? face->units_per_EM : 2048;
     const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
@@ -231,6 +239,30 @@ bool BuildOutlineFont(OutlineFont& font) {
                             ? static_cast<double>(os2->usWinAscent + os2->usWinDescent)
                             : static_cast<double>(face->height);
     font.cellHeightEm = static_cast<float>(cell / em);
+    return face;
+}
+
+}  // namespace
+
+bool LoadOutlineFontMetrics(OutlineFont& font) {
+    std::lock_guard<std::mutex> guard(BuildMutex());
+    FT_Library library = nullptr;
+    std::string path, family;
+    FT_Face face = OpenFontFace(font, library, path, family);
+    if (!face) return false;
+    for (int c = 0; c < kGlyphCount; ++c) LoadGlyph(face, static_cast<uint8_t>(c), font.metrics[c]);
+    FT_Done_Face(face);
+    FT_Done_FreeType(library);
+    return true;
+}
+
+bool BuildOutlineFont(OutlineFont& font) {
+    std::lock_guard<std::mutex> guard(BuildMutex());
+    font.ready = false;
+    FT_Library library = nullptr;
+    std::string path, family;
+    FT_Face face = OpenFontFace(font, library, path, family);
+    if (!face) return false;
     GLUtesselator* tess = gluNewTess();
     if (!tess) {
         FT_Done_Face(face);

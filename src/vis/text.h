@@ -29,6 +29,9 @@ extern OutlineFont FontMonoSmall;  // "Courier New" 8 bold, lists from 1512
 // Builds the lists of one font into the current GL context. False (and a log line
 // saying why) when no font file could be loaded.
 bool BuildOutlineFont(OutlineFont& font);
+// Fills only the glyph metrics and the cell height (no GL): what layout tests
+// measure with.
+bool LoadOutlineFontMetrics(OutlineFont& font);
 void DeleteOutlineFont(OutlineFont& font);
 // Pixels per em of the raster font the outline font stands for.
 float FontEmPixels(const OutlineFont& font);

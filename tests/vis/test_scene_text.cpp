@@ -1,4 +1,4 @@
-// Property column strings, trace layout and lane scaling, HUD lines and the
+// Property column strings, trace lanes, scaling and points, HUD lines and the
 // inspector's axon colouring.
 #include <gtest/gtest.h>
 
@@ -44,70 +44,35 @@ Neuron Inspected() {
 
 TEST(SceneText, PropertyColumn) {
     Neuron n = Inspected();
-    PropertyColumn col = BuildPropertyColumn(n, 1000, 300.0f, 16);  // 500 ms simulated
-    const std::vector<std::string> expected = {
-        "Neuron type: EXCITATORY", "IB (Intristically Bursting)", "Synaptic receptors: 12",
-        "Exci: 9  Inhi: 3",        "Axon length: 5.00 mm",        "Axon terminals: 7",
-        "Tot. spikes: 5 (5.0/s)",  "Last spike: Never",           "Neuron parameters:",
-        "a = 0.020  b = 0.200",    "c = -65.000  d = 8.000",      "Vpeak = 30.000 mV"};
-    for (int i = 0; i < kPropertyLines; ++i) EXPECT_EQ(std::string(col.lines[i].text), expected[i]) << i;
-    // Steps of 17 with 25.5 before lines 3, 7 and 9.
-    EXPECT_FLOAT_EQ(col.y[0], 282.0f);
-    EXPECT_FLOAT_EQ(col.y[1], 265.0f);
-    EXPECT_FLOAT_EQ(col.y[2], 239.5f);
-    EXPECT_FLOAT_EQ(col.y[6], 163.0f);
-    EXPECT_FLOAT_EQ(col.y[8], 120.5f);
-    EXPECT_FLOAT_EQ(col.y[11], 69.5f);
+    PropertyColumn col = BuildPropertyColumn(n, 1000);  // 500 ms simulated
+    EXPECT_STREQ(col.lines[1].text, "IB (Intristically Bursting)");
+    EXPECT_STREQ(col.lines[4].text, "Axon length: 5.00 mm");
+    EXPECT_STREQ(col.lines[6].text, "Tot. spikes: 5 (5.0/s)");  // the first second counts as one
+    EXPECT_STREQ(col.lines[7].text, "Last spike: Never");
 
     // After the first second the rate divides by the simulated time; a spike shows its time.
     n.isExcitatory = 0;
     n.neuronClass = 5;
     n.lastSpikeStep = 25;
-    col = BuildPropertyColumn(n, 4000, 300.0f, 16);
-    EXPECT_EQ(std::string(col.lines[0].text), "Neuron type: INHIBITORY");
-    EXPECT_EQ(std::string(col.lines[1].text), "UNK (Unknown)");
-    EXPECT_EQ(std::string(col.lines[6].text), "Tot. spikes: 5 (2.5/s)");
-    EXPECT_EQ(std::string(col.lines[7].text), "Last spike@ 12.5 ms");
-    EXPECT_STREQ(NeuronClassName(0), "RS (Regular Spiking)");
-    EXPECT_STREQ(NeuronClassName(4), "LTS (Low Threshold Spiking)");
-    EXPECT_STREQ(NeuronClassName(255), "UNK (Unknown)");
+    col = BuildPropertyColumn(n, 4000);
+    EXPECT_STREQ(col.lines[0].text, "Neuron type: INHIBITORY");
+    EXPECT_STREQ(col.lines[1].text, "UNK (Unknown)");
+    EXPECT_STREQ(col.lines[6].text, "Tot. spikes: 5 (2.5/s)");
+    EXPECT_STREQ(col.lines[7].text, "Last spike@ 12.5 ms");
 }
 
-TEST(SceneText, TraceLayout) {
+TEST(SceneText, TraceLanes) {
     const LayoutMetrics m = StripLayout();
-    float x;
-    uint32_t length;
-    TraceLayoutFor(1000.0f, m, &x, &length);  // 256 + 200 + 4 * 16 = 520
-    EXPECT_EQ(x, 520.0f);
-    EXPECT_EQ(length, 480u);
-    TraceLayoutFor(520.0f, m, &x, &length);
-    EXPECT_EQ(length, 0u);
-    TraceLayoutFor(521.0f, m, &x, &length);
-    EXPECT_EQ(length, 1u);
-
-    // A window no wider than TraceX allocates nothing.
-    TraceStore store;
-    EXPECT_FALSE(LayoutTraceStore(store, 500, m));
-    EXPECT_EQ(store.samples, nullptr);
-    EXPECT_TRUE(LayoutTraceStore(store, 530, m));
-    EXPECT_EQ(store.TraceLength, 10u);
-    ReleaseTraceStore(store);
-    EXPECT_EQ(store.TraceWidthKey, kTraceWidthInvalid);
-
-    // Lanes and their label heights.
     TraceLane lanes[kTraceCount];
     TraceLanesFor(m, lanes);
-    EXPECT_EQ(lanes[0].top, 300.0f);
-    EXPECT_EQ(lanes[2].top, 172.0f);
-    EXPECT_EQ(lanes[4].top, 108.0f);
-    EXPECT_EQ(lanes[5].height, 64.0f);
-    EXPECT_EQ(lanes[0].minHalfSpan, 50.0f);
-    EXPECT_EQ(lanes[1].minHalfSpan, 0.0f);
-    const float expectedLabels[kTraceCount] = {284, 264, 156, 136, 92, 72};
-    for (int q = 0; q < kTraceCount; ++q) EXPECT_EQ(TraceLabelY(lanes, q, 16), expectedLabels[q]) << q;
-    const Rgba label = TraceLabelColour(lanes[0].colour);  // (1, 0.5, 0.5) -> (1, 0.7, 0.7)
-    EXPECT_FLOAT_EQ(label.r, 1.0f);
-    EXPECT_FLOAT_EQ(label.g, 0.7f);
+    // V and U share the upper half, the conductances a quarter each below it.
+    EXPECT_EQ(lanes[1].top, lanes[0].top);
+    EXPECT_EQ(lanes[2].top, lanes[0].top - lanes[0].height);
+    EXPECT_EQ(lanes[4].top, lanes[2].top - lanes[2].height);
+    EXPECT_EQ(lanes[5].top - lanes[5].height, m.PaneTop - 2.0f * m.PickerHalf);
+    // Two labels of one lane sit a line apart.
+    for (int q = 1; q < kTraceCount; ++q)
+        EXPECT_LE(TraceLabelY(lanes, q, 16), TraceLabelY(lanes, q - 1, 16) - 16.0f) << q;
 }
 
 TEST(SceneText, LaneScaling) {
@@ -115,52 +80,50 @@ TEST(SceneText, LaneScaling) {
     TraceScale s = ScaleTrace(-60.0f, -65.0f, 50.0f);
     EXPECT_FLOAT_EQ(s.min, -112.5f);
     EXPECT_FLOAT_EQ(s.range, 110.0f);  // (-12.5 + 10) + 112.5
-    EXPECT_NEAR(TraceSampleY(s, 100.0f, 150.0f, -62.5f), 100.0f + 149.0f / 110.0f * 50.0f, 1e-3f);
     EXPECT_FLOAT_EQ(TraceSampleY(s, 100.0f, 150.0f, -112.5f), 100.0f);
-    // A span of exactly 50 keeps its extremes.
-    s = ScaleTrace(0.0f, -50.0f, 50.0f);
-    EXPECT_FLOAT_EQ(s.min, -50.0f);
-    EXPECT_FLOAT_EQ(s.range, 55.0f);
     // No minimum span: r = max + 10% of the span - min.
     s = ScaleTrace(4.0f, 0.0f, 0.0f);
     EXPECT_FLOAT_EQ(s.range, 4.4f);
-    EXPECT_NEAR(TraceSampleY(s, 0.0f, 75.0f, 4.0f), 74.0f / 4.4f * 4.0f, 1e-4f);
     // A flat trace: r = 0.01; values are clamped into the lane.
     s = ScaleTrace(2.0f, 2.0f, 0.0f);
     EXPECT_FLOAT_EQ(s.range, 0.01f);
-    EXPECT_FLOAT_EQ(TraceSampleY(s, 10.0f, 64.0f, 2.0f), 10.0f);
     EXPECT_FLOAT_EQ(TraceSampleY(s, 10.0f, 64.0f, 3.0f), 74.0f);
     EXPECT_FLOAT_EQ(TraceSampleY(s, 10.0f, 64.0f, 1.0f), 10.0f);
 }
 
-TEST(SceneText, TraceRecordingAndPoints) {
-    const LayoutMetrics m = StripLayout();
+TEST(SceneText, TracesDrawOnlyRecordedStepsNewestAtTheRight) {
+    // 530 pixels: 520 steps (a whole 10 ms), one step every 530/520 pixels.
+    EXPECT_EQ(TraceSpanSteps(530, 2048), 520u);
+    EXPECT_EQ(TraceSpanSteps(3000, 2048), 2040u);
+    EXPECT_EQ(TraceSpanSteps(7, 2048), 7u);
     TraceStore store;
-    ASSERT_TRUE(LayoutTraceStore(store, 524, m));  // 4 samples
-    ASSERT_EQ(store.TraceLength, 4u);
-    // A rising trace still gets its minimum from the first sample.
-    for (int i = 1; i <= 5; ++i) {
-        const float values[kTraceCount] = {static_cast<float>(i), 0, 0, 0, 0, 0};
-        RecordTraceSample(store, values);
-    }
-    EXPECT_EQ(store.maxima[0], 5.0f);
-    EXPECT_EQ(store.minima[0], 1.0f);
-    EXPECT_EQ(NewestTraceSample(store, 0), 5.0f);
-    EXPECT_EQ(store.TraceCursor, 1u);  // five samples in a ring of four
+    EXPECT_FALSE(LayoutTraceStore(store, 100.0f, 0, 2048));  // no room: nothing allocated
+    EXPECT_EQ(store.points, nullptr);
+    ASSERT_TRUE(LayoutTraceStore(store, 100.0f, 530, 2048));
+    ASSERT_EQ(store.span, 520u);
 
-    TraceLane lane{100.0f, 51.0f, {1, 1, 1, 1}, "", 0.0f};  // bottom 49, scale (50/4.4)
-    float points[8];
-    ASSERT_EQ(FillTracePoints(store, 0, lane, points), 4u);
-    // Newest (5) at the right end x = 520 - 1 + 3; oldest kept (2) at 519.
-    EXPECT_EQ(points[0], 522.0f);
-    EXPECT_NEAR(points[1], 49.0f + 50.0f / 4.4f * 4.0f, 1e-4f);
-    EXPECT_EQ(points[6], 519.0f);
-    EXPECT_NEAR(points[7], 49.0f + 50.0f / 4.4f * 1.0f, 1e-4f);
+    // Three recorded steps of two quantities: three points at the right edge, the
+    // rest of the area empty (not a flat line at 0).
+    const float samples[] = {-70.0f, 1.0f, -60.0f, 2.0f, 20.0f, 3.0f};
+    const TraceLane lane{300.0f, 100.0f, {1, 1, 1, 1}, "", 50.0f};
+    float points[2 * 520];
+    ASSERT_EQ(FillTracePoints(store, samples, 3, 2, 0, lane, points), 3u);
+    const float right = 100.0f + 530.0f - 1.0f, dx = 530.0f / 520.0f;
+    EXPECT_FLOAT_EQ(points[0], right);
+    EXPECT_FLOAT_EQ(points[2], right - dx);
+    EXPECT_FLOAT_EQ(points[4], right - 2.0f * dx);
+    // Scaled to the recorded extremes: the spike (20 mV) is the highest point.
+    EXPECT_GT(points[1], points[3]);
+    EXPECT_GT(points[3], points[5]);
+    EXPECT_EQ(FillTracePoints(store, samples, 0, 2, 0, lane, points), 0u);
 
-    ResetTraceStore(store);
-    EXPECT_EQ(store.maxima[0], -10000000.0f);
-    EXPECT_EQ(store.minima[0], 10000000.0f);
-    EXPECT_EQ(NewestTraceSample(store, 0), 0.0f);
+    // More steps than the area holds: the newest span of them, the oldest drawn one
+    // (80, their minimum) at the left edge and the lane's bottom.
+    std::vector<float> many(2 * 600);
+    for (int i = 0; i < 600; ++i) many[2 * i] = static_cast<float>(i);
+    EXPECT_EQ(FillTracePoints(store, many.data(), 600, 2, 0, lane, points), 520u);
+    EXPECT_NEAR(points[2 * 519], 100.0f + dx - 1.0f, 1e-3f);
+    EXPECT_FLOAT_EQ(points[2 * 519 + 1], 200.0f);
     ReleaseTraceStore(store);
 }
 
