@@ -20,6 +20,7 @@
 #include "vis/layout.h"
 #include "vis/render_thread.h"
 #include "vis/text.h"
+#include "vis/text_layout.h"
 #include "vis/view_state.h"
 
 namespace {
@@ -67,59 +68,52 @@ void DrawPanels(const ChartLayout& l) {
 }
 
 // ---- 3. Titles and labels -------------------------------------------------------------------------
-void DrawTitles(const ChartLayout& l) {
-    const GlyphMetrics* metrics = FontMonoSmall.metrics;
-    const uint32_t lists = FontMonoSmall.listBase;
+void Text(float scale, float x, float y, const char* text) {
+    DrawText3D(scale, FontMonoSmall.listBase, x, y, 0.0f, "%s", text);
+}
+
+void DrawTitles(const ChartLayout& l, const ChartLabels& c) {
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    for (int b = 0; b < kChartBands; ++b) {
-        const float width = CentredTextWidth(metrics, 16.0f, ChartBands[b].name);
-        DrawText3D(16.0f, lists, BandNameX(l, b, width), l.bandNameY, 0.0f, "%s", ChartBands[b].name);
-    }
-    DrawTextCentred(metrics, 14.0f, lists, l.titleX, l.weightTitleY, 0.0f, "Synapse weight distribution");
-    DrawTextCentred(metrics, 14.0f, lists, l.titleX, l.historyTitleY, 0.0f, "Spiking History");
+    for (int b = 0; b < kChartBands; ++b) Text(c.bandScale, c.bandNameX[b], BandNameY(l, c, b), ChartBands[b].name);
+    Text(c.titleScale, c.weightTitleX, l.weightTitleY, kWeightTitle);
+    Text(c.titleScale, c.historyTitleX, l.historyTitleY, kHistoryTitle);
     for (int i = 0; i < 4; ++i) {
-        DrawTextCentred(metrics, 14.0f, lists, l.frequencyLabelX[i], l.frequencyLabelYLow, 0.0f, "%s",
-                        ChartFrequencyLabels[i]);
-        DrawTextCentred(metrics, 14.0f, lists, l.frequencyLabelX[i], l.frequencyLabelYHigh, 0.0f, "%s",
-                        ChartFrequencyLabels[i]);
+        if (!c.frequencyShown[i]) continue;
+        Text(c.frequencyScale, c.frequencyLabelX[i], l.frequencyLabelYLow, ChartFrequencyLabels[i]);
+        Text(c.frequencyScale, c.frequencyLabelX[i], l.frequencyLabelYHigh, ChartFrequencyLabels[i]);
     }
 }
 
-void DrawWaitingMessage(const ChartLayout& l) {
-    const GlyphMetrics* metrics = FontMonoSmall.metrics;
-    const uint32_t lists = FontMonoSmall.listBase;
-    const char* first = "Spike frequency analysis is still collecting data...";
-    const OverlayText second = FormatOverlayText("At least %d ms of simulation data is required.", 1024);
+void DrawWaitingMessage(const ChartLabels& c) {
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    DrawText3D(16.0f, lists, WaitingTextX(l, CentredTextWidth(metrics, 16.0f, first)), l.waitingY, 0.0f, "%s",
-               first);
-    DrawText3D(16.0f, lists, WaitingTextX(l, CentredTextWidth(metrics, 16.0f, second.text)), l.waitingY - 16.0f,
-               0.0f, "%s", second.text);
+    Text(c.waitingScale, c.waitingX[0], c.waitingY, kWaitingLine1);
+    Text(c.waitingScale, c.waitingX[1], c.waitingY - c.waitingScale, kWaitingLine2);
 }
 
 // ---- 4. Spectrum and peaks -------------------------------------------------------------------------
-void DrawSpectrum(const ChartLayout& l, const ActivityAnalysis& a) {
+void DrawSpectrum(const ChartLayout& l, const ChartLabels& c, const ActivityAnalysis& a) {
     uint32_t bins = a.binCount;
     if (bins > kBinCount) bins = kBinCount;
     if (bins == 0 || a.power == nullptr) return;
     SpectrumVertices(l, a.power, bins, a.powerMax, Scratch);
     glColor4ub(255, 255, 0, 255);
     DrawLineStrip(Scratch, bins);
-    for (uint32_t k = 1; k < bins; ++k) {
-        if (!a.peakFlags[k]) continue;
-        DrawTextCentred(FontMonoSmall.metrics, 14.0f, FontMonoSmall.listBase, Scratch[2 * k],
-                        Scratch[2 * k + 1] + 8.4f, 0.0f, "%.1f Hz",
-                        static_cast<double>(BinFrequency(k, a.binWidth)));
-    }
+    PeakLabel peaks[kMaxPeakLabels];
+    const int count = PlacePeakLabels(l, c, FontMonoSmall.metrics, Scratch, a.peakFlags, bins, a.binWidth, peaks);
+    for (int i = 0; i < count; ++i)
+        if (peaks[i].shown) Text(14.0f, peaks[i].x, peaks[i].y, peaks[i].text);
 }
 
 // ---- 5. Weight bars ------------------------------------------------------------------------------------
-void DrawWeightBars(const ChartLayout& l, const ActivityAnalysis& a) {
+void DrawWeightBars(const ChartLayout& l, const ChartLabels& c, const ActivityAnalysis& a) {
     if (!l.barsShown) return;
     uint32_t histogram[kChartWeightBins];
     for (int i = 0; i < kChartWeightBins; ++i) histogram[i] = a.WeightHistogram[i];
+    const GlyphMetrics* metrics = FontMonoSmall.metrics;
+    const FontExtent extent = PrintableExtent(metrics);
     WeightBar bars[kChartWeightBins];
-    ComputeWeightBars(l, histogram, a.weightTotal, bars);
+    ComputeWeightBars(l, histogram, a.weightTotal, extent.ascent * c.percentScale, extent.descent * c.percentScale,
+                      bars);
     glBegin(GL_QUADS);
     for (const WeightBar& bar : bars) {
         if (!bar.drawn) continue;
@@ -131,17 +125,18 @@ void DrawWeightBars(const ChartLayout& l, const ActivityAnalysis& a) {
         glVertex2f(bar.left, bar.top);
     }
     glEnd();
-    const GlyphMetrics* metrics = FontMonoSmall.metrics;
-    const uint32_t lists = FontMonoSmall.listBase;
+    char text[16];
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-    for (const WeightBar& bar : bars)
-        DrawTextCentred(metrics, 14.0f, lists, bar.centre, l.barLabelY, 0.0f, "~%.1f",
-                        static_cast<double>(bar.labelValue));
+    for (int i = 0; i < kChartWeightBins; i += c.binLabelStride) {
+        BinLabelText(i, text, sizeof text);
+        Text(c.binLabelScale, bars[i].centre - 0.5f * TextAdvance(metrics, c.binLabelScale, text), l.barLabelY,
+             text);
+    }
     glColor4ub(255, 255, 0, 255);
     for (const WeightBar& bar : bars) {
         if (!bar.percentShown) continue;
-        DrawTextCentred(metrics, 14.0f, lists, bar.centre, bar.percentY, 0.0f, "%.1f%%",
-                        static_cast<double>(bar.percent));
+        PercentText(bar.percent, text, sizeof text);
+        Text(c.percentScale, bar.centre - 0.5f * TextAdvance(metrics, c.percentScale, text), bar.percentY, text);
     }
 }
 
@@ -156,7 +151,8 @@ void DrawAnalysisCharts(AppState& state) {
     const ActivityAnalysis& a = DrawnView->analysis;
     if (a.SpikeHistory == nullptr) return;  // no network yet
     const int32_t width = WindowWidth.load(), height = WindowHeight.load();
-    const ChartLayout l = ComputeChartLayout(width, height);
+    const ChartLayout l = ComputeChartLayout(width, height, ChartAreaBetween(height, ChartFloor, ChartCeiling));
+    const ChartLabels labels = LayoutChartLabels(l, FontMonoSmall.metrics);
 
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -177,12 +173,12 @@ void DrawAnalysisCharts(AppState& state) {
     glLineWidth(1.0f);
 
     DrawPanels(l);
-    DrawTitles(l);
+    DrawTitles(l, labels);
     if (!ChartSpectrumReady(DrawnView->step)) {
-        DrawWaitingMessage(l);
+        DrawWaitingMessage(labels);
     } else {
-        DrawSpectrum(l, a);
-        DrawWeightBars(l, a);
+        DrawSpectrum(l, labels, a);
+        DrawWeightBars(l, labels, a);
     }
     HistoryVertices(l, a.SpikeHistory, kHistoryLength, a.historyPosition, state.params.invNeuronCount,
                     Scratch);

@@ -33,6 +33,8 @@ FrameStats Stats{};
 std::atomic<bool> GeometryReady{false};
 std::atomic<bool> FontsReady{false};
 const ViewFrame* DrawnView = nullptr;
+float ChartFloor = 0.0f;
+float ChartCeiling = 1.0e9f;
 std::atomic<bool> DisplayLost{false};
 
 namespace {
@@ -149,6 +151,9 @@ void DrawStatusScreen(AppState& state) {
         const PlacedText& t = placed.pieces[i];
         DrawText3D(t.scale, FontMonoSmall.listBase, t.x, t.y, 0.0f, "%.*s", t.length, t.text);
     }
+    // The charts keep below these lines.
+    ChartFloor = 0.0f;
+    ChartCeiling = placed.lowest - 6.0f;
     if (screen.withHelpPanel) {
         SetLighting(true);  // the panel's quad is drawn lit, its text unlit
         DrawHelpPanel(HelpPanelTop(placed, static_cast<float>(h)));

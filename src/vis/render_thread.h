@@ -30,6 +30,9 @@ extern std::atomic<bool> FontsReady;
 // the geometry and the charts read neuron values and the analysis only from here,
 // never from the running network. Null while no simulation exists.
 extern const ViewFrame* DrawnView;
+// The band of the window the analysis charts may cover (y up): above the lower
+// strip and below the HUD or status lines, as the last scene or status frame drew them.
+extern float ChartFloor, ChartCeiling;
 // Set when the connection to the display is lost: the thread then ends without
 // touching GL or the window.
 extern std::atomic<bool> DisplayLost;

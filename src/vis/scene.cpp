@@ -14,6 +14,7 @@
 #include <GL/glu.h>
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "app/key_commands.h"
@@ -378,12 +379,17 @@ void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H
         Rectangle(place.tagX[i], tagY - 3.0f, place.tagX[i] + tagWidths[i], tagY + L.CharHeight + 1.0f);
         DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, place.tagX[i] + pad, tagY, "%s", tags.text[i]);
     }
+    int rows = std::max(hud.count, tags.count > 0 ? place.tagRow + 1 : 0);
     char notice[160];
     if (ViewNoticeAt(plat::TimeMs(), notice, sizeof notice)) {
         glColor4f(1.0f, 1.0f, 0.4f, 1.0f);
         DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, top - place.noticeRow * step, "%s", notice);
+        rows = std::max(rows, place.noticeRow + 1);
     }
     SetLighting(lit);
+    // The analysis charts stay below the lowest HUD row (its ink reaches a third of
+    // the scale under the baseline).
+    ChartCeiling = top - static_cast<float>(rows - 1) * step - 0.3f * 15.0f - 6.0f;
 }
 
 }  // namespace
@@ -455,6 +461,7 @@ void DrawScene(AppState& state) {
         SetLighting(true);
         glPopMatrix();
     }
+    ChartFloor = full ? 0.0f : L.PaneTop + 6.0f;
 
     DrawHud(state, L, W, H);
     // Leave the window's own projection for the overlays drawn after the scene.

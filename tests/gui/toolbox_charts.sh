@@ -16,9 +16,11 @@ press F5
 sleep 1.5
 /usr/bin/import -window root after.png
 H=$VIS_HEIGHT
-# Spectrum panel left of the bands (x 64..92, y from the top 0.15 H..0.5 H),
-# weight panel and history panel: the panel colour (0.08, 0.08, 0.33) dominates.
-for point in "70 $((H * 30 / 100))" "70 $((H * 58 / 100))" "70 $((H * 76 / 100))"; do
+# The charts stand between the HUD and the lower strip (the top third of the
+# window holds the picker and the traces): spectrum panel left of the bands
+# (x 64..92), weight panel and history panel below it: the panel colour
+# (0.08, 0.08, 0.33) dominates.
+for point in "70 $((H * 30 / 100))" "70 $((H * 48 / 100))" "70 $((H * 60 / 100))"; do
     set -- $(pixel after.png $point)
     [ "$3" -gt $(( $1 + 30 )) ] && [ "$3" -gt 40 ] || fail "no chart panel at ($point): rgb $*"
 done
@@ -26,7 +28,7 @@ done
 set -- $(pixel after.png 100 $((H * 30 / 100)))
 [ "$3" -gt $(( $1 + 30 )) ] || fail "no band at (100, $((H * 30 / 100))): rgb $*"
 # Before F5 the same panel pixel was not the panel colour.
-BEFORE=$(pixel before.png 70 $((H * 76 / 100)))
-AFTER=$(pixel after.png 70 $((H * 76 / 100)))
+BEFORE=$(pixel before.png 70 $((H * 60 / 100)))
+AFTER=$(pixel after.png 70 $((H * 60 / 100)))
 [ "$BEFORE" != "$AFTER" ] || fail "the history panel pixel did not change ($BEFORE)"
 echo "PASS toolbox_charts"
