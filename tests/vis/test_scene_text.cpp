@@ -158,11 +158,17 @@ TEST(SceneText, HudTagsStayClearOfTheLines) {
     const float gap = 12.0f;
     auto clear = [&](const HudPlacement& p, int tagCount, float width) {
         for (int i = 0; i < tagCount; ++i) {
-            if (i > 0) EXPECT_GE(p.tagX[i], p.tagX[i - 1] + tags[i - 1] + gap - 0.01f);
-            if (p.tagRow < 3) EXPECT_GE(p.tagX[i], 8.0f + lines[p.tagRow] + gap);
+            if (i > 0) {
+                EXPECT_GE(p.tagX[i], p.tagX[i - 1] + tags[i - 1] + gap - 0.01f);
+            }
+            if (p.tagRow < 3) {
+                EXPECT_GE(p.tagX[i], 8.0f + lines[p.tagRow] + gap);
+            }
             EXPECT_GE(p.tagX[i], 8.0f);
         }
-        if (p.tagRow < 3) EXPECT_LE(p.tagX[tagCount - 1] + tags[tagCount - 1], width - 8.0f + 0.01f);
+        if (p.tagRow < 3) {
+            EXPECT_LE(p.tagX[tagCount - 1] + tags[tagCount - 1], width - 8.0f + 0.01f);
+        }
         EXPECT_GE(p.noticeRow, 3);
         EXPECT_NE(p.noticeRow, p.tagRow);
     };
