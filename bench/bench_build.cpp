@@ -43,8 +43,8 @@ void BM_BuildPreset(benchmark::State& bench) {
         bench.PauseTiming();
         SetDefaultParams(state.params, 1);
         ApplyPreset(state.params, preset);
-        RandomState = RandomGeneratorState{};
-        RandomState.seed = 1;
+        state.random = RandomGeneratorState{};
+        state.random.seed = 1;
         bench.ResumeTiming();
         {
             QuietStdout quiet;

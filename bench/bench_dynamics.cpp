@@ -50,10 +50,9 @@ BuiltNetwork& Network(int preset) {
     auto built = std::make_unique<BuiltNetwork>();
     AppState& state = *built->state;
     RestoreDefaults(state);
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
+    state.random = RandomGeneratorState{};
+    state.random.seed = 1;
     ApplyPreset(state.params, preset);
-    StepCounter = 0;
     BuildNetwork(state);
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
         const Neuron& n = state.neurons[i];
@@ -68,10 +67,10 @@ BuiltNetwork& Network(int preset) {
 }
 
 void FirePhase(AppState& state) {
-    const int32_t s = static_cast<int32_t>(StepCounter.load());
+    const int32_t s = static_cast<int32_t>(state.stepCounter.load());
     FireApplyRange(state, 0, state.neuronCount, s);
     FireLearnRange(state, 0, state.neuronCount, s);
-    StepCounter.fetch_add(1);
+    state.stepCounter.fetch_add(1);
 }
 
 void SetCounters(benchmark::State& bench, const BuiltNetwork& net, uint64_t bytesPerStep) {

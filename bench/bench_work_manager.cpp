@@ -9,17 +9,17 @@
 
 #include <thread>
 
-#include "analysis/activity.h"
+#include "engine/activity.h"
 #include "engine/app_state.h"
 #include "engine/work_manager.h"
 
 namespace {
 
 // ---- Empty kernels --------------------------------------------------------------------------
-void NoIntegrate(AppState&, uint32_t, uint32_t) {}
-uint32_t NoApply(AppState&, uint32_t, uint32_t, int32_t) { return 0; }
-void NoLearn(AppState&, uint32_t, uint32_t, int32_t) {}
-void NoStimulus(AppState&, uint32_t) {}
+void NoIntegrate(Simulation&, uint32_t, uint32_t) {}
+uint32_t NoApply(Simulation&, uint32_t, uint32_t, int32_t) { return 0; }
+void NoLearn(Simulation&, uint32_t, uint32_t, int32_t) {}
+void NoStimulus(Simulation&, uint32_t) {}
 
 // ---- The run ---------------------------------------------------------------------------------
 // Runs `steps` empty steps on `threads` workers; returns the wall time in seconds.
@@ -28,13 +28,13 @@ double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
     state.neuronCount = neurons;
     state.neurons = static_cast<Neuron*>(plat::AlignedAllocZeroed(sizeof(Neuron) * neurons));
     InitActivityAnalysis(state);
-    StepCounter.store(0);
+    state.stepCounter.store(0);
     WorkManager* wm = CreateWorkManager(threads, neurons);
     wm->kernels = StepKernels{&NoIntegrate, &NoApply, &NoLearn, &NoStimulus};
     wm->stepTarget = steps;
     LaunchWorkers(state, wm, false);
     wm->targetEvent.Wait();
-    PauseWorkers(*wm);
+    PauseWorkers(state, *wm);
     const double seconds = static_cast<double>(wm->lastStepNs - wm->firstStepNs) * 1e-9;
     StopWorkers(state);
     ReleaseActivityAnalysis(state);

@@ -121,14 +121,14 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
         {
             plat::LockGuard lock(state.StateLock);
             keys[121] = 0;
-            if (CaptureContextPtr.load()) CaptureOn.store(CaptureOn.load() ? 0 : 1);
+            if (CaptureContextPtr.load()) CaptureGate.on.store(CaptureGate.on.load() ? 0 : 1);
         }
-        if (KeyHooks.applyCaptureStyle) KeyHooks.applyCaptureStyle(owner, CaptureOn.load() != 0);
+        if (KeyHooks.applyCaptureStyle) KeyHooks.applyCaptureStyle(owner, CaptureGate.on.load() != 0);
     }
     // 4. F11: the 100% view, not while capturing.
     if (keys[122]) {
         keys[122] = 0;
-        if (!CaptureOn.load()) {
+        if (!CaptureGate.on.load()) {
             plat::LockGuard lock(state.StateLock);
             FullView.store(!FullView.load());
         }
@@ -170,13 +170,13 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
     // HUD say why instead).
     if (LetterDown(keys, 'E')) {
         ClearLetter(keys, 'E');
-        const bool on = plat::AtomicLoad(state.options.stimulusOn) != 0;
-        const std::string blocked = StimulusBlockedText(state.params, state.options.stimulusPeriod);
+        const bool on = plat::AtomicLoad(state.stimulusOn) != 0;
+        const std::string blocked = StimulusBlockedText(state.params, state.stimulusPeriod);
         if (!on && !blocked.empty()) {
             LogMessage(LogWarning, 0, "%s", blocked.c_str());
             PostViewNotice(blocked.c_str(), plat::TimeMs());
         } else {
-            plat::AtomicStore(state.options.stimulusOn, static_cast<uint8_t>(on ? 0 : 1));
+            plat::AtomicStore(state.stimulusOn, static_cast<uint8_t>(on ? 0 : 1));
             LogMessage(LogInfo, 0, "%s", on ? "Regular stimulus off." : "Regular stimulus on.");
         }
     }

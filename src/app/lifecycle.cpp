@@ -33,9 +33,6 @@
 // ---- 1. Process-wide values and hooks -----------------------------------------------------------
 
 std::atomic<bool> VisualizationOn{true};
-std::atomic<uint32_t> PauseStartTime{0};
-std::atomic<uint32_t> ResumeTime{0};
-std::atomic<uint32_t> LastSampleSteps{0};
 
 void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons) = nullptr;
 void (*ToolboxDisableButtons)(Toolbox* toolbox) = nullptr;
@@ -46,17 +43,7 @@ namespace {
 
 constexpr uint32_t kTaskHoldMs = 300;
 
-// Serialises start, stop, pause and resume, whichever thread asks: a stop never
-// frees the work manager while a pause waits for its workers, and a start never
-// overlaps a stop. Taken before StateLock, never the other way round.
-std::mutex LifecycleLock;
-
-uint32_t CurrentState(const AppState& state) { return plat::AtomicLoad(state.SimState); }
-
-void SetStateLocked(AppState& state, uint32_t value) {
-    plat::LockGuard guard(state.StateLock);
-    plat::AtomicStore(state.SimState, value);
-}
+uint32_t CurrentState(const AppState& state) { return state.State(); }
 
 void MoveFocus(Toolbox* toolbox) {
     if (toolbox != nullptr && ToolboxFocusHook != nullptr) ToolboxFocusHook(toolbox);
@@ -69,125 +56,49 @@ void HoldSince(uint32_t startTick) {
 
 // ---- 2. Start sequence ------------------------------------------------------------------------------
 
-void PrepareResume(AppState& state, CheckpointReader& resume) {
+// A resumed start: the checkpoint's parameters and generator before the build,
+// its state after it.
+struct ResumeContext {
+    CheckpointReader* reader;
+};
+
+void PrepareResume(void* context, Simulation& sim) {
+    CheckpointReader& resume = *static_cast<ResumeContext*>(context)->reader;
     LogMessage(LogInfo, 0, "Resuming the simulation saved in \"%s\" after step %u.", resume.Path().c_str(),
                resume.Step());
-    resume.PrepareBuild(state);
+    resume.PrepareBuild(static_cast<AppState&>(sim));
+}
+
+bool RestoreResume(void* context, Simulation& sim) {
+    std::string error;
+    if (static_cast<ResumeContext*>(context)->reader->Restore(static_cast<AppState&>(sim), error)) return true;
+    LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
+    return false;
 }
 
 // Starts a simulation that parks after `stepsToRun` steps (0: runs on), continuing
-// `resume` when given. Returns whether it started.
-bool StartLocked(AppState& state, uint32_t stepsToRun, CheckpointReader* resume = nullptr) {
-    state.MemoryUsage = 0;
-    LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
-    plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateInitializing));
-    // A new simulation counts its steps from 0, from the warm-up of the build on,
-    // exactly like the first one of the process; a resumed one is built the same
-    // way and then takes the saved step.
-    StepCounter.store(0, std::memory_order_release);
-    if (resume != nullptr) PrepareResume(state, *resume);
-
-    const uint32_t threads = RoundWorkerThreads(state.params.workerThreads);
-    WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
-    LogMessage(LogInfo, 0, "Starting Ambrelaine(TM) Engine.");
-    BuildNetwork(state);
-    if (wm != nullptr && wm->neuronCount != state.neuronCount) {
-        // The chunks must cover the network actually built.
-        ReleaseWorkManager(wm);
-        wm = CreateWorkManager(threads, state.neuronCount);
-    }
-    if (resume != nullptr) {
-        std::string error;
-        if (!resume->Restore(state, error)) {
-            LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
-            ReleaseWorkManager(wm);
-            ReleaseNetwork(state);
-            StepCounter.store(0, std::memory_order_release);
-            SetStateLocked(state, SimStateNone);
-            return false;
-        }
-    }
-    LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB",
-               static_cast<int>(state.MemoryUsage >> 20));
-
-    if (wm == nullptr) return false;  // the work manager's failure is fatal
-    NotifyStarted(state);
-    const uint32_t firstStep = StepCounter.load(std::memory_order_acquire);
-    wm->stepTarget = stepsToRun == 0 ? 0 : firstStep + stepsToRun;
-    LastSampleSteps.store(firstStep, std::memory_order_release);
-    if (!LaunchWorkers(state, wm, state.params.idlePriority != 0)) {
-        // No memory, or no thread left to create: LaunchWorkers has ended the ones
-        // it began.
-        ReleaseWorkManager(wm);
-        LogMessage(LogFatal, 0,
-                   "Initialization of the work manager failed due to low system memory conditions!");
-        return false;
-    }
-    SetStateLocked(state, SimStateRunning);
-    LogMessage(LogInfo, 0, "Simulation started.");
-    return true;
-}
-
-bool StartSimulationWithTarget(AppState& state, uint32_t steps, CheckpointReader* resume) {
-    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-    return StartLocked(state, steps, resume);
-}
-
-void StopLocked(AppState& state) {
-    WorkManager* wm = state.workManager;
-    if (wm == nullptr) return;  // no simulation exists
-    LogMessage(LogInfo, 0, "Stopping current simulation... ");
-
-    if (CurrentState(state) == SimStatePaused) {
-        {
-            plat::LockGuard guard(state.StateLock);
-            ResumeWorkers(*wm);
-            plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateRunning));
-        }
-        LogMessage(LogInfo, 0, "Simulation resumed.");
-    }
-    SetStateLocked(state, SimStateNone);
-
-    // Release the workers until every one has ended: each leaves at its next barrier.
-    StopWorkers(state);
-    NotifyStopped(state);
-    ReleaseNetwork(state);
-    LogMessage(LogInfo, 0, "Simulation stopped. All resources are released.");
+// `resume` when given. A lack of memory or threads ends the program as before.
+bool StartWithTarget(AppState& state, uint32_t stepsToRun, CheckpointReader* resume) {
+    ResumeContext context{resume};
+    const StartExtension extension{&context, &PrepareResume, &RestoreResume};
+    const SimResult result = state.Start(stepsToRun, resume != nullptr ? &extension : nullptr);
+    if (result.status == SimStatus::NoResources) LogMessage(LogFatal, 0, "%s", result.error.c_str());
+    return result.ok();
 }
 
 }  // namespace
 
-void StartSimulation(AppState& state) { StartSimulationWithTarget(state, 0, nullptr); }
+void StartSimulation(AppState& state) { StartWithTarget(state, 0, nullptr); }
 
 bool StartSimulationFrom(AppState& state, CheckpointReader& checkpoint) {
-    return StartSimulationWithTarget(state, 0, &checkpoint);
+    return StartWithTarget(state, 0, &checkpoint);
 }
 
 // ---- 3. Stop sequence -----------------------------------------------------------------------------
 
-void StopSimulation(AppState& state) {
-    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-    StopLocked(state);
-}
+void StopSimulation(AppState& state) { state.Stop(); }
 
-bool StopSimulationWithin(AppState& state, uint32_t milliseconds) {
-    const uint32_t start = plat::TickCount();
-    const auto expired = [&] { return plat::TickCount() - start >= milliseconds; };
-    std::unique_lock<std::mutex> lifecycle(LifecycleLock, std::try_to_lock);
-    while (!lifecycle.owns_lock() && !expired()) {
-        plat::SleepMs(5);
-        lifecycle.try_lock();
-    }
-    if (!lifecycle.owns_lock()) return false;
-    std::unique_lock<plat::RecursiveLock> stateLock(state.StateLock, std::try_to_lock);
-    while (!stateLock.owns_lock() && !expired()) {
-        plat::SleepMs(5);
-        stateLock.try_lock();
-    }
-    if (!stateLock.owns_lock()) return false;
-    StopLocked(state);
-    return true;
-}
+bool StopSimulationWithin(AppState& state, uint32_t milliseconds) { return state.StopWithin(milliseconds); }
 
 // ---- 4. Pause and resume ------------------------------------------------------------------------------
 
@@ -195,35 +106,12 @@ void PauseResumeTask(ToolboxTask* task) {
     AppState& state = *task->state;
     const uint32_t start = plat::TickCount();
     const uint32_t current = CurrentState(state);
-    if (current == SimStateRunning) {
+    if (current == SimStateRunning || current == SimStatePaused) {
         DisableToolboxButtons(task->toolbox);
-        PauseStartTime.store(plat::TimeMs());
-        {
-            std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-            if (CurrentState(state) == SimStateRunning && state.workManager != nullptr) {
-                SetStateLocked(state, SimStatePaused);
-                PauseWorkers(*state.workManager);
-                LogMessage(LogInfo, 0, "Simulation paused.");
-            }
-        }
-        MoveFocus(task->toolbox);
-    } else if (current == SimStatePaused) {
-        DisableToolboxButtons(task->toolbox);
-        ResumeTime.store(plat::TimeMs());
-        // Simulated time is measured without the pause.
-        SimStartTime.fetch_add(ResumeTime.load() - PauseStartTime.load());
-        {
-            std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-            if (CurrentState(state) == SimStatePaused && state.workManager != nullptr) {
-                // Under StateLock: the render thread reads the parked network under it.
-                {
-                    plat::LockGuard guard(state.StateLock);
-                    ResumeWorkers(*state.workManager);
-                    plat::AtomicStore(state.SimState, static_cast<uint32_t>(SimStateRunning));
-                }
-                LogMessage(LogInfo, 0, "Simulation resumed.");
-            }
-        }
+        if (current == SimStateRunning)
+            state.Pause();
+        else
+            state.Resume();
         MoveFocus(task->toolbox);
     }
     HoldSince(start);
@@ -293,13 +181,10 @@ void StartStopTask(ToolboxTask* task) {
     AppState& state = *task->state;
     DisableToolboxButtons(task->toolbox);
     const uint32_t start = plat::TickCount();
-    {
-        std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-        if (CurrentState(state) == SimStateNone)
-            StartLocked(state, 0);
-        else
-            StopLocked(state);
-    }
+    if (CurrentState(state) == SimStateNone)
+        StartSimulation(state);
+    else
+        state.Stop();
     MoveFocus(task->toolbox);
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, state);
@@ -379,49 +264,44 @@ bool WriteCheckpointLogged(const AppState& state, const std::string& path) {
         LogMessage(LogError, 0, "Unable to write the checkpoint: %s", error.c_str());
         return false;
     }
-    LogMessage(LogInfo, 0, "Checkpoint after step %u written to \"%s\".", StepCounter.load(), path.c_str());
+    LogMessage(LogInfo, 0, "Checkpoint after step %u written to \"%s\".", state.stepCounter.load(), path.c_str());
     return true;
 }
 }  // namespace
 
 RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFiles& files) {
     RunSummary summary{};
+    ResumeContext context{files.resume};
+    const StartExtension extension{&context, &PrepareResume, &RestoreResume};
+    const StartExtension* resume = files.resume != nullptr ? &extension : nullptr;
     if (steps == 0) {
         // Build and release only: a check of the network a parameter set gives.
-        state.MemoryUsage = 0;
-        LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
-        StepCounter.store(0, std::memory_order_release);
-        if (files.resume != nullptr) PrepareResume(state, *files.resume);
-        BuildNetwork(state);
-        LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(state.MemoryUsage >> 20));
+        const SimResult built = state.Build(resume);
+        if (built.status == SimStatus::NoResources) LogMessage(LogFatal, 0, "%s", built.error.c_str());
         summary.neuronCount = state.neuronCount;
-        std::string error;
-        if (files.resume != nullptr && !files.resume->Restore(state, error)) {
-            LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
+        if (!built.ok()) {
             summary.failed = true;
         } else {
             if (!files.checkpointPath.empty()) summary.failed = !WriteCheckpointLogged(state, files.checkpointPath);
-            NotifyStarted(state);  // the network's observers (its export) see it too
-            NotifyStopped(state);
+            state.NotifyStarted();  // the network's observers (its export) see it too
+            state.NotifyStopped();
         }
-        ReleaseNetwork(state);
-        StepCounter.store(0, std::memory_order_release);
+        state.Release();
         return summary;
     }
-    if (!StartSimulationWithTarget(state, steps, files.resume)) {
+    if (!StartWithTarget(state, steps, files.resume)) {
         summary.failed = true;
         return summary;
     }
-    WorkManager* wm = state.workManager;
-    const uint32_t firstStep = wm->stepTarget - steps;
+    const uint32_t firstStep = state.stepCounter.load();
     summary.neuronCount = state.neuronCount;
 
     // Wait for the step target; the statistics line every 10 s meanwhile. A quit,
     // a stop from elsewhere or SIGINT/SIGTERM ends the wait early.
     uint32_t lastLog = plat::TimeMs();
-    while (!wm->targetEvent.WaitFor(200)) {
-        if (QuitRequested.load() || plat::ConsoleInterrupted() ||
-            CurrentState(state) != SimStateRunning || plat::AtomicLoad(wm->activeThreads) == 0)
+    while (!state.WaitForTarget(200)) {
+        if (QuitRequested.load() || plat::ConsoleInterrupted() || CurrentState(state) != SimStateRunning ||
+            state.workerCount == 0)
             break;
         const uint32_t now = plat::TimeMs();
         if (now - lastLog >= kStatisticsPeriodMs) {
@@ -429,27 +309,32 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
             lastLog = now;
         }
     }
-    if (state.workManager == wm) {
-        // Parked after the target step (or released by an early end): the totals
-        // describe the completed steps only.
-        PauseWorkers(*wm);
-        summary.steps = StepCounter.load() - firstStep;
-        if (!files.checkpointPath.empty()) {
-            if (WorkersParked(*wm)) {
-                summary.failed = !WriteCheckpointLogged(state, files.checkpointPath);
-            } else {
-                LogMessage(LogError, 0, "No checkpoint written: the simulation ended before its last step.");
-                summary.failed = true;
-            }
-        }
-        summary.spikes = plat::AtomicLoad(wm->spikeTotal);
-        const uint64_t first = plat::AtomicLoad(wm->firstStepNs);
-        const uint64_t last = plat::AtomicLoad(wm->lastStepNs);
-        summary.wallSeconds = last > first ? static_cast<double>(last - first) * 1e-9 : 0.0;
-        summary.integrationSeconds = static_cast<double>(plat::AtomicLoad(wm->integrationNs)) * 1e-9;
-        summary.simulatedMs = 0.5 * summary.steps;
-        StopSimulation(state);
+    // Parked after the target step (or released by an early end): the totals
+    // describe the completed steps only.
+    if (state.workerCount == 0) return summary;  // stopped from elsewhere
+    state.Park();
+    summary.steps = state.stepCounter.load() - firstStep;
+    if (!files.checkpointPath.empty()) {
+        struct Write {
+            const std::string& path;
+            bool written;
+        } write{files.checkpointPath, false};
+        const SimStatus parked = state.WhileParked(
+            [](void* context, Simulation& sim) {
+                auto& w = *static_cast<Write*>(context);
+                w.written = WriteCheckpointLogged(static_cast<AppState&>(sim), w.path);
+            },
+            &write);
+        if (parked != SimStatus::Ok)
+            LogMessage(LogError, 0, "No checkpoint written: the simulation ended before its last step.");
+        summary.failed = !write.written;
     }
+    const RunTotals totals = state.Totals();
+    summary.spikes = totals.spikes;
+    summary.wallSeconds = totals.wallSeconds;
+    summary.integrationSeconds = totals.integrationSeconds;
+    summary.simulatedMs = 0.5 * summary.steps;
+    state.Stop();
     return summary;
 }
 
@@ -497,46 +382,39 @@ std::string FormatStatisticsText(uint32_t stepCounter, uint32_t stepsAtSample, u
 }
 
 std::string FormatStatisticsLine(AppState& state, uint32_t nowMs) {
-    (void)state;
-    const uint32_t steps = StepCounter.load();
-    std::string line = FormatStatisticsText(steps, LastSampleSteps.load(), nowMs,
-                                            SimStartTime.load(), LastSampleTime.load(), SimStartStep.load());
-    LastSampleSteps.store(steps);
-    LastSampleTime.store(nowMs);
+    const uint32_t steps = state.stepCounter.load();
+    std::string line = FormatStatisticsText(steps, state.sampleSteps.load(), nowMs, state.startTimeMs.load(),
+                                            state.sampleTimeMs.load(), state.startStep.load());
+    state.sampleSteps.store(steps);
+    state.sampleTimeMs.store(nowMs);
     return line;
 }
 
 // ---- 8. Checkpoints ------------------------------------------------------------------------------------
 
 bool CheckpointSimulation(AppState& state, const std::string& folder, std::string& path) {
-    // Under the lifecycle lock: no stop frees the network while it is written.
-    std::lock_guard<std::mutex> lifecycle(LifecycleLock);
-    WorkManager* wm = state.workManager;
-    const uint32_t current = CurrentState(state);
-    if (wm == nullptr || (current != SimStateRunning && current != SimStatePaused)) {
-        LogMessage(LogError, 0, "Unable to write the checkpoint: no simulation exists.");
-        return false;
-    }
     // A running simulation parks between two steps for the write; a paused one is
     // parked already.
-    const bool running = current == SimStateRunning;
-    if (running) PauseWorkers(*wm);
-    bool written = false;
-    if (WorkersParked(*wm)) {
-        path = (std::filesystem::path(folder) /
-                ("vellicor-checkpoint-" + std::to_string(StepCounter.load()) + ".h5"))
-                   .string();
-        written = WriteCheckpointLogged(state, path);
-    } else {
-        // Parked at a capture frame, not between steps: the step is half done.
+    struct Write {
+        const std::string& folder;
+        std::string& path;
+        bool written;
+    } write{folder, path, false};
+    const SimStatus status = state.WhileParked(
+        [](void* context, Simulation& sim) {
+            auto& w = *static_cast<Write*>(context);
+            w.path = (std::filesystem::path(w.folder) /
+                      ("vellicor-checkpoint-" + std::to_string(sim.stepCounter.load()) + ".h5"))
+                         .string();
+            w.written = WriteCheckpointLogged(static_cast<AppState&>(sim), w.path);
+        },
+        &write);
+    if (status == SimStatus::Busy)
+        LogMessage(LogError, 0, "Unable to write the checkpoint: no simulation exists.");
+    else if (status == SimStatus::Refused)  // parked at a capture frame, not between steps
         LogMessage(LogError, 0,
                    "Unable to write the checkpoint: the simulation waits for a captured frame (F10).");
-    }
-    if (running) {
-        plat::LockGuard guard(state.StateLock);  // the render thread reads a parked network under it
-        ResumeWorkers(*wm);
-    }
-    return written;
+    return write.written;
 }
 
 void CheckpointTask(ToolboxTask* task) {

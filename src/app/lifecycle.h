@@ -18,8 +18,6 @@ struct ToolboxTask {
 };
 
 extern std::atomic<bool> VisualizationOn;    // the render thread draws the scene while set
-extern std::atomic<uint32_t> PauseStartTime;  // ms
-extern std::atomic<uint32_t> ResumeTime;      // ms
 
 // Start, stop, pause and resume exclude each other, from whichever thread.
 void StartSimulation(AppState& state);
@@ -108,7 +106,7 @@ std::string FormatRunSummary(const RunSummary& summary);
 // or "" when no step ran.
 std::string FormatPhaseSummary(const RunSummary& summary);
 // "Simulation time: %.1f ms (Real time factor: %.3fx recent, %.3fx avg.)"; advances
-// the recent-speed sample (LastSampleTime and its step count).
+// the recent-speed sample (the simulation's sampleTimeMs and sampleSteps).
 std::string FormatStatisticsLine(AppState& state, uint32_t nowMs);
 // The same line from its inputs (pure): average speed 0.5 * (stepCounter -
 // startStep) / (now - start), recent speed 0.5 * (stepCounter - stepsAtSample) /
@@ -116,5 +114,3 @@ std::string FormatStatisticsLine(AppState& state, uint32_t nowMs);
 // resumed run starts at the step it resumed.
 std::string FormatStatisticsText(uint32_t stepCounter, uint32_t stepsAtSample, uint32_t nowMs,
                                  uint32_t startMs, uint32_t sampleMs, uint32_t startStep = 0);
-// StepCounter at the last statistics sample (advanced with LastSampleTime).
-extern std::atomic<uint32_t> LastSampleSteps;

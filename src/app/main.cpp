@@ -23,6 +23,7 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "platform/version.h"
+#include "vis/view_state.h"
 #ifdef VELLICOR_GUI
 #include "analysis/charts.h"
 #include "ui/config_sheet.h"
@@ -184,9 +185,7 @@ void MainLoop() {
 int main(int argc, char** argv) {
     EnableFlushToZero();
     RequireAvx();
-    // A zero seed word would make every draw 0 (the generator's fixed point).
-    RandomState.seed = plat::TimeMs();
-    if (RandomState.seed == 0) RandomState.seed = 1;
+    State.random = SeededRandom(plat::TimeMs());
     PrintBanner();
     RestoreDefaults(State);
     const LaunchOptions launch = ApplySwitches(argc, argv, State);
@@ -199,13 +198,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (launch.seedGiven) {
-        RandomState = RandomGeneratorState{};
-        RandomState.seed = launch.seed;
+        State.random = RandomGeneratorState{};
+        State.random.seed = launch.seed;
     }
     // A file the user named that cannot be used ends the program before any work.
     if (launch.configFailed) return 1;
     if (!launch.saveConfigPath.empty()) return SaveConfigAndExit(launch.saveConfigPath);
     if (!PrepareRunOutputs(launch) || !InstallRunOutputs(State, Outputs)) return 1;
+    State.AddObserver(CaptureGate.Observer());
     if (!PrepareCheckpoints(launch)) return 1;
     KeyHooks.toggleRecording = [](AppState&) { ToggleRecording(Outputs); };
     plat::StartConsoleInput();

@@ -62,7 +62,7 @@ void StopReport(RunOutputs& o) {  // mutex held
     o.recording.clear();
 }
 
-void Started(void* context, const AppState& state) {
+void Started(void* context, const Simulation& state) {
     RunOutputs& o = *static_cast<RunOutputs*>(context);
     std::lock_guard<std::mutex> lock(o.mutex);
     ++o.runs;
@@ -80,11 +80,11 @@ void Started(void* context, const AppState& state) {
 }
 
 // Every step: a no-op (one atomic load) unless a report is open.
-void Stepped(void* context, const AppState& state, uint32_t step) {
+void Stepped(void* context, const Simulation& state, uint32_t step) {
     static_cast<RunOutputs*>(context)->recorder.OnStep(step, state.spiked, state.neuronCount);
 }
 
-void Stopped(void* context, const AppState&) {
+void Stopped(void* context, const Simulation&) {
     RunOutputs& o = *static_cast<RunOutputs*>(context);
     std::lock_guard<std::mutex> lock(o.mutex);
     StopReport(o);
@@ -136,7 +136,7 @@ bool InstallRunOutputs(AppState& state, RunOutputs& outputs) {
     observer.started = Started;
     observer.stepped = Stepped;
     observer.stopped = Stopped;
-    if (!AddObserver(state, observer)) return false;
+    if (!state.AddObserver(observer)) return false;
     Installed.store(&outputs);
     return AddLogFatalHook(CloseOnFatal);
 }

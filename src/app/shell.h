@@ -1,5 +1,5 @@
 // Process-wide values of the application shell, set by the entry point and the
-// switches. (WireframeMode lives with the defaults in engine/app_state.h.)
+// switches. (WireframeMode lives with the view flags in vis/view_state.h.)
 #pragma once
 
 #include <atomic>

@@ -12,11 +12,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "engine/app_state.h"
 #include "engine/dynamics.h"
 #include "engine/geometry.h"
 #include "engine/random.h"
+#include "engine/simulation.h"
 #include "platform/log.h"
 
 namespace {
@@ -36,9 +37,9 @@ constexpr uint32_t kMaxDelayLength = 1u << 20;
 
 // ---- 1. Memory ------------------------------------------------------------------------------
 
-void* NetworkAlloc(AppState& state, uint64_t bytes, const char* failureMessage) {
+void* NetworkAlloc(Simulation& state, uint64_t bytes, const char* failureMessage) {
     void* p = bytes <= SIZE_MAX ? plat::AlignedAllocZeroed(static_cast<size_t>(bytes)) : nullptr;
-    if (!p) LogMessage(LogFatal, 0, "%s", failureMessage);
+    if (!p) throw BuildFailure{failureMessage};
     state.MemoryUsage += bytes;
     return p;
 }
@@ -68,19 +69,19 @@ uint8_t* NewArenaBlock(NetworkArena& arena, size_t payload, const char* failureM
     // calloc hands out fresh zero pages for blocks this large without clearing
     // them again; its blocks are 16-byte aligned, and the carving aligns further.
     auto* block = static_cast<ArenaBlock*>(std::calloc(1, kArenaHeaderBytes + payload));
-    if (!block) LogMessage(LogFatal, 0, "%s", failureMessage);
+    if (!block) throw BuildFailure{failureMessage};
     block->next = arena.blocks;
     arena.blocks = block;
     return reinterpret_cast<uint8_t*>(block) + kArenaHeaderBytes;
 }
 
 // Zeroed, `alignment`-aligned (16 or 64) and counted; null for 0 bytes.
-void* ArenaAlloc(AppState& state, size_t bytes, size_t alignment, const char* failureMessage,
+void* ArenaAlloc(Simulation& state, size_t bytes, size_t alignment, const char* failureMessage,
                  ArenaPool pool = PoolGeneral) {
     if (bytes == 0) return nullptr;
     if (!state.arena) {
         state.arena = static_cast<NetworkArena*>(plat::AlignedAllocZeroed(sizeof(NetworkArena)));
-        if (!state.arena) LogMessage(LogFatal, 0, "%s", failureMessage);
+        if (!state.arena) throw BuildFailure{failureMessage};
     }
     NetworkArena& arena = *state.arena;
     const size_t rounded = (bytes + 15) & ~size_t(15);
@@ -103,7 +104,7 @@ void* ArenaAlloc(AppState& state, size_t bytes, size_t alignment, const char* fa
     return p;
 }
 
-void ReleaseArena(AppState& state) {
+void ReleaseArena(Simulation& state) {
     if (!state.arena) return;
     for (ArenaBlock* b = state.arena->blocks; b;) {
         ArenaBlock* next = b->next;
@@ -156,7 +157,7 @@ int CompareSynapseRefByPost(const Synapse* a, const Synapse* b) {
 
 // ---- 3. Per-neuron storage and lanes -----------------------------------------------------------
 
-void InitNeuronStorage(AppState& state, Neuron& n, uint32_t incomingCapacity, float axonLength) {
+void InitNeuronStorage(Simulation& state, Neuron& n, uint32_t incomingCapacity, float axonLength) {
     const SimParams& p = state.params;
     n.vPeak = kSpikeThreshold;
     n.v = -65.0f;
@@ -184,7 +185,7 @@ void InitNeuronStorage(AppState& state, Neuron& n, uint32_t incomingCapacity, fl
 }
 
 // One slot of a lane block; the random draw (one, only when randomising) is in double.
-static void InitLane(SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot, float initial,
+static void InitLane(RandomGeneratorState& rng, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot, float initial,
                      float maximum, bool randomize) {
     lane.available[slot] = 0.5f;
     lane.utilization[slot] = 0.5f;
@@ -192,7 +193,7 @@ static void InitLane(SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_
     weights.weightDelta[slot] = 0.0f;
     float w = initial;
     if (randomize) {
-        const double r = Random01();
+        const double r = Random01(rng);
         w = static_cast<float>(static_cast<double>(initial) +
                                (static_cast<double>(maximum) - static_cast<double>(initial)) * r);
         w = std::min(maximum, w);
@@ -200,14 +201,14 @@ static void InitLane(SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_
     weights.weight[slot] = w;
 }
 
-void InitExcitatoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot) {
+void InitExcitatoryLane(Simulation& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot) {
     const SimParams& p = state.params;
-    InitLane(weights, lane, slot, p.excWeightInitial, p.excWeightMax, p.randomizeExcWeights != 0);
+    InitLane(state.random, weights, lane, slot, p.excWeightInitial, p.excWeightMax, p.randomizeExcWeights != 0);
 }
 
-void InitInhibitoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot) {
+void InitInhibitoryLane(Simulation& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot) {
     const SimParams& p = state.params;
-    InitLane(weights, lane, slot, p.inhWeightInitial, p.inhWeightMax, p.randomizeInhWeights != 0);
+    InitLane(state.random, weights, lane, slot, p.inhWeightInitial, p.inhWeightMax, p.randomizeInhWeights != 0);
 }
 
 // ---- 4. Lists and lanes ---------------------------------------------------------------------------
@@ -215,7 +216,7 @@ void InitInhibitoryLane(const AppState& state, SynapseLaneWeights& weights, Syna
 namespace {
 
 // State blocks followed directly by weight blocks, in one allocation.
-void AllocateLanes(AppState& state, uint32_t count, SynapseLaneState*& laneState,
+void AllocateLanes(Simulation& state, uint32_t count, SynapseLaneState*& laneState,
                    SynapseLaneWeights*& laneWeights) {
     const uint32_t groups = (count + 3) / 4;  // full groups plus one for a remainder
     const size_t bytes = groups * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights));
@@ -226,9 +227,9 @@ void AllocateLanes(AppState& state, uint32_t count, SynapseLaneState*& laneState
 
 // Lane i of a kind's list: its flag pointer and lane number, and the initial
 // values of slot i % 4 of group i / 4, in lane order.
-void AssignLanes(const AppState& state, Synapse* const* list, uint32_t count,
+void AssignLanes(Simulation& state, Synapse* const* list, uint32_t count,
                  SynapseLaneWeights* weights, SynapseLaneState* lanes,
-                 void (*initLane)(const AppState&, SynapseLaneWeights&, SynapseLaneState&, uint8_t)) {
+                 void (*initLane)(Simulation&, SynapseLaneWeights&, SynapseLaneState&, uint8_t)) {
     for (uint32_t lane = 0; lane < count; ++lane) {
         Synapse& s = *list[lane];
         const uint32_t g = lane / 4;
@@ -239,7 +240,7 @@ void AssignLanes(const AppState& state, Synapse* const* list, uint32_t count,
     }
 }
 
-void CompleteNeuron(AppState& state, Neuron& n) {
+void CompleteNeuron(Simulation& state, Neuron& n) {
     // Outgoing lists are appended in neuron order below, so they come out ordered
     // by post-synaptic neuron and lane; sorting what is there keeps that true.
     std::sort(n.outgoing, n.outgoing + n.outgoingCount,
@@ -266,7 +267,7 @@ void CompleteNeuron(AppState& state, Neuron& n) {
         Synapse& s = n.incoming[k];
         Neuron& pre = *s.pre;
         if (pre.outgoingCount >= pre.outgoingCapacity)  // the builders never make more
-            LogMessage(LogFatal, 0, "Outgoing synapse list of a neuron overflowed during construction!");
+            throw BuildFailure{"Outgoing synapse list of a neuron overflowed during construction!"};
         pre.outgoing[pre.outgoingCount++] = &s;
         if (pre.isExcitatory)
             n.excIncoming[exc++] = &s;
@@ -283,15 +284,15 @@ void CompleteNeuron(AppState& state, Neuron& n) {
 
 // ---- 5. Warm-up ------------------------------------------------------------------------------
 
-void WarmUpNetwork(AppState& state) {
+void WarmUpNetwork(Simulation& state) {
     Neuron* neurons = state.neurons;
     const uint32_t count = state.neuronCount;
     for (uint32_t i = 0; i < count; ++i) {
-        const float r = static_cast<float>(Random01());
+        const float r = static_cast<float>(Random01(state.random));
         neurons[i].v = 70.0f - 140.0f * r;  // uniform in [-70, 70] mV, single precision
     }
     // The step counter is read, not advanced: the warm-up happens before step S.
-    const int32_t s = static_cast<int32_t>(StepCounter.load());
+    const int32_t s = static_cast<int32_t>(state.stepCounter.load());
     for (int pass = 0; pass < 20; ++pass) {
         // Blocks of eight; the last block is shorter when the count is not a multiple.
         for (uint32_t first = 0; first < count; first += 8) {
@@ -320,9 +321,11 @@ void WarmUpNetwork(AppState& state) {
 
 // ---- 6. Build and release -----------------------------------------------------------------------
 
-void BuildNetwork(AppState& state) {
+namespace {
+
+void BuildOrThrow(Simulation& state) {
     SimParams& p = state.params;
-    state.buildOrigin = BuildOrigin{p, RandomState};  // what a rebuild starts from
+    state.buildOrigin = BuildOrigin{p, state.random};  // what a rebuild starts from
     state.MemoryUsage = 0;
 
     // 1. Analysis buffers and the FFT configuration.
@@ -337,13 +340,13 @@ void BuildNetwork(AppState& state) {
     // stored count says.
     uint64_t count = p.neuronCount;
     if (p.geometryKind != GeometrySphere) count = static_cast<uint64_t>(p.gridX) * p.gridY * p.gridZ;
-    if (count > kMaxNeurons) LogMessage(LogFatal, 0, "%s", kNeuronMemoryMessage);
+    if (count > kMaxNeurons) throw BuildFailure{kNeuronMemoryMessage};
     p.neuronCount = static_cast<uint32_t>(count);
     state.neurons = static_cast<Neuron*>(NetworkAlloc(state, count * sizeof(Neuron), kNeuronMemoryMessage));
     state.neuronCount = p.neuronCount;
     state.spiked = static_cast<uint8_t*>(NetworkAlloc(state, count, kNeuronMemoryMessage));
     DeriveParams(p);
-    ViewNeurons.store(state.neurons);
+    state.viewNeurons.store(state.neurons);
 
     // 5-6. Normalised parameters, then placement and wiring.
     NormalizeParams(p);
@@ -366,9 +369,24 @@ void BuildNetwork(AppState& state) {
                static_cast<int>(total));
 }
 
-void ReleaseNetwork(AppState& state) {
+}  // namespace
+
+std::string BuildNetwork(Simulation& state) {
+    try {
+        BuildOrThrow(state);
+        return "";
+    } catch (const BuildFailure& failure) {
+        ReleaseNetwork(state);
+        return failure.message;
+    } catch (const std::bad_alloc&) {
+        ReleaseNetwork(state);
+        return kNeuronMemoryMessage;
+    }
+}
+
+void ReleaseNetwork(Simulation& state) {
     ReleaseActivityAnalysis(state);
-    ViewNeurons.store(nullptr);
+    state.viewNeurons.store(nullptr);
     Neuron* neurons = state.neurons;
     if (neurons) {
         for (uint32_t i = 0; i < state.neuronCount; ++i) {

@@ -23,7 +23,7 @@
 
 #include <cstddef>
 
-#include "engine/app_state.h"
+#include "engine/simulation.h"
 #include "engine/geometry.h"
 #include "engine/kernels.h"
 #include "engine/work_manager.h"
@@ -49,7 +49,7 @@ inline void PrefetchLanes(const Neuron& n) {
 
 }  // namespace
 
-void UpdateChunk(AppState& state, uint32_t first, uint32_t end) {
+void UpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     const KindFactors exc = ExcitatoryFactors(state.params);
     const KindFactors inh = InhibitoryFactors(state.params);
     Neuron* neurons = state.neurons;
@@ -76,7 +76,7 @@ inline SynapseLaneWeights& WeightsBlock(const Synapse& syn) {
 }
 
 // Depression of one synapse delivered at step s.
-inline void Depress(const AppState& state, const Synapse& syn, int32_t s) {
+inline void Depress(const Simulation& state, const Synapse& syn, int32_t s) {
     const int32_t last = syn.post->lastSpikeStep;
     if (last < 0) return;  // the post-synaptic neuron never fired
     const int32_t dt = StepDifference(s + 1, last);
@@ -113,7 +113,7 @@ void PrefetchDelaySlots(const Neuron& n) {
     _mm_prefetch(reinterpret_cast<const char*>(n.delayFiltered + n.delayIndex), _MM_HINT_T0);
 }
 
-void DeliverSpikes(AppState& state, Neuron& n, int32_t s) {
+void DeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
     if (!AdvanceDelayLine(n)) return;
     Synapse* const* out = n.outgoing;
     const uint32_t count = n.outgoingCount;
@@ -146,7 +146,7 @@ inline void PrefetchWeights(const SynapseLaneWeights* weights, uint32_t count) {
 }
 
 // Potentiation of one synapse of a neuron that fired at step s.
-inline void PotentiateSynapse(const AppState& state, const Synapse& syn, float wMax, int32_t s) {
+inline void PotentiateSynapse(const Simulation& state, const Synapse& syn, float wMax, int32_t s) {
     const int32_t arrival = syn.arrivalStep;
     if (arrival < 0) return;  // never received a spike
     const int32_t dt = StepDifference(s, arrival);
@@ -164,7 +164,7 @@ inline void PotentiateSynapse(const AppState& state, const Synapse& syn, float w
 
 }  // namespace
 
-void Potentiate(AppState& state, Neuron& n, int32_t s) {
+void Potentiate(Simulation& state, Neuron& n, int32_t s) {
     // Each synapse's update touches only its own slot, so the order of the walk does
     // not change the result: walk the records as they lie in memory rather than
     // through the lane-ordered pointer lists, and fetch the weight blocks first so
@@ -183,7 +183,7 @@ void Potentiate(AppState& state, Neuron& n, int32_t s) {
 
 // ---- 4. Fire phase ----------------------------------------------------------------------------
 
-bool FireApplyAndSpike(AppState& state, Neuron& n, int32_t s) {
+bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
     if (n.isHeld == 0) {
         n.v = n.vNext;
         n.u = n.uNext;
@@ -205,18 +205,18 @@ bool FireApplyAndSpike(AppState& state, Neuron& n, int32_t s) {
     return true;
 }
 
-void FireLearn(AppState& state, Neuron& n, int32_t s) {
+void FireLearn(Simulation& state, Neuron& n, int32_t s) {
     n.lastSpikeStep = s;
     Potentiate(state, n, s);
 }
 
-bool FireNeuron(AppState& state, Neuron& n, int32_t s) {
+bool FireNeuron(Simulation& state, Neuron& n, int32_t s) {
     if (!FireApplyAndSpike(state, n, s)) return false;
     FireLearn(state, n, s);
     return true;
 }
 
-uint32_t FireApplyRange(AppState& state, uint32_t first, uint32_t end, int32_t s) {
+uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
     uint32_t fired = 0;
@@ -229,7 +229,7 @@ uint32_t FireApplyRange(AppState& state, uint32_t first, uint32_t end, int32_t s
     return fired;
 }
 
-void FireLearnRange(AppState& state, uint32_t first, uint32_t end, int32_t s) {
+void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
     const uint8_t* const spiked = state.spiked;
     for (uint32_t i = first; i < end; ++i)
         if (spiked[i] != 0) FireLearn(state, state.neurons[i], s);
@@ -237,8 +237,8 @@ void FireLearnRange(AppState& state, uint32_t first, uint32_t end, int32_t s) {
 
 // ---- 5. Regular stimulus ------------------------------------------------------------------------
 
-void ApplyStimulus(AppState& state, uint32_t s) {
-    const uint32_t period = state.options.stimulusPeriod;
+void ApplyStimulus(Simulation& state, uint32_t s) {
+    const uint32_t period = state.stimulusPeriod;
     if (period == 0) return;  // no period, no stimulus (and no division by zero)
     const uint32_t r = s % period;
     if (r > 5) return;
@@ -267,9 +267,9 @@ void ApplyStimulus(AppState& state, uint32_t s) {
 
 // ---- 6. Single-threaded step ----------------------------------------------------------------------
 
-uint64_t StepNetwork(AppState& state) {
+uint64_t StepNetwork(Simulation& state) {
     const uint32_t count = state.neuronCount;
-    const int32_t s = static_cast<int32_t>(StepCounter.load(std::memory_order_relaxed));
+    const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     UpdateChunk(state, 0, count);
     const uint64_t fired = FireApplyRange(state, 0, count, s);
     FireLearnRange(state, 0, count, s);

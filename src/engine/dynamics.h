@@ -16,39 +16,39 @@
 
 #include <cstdint>
 
-struct AppState;
+struct Simulation;
 struct Neuron;
 
 // Integration phase for neurons [first, end): synapse decay and recovery, arrivals,
 // conductance totals, vNext and uNext. Touches only those neurons and their blocks.
-void UpdateChunk(AppState& state, uint32_t first, uint32_t end);
+void UpdateChunk(Simulation& state, uint32_t first, uint32_t end);
 
 // Fire sub-phase (a) for one neuron at step s; returns whether it fired.
-bool FireApplyAndSpike(AppState& state, Neuron& neuron, int32_t s);
+bool FireApplyAndSpike(Simulation& state, Neuron& neuron, int32_t s);
 // Fire sub-phase (b) for a neuron that fired at step s.
-void FireLearn(AppState& state, Neuron& neuron, int32_t s);
+void FireLearn(Simulation& state, Neuron& neuron, int32_t s);
 // Both sub-phases for one neuron, in order; returns whether it fired.
-bool FireNeuron(AppState& state, Neuron& neuron, int32_t s);
+bool FireNeuron(Simulation& state, Neuron& neuron, int32_t s);
 // The sub-phases over neurons [first, end) as the phase loops run them: (a) notes
 // in state.spiked which neurons fired and returns their number; (b) handles the
 // noted ones.
-uint32_t FireApplyRange(AppState& state, uint32_t first, uint32_t end, int32_t s);
-void FireLearnRange(AppState& state, uint32_t first, uint32_t end, int32_t s);
+uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
+void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 // Prefetches the delay-line slots that sub-phase (a) will touch for this neuron;
 // the range loop calls it a few neurons ahead, which also fetches their records.
 void PrefetchDelaySlots(const Neuron& neuron);
 inline constexpr uint32_t kFirePrefetchAhead = 8;
 
 // Delay-line step and delivery (with depression) for one neuron at step s.
-void DeliverSpikes(AppState& state, Neuron& neuron, int32_t s);
+void DeliverSpikes(Simulation& state, Neuron& neuron, int32_t s);
 // Delay-line step for one neuron; returns true when a spike has reached the terminals.
 bool AdvanceDelayLine(Neuron& neuron);
 // Potentiation of the incoming synapses of a neuron that fired at step s.
-void Potentiate(AppState& state, Neuron& neuron, int32_t s);
+void Potentiate(Simulation& state, Neuron& neuron, int32_t s);
 // Regular stimulus at the end of step s (clamps, then releases, a slab of neurons).
-void ApplyStimulus(AppState& state, uint32_t s);
+void ApplyStimulus(Simulation& state, uint32_t s);
 
 // One whole step on the calling thread: integration, both fire sub-phases, then
 // the end-of-step work of the worker loop (stimulus, step counter, spike history).
 // Returns the number of neurons that fired.
-uint64_t StepNetwork(AppState& state);
+uint64_t StepNetwork(Simulation& state);

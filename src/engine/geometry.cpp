@@ -12,8 +12,8 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/app_state.h"
 #include "engine/random.h"
+#include "engine/simulation.h"
 #include "platform/log.h"
 
 // ---- 1. Limits and helpers ----------------------------------------------------------------
@@ -34,9 +34,9 @@ uint32_t OutgoingCapacityFor(const SimParams& p) {
     return std::max(most, 1u);
 }
 
-uint32_t DrawSynapseCount(const SimParams& p, bool excitatory) {
+uint32_t DrawSynapseCount(RandomGeneratorState& rng, const SimParams& p, bool excitatory) {
     const SynapseCountRange range = CountRangeFor(p, excitatory);
-    const uint32_t n = DrawCount(range.lo, range.hi, Random01());
+    const uint32_t n = DrawCount(range.lo, range.hi, Random01(rng));
     // A count of 0 or 1 gives 1: every neuron tries at least one synapse.
     return n < 2 ? 1u : std::min(n, range.hi);
 }
@@ -65,10 +65,10 @@ float Distance3(const float a[3], const float b[3]) { return std::sqrt(DistanceS
 
 // ---- 2. Draw helpers -----------------------------------------------------------------------
 
-void AssignNeuronType(Neuron& n, float inhibitoryFraction) {
+void AssignNeuronType(RandomGeneratorState& rng, Neuron& n, float inhibitoryFraction) {
     // The draw stays double for the comparison with the float fraction.
-    const double r = Random01();
-    const float q = static_cast<float>(Random01());
+    const double r = Random01(rng);
+    const float q = static_cast<float>(Random01(rng));
     if (r < static_cast<double>(inhibitoryFraction)) {
         n.a = 0.02f + 0.08f * q;
         n.b = 0.25f - 0.05f * q;
@@ -87,23 +87,23 @@ void AssignNeuronType(Neuron& n, float inhibitoryFraction) {
     }
 }
 
-std::array<float, 3> RandomUnitVector() {
+std::array<float, 3> RandomUnitVector(RandomGeneratorState& rng) {
     // z = (r1 - 1) + r1 in double, stored as float; the angle is rounded to float,
     // and cosine and sine are taken in double and rounded before the products.
-    const float z = static_cast<float>(SignedUnitDraw(Random01()));
-    const float phi = static_cast<float>(Random01() * 6.2831854820251465);
+    const float z = static_cast<float>(SignedUnitDraw(Random01(rng)));
+    const float phi = static_cast<float>(Random01(rng) * 6.2831854820251465);
     const float rho = std::sqrt(1.0f - z * z);
     const float c = static_cast<float>(std::cos(static_cast<double>(phi)));
     const float s = static_cast<float>(std::sin(static_cast<double>(phi)));
     return {rho * c, rho * s, z};
 }
 
-void PlaceAxonTerminal(float out[3], const float soma[3], float lengthMin, float lengthMax) {
+void PlaceAxonTerminal(RandomGeneratorState& rng, float out[3], const float soma[3], float lengthMin, float lengthMax) {
     // The length is drawn first; the draw becomes a float and the length is formed
     // in single precision.
-    const float r = static_cast<float>(Random01());
+    const float r = static_cast<float>(Random01(rng));
     const float length = lengthMin + r * (lengthMax - lengthMin);
-    const std::array<float, 3> dir = RandomUnitVector();
+    const std::array<float, 3> dir = RandomUnitVector(rng);
     for (int k = 0; k < 3; ++k) out[k] = soma[k] + length * dir[k];
 }
 
@@ -126,7 +126,7 @@ struct ScratchArray {
     T* data = nullptr;
     explicit ScratchArray(size_t count) {
         data = static_cast<T*>(plat::AlignedAllocZeroed(count * sizeof(T)));
-        if (!data) LogMessage(LogFatal, 0, "Unable to allocate memory for the network geometry!");
+        if (!data) throw BuildFailure{"Unable to allocate memory for the network geometry!"};
     }
     ~ScratchArray() { plat::AlignedFree(data); }
     ScratchArray(const ScratchArray&) = delete;
@@ -136,9 +136,10 @@ struct ScratchArray {
 
 // ---- 4. Sphere -------------------------------------------------------------------------------
 
-void BuildSphereGeometry(AppState& state) {
+void BuildSphereGeometry(Simulation& state) {
     LogMessage(LogInfo, 0, "Building spherical geometry...");
     SimParams& p = state.params;
+    RandomGeneratorState& rng = state.random;
     Neuron* neurons = state.neurons;
     const uint32_t n = state.neuronCount;
 
@@ -146,7 +147,7 @@ void BuildSphereGeometry(AppState& state) {
     const float radius = p.extentX * 0.5f;
     const float centre[3] = {p.extentX * 0.5f, p.extentY * 0.5f, p.extentZ * 0.5f};
     for (uint32_t i = 0; i < n; ++i) {
-        const std::array<float, 3> dir = RandomUnitVector();
+        const std::array<float, 3> dir = RandomUnitVector(rng);
         for (int k = 0; k < 3; ++k) neurons[i].somaPos[k] = dir[k] * radius + centre[k];
     }
 
@@ -171,7 +172,7 @@ void BuildSphereGeometry(AppState& state) {
     const float axonThreshold = DistanceThresholdSquared(p.excAxonLengthMax);
     for (uint32_t i = 0; i < n; ++i) {
         Neuron& ni = neurons[i];
-        AssignNeuronType(ni, p.inhibitoryFraction);
+        AssignNeuronType(rng, ni, p.inhibitoryFraction);
         if (!ni.isExcitatory) {
             for (int k = 0; k < 3; ++k) ni.axonTerminal[k] = ni.somaPos[k];
             InitNeuronStorage(state, ni, inhCapacity, 1.0f);
@@ -181,7 +182,7 @@ void BuildSphereGeometry(AppState& state) {
         // itself always is, and if it were not, the terminal stays at the soma.
         // Start index: the draw stays double, float(n - 1)·r is formed in double,
         // rounded to float, then floored.
-        uint32_t k = DrawIndex(n, Random01());
+        uint32_t k = DrawIndex(n, Random01(rng));
         uint32_t target = i;
         for (uint32_t examined = 0; examined < n; ++examined) {
             if (within(k, ni.somaPos, axonThreshold)) {
@@ -206,14 +207,14 @@ void BuildSphereGeometry(AppState& state) {
     for (uint32_t i = 0; i < n; ++i) {
         Neuron& pre = neurons[i];
         const bool exc = pre.isExcitatory != 0;
-        const uint32_t count = DrawSynapseCount(p, exc);
+        const uint32_t count = DrawSynapseCount(rng, p, exc);
         const float threshold = exc ? excThreshold : inhThreshold;
         // One budget of n examinations is shared by all of i's synapses, the
         // accepting examination included; each synapse still draws its start and
         // examines at least one candidate once the budget is spent.
         uint32_t examined = 0;
         for (uint32_t syn = 0; syn < count; ++syn) {
-            uint32_t k = DrawIndex(n, Random01());
+            uint32_t k = DrawIndex(n, Random01(rng));
             do {
                 ++examined;
                 if (room[k] && within(k, pre.axonTerminal, threshold)) {
@@ -304,7 +305,7 @@ bool TerminalCanFit(const SimParams& p, const BoxShape& box, const uint32_t cell
 
 }  // namespace
 
-bool PlaceBoxTerminal(const SimParams& p, const uint32_t cell[3], const Neuron& neuron, float terminal[3]) {
+bool PlaceBoxTerminal(RandomGeneratorState& rng, const SimParams& p, const uint32_t cell[3], const Neuron& neuron, float terminal[3]) {
     const BoxShape box = BoxShapeOf(p);
     const bool exc = neuron.isExcitatory != 0;
     const bool reentrant = p.reentrantLoops && exc;
@@ -318,7 +319,7 @@ bool PlaceBoxTerminal(const SimParams& p, const uint32_t cell[3], const Neuron& 
         float lengthMin = p.boxInhAxonLengthMin, lengthMax = p.boxInhAxonLengthMax;
         if (exc) {
             // Double draw against the float probability, compared in double.
-            if (Random01() <= static_cast<double>(p.longAxonProbability)) {
+            if (Random01(rng) <= static_cast<double>(p.longAxonProbability)) {
                 lengthMin = p.excAxonLengthMin;
                 lengthMax = p.excAxonLengthMax;
             } else {
@@ -326,7 +327,7 @@ bool PlaceBoxTerminal(const SimParams& p, const uint32_t cell[3], const Neuron& 
                 lengthMax = p.inhAxonLengthMax;
             }
         }
-        PlaceAxonTerminal(terminal, neuron.somaPos, lengthMin, lengthMax);
+        PlaceAxonTerminal(rng, terminal, neuron.somaPos, lengthMin, lengthMax);
         // Axes in the order Z, Y, X. Every axis is processed in every attempt, with
         // its draws, even after an earlier one was found out of range; a redraw of
         // another axis uses that axis's own extent and overwrites earlier values.
@@ -337,12 +338,12 @@ bool PlaceBoxTerminal(const SimParams& p, const uint32_t cell[3], const Neuron& 
             if (WrapsAlong(box, cell, reentrant, a)) {
                 // Reentrant coordinates in single precision from float draws.
                 const float b = 0.1f * box.extent[a];
-                const float r = static_cast<float>(Random01());
+                const float r = static_cast<float>(Random01(rng));
                 // Last layer: into the first tenth; first layer: into the last tenth.
                 terminal[a] = last ? b * r : box.extent[a] - b * r;
                 for (int o = 2; o >= 0; --o) {  // the other two, Z before Y before X
                     if (o == a) continue;
-                    terminal[o] = (box.extent[o] - 1.0f) * static_cast<float>(Random01());
+                    terminal[o] = (box.extent[o] - 1.0f) * static_cast<float>(Random01(rng));
                 }
                 if (terminal[a] > gridSize) outOfRange = true;
             } else if (terminal[a] < margin || terminal[a] > gridSize - margin) {
@@ -362,9 +363,10 @@ bool PlaceBoxTerminal(const SimParams& p, const uint32_t cell[3], const Neuron& 
     return false;
 }
 
-void BuildBoxGeometry(AppState& state) {
+void BuildBoxGeometry(Simulation& state) {
     LogMessage(LogInfo, 0, "Building box/cuboid geometry...");
     SimParams& p = state.params;
+    RandomGeneratorState& rng = state.random;
     Neuron* neurons = state.neurons;
     const uint64_t cells = static_cast<uint64_t>(p.gridX) * p.gridY * p.gridZ;
     if (cells != state.neuronCount) {
@@ -383,14 +385,14 @@ void BuildBoxGeometry(AppState& state) {
         for (uint32_t y = 0; y < p.gridY; ++y) {
             for (uint32_t x = 0; x < p.gridX; ++x, ++index) {
                 Neuron& nr = neurons[index];
-                AssignNeuronType(nr, p.inhibitoryFraction);
+                AssignNeuronType(rng, nr, p.inhibitoryFraction);
                 const bool exc = nr.isExcitatory != 0;
                 const uint32_t capacity = exc ? excCapacity : inhCapacity;
                 // Each sum in double, stored as float: the soma lies in its own cell.
                 const uint32_t cell[3] = {x, y, z};
                 for (int a = 0; a < 3; ++a)
-                    nr.somaPos[a] = static_cast<float>((static_cast<double>(cell[a]) - 0.5) + Random01());
-                if (!PlaceBoxTerminal(p, cell, nr, nr.axonTerminal)) ++clamped;
+                    nr.somaPos[a] = static_cast<float>((static_cast<double>(cell[a]) - 0.5) + Random01(rng));
+                if (!PlaceBoxTerminal(rng, p, cell, nr, nr.axonTerminal)) ++clamped;
                 InitNeuronStorage(state, nr, capacity, std::max(1.0f, Distance3(nr.axonTerminal, nr.somaPos)));
             }
         }
@@ -408,7 +410,7 @@ void BuildBoxGeometry(AppState& state) {
             for (uint32_t x = 0; x < p.gridX; ++x, ++index) {
                 Neuron& pre = neurons[index];
                 const bool exc = pre.isExcitatory != 0;
-                const uint32_t count = DrawSynapseCount(p, exc);
+                const uint32_t count = DrawSynapseCount(rng, p, exc);
                 // The loop radius applies at the last Z layer (with reentrant loops),
                 // the last Y row and the last X column, for both kinds of neuron.
                 const bool edge = (p.reentrantLoops && z == p.gridZ - 1) || y == p.gridY - 1 ||
@@ -424,9 +426,9 @@ void BuildBoxGeometry(AppState& state) {
                         // test is in float.
                         float u, v, w;
                         do {
-                            u = static_cast<float>(SignedUnitDraw(Random01()));
-                            v = static_cast<float>(SignedUnitDraw(Random01()));
-                            w = static_cast<float>(SignedUnitDraw(Random01()));
+                            u = static_cast<float>(SignedUnitDraw(Random01(rng)));
+                            v = static_cast<float>(SignedUnitDraw(Random01(rng)));
+                            w = static_cast<float>(SignedUnitDraw(Random01(rng)));
                         } while (!((u * u + v * v) + w * w <= 1.0f));
                         // Cell by truncation toward zero of float(u·ρ) + terminal:
                         // a coordinate in (-1, 0) lands in cell 0.

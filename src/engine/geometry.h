@@ -6,26 +6,27 @@
 //   2. Builders
 //   3. Limits and helpers shared with construction (capacities, count ranges)
 //
-// Every random number comes from Random01 in a fixed order, so a network built
+// Every random number comes from the simulation's generator in a fixed order, so a network built
 // from the same seed is the same on every run and machine.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-struct AppState;
 struct Neuron;
+struct RandomGeneratorState;
+struct Simulation;
 struct SimParams;
 
 // ---- 1. Draw helpers -----------------------------------------------------------------------
 
 // Draws the neuron's kind and Izhikevich parameters (two draws).
-void AssignNeuronType(Neuron& neuron, float inhibitoryFraction);
+void AssignNeuronType(RandomGeneratorState& rng, Neuron& neuron, float inhibitoryFraction);
 // A direction uniform on the unit sphere's surface (two draws).
-std::array<float, 3> RandomUnitVector();
+std::array<float, 3> RandomUnitVector(RandomGeneratorState& rng);
 // Terminal at a random length in [lengthMin, lengthMax] in a random direction
 // from the soma (three draws: length, then direction).
-void PlaceAxonTerminal(float out[3], const float soma[3], float lengthMin, float lengthMax);
+void PlaceAxonTerminal(RandomGeneratorState& rng, float out[3], const float soma[3], float lengthMin, float lengthMax);
 
 // Index of the neuron in grid cell (x, y, z) of a box network: cells are numbered
 // with X innermost, then Y, then Z. 64-bit, so a grid edited beyond the built
@@ -38,13 +39,13 @@ inline uint64_t GridCellIndex(uint32_t gridX, uint32_t gridY, uint32_t x, uint32
 // Both expect state.neurons allocated (state.neuronCount records, zeroed) and the
 // parameters normalised. They log one line at start and one at the end.
 
-void BuildSphereGeometry(AppState& state);
-void BuildBoxGeometry(AppState& state);
+void BuildSphereGeometry(Simulation& state);
+void BuildBoxGeometry(Simulation& state);
 
 // The axon terminal of the box neuron at `cell` (soma and type already set): drawn
 // until it lies inside the margins, or across the volume for a reentrant loop.
 // Returns false when no terminal could be accepted and it was clamped instead.
-bool PlaceBoxTerminal(const SimParams& params, const uint32_t cell[3], const Neuron& neuron,
+bool PlaceBoxTerminal(RandomGeneratorState& rng, const SimParams& params, const uint32_t cell[3], const Neuron& neuron,
                       float terminal[3]);
 
 // ---- 3. Limits and helpers ----------------------------------------------------------------
@@ -71,7 +72,7 @@ uint32_t IncomingCapacityFor(const SimParams& params, bool excitatory);
 uint32_t OutgoingCapacityFor(const SimParams& params);
 // Synapses a pre-synaptic neuron of the kind tries to make: one draw in the
 // range, truncated; 0 and 1 both give 1.
-uint32_t DrawSynapseCount(const SimParams& params, bool excitatory);
+uint32_t DrawSynapseCount(RandomGeneratorState& rng, const SimParams& params, bool excitatory);
 
 // Largest float x with sqrtf(x) < radius (-1 when no x >= 0 qualifies), so that
 // "sqrtf(d2) < radius" can be tested as "d2 <= threshold" with the same result.

@@ -6,13 +6,14 @@
 //   3. Construction and release
 //
 // Every array here is allocated once per build, 16-byte aligned and zero-filled,
-// and counted in AppState::MemoryUsage; nothing is allocated while the network runs.
+// and counted in Simulation::MemoryUsage; nothing is allocated while the network runs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
-struct AppState;
+struct Simulation;
 struct Neuron;
 
 // ---- 1. Lane blocks ---------------------------------------------------------------------
@@ -105,20 +106,26 @@ inline constexpr uint32_t kMaxSynapsesPerNeuron = 255;
 
 // ---- 3. Construction and release -------------------------------------------------------------
 
-// Builds the whole network from state.params; ends the process (fatal log) on
-// allocation failure. Logs "Created simulation with %d neurons and %d synapses".
-void BuildNetwork(AppState& state);
+// Builds the whole network from state.params and state.random. Logs "Created
+// simulation with %d neurons and %d synapses". On failure (memory missing, a
+// network too large) it releases what it made and returns the message; "" when built.
+std::string BuildNetwork(Simulation& state);
 // Frees everything BuildNetwork allocated and clears every pointer to it.
-void ReleaseNetwork(AppState& state);
+void ReleaseNetwork(Simulation& state);
 
-// 16-byte aligned, zeroed allocation counted in state.MemoryUsage; on failure a
-// fatal log entry with `failureMessage` ends the process.
-void* NetworkAlloc(AppState& state, uint64_t bytes, const char* failureMessage);
+// Thrown inside a build when it cannot go on; BuildNetwork returns the message.
+struct BuildFailure {
+    const char* message;
+};
 
-void InitNeuronStorage(AppState& state, Neuron& neuron, uint32_t incomingCapacity, float axonLength);
-void InitExcitatoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
-void InitInhibitoryLane(const AppState& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
-void WarmUpNetwork(AppState& state);
+// 16-byte aligned, zeroed allocation counted in state.MemoryUsage; throws
+// BuildFailure{failureMessage} when memory is missing (only inside BuildNetwork).
+void* NetworkAlloc(Simulation& state, uint64_t bytes, const char* failureMessage);
+
+void InitNeuronStorage(Simulation& state, Neuron& neuron, uint32_t incomingCapacity, float axonLength);
+void InitExcitatoryLane(Simulation& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
+void InitInhibitoryLane(Simulation& state, SynapseLaneWeights& weights, SynapseLaneState& lane, uint8_t slot);
+void WarmUpNetwork(Simulation& state);
 
 // Orders Synapse records by pre-synaptic neuron (as addresses), then lane, and
 // Synapse pointers by the pointee's post-synaptic neuron, then lane: 1 greater,

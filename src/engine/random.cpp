@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-RandomGeneratorState RandomState;
 
 static inline uint32_t Widen(int16_t value) {  // sign-extended, then wrapping arithmetic
     return static_cast<uint32_t>(static_cast<int32_t>(value));
@@ -42,7 +41,11 @@ double Random01(RandomGeneratorState& st) {
     return static_cast<double>(st.seed) / 4294967295.0;
 }
 
-double Random01() { return Random01(RandomState); }
+RandomGeneratorState SeededRandom(uint32_t seed) {
+    RandomGeneratorState state{};
+    state.seed = seed != 0 ? seed : 1;
+    return state;
+}
 
 uint32_t DrawCount(uint32_t a, uint32_t b, double r) {
     // Single precision throughout: the draw is rounded to float before the product,

@@ -1,6 +1,6 @@
-// The process-wide random generator of network construction: a multiply-with-carry
-// generator with two lag-8 recurrences of 16-bit values (carries in element 0).
-// Only the thread that builds a network draws from it; it has no lock.
+// The random generator of network construction: a multiply-with-carry generator
+// with two lag-8 recurrences of 16-bit values (carries in element 0). Each
+// simulation has its own; only the thread that builds the network draws from it.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +12,11 @@ struct RandomGeneratorState {
     int16_t history2[10] = {};
 };
 
-extern RandomGeneratorState RandomState;
+// A generator seeded with `seed` (0 becomes 1: a zero seed word would make every
+// draw 0, the generator's fixed point).
+RandomGeneratorState SeededRandom(uint32_t seed);
 
 // Next value, uniform on the closed interval [0, 1].
-double Random01();
 double Random01(RandomGeneratorState& state);
 
 // Derived draws.

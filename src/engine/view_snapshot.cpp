@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/app_state.h"
+#include "engine/simulation.h"
 #include "platform/platform.h"
 
 namespace {
@@ -43,7 +43,7 @@ bool AllocateFrame(ViewFrame& f, const ViewSnapshot& s) {
 
 // The inspected neuron's record, its delay line and its incoming synapses with
 // their pre-synaptic neurons' lines.
-void CopyInspected(const AppState& state, const ViewSnapshot& s, ViewFrame& f, uint32_t k) {
+void CopyInspected(const Simulation& state, const ViewSnapshot& s, ViewFrame& f, uint32_t k) {
     f.inspected = k < state.neuronCount ? k : kNoViewNeuron;
     if (f.inspected == kNoViewNeuron) return;
     const Neuron& n = state.neurons[k];
@@ -101,8 +101,8 @@ void CopyTrace(const ViewSnapshot& s, ViewFrame& f) {
 }
 
 // Everything but v and vEnvelopeView.
-void BeginFrame(const AppState& state, const ViewSnapshot& s, ViewFrame& f, uint32_t inspected) {
-    f.step = StepCounter.load(std::memory_order_acquire);
+void BeginFrame(const Simulation& state, const ViewSnapshot& s, ViewFrame& f, uint32_t inspected) {
+    f.step = state.stepCounter.load(std::memory_order_acquire);
     CopyInspected(state, s, f, inspected);
     CopyTrace(s, f);
     CopyAnalysis(state.analysis, f.analysis);
@@ -110,7 +110,7 @@ void BeginFrame(const AppState& state, const ViewSnapshot& s, ViewFrame& f, uint
 
 }  // namespace
 
-ViewSnapshot* CreateViewSnapshot(const AppState& state) {
+ViewSnapshot* CreateViewSnapshot(const Simulation& state) {
     ViewSnapshot* s = new (std::nothrow) ViewSnapshot{};
     if (s == nullptr) return nullptr;
     s->neuronCount = state.neuronCount;
@@ -160,7 +160,7 @@ void SetViewTraceLength(ViewSnapshot& s, uint32_t samples) {
 
 void ResetViewTrace(ViewSnapshot& s) { s.traceReset.store(1, std::memory_order_relaxed); }
 
-void RecordViewTrace(const AppState& state, ViewSnapshot& s) {
+void RecordViewTrace(const Simulation& state, ViewSnapshot& s) {
     const uint32_t k = s.inspected.load(std::memory_order_relaxed);
     const bool reset = s.traceReset.load(std::memory_order_relaxed) != 0 &&
                        s.traceReset.exchange(0, std::memory_order_relaxed) != 0;
@@ -176,7 +176,7 @@ void RecordViewTrace(const AppState& state, ViewSnapshot& s) {
     if (s.traceCount < kTraceCapacity) ++s.traceCount;
 }
 
-ViewFrame* BeginViewFrame(const AppState& state, ViewSnapshot& s) {
+ViewFrame* BeginViewFrame(const Simulation& state, ViewSnapshot& s) {
     if (s.requested.load(std::memory_order_relaxed) == 0) return nullptr;
     if (s.requested.exchange(0, std::memory_order_acquire) == 0) return nullptr;
     ViewFrame& f = s.frames[s.writing];
@@ -184,7 +184,7 @@ ViewFrame* BeginViewFrame(const AppState& state, ViewSnapshot& s) {
     return &f;
 }
 
-void CopyViewRange(const AppState& state, ViewFrame& f, uint32_t first, uint32_t end) {
+void CopyViewRange(const Simulation& state, ViewFrame& f, uint32_t first, uint32_t end) {
     const Neuron* neurons = state.neurons;
     for (uint32_t i = first; i < end; ++i) {
         f.v[i] = neurons[i].v;
@@ -196,7 +196,7 @@ void PublishViewFrame(ViewSnapshot& s) {
     s.writing = s.latest.exchange(s.writing | kFreshFrame, std::memory_order_acq_rel) & kFrameIndexMask;
 }
 
-void FillViewFrame(const AppState& state, ViewSnapshot& s, uint32_t inspected) {
+void FillViewFrame(const Simulation& state, ViewSnapshot& s, uint32_t inspected) {
     // The steps after a resume record the neuron shown now.
     s.inspected.store(inspected, std::memory_order_relaxed);
     ViewFrame& f = s.frames[s.writing];

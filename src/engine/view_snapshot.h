@@ -28,10 +28,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "analysis/activity.h"
+#include "engine/activity.h"
 #include "engine/network.h"
 
-struct AppState;
+struct Simulation;
 
 inline constexpr uint32_t kNoViewNeuron = 0xFFFFFFFFu;
 
@@ -94,7 +94,7 @@ struct ViewSnapshot {
 
 // Allocates the three frames for state's network and fills the reader's from it
 // (call before the workers start). Null when memory is missing.
-ViewSnapshot* CreateViewSnapshot(const AppState& state);
+ViewSnapshot* CreateViewSnapshot(const Simulation& state);
 void ReleaseViewSnapshot(ViewSnapshot* snapshot);
 
 // Reader (render thread): asks for a frame with the details of `inspected`
@@ -112,15 +112,15 @@ void ResetViewTrace(ViewSnapshot& snapshot);
 // the state of the inspected neuron the reader last asked for to the trace ring; a
 // different neuron, or a reset request, empties the ring first. One neuron's six
 // values and two atomic loads.
-void RecordViewTrace(const AppState& state, ViewSnapshot& snapshot);
+void RecordViewTrace(const Simulation& state, ViewSnapshot& snapshot);
 
 // Writer side, the frame of one request: BeginViewFrame (one thread, network at
 // rest) fills all but v and vEnvelopeView and returns the frame, or null when
 // nothing was requested (one atomic load); CopyViewRange copies those two for
 // neurons [first, end) (any threads, disjoint ranges, nobody writing them); then
 // PublishViewFrame (one thread, after all copies).
-ViewFrame* BeginViewFrame(const AppState& state, ViewSnapshot& snapshot);
-void CopyViewRange(const AppState& state, ViewFrame& frame, uint32_t first, uint32_t end);
+ViewFrame* BeginViewFrame(const Simulation& state, ViewSnapshot& snapshot);
+void CopyViewRange(const Simulation& state, ViewFrame& frame, uint32_t first, uint32_t end);
 void PublishViewFrame(ViewSnapshot& snapshot);
 // All three at once for `inspected`, on the calling thread, whether requested or not.
-void FillViewFrame(const AppState& state, ViewSnapshot& snapshot, uint32_t inspected);
+void FillViewFrame(const Simulation& state, ViewSnapshot& snapshot, uint32_t inspected);

@@ -14,8 +14,8 @@
 #include <exception>
 #include <new>
 
-#include "analysis/activity.h"
-#include "engine/app_state.h"
+#include "engine/activity.h"
+#include "engine/simulation.h"
 #include "engine/dynamics.h"
 #include "engine/view_snapshot.h"
 #include "platform/log.h"
@@ -34,23 +34,13 @@ uint64_t SteadyNs() {
 
 // ---- 2. Creation and release ----------------------------------------------------------------------
 
-namespace {
-
-constexpr const char* kLowMemoryMessage =
-    "Initialization of the work manager failed due to low system memory conditions!";
-
-}  // namespace
-
 WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     LogMessage(LogInfo, 0, "Initializing work manager and worker threads...");
     if (threadCount < 1) threadCount = 1;
     if (threadCount > kMaxWorkerThreads) threadCount = kMaxWorkerThreads;
 
     WorkManager* wm = new (std::nothrow) WorkManager{};
-    if (wm == nullptr) {
-        LogMessage(LogFatal, 0, "%s", kLowMemoryMessage);
-        return nullptr;
-    }
+    if (wm == nullptr) return nullptr;
     const uint32_t perThread = neuronCount / threadCount;
     uint32_t chunkSize = perThread < kMaxChunkSize ? perThread : kMaxChunkSize;
     if (chunkSize == 0) chunkSize = 1;  // fewer neurons than threads
@@ -75,7 +65,6 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr ||
         wm->events == nullptr) {
         ReleaseWorkManager(wm);
-        LogMessage(LogFatal, 0, "%s", kLowMemoryMessage);
         return nullptr;
     }
     // Every chunk in exactly one range: equal shares, and the chunks left over
@@ -145,22 +134,16 @@ namespace {
 // the fire sub-phases, and at the end of the step.
 enum class BarrierKind { Integration, IntegrationClearHistogram, FireApply, EndOfStep };
 
-bool StopRequested(const AppState& state) { return plat::AtomicLoad(state.stopRequest) != 0; }
+bool StopRequested(const Simulation& state) { return plat::AtomicLoad(state.stopRequest) != 0; }
 
 // The last thread's work at the end-of-step barrier, in order. Returns false when
 // the thread must end (stop request) without releasing anyone.
-bool LastThreadEndOfStep(AppState& state, WorkManager& wm) {
+bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     if (StopRequested(state)) return false;
-    if (CaptureOn.load(std::memory_order_acquire) != 0) {
-        // Exactly one step per captured frame.
-        plat::AtomicStore(wm.captureWaiting, uint8_t{1});
-        CaptureStepEvent.Wait();
-        plat::AtomicStore(wm.captureWaiting, uint8_t{0});
-        if (StopRequested(state)) return false;
-    }
     EndOfStep(state, plat::AtomicLoad(state.stepSpikeCount));
-    const uint32_t completed = StepCounter.load(std::memory_order_acquire);
-    NotifyStepped(state, completed - 1);
+    const uint32_t completed = state.stepCounter.load(std::memory_order_acquire);
+    state.NotifyStepped(completed - 1);  // an observer may wait here (lock-step)
+    if (StopRequested(state)) return false;
     plat::AtomicStore(wm.step, completed);
     plat::AtomicStore(wm.lastStepNs, SteadyNs());
 
@@ -191,7 +174,7 @@ bool LastThreadEndOfStep(AppState& state, WorkManager& wm) {
 
 // Arrives at a barrier. Returns false when the thread must end. A count at or
 // below 0 only arises from the stop release, which every path checks.
-bool ArriveAtBarrier(AppState& state, WorkManager& wm, uint32_t i, BarrierKind kind) {
+bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind kind) {
     const int32_t remaining = plat::AtomicDecrement(wm.barrierCount);
     if (remaining <= 0) {
         if (StopRequested(state)) return false;
@@ -222,15 +205,15 @@ bool ArriveAtBarrier(AppState& state, WorkManager& wm, uint32_t i, BarrierKind k
 
 }  // namespace
 
-void EndOfStep(AppState& state, uint64_t spikes) {
-    if (plat::AtomicLoad(state.options.stimulusOn) != 0) {
-        const uint32_t s = StepCounter.load(std::memory_order_acquire);
+void EndOfStep(Simulation& state, uint64_t spikes) {
+    if (plat::AtomicLoad(state.stimulusOn) != 0) {
+        const uint32_t s = state.stepCounter.load(std::memory_order_acquire);
         if (state.workManager != nullptr)
             state.workManager->kernels.stimulus(state, s);
         else
             ApplyStimulus(state, s);
     }
-    StepCounter.fetch_add(1, std::memory_order_acq_rel);
+    state.stepCounter.fetch_add(1, std::memory_order_acq_rel);
     RecordStepSpikes(state, spikes);
     plat::AtomicStore(state.stepSpikeCount, uint64_t{0});
     if (state.workManager != nullptr)
@@ -242,7 +225,7 @@ void EndOfStep(AppState& state, uint64_t spikes) {
 
 void WorkerThread(WorkerContext* context) {
     if (context->idlePriority != 0) plat::SetCurrentThreadPriority(plat::ThreadPriority::Idle);
-    AppState& state = *context->state;
+    Simulation& state = *context->state;
     WorkManager& wm = *context->workManager;
     // Start gate: no thread steps until all of them exist (a failed launch ends
     // the ones that began before they touch the network).
@@ -259,9 +242,9 @@ void WorkerThread(WorkerContext* context) {
     }
     if (context->index == 0) {
         const uint32_t now = plat::TimeMs();
-        SimStartStep.store(StepCounter.load(std::memory_order_acquire), std::memory_order_release);
-        SimStartTime.store(now, std::memory_order_release);
-        LastSampleTime.store(now, std::memory_order_release);
+        state.startStep.store(state.stepCounter.load(std::memory_order_acquire), std::memory_order_release);
+        state.startTimeMs.store(now, std::memory_order_release);
+        state.sampleTimeMs.store(now, std::memory_order_release);
         const uint64_t startNs = SteadyNs();
         plat::AtomicStore(wm.firstStepNs, startNs);
         plat::AtomicStore(wm.stepStartNs, startNs);
@@ -311,18 +294,23 @@ void WorkerThread(WorkerContext* context) {
 
 bool WorkersParked(const WorkManager& wm) { return plat::AtomicLoad(wm.parked) != 0; }
 
-void ParkedViewFrame(AppState& state, WorkManager& wm, uint32_t inspected) {
+void ParkedViewFrame(Simulation& state, WorkManager& wm, uint32_t inspected) {
     if (state.viewSnapshot == nullptr) return;
     wm.viewFrame = nullptr;  // a frame begun before parking is filled here instead
     FillViewFrame(state, *state.viewSnapshot, inspected);
 }
 
-bool PauseWorkers(WorkManager& wm) {
+bool ObserverWaiting(const Simulation& state) {
+    for (int i = 0; i < state.observerCount; ++i)
+        if (state.observers[i].waiting && state.observers[i].waiting(state.observers[i].context)) return true;
+    return false;
+}
+
+bool PauseWorkers(Simulation& state, WorkManager& wm) {
     plat::AtomicStore(wm.pauseRequested, uint8_t{1});
     for (;;) {
-        // A worker blocked on the capture event advances nothing either.
-        if (plat::AtomicLoad(wm.parked) != 0 || plat::AtomicLoad(wm.captureWaiting) != 0)
-            return true;
+        // A worker waiting in an observer (lock-step) advances nothing either.
+        if (plat::AtomicLoad(wm.parked) != 0 || ObserverWaiting(state)) return true;
         if (plat::AtomicLoad(wm.activeThreads) == 0) return false;
         if (plat::AtomicLoad(wm.pauseRequested) == 0) return false;  // resumed meanwhile
         wm.parkedEvent.WaitFor(50);
@@ -334,15 +322,16 @@ void ResumeWorkers(WorkManager& wm) {
     wm.resumeEvent.Set();
 }
 
-void ReleaseWorkersForStop(AppState& state, WorkManager& wm) {
+void ReleaseWorkersForStop(Simulation& state, WorkManager& wm) {
     plat::AtomicStore(state.stopRequest, uint8_t{1});
     plat::AtomicStore(wm.waitAtBarriers, uint8_t{0});
     plat::AtomicExchange(wm.barrierCount, int32_t{0});
     for (uint32_t j = 0; j < wm.threadCount; ++j) wm.events[j].Set();
     plat::AtomicExchange(wm.barrierCount, int32_t{0});
-    // A parked worker and one waiting for a captured frame are released too.
+    // A parked worker and one waiting in an observer are released too.
     wm.resumeEvent.Set();
-    if (plat::AtomicLoad(wm.captureWaiting) != 0) CaptureStepEvent.Set();
+    for (int i = 0; i < state.observerCount; ++i)
+        if (state.observers[i].release) state.observers[i].release(state.observers[i].context);
 }
 
 namespace {
@@ -354,7 +343,7 @@ void OpenStartGate(WorkManager& wm) {
 
 // Ends the first `started` workers of a launch that failed (they wait at the start
 // gate), joins them and forgets the launch.
-void AbandonLaunch(AppState& state, WorkManager& wm, uint32_t started) {
+void AbandonLaunch(Simulation& state, WorkManager& wm, uint32_t started) {
     plat::AtomicStore(state.stopRequest, uint8_t{1});
     OpenStartGate(wm);
     for (uint32_t j = 0; j < started; ++j) state.workers[j].thread.join();
@@ -368,7 +357,7 @@ void AbandonLaunch(AppState& state, WorkManager& wm, uint32_t started) {
 
 }  // namespace
 
-bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
+bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
     const uint32_t threads = wm->threadCount;
     const uint32_t n = state.neuronCount;
     const uint32_t share = n / threads;
@@ -395,7 +384,7 @@ bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     }
     plat::AtomicStore(state.stopRequest, uint8_t{0});
     plat::AtomicStore(state.stepSpikeCount, uint64_t{0});
-    wm->step = StepCounter.load(std::memory_order_acquire);
+    wm->step = state.stepCounter.load(std::memory_order_acquire);
     wm->activeThreads = threads;
     state.workManager = wm;
     state.workers = workers;
@@ -415,7 +404,7 @@ bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority) {
     return true;
 }
 
-bool StopWorkers(AppState& state) {
+bool StopWorkers(Simulation& state) {
     WorkManager* wm = state.workManager;
     if (wm == nullptr) return true;
     constexpr uint32_t kWaitMs = 30;

@@ -21,16 +21,16 @@
 
 #include "platform/platform.h"
 
-struct AppState;
+struct Simulation;
 struct Neuron;
 struct ViewFrame;
 
 // ---- 1. Step kernels -----------------------------------------------------------------------
 struct StepKernels {
-    void (*integrate)(AppState& state, uint32_t first, uint32_t end);
-    uint32_t (*fireApply)(AppState& state, uint32_t first, uint32_t end, int32_t s);  // spikes
-    void (*fireLearn)(AppState& state, uint32_t first, uint32_t end, int32_t s);
-    void (*stimulus)(AppState& state, uint32_t s);
+    void (*integrate)(Simulation& state, uint32_t first, uint32_t end);
+    uint32_t (*fireApply)(Simulation& state, uint32_t first, uint32_t end, int32_t s);  // spikes
+    void (*fireLearn)(Simulation& state, uint32_t first, uint32_t end, int32_t s);
+    void (*stimulus)(Simulation& state, uint32_t s);
 };
 // UpdateChunk, FireApplyRange, FireLearnRange and ApplyStimulus of the dynamics.
 StepKernels DefaultStepKernels();
@@ -60,17 +60,16 @@ struct alignas(16) WorkManager {
     uint32_t* rangeFirstChunk;  // [rangeCount + 1]
 
     StepKernels kernels;
-    uint32_t step;  // StepCounter value of the step in progress (written by the last thread)
+    uint32_t step;  // stepCounter value of the step in progress (written by the last thread)
 
     // Pause gate: the last thread parks at the end of a step while the others wait
     // at the barrier.
     uint8_t pauseRequested;
     uint8_t parked;
-    uint8_t captureWaiting;  // the last thread waits on CaptureStepEvent
     plat::AutoResetEvent parkedEvent;  // set when the last thread has parked
     plat::AutoResetEvent resumeEvent;  // opens the gate
 
-    // Optional step target (headless runs): after the step that brings StepCounter
+    // Optional step target (headless runs): after the step that brings stepCounter
     // to stepTarget the workers park and targetEvent is set. 0: none.
     uint32_t stepTarget;
     plat::AutoResetEvent targetEvent;
@@ -106,14 +105,14 @@ struct alignas(16) WorkerContext {
     uint32_t end;
     Neuron* neurons;
     uint32_t reserved[2];
-    AppState* state;
+    Simulation* state;
     WorkManager* workManager;
     uint8_t idlePriority;  // the thread lowers itself to idle priority first
 };
 
 // ---- 3. Creation and chunks ---------------------------------------------------------------------
 
-// Logs "Initializing work manager and worker threads..."; fatal on missing memory.
+// Logs "Initializing work manager and worker threads..."; null when memory is missing.
 WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount);
 void ReleaseWorkManager(WorkManager* wm);
 
@@ -137,41 +136,43 @@ void ResetChunks(WorkManager& wm);
 void WorkerThread(WorkerContext* context);
 
 // Once-per-step work after the last barrier, shared with the single-thread
-// StepNetwork: stimulus (when on) at the current StepCounter, StepCounter + 1,
+// StepNetwork: stimulus (when on) at the current stepCounter, stepCounter + 1,
 // the spiking history (and every 2048th step the spectrum), the running spike
 // total; clears the step spike count.
-void EndOfStep(AppState& state, uint64_t spikes);
+void EndOfStep(Simulation& state, uint64_t spikes);
 
 // ---- 5. Control ------------------------------------------------------------------------------------
 
 // Parks the workers at the end of the current step and returns once they are
 // parked (or have ended). Returns whether they parked.
-bool PauseWorkers(WorkManager& wm);
+bool PauseWorkers(Simulation& state, WorkManager& wm);
+// Whether a worker waits inside an observer's `stepped` (lock-step).
+bool ObserverWaiting(const Simulation& state);
 // Whether the workers are parked at the pause gate: then none writes the network,
 // and everything they wrote before is visible to the caller.
 bool WorkersParked(const WorkManager& wm);
 // Fills and publishes a view frame with `inspected`'s details on the calling thread
 // (the render thread, StateLock held); only while WorkersParked.
-void ParkedViewFrame(AppState& state, WorkManager& wm, uint32_t inspected);
+void ParkedViewFrame(Simulation& state, WorkManager& wm, uint32_t inspected);
 // Opens the pause gate. The lifecycle calls it with StateLock held, so that the
 // render thread, which reads the parked network under that lock, is never
 // reading when the workers go on.
 void ResumeWorkers(WorkManager& wm);
 // One round of the stop release: stop request, wait flag, counter, events, gates.
-void ReleaseWorkersForStop(AppState& state, WorkManager& wm);
+void ReleaseWorkersForStop(Simulation& state, WorkManager& wm);
 
 // Fills one WorkerContext per thread of `wm` over state's neurons, clears the stop
 // request and the step spike count, creates the view snapshot, stores wm, the
 // contexts and the snapshot in state and starts the threads; none steps before all
-// exist. The first step is the current StepCounter value (the start sequence
+// exist. The first step is the current stepCounter value (the start sequence
 // resets it to 0 before the build, whose warm-up reads it).
 // Returns false, with nothing left running or stored, when memory or threads are
 // missing; `wm` stays the caller's then.
-bool LaunchWorkers(AppState& state, WorkManager* wm, bool idlePriority);
+bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority);
 // The stop release loop: releases the workers and waits 30 ms at a time until
 // every one has ended, logging a warning after 133 waits (threads are never
 // killed), then joins them and frees the contexts, the work manager and the view
 // snapshot. Returns whether they all ended within the 133 waits.
-bool StopWorkers(AppState& state);
+bool StopWorkers(Simulation& state);
 // Steady clock in nanoseconds (the run's wall time).
 uint64_t SteadyNs();

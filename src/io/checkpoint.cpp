@@ -378,7 +378,7 @@ bool WriteAnalysis(hid_t file, const AppState& state, uint32_t step) {
 }
 
 bool WriteFile(hid_t file, const AppState& state) {
-    const uint32_t step = StepCounter.load(std::memory_order_acquire);
+    const uint32_t step = state.stepCounter.load(std::memory_order_acquire);
     const BuildOrigin& origin = state.buildOrigin;
     const NetworkCounts counts = CountNetwork(state);
     const uint64_t digest = NetworkStructureDigest(state);
@@ -391,9 +391,9 @@ bool WriteFile(hid_t file, const AppState& state) {
          WriteString(parameters, "toml", FormatParamFile(origin.params, state.options, kVellicorName));
 
     Id options(NewGroup(file, "options"));
-    const uint8_t stimulusOn = plat::AtomicLoad(state.options.stimulusOn);
+    const uint8_t stimulusOn = plat::AtomicLoad(state.stimulusOn);
     ok = ok && options.ok() && WriteAttribute(options, "stimulusOn", &stimulusOn) &&
-         WriteAttribute(options, "stimulusPeriod", &state.options.stimulusPeriod);
+         WriteAttribute(options, "stimulusPeriod", &state.stimulusPeriod);
 
     Id random(NewGroup(file, "random"));
     const RandomGeneratorState& r = origin.random;
@@ -526,7 +526,7 @@ void CheckpointReader::PrepareBuild(AppState& state) const {
     p.autoManageThreads = current.autoManageThreads;
     p.idlePriority = current.idlePriority;
     state.params = p;
-    RandomState = origin_.random;
+    state.random = origin_.random;
 }
 
 namespace {
@@ -660,8 +660,8 @@ bool CheckpointReader::Restore(AppState& state, std::string& error) {
         error = path_ + ": truncated or damaged checkpoint (" + failed + ")";
         return false;
     }
-    plat::AtomicStore(state.options.stimulusOn, stimulusOn_);
-    state.options.stimulusPeriod = stimulusPeriod_;
-    StepCounter.store(step_, std::memory_order_release);
+    plat::AtomicStore(state.stimulusOn, stimulusOn_);
+    state.stimulusPeriod = stimulusPeriod_;
+    state.stepCounter.store(step_, std::memory_order_release);
     return true;
 }

@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/app_state.h"
+#include "engine/simulation.h"
 #include "io/hdf5_util.h"
 
 namespace {
@@ -169,7 +169,7 @@ float SynapseWeight(const Synapse& s) {
     return lanes[s.lane / 4].weight[s.lane % 4];
 }
 
-bool WriteNodes(hid_t file, const AppState& state) {
+bool WriteNodes(hid_t file, const Simulation& state) {
     const Neuron* neurons = state.neurons;
     const uint64_t n = state.neuronCount;
     Id nodes(H5Gcreate2(file, "nodes", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
@@ -218,7 +218,7 @@ bool WriteNodes(hid_t file, const AppState& state) {
     return ok;
 }
 
-bool WriteEdges(hid_t file, const AppState& state) {
+bool WriteEdges(hid_t file, const Simulation& state) {
     const Neuron* neurons = state.neurons;
     // Every synapse, by target neuron, then as the target stores them (by source).
     std::vector<EdgeRef> edges;
@@ -282,7 +282,7 @@ bool WriteEdges(hid_t file, const AppState& state) {
 
 }  // namespace
 
-bool ExportNetwork(const AppState& state, const std::string& path, std::string& error) {
+bool ExportNetwork(const Simulation& state, const std::string& path, std::string& error) {
     if (!state.neurons || state.neuronCount == 0) {
         error = "no network is built";
         return false;

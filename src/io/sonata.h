@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-struct AppState;
+struct Simulation;
 
 inline constexpr const char* kSonataPopulation = "vellicor";
 
@@ -51,4 +51,4 @@ private:
 // edge_type_id (the receptor kind), edge_group_id (0), edge_group_index, and in
 // group 0: syn_weight, delay (ms) and receptor (enum AMPA_NMDA, GABAA_GABAB).
 // The network must be built and not stepping (paused or not started).
-bool ExportNetwork(const AppState& state, const std::string& path, std::string& error);
+bool ExportNetwork(const Simulation& state, const std::string& path, std::string& error);

@@ -18,6 +18,7 @@
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "platform/version.h"
+#include "vis/view_state.h"
 
 // ---- 1. Backup and restore ---------------------------------------------------------------------
 
@@ -52,7 +53,7 @@ long long ReadWorkerText(const char* text) {
 
 void InitSimulationPage(SimulationPage& page, AppState& state) {
     page.presetSelection = FindPreset(state.params);
-    if (state.params.autoManageThreads) state.params.workerThreads = DefaultWorkerThreads;
+    if (state.params.autoManageThreads) state.params.workerThreads = DefaultWorkerThreads();
     ShowWorkerCount(page, state.params.workerThreads);
     page.workerControlsEnabled = !state.params.autoManageThreads;
 }
@@ -66,7 +67,7 @@ void SimPageChoosePreset(SimulationPage& page, AppState& state, int row) {
 
 void SimPageAutoManage(SimulationPage& page, AppState& state, bool checked) {
     if (checked) {
-        state.params.workerThreads = DefaultWorkerThreads;
+        state.params.workerThreads = DefaultWorkerThreads();
         ShowWorkerCount(page, state.params.workerThreads);
         state.params.autoManageThreads = 1;
     } else {
@@ -96,7 +97,7 @@ void SimPageIdlePriority(AppState& state, bool checked) { state.params.idlePrior
 void SimPageReentrantLoops(AppState& state, bool checked) { state.params.reentrantLoops = checked ? 1 : 0; }
 
 void SimPageRestoreDefaults(SimulationPage& page, AppState& state) {
-    RestoreDefaults(state);
+    RestoreDefaults(state, WireframeMode);
     InitSimulationPage(page, state);
 }
 

@@ -91,7 +91,7 @@ bool CaptureFrame(AppState& state, CaptureContext* context, int32_t width, int32
     int quality = static_cast<int>(state.options.captureQuality);
     int writeError = 0;
     char comment[32];
-    std::snprintf(comment, sizeof comment, "StepCounter=%u", StepCounter.load());
+    std::snprintf(comment, sizeof comment, "StepCounter=%u", state.stepCounter.load());
     const bool ok = SaveJpeg(context, width, height, fileName.c_str(), quality, &writeError, comment);
     ++context->FrameNumber;
     if (writeError != 0 && !context->writeFailureReported) {

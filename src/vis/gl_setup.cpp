@@ -8,6 +8,7 @@
 #include "engine/app_state.h"
 #include "platform/log.h"
 #include "vis/text.h"
+#include "vis/view_state.h"
 
 GlExtensions GlExt{};
 std::atomic<bool> MsaaFormatFound{false};

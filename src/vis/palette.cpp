@@ -7,6 +7,7 @@
 #include "vis/palette.h"
 
 #include "engine/app_state.h"
+#include "vis/view_state.h"
 
 // ---- 1. Tables ------------------------------------------------------------------------------
 Palette ActivityPalette;

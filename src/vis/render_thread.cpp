@@ -75,7 +75,7 @@ void ResetForNewSimulation(AppState& state) {
     if (Scene.resetInspector) Scene.resetInspector(state);
     AnalysisShown.store(false);
     ResetFrameStats(Stats, plat::TimeMs());
-    Stats.prevStep = StepCounter.load();
+    Stats.prevStep = state.stepCounter.load();
     ViewportDirty.store(true);
     MarkSceneDirty();
 }
@@ -143,7 +143,7 @@ void DrawStatusScreen(AppState& state) {
     SetLighting(false);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     const StatusScreen screen =
-        BuildStatusScreen(plat::AtomicLoad(state.SimState), h, CharHeight, StepCounter.load(),
+        BuildStatusScreen(plat::AtomicLoad(state.SimState), h, CharHeight, state.stepCounter.load(),
                           Stats.RecentSpeed, Stats.AverageSpeed);
     const StatusScreenLayout placed =
         LayoutStatusScreen(screen, FontMonoSmall.metrics, static_cast<float>(w), CharHeight);
@@ -213,7 +213,7 @@ void DrawFrame(AppState& state, uint32_t simState) {
         Scene.draw(state);
         ++Stats.FrameCount;
     } else if (visible && sceneAvailable && simState == SimStateRunning) {
-        const uint32_t step = StepCounter.load();
+        const uint32_t step = state.stepCounter.load();
         if (step != Stats.LastDrawnStep) {
             Stats.LastDrawnStep = step;
             Scene.draw(state);
@@ -282,30 +282,30 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
             DrawnView = nullptr;  // the snapshot goes with the simulation
         }
         // Capture reads the back buffer, so before the swap.
-        const bool capturing = CaptureOn.load() != 0;
+        const bool capturing = CaptureGate.on.load() != 0;
         if (capturing) {
             void* context = CaptureContextPtr.load();
             if (context && CaptureFrameHook &&
                 !CaptureFrameHook(state, context, WindowWidth.load(), WindowHeight.load())) {
-                CaptureOn.store(0);
+                CaptureGate.on.store(0);
                 LogMessage(LogWarning, 0, "Error during frame capture process. Stopping capture.");
             }
         }
         if (DisplayLost.load()) break;
         glfwSwapBuffers(window);
         Stats.cycleAccumulator += c1 - c0;
-        if (capturing) CaptureStepEvent.Set();
+        if (capturing) CaptureGate.FrameCaptured();
 
         const bool visible = VisualizationOn.load();
         if (simState == SimStateRunning) {
             const uint32_t now = plat::TimeMs();
             if (visible && Stats.FrameCount % 20 == 0) UpdateFpsStats(Stats, now);
-            UpdateSpeedStats(Stats, now, StepCounter.load(), kStepMs, SimStartTime.load(), SimStartStep.load());
-            LastSampleTime.store(now);
+            UpdateSpeedStats(Stats, now, state.stepCounter.load(), kStepMs, state.startTimeMs.load(), state.startStep.load());
+            state.sampleTimeMs.store(now);
         } else if (simState == SimStatePaused) {
             // No steps: only the sample clock moves, so that the first recent factor
             // after resuming does not count the pause.
-            UpdateSpeedStats(Stats, plat::TimeMs(), StepCounter.load(), kStepMs, SimStartTime.load(), SimStartStep.load());
+            UpdateSpeedStats(Stats, plat::TimeMs(), state.stepCounter.load(), kStepMs, state.startTimeMs.load(), state.startStep.load());
         }
         if (visible) {
             const uint32_t elapsed = plat::TimeMs() - lastPace;

@@ -285,8 +285,8 @@ void DrawPicker(const AppState& state, const Neuron* neurons, const float* v, co
     }
 }
 
-void DrawPropertyColumn(const Neuron& n, const StripLayout& strip) {
-    const PropertyColumn column = BuildPropertyColumn(n, StepCounter.load());
+void DrawPropertyColumn(const Neuron& n, const StripLayout& strip, uint32_t step) {
+    const PropertyColumn column = BuildPropertyColumn(n, step);
     glColor4f(0.8f, 0.8f, 0.8f, 1.0f);
     for (int i = 0; i < kPropertyLines; ++i)
         DrawHudText(GlShadow, strip.columnScale, FontHud.listBase, strip.columnX, strip.columnY[i], "%s",
@@ -346,8 +346,8 @@ void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H
     glLoadIdentity();
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     const bool paused = plat::AtomicLoad(state.SimState) == SimStatePaused;
-    const HudLines hud = BuildHudLines(CaptureOn.load() != 0, paused, state.neuronCount,
-                                       state.params.synapseCount, StepCounter.load(), Stats.RecentSpeed,
+    const HudLines hud = BuildHudLines(CaptureGate.on.load() != 0, paused, state.neuronCount,
+                                       state.params.synapseCount, state.stepCounter.load(), Stats.RecentSpeed,
                                        Stats.AverageSpeed, Stats.RecentFps, Stats.AverageFps,
                                        Stats.FrameMcycles);
     const float step = static_cast<float>(L.CharHeight + 1);
@@ -361,9 +361,9 @@ void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H
     }
 
     const HudState status{paused,
-                          plat::AtomicLoad(state.options.stimulusOn) != 0 &&
-                              StimulusCanAct(state.params, state.options.stimulusPeriod),
-                          plat::AtomicLoad(state.recordingSpikes) != 0, CaptureOn.load() != 0};
+                          plat::AtomicLoad(state.stimulusOn) != 0 &&
+                              StimulusCanAct(state.params, state.stimulusPeriod),
+                          plat::AtomicLoad(state.recordingSpikes) != 0, CaptureGate.on.load() != 0};
     const HudTags tags = BuildHudTags(status);
     const float pad = 4.0f;
     float tagWidths[kMaxHudTags];
@@ -399,7 +399,7 @@ void DrawScene(AppState& state) {
     const LayoutMetrics L = Layout;
     SceneLayout = L;
     const int32_t W = WindowWidth.load(), H = WindowHeight.load();
-    const Neuron* neurons = ViewNeurons.load();
+    const Neuron* neurons = state.viewNeurons.load();
     const bool full = FullView.load();
 
     if (AutoRotate.load()) AutoRotation = AdvanceAutoRotation(AutoRotation);
@@ -455,7 +455,7 @@ void DrawScene(AppState& state) {
         DrawHudText(GlShadow, kCaptionScale, FontHud.listBase, 16.0f, strip.topCaptionY, "%s", kTopCaption);
         DrawHudText(GlShadow, kCaptionScale, FontHud.listBase, 16.0f, strip.bottomCaptionY, "%s", kBottomCaption);
         if (inspected) {
-            DrawPropertyColumn(view->record, strip);
+            DrawPropertyColumn(view->record, strip, state.stepCounter.load());
             DrawTraces(state, *view, L, strip);
         }
         SetLighting(true);

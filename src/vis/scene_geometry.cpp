@@ -90,14 +90,14 @@ void ExtentOf(const AppState& state, float extent[3]) {
 }
 
 const Neuron* ViewArray(const AppState& state) {
-    const Neuron* n = ViewNeurons.load();
+    const Neuron* n = state.viewNeurons.load();
     return n ? n : state.neurons;
 }
 
 // Neurons that may be drawn this frame: none when the network the geometry was built
 // for has gone (a new one must be built first), or without a view frame.
 uint32_t DrawableCount(const AppState& state, uint32_t builtCount) {
-    const Neuron* neurons = ViewNeurons.load();
+    const Neuron* neurons = state.viewNeurons.load();
     if (!neurons || !DrawnView || state.neuronCount < builtCount) return 0;
     return builtCount;
 }
@@ -286,7 +286,7 @@ bool NeuronLineGeometry::Draw() {
     if (!owner) return true;
     if (SortIfDirty()) SetupLightRig(*owner);
     const uint32_t drawable = DrawableCount(*owner, count);
-    const Neuron* neurons = ViewNeurons.load();
+    const Neuron* neurons = owner->viewNeurons.load();
     const float* envelope = DrawnView ? DrawnView->envelope : nullptr;
     if (valid && drawable > 0 && colourBufferOn) {
         glEnableClientState(GL_COLOR_ARRAY);

@@ -15,6 +15,7 @@ std::atomic<bool> AnalysisShown{false};
 std::atomic<bool> FullView{false};
 std::atomic<bool> SynapticStrengthView{true};
 std::atomic<uint8_t> SelectedSlice{0};
+bool WireframeMode = false;
 
 // ---- Camera -----------------------------------------------------------------------------------
 float CameraPitch = 30.0f;
@@ -72,6 +73,26 @@ std::atomic<bool> ViewportDirty{true};
 SceneHooks Scene{};
 void (*DrawAnalysisChartsHook)(AppState&) = nullptr;
 std::atomic<void*> CaptureContextPtr{nullptr};
+FrameCaptureGate CaptureGate;
+
+SimulationObserver FrameCaptureGate::Observer() {
+    SimulationObserver o;
+    o.context = this;
+    o.stepped = [](void* context, const Simulation&, uint32_t) {
+        auto& gate = *static_cast<FrameCaptureGate*>(context);
+        if (gate.on.load(std::memory_order_acquire) == 0) return;
+        // Exactly one step per captured frame.
+        gate.waiting.store(1);
+        gate.frameDone.Wait();
+        gate.waiting.store(0);
+    };
+    o.waiting = [](void* context) { return static_cast<FrameCaptureGate*>(context)->waiting.load() != 0; };
+    o.release = [](void* context) {
+        auto& gate = *static_cast<FrameCaptureGate*>(context);
+        if (gate.waiting.load() != 0) gate.frameDone.Set();
+    };
+    return o;
+}
 void* (*CreateCaptureContextHook)(int32_t, int32_t) = nullptr;
 void (*ReleaseCaptureContextHook)(void*) = nullptr;
 bool (*CaptureFrameHook)(AppState&, void*, int32_t, int32_t) = nullptr;

@@ -14,6 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/simulation.h"
+#include "platform/platform.h"
+
 struct AppState;
 struct Toolbox;
 
@@ -24,6 +27,9 @@ extern std::atomic<bool> AnalysisShown;         // F5: analysis charts overlay
 extern std::atomic<bool> FullView;              // F11: the network fills the window
 extern std::atomic<bool> SynapticStrengthView;  // weight labels in the inspector; starts on
 extern std::atomic<uint8_t> SelectedSlice;      // z plane of the 2D picker
+// "wireframe" switch: line scene, opacity 0.065. Set by the switches before any
+// thread starts, read-only afterwards.
+extern bool WireframeMode;
 
 // ---- 2. Camera (written under StateLock) -----------------------------------------------------
 extern float CameraPitch;     // degrees about x
@@ -71,6 +77,18 @@ struct SceneHooks {
 extern SceneHooks Scene;
 // Analysis charts overlay (F5).
 extern void (*DrawAnalysisChartsHook)(AppState& state);
+
+// Frame capture in lock-step with the simulation: while `on`, the simulation's
+// last worker waits at the end of each step (an observer of the simulation) until
+// the render thread has captured a frame. One window, so one gate per process.
+struct FrameCaptureGate {
+    std::atomic<uint8_t> on{0};
+    std::atomic<uint8_t> waiting{0};  // a worker waits for a frame
+    plat::AutoResetEvent frameDone;
+    void FrameCaptured() { frameDone.Set(); }
+    SimulationObserver Observer();  // to register with the simulation
+};
+extern FrameCaptureGate CaptureGate;
 
 // Frame capture: the context is created by the window after it exists.
 extern std::atomic<void*> CaptureContextPtr;

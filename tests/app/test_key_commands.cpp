@@ -56,8 +56,8 @@ protected:
         state.params.gridY = 32;
         state.params.gridZ = 32;
         state.SimState = SimStateNone;
-        state.options.stimulusOn = 0;
-        state.options.stimulusPeriod = 100;
+        state.stimulusOn = 0;
+        state.stimulusPeriod = 100;
         QuitRequested.store(false);
         RenderStop.store(false);
         HelpShown.store(false);
@@ -65,7 +65,6 @@ protected:
         FullView.store(false);
         SynapticStrengthView.store(true);
         AutoRotate.store(false);
-        CaptureOn.store(0);
         CaptureContextPtr.store(nullptr);
         SelectedSlice.store(0);
         ToolboxWindow.store(nullptr);
@@ -80,7 +79,6 @@ protected:
         ToolboxIsVisibleHook = nullptr;
         ToolboxShowHook = nullptr;
         CaptureContextPtr.store(nullptr);
-        CaptureOn.store(0);
         QuitRequested.store(false);
         RenderStop.store(false);
         Env = nullptr;
@@ -136,9 +134,9 @@ TEST_F(KeyCommands, SliceKeysForThirtyTwoPlanes) {
 
 TEST_F(KeyCommands, LowerCaseSlotsAreAliases) {
     Press(101);  // keypad 5 = 'e'
-    EXPECT_EQ(state.options.stimulusOn, 1);
+    EXPECT_EQ(state.stimulusOn, 1);
     Press(69);  // E
-    EXPECT_EQ(state.options.stimulusOn, 0);
+    EXPECT_EQ(state.stimulusOn, 0);
 
     Press(114);  // F3 = 'r'
     EXPECT_TRUE(AutoRotate.load());
@@ -161,19 +159,19 @@ TEST_F(KeyCommands, StimulusIsNotSwitchedOnWhereItCannotAct) {
     char notice[160];
     state.params.gridZ = 16;
     Press('E');
-    EXPECT_EQ(state.options.stimulusOn, 0);
+    EXPECT_EQ(state.stimulusOn, 0);
     ASSERT_TRUE(ViewNoticeAt(plat::TimeMs(), notice, sizeof notice));
     EXPECT_NE(std::strstr(notice, "20 planes"), nullptr) << notice;
     EXPECT_NE(std::strstr(notice, "16"), nullptr) << notice;
     EXPECT_FALSE(ViewNoticeAt(plat::TimeMs() + kViewNoticeMs, notice, sizeof notice));
     // Already on (e.g. from a checkpoint): E still switches it off.
-    state.options.stimulusOn = 1;
+    state.stimulusOn = 1;
     Press('E');
-    EXPECT_EQ(state.options.stimulusOn, 0);
-    state.options.stimulusPeriod = 0;
+    EXPECT_EQ(state.stimulusOn, 0);
+    state.stimulusPeriod = 0;
     state.params.gridZ = 32;
     Press('E');
-    EXPECT_EQ(state.options.stimulusOn, 0);
+    EXPECT_EQ(state.stimulusOn, 0);
 }
 
 TEST(Stimulus, TheRuleAgreesWithTheDynamics) {
@@ -186,7 +184,7 @@ TEST(Stimulus, TheRuleAgreesWithTheDynamics) {
             state.params.gridX = 2;
             state.params.gridY = 1;
             state.params.gridZ = z;
-            state.options.stimulusPeriod = period;
+            state.stimulusPeriod = period;
             state.neurons = neurons.data();
             state.neuronCount = 2 * z;
             ApplyStimulus(state, 0);
@@ -250,22 +248,21 @@ TEST_F(KeyCommands, HelpAndAnalysisNeedASimulation) {
 TEST_F(KeyCommands, FullViewAndCapture) {
     Press(122);
     EXPECT_TRUE(FullView.load());
-    CaptureOn.store(1);
+    CaptureGate.on.store(1);
     Press(122);  // F11 during capture does nothing but clear the key
     EXPECT_TRUE(FullView.load());
     EXPECT_EQ(keys[122], 0);
-    CaptureOn.store(0);
 
     Press(121);  // F10 without a capture context: capture stays off, style still applied
-    EXPECT_EQ(CaptureOn.load(), 0);
+    EXPECT_EQ(CaptureGate.on.load(), 0);
     ASSERT_EQ(env.styles.size(), 1u);
     EXPECT_FALSE(env.styles[0]);
     int context = 0;
     CaptureContextPtr.store(&context);
     Press(121);
-    EXPECT_EQ(CaptureOn.load(), 1);
+    EXPECT_EQ(CaptureGate.on.load(), 1);
     Press(121);
-    EXPECT_EQ(CaptureOn.load(), 0);
+    EXPECT_EQ(CaptureGate.on.load(), 0);
     EXPECT_EQ(env.styles, (std::vector<bool>{false, true, false}));
 }
 

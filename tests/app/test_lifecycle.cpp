@@ -22,6 +22,7 @@
 #include "engine/random.h"
 #include "engine/work_manager.h"
 #include "io/checkpoint.h"
+#include "vis/view_state.h"
 
 namespace {
 
@@ -111,17 +112,17 @@ struct LifecycleFixture : ::testing::Test {
         RestoreDefaults(state);
         ApplyPreset(state.params, 4);  // 8 x 8 x 8 cube: 512 neurons
         state.params.workerThreads = 2;
-        CaptureOn.store(0);
         // The generator is seeded as the entry point does (a zero seed is never used).
-        RandomState = RandomGeneratorState{};
-        RandomState.seed = 12345;
+        state.random = RandomGeneratorState{};
+        state.random.seed = 12345;
+        state.AddObserver(CaptureGate.Observer());  // as the entry point does
     }
     void TearDown() override {
         StopSimulation(state);
-        CaptureOn.store(0);
+        CaptureGate.on.store(0);
     }
     void WaitForSteps(uint32_t steps) {
-        for (int i = 0; i < 1000 && StepCounter.load() < steps; ++i) plat::SleepMs(5);
+        for (int i = 0; i < 1000 && state.stepCounter.load() < steps; ++i) plat::SleepMs(5);
     }
     // Runs a task synchronously, as its thread would.
     void Run(void (*task)(ToolboxTask*)) { task(new ToolboxTask{nullptr, &state}); }
@@ -167,22 +168,20 @@ TEST_F(LifecycleFixture, StartPauseStopLogsInOrderAndFreesEverything) {
 TEST_F(LifecycleFixture, PauseFreezesStepCounterAndMovesStartTime) {
     StartSimulation(state);
     WaitForSteps(5);
-    const uint32_t startBefore = SimStartTime.load();
+    const uint32_t startBefore = state.startTimeMs.load();
     Run(&PauseResumeTask);  // holds 300 ms
     ASSERT_EQ(state.SimState, SimStatePaused);
-    const uint32_t frozen = StepCounter.load();
+    const uint32_t frozen = state.stepCounter.load();
     plat::SleepMs(200);
-    EXPECT_EQ(StepCounter.load(), frozen);
+    EXPECT_EQ(state.stepCounter.load(), frozen);
     Run(&PauseResumeTask);
     EXPECT_EQ(state.SimState, SimStateRunning);
-    // Paused from PauseStartTime to ResumeTime: at least the 300 ms hold and the
-    // 200 ms wait.
-    const uint32_t moved = SimStartTime.load() - startBefore;
-    EXPECT_EQ(moved, ResumeTime.load() - PauseStartTime.load());
+    // Paused for at least the 300 ms hold and the 200 ms wait.
+    const uint32_t moved = state.startTimeMs.load() - startBefore;
     EXPECT_GE(moved, 480u);
     EXPECT_LT(moved, 5000u);
     WaitForSteps(frozen + 1);
-    EXPECT_GT(StepCounter.load(), frozen);
+    EXPECT_GT(state.stepCounter.load(), frozen);
 }
 
 TEST_F(LifecycleFixture, PauseWhileNotRunningDoesNothing) {
@@ -194,10 +193,10 @@ TEST_F(LifecycleFixture, PauseWhileNotRunningDoesNothing) {
 }
 
 TEST_F(LifecycleFixture, StopEndsInBoundedTimeWhileCaptureWaits) {
-    CaptureOn.store(1);
+    CaptureGate.on.store(1);
     StartSimulation(state);
     plat::SleepMs(50);
-    EXPECT_EQ(StepCounter.load(), 0u);  // no frame captured: no step completes
+    EXPECT_LE(state.stepCounter.load(), 1u);  // no frame captured: the first step waits for one
     const auto start = std::chrono::steady_clock::now();
     StopSimulation(state);
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -211,16 +210,15 @@ TEST_F(LifecycleFixture, StartStopTaskTogglesAndRestartCountsFromZero) {
     WaitForSteps(20);
     Run(&StartStopTask);
     EXPECT_EQ(state.SimState, SimStateNone);
-    EXPECT_GE(StepCounter.load(), 20u);
+    EXPECT_GE(state.stepCounter.load(), 20u);
     state.params.workerThreads = 1;
-    // Capture holds the workers before their first step completes, so the count
-    // seen here is the one the restart began with (a stop leaves the old count).
-    CaptureOn.store(1);
+    // Capture holds the workers after their first step, so the count seen here is
+    // the one the restart began with, plus at most that step.
+    CaptureGate.on.store(1);
     StartSimulation(state);
-    EXPECT_EQ(StepCounter.load(), 0u);
+    EXPECT_LE(state.stepCounter.load(), 1u);
     EXPECT_EQ(state.workerCount, 1u);
     StopSimulation(state);
-    CaptureOn.store(0);
 }
 
 // ---- 4. Task threads against stop and shutdown ----------------------------------------------------------
@@ -299,7 +297,7 @@ TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
     for (uint32_t steps : {1u, 37u, 250u}) {
         const RunSummary s = RunStepsHeadless(state, steps);
         EXPECT_EQ(s.steps, steps);
-        EXPECT_EQ(StepCounter.load(), steps);
+        EXPECT_EQ(state.stepCounter.load(), steps);
         EXPECT_DOUBLE_EQ(s.simulatedMs, 0.5 * steps);
         EXPECT_EQ(s.neuronCount, 512u);
         EXPECT_GT(s.wallSeconds, 0.0);
@@ -316,12 +314,12 @@ TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
     EXPECT_EQ(state.workManager, nullptr);
     EXPECT_EQ(state.SimState, SimStateNone);
     // The same seed gives the same spike total on one and on two threads.
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
+    state.random = RandomGeneratorState{};
+    state.random.seed = 1;
     state.params.workerThreads = 2;
     const RunSummary two = RunStepsHeadless(state, 200);
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
+    state.random = RandomGeneratorState{};
+    state.random.seed = 1;
     state.params.workerThreads = 1;
     const RunSummary one = RunStepsHeadless(state, 200);
     EXPECT_GT(one.spikes, 0u);
@@ -345,16 +343,16 @@ TEST_F(LifecycleFixture, CheckpointParksBetweenStepsAndLeavesTheSimulationAsItWa
     EXPECT_GE(saved, 20u);
     EXPECT_EQ(path, folder + "/vellicor-checkpoint-" + std::to_string(saved) + ".h5");
     WaitForSteps(saved + 10);
-    EXPECT_GT(StepCounter.load(), saved);  // it runs on
+    EXPECT_GT(state.stepCounter.load(), saved);  // it runs on
     std::filesystem::remove(path);
 
     Run(&PauseResumeTask);
-    const uint32_t paused = StepCounter.load();
+    const uint32_t paused = state.stepCounter.load();
     ASSERT_TRUE(CheckpointSimulation(state, folder, path));
     EXPECT_EQ(path, folder + "/vellicor-checkpoint-" + std::to_string(paused) + ".h5");
     EXPECT_EQ(state.SimState, SimStatePaused);
     plat::SleepMs(50);
-    EXPECT_EQ(StepCounter.load(), paused);  // still paused
+    EXPECT_EQ(state.stepCounter.load(), paused);  // still paused
     std::filesystem::remove(path);
 }
 

@@ -29,13 +29,14 @@ struct TestNetwork {
     std::string log;
 
     TestNetwork(int preset, uint32_t seed, const std::function<void(SimParams&)>& tweak = {},
-                bool reseed = true) {
+                bool reseed = true, uint32_t firstStep = 0) {
+        state->stepCounter.store(firstStep);  // the warm-up reads it
         SetDefaultParams(state->params, 1);
         ApplyPreset(state->params, preset);
         if (tweak) tweak(state->params);
         if (reseed) {
-            RandomState = RandomGeneratorState{};
-            RandomState.seed = seed;
+            state->random = RandomGeneratorState{};
+            state->random.seed = seed;
         }
         testing::internal::CaptureStdout();
         BuildNetwork(*state);
@@ -198,9 +199,9 @@ TEST(LaneInit, FixedAndRandomisedWeights) {
     SynapseLaneWeights weights{};
     weights.arrived[2] = 1;
     weights.weightDelta[2] = 0.3f;
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 5;
-    const RandomGeneratorState before = RandomState;
+    state.random = RandomGeneratorState{};
+    state.random.seed = 5;
+    const RandomGeneratorState before = state.random;
     InitExcitatoryLane(state, weights, lane, 2);
     EXPECT_EQ(lane.available[2], 0.5f);
     EXPECT_EQ(lane.utilization[2], 0.5f);
@@ -208,17 +209,17 @@ TEST(LaneInit, FixedAndRandomisedWeights) {
     EXPECT_EQ(weights.weightDelta[2], 0.0f);
     EXPECT_EQ(weights.weight[2], 0.4f);
     EXPECT_EQ(lane.available[1], 0.0f);  // other slots untouched
-    EXPECT_EQ(RandomState.seed, before.seed) << "no draw without randomising";
+    EXPECT_EQ(state.random.seed, before.seed) << "no draw without randomising";
 
     // Randomised: initial + (max - initial)·r, one draw per slot, within the bounds.
     state.params.randomizeInhWeights = 1;
     state.params.inhWeightInitial = 0.2f;
     state.params.inhWeightMax = 0.6f;
-    RandomGeneratorState copy = RandomState;
+    RandomGeneratorState copy = state.random;
     InitInhibitoryLane(state, weights, lane, 1);
     const double r = Random01(copy);
     EXPECT_FLOAT_EQ(weights.weight[1], static_cast<float>(0.2 + 0.4 * r));
-    EXPECT_EQ(RandomState.seed, copy.seed) << "exactly one draw";
+    EXPECT_EQ(state.random.seed, copy.seed) << "exactly one draw";
     float low = 1, high = 0;
     for (int k = 0; k < 400; ++k) {
         InitInhibitoryLane(state, weights, lane, static_cast<uint8_t>(k % 4));
@@ -259,7 +260,7 @@ TEST(BuildNetwork, InvariantsOnSmallPresets) {
                                                 : GeometryPresets[preset].gridX * GeometryPresets[preset].gridY *
                                                       GeometryPresets[preset].gridZ;
         EXPECT_EQ(net.s().neuronCount, expectedNeurons);  // row 4 holds all 512 cells
-        EXPECT_EQ(ViewNeurons.load(), net.s().neurons);
+        EXPECT_EQ(net.s().viewNeurons.load(), net.s().neurons);
         EXPECT_GT(net.s().params.synapseCount, expectedNeurons * 10);
         EXPECT_GT(net.s().MemoryUsage, uint64_t(expectedNeurons) * sizeof(Neuron));
         // Each record starts on a cache line, so a phase touches only the lines it needs.
@@ -301,9 +302,7 @@ TEST(BuildNetwork, RandomisedWeightsWithinBounds) {
 }
 
 TEST(BuildNetwork, WarmUpSpikesOnceAndDeliversShortDelays) {
-    StepCounter.store(777);
-    TestNetwork net(4, 21);
-    StepCounter.store(0);
+    TestNetwork net(4, 21, {}, true, 777);
     const int32_t s = 777;
     uint32_t spiked = 0, bad = 0;
     for (uint32_t i = 0; i < net.s().neuronCount; ++i) {
@@ -392,8 +391,8 @@ TEST(ReleaseNetwork, FreesAndClearsEveryPointer) {
     auto state = std::make_unique<AppState>();
     SetDefaultParams(state->params, 1);
     ApplyPreset(state->params, 4);
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 9;
+    state->random = RandomGeneratorState{};
+    state->random.seed = 9;
     testing::internal::CaptureStdout();
     BuildNetwork(*state);
     testing::internal::GetCapturedStdout();
@@ -401,7 +400,7 @@ TEST(ReleaseNetwork, FreesAndClearsEveryPointer) {
     ASSERT_NE(state->arena, nullptr);
     ReleaseNetwork(*state);
     EXPECT_EQ(state->neurons, nullptr);
-    EXPECT_EQ(ViewNeurons.load(), nullptr);
+    EXPECT_EQ(state->viewNeurons.load(), nullptr);
     EXPECT_EQ(state->neuronCount, 0u);
     EXPECT_EQ(state->stdpPotentiation, nullptr);
     EXPECT_EQ(state->stdpDepression, nullptr);

@@ -161,7 +161,7 @@ struct StimulusFixture {
         ts->params.gridX = 8;
         ts->params.gridY = 2;
         ts->params.gridZ = gridZ;
-        ts->options.stimulusPeriod = 100;
+        ts->stimulusPeriod = 100;
     }
 };
 
@@ -203,13 +203,13 @@ TEST(Stimulus, FewerThanTwentyPlanesHaveNoEffectAndBadInputsAreSafe) {
         EXPECT_EQ(fx.net->neurons[i].v, -65.0f);
     }
     // A period of 0 does nothing (instead of dividing by zero).
-    fx.ts->options.stimulusPeriod = 0;
+    fx.ts->stimulusPeriod = 0;
     fx.ts->params.gridZ = 40;
     ApplyStimulus(*fx.ts, 0);
     EXPECT_EQ(fx.net->neurons[100].isHeld, 0);
     // A grid edited to be larger than the built network stays inside the array: with
     // gridZ 40 the slab z = 18..21 lies beyond the 256 neurons.
-    fx.ts->options.stimulusPeriod = 100;
+    fx.ts->stimulusPeriod = 100;
     ApplyStimulus(*fx.ts, 0);
     for (uint32_t i = 0; i < 256; ++i) EXPECT_EQ(fx.net->neurons[i].isHeld, 0);
 }
@@ -226,7 +226,6 @@ TEST(StepNetwork, SpikesTravelAlongAChainWithTheirDelays) {
     net.Connect(1, 2, 6.0f);
     net.Finish();
     ts.Attach(net);
-    StepCounter = 0;
     std::vector<std::vector<int32_t>> spikes(3), arrivals(3);
     for (int step = 0; step < 300; ++step) {
         Neuron& source = net.neurons[0];
@@ -247,7 +246,7 @@ TEST(StepNetwork, SpikesTravelAlongAChainWithTheirDelays) {
             if (*syn.arrivedFlag != 0) arrivals[i].push_back(syn.arrivalStep);
         }
     }
-    EXPECT_EQ(StepCounter.load(), 300u);
+    EXPECT_EQ(ts->stepCounter.load(), 300u);
     ASSERT_EQ(spikes[0], (std::vector<int32_t>{0, 100, 200}));
     // Each spike of 0 at t acts on 1 in step t + 4; each spike of 1 at t on 2 at t + 7.
     ASSERT_EQ(arrivals[1], (std::vector<int32_t>{4, 104, 204}));
@@ -299,8 +298,8 @@ std::unique_ptr<TinyNetwork> RandomNetwork(uint32_t seed) {
 void ConfigureForRandomNetwork(TestState& ts) {
     ts->params.gridX = ts->params.gridY = 4;
     ts->params.gridZ = 20;
-    ts->options.stimulusOn = 1;
-    ts->options.stimulusPeriod = 50;
+    ts->stimulusOn = 1;
+    ts->stimulusPeriod = 50;
     for (uint32_t i = 1; i < kStdpWindow; ++i) {
         ts.potentiation[i] = 1e-7f;
         ts.depression[i] = 1.2e-7f;
@@ -339,7 +338,7 @@ TEST(StepNetwork, VectorIntegrationEqualsScalarTwinOverManySteps) {
     const KindFactors exc = ExcitatoryFactors(tsB->params), inh = InhibitoryFactors(tsB->params);
     uint64_t spikes = 0;
     for (uint32_t s = 0; s < 200; ++s) {
-        StepCounter = s;
+        tsA->stepCounter = s;
         spikes += StepNetwork(*tsA);
         for (Neuron& n : b->neurons) IntegrateNeuronScalar(n, exc, inh);
         const uint32_t count = tsB->neuronCount;
@@ -362,7 +361,6 @@ TEST(StepNetwork, FireSubPhasesOnSeveralThreadsEqualOneThread) {
     ConfigureForRandomNetwork(ts1);
     auto single = RandomNetwork(11);
     ts1.Attach(*single);
-    StepCounter = 0;
     std::vector<uint64_t> singleCounts;
     for (uint32_t s = 0; s < steps; ++s) singleCounts.push_back(StepNetwork(*ts1));
 
@@ -438,10 +436,9 @@ TEST(StepNetwork, GoldenSpikeRasterOfSeedOneOnTheSmallestCuboid) {
     _mm_setcsr(savedCsr | 0x8040u);  // flush-to-zero and denormals-are-zero, as the program runs
     auto state = std::make_unique<AppState>();
     RestoreDefaults(*state);
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
+    state->random = RandomGeneratorState{};
+    state->random.seed = 1;
     ApplyPreset(state->params, 9);
-    StepCounter = 0;
     BuildNetwork(*state);
     ASSERT_EQ(state->neuronCount, 2048u);
     uint64_t hash = 0xcbf29ce484222325ull;

@@ -20,9 +20,12 @@
 
 namespace {
 
+// The generator the draw helpers under test take.
+RandomGeneratorState Rng;
+
 void Seed(uint32_t seed) {
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = seed;
+    Rng = RandomGeneratorState{};
+    Rng.seed = seed;
 }
 
 struct Built {
@@ -32,7 +35,8 @@ struct Built {
         SetDefaultParams(state->params, 1);
         ApplyPreset(state->params, preset);
         if (tweak) tweak(state->params);
-        Seed(seed);
+        state->random = RandomGeneratorState{};
+        state->random.seed = seed;
         testing::internal::CaptureStdout();
         BuildNetwork(*state);
         log = testing::internal::GetCapturedStdout();
@@ -43,12 +47,12 @@ struct Built {
     const SimParams& p() const { return state->params; }
 };
 
-// Draws taken from the process-wide generator since `before`.
+// Draws taken from Rng since `before`.
 uint64_t DrawsSince(RandomGeneratorState before) {
     for (uint64_t n = 0; n < (1ull << 26); ++n, Random01(before))
-        if (before.seed == RandomState.seed &&
-            std::memcmp(before.history1, RandomState.history1, sizeof before.history1) == 0 &&
-            std::memcmp(before.history2, RandomState.history2, sizeof before.history2) == 0)
+        if (before.seed == Rng.seed &&
+            std::memcmp(before.history1, Rng.history1, sizeof before.history1) == 0 &&
+            std::memcmp(before.history2, Rng.history2, sizeof before.history2) == 0)
             return n;
     return ~0ull;
 }
@@ -88,11 +92,11 @@ TEST(AssignNeuronType, KindsParametersAndTwoDraws) {
     Seed(3);
     for (int k = 0; k < 200; ++k) {
         Neuron n{};
-        RandomGeneratorState copy = RandomState;
-        AssignNeuronType(n, 0.0f);
+        RandomGeneratorState copy = Rng;
+        AssignNeuronType(Rng, n, 0.0f);
         Random01(copy);
         Random01(copy);
-        ASSERT_EQ(copy.seed, RandomState.seed) << "two draws per neuron";
+        ASSERT_EQ(copy.seed, Rng.seed) << "two draws per neuron";
         EXPECT_EQ(n.isExcitatory, 1u);
         EXPECT_EQ(n.neuronClass, NeuronClassRS);
         EXPECT_EQ(n.a, 0.02f);
@@ -105,7 +109,7 @@ TEST(AssignNeuronType, KindsParametersAndTwoDraws) {
     int lts = 0;
     for (int k = 0; k < 200; ++k) {
         Neuron n{};
-        AssignNeuronType(n, 1.0f);
+        AssignNeuronType(Rng, n, 1.0f);
         EXPECT_EQ(n.isExcitatory, 0u);
         EXPECT_EQ(n.c, -65.0f);
         EXPECT_EQ(n.d, 2.0f);
@@ -123,10 +127,10 @@ TEST(AssignNeuronType, KindsParametersAndTwoDraws) {
     EXPECT_LT(lts, 150);
     // The first draw decides the kind against the fraction.
     Seed(3);
-    RandomGeneratorState copy = RandomState;
+    RandomGeneratorState copy = Rng;
     const double r = Random01(copy);
     Neuron n{};
-    AssignNeuronType(n, static_cast<float>(r) + 0.01f);
+    AssignNeuronType(Rng, n, static_cast<float>(r) + 0.01f);
     EXPECT_EQ(n.isExcitatory, 0u);
 }
 
@@ -135,11 +139,11 @@ TEST(RandomUnitVector, UniformOnTheSphere) {
     double sumZ = 0, sumZ2 = 0, sumX = 0;
     const int samples = 20000;
     for (int k = 0; k < samples; ++k) {
-        RandomGeneratorState copy = RandomState;
-        const std::array<float, 3> v = RandomUnitVector();
+        RandomGeneratorState copy = Rng;
+        const std::array<float, 3> v = RandomUnitVector(Rng);
         const double r1 = Random01(copy);
         Random01(copy);
-        ASSERT_EQ(copy.seed, RandomState.seed);
+        ASSERT_EQ(copy.seed, Rng.seed);
         ASSERT_NEAR(std::sqrt(double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2]), 1.0, 1e-6);
         ASSERT_NEAR(v[2], 2 * r1 - 1, 1e-6);  // z comes from the first draw
         sumZ += v[2];
@@ -156,19 +160,19 @@ TEST(PlaceAxonTerminal, LengthFirstThenDirection) {
     const float soma[3] = {5.0f, 6.0f, 7.0f};
     for (int k = 0; k < 100; ++k) {
         float t[3];
-        PlaceAxonTerminal(t, soma, 0.5f, 4.0f);
+        PlaceAxonTerminal(Rng, t, soma, 0.5f, 4.0f);
         const double length = Dist(t, soma);
         EXPECT_GE(length, 0.5 - 1e-5);
         EXPECT_LE(length, 4.0 + 1e-5);
     }
-    const RandomGeneratorState saved = RandomState;
+    const RandomGeneratorState saved = Rng;
     float t[3];
-    PlaceAxonTerminal(t, soma, 2.0f, 2.0f);
-    const RandomGeneratorState after = RandomState;
-    RandomState = saved;
-    Random01();  // the length draw
-    const std::array<float, 3> dir = RandomUnitVector();
-    EXPECT_EQ(after.seed, RandomState.seed) << "three draws";
+    PlaceAxonTerminal(Rng, t, soma, 2.0f, 2.0f);
+    const RandomGeneratorState after = Rng;
+    Rng = saved;
+    Random01(Rng);  // the length draw
+    const std::array<float, 3> dir = RandomUnitVector(Rng);
+    EXPECT_EQ(after.seed, Rng.seed) << "three draws";
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(t[k], soma[k] + 2.0f * dir[k], 1e-5);
 }
 
@@ -193,15 +197,15 @@ TEST(GeometryHelpers, CountRangesAndCapacities) {
     p.excSynapsesMin = p.excSynapsesMax = p.inhSynapsesMin = p.inhSynapsesMax = 0;
     EXPECT_EQ(OutgoingCapacityFor(p), 1u);
     Seed(2);
-    EXPECT_EQ(DrawSynapseCount(p, true), 1u);  // 0 becomes 1
+    EXPECT_EQ(DrawSynapseCount(Rng, p, true), 1u);  // 0 becomes 1
     p.excSynapsesMin = p.excSynapsesMax = 1;
-    EXPECT_EQ(DrawSynapseCount(p, true), 1u);
+    EXPECT_EQ(DrawSynapseCount(Rng, p, true), 1u);
     p.excSynapsesMin = p.excSynapsesMax = 2;
-    EXPECT_EQ(DrawSynapseCount(p, true), 2u);
+    EXPECT_EQ(DrawSynapseCount(Rng, p, true), 2u);
     p.excSynapsesMin = 10;
     p.excSynapsesMax = 12;
     for (int k = 0; k < 50; ++k) {
-        const uint32_t n = DrawSynapseCount(p, true);
+        const uint32_t n = DrawSynapseCount(Rng, p, true);
         EXPECT_GE(n, 10u);
         EXPECT_LE(n, 12u);
     }
@@ -417,8 +421,8 @@ TEST(BoxGeometry, TerminalIsDrawnUntilAcceptedUnlessItCannotFit) {
     n.somaPos[0] = n.somaPos[2] = -0.45f;
     n.somaPos[1] = 10.0f;
     Seed(3);
-    RandomGeneratorState before = RandomState;
-    EXPECT_TRUE(PlaceBoxTerminal(p, cell, n, t));
+    RandomGeneratorState before = Rng;
+    EXPECT_TRUE(PlaceBoxTerminal(Rng, p, cell, n, t));
     const uint64_t draws = DrawsSince(before);
     EXPECT_GT(draws, 3u * 1000);
     EXPECT_EQ(draws % 3, 0u) << draws;
@@ -429,8 +433,8 @@ TEST(BoxGeometry, TerminalIsDrawnUntilAcceptedUnlessItCannotFit) {
     // Out of reach (0.99 mm away, lengths up to 0.9): one attempt, then clamped.
     n.somaPos[0] = n.somaPos[2] = -0.5f;
     p.boxInhAxonLengthMax = 0.9f;
-    before = RandomState;
-    EXPECT_FALSE(PlaceBoxTerminal(p, cell, n, t));
+    before = Rng;
+    EXPECT_FALSE(PlaceBoxTerminal(Rng, p, cell, n, t));
     EXPECT_EQ(DrawsSince(before), 3u);
     EXPECT_EQ(t[0], 0.2f);
     EXPECT_EQ(t[2], 0.2f);
@@ -443,8 +447,8 @@ TEST(BoxGeometry, TerminalIsDrawnUntilAcceptedUnlessItCannotFit) {
     const uint32_t lastColumn[3] = {15, 1, 5};
     const float soma[3] = {15.0f, 0.6f, 5.0f};
     std::memcpy(n.somaPos, soma, sizeof soma);
-    before = RandomState;
-    EXPECT_FALSE(PlaceBoxTerminal(p, lastColumn, n, t));
+    before = Rng;
+    EXPECT_FALSE(PlaceBoxTerminal(Rng, p, lastColumn, n, t));
     EXPECT_EQ(DrawsSince(before), 7u);
     EXPECT_LE(t[0], 1.6f);  // crossed into X's first tenth
 }

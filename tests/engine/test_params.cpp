@@ -127,14 +127,12 @@ TEST(Defaults, RestoreKeepsLifecycleFieldsAndWireframeOpacity) {
     RestoreDefaults(state);
     EXPECT_EQ(state.SimState, SimStateRunning);
     EXPECT_EQ(state.params.gridX, 32u);
-    EXPECT_EQ(state.params.workerThreads, DefaultWorkerThreads);
+    EXPECT_EQ(state.params.workerThreads, DefaultWorkerThreads());
     EXPECT_FLOAT_EQ(state.options.NeuronAlpha, 0.2f);
     EXPECT_EQ(state.options.captureQuality, 100u);
-    EXPECT_EQ(state.options.stimulusPeriod, 100u);
+    EXPECT_EQ(state.stimulusPeriod, 100u);
     EXPECT_NE(state.options.captureFolder[0], '\0');
-    WireframeMode = true;
-    RestoreDefaults(state);
+    RestoreDefaults(state, true);  // the line scene
     EXPECT_FLOAT_EQ(state.options.NeuronAlpha, 0.065f);
-    WireframeMode = false;
     state.SimState = SimStateNone;
 }

@@ -59,15 +59,20 @@ TEST(Random01, SequencesForTwoSeeds) {
     }
 }
 
-TEST(Random01, ProcessWideGeneratorContinuesAndStaysInRange) {
-    RandomState = Seeded(777);
-    RandomGeneratorState copy = Seeded(777);
+TEST(Random01, SeededGeneratorsAreIndependentAndStayInRange) {
+    RandomGeneratorState a = SeededRandom(777), b = SeededRandom(777), other = SeededRandom(778);
+    bool differs = false;
     for (int i = 0; i < 10000; ++i) {
-        const double r = Random01();
-        ASSERT_EQ(r, Random01(copy));
+        const double r = Random01(a);
+        differs |= Random01(other) != r;
+        ASSERT_EQ(r, Random01(b));
         ASSERT_GE(r, 0.0);
         ASSERT_LE(r, 1.0);
     }
+    EXPECT_TRUE(differs);
+    // A zero seed word would pin every draw at 0.
+    RandomGeneratorState zero = SeededRandom(0);
+    EXPECT_GT(Random01(zero) + Random01(zero), 0.0);
 }
 
 TEST(Random01, DerivedDraws) {

@@ -211,7 +211,7 @@ TEST(FireSchedule, DeliveryDoesNotSeeAPostSynapticSpikeOfTheSameStep) {
     post.v = 80.0f;
     pre.isHeld = 1;
     pre.v = 80.0f;
-    StepCounter = 1000;
+    ts->stepCounter = 1000;
     EXPECT_EQ(StepNetwork(*ts), 2u);
     Synapse& syn = net.incoming[0][0];
     EXPECT_EQ(syn.arrivalStep, 1001);

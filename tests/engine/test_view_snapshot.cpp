@@ -30,11 +30,10 @@ std::unique_ptr<AppState> BuildPreset9() {
     auto state = std::make_unique<AppState>();
     RestoreDefaults(*state);
     ApplyPreset(state->params, 9);
-    state->options.stimulusOn = 1;
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
-    CaptureOn.store(0);
-    StepCounter.store(0);
+    state->stimulusOn = 1;
+    state->random = RandomGeneratorState{};
+    state->random.seed = 1;
+    state->stepCounter.store(0);
     BuildNetwork(*state);
     return state;
 }
@@ -107,7 +106,7 @@ TEST(ViewSnapshot, FramesTakenWhileTwoWorkersStepHoldOneCompletedStep) {
         }
     });
     ASSERT_TRUE(wm->targetEvent.WaitFor(600000));
-    ASSERT_TRUE(PauseWorkers(*wm));
+    ASSERT_TRUE(PauseWorkers(*state, *wm));
     done.store(true);
     reader.join();
     EXPECT_GT(frames, 1u);

@@ -32,12 +32,12 @@ struct PhaseCounts {
 };
 PhaseCounts* Counts = nullptr;
 
-void CountIntegrate(AppState&, uint32_t first, uint32_t end) {
+void CountIntegrate(Simulation&, uint32_t first, uint32_t end) {
     if (Counts->recordOrder) Counts->firstNeuronsInOrder.push_back(first);
     for (uint32_t n = first; n < end; ++n) ++Counts->integrate[n];
 }
 // Neuron n fires in step s when n <= s: step s has s + 1 spikes (for small s).
-uint32_t CountApply(AppState&, uint32_t first, uint32_t end, int32_t s) {
+uint32_t CountApply(Simulation&, uint32_t first, uint32_t end, int32_t s) {
     uint32_t fired = 0;
     for (uint32_t n = first; n < end; ++n) {
         ++Counts->apply[n];
@@ -46,10 +46,10 @@ uint32_t CountApply(AppState&, uint32_t first, uint32_t end, int32_t s) {
     }
     return fired;
 }
-void CountLearn(AppState&, uint32_t first, uint32_t end, int32_t) {
+void CountLearn(Simulation&, uint32_t first, uint32_t end, int32_t) {
     for (uint32_t n = first; n < end; ++n) ++Counts->learn[n];
 }
-void RecordStimulus(AppState&, uint32_t s) { Counts->stimulusSteps.push_back(s); }
+void RecordStimulus(Simulation&, uint32_t s) { Counts->stimulusSteps.push_back(s); }
 
 // AppState with `n` blank neurons and the analysis buffers; no synapses.
 struct TestNetwork {
@@ -63,20 +63,18 @@ struct TestNetwork {
         counts.apply.assign(n, 0);
         counts.learn.assign(n, 0);
         Counts = &counts;
-        CaptureOn.store(0);
     }
     ~TestNetwork() {
         StopWorkers(state);
         ReleaseActivityAnalysis(state);
         plat::AlignedFree(state.neurons);
         Counts = nullptr;
-        CaptureOn.store(0);
     }
     // Starts `threads` workers with the counting kernels; they park after `target`
     // steps (0: run on).
     WorkManager* Start(uint32_t threads, uint32_t target) {
         WorkManager* wm = CreateWorkManager(threads, state.neuronCount);
-        StepCounter.store(0);
+        state.stepCounter.store(0);
         wm->kernels = StepKernels{&CountIntegrate, &CountApply, &CountLearn, &RecordStimulus};
         wm->stepTarget = target;
         EXPECT_TRUE(LaunchWorkers(state, wm, false));
@@ -211,8 +209,8 @@ TEST(WorkManagerLoop, SingleThreadNeverWaitsAndTakesItsChunksInOrder) {
     WorkManager* wm = net.Start(1, 3);
     // A waiting single thread would never be released: the target is not reached.
     ASSERT_TRUE(wm->targetEvent.WaitFor(5000));
-    EXPECT_TRUE(PauseWorkers(*wm));
-    EXPECT_EQ(StepCounter.load(), 3u);
+    EXPECT_TRUE(PauseWorkers(net.state, *wm));
+    EXPECT_EQ(net.state.stepCounter.load(), 3u);
     const std::vector<uint32_t> expected = {0, 256, 512, 768, 0, 256, 512, 768, 0, 256, 512, 768};
     EXPECT_EQ(net.counts.firstNeuronsInOrder, expected);
     EXPECT_TRUE(StopWorkers(net.state));
@@ -226,7 +224,7 @@ TEST(WorkManagerLoop, EveryNeuronOncePerPhaseOnManyThreads) {
         TestNetwork net(c.neurons);
         WorkManager* wm = net.Start(c.threads, c.steps);
         ASSERT_TRUE(wm->targetEvent.WaitFor(20000)) << c.threads;
-        ASSERT_TRUE(PauseWorkers(*wm));
+        ASSERT_TRUE(PauseWorkers(net.state, *wm));
         uint32_t wrong = 0;
         for (uint32_t n = 0; n < c.neurons; ++n)
             wrong += net.counts.integrate[n] != c.steps || net.counts.apply[n] != c.steps ||
@@ -238,11 +236,11 @@ TEST(WorkManagerLoop, EveryNeuronOncePerPhaseOnManyThreads) {
 
 TEST(WorkManagerLoop, EndOfStepOrder) {
     TestNetwork net(64);
-    net.state.options.stimulusOn = 1;
+    net.state.stimulusOn = 1;
     WorkManager* wm = net.Start(2, 5);
     ASSERT_TRUE(wm->targetEvent.WaitFor(5000));
-    ASSERT_TRUE(PauseWorkers(*wm));
-    EXPECT_EQ(StepCounter.load(), 5u);
+    ASSERT_TRUE(PauseWorkers(net.state, *wm));
+    EXPECT_EQ(net.state.stepCounter.load(), 5u);
     // The fire phase of step s sees s; the stimulus sees the counter before the
     // increment of the same step.
     EXPECT_EQ(net.counts.fireSteps, (std::vector<int32_t>{0, 1, 2, 3, 4}));
@@ -256,25 +254,47 @@ TEST(WorkManagerLoop, EndOfStepOrder) {
     EXPECT_TRUE(StopWorkers(net.state));
 }
 
-TEST(WorkManagerLoop, CaptureAdvancesOneStepPerFrame) {
-    TestNetwork net(64);
-    CaptureOn.store(1);
-    WorkManager* wm = net.Start(2, 0);
-    // No frame captured: the first step cannot complete.
-    plat::SleepMs(60);
-    EXPECT_EQ(StepCounter.load(), 0u);
-    for (uint32_t frame = 1; frame <= 3; ++frame) {
-        CaptureStepEvent.Set();
-        for (int i = 0; i < 200 && StepCounter.load() < frame; ++i) plat::SleepMs(5);
-        plat::SleepMs(30);
-        EXPECT_EQ(StepCounter.load(), frame);
+// An observer in lock-step with a consumer (frame capture): one step per permit.
+struct StepGate {
+    std::atomic<uint8_t> waiting{0};
+    plat::AutoResetEvent permit;
+    SimulationObserver Observer() {
+        SimulationObserver o;
+        o.context = this;
+        o.stepped = [](void* c, const Simulation&, uint32_t) {
+            auto& g = *static_cast<StepGate*>(c);
+            g.waiting.store(1);
+            g.permit.Wait();
+            g.waiting.store(0);
+        };
+        o.waiting = [](void* c) { return static_cast<StepGate*>(c)->waiting.load() != 0; };
+        o.release = [](void* c) { static_cast<StepGate*>(c)->permit.Set(); };
+        return o;
     }
-    EXPECT_EQ(plat::AtomicLoad(wm->captureWaiting), 1);
-    // Stopping while the last thread waits for a frame ends in bounded time.
+};
+
+TEST(WorkManagerLoop, WaitingObserverAdvancesOneStepPerPermitAndStopReleasesIt) {
+    TestNetwork net(64);
+    StepGate gate;
+    ASSERT_TRUE(net.state.AddObserver(gate.Observer()));
+    WorkManager* wm = net.Start(2, 0);
+    // The first step completes, then waits in the observer for a permit.
+    for (int i = 0; i < 200 && gate.waiting.load() == 0; ++i) plat::SleepMs(5);
+    EXPECT_EQ(net.state.stepCounter.load(), 1u);
+    for (uint32_t permit = 1; permit <= 3; ++permit) {
+        gate.permit.Set();
+        for (int i = 0; i < 200 && net.state.stepCounter.load() < permit + 1; ++i) plat::SleepMs(5);
+        plat::SleepMs(30);
+        EXPECT_EQ(net.state.stepCounter.load(), permit + 1);
+    }
+    // A worker waiting in an observer counts as paused.
+    EXPECT_TRUE(ObserverWaiting(net.state));
+    EXPECT_TRUE(PauseWorkers(net.state, *wm));
+    ResumeWorkers(*wm);
+    // Stopping while the last thread waits ends in bounded time.
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(StopWorkers(net.state));
     EXPECT_LT(Seconds(start), 2.0);
-    EXPECT_EQ(StepCounter.load(), 3u);
 }
 
 // ---- 5. Pause and stop ------------------------------------------------------------------------
@@ -282,19 +302,19 @@ TEST(WorkManagerLoop, CaptureAdvancesOneStepPerFrame) {
 TEST(WorkManagerControl, PauseParksBetweenStepsAndResumeContinues) {
     TestNetwork net(512);
     WorkManager* wm = net.Start(2, 0);
-    for (int i = 0; i < 400 && StepCounter.load() < 10; ++i) plat::SleepMs(5);
-    ASSERT_TRUE(PauseWorkers(*wm));
-    const uint32_t frozen = StepCounter.load();
+    for (int i = 0; i < 400 && net.state.stepCounter.load() < 10; ++i) plat::SleepMs(5);
+    ASSERT_TRUE(PauseWorkers(net.state, *wm));
+    const uint32_t frozen = net.state.stepCounter.load();
     plat::SleepMs(50);
-    EXPECT_EQ(StepCounter.load(), frozen);
+    EXPECT_EQ(net.state.stepCounter.load(), frozen);
     // Parked between steps: every phase of every completed step ran on every neuron.
     uint32_t wrong = 0;
     for (uint32_t n = 0; n < 512; ++n)
         wrong += net.counts.integrate[n] != frozen || net.counts.learn[n] != frozen;
     EXPECT_EQ(wrong, 0u);
     ResumeWorkers(*wm);
-    for (int i = 0; i < 400 && StepCounter.load() <= frozen; ++i) plat::SleepMs(5);
-    EXPECT_GT(StepCounter.load(), frozen);
+    for (int i = 0; i < 400 && net.state.stepCounter.load() <= frozen; ++i) plat::SleepMs(5);
+    EXPECT_GT(net.state.stepCounter.load(), frozen);
     EXPECT_TRUE(StopWorkers(net.state));
 }
 
@@ -302,9 +322,9 @@ TEST(WorkManagerControl, StopEndsInBoundedTimeFromRunningAndParked) {
     for (bool parked : {false, true}) {
         TestNetwork net(2048);
         WorkManager* wm = net.Start(4, 0);
-        for (int i = 0; i < 400 && StepCounter.load() < 5; ++i) plat::SleepMs(5);
+        for (int i = 0; i < 400 && net.state.stepCounter.load() < 5; ++i) plat::SleepMs(5);
         if (parked) {
-            ASSERT_TRUE(PauseWorkers(*wm));
+            ASSERT_TRUE(PauseWorkers(net.state, *wm));
         }
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(StopWorkers(net.state));
@@ -312,7 +332,7 @@ TEST(WorkManagerControl, StopEndsInBoundedTimeFromRunningAndParked) {
         EXPECT_EQ(net.state.workManager, nullptr);
         EXPECT_EQ(net.state.workers, nullptr);
         // No thread passed into a new step: every counted step is complete.
-        const uint32_t steps = StepCounter.load();
+        const uint32_t steps = net.state.stepCounter.load();
         uint32_t wrong = 0;
         for (uint32_t n = 0; n < 2048; ++n)
             wrong += net.counts.integrate[n] < steps || net.counts.integrate[n] > steps + 1 ||
@@ -355,17 +375,16 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps) {
     RestoreDefaults(state);
     ApplyPreset(state.params, 9);
     state.params.workerThreads = threads;
-    state.options.stimulusOn = 1;
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
-    CaptureOn.store(0);
-    StepCounter.store(0);  // as the start sequence does: the build's warm-up reads it
+    state.stimulusOn = 1;
+    state.random = RandomGeneratorState{};
+    state.random.seed = 1;
+    state.stepCounter.store(0);  // as the start sequence does: the build's warm-up reads it
     WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
     BuildNetwork(state);
     wm->stepTarget = steps;
     EXPECT_TRUE(LaunchWorkers(state, wm, false));
     EXPECT_TRUE(wm->targetEvent.WaitFor(600000));
-    EXPECT_TRUE(PauseWorkers(*wm));
+    EXPECT_TRUE(PauseWorkers(state, *wm));
 
     NetworkSnapshot snap{};
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
@@ -382,7 +401,7 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps) {
     snap.history.assign(state.analysis.SpikeHistory, state.analysis.SpikeHistory + kHistoryLength);
     std::memcpy(snap.weightHistogram, state.analysis.WeightHistogram, sizeof snap.weightHistogram);
     snap.spikes = wm->spikeTotal;
-    EXPECT_EQ(StepCounter.load(), steps);
+    EXPECT_EQ(state.stepCounter.load(), steps);
     EXPECT_TRUE(StopWorkers(state));
     ReleaseNetwork(state);
     return snap;

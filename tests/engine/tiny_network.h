@@ -162,7 +162,7 @@ struct TestState {
         DeriveParams(state->params);
         state->stdpPotentiation = potentiation.data();
         state->stdpDepression = depression.data();
-        state->options.stimulusOn = 0;
+        state->stimulusOn = 0;
     }
     std::vector<uint8_t> spiked;
     void Attach(TinyNetwork& net) {

@@ -21,7 +21,7 @@ std::string TempPath(const char* name) {
 // Everything a step reads or writes, as bytes: each neuron record (pointers
 // cleared), its delay lines, its synapses' arrival steps and its lane blocks whole
 // (unused slots too), then the analysis (without a weight histogram the workers
-// have yet to count), the stimulus switch and StepCounter.
+// have yet to count), the stimulus switch and state.stepCounter.
 std::vector<uint8_t> StateBytes(const AppState& state) {
     std::vector<uint8_t> out;
     auto add = [&out](const void* p, size_t n) {
@@ -50,11 +50,11 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
     add(a.spectrum, 2 * kSpectrumLength * sizeof(float));
     add(a.power, kSpectrumLength * sizeof(float));
     add(a.peakFlags, sizeof a.peakFlags);
-    if (!WeightCountPending(StepCounter.load())) {
+    if (!WeightCountPending(state.stepCounter.load())) {
         add(a.WeightHistogram, sizeof a.WeightHistogram);
         add(&a.weightTotal, sizeof a.weightTotal);
     }
-    for (uint32_t value : {a.historyPosition, a.peakCount, uint32_t(state.options.stimulusOn), StepCounter.load()})
+    for (uint32_t value : {a.historyPosition, a.peakCount, uint32_t(state.stimulusOn), state.stepCounter.load()})
         add(&value, sizeof value);
     add(&a.powerMin, sizeof(float));
     add(&a.powerMax, sizeof(float));
@@ -63,8 +63,7 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
 
 // Builds the network as the start sequence does, from `checkpoint` when given.
 void Build(AppState& state, CheckpointReader* checkpoint) {
-    CaptureOn.store(0);
-    StepCounter.store(0);
+    state.stepCounter.store(0);
     if (checkpoint) checkpoint->PrepareBuild(state);
     BuildNetwork(state);
     std::string error;
@@ -79,16 +78,16 @@ WorkManager* Launch(AppState& state, uint32_t threads, uint32_t target) {
     wm->stepTarget = target;
     EXPECT_TRUE(LaunchWorkers(state, wm, false));
     EXPECT_TRUE(wm->targetEvent.WaitFor(600000));
-    EXPECT_TRUE(PauseWorkers(*wm));
+    EXPECT_TRUE(PauseWorkers(state, *wm));
     return wm;
 }
 
 // Parked workers run on to step `target` and park again.
-void RunTo(WorkManager& wm, uint32_t target) {
+void RunTo(AppState& state, WorkManager& wm, uint32_t target) {
     wm.stepTarget = target;
     ResumeWorkers(wm);
     EXPECT_TRUE(wm.targetEvent.WaitFor(600000));
-    EXPECT_TRUE(PauseWorkers(wm));
+    EXPECT_TRUE(PauseWorkers(state, wm));
 }
 
 void Finish(AppState& state) {
@@ -102,9 +101,9 @@ void SetUpReference(AppState& state) {
     RestoreDefaults(state);
     ApplyPreset(state.params, 9);
     state.params.randomizeExcWeights = 1;
-    state.options.stimulusOn = 1;
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 1;
+    state.stimulusOn = 1;
+    state.random = RandomGeneratorState{};
+    state.random.seed = 1;
 }
 
 // Under the sanitizers a step costs some 50 times more: shorter runs there.
@@ -126,10 +125,10 @@ protected:
         std::string error;
         EXPECT_TRUE(WriteCheckpoint(state, first_, error)) << error;
         atFirst_ = StateBytes(state);
-        RunTo(*wm, kSecond);
+        RunTo(state, *wm, kSecond);
         EXPECT_TRUE(WriteCheckpoint(state, second_, error)) << error;
         atSecond_ = StateBytes(state);
-        RunTo(*wm, kEnd);
+        RunTo(state, *wm, kEnd);
         reference_ = StateBytes(state);
         Finish(state);
     }
@@ -148,8 +147,8 @@ TEST_F(Checkpoint, AResumedRunIsTheRunItContinuesOnOtherThreadCounts) {
         AppState state;
         RestoreDefaults(state);  // another network, no stimulus, another generator: the file decides
         ApplyPreset(state.params, 5);
-        RandomState = RandomGeneratorState{};
-        RandomState.seed = 99;
+        state.random = RandomGeneratorState{};
+        state.random.seed = 99;
         CheckpointReader reader;
         std::string error;
         ASSERT_TRUE(reader.Open(path, error)) << error;
@@ -196,7 +195,7 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
     RestoreDefaults(state);
     ASSERT_TRUE(reader.Open(other, error)) << error;
     reader.PrepareBuild(state);
-    StepCounter.store(0);
+    state.stepCounter.store(0);
     BuildNetwork(state);
     EXPECT_FALSE(reader.Restore(state, error));
     EXPECT_EQ(error, other + ": truncated or damaged checkpoint (cannot read /synapses/lanes/weight)");
@@ -205,9 +204,9 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
     // A network other than the saved one (another generator state).
     ASSERT_TRUE(reader.Open(first_, error)) << error;
     reader.PrepareBuild(state);
-    RandomState = RandomGeneratorState{};
-    RandomState.seed = 2;
-    StepCounter.store(0);
+    state.random = RandomGeneratorState{};
+    state.random.seed = 2;
+    state.stepCounter.store(0);
     BuildNetwork(state);
     EXPECT_FALSE(reader.Restore(state, error));
     EXPECT_EQ(error.rfind(first_ + ": the network rebuilt from the checkpoint's parameters is not the saved one", 0),

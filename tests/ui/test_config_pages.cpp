@@ -15,13 +15,11 @@
 
 namespace {
 
-// A fresh record with the defaults, and the default worker count fixed at 8 so
-// that the expectations do not depend on the machine.
+// A fresh record with the defaults and 8 worker threads.
 struct PagesFixture : ::testing::Test {
     AppState state;
     void SetUp() override {
         RestoreDefaults(state);
-        DefaultWorkerThreads = 8;
         state.params.workerThreads = 8;
     }
 };
@@ -95,8 +93,8 @@ TEST_F(PagesFixture, AutoManageRestoresDefaultCountAndGreysControls) {
     EXPECT_TRUE(page.workerControlsEnabled);
     EXPECT_STREQ(page.workerText, "2");
     SimPageAutoManage(page, state, true);
-    EXPECT_EQ(state.params.workerThreads, 8u);
-    EXPECT_STREQ(page.workerText, "8");
+    EXPECT_EQ(state.params.workerThreads, DefaultWorkerThreads());
+    EXPECT_EQ(std::string(page.workerText), std::to_string(DefaultWorkerThreads()));
     EXPECT_EQ(state.params.autoManageThreads, 1);
     EXPECT_FALSE(page.workerControlsEnabled);
     SimPageAutoManage(page, state, false);
@@ -106,7 +104,7 @@ TEST_F(PagesFixture, AutoManageRestoresDefaultCountAndGreysControls) {
     state.params.autoManageThreads = 1;
     state.params.workerThreads = 64;
     InitSimulationPage(page, state);
-    EXPECT_EQ(state.params.workerThreads, 8u);
+    EXPECT_EQ(state.params.workerThreads, DefaultWorkerThreads());
 }
 
 TEST_F(PagesFixture, PresetChoiceSetsReducedFlagOkAppliesCancelRestores) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/activity.h"
+#include "engine/activity.h"
 #include "analysis/chart_layout.h"
 #include "vis/text.h"
 #include "vis/text_layout.h"

@@ -4,7 +4,7 @@
 //   1. Buffers: allocation and release (with the network)
 //   2. Spiking history and spectrum (last worker thread, end of step)
 //   3. Weight histogram (all workers, atomic adds)
-#include "analysis/activity.h"
+#include "engine/activity.h"
 
 #include <kiss_fftr.h>
 
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/app_state.h"
+#include "engine/simulation.h"
 #include "platform/log.h"
 
 namespace {
@@ -20,10 +20,10 @@ namespace {
 constexpr const char* kAnalysisMemoryMessage =
     "Unable to allocate memory for the activity analysis!";
 
-// Aligned, cleared and counted in MemoryUsage; fatal when memory is missing.
-void* AnalysisAlloc(AppState& state, size_t bytes) {
+// Aligned, cleared and counted in MemoryUsage; a build failure when memory is missing.
+void* AnalysisAlloc(Simulation& state, size_t bytes) {
     void* p = plat::AlignedAllocZeroed(bytes);
-    if (p == nullptr) LogMessage(LogFatal, 0, "%s", kAnalysisMemoryMessage);
+    if (p == nullptr) throw BuildFailure{kAnalysisMemoryMessage};
     state.MemoryUsage += bytes;
     return p;
 }
@@ -32,7 +32,7 @@ void* AnalysisAlloc(AppState& state, size_t bytes) {
 
 // ---- 1. Buffers ----------------------------------------------------------------------------
 
-void InitActivityAnalysis(AppState& state) {
+void InitActivityAnalysis(Simulation& state) {
     ActivityAnalysis& a = state.analysis;
     ReleaseActivityAnalysis(state);
     a.SpikeHistory = static_cast<float*>(AnalysisAlloc(state, kHistoryLength * sizeof(float)));
@@ -53,10 +53,10 @@ void InitActivityAnalysis(AppState& state) {
     kiss_fftr_alloc(static_cast<int>(kHistoryLength), 0, nullptr, &length);
     void* memory = AnalysisAlloc(state, length);
     a.fftConfig = kiss_fftr_alloc(static_cast<int>(kHistoryLength), 0, memory, &length);
-    if (a.fftConfig == nullptr) LogMessage(LogFatal, 0, "%s", kAnalysisMemoryMessage);
+    if (a.fftConfig == nullptr) throw BuildFailure{kAnalysisMemoryMessage};
 }
 
-void ReleaseActivityAnalysis(AppState& state) {
+void ReleaseActivityAnalysis(Simulation& state) {
     ActivityAnalysis& a = state.analysis;
     plat::AlignedFree(a.SpikeHistory);
     plat::AlignedFree(a.spectrum);
@@ -70,7 +70,7 @@ void ReleaseActivityAnalysis(AppState& state) {
 
 // ---- 2. History and spectrum -----------------------------------------------------------------
 
-void RecordStepSpikes(AppState& state, uint64_t count) {
+void RecordStepSpikes(Simulation& state, uint64_t count) {
     ActivityAnalysis& a = state.analysis;
     if (a.SpikeHistory == nullptr) return;
     a.SpikeHistory[a.historyPosition] = static_cast<float>(count);
@@ -80,7 +80,7 @@ void RecordStepSpikes(AppState& state, uint64_t count) {
     }
 }
 
-void ComputeSpectrum(AppState& state) {
+void ComputeSpectrum(Simulation& state) {
     ActivityAnalysis& a = state.analysis;
     if (a.fftConfig == nullptr) return;
     // The history as it is: no window, no mean removal, no scaling.
@@ -123,7 +123,7 @@ uint32_t WeightBin(float weight) {
     return scaled >= 9.0f ? 9u : static_cast<uint32_t>(scaled);
 }
 
-void ClearWeightHistogram(AppState& state) {
+void ClearWeightHistogram(Simulation& state) {
     ActivityAnalysis& a = state.analysis;
     for (uint32_t i = 0; i < kWeightBins; ++i) plat::AtomicStore(a.WeightHistogram[i], 0u);
     plat::AtomicStore(a.weightTotal, 0u);
@@ -139,7 +139,7 @@ void CountLanes(const SynapseLaneWeights* blocks, uint32_t count, uint32_t (&bin
 
 }  // namespace
 
-void CountWeights(AppState& state, uint32_t first, uint32_t end) {
+void CountWeights(Simulation& state, uint32_t first, uint32_t end) {
     if (state.neurons == nullptr) return;
     if (end > state.neuronCount) end = state.neuronCount;
     uint32_t bins[kWeightBins] = {};

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-struct AppState;
+struct Simulation;
 struct kiss_fftr_state;
 
 inline constexpr uint32_t kHistoryLength = 2048;
@@ -31,13 +31,13 @@ struct ActivityAnalysis {
 };
 
 // Allocates and clears the buffers and the FFT configuration (called by the build).
-void InitActivityAnalysis(AppState& state);
-void ReleaseActivityAnalysis(AppState& state);
+void InitActivityAnalysis(Simulation& state);
+void ReleaseActivityAnalysis(Simulation& state);
 
-void RecordStepSpikes(AppState& state, uint64_t count);
-void ComputeSpectrum(AppState& state);
-void ClearWeightHistogram(AppState& state);
-void CountWeights(AppState& state, uint32_t first, uint32_t end);
+void RecordStepSpikes(Simulation& state, uint64_t count);
+void ComputeSpectrum(Simulation& state);
+void ClearWeightHistogram(Simulation& state);
+void CountWeights(Simulation& state, uint32_t first, uint32_t end);
 // The workers count the histogram of a step s with s mod 2048 = 0 as they begin
 // step s + 1: while they are parked after step s (StepCounter = s + 1) its bins
 // are cleared and not yet counted.

@@ -1,0 +1,254 @@
+// The simulation's lifecycle: start, stop, pause, resume and parking.
+//
+// Sections:
+//   1. Observers
+//   2. Start and build
+//   3. Stop
+//   4. Pause, resume and parking
+#include "engine/simulation.h"
+
+#include "engine/work_manager.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr const char* kLowMemoryMessage =
+    "Initialization of the work manager failed due to low system memory conditions!";
+
+}  // namespace
+
+Simulation::~Simulation() {
+    Stop();
+    if (neurons != nullptr) ReleaseNetwork(*this);  // built without workers
+}
+
+void Simulation::SetState(uint32_t value) {
+    plat::LockGuard guard(StateLock);
+    plat::AtomicStore(SimState, value);
+}
+
+// ---- 1. Observers ---------------------------------------------------------------------------------
+
+bool Simulation::AddObserver(const SimulationObserver& observer) {
+    if (observerCount >= kMaxObservers) return false;
+    observers[observerCount++] = observer;
+    return true;
+}
+
+void Simulation::NotifyStarted() const {
+    for (int i = 0; i < observerCount; ++i)
+        if (observers[i].started) observers[i].started(observers[i].context, *this);
+}
+
+void Simulation::NotifyStopped() const {
+    for (int i = 0; i < observerCount; ++i)
+        if (observers[i].stopped) observers[i].stopped(observers[i].context, *this);
+}
+
+// ---- 2. Start and build ------------------------------------------------------------------------------
+
+SimResult Simulation::Build(const StartExtension* extension) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (workManager != nullptr || neurons != nullptr) return {SimStatus::Busy, ""};
+    MemoryUsage = 0;
+    LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
+    stepCounter.store(0, std::memory_order_release);
+    if (extension != nullptr && extension->prepare != nullptr) extension->prepare(extension->context, *this);
+    const std::string error = BuildNetwork(*this);
+    if (!error.empty()) return {SimStatus::NoResources, error};
+    LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
+    if (extension != nullptr && extension->restore != nullptr && !extension->restore(extension->context, *this)) {
+        ReleaseNetwork(*this);
+        stepCounter.store(0, std::memory_order_release);
+        return {SimStatus::Refused, ""};
+    }
+    return {};
+}
+
+void Simulation::Release() {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (workManager != nullptr) return;  // running: Stop releases
+    ReleaseNetwork(*this);
+    stepCounter.store(0, std::memory_order_release);
+}
+
+SimResult Simulation::Start(uint32_t steps, const StartExtension* extension) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (workManager != nullptr || neurons != nullptr) return {SimStatus::Busy, ""};
+    return StartLocked(steps, extension);
+}
+
+SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extension) {
+    MemoryUsage = 0;
+    LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
+    plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateInitializing));
+    // A new simulation counts its steps from 0, from the warm-up of the build on;
+    // a resumed one is built the same way and then takes the saved step.
+    stepCounter.store(0, std::memory_order_release);
+    if (extension != nullptr && extension->prepare != nullptr) extension->prepare(extension->context, *this);
+
+    const auto fail = [this](SimStatus status, std::string error) {
+        stepCounter.store(0, std::memory_order_release);
+        SetState(SimStateNone);
+        return SimResult{status, std::move(error)};
+    };
+    const uint32_t threads = RoundWorkerThreads(params.workerThreads);
+    WorkManager* wm = CreateWorkManager(threads, params.neuronCount);
+    if (wm == nullptr) return fail(SimStatus::NoResources, kLowMemoryMessage);
+    LogMessage(LogInfo, 0, "Starting Ambrelaine(TM) Engine.");
+    const std::string error = BuildNetwork(*this);
+    if (!error.empty()) {
+        ReleaseWorkManager(wm);
+        return fail(SimStatus::NoResources, error);
+    }
+    if (wm->neuronCount != neuronCount) {
+        // The chunks must cover the network actually built.
+        ReleaseWorkManager(wm);
+        wm = CreateWorkManager(threads, neuronCount);
+        if (wm == nullptr) {
+            ReleaseNetwork(*this);
+            return fail(SimStatus::NoResources, kLowMemoryMessage);
+        }
+    }
+    if (extension != nullptr && extension->restore != nullptr && !extension->restore(extension->context, *this)) {
+        ReleaseWorkManager(wm);
+        ReleaseNetwork(*this);
+        return fail(SimStatus::Refused, "");
+    }
+    LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
+
+    NotifyStarted();
+    const uint32_t firstStep = stepCounter.load(std::memory_order_acquire);
+    wm->stepTarget = steps == 0 ? 0 : firstStep + steps;
+    sampleSteps.store(firstStep, std::memory_order_release);
+    if (!LaunchWorkers(*this, wm, params.idlePriority != 0)) {
+        // No memory, or no thread left to create: LaunchWorkers has ended the ones
+        // it began.
+        ReleaseWorkManager(wm);
+        NotifyStopped();
+        ReleaseNetwork(*this);
+        return fail(SimStatus::NoResources, kLowMemoryMessage);
+    }
+    SetState(SimStateRunning);
+    LogMessage(LogInfo, 0, "Simulation started.");
+    return {};
+}
+
+bool Simulation::WaitForTarget(uint32_t milliseconds) {
+    WorkManager* wm = workManager;
+    return wm != nullptr && wm->targetEvent.WaitFor(milliseconds);
+}
+
+// ---- 3. Stop -----------------------------------------------------------------------------------------
+
+void Simulation::StopLocked() {
+    WorkManager* wm = workManager;
+    if (wm == nullptr) return;  // no simulation exists
+    LogMessage(LogInfo, 0, "Stopping current simulation... ");
+
+    if (State() == SimStatePaused) {
+        {
+            plat::LockGuard guard(StateLock);
+            ResumeWorkers(*wm);
+            plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
+        }
+        LogMessage(LogInfo, 0, "Simulation resumed.");
+    }
+    SetState(SimStateNone);
+
+    // Release the workers until every one has ended: each leaves at its next barrier.
+    StopWorkers(*this);
+    NotifyStopped();
+    ReleaseNetwork(*this);
+    LogMessage(LogInfo, 0, "Simulation stopped. All resources are released.");
+}
+
+void Simulation::Stop() {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    StopLocked();
+}
+
+bool Simulation::StopWithin(uint32_t milliseconds) {
+    const uint32_t start = plat::TickCount();
+    const auto expired = [&] { return plat::TickCount() - start >= milliseconds; };
+    std::unique_lock<std::mutex> lifecycle(lifecycleLock_, std::try_to_lock);
+    while (!lifecycle.owns_lock() && !expired()) {
+        plat::SleepMs(5);
+        lifecycle.try_lock();
+    }
+    if (!lifecycle.owns_lock()) return false;
+    std::unique_lock<plat::RecursiveLock> stateLock(StateLock, std::try_to_lock);
+    while (!stateLock.owns_lock() && !expired()) {
+        plat::SleepMs(5);
+        stateLock.try_lock();
+    }
+    if (!stateLock.owns_lock()) return false;
+    StopLocked();
+    return true;
+}
+
+// ---- 4. Pause, resume and parking ------------------------------------------------------------------------
+
+bool Simulation::Pause() {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (State() != SimStateRunning || workManager == nullptr) return false;
+    pauseStartMs.store(plat::TimeMs());
+    SetState(SimStatePaused);
+    PauseWorkers(*this, *workManager);
+    LogMessage(LogInfo, 0, "Simulation paused.");
+    return true;
+}
+
+bool Simulation::Resume() {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (State() != SimStatePaused || workManager == nullptr) return false;
+    // Simulated time is measured without the pause.
+    startTimeMs.fetch_add(plat::TimeMs() - pauseStartMs.load());
+    {
+        // Under StateLock: a view reads the parked network under it.
+        plat::LockGuard guard(StateLock);
+        ResumeWorkers(*workManager);
+        plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
+    }
+    LogMessage(LogInfo, 0, "Simulation resumed.");
+    return true;
+}
+
+SimStatus Simulation::WhileParked(void (*fn)(void* context, Simulation& sim), void* context) {
+    // Under the lifecycle lock: no stop frees the network meanwhile.
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    WorkManager* wm = workManager;
+    const uint32_t current = State();
+    if (wm == nullptr || (current != SimStateRunning && current != SimStatePaused)) return SimStatus::Busy;
+    // A running simulation parks for fn and goes on afterwards, unless it was
+    // parked already (at its step target).
+    const bool running = current == SimStateRunning && !WorkersParked(*wm);
+    if (running) PauseWorkers(*this, *wm);
+    SimStatus status = SimStatus::Refused;  // parked inside a step, not between two
+    if (WorkersParked(*wm)) {
+        fn(context, *this);
+        status = SimStatus::Ok;
+    }
+    if (running) {
+        plat::LockGuard guard(StateLock);  // a view reads a parked network under it
+        ResumeWorkers(*wm);
+    }
+    return status;
+}
+
+void Simulation::Park() {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (workManager != nullptr) PauseWorkers(*this, *workManager);
+}
+
+RunTotals Simulation::Totals() const {
+    RunTotals t;
+    const WorkManager* wm = workManager;
+    if (wm == nullptr) return t;
+    t.spikes = plat::AtomicLoad(wm->spikeTotal);
+    const uint64_t first = plat::AtomicLoad(wm->firstStepNs);
+    const uint64_t last = plat::AtomicLoad(wm->lastStepNs);
+    t.wallSeconds = last > first ? static_cast<double>(last - first) * 1e-9 : 0.0;
+    t.integrationSeconds = static_cast<double>(plat::AtomicLoad(wm->integrationNs)) * 1e-9;
+    return t;
+}

@@ -1,0 +1,205 @@
+// One simulation: a network, everything that builds and advances it, and its
+// observers. Nothing in the engine is process-wide, so several simulations can
+// live side by side in one process, each on its own threads.
+//
+// Interface:
+//   Simulation sim;                         parameters: SetDefaultParams(sim.params, threads),
+//   sim.random = SeededRandom(seed);        the construction generator
+//   sim.AddObserver(observer);              before the first start (section 2)
+//   sim.Start(steps)       -> SimResult     builds the network and starts the workers; they
+//                                           park after `steps` steps (0: run until stopped)
+//   sim.WaitForTarget(ms)  -> bool          waits for that step
+//   sim.Pause() / sim.Resume()              park between two steps / go on
+//   sim.WhileParked(fn)                     runs fn on a network at rest, then goes on
+//   sim.Stop()                              ends the workers and releases the network
+//   sim.Build() / sim.Release()             the network alone, without workers
+//   sim.Totals()                            spikes and wall time of the run so far
+// Read-only state for views: stepCounter; the neuron array (neurons, neuronCount)
+// while parked or under StateLock; the view snapshot (viewSnapshot) while running;
+// the activity analysis. Errors are values: a start that lacks memory or threads
+// returns them and leaves no simulation; the engine never ends the process.
+//
+// Sections:
+//   1. Results and the start extension
+//   2. Observers
+//   3. Simulation
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "engine/activity.h"
+#include "engine/network.h"
+#include "engine/params.h"
+#include "engine/random.h"
+#include "platform/platform.h"
+
+struct Simulation;
+struct ViewSnapshot;
+struct WorkManager;
+struct WorkerContext;
+
+enum SimStateValue : uint32_t {
+    SimStateNone = 0,
+    SimStateRunning = 1,
+    SimStatePaused = 2,
+    SimStateInitializing = 3,
+};
+
+// ---- 1. Results and the start extension ----------------------------------------------------------
+enum class SimStatus : uint8_t {
+    Ok,
+    NoResources,  // memory or threads missing (a program cannot go on; a library caller can)
+    Refused,      // the start extension refused the built network (it has said why)
+    Busy,         // a simulation exists already, or none exists to act on
+};
+struct SimResult {
+    SimStatus status = SimStatus::Ok;
+    std::string error;  // NoResources: the message to show
+    bool ok() const { return status == SimStatus::Ok; }
+};
+
+// What a start does beyond building: a resumed run sets the parameters and the
+// generator before the build and overwrites the built state after it.
+struct StartExtension {
+    void* context = nullptr;
+    void (*prepare)(void* context, Simulation& sim) = nullptr;
+    // False refuses the start; the extension logs why.
+    bool (*restore)(void* context, Simulation& sim) = nullptr;
+};
+
+// ---- 2. Observers ----------------------------------------------------------------------------------
+// Everything that consumes a running simulation without being part of it (frame
+// capture, the spike recorder, the network export). Registered while no
+// simulation runs; each call is optional (null: not called):
+//   started  on the thread that starts the simulation, after the network is built
+//            and before its first step;
+//   stepped  on the last worker thread at the end of every step, after the step's
+//            work and before the other workers are released, with the index of the
+//            step just completed (0 for the first); the step's spike marks are in
+//            Simulation::spiked. It may read the network but not write it, and it
+//            delays the next step by its own time: hand heavy work to a thread. It
+//            may wait (lock-step with a consumer) if `waiting` and `release` say so;
+//   waiting  whether `stepped` is waiting now (a pause then counts as reached);
+//   release  on the stopping thread, repeatedly until the workers end: a waiting
+//            `stepped` must return;
+//   stopped  on the thread that stops the simulation, after the workers have ended
+//            and before the network is released.
+struct SimulationObserver {
+    void* context = nullptr;
+    void (*started)(void* context, const Simulation& sim) = nullptr;
+    void (*stepped)(void* context, const Simulation& sim, uint32_t step) = nullptr;
+    bool (*waiting)(void* context) = nullptr;
+    void (*release)(void* context) = nullptr;
+    void (*stopped)(void* context, const Simulation& sim) = nullptr;
+};
+inline constexpr int kMaxObservers = 4;
+
+// ---- 3. Simulation ------------------------------------------------------------------------------------
+// What the last build started from. The network's structure (placement, wiring,
+// initial weights, warm-up) is a function of these alone, so setting them again
+// and building rebuilds the same network.
+struct BuildOrigin {
+    SimParams params;             // before the build normalised and derived them
+    RandomGeneratorState random;  // the generator before the build's first draw
+};
+
+// Spikes and wall time of the steps run since the start.
+struct RunTotals {
+    uint64_t spikes = 0;
+    double wallSeconds = 0;         // from the first step to the last
+    double integrationSeconds = 0;  // the integration phases' share of it
+};
+
+struct Simulation {
+    SimParams params;
+    RandomGeneratorState random;  // draws of the next build
+    uint8_t stimulusOn = 0;       // regular stimulus; read by the last worker
+    uint32_t stimulusPeriod = 100;  // steps
+
+    // Lifecycle; transitions of SimState happen under StateLock.
+    plat::RecursiveLock StateLock;
+    uint32_t SimState = SimStateNone;
+    uint8_t stopRequest = 0;  // tells the workers to leave their loop
+    WorkManager* workManager = nullptr;
+    WorkerContext* workers = nullptr;  // [workerCount] while a simulation exists
+    uint32_t workerCount = 0;
+    ViewSnapshot* viewSnapshot = nullptr;  // what a view draws while the workers run
+
+    // Steps completed (time = 0.5 ms * stepCounter), written by the last worker.
+    std::atomic<uint32_t> stepCounter{0};
+    // The run's clock for real-time factors: ms (plat::TimeMs) when worker 0 began,
+    // moved forward by pauses, and stepCounter then (a resumed run starts past 0).
+    std::atomic<uint32_t> startTimeMs{0};
+    std::atomic<uint32_t> startStep{0};
+    std::atomic<uint32_t> pauseStartMs{0};
+    // The statistics line's last sample (ms and stepCounter), reset at each start.
+    std::atomic<uint32_t> sampleTimeMs{0};
+    std::atomic<uint32_t> sampleSteps{0};
+
+    // The network (owned by BuildNetwork / ReleaseNetwork).
+    Neuron* neurons = nullptr;
+    std::atomic<Neuron*> viewNeurons{nullptr};  // neurons as views see them (null: none)
+    uint32_t neuronCount = 0;  // N of the built network
+    uint64_t MemoryUsage = 0;  // bytes allocated for the network
+    float* stdpPotentiation = nullptr;  // [kStdpWindow]
+    float* stdpDepression = nullptr;    // [kStdpWindow]
+    uint8_t* spiked = nullptr;  // [neuronCount] 1 for a neuron that fired in this step's fire phase
+    struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
+    BuildOrigin buildOrigin{};  // set by BuildNetwork before it changes anything
+    ActivityAnalysis analysis{};
+    uint64_t stepSpikeCount = 0;  // spikes of the step in progress (atomic adds)
+    SimulationObserver observers[kMaxObservers] = {};
+    int observerCount = 0;
+
+    Simulation() = default;
+    Simulation(const Simulation&) = delete;
+    Simulation& operator=(const Simulation&) = delete;
+    ~Simulation();
+
+    // False when all kMaxObservers slots are taken. Only while no simulation exists.
+    bool AddObserver(const SimulationObserver& observer);
+
+    // Builds the network from params and random and starts the workers, which park
+    // after `steps` steps (0: they run until paused or stopped). Logs each stage.
+    SimResult Start(uint32_t steps = 0, const StartExtension* extension = nullptr);
+    // Builds the network only (stepCounter 0, no workers, no observer called).
+    SimResult Build(const StartExtension* extension = nullptr);
+    // Releases a network made by Build.
+    void Release();
+    // Waits up to `milliseconds` for the step target of Start; true once reached.
+    bool WaitForTarget(uint32_t milliseconds);
+    // Parks the workers between two steps; false when none runs.
+    bool Pause();
+    bool Resume();
+    // Parks a running simulation, runs fn(context) if the network is at rest, and
+    // lets it go on (a paused one, or one parked at its step target, stays parked). Busy: no simulation; Refused: the
+    // workers wait inside a step (an observer's lock-step).
+    SimStatus WhileParked(void (*fn)(void* context, Simulation& sim), void* context);
+    // Parks the workers after the step in progress (the run's totals are final).
+    void Park();
+    RunTotals Totals() const;
+    // Ends the workers, calls the observers' `stopped` and releases the network.
+    void Stop();
+    // Stop for a shutdown that cannot wait for ever: false, nothing done, when the
+    // lifecycle and state locks stay taken for `milliseconds`.
+    bool StopWithin(uint32_t milliseconds);
+    uint32_t State() const { return plat::AtomicLoad(SimState); }
+
+    void NotifyStarted() const;
+    void NotifyStopped() const;
+    void NotifyStepped(uint32_t step) const {
+        for (int i = 0; i < observerCount; ++i)
+            if (observers[i].stepped) observers[i].stepped(observers[i].context, *this, step);
+    }
+
+private:
+    // Orders start, stop, pause and resume, whichever thread asks; taken before
+    // StateLock, never the other way round.
+    std::mutex lifecycleLock_;
+    SimResult StartLocked(uint32_t steps, const StartExtension* extension);
+    void StopLocked();
+    void SetState(uint32_t value);
+};
