@@ -345,16 +345,28 @@ KindTotals IntegrateKindScalar(SynapseLaneState* st, SynapseLaneWeights* wt, uin
     return SumTotals(arrivals, sums);
 }
 
+namespace {
+// The membrane: dv/dt = 0.04 v² + 5 v + 140 - u - I, the currents as
+// conductances (AMPA and NMDA reverse at 0 mV, GABAa at -70 mV, GABAb at -90 mV),
+// the NMDA magnesium gate ((v + 80) / 60)² / (1 + ((v + 80) / 60)²); one
+// semi-implicit half-millisecond step.
+constexpr float kQuadratic = 0.04f, kLinear = 5.0f, kConstant = 140.0f;
+constexpr float kGabaAReversal = 70.0f, kGabaBReversal = 90.0f;  // mV, sign folded in
+constexpr float kNmdaOffset = 80.0f, kNmdaScale = 0.01666666f;   // mV, 1/mV (1/60)
+constexpr float kHalfStep = 0.5f;                                // ms
+}  // namespace
+
 void MembraneStep(Neuron& n) {
     const float v = n.v, u = n.u;
-    const float x = (v + 80.0f) * 0.01666666f;
+    const float x = (v + kNmdaOffset) * kNmdaScale;
     const float q = x * x;
     const float nmdaGate = q / (1.0f + q);
     const float numerator =
-        v + 0.5f * ((0.04f * v + 5.0f) * v + (140.0f - 70.0f * n.gGabaA - 90.0f * n.gGabaB - u));
-    const float denominator = 1.0f + 0.5f * (n.gAmpa + n.gGabaA + n.gGabaB + n.gNmda * nmdaGate);
+        v + kHalfStep * ((kQuadratic * v + kLinear) * v +
+                         (kConstant - kGabaAReversal * n.gGabaA - kGabaBReversal * n.gGabaB - u));
+    const float denominator = 1.0f + kHalfStep * (n.gAmpa + n.gGabaA + n.gGabaB + n.gNmda * nmdaGate);
     n.vNext = numerator / denominator;
-    n.uNext = u + 0.5f * n.a * (n.b * n.vNext - u);
+    n.uNext = u + kHalfStep * n.a * (n.b * n.vNext - u);
 }
 
 namespace {

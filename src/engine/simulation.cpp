@@ -19,7 +19,7 @@ constexpr const char* kLowMemoryMessage =
 
 Simulation::~Simulation() {
     Stop();
-    if (neurons != nullptr) ReleaseNetwork(*this);  // built without workers
+    if (builtAlone_) ReleaseNetwork(*this);  // Build without Release
 }
 
 void Simulation::SetState(uint32_t value) {
@@ -62,12 +62,14 @@ SimResult Simulation::Build(const StartExtension* extension) {
         stepCounter.store(0, std::memory_order_release);
         return {SimStatus::Refused, ""};
     }
+    builtAlone_ = true;
     return {};
 }
 
 void Simulation::Release() {
     std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
-    if (workManager != nullptr) return;  // running: Stop releases
+    if (!builtAlone_) return;  // nothing built by Build (Stop releases a started one)
+    builtAlone_ = false;
     ReleaseNetwork(*this);
     stepCounter.store(0, std::memory_order_release);
 }

@@ -165,7 +165,8 @@ struct Simulation {
     // Builds the network from params and random and starts the workers, which park
     // after `steps` steps (0: they run until paused or stopped). Logs each stage.
     SimResult Start(uint32_t steps = 0, const StartExtension* extension = nullptr);
-    // Builds the network only (stepCounter 0, no workers, no observer called).
+    // Builds the network only (stepCounter 0, no workers, no observer called);
+    // Release or the destructor frees it.
     SimResult Build(const StartExtension* extension = nullptr);
     // Releases a network made by Build.
     void Release();
@@ -199,6 +200,7 @@ private:
     // Orders start, stop, pause and resume, whichever thread asks; taken before
     // StateLock, never the other way round.
     std::mutex lifecycleLock_;
+    bool builtAlone_ = false;  // a network made by Build, not yet released
     SimResult StartLocked(uint32_t steps, const StartExtension* extension);
     void StopLocked();
     void SetState(uint32_t value);

@@ -16,6 +16,7 @@
 
 #include "engine/geometry.h"
 #include "engine/network.h"
+#include "platform/version.h"
 
 // ---- 1. Inspector state -----------------------------------------------------------------------------
 uint32_t PickedX = kNoPick, PickedY = kNoPick;
@@ -244,7 +245,7 @@ HudLines BuildHudLines(bool captureOn, bool paused, uint32_t neuronCount, uint32
                        uint32_t stepCounter, float recentSpeed, float averageSpeed, float recentFps,
                        float averageFps, double frameMcycles) {
     HudLines hud{};
-    if (captureOn) hud.lines[hud.count++] = FormatOverlayText("Vellicor v0.40");
+    if (captureOn) hud.lines[hud.count++] = FormatOverlayText("%s", kVellicorName);
     hud.lines[hud.count++] = FormatOverlayText("%d Neurons with %d Synapses", static_cast<int>(neuronCount),
                                                static_cast<int>(synapseCount));
     if (captureOn) {

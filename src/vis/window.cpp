@@ -29,6 +29,7 @@ extern "C" Display* glfwGetX11Display(void);
 #include "engine/app_state.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
+#include "platform/version.h"
 #include "vis/gl_setup.h"
 #include "vis/key_map.h"
 #include "vis/key_queue.h"
@@ -98,7 +99,7 @@ int32_t CreateWithSamples(void*, int32_t samples) {
     glfwWindowHint(GLFW_DEPTH_BITS, 16);
     glfwWindowHint(GLFW_STENCIL_BITS, 0);
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    VisWindow = glfwCreateWindow(1024, 768, "Vellicor v0.40", nullptr, nullptr);
+    VisWindow = glfwCreateWindow(1024, 768, kVellicorName, nullptr, nullptr);
     if (!VisWindow) return -1;
     glfwMakeContextCurrent(VisWindow);
     GLint buffers = 0, obtained = 0;

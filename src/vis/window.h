@@ -11,7 +11,7 @@
 
 struct AppState;
 
-// Creates the window "Vellicor v0.40" (1024 x 768) with the negotiated multisample
+// Creates the window "Vellicor v<version>" (1024 x 768) with the negotiated multisample
 // format, shows it and starts the render thread. Returns false when HeadlessMode is
 // set (silently: the entry point has logged it), and after one log line when there
 // is no display or the window cannot be created.

@@ -65,6 +65,7 @@ protected:
         FullView.store(false);
         SynapticStrengthView.store(true);
         AutoRotate.store(false);
+        CaptureGate.on.store(0);
         CaptureContextPtr.store(nullptr);
         SelectedSlice.store(0);
         ToolboxWindow.store(nullptr);
@@ -79,6 +80,7 @@ protected:
         ToolboxIsVisibleHook = nullptr;
         ToolboxShowHook = nullptr;
         CaptureContextPtr.store(nullptr);
+        CaptureGate.on.store(0);
         QuitRequested.store(false);
         RenderStop.store(false);
         Env = nullptr;
@@ -252,6 +254,7 @@ TEST_F(KeyCommands, FullViewAndCapture) {
     Press(122);  // F11 during capture does nothing but clear the key
     EXPECT_TRUE(FullView.load());
     EXPECT_EQ(keys[122], 0);
+    CaptureGate.on.store(0);
 
     Press(121);  // F10 without a capture context: capture stays off, style still applied
     EXPECT_EQ(CaptureGate.on.load(), 0);

@@ -28,13 +28,16 @@ struct TestNetwork {
     std::unique_ptr<AppState> state = std::make_unique<AppState>();
     std::string log;
 
+    // `continueFrom`: draw on from that generator state instead of seeding.
     TestNetwork(int preset, uint32_t seed, const std::function<void(SimParams&)>& tweak = {},
-                bool reseed = true, uint32_t firstStep = 0) {
+                const RandomGeneratorState* continueFrom = nullptr, uint32_t firstStep = 0) {
         state->stepCounter.store(firstStep);  // the warm-up reads it
         SetDefaultParams(state->params, 1);
         ApplyPreset(state->params, preset);
         if (tweak) tweak(state->params);
-        if (reseed) {
+        if (continueFrom != nullptr) {
+            state->random = *continueFrom;
+        } else {
             state->random = RandomGeneratorState{};
             state->random.seed = seed;
         }
@@ -302,7 +305,7 @@ TEST(BuildNetwork, RandomisedWeightsWithinBounds) {
 }
 
 TEST(BuildNetwork, WarmUpSpikesOnceAndDeliversShortDelays) {
-    TestNetwork net(4, 21, {}, true, 777);
+    TestNetwork net(4, 21, {}, nullptr, 777);
     const int32_t s = 777;
     uint32_t spiked = 0, bad = 0;
     for (uint32_t i = 0; i < net.s().neuronCount; ++i) {
@@ -370,6 +373,7 @@ TEST(BuildNetwork, SameSeedSameNetworkNextBuildDiffers) {
             if (preset == 0) p.neuronCount = 512;
         };
         std::vector<double> first, second, third;
+        RandomGeneratorState afterSecond;
         {
             TestNetwork a(preset, 42, tweak);
             first = Fingerprint(a);
@@ -377,9 +381,10 @@ TEST(BuildNetwork, SameSeedSameNetworkNextBuildDiffers) {
         {
             TestNetwork b(preset, 42, tweak);
             second = Fingerprint(b);
+            afterSecond = b.s().random;
         }
         {
-            TestNetwork c(preset, 0, tweak, /*reseed=*/false);  // continues the sequence
+            TestNetwork c(preset, 0, tweak, &afterSecond);  // continues the sequence
             third = Fingerprint(c);
         }
         EXPECT_TRUE(first == second);

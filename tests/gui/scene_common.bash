@@ -30,7 +30,7 @@ wait_for_log() {  # pattern, seconds
 start_scene() {
     "$BIN" "$@" </dev/null >"$LOG" 2>"$WORK/err.txt" &
     PID=$!
-    WID=$(timeout 20 xdotool search --sync --name '^Vellicor v0.40$' | head -1)
+    WID=$(timeout 20 xdotool search --sync --name '^Vellicor v[0-9.]*$' | head -1)
     [ -n "$WID" ] || fail "no visualization window"
     wait_for_log "3D visualization is started." 60 || fail "the scene geometry was not built"
 }

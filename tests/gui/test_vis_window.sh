@@ -35,7 +35,7 @@ wait_for_log() {  # pattern, seconds
 "$BIN" demo seed=1 preset=0 </dev/null >"$LOG" 2>"$WORK/err.txt" &
 PID=$!
 
-WID=$(timeout 20 xdotool search --sync --name '^Vellicor v0.40$' | head -1)
+WID=$(timeout 20 xdotool search --sync --name '^Vellicor v[0-9.]*$' | head -1)
 [ -n "$WID" ] || fail "no visualization window"
 wait_for_log "Simulation started." 30 || fail "no simulation started"
 sleep 1.5

@@ -40,7 +40,7 @@ wait_for_log() {
 # Waits for the visualization window (VIS) and a started simulation; VIS_X,
 # VIS_Y, VIS_WIDTH and VIS_HEIGHT give its geometry.
 wait_for_running_window() {
-    VIS=$(wait_for_window '^Vellicor v0.40') || fail "no visualization window"
+    VIS=$(wait_for_window '^Vellicor v[0-9.]*') || fail "no visualization window"
     wait_for_log "Simulation started." || true  # the checks that follow tell what is missing
     eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
 }

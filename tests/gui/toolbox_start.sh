@@ -7,7 +7,7 @@ source "$(dirname "$0")/toolbox_common.bash"
 
 start_vellicor preset=4 threads=1 seed=1
 
-VIS=$(wait_for_window '^Vellicor v0.40') || fail "no visualization window"
+VIS=$(wait_for_window '^Vellicor v[0-9.]*') || fail "no visualization window"
 TOOL=$(wait_for_window '^Simulation Control \(press C to hide\)$') || fail "no toolbox window"
 eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
 eval "$(xdotool getwindowgeometry --shell "$TOOL" | sed 's/^/TOOL_/')"

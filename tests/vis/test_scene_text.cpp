@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/network.h"
+#include "platform/version.h"
 #include "vis/scene_layout.h"
 
 namespace {
@@ -137,7 +138,7 @@ TEST(SceneText, HudLines) {
     // Capture: the product line first, no speeds.
     hud = BuildHudLines(true, true, 4096, 123456, 3, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
     ASSERT_EQ(hud.count, 3);
-    EXPECT_STREQ(hud.lines[0].text, "Vellicor v0.40");
+    EXPECT_STREQ(hud.lines[0].text, kVellicorName);
     EXPECT_STREQ(hud.lines[2].text, "Simulation time: 1.5 ms");
     EXPECT_FLOAT_EQ(AdvanceAutoRotation(10.0f), 10.2f);
     EXPECT_NEAR(AdvanceAutoRotation(359.9f), 0.1f, 1e-3f);
