@@ -24,10 +24,10 @@
 #include "platform/platform.h"
 #include "platform/version.h"
 #ifdef VELLICOR_GUI
-#include "analysis/charts.h"
 #include "ui/config_sheet.h"
 #include "ui/toolbox.h"
 #include "vis/capture.h"
+#include "vis/charts.h"
 #include "vis/window.h"
 #endif
 
