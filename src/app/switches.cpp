@@ -14,6 +14,7 @@
 #include "io/param_file.h"
 #include "platform/log.h"
 #include "platform/version.h"
+#include "vis/view_state.h"
 
 namespace {
 

@@ -193,5 +193,3 @@ void DrawAnalysisCharts(AppState& state) {
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
 }
-
-void InstallAnalysisCharts() { DrawAnalysisChartsHook = DrawAnalysisCharts; }
