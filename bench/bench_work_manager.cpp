@@ -27,7 +27,7 @@ double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
     AppState state;
     state.neuronCount = neurons;
     state.neurons = static_cast<Neuron*>(plat::AlignedAllocZeroed(sizeof(Neuron) * neurons));
-    InitActivityAnalysis(state);
+    if (!InitActivityAnalysis(state)) return 0.0;  // no memory: nothing measured
     StepCounter.store(0);
     WorkManager* wm = CreateWorkManager(threads, neurons);
     wm->kernels = StepKernels{&NoIntegrate, &NoApply, &NoLearn, &NoStimulus};

@@ -13,18 +13,13 @@
 #include <limits>
 
 #include "engine/app_state.h"
-#include "platform/log.h"
 
 namespace {
 
-constexpr const char* kAnalysisMemoryMessage =
-    "Unable to allocate memory for the activity analysis!";
-
-// Aligned, cleared and counted in MemoryUsage; fatal when memory is missing.
+// Aligned, cleared and counted in MemoryUsage; null when memory is missing.
 void* AnalysisAlloc(AppState& state, size_t bytes) {
     void* p = plat::AlignedAllocZeroed(bytes);
-    if (p == nullptr) LogMessage(LogFatal, 0, "%s", kAnalysisMemoryMessage);
-    state.MemoryUsage += bytes;
+    if (p != nullptr) state.MemoryUsage += bytes;
     return p;
 }
 
@@ -32,12 +27,15 @@ void* AnalysisAlloc(AppState& state, size_t bytes) {
 
 // ---- 1. Buffers ----------------------------------------------------------------------------
 
-void InitActivityAnalysis(AppState& state) {
+bool InitActivityAnalysis(AppState& state) {
     ActivityAnalysis& a = state.analysis;
     ReleaseActivityAnalysis(state);
     a.SpikeHistory = static_cast<float*>(AnalysisAlloc(state, kHistoryLength * sizeof(float)));
+    if (a.SpikeHistory == nullptr) return false;
     a.spectrum = static_cast<float*>(AnalysisAlloc(state, 2 * kSpectrumLength * sizeof(float)));
+    if (a.spectrum == nullptr) return false;
     a.power = static_cast<float*>(AnalysisAlloc(state, kSpectrumLength * sizeof(float)));
+    if (a.power == nullptr) return false;
     a.historyPosition = 0;
     a.powerMin = 0.0f;
     a.powerMax = 0.0f;
@@ -52,8 +50,13 @@ void InitActivityAnalysis(AppState& state) {
     size_t length = 0;
     kiss_fftr_alloc(static_cast<int>(kHistoryLength), 0, nullptr, &length);
     void* memory = AnalysisAlloc(state, length);
+    if (memory == nullptr) return false;
     a.fftConfig = kiss_fftr_alloc(static_cast<int>(kHistoryLength), 0, memory, &length);
-    if (a.fftConfig == nullptr) LogMessage(LogFatal, 0, "%s", kAnalysisMemoryMessage);
+    if (a.fftConfig == nullptr) {
+        plat::AlignedFree(memory);
+        return false;
+    }
+    return true;
 }
 
 void ReleaseActivityAnalysis(AppState& state) {

@@ -31,7 +31,9 @@ struct ActivityAnalysis {
 };
 
 // Allocates and clears the buffers and the FFT configuration (called by the build).
-void InitActivityAnalysis(AppState& state);
+// False when memory is missing: the build then reports kAnalysisMemoryMessage.
+[[nodiscard]] bool InitActivityAnalysis(AppState& state);
+inline constexpr const char* kAnalysisMemoryMessage = "Unable to allocate memory for the activity analysis!";
 void ReleaseActivityAnalysis(AppState& state);
 
 void RecordStepSpikes(AppState& state, uint64_t count);

@@ -326,7 +326,7 @@ void BuildNetwork(AppState& state) {
     state.MemoryUsage = 0;
 
     // 1. Analysis buffers and the FFT configuration.
-    InitActivityAnalysis(state);
+    if (!InitActivityAnalysis(state)) LogMessage(LogFatal, 0, "%s", kAnalysisMemoryMessage);
 
     // 2-3. STDP kernel tables.
     state.stdpPotentiation = static_cast<float*>(NetworkAlloc(state, kStdpWindow * sizeof(float), kStdpMemoryMessage));

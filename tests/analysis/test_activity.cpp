@@ -15,7 +15,7 @@ namespace {
 
 struct AnalysisFixture : ::testing::Test {
     AppState state;
-    void SetUp() override { InitActivityAnalysis(state); }
+    void SetUp() override { ASSERT_TRUE(InitActivityAnalysis(state)); }
     void TearDown() override { ReleaseActivityAnalysis(state); }
 };
 

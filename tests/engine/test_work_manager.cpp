@@ -58,7 +58,7 @@ struct TestNetwork {
     explicit TestNetwork(uint32_t n) {
         state.neuronCount = n;
         state.neurons = static_cast<Neuron*>(plat::AlignedAllocZeroed(sizeof(Neuron) * n));
-        InitActivityAnalysis(state);
+        EXPECT_TRUE(InitActivityAnalysis(state));
         counts.integrate.assign(n, 0);
         counts.apply.assign(n, 0);
         counts.learn.assign(n, 0);
