@@ -19,7 +19,7 @@
 #include "vis/view_state.h"
 
 // ---- 1. Tables and the console host ------------------------------------------------------------
-uint8_t ConsoleKeyState[256];
+uint8_t ConsoleKeyState[256];  // shared by the console and the toolbox: see the header
 
 bool KeyCommandHost::StartTask(void (*task)(ToolboxTask*), AppState& state) {
     return ::StartTask(task, nullptr, state);

@@ -31,6 +31,8 @@
 #include "platform/log.h"
 
 // ---- 1. Process-wide values -----------------------------------------------------------
+// Globals: a process runs one simulation lifecycle, driven from the main thread,
+// the task threads and the window (see lifecycle.h).
 
 std::atomic<bool> VisualizationOn{true};
 std::atomic<uint32_t> PauseStartTime{0};
@@ -43,7 +45,8 @@ constexpr uint32_t kTaskHoldMs = 300;
 
 // Serialises start, stop, pause and resume, whichever thread asks: a stop never
 // frees the work manager while a pause waits for its workers, and a start never
-// overlaps a stop. Taken before StateLock, never the other way round.
+// overlaps a stop. Taken before StateLock, never the other way round. One per
+// process, as the lifecycle is.
 std::mutex LifecycleLock;
 
 uint32_t CurrentState(const AppState& state) { return plat::AtomicLoad(state.SimState); }
@@ -231,7 +234,7 @@ void PauseResumeTask(ToolboxTask* task) {
 namespace {
 
 // Every task thread is kept until it is joined: finished ones when the next task
-// starts, the rest by FinishTaskThreads.
+// starts, the rest by FinishTaskThreads. Process-wide like the tasks' lifecycle.
 struct TaskThread {
     std::thread thread;
     std::atomic<bool> done{false};

@@ -1,4 +1,4 @@
-// Process-wide values of the application shell.
+// Process-wide values of the application shell (globals: see shell.h).
 #include "app/shell.h"
 
 std::atomic<bool> QuitRequested{false};

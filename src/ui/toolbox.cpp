@@ -57,16 +57,16 @@ Toolbox TheToolbox;
 
 // The dialog measured 142 x 174 units in an 8-point font: 1.5 pixels per
 // horizontal unit and 1.625 per vertical unit.
-float Dx(float units) { return units * 1.5f; }
-float Dy(float units) { return units * 1.625f; }
+constexpr float Dx(float units) { return units * 1.5f; }
+constexpr float Dy(float units) { return units * 1.625f; }
 
 constexpr const char* kToolboxCaption = "Simulation Control (press C to hide)";
-const int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
+constexpr int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
 // Collapsed: 16 pixels below button 1018; expanded: 16 pixels below label 1030.
 // The run rows (spike recording, checkpoint) sit below the tweaks, collapsed or not.
 constexpr float kRunRowsCollapsed = 126, kRunRowsExpanded = 166;
-const int kCollapsedHeight = static_cast<int>(Dy(kRunRowsCollapsed + 24 + 18) + 16 + 0.5f);
-const int kExpandedHeight = static_cast<int>(Dy(kRunRowsExpanded + 24 + 18) + 16 + 0.5f);
+constexpr int kCollapsedHeight = static_cast<int>(Dy(kRunRowsCollapsed + 24 + 18) + 16 + 0.5f);
+constexpr int kExpandedHeight = static_cast<int>(Dy(kRunRowsExpanded + 24 + 18) + 16 + 0.5f);
 
 // ---- 2. Keys typed into the toolbox ------------------------------------------------------------------
 // Key down and up go to the host's key table like the console's keys (F1 in

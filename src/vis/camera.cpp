@@ -13,6 +13,7 @@
 #include "vis/view_state.h"
 
 // ---- 1. Drag state -------------------------------------------------------------------------------
+// The one window's drag, kept between its GLFW mouse callbacks (main thread).
 float LastMouseX = kNoMousePosition;
 float LastMouseY = kNoMousePosition;
 

@@ -25,7 +25,8 @@
 
 namespace {
 
-float Scratch[2 * kHistoryLength];  // (x, y) pairs of the line being drawn; render thread only
+// (x, y) pairs of the line being drawn: render thread only, kept off its stack.
+float Scratch[2 * kHistoryLength];
 
 // ---- 1. Line strips ------------------------------------------------------------------------------
 void DrawLineStrip(const float* xy, uint32_t count) {

@@ -29,6 +29,7 @@
 #include "vis/view_state.h"
 
 // ---- 1. Frame values ---------------------------------------------------------------------------------
+// Globals of the one render thread (see render_thread.h).
 LayoutMetrics Layout{};
 FrameStats Stats{};
 std::atomic<bool> GeometryReady{false};

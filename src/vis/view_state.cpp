@@ -9,6 +9,9 @@
 
 #include "engine/app_state.h"
 
+// Globals for the one window, shared by the main, task and render threads: see
+// the header.
+
 // ---- Flags ------------------------------------------------------------------------------------
 std::atomic<bool> HelpShown{false};
 std::atomic<bool> AnalysisShown{false};
