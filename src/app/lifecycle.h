@@ -1,6 +1,6 @@
 // Simulation lifecycle: start, stop, pause and resume, the task threads started
-// by the toolbox and the keys, and the rule that keeps the toolbox buttons in step
-// with the simulation state.
+// by the toolbox and the keys, and what they report to the toolbox (TaskListener)
+// so that its buttons keep in step with the simulation state.
 #pragma once
 
 #include <atomic>

@@ -54,11 +54,11 @@ void ToolboxRequestFocus(Toolbox* toolbox);
 void ToolboxEnableInput(Toolbox* toolbox, bool enable);
 
 // ---- Drawing and placement -------------------------------------------------------------------------
-// Once per main-loop pass, after the window events were taken and
-// ProcessKeyCommands ran: applies pending show/hide and focus requests and draws
-// the window while it is shown. Keys typed into the toolbox reach ConsoleKeyState
-// from the event callbacks; their key-ups are applied here, after the commands
-// ran, so a press and release taken in one batch still counts.
+// Once per main-loop pass, after the window events were taken and the key
+// commands ran: applies pending show/hide and focus requests and draws the window
+// while it is shown. Keys typed into the toolbox reach the host's key table
+// (SetKeyDown) from the event callbacks; their key-ups are applied here, after
+// the commands ran, so a press and release taken in one batch still counts.
 void DrawToolbox(Toolbox* toolbox);
 // Moves the toolbox to (right + 16, top + 16) of the visualization window and
 // shows it; call once the visualization window exists.

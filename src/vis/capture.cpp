@@ -1,6 +1,6 @@
 // Frame capture.
 //
-// Sections: the context, capture, JPEG encoding, hooks.
+// Sections: the context, capture, JPEG encoding.
 #include "vis/capture.h"
 
 #include <GL/gl.h>

@@ -1,4 +1,4 @@
-// One scene frame and the scene hooks.
+// One scene frame and the scene's life on the render thread.
 //
 // Sections:
 //   1. Geometry object and scene life
