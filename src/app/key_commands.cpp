@@ -1,16 +1,16 @@
 // Keyboard commands.
 //
 // Sections:
-//   1. Tables and hooks
+//   1. Tables and the console host
 //   2. Console exit question
 //   3. Helpers (key tests, clearing, slice moves)
 //   4. ProcessKeyCommands: the command table in order
-//   5. Regular stimulus
 #include "app/key_commands.h"
 
 #include <cstdio>
 
 #include "app/lifecycle.h"
+#include "analysis/stimulus.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
 #include "platform/console_keys.h"
@@ -18,19 +18,25 @@
 #include "platform/platform.h"
 #include "vis/view_state.h"
 
-// ---- 1. Tables and hooks ------------------------------------------------------------------------
-uint8_t ConsoleKeyState[256];
+// ---- 1. Tables and the console host ------------------------------------------------------------
+uint8_t ConsoleKeyState[256];  // shared by the console and the toolbox: see the header
 
-QuestionAnswer (*ConsoleAskYesNo)(const char*) = ConsoleAskYesNoDefault;
+bool KeyCommandHost::StartTask(void (*task)(ToolboxTask*), AppState& state) {
+    return ::StartTask(task, nullptr, state);
+}
+QuestionAnswer KeyCommandHost::AskExit(void*) { return ConsoleAskYesNo(kExitQuestionText); }
+void KeyCommandHost::ApplyCaptureStyle(void*, bool) {}
+void KeyCommandHost::ToggleRecording(AppState&) {}
+void KeyCommandHost::ToggleToolbox() {}
+void KeyCommandHost::EnableToolboxInput(bool) {}
 
-KeyCommandHooks KeyHooks{
-    StartTask,
-    nullptr,
-    nullptr,
-};
+KeyCommandHost& ConsoleKeyCommands() {
+    static KeyCommandHost console;  // no state: every instance acts alike
+    return console;
+}
 
 // ---- 2. Console exit question -------------------------------------------------------------------
-QuestionAnswer ConsoleAskYesNoDefault(const char* question) {
+QuestionAnswer ConsoleAskYesNo(const char* question) {
     LogMessage(LogInfo, 0, "%s (y/n)", question);
     for (;;) {
         if (plat::ConsoleInterrupted()) return AnswerYes;  // SIGINT/SIGTERM quit like a Yes
@@ -81,31 +87,21 @@ void MoveCamera(AppState& state, float dx, float dz) {
     MarkSceneDirty();
 }
 
-void StartKeyTask(void (*task)(ToolboxTask*), AppState& state) {
-    if (KeyHooks.startTask) KeyHooks.startTask(task, ToolboxWindow.load(), state);
-}
-
-QuestionAnswer AskExit(void* owner) {
-    Toolbox* toolbox = ToolboxWindow.load();
-    if (toolbox && ToolboxEnableInputHook) ToolboxEnableInputHook(toolbox, false);
-    QuestionAnswer answer;
-    if (KeyHooks.askExit) {
-        answer = KeyHooks.askExit(owner);
-    } else {
-        answer = ConsoleAskYesNo ? ConsoleAskYesNo(kExitQuestionText) : AnswerNo;
-    }
-    if (toolbox && ToolboxEnableInputHook) ToolboxEnableInputHook(toolbox, true);
+QuestionAnswer AskExit(KeyCommandHost& host, void* owner) {
+    host.EnableToolboxInput(false);
+    const QuestionAnswer answer = host.AskExit(owner);
+    host.EnableToolboxInput(true);
     return answer;
 }
 
 }  // namespace
 
 // ---- 4. ProcessKeyCommands -----------------------------------------------------------------------
-void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
+void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandHost& host) {
     // 1. Esc: quit, asking first while a simulation is active.
     if (keys[27]) {
         keys[27] = 0;
-        if (!SimulationActive(state) || AskExit(owner) == AnswerYes) {
+        if (!SimulationActive(state) || AskExit(host, owner) == AnswerYes) {
             QuitRequested.store(true);
             RenderStop.store(true);
         }
@@ -123,7 +119,7 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
             keys[121] = 0;
             if (CaptureContextPtr.load()) CaptureGate.on.store(CaptureGate.on.load() ? 0 : 1);
         }
-        if (KeyHooks.applyCaptureStyle) KeyHooks.applyCaptureStyle(owner, CaptureGate.on.load() != 0);
+        host.ApplyCaptureStyle(owner, CaptureGate.on.load() != 0);
     }
     // 4. F11: the 100% view, not while capturing.
     if (keys[122]) {
@@ -206,23 +202,23 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
     // 16. V: visualization on/off (task).
     if (LetterDown(keys, 'V')) {
         ClearLetter(keys, 'V');
-        if (SimulationActive(state)) StartKeyTask(VisualizationToggleTask, state);
+        if (SimulationActive(state)) host.StartTask(VisualizationToggleTask, state);
     }
     // 17. P: pause/resume (task).
     if (LetterDown(keys, 'P')) {
         ClearLetter(keys, 'P');
-        if (SimulationActive(state)) StartKeyTask(PauseResumeTask, state);
+        if (SimulationActive(state)) host.StartTask(PauseResumeTask, state);
     }
     // 18. Space: pause/resume (task).
     if (keys[32]) {
         keys[32] = 0;
-        if (SimulationActive(state)) StartKeyTask(PauseResumeTask, state);
+        if (SimulationActive(state)) host.StartTask(PauseResumeTask, state);
     }
     // K: write a checkpoint (task), while a simulation exists. Only the upper-case
     // slot: the lower-case one is keypad +, which should not write files.
     if (keys['K']) {
         keys['K'] = 0;
-        if (SimulationActive(state)) StartKeyTask(CheckpointTask, state);
+        if (SimulationActive(state)) host.StartTask(CheckpointTask, state);
     }
     // 19. F1: help overlay, only during a simulation; the key is cleared always.
     if (keys[kKeyF1Slot]) {
@@ -249,9 +245,7 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
     }
     // 22. C: toolbox shown/hidden, when it exists.
     if (LetterDown(keys, 'C')) {
-        Toolbox* toolbox = ToolboxWindow.load();
-        if (toolbox && ToolboxIsVisibleHook && ToolboxShowHook)
-            ToolboxShowHook(toolbox, !ToolboxIsVisibleHook(toolbox));
+        host.ToggleToolbox();
         ClearLetter(keys, 'C');
     }
     // 23. L: synaptic strength view on/off (W is the camera's).
@@ -262,25 +256,6 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner) {
     // 24. O: spike recording on/off, while a simulation exists.
     if (LetterDown(keys, kRecordingKey)) {
         ClearLetter(keys, kRecordingKey);
-        if (SimulationActive(state) && KeyHooks.toggleRecording) KeyHooks.toggleRecording(state);
+        if (SimulationActive(state)) host.ToggleRecording(state);
     }
-}
-
-// ---- 5. Regular stimulus ---------------------------------------------------------------------------
-bool StimulusCanAct(const SimParams& params, uint32_t period) {
-    return period != 0 && params.gridZ >= 20 && params.gridX != 0 && params.gridY != 0;
-}
-
-std::string StimulusBlockedText(const SimParams& params, uint32_t period) {
-    if (StimulusCanAct(params, period)) return {};
-    char text[160];
-    if (period == 0)
-        std::snprintf(text, sizeof text, "The regular stimulus cannot act: its period is 0 steps.");
-    else if (params.gridZ < 20)
-        std::snprintf(text, sizeof text,
-                      "The regular stimulus cannot act: it needs at least 20 planes in z, this grid has %u.",
-                      static_cast<unsigned>(params.gridZ));
-    else
-        std::snprintf(text, sizeof text, "The regular stimulus cannot act: the grid is empty.");
-    return text;
 }

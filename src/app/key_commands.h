@@ -4,16 +4,15 @@
 // Sections:
 //   1. Key tables
 //   2. Exit question
-//   3. Hooks (what the commands call outside this unit; tests replace them)
+//   3. Host (what the commands act on outside this unit; tests pass fakes)
 //   4. ProcessKeyCommands
-//   5. Regular stimulus
+// (Whether the regular stimulus can act is analysis/stimulus.h.)
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 struct AppState;
-struct SimParams;
 struct Toolbox;
 struct ToolboxTask;
 
@@ -24,7 +23,9 @@ inline constexpr int kKeyF1Slot = 254;
 inline constexpr int kSynapticStrengthKey = 'L';
 // The key that switches spike recording on and off.
 inline constexpr int kRecordingKey = 'O';
-extern uint8_t ConsoleKeyState[256];  // main thread only
+// Main thread only. A global: the console reader and the toolbox's key events (the
+// entry point's toolbox host) both write this one table, which the main loop reads.
+extern uint8_t ConsoleKeyState[256];
 
 // ---- 2. Exit question ---------------------------------------------------------------------------
 enum QuestionAnswer : int { AnswerYes = 1, AnswerNo = 2, AnswerCancel = 3 };
@@ -33,35 +34,35 @@ inline constexpr const char* kExitQuestionText =
 inline constexpr const char* kExitQuestionCaption = "Exit Vellicor?";
 
 // The question on the console, answered with y or n (Esc cancels; end of input
-// answers No). The default reads the console through the console key reader; the
-// entry point may install its own.
-extern QuestionAnswer (*ConsoleAskYesNo)(const char* question);
-QuestionAnswer ConsoleAskYesNoDefault(const char* question);
+// answers No), read through the console key reader.
+QuestionAnswer ConsoleAskYesNo(const char* question);
 
-// ---- 3. Hooks ------------------------------------------------------------------------------------
-struct KeyCommandHooks {
+// ---- 3. Host ----------------------------------------------------------------------------------
+// What the commands act on beyond the simulation and the view values. The base
+// class is the console's: tasks start with no toolbox to report to, the exit
+// question is asked on the console, there is no window style, no toolbox and no
+// spike recording. The entry point derives its own (window, toolbox, run outputs).
+class KeyCommandHost {
+public:
+    virtual ~KeyCommandHost() = default;
     // Starts a task thread (StartTask of the lifecycle).
-    bool (*startTask)(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state);
-    // Asks the exit question; owner is the visualization window or null. The
-    // visualization installs its modal window here; null asks on the console.
-    QuestionAnswer (*askExit)(void* owner);
+    virtual bool StartTask(void (*task)(ToolboxTask*), AppState& state);
+    // Asks the exit question; owner is the visualization window or null.
+    virtual QuestionAnswer AskExit(void* owner);
     // Applies the capture window style (not resizable while capture is on).
-    void (*applyCaptureStyle)(void* owner, bool captureOn);
-    // Spike recording on/off (the entry point's run outputs); null: the key does nothing.
-    void (*toggleRecording)(AppState& state) = nullptr;
+    virtual void ApplyCaptureStyle(void* owner, bool captureOn);
+    // Spike recording on/off (the entry point's run outputs).
+    virtual void ToggleRecording(AppState& state);
+    // C: shows a hidden toolbox or hides a shown one, when there is one.
+    virtual void ToggleToolbox();
+    // The toolbox takes no input while the exit question is open.
+    virtual void EnableToolboxInput(bool enable);
 };
-extern KeyCommandHooks KeyHooks;
+// The console's host (stateless).
+KeyCommandHost& ConsoleKeyCommands();
 
 // ---- 4. ProcessKeyCommands ---------------------------------------------------------------------
 // `owner` is the visualization window (opaque; may be null). Commands run in the
 // fixed order of the command table; several may run in one call.
-void ProcessKeyCommands(uint8_t* keyTable, AppState& state, void* owner);
-
-// ---- 5. Regular stimulus -------------------------------------------------------------------------
-// The stimulus (ApplyStimulus of the dynamics) holds gridZ / 20 planes, at most 4,
-// on each side of the middle plane for the first steps of every period: with fewer
-// than 20 planes in z, or a period of 0, it holds nothing. E does not switch it on
-// then, and says why.
-bool StimulusCanAct(const SimParams& params, uint32_t period);
-// Why it cannot act, for the log and the HUD; empty when it can.
-std::string StimulusBlockedText(const SimParams& params, uint32_t period);
+void ProcessKeyCommands(uint8_t* keyTable, AppState& state, void* owner,
+                        KeyCommandHost& host = ConsoleKeyCommands());

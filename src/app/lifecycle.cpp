@@ -1,12 +1,12 @@
 // Simulation lifecycle control.
 //
 // Sections:
-//   1. Process-wide values and hooks
+//   1. Process-wide values
 //   2. Start sequence
 //   3. Stop sequence
 //   4. Pause and resume
 //   5. Task threads
-//   6. Toolbox button rule
+//   6. Toolbox buttons
 //   7. Headless runs and the statistics line
 //   8. Checkpoints
 #include "app/lifecycle.h"
@@ -30,14 +30,11 @@
 #include "platform/console_keys.h"
 #include "platform/log.h"
 
-// ---- 1. Process-wide values and hooks -----------------------------------------------------------
+// ---- 1. Process-wide values -----------------------------------------------------------
+// Globals: a process runs one simulation lifecycle, driven from the main thread,
+// the task threads and the window (see lifecycle.h).
 
 std::atomic<bool> VisualizationOn{true};
-
-void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons) = nullptr;
-void (*ToolboxDisableButtons)(Toolbox* toolbox) = nullptr;
-void (*ToolboxFocusHook)(Toolbox* toolbox) = nullptr;
-void (*RebuildPalettesHook)(AppState& state) = nullptr;
 
 namespace {
 
@@ -45,8 +42,8 @@ constexpr uint32_t kTaskHoldMs = 300;
 
 uint32_t CurrentState(const AppState& state) { return state.State(); }
 
-void MoveFocus(Toolbox* toolbox) {
-    if (toolbox != nullptr && ToolboxFocusHook != nullptr) ToolboxFocusHook(toolbox);
+void MoveFocus(TaskListener* toolbox) {
+    if (toolbox != nullptr) toolbox->MoveFocus();
 }
 
 void HoldSince(uint32_t startTick) {
@@ -124,7 +121,7 @@ void PauseResumeTask(ToolboxTask* task) {
 namespace {
 
 // Every task thread is kept until it is joined: finished ones when the next task
-// starts, the rest by FinishTaskThreads.
+// starts, the rest by FinishTaskThreads. Process-wide like the tasks' lifecycle.
 struct TaskThread {
     std::thread thread;
     std::atomic<bool> done{false};
@@ -145,7 +142,7 @@ void JoinFinishedTasks() {  // TaskThreadsLock held
 
 }  // namespace
 
-bool StartTask(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state) {
+bool StartTask(void (*task)(ToolboxTask*), TaskListener* toolbox, AppState& state) {
     ToolboxTask* record = new (std::nothrow) ToolboxTask{toolbox, &state};
     if (record == nullptr) return false;
     std::lock_guard<std::mutex> guard(TaskThreadsLock);
@@ -203,53 +200,19 @@ void VisualizationToggleTask(ToolboxTask* task) {
 void TransparencyTask(ToolboxTask* task) {
     {
         plat::LockGuard guard(task->state->StateLock);
-        if (RebuildPalettesHook != nullptr) RebuildPalettesHook(*task->state);
+        if (task->toolbox != nullptr) task->toolbox->RebuildPalettes(*task->state);
     }
     delete task;
 }
 
-// ---- 6. Toolbox button rule -------------------------------------------------------------------------------
+// ---- 6. Toolbox buttons ---------------------------------------------------------------------------------------
 
-ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn) {
-    const char* vis = visualizationOn ? "&Turn Visualisation OFF" : "&Turn Visualisation ON";
-    ToolboxButtons b{};
-    b.tweaksEnabled = true;
-    switch (simState) {
-        case SimStateRunning:
-            b.pauseResume = {"&Pause Simulation", true, true};
-            b.visualization = {vis, true, true};
-            b.startStop = {"&Stop Simulation", true, true};
-            b.configuration = {nullptr, false, true};
-            break;
-        case SimStatePaused:
-            b.pauseResume = {"R&esume Simulation", true, true};
-            b.visualization = {vis, true, true};
-            b.startStop = {"&Stop Simulation", true, true};
-            b.configuration = {nullptr, false, true};
-            break;
-        case SimStateNone:
-            b.pauseResume = {"&Pause Simulation", false, true};
-            b.visualization = {vis, false, true};
-            b.startStop = {"&Start Simulation", true, true};
-            b.configuration = {nullptr, true, true};
-            break;
-        default:  // Initializing: every button stays as it is
-            b.pauseResume = {nullptr, false, false};
-            b.visualization = {nullptr, false, false};
-            b.startStop = {nullptr, false, false};
-            b.configuration = {nullptr, false, false};
-            break;
-    }
-    return b;
+void UpdateToolboxButtons(TaskListener* toolbox, AppState& state) {
+    if (toolbox != nullptr) toolbox->ShowSimulationState(CurrentState(state), VisualizationOn.load());
 }
 
-void UpdateToolboxButtons(Toolbox* toolbox, AppState& state) {
-    if (toolbox == nullptr || ToolboxApplyButtons == nullptr) return;
-    ToolboxApplyButtons(toolbox, ToolboxButtonRule(CurrentState(state), VisualizationOn.load()));
-}
-
-void DisableToolboxButtons(Toolbox* toolbox) {
-    if (toolbox != nullptr && ToolboxDisableButtons != nullptr) ToolboxDisableButtons(toolbox);
+void DisableToolboxButtons(TaskListener* toolbox) {
+    if (toolbox != nullptr) toolbox->DisableButtons();
 }
 
 // ---- 7. Headless runs and the statistics line -----------------------------------------------------------------

@@ -1,6 +1,6 @@
 // Simulation lifecycle: start, stop, pause and resume, the task threads started
-// by the toolbox and the keys, and the rule that keeps the toolbox buttons in step
-// with the simulation state.
+// by the toolbox and the keys, and what they report to the toolbox (TaskListener)
+// so that its buttons keep in step with the simulation state.
 #pragma once
 
 #include <atomic>
@@ -8,15 +8,32 @@
 #include <string>
 
 struct AppState;
-struct Toolbox;  // the toolbox window (opaque here; may be null)
 class CheckpointReader;  // io/checkpoint.h
+
+// What the task threads report to the window that started them (the toolbox),
+// from any thread. The entry point implements it over the toolbox; null: nobody.
+class TaskListener {
+public:
+    virtual ~TaskListener() = default;
+    // The buttons follow the simulation state (the toolbox applies its button rule).
+    virtual void ShowSimulationState(uint32_t simState, bool visualizationOn) = 0;
+    // Disables the buttons a task keeps disabled while it runs.
+    virtual void DisableButtons() = 0;
+    // Moves the focus away from the toolbox and back after a task.
+    virtual void MoveFocus() = 0;
+    // TransparencyTask's recolouring, under StateLock.
+    virtual void RebuildPalettes(AppState& state) = 0;
+};
 
 // Handed to every task thread, which frees it.
 struct ToolboxTask {
-    Toolbox* toolbox;
+    TaskListener* toolbox;  // may be null
     AppState* state;
 };
 
+// Globals of the one simulation lifecycle of the process, shared by the task
+// threads, the render thread (through the entry point's view host) and the
+// statistics line.
 extern std::atomic<bool> VisualizationOn;    // the render thread draws the scene while set
 
 // Start, stop, pause and resume exclude each other, from whichever thread.
@@ -33,7 +50,7 @@ bool StopSimulationWithin(AppState& state, uint32_t milliseconds);
 
 // Allocates a ToolboxTask and runs `task` on a new thread; frees the record at once
 // when the thread cannot be created. Returns whether the thread started.
-bool StartTask(void (*task)(ToolboxTask*), Toolbox* toolbox, AppState& state);
+bool StartTask(void (*task)(ToolboxTask*), TaskListener* toolbox, AppState& state);
 // Waits for every task thread started so far to end. Called on the thread that
 // starts tasks (the main thread) before the shutdown stops the simulation and
 // destroys the toolbox, so that no task acts on what they release.
@@ -53,32 +70,10 @@ bool CheckpointSimulation(AppState& state, const std::string& folder, std::strin
 // working directory when that is no folder.
 void CheckpointTask(ToolboxTask* task);
 
-// Caption and enabled state of one toolbox button.
-struct ButtonState {
-    const char* caption;  // null: caption unchanged
-    bool enabled;
-    bool changed;         // false: leave the button as it is
-};
-struct ToolboxButtons {
-    ButtonState pauseResume;    // 1002
-    ButtonState visualization;  // 1008
-    ButtonState startStop;      // 1006
-    ButtonState configuration;  // 1017
-    bool tweaksEnabled;         // 1018, 1019, 1030
-};
-// The pure rule: state -> captions and enabled flags.
-ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn);
-// Applies the rule to the toolbox (no-op when it is null).
-void UpdateToolboxButtons(Toolbox* toolbox, AppState& state);
+// Shows the simulation state on the toolbox (no-op when it is null).
+void UpdateToolboxButtons(TaskListener* toolbox, AppState& state);
 // Disables the buttons a task keeps disabled while it runs.
-void DisableToolboxButtons(Toolbox* toolbox);
-
-// Installed by the toolbox and the visualization once they exist (null before).
-extern void (*ToolboxApplyButtons)(Toolbox* toolbox, const ToolboxButtons& buttons);
-extern void (*ToolboxDisableButtons)(Toolbox* toolbox);
-extern void (*RebuildPalettesHook)(AppState& state);  // TransparencyTask's recolouring
-// Moves the focus away from the toolbox and back after a task (null: nothing).
-extern void (*ToolboxFocusHook)(Toolbox* toolbox);
+void DisableToolboxButtons(TaskListener* toolbox);
 
 // ---- Headless runs -------------------------------------------------------------------------
 

@@ -25,19 +25,36 @@
 #include "platform/version.h"
 #include "vis/view_state.h"
 #ifdef VELLICOR_GUI
-#include "analysis/charts.h"
-#include "ui/config_sheet.h"
+#include "app/gui_hosts.h"
 #include "ui/toolbox.h"
-#include "vis/capture.h"
 #include "vis/window.h"
 #endif
 
 namespace {
 
+// The program's objects, at namespace scope because they live as long as the
+// process: the worker, render and task threads and the window's Xlib error
+// handler reach them until the process ends, whichever way it ends.
 AppState State;  // the one application record, handed to every thread
 RunOutputs Outputs;  // record= and export=, observers of State's simulations
-Toolbox* TheToolbox = nullptr;  // null without a display (or when it could not be made)
 CheckpointReader Resume;  // resume=: open from the start-up until the simulation takes it
+
+#ifdef VELLICOR_GUI
+// What the window, the toolbox and the key commands act on (app/gui_hosts.h).
+Toolbox* TheToolbox = nullptr;  // null without a display (or when it could not be made)
+ToolboxLink TheToolboxLink(State);
+GuiKeyCommands GuiKeyHost(TheToolboxLink, Outputs);
+AppViewHost ViewHostOfApp(GuiKeyHost);
+KeyCommandHost& KeyHost = GuiKeyHost;
+#else
+// The console's key commands, with spike recording (O).
+class ConsoleKeys final : public KeyCommandHost {
+public:
+    void ToggleRecording(AppState&) override { ::ToggleRecording(Outputs); }
+};
+ConsoleKeys ConsoleKeyHost;
+KeyCommandHost& KeyHost = ConsoleKeyHost;
+#endif
 
 // ---- 1. Banner and display detection ---------------------------------------------------------
 
@@ -167,7 +184,7 @@ void MainLoop() {
                 if (ConsoleKeyState[slot]) slot = -1;  // already down (the toolbox's)
                 else ConsoleKeyState[slot] = 1;
             }
-            ProcessKeyCommands(ConsoleKeyState, State, owner);
+            ProcessKeyCommands(ConsoleKeyState, State, owner, KeyHost);
             if (slot >= 0) ConsoleKeyState[slot] = 0;
         } while (next < count && !RenderStop.load());
 #ifdef VELLICOR_GUI
@@ -207,7 +224,6 @@ int main(int argc, char** argv) {
     if (!PrepareRunOutputs(launch) || !InstallRunOutputs(State, Outputs)) return 1;
     State.AddObserver(CaptureGate.Observer());
     if (!PrepareCheckpoints(launch)) return 1;
-    KeyHooks.toggleRecording = [](AppState&) { ToggleRecording(Outputs); };
     plat::StartConsoleInput();
 
     if (launch.headless) {
@@ -221,13 +237,9 @@ int main(int argc, char** argv) {
     if (launch.stepsGiven) return RunStepsAndExit(launch);
 
 #ifdef VELLICOR_GUI
-    InstallAnalysisCharts();
-    InstallFrameCapture();
-    if (!HeadlessMode.load()) TheToolbox = CreateToolbox(State);  // hidden until the window shows it
+    if (!HeadlessMode.load()) TheToolbox = CreateToolbox(State, TheToolboxLink);  // hidden until the window shows it
+    TheToolboxLink.Attach(TheToolbox);
     SetToolboxRunActions(TheToolbox, {[] { ToggleRecording(Outputs); }});
-    InstallConfigSheet();
-    // While the modal sheet is open, the visualization window's keys keep working.
-    ConfigSheetPumpHook = [](AppState& state) { ProcessViewKeyCommands(state); };
 #endif
 
     if (launch.demo) AutoRotate.store(true);
@@ -235,10 +247,10 @@ int main(int argc, char** argv) {
         StartSimulationFrom(State, Resume);  // a network that cannot take it is logged; we run on
     else if (launch.demo)
         StartSimulation(State);
-    UpdateToolboxButtons(TheToolbox, State);
 #ifdef VELLICOR_GUI
+    UpdateToolboxButtons(&TheToolboxLink, State);
     if (!HeadlessMode.load()) {
-        if (CreateVisualizationWindow(State))
+        if (CreateVisualizationWindow(State, ViewHostOfApp))
             PlaceToolboxBeside(TheToolbox, static_cast<GLFWwindow*>(VisualizationOwnerWindow()));
         else
             HeadlessMode.store(true);
@@ -252,7 +264,8 @@ int main(int argc, char** argv) {
     MainLoop();
     FinishTaskThreads();  // no task may act on what the shutdown releases
 #ifdef VELLICOR_GUI
-    DestroyVisualizationWindow(State);  // stops a simulation that still exists first
+    DestroyVisualizationWindow(State, ViewHostOfApp);  // stops a simulation that still exists first
+    TheToolboxLink.Attach(nullptr);
     DestroyToolbox(TheToolbox);
 #endif
 

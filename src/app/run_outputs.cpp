@@ -16,7 +16,8 @@
 
 namespace {
 
-// The process's outputs, for the fatal hook (a plain function pointer).
+// The process's outputs, for the fatal hook: a plain function pointer called by
+// the log on its way out, so it can reach them only through a global.
 std::atomic<RunOutputs*> Installed{nullptr};
 
 void CloseOnFatal() {

@@ -18,20 +18,16 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
 #include "engine/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/config_pages.h"
 #include "ui/imgui_window.h"
 #include "ui/property_grid.h"
-#include "ui/toolbox.h"
-
-void (*ConfigSheetPumpHook)(AppState& state) = nullptr;
-void (*ConfigSheetClosedHook)(AppState& state, bool applied) = nullptr;
 
 namespace {
 
+// One modal sheet at a time on the main thread; the toolbox asks whether it is open.
 bool SheetOpen = false;
 constexpr int kSheetWidth = 820;
 constexpr int kSheetHeight = 560;
@@ -254,15 +250,7 @@ bool CreateSheetWindow(ImGuiWindow& sheetWindow, GLFWwindow* owner) {
 
 bool ConfigSheetOpen() { return SheetOpen; }
 
-void InstallConfigSheet() {
-    // The toolbox draws its slider and label from NeuronAlpha every frame, so a value
-    // that Cancel restored shows at once.
-    ShowConfigSheetHook = [](AppState& state, Toolbox* owner) { ShowConfigSheetBeside(state, ToolboxGlfwWindow(owner)); };
-}
-
-bool ShowConfigSheet(AppState& state) { return ShowConfigSheetBeside(state, glfwGetCurrentContext()); }
-
-bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
+bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner, ConfigSheetHost& host) {
     if (SheetOpen) return false;
     ImGuiWindow sheetWindow{};
     bool closeClicked = false;
@@ -294,8 +282,8 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
     int outcome = 0;
     while (outcome == 0) {
         glfwWaitEventsTimeout(0.01);
-        if (ConfigSheetPumpHook) ConfigSheetPumpHook(state);
-        if (RenderStop.load() || closeClicked) {
+        host.PumpWhileModal(state);
+        if (host.ProgramEnding() || closeClicked) {
             outcome = -1;
             break;
         }
@@ -317,6 +305,5 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner) {
 
     DestroyImGuiWindow(sheetWindow);
     SheetOpen = false;
-    if (ConfigSheetClosedHook) ConfigSheetClosedHook(state, outcome == 1);
     return outcome == 1;
 }

@@ -2,35 +2,33 @@
 // Visualization and Capture pages and OK / Cancel.
 //
 // Sections:
-//   1. ShowConfigSheet
-//   2. Hooks for the main loop
+//   1. What the sheet needs from the program while it is open
+//   2. ShowConfigSheetBeside
 #pragma once
 
 struct AppState;
 struct GLFWwindow;
 
-// ---- 1. ShowConfigSheet ----------------------------------------------------------------------
+// ---- 1. Host ---------------------------------------------------------------------------------
+// The sheet's modal loop keeps the program going: the entry point implements this
+// (through the toolbox's host) so that the visualization window's keys keep working
+// while console keys wait, and a quit from elsewhere closes the sheet.
+class ConfigSheetHost {
+public:
+    virtual ~ConfigSheetHost() = default;
+    // Once per pass of the modal loop, after the window events were read.
+    virtual void PumpWhileModal(AppState& state) = 0;
+    // The program is ending: the sheet closes as with Cancel.
+    virtual bool ProgramEnding() const = 0;
+};
+
+// ---- 2. ShowConfigSheetBeside ---------------------------------------------------------------------
 // Runs the sheet modally on the main thread and returns when it closes: true when
 // OK applied the pages, false for Cancel (every parameter and option restored) or
 // when the window could not be created. Called from the toolbox, whose GL and
 // ImGui contexts are current again on return; afterwards the toolbox sets its
 // slider and label from options.NeuronAlpha (Cancel may have restored it).
-// The window opens beside the window whose GL context is current at the call.
-bool ShowConfigSheet(AppState& state);
-// The same with an explicit owner window (the toolbox), beside which the sheet
-// opens; null: at (0, 0).
-bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner);
-
-// ---- 2. Hooks ------------------------------------------------------------------------------------
-// Called once per pass of the sheet's modal loop, after the window events were
-// read: the entry point installs the visualization window's key commands here, so
-// that its keys keep working while console keys wait. Null: nothing.
-extern void (*ConfigSheetPumpHook)(AppState& state);
-// Called after the sheet has closed, with OK's result (null: nothing). The toolbox
-// may install its slider/label refresh here instead of calling it itself.
-extern void (*ConfigSheetClosedHook)(AppState& state, bool applied);
+// The sheet opens beside `owner` (the toolbox); null: at (0, 0).
+bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner, ConfigSheetHost& host);
 // Whether the sheet is open (the toolbox takes no input meanwhile).
 bool ConfigSheetOpen();
-// Installs the sheet as the toolbox's "Simulation Configuration..." action
-// (ShowConfigSheetHook), opening beside the toolbox. The entry point calls it once.
-void InstallConfigSheet();

@@ -2,10 +2,10 @@
 //
 // Sections:
 //   1. The record and its layout (dialog units converted to pixels)
-//   2. Hooks for the lifecycle and the key commands (any thread)
-//   3. Keys typed into the toolbox
-//   4. Controls: buttons with accelerators, the slider with ticks
-//   5. One frame
+//   2. Keys typed into the toolbox
+//   3. Controls: buttons with accelerators, the slider with ticks
+//   4. One frame
+//   5. State from the tasks and the key commands (any thread)
 //   6. Life, placement, visibility
 #include "ui/toolbox.h"
 
@@ -18,22 +18,18 @@
 #include <mutex>
 #include <utility>
 
-#include "app/key_commands.h"
-#include "app/lifecycle.h"
 #include "engine/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/imgui_window.h"
 #include "ui/toolbox_logic.h"
 #include "vis/key_map.h"
-#include "vis/view_state.h"
-
-void (*ShowConfigSheetHook)(AppState& state, Toolbox* owner) = nullptr;
 
 // ---- 1. The record and its layout ----------------------------------------------------------------
 struct Toolbox {
     ImGuiWindow window{};
     AppState* state = nullptr;
+    ToolboxHost* host = nullptr;
     std::mutex viewLock;  // guards view: the task threads write it
     ToolboxView view{};
     uint32_t LastToolboxClick = 0;
@@ -55,40 +51,25 @@ struct Toolbox {
 
 namespace {
 
-Toolbox TheToolbox;  // one per process; never freed, so late task threads stay safe
+// One per process; never freed, so late task threads stay safe (a static record
+// rather than a heap one for the same reason: no owner outlives every thread).
+Toolbox TheToolbox;
 
 // The dialog measured 142 x 174 units in an 8-point font: 1.5 pixels per
 // horizontal unit and 1.625 per vertical unit.
-float Dx(float units) { return units * 1.5f; }
-float Dy(float units) { return units * 1.625f; }
+constexpr float Dx(float units) { return units * 1.5f; }
+constexpr float Dy(float units) { return units * 1.625f; }
 
 constexpr const char* kToolboxCaption = "Simulation Control (press C to hide)";
-const int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
+constexpr int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
 // Collapsed: 16 pixels below button 1018; expanded: 16 pixels below label 1030.
 // The run rows (spike recording, checkpoint) sit below the tweaks, collapsed or not.
 constexpr float kRunRowsCollapsed = 126, kRunRowsExpanded = 166;
-const int kCollapsedHeight = static_cast<int>(Dy(kRunRowsCollapsed + 24 + 18) + 16 + 0.5f);
-const int kExpandedHeight = static_cast<int>(Dy(kRunRowsExpanded + 24 + 18) + 16 + 0.5f);
+constexpr int kCollapsedHeight = static_cast<int>(Dy(kRunRowsCollapsed + 24 + 18) + 16 + 0.5f);
+constexpr int kExpandedHeight = static_cast<int>(Dy(kRunRowsExpanded + 24 + 18) + 16 + 0.5f);
 
-// ---- 2. Hooks (any thread) ---------------------------------------------------------------------------
-void ApplyButtonsHook(Toolbox* toolbox, const ToolboxButtons& buttons) {
-    std::lock_guard<std::mutex> lock(toolbox->viewLock);
-    ApplyToolboxButtons(toolbox->view, buttons);
-}
-
-void DisableButtonsHook(Toolbox* toolbox) {
-    std::lock_guard<std::mutex> lock(toolbox->viewLock);
-    DisableToolboxView(toolbox->view);
-}
-
-void FocusHook(Toolbox* toolbox) { toolbox->focusRequested.store(true); }
-
-bool IsVisibleHook(Toolbox* toolbox) { return toolbox->wantVisible.load(); }
-void ShowHook(Toolbox* toolbox, bool show) { toolbox->wantVisible.store(show); }
-void EnableInputHook(Toolbox* toolbox, bool enable) { toolbox->inputEnabled.store(enable); }
-
-// ---- 3. Keys typed into the toolbox ------------------------------------------------------------------
-// Key down and up are recorded in ConsoleKeyState like the console's keys (F1 in
+// ---- 2. Keys typed into the toolbox ------------------------------------------------------------------
+// Key down and up go to the host's key table like the console's keys (F1 in
 // slot 254). Alt + the accelerator letter of an enabled lifecycle button presses
 // that button instead.
 bool ToolboxKey(ImGuiWindow* window, int key, int /*scancode*/, int action, int mods) {
@@ -108,9 +89,9 @@ bool ToolboxKey(ImGuiWindow* window, int key, int /*scancode*/, int action, int 
         }
     }
     if (action == GLFW_RELEASE) {
-        toolbox->releasePending[vk] = 1;  // cleared after ProcessKeyCommands (DrawToolbox)
+        toolbox->releasePending[vk] = 1;  // applied after the key commands ran (DrawToolbox)
     } else {
-        ConsoleKeyState[vk] = 1;
+        toolbox->host->SetKeyDown(vk, true);
         toolbox->releasePending[vk] = 0;
     }
     return false;
@@ -121,7 +102,7 @@ void ToolboxClose(ImGuiWindow* window) {
     toolbox->wantVisible.store(false);  // closing only hides
 }
 
-// ---- 4. Controls -------------------------------------------------------------------------------------
+// ---- 3. Controls -------------------------------------------------------------------------------------
 // A push button whose caption marks its accelerator with '&': the letter is drawn
 // underlined and the mark is not shown. Returns whether it was clicked.
 bool AcceleratorButton(int id, const char* caption, bool enabled, float x, float y, float w, float h) {
@@ -204,14 +185,11 @@ void CentredLabel(const char* text, bool enabled, float x0, float x1, float y) {
     ImGui::EndDisabled();
 }
 
-// ---- 5. One frame ----------------------------------------------------------------------------------
+// ---- 4. One frame ----------------------------------------------------------------------------------
 void PressLifecycleButton(Toolbox* toolbox, int id, bool enabled) {
     // The guard: disabled, or within 300 ms of the last accepted click: ignored.
     if (!AcceptToolboxClick(toolbox->LastToolboxClick, enabled, plat::TickCount())) return;
-    void (*task)(ToolboxTask*) = id == ToolboxStartStop      ? StartStopTask
-                                 : id == ToolboxPauseResume ? PauseResumeTask
-                                                            : VisualizationToggleTask;
-    StartTask(task, toolbox, *toolbox->state);
+    toolbox->host->LifecycleButton(id);
 }
 
 bool LifecycleEnabled(const ToolboxView& view, int id) {
@@ -270,7 +248,7 @@ void DrawFrame(Toolbox* toolbox) {
         int position = TrackbarPositionFromAlpha(plat::AtomicLoad(state.options.NeuronAlpha));
         if (TransparencySlider(position, view.tweaksEnabled, Dx(6), Dy(132) + Dy(23) * 0.5f - 10.0f, Dx(126))) {
             plat::AtomicStore(state.options.NeuronAlpha, AlphaFromTrackbarPosition(position));
-            StartTask(TransparencyTask, toolbox, state);
+            toolbox->host->TransparencyChanged();
         }
         char label[kTransparencyLabelSize];
         FormatTransparencyLabel(plat::AtomicLoad(state.options.NeuronAlpha), label);
@@ -289,7 +267,7 @@ void DrawFrame(Toolbox* toolbox) {
     ImGui::EndDisabled();
     ImGui::BeginDisabled(!active);
     ImGui::SetCursorPos(ImVec2(x, Dy(rowsY + 24)));
-    if (ImGui::Button("Write Checkpoint##ckpt", ImVec2(w, h))) StartTask(CheckpointTask, toolbox, state);
+    if (ImGui::Button("Write Checkpoint##ckpt", ImVec2(w, h))) toolbox->host->WriteCheckpoint();
     ImGui::EndDisabled();
 
     ImGui::EndDisabled();
@@ -302,9 +280,9 @@ void DrawFrame(Toolbox* toolbox) {
 
 void RunConfigSheet(Toolbox* toolbox) {
     toolbox->configRequested = false;
-    if (!toolbox->state || !ShowConfigSheetHook) return;
+    if (!toolbox->state || !toolbox->host) return;
     toolbox->inputEnabled.store(false);
-    ShowConfigSheetHook(*toolbox->state, toolbox);
+    ShowConfigSheetBeside(*toolbox->state, toolbox->window.window, *toolbox->host);
     toolbox->inputEnabled.store(true);
     // The slider and label are read from NeuronAlpha on every frame.
     toolbox->focusRequested.store(true);
@@ -312,12 +290,33 @@ void RunConfigSheet(Toolbox* toolbox) {
 
 }  // namespace
 
+// ---- 5. State from the tasks and the key commands (any thread) ----------------------------------------
+void ToolboxShowSimulationState(Toolbox* toolbox, uint32_t simState, bool visualizationOn) {
+    if (!toolbox) return;
+    std::lock_guard<std::mutex> lock(toolbox->viewLock);
+    ApplyToolboxButtons(toolbox->view, ToolboxButtonRule(simState, visualizationOn));
+}
+
+void ToolboxDisableButtons(Toolbox* toolbox) {
+    if (!toolbox) return;
+    std::lock_guard<std::mutex> lock(toolbox->viewLock);
+    DisableToolboxView(toolbox->view);
+}
+
+void ToolboxRequestFocus(Toolbox* toolbox) {
+    if (toolbox) toolbox->focusRequested.store(true);
+}
+
+void ToolboxEnableInput(Toolbox* toolbox, bool enable) {
+    if (toolbox) toolbox->inputEnabled.store(enable);
+}
+
 void SetToolboxRunActions(Toolbox* toolbox, ToolboxRunActions actions) {
     if (toolbox) toolbox->actions = std::move(actions);
 }
 
 // ---- 6. Life, placement, visibility -----------------------------------------------------------------------
-Toolbox* CreateToolbox(AppState& state) {
+Toolbox* CreateToolbox(AppState& state, ToolboxHost& host) {
     Toolbox* toolbox = &TheToolbox;
     if (toolbox->window.window) return toolbox;
     const char* description = nullptr;
@@ -328,6 +327,7 @@ Toolbox* CreateToolbox(AppState& state) {
         return nullptr;
     }
     toolbox->state = &state;
+    toolbox->host = &host;
     toolbox->view = InitialToolboxView();
     toolbox->LastToolboxClick = 0;
     toolbox->ToolboxExpanded = false;
@@ -341,26 +341,11 @@ Toolbox* CreateToolbox(AppState& state) {
                    description ? description : "unknown error");
         return nullptr;
     }
-    ToolboxApplyButtons = ApplyButtonsHook;
-    ToolboxDisableButtons = DisableButtonsHook;
-    ToolboxFocusHook = FocusHook;
-    ToolboxIsVisibleHook = IsVisibleHook;
-    ToolboxShowHook = ShowHook;
-    ToolboxEnableInputHook = EnableInputHook;
-    ToolboxWindow.store(toolbox);
-    UpdateToolboxButtons(toolbox, state);
     return toolbox;
 }
 
 void DestroyToolbox(Toolbox* toolbox) {
     if (!toolbox) return;
-    ToolboxWindow.store(nullptr);
-    ToolboxApplyButtons = nullptr;
-    ToolboxDisableButtons = nullptr;
-    ToolboxFocusHook = nullptr;
-    ToolboxIsVisibleHook = nullptr;
-    ToolboxShowHook = nullptr;
-    ToolboxEnableInputHook = nullptr;
     DestroyImGuiWindow(toolbox->window);
     toolbox->shown = false;
 }
@@ -371,7 +356,7 @@ void DrawToolbox(Toolbox* toolbox) {
     for (int vk = 0; vk < 256; ++vk) {
         if (!toolbox->releasePending[vk]) continue;
         toolbox->releasePending[vk] = 0;
-        ConsoleKeyState[vk] = 0;
+        toolbox->host->SetKeyDown(vk, false);
     }
     const bool want = toolbox->wantVisible.load();
     if (want != toolbox->shown) {

@@ -1,12 +1,12 @@
 // The toolbox's rules without a window.
 //
-// Sections: click guard, transparency slider, accelerator captions, button view.
+// Sections: click guard, transparency slider, accelerator captions, button rule, button view.
 #include "ui/toolbox_logic.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/lifecycle.h"
+#include "engine/app_state.h"
 
 // ---- Click guard ------------------------------------------------------------------------------------
 bool AcceptToolboxClick(uint32_t& lastClick, bool enabled, uint32_t now) {
@@ -62,6 +62,40 @@ AcceleratorCaption ParseAcceleratorCaption(const char* caption) {
     }
     out.text[n] = '\0';
     return out;
+}
+
+// ---- Button rule ------------------------------------------------------------------------------------
+ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn) {
+    const char* vis = visualizationOn ? "&Turn Visualisation OFF" : "&Turn Visualisation ON";
+    ToolboxButtons b{};
+    b.tweaksEnabled = true;
+    switch (simState) {
+        case SimStateRunning:
+            b.pauseResume = {"&Pause Simulation", true, true};
+            b.visualization = {vis, true, true};
+            b.startStop = {"&Stop Simulation", true, true};
+            b.configuration = {nullptr, false, true};
+            break;
+        case SimStatePaused:
+            b.pauseResume = {"R&esume Simulation", true, true};
+            b.visualization = {vis, true, true};
+            b.startStop = {"&Stop Simulation", true, true};
+            b.configuration = {nullptr, false, true};
+            break;
+        case SimStateNone:
+            b.pauseResume = {"&Pause Simulation", false, true};
+            b.visualization = {vis, false, true};
+            b.startStop = {"&Start Simulation", true, true};
+            b.configuration = {nullptr, true, true};
+            break;
+        default:  // Initializing: every button stays as it is
+            b.pauseResume = {nullptr, false, false};
+            b.visualization = {nullptr, false, false};
+            b.startStop = {nullptr, false, false};
+            b.configuration = {nullptr, false, false};
+            break;
+    }
+    return b;
 }
 
 // ---- Button view ------------------------------------------------------------------------------------

@@ -1,18 +1,17 @@
 // The toolbox's rules without a window: the lifecycle click guard, the
 // transparency slider mapping and its label, button captions with accelerators,
-// and the button view the task threads update.
+// the button rule, and the button view the task threads update.
 //
 // Sections:
 //   1. Control identifiers
 //   2. Click guard
 //   3. Transparency slider
 //   4. Accelerator captions
-//   5. Button view
+//   5. Button rule
+//   6. Button view
 #pragma once
 
 #include <cstdint>
-
-struct ToolboxButtons;
 
 // ---- 1. Control identifiers ----------------------------------------------------------------------
 enum ToolboxControlId : int {
@@ -55,7 +54,25 @@ struct AcceleratorCaption {
 };
 AcceleratorCaption ParseAcceleratorCaption(const char* caption);
 
-// ---- 5. Button view ----------------------------------------------------------------------------------
+// ---- 5. Button rule ----------------------------------------------------------------------------------
+// Caption and enabled state of one toolbox button.
+struct ButtonState {
+    const char* caption;  // null: caption unchanged
+    bool enabled;
+    bool changed;         // false: leave the button as it is
+};
+struct ToolboxButtons {
+    ButtonState pauseResume;    // 1002
+    ButtonState visualization;  // 1008
+    ButtonState startStop;      // 1006
+    ButtonState configuration;  // 1017
+    bool tweaksEnabled;         // 1018, 1019, 1030
+};
+// The pure rule that keeps the buttons in step with the simulation: state ->
+// captions and enabled flags.
+ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn);
+
+// ---- 6. Button view ----------------------------------------------------------------------------------
 struct ToolboxButtonView {
     char caption[kCaptionSize];  // with its '&' mark, as the lifecycle sets it
     bool enabled;

@@ -8,13 +8,12 @@
 
 #include <cmath>
 
-#include "app/lifecycle.h"
-#include "app/shell.h"
 #include "engine/app_state.h"
 #include "vis/scene_layout.h"
 #include "vis/view_state.h"
 
 // ---- 1. Drag state -------------------------------------------------------------------------------
+// The one window's drag, kept between its GLFW mouse callbacks (main thread).
 float LastMouseX = kNoMousePosition;
 float LastMouseY = kNoMousePosition;
 
@@ -159,11 +158,6 @@ void ViewResize(AppState& state, int32_t width, int32_t height) {
     plat::LockGuard lock(state.StateLock);
     WindowWidth.store(width);
     WindowHeight.store(height);
-    if (Scene.invalidateTraceLayout) Scene.invalidateTraceLayout();
+    TraceLayoutDirty.store(true);
     ViewportDirty.store(true);
-}
-
-void ViewClose(AppState& state) {
-    if (state.SimState != SimStateNone) StopSimulation(state);
-    QuitRequested.store(true);
 }

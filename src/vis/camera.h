@@ -48,5 +48,3 @@ void ViewRightButtonUp();
 void ViewMouseMove(AppState& state, float x, float y, bool leftDown, bool rightDown, bool shiftDown);
 void ViewMouseWheel(AppState& state, int16_t delta);
 void ViewResize(AppState& state, int32_t width, int32_t height);
-// Stops a simulation that exists, then asks the window thread to quit.
-void ViewClose(AppState& state);

@@ -1,6 +1,6 @@
 // Frame capture.
 //
-// Sections: the context, capture, JPEG encoding, hooks.
+// Sections: the context, capture, JPEG encoding.
 #include "vis/capture.h"
 
 #include <GL/gl.h>
@@ -175,21 +175,4 @@ bool WriteJpegFile(const char* fileName, const uint8_t* pixels, int32_t width, i
         return false;
     }
     return true;
-}
-
-// ---- Hooks -------------------------------------------------------------------------------------------------
-namespace {
-
-void* CreateHook(int32_t width, int32_t height) { return CreateCaptureContext(width, height); }
-void ReleaseHook(void* context) { ReleaseCaptureContext(static_cast<CaptureContext*>(context)); }
-bool CaptureHook(AppState& state, void* context, int32_t width, int32_t height) {
-    return CaptureFrame(state, static_cast<CaptureContext*>(context), width, height);
-}
-
-}  // namespace
-
-void InstallFrameCapture() {
-    CreateCaptureContextHook = CreateHook;
-    ReleaseCaptureContextHook = ReleaseHook;
-    CaptureFrameHook = CaptureHook;
 }

@@ -2,7 +2,7 @@
 // window's back buffer and written as <folder>/frame<N>.jpg (N from 0 for the
 // life of the process) at the configured JPEG quality.
 //
-// Sections: the context, capture, JPEG encoding, hooks.
+// Sections: the context, capture, JPEG encoding.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +49,3 @@ std::string CaptureFileName(const char* folder, uint32_t frameNumber);
 // errno in `error` when the file cannot be opened or written.
 bool WriteJpegFile(const char* fileName, const uint8_t* pixels, int32_t width, int32_t height, int quality,
                    int* error, const char* comment = nullptr);
-
-// ---- Hooks --------------------------------------------------------------------------------------
-// Installs the create/release/capture hooks the window and the render thread call.
-void InstallFrameCapture();

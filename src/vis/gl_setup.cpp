@@ -10,9 +10,11 @@
 #include "vis/text.h"
 #include "vis/view_state.h"
 
+// What the one GL context of the process offers, found when the window is made
+// and read by the render thread's drawing code (GL itself is process-wide state).
 GlExtensions GlExt{};
 std::atomic<bool> MsaaFormatFound{false};
-uint16_t IndexRamp[2048];
+uint16_t IndexRamp[2048];  // 0, 1, 2, ...: filled once, then only read
 
 // ---- Extension entry points -----------------------------------------------------------------------
 namespace {

@@ -10,6 +10,8 @@
 #include "vis/view_state.h"
 
 // ---- 1. Tables ------------------------------------------------------------------------------
+// The scene's colours: one set for the one window, rebuilt under StateLock (new
+// simulation, transparency task) and read by the render thread under it.
 Palette ActivityPalette;
 Palette InhibitoryPalette;
 Palette AxonPalette;

@@ -14,20 +14,22 @@
 
 #include <cstdlib>
 
-#include "app/lifecycle.h"
-#include "app/shell.h"
 #include "engine/app_state.h"
 #include "engine/view_snapshot.h"
 #include "engine/work_manager.h"
 #include "platform/log.h"
 #include "platform/platform.h"
+#include "vis/capture.h"
+#include "vis/charts.h"
 #include "vis/gl_setup.h"
 #include "vis/overlay_layout.h"
+#include "vis/scene.h"
 #include "vis/scene_layout.h"
 #include "vis/text.h"
 #include "vis/view_state.h"
 
 // ---- 1. Frame values ---------------------------------------------------------------------------------
+// Globals of the one render thread (see render_thread.h).
 LayoutMetrics Layout{};
 FrameStats Stats{};
 std::atomic<bool> GeometryReady{false};
@@ -39,6 +41,7 @@ std::atomic<bool> DisplayLost{false};
 
 namespace {
 
+// Measured once the fonts exist (render thread only).
 int32_t CharHeight = 16;
 float InspectorTextWidth = 0.0f;
 
@@ -72,7 +75,7 @@ void ResetForNewSimulation(AppState& state) {
     ZoomScale = ZoomScaleForGrid(state.params.gridZ);
     const uint32_t half = state.params.gridZ / 2;
     SelectedSlice.store(static_cast<uint8_t>(half > 255 ? 255 : half));
-    if (Scene.resetInspector) Scene.resetInspector(state);
+    ResetInspector();
     AnalysisShown.store(false);
     ResetFrameStats(Stats, plat::TimeMs());
     Stats.prevStep = state.stepCounter.load();
@@ -175,10 +178,10 @@ void CleanUpContext() {
 // Geometry management at the top of a frame (StateLock held).
 void ManageGeometry(AppState& state, uint32_t simState) {
     if (GeometryReady.load() && simState == SimStateNone) {
-        if (Scene.release) Scene.release(state);
+        ReleaseScene();
         GeometryReady.store(false);
     } else if (!GeometryReady.load() && (simState == SimStateRunning || simState == SimStatePaused)) {
-        if (Scene.build && !Scene.build(state)) std::exit(-1);  // the build has logged why
+        if (!BuildScene(state)) std::exit(-1);  // the build has logged why
         GeometryReady.store(true);
         // StepCounter is not reset here: the start sequence reset it before the
         // workers began, and steps taken since carry spike times that STDP and
@@ -192,11 +195,11 @@ void ManageGeometry(AppState& state, uint32_t simState) {
 // the engine published, and a request for the next one. Paused with the workers
 // parked: nothing writes the network (resuming takes StateLock), so the frame is
 // copied here at once. Only what is drawn is asked for.
-void TakeViewFrame(AppState& state, uint32_t simState) {
+void TakeViewFrame(AppState& state, uint32_t simState, const ViewHost& host) {
     DrawnView = nullptr;
     ViewSnapshot* snapshot = state.viewSnapshot;
     if ((simState != SimStateRunning && simState != SimStatePaused) || snapshot == nullptr) return;
-    const bool wanted = VisualizationOn.load() || (AnalysisShown.load() && !HelpShown.load());
+    const bool wanted = host.VisualizationOn() || (AnalysisShown.load() && !HelpShown.load());
     const uint32_t inspected = NeuronInspected ? InspectedNeuron : kNoViewNeuron;
     WorkManager* wm = state.workManager;
     if (simState == SimStatePaused && wm != nullptr && WorkersParked(*wm))
@@ -206,17 +209,17 @@ void TakeViewFrame(AppState& state, uint32_t simState) {
     DrawnView = &AcquireViewFrame(*snapshot);
 }
 
-void DrawFrame(AppState& state, uint32_t simState) {
-    const bool visible = VisualizationOn.load();
-    const bool sceneAvailable = Scene.draw != nullptr && GeometryReady.load();
+void DrawFrame(AppState& state, uint32_t simState, const ViewHost& host) {
+    const bool visible = host.VisualizationOn();
+    const bool sceneAvailable = GeometryReady.load();
     if (visible && sceneAvailable && simState == SimStatePaused) {
-        Scene.draw(state);
+        DrawScene(state);
         ++Stats.FrameCount;
     } else if (visible && sceneAvailable && simState == SimStateRunning) {
         const uint32_t step = state.stepCounter.load();
         if (step != Stats.LastDrawnStep) {
             Stats.LastDrawnStep = step;
-            Scene.draw(state);
+            DrawScene(state);
             ++Stats.FrameCount;
         }
     } else {
@@ -227,15 +230,15 @@ void DrawFrame(AppState& state, uint32_t simState) {
     if (simState != SimStateNone) {
         if (HelpShown.load()) {
             DrawHelpPanel();
-        } else if (AnalysisShown.load() && DrawAnalysisChartsHook) {
-            DrawAnalysisChartsHook(state);
+        } else if (AnalysisShown.load()) {
+            DrawAnalysisCharts(state);
         }
     }
 }
 
 }  // namespace
 
-void RenderThread(AppState* statePointer, GLFWwindow* window) {
+void RenderThread(AppState* statePointer, GLFWwindow* window, ViewHost& host) {
     AppState& state = *statePointer;
     plat::SetCurrentThreadPriority(state.options.renderHighPriority ? plat::ThreadPriority::TimeCritical
                                                                     : plat::ThreadPriority::AboveNormal);
@@ -264,7 +267,7 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
     if (!WireframeMode) glEnableClientState(GL_NORMAL_ARRAY);
 
     uint32_t lastPace = plat::TimeMs();
-    while (!RenderStop.load()) {
+    while (!host.RenderStopRequested()) {
         uint64_t c0 = 0, c1 = 0;
         uint32_t simState;
         {
@@ -275,9 +278,10 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
                 UpdateViewport(state);
                 ViewportDirty.store(false);
             }
-            TakeViewFrame(state, simState);
+            ApplyViewChanges();
+            TakeViewFrame(state, simState, host);
             c0 = ReadCycleCounter();
-            DrawFrame(state, simState);
+            DrawFrame(state, simState, host);
             c1 = ReadCycleCounter();
             DrawnView = nullptr;  // the snapshot goes with the simulation
         }
@@ -285,8 +289,8 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
         const bool capturing = CaptureGate.on.load() != 0;
         if (capturing) {
             void* context = CaptureContextPtr.load();
-            if (context && CaptureFrameHook &&
-                !CaptureFrameHook(state, context, WindowWidth.load(), WindowHeight.load())) {
+            if (context && !CaptureFrame(state, static_cast<CaptureContext*>(context), WindowWidth.load(),
+                                         WindowHeight.load())) {
                 CaptureGate.on.store(0);
                 LogMessage(LogWarning, 0, "Error during frame capture process. Stopping capture.");
             }
@@ -296,7 +300,7 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
         Stats.cycleAccumulator += c1 - c0;
         if (capturing) CaptureGate.FrameCaptured();
 
-        const bool visible = VisualizationOn.load();
+        const bool visible = host.VisualizationOn();
         if (simState == SimStateRunning) {
             const uint32_t now = plat::TimeMs();
             if (visible && Stats.FrameCount % 20 == 0) UpdateFpsStats(Stats, now);
@@ -319,11 +323,11 @@ void RenderThread(AppState* statePointer, GLFWwindow* window) {
     if (DisplayLost.load()) return;  // the context went with the display
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
-    if (GeometryReady.load() && Scene.release) Scene.release(state);
+    if (GeometryReady.load()) ReleaseScene();
     GeometryReady.store(false);
     CleanUpContext();
     FontsReady.store(false);
-    RenderStop.store(true);
-    if (Scene.destroy) Scene.destroy();
+    host.StopRendering();
+    DestroyScene();
     glfwMakeContextCurrent(nullptr);
 }

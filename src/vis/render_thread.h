@@ -7,14 +7,16 @@
 #include <atomic>
 
 #include "vis/layout.h"
+#include "vis/view_host.h"
 
 struct AppState;
 struct GLFWwindow;
 struct ViewFrame;
 
 // ---- Thread entry ------------------------------------------------------------------------------
-// Makes the window's context current on the calling thread and draws until RenderStop.
-void RenderThread(AppState* state, GLFWwindow* window);
+// Makes the window's context current on the calling thread and draws until the
+// host asks it to stop; then tells the host it has stopped.
+void RenderThread(AppState* state, GLFWwindow* window, ViewHost& host);
 
 // ---- Screens (render thread, StateLock held) -------------------------------------------------------
 void DrawStatusScreen(AppState& state);
@@ -22,6 +24,8 @@ void DrawStatusScreen(AppState& state);
 void DrawHelpPanel(float panelTop = -1.0f);
 
 // ---- Frame values read by the overlays ----------------------------------------------------------------
+// Globals of the one render thread: written by it, read by the scene, the charts
+// and the overlays it draws (and the flags by the window on the main thread).
 extern LayoutMetrics Layout;   // recomputed when ViewportDirty is set
 extern FrameStats Stats;       // written by the render thread only
 extern std::atomic<bool> GeometryReady;

@@ -1,7 +1,7 @@
-// One scene frame and the scene hooks.
+// One scene frame and the scene's life on the render thread.
 //
 // Sections:
-//   1. Geometry object and hooks
+//   1. Geometry object and scene life
 //   2. Small GL helpers
 //   3. Inspector 3D view: connections, picker plane
 //   4. Lower strip: picker, captions, property column, traces
@@ -17,9 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "app/key_commands.h"
-#include "app/lifecycle.h"
-#include "app/shell.h"
+#include "analysis/stimulus.h"
 #include "engine/app_state.h"
 #include "engine/view_snapshot.h"
 #include "platform/platform.h"
@@ -33,15 +31,17 @@
 #include "vis/text_layout.h"
 #include "vis/view_state.h"
 
-// ---- 1. Geometry object and hooks ------------------------------------------------------------------
+// ---- 1. Geometry object and scene life -------------------------------------------------------------
+// The render thread's scene objects: one window, one scene, touched by the render
+// thread only (StateLock held).
 SceneGeometry* Geometry = nullptr;
 
 namespace {
-
 TraceStore Traces;
 GLUquadric* SphereQuadric = nullptr;
+}  // namespace
 
-bool BuildSceneHook(AppState& state) {
+bool BuildScene(AppState& state) {
     BuildPalettes(&state);
     delete Geometry;
     if (WireframeMode)
@@ -51,15 +51,11 @@ bool BuildSceneHook(AppState& state) {
     return Geometry->Build(&state);
 }
 
-void ReleaseSceneHook(AppState&) {
+void ReleaseScene() {
     if (Geometry) Geometry->Release();
 }
 
-void MarkDirtyHook() {
-    if (Geometry) Geometry->MarkDirty();
-}
-
-void ResetInspectorHook(AppState&) {
+void ResetInspector() {
     PickedX = PickedY = kNoPick;
     NeuronInspected = false;
     InspectedNeuron = 0;
@@ -67,29 +63,17 @@ void ResetInspectorHook(AppState&) {
     ReleaseTraceStore(Traces);
 }
 
-void InvalidateTraceLayoutHook() { ReleaseTraceStore(Traces); }
+void ApplyViewChanges() {
+    if (TraceLayoutDirty.exchange(false)) ReleaseTraceStore(Traces);
+    if (SceneOrderDirty.exchange(false) && Geometry) Geometry->MarkDirty();
+}
 
-void DestroySceneHook() {
+void DestroyScene() {
     delete Geometry;
     Geometry = nullptr;
     ReleaseTraceStore(Traces);
     if (SphereQuadric) gluDeleteQuadric(SphereQuadric);
     SphereQuadric = nullptr;
-}
-
-void RebuildPalettes(AppState& state) { BuildPalettes(&state); }
-
-}  // namespace
-
-void InstallSceneHooks() {
-    Scene.build = BuildSceneHook;
-    Scene.release = ReleaseSceneHook;
-    Scene.draw = DrawScene;
-    Scene.markDirty = MarkDirtyHook;
-    Scene.resetInspector = ResetInspectorHook;
-    Scene.invalidateTraceLayout = InvalidateTraceLayoutHook;
-    Scene.destroy = DestroySceneHook;
-    RebuildPalettesHook = RebuildPalettes;
 }
 
 // ---- 2. Small GL helpers ------------------------------------------------------------------------------
@@ -477,7 +461,9 @@ AppState* OwnerOf(GLFWwindow* window) { return static_cast<AppState*>(glfwGetWin
 
 // Where the pointer was at the last motion event. A button event handled late (the
 // main thread waited for a frame) must use the place the button went down, not the
-// pointer's place now, which glfwGetCursorPos asks the X server for.
+// pointer's place now, which glfwGetCursorPos asks the X server for. Main thread
+// only; globals as the one window's GLFW callbacks keep them (its user pointer is
+// the AppState).
 double EventX = 0.0, EventY = 0.0;
 bool EventSeen = false;
 

@@ -19,6 +19,8 @@
 #include "platform/version.h"
 
 // ---- 1. Inspector state -----------------------------------------------------------------------------
+// The one window's inspector: written by its mouse callbacks and the render
+// thread under StateLock, read by the scene and the key commands' view.
 uint32_t PickedX = kNoPick, PickedY = kNoPick;
 bool NeuronInspected = false;
 uint32_t InspectedNeuron = 0;

@@ -27,6 +27,9 @@
 #include "vis/view_state.h"
 
 // ---- 1. Font records -------------------------------------------------------------------------------
+// The render thread's fonts (display lists in its one GL context) and its shadow
+// of the GL lighting flags: globals because every overlay drawing function of
+// that thread uses them.
 OutlineFont FontHud{"Arial", true, 16, 1000, {}, 1.0f, false};
 OutlineFont FontMonoBold{"Courier New", true, 16, 1256, {}, 1.0f, false};
 OutlineFont FontMono{"Courier New", false, 16, 1768, {}, 1.0f, false};
@@ -135,7 +138,9 @@ int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
 }
 
 // ---- 3. Tessellation ---------------------------------------------------------------------------------------
-// Vertices made by the combine callback live until gluTessEndPolygon.
+// Vertices made by the combine callback live until gluTessEndPolygon. GLU's
+// tessellator callbacks take no user pointer in this form, so the store they
+// append to is reached through this global, set for one glyph at a time.
 std::deque<std::array<double, 3>>* CombineStore = nullptr;
 
 void GLAPIENTRY TessBegin(GLenum type) { glBegin(type); }

@@ -1,6 +1,6 @@
-// Process-wide view values, the camera reset and the hooks' storage.
+// Process-wide view values and the camera reset.
 //
-// Sections: flags, camera, window size, hooks, HUD notice.
+// Sections: flags, camera, window size, capture, HUD notice.
 #include "vis/view_state.h"
 
 #include <cmath>
@@ -9,11 +9,17 @@
 
 #include "engine/app_state.h"
 
+// Globals for the one window, shared by the main, task and render threads: see
+// the header.
+
 // ---- Flags ------------------------------------------------------------------------------------
 std::atomic<bool> HelpShown{false};
 std::atomic<bool> AnalysisShown{false};
 std::atomic<bool> FullView{false};
 std::atomic<bool> SynapticStrengthView{true};
+std::atomic<bool> AutoRotate{false};
+bool ColorBufferMode = false;
+int32_t MsaaSamples = 4;
 std::atomic<uint8_t> SelectedSlice{0};
 bool WireframeMode = false;
 
@@ -59,7 +65,7 @@ void ResetCamera(AppState& state) {
     TargetX = TargetY = TargetZ = 0.0f;
     ZoomScale = ZoomScaleForGrid(state.params.gridZ);
     CameraDistance = CameraDistanceForGrid(state.params.gridX, state.params.gridY, state.params.gridZ);
-    if (Scene.invalidateTraceLayout) Scene.invalidateTraceLayout();
+    TraceLayoutDirty.store(true);
     ViewportDirty.store(true);
     MarkSceneDirty();
 }
@@ -69,9 +75,12 @@ std::atomic<int32_t> WindowWidth{1024};
 std::atomic<int32_t> WindowHeight{768};
 std::atomic<bool> ViewportDirty{true};
 
-// ---- Hooks --------------------------------------------------------------------------------------
-SceneHooks Scene{};
-void (*DrawAnalysisChartsHook)(AppState&) = nullptr;
+std::atomic<bool> SceneOrderDirty{false};
+std::atomic<bool> TraceLayoutDirty{false};
+
+void MarkSceneDirty() { SceneOrderDirty.store(true); }
+
+// ---- Capture ----------------------------------------------------------------------------------
 std::atomic<void*> CaptureContextPtr{nullptr};
 FrameCaptureGate CaptureGate;
 
@@ -93,20 +102,10 @@ SimulationObserver FrameCaptureGate::Observer() {
     };
     return o;
 }
-void* (*CreateCaptureContextHook)(int32_t, int32_t) = nullptr;
-void (*ReleaseCaptureContextHook)(void*) = nullptr;
-bool (*CaptureFrameHook)(AppState&, void*, int32_t, int32_t) = nullptr;
-std::atomic<Toolbox*> ToolboxWindow{nullptr};
-bool (*ToolboxIsVisibleHook)(Toolbox*) = nullptr;
-void (*ToolboxShowHook)(Toolbox*, bool) = nullptr;
-void (*ToolboxEnableInputHook)(Toolbox*, bool) = nullptr;
-
-void MarkSceneDirty() {
-    if (Scene.markDirty) Scene.markDirty();
-}
 
 // ---- HUD notice ---------------------------------------------------------------------------------
 namespace {
+// One notice for the one window: posted by any thread, read by the render thread.
 std::mutex NoticeLock;
 char NoticeText[160] = "";
 uint32_t NoticeTime = 0;

@@ -1,12 +1,16 @@
 // Process-wide values of the visualization that the key commands, the render
-// thread and the scene share. GL-free, so the key commands and their tests link
-// without a window.
+// thread and the scene share. GL-free (library vellicor_view), so the key commands
+// and their tests link without a window.
+//
+// These are globals because the process has one visualization window, and the
+// main thread (keys, mouse), the task threads and the render thread all read and
+// write them; the camera values are guarded by StateLock, the rest are atomics.
 //
 // Sections:
-//   1. View flags and the picker slice
+//   1. View flags, view settings and the picker slice
 //   2. Camera values and ResetCamera
-//   3. Window size and viewport flag
-//   4. Hooks installed by the scene, the charts, capture and the toolbox
+//   3. Window size and the flags the render thread acts on at its next frame
+//   4. Frame capture availability
 //   5. HUD notice
 #pragma once
 
@@ -18,7 +22,6 @@
 #include "platform/platform.h"
 
 struct AppState;
-struct Toolbox;
 
 // ---- 1. View flags ---------------------------------------------------------------------------
 // Single bytes: the key commands that only flip them write without StateLock.
@@ -26,10 +29,14 @@ extern std::atomic<bool> HelpShown;             // F1: help overlay
 extern std::atomic<bool> AnalysisShown;         // F5: analysis charts overlay
 extern std::atomic<bool> FullView;              // F11: the network fills the window
 extern std::atomic<bool> SynapticStrengthView;  // weight labels in the inspector; starts on
+extern std::atomic<bool> AutoRotate;            // the scene turns by itself (demo switch, R key)
 extern std::atomic<uint8_t> SelectedSlice;      // z plane of the 2D picker
 // "wireframe" switch: line scene, opacity 0.065. Set by the switches before any
 // thread starts, read-only afterwards.
 extern bool WireframeMode;
+// Window format settings, set by the switches before the window exists.
+extern bool ColorBufferMode;  // "colorbuffer": the line scene keeps a colour buffer
+extern int32_t MsaaSamples;   // requested multisample count, default 4
 
 // ---- 2. Camera (written under StateLock) -----------------------------------------------------
 extern float CameraPitch;     // degrees about x
@@ -63,20 +70,17 @@ extern std::atomic<int32_t> WindowWidth;   // framebuffer size in pixels
 extern std::atomic<int32_t> WindowHeight;
 extern std::atomic<bool> ViewportDirty;    // projection and layout must be recomputed
 
-// ---- 4. Hooks (null until their owner exists) ----------------------------------------------------
-// The scene geometry object and the inspector (installed by the scene code).
-struct SceneHooks {
-    bool (*build)(AppState& state);    // palettes + geometry; false: the process exits with -1
-    void (*release)(AppState& state);  // frees the geometry's buffers
-    void (*draw)(AppState& state);     // one scene frame, under StateLock
-    void (*markDirty)();               // recompute the depth order after a camera change
-    void (*resetInspector)(AppState& state);  // picked cell, inspected neuron, trace store
-    void (*invalidateTraceLayout)();
-    void (*destroy)();                 // deletes the geometry object (render thread end)
-};
-extern SceneHooks Scene;
-// Analysis charts overlay (F5).
-extern void (*DrawAnalysisChartsHook)(AppState& state);
+// Raised by any thread (under StateLock), acted on by the render thread before
+// its next frame: the scene re-sorts its depth order for the new camera, and the
+// trace store is laid out anew for the new window size.
+extern std::atomic<bool> SceneOrderDirty;
+extern std::atomic<bool> TraceLayoutDirty;
+// Raises SceneOrderDirty after a camera change.
+void MarkSceneDirty();
+
+// ---- 4. Frame capture ------------------------------------------------------------------------
+// The capture context, created by the window once it exists (null: F10 does nothing).
+extern std::atomic<void*> CaptureContextPtr;
 
 // Frame capture in lock-step with the simulation: while `on`, the simulation's
 // last worker waits at the end of each step (an observer of the simulation) until
@@ -89,23 +93,6 @@ struct FrameCaptureGate {
     SimulationObserver Observer();  // to register with the simulation
 };
 extern FrameCaptureGate CaptureGate;
-
-// Frame capture: the context is created by the window after it exists.
-extern std::atomic<void*> CaptureContextPtr;
-extern void* (*CreateCaptureContextHook)(int32_t width, int32_t height);
-extern void (*ReleaseCaptureContextHook)(void* context);
-// Called by the render thread after the swap while capture is on; false stops capture.
-extern bool (*CaptureFrameHook)(AppState& state, void* context, int32_t width, int32_t height);
-
-// The toolbox window (C key): null pointers while there is no toolbox.
-extern std::atomic<Toolbox*> ToolboxWindow;
-extern bool (*ToolboxIsVisibleHook)(Toolbox* toolbox);
-extern void (*ToolboxShowHook)(Toolbox* toolbox, bool show);
-// Input of the console and the toolbox is held while the exit question is open.
-extern void (*ToolboxEnableInputHook)(Toolbox* toolbox, bool enable);
-
-// Calls Scene.markDirty when the scene exists.
-void MarkSceneDirty();
 
 // ---- 5. HUD notice ----------------------------------------------------------------------------------
 // One short message the HUD shows for a while, e.g. why a key did nothing. Any

@@ -23,13 +23,11 @@ extern "C" Display* glfwGetX11Display(void);
 #include <cstdlib>
 #include <thread>
 
-#include "app/key_commands.h"
-#include "app/lifecycle.h"
-#include "app/shell.h"
 #include "engine/app_state.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/version.h"
+#include "vis/capture.h"
 #include "vis/gl_setup.h"
 #include "vis/key_map.h"
 #include "vis/key_queue.h"
@@ -40,15 +38,19 @@ extern "C" Display* glfwGetX11Display(void);
 #include "vis/view_state.h"
 
 // ---- 1. Window globals -------------------------------------------------------------------------------
-uint8_t ViewKeyState[256];
-
+// The process has one visualization window. Its GLFW callbacks take no context
+// but the window's user pointer (the AppState), and Xlib's IO error handler takes
+// none at all, so the window's record lives here, written by the main thread
+// (creation, events, teardown) and read by the lost-display handler.
 namespace {
 
+uint8_t ViewKeyState[256];  // the window's key-down table (main thread)
 // Presses and releases wait here until the commands have seen them: a quick tap's
 // press and release, or several taps, often arrive in one batch of events.
 KeyPressQueue ViewKeyQueue;
 
 GLFWwindow* VisWindow = nullptr;
+ViewHost* Host = nullptr;  // the entry point's, which outlives the window
 std::thread RenderThreadHandle;
 std::atomic<bool> RenderThreadEnded{false};
 std::atomic<bool> RenderThreadParked{false};  // waits in OnDisplayLost for the end
@@ -132,20 +134,19 @@ void OnFramebufferSize(GLFWwindow* window, int width, int height) {
     plat::LockGuard lock(state->StateLock);
     WindowWidth.store(width);
     WindowHeight.store(height);
-    if (Scene.invalidateTraceLayout) Scene.invalidateTraceLayout();
+    TraceLayoutDirty.store(true);
     ViewportDirty.store(true);
 }
 
 void OnClose(GLFWwindow* window) {
     // Closing quits without a question; the teardown stops a simulation first.
     glfwSetWindowShouldClose(window, GLFW_FALSE);
-    QuitRequested.store(true);
-    RenderStop.store(true);
+    if (Host) Host->RequestQuit();
 }
 
 // ---- 4. Exit question --------------------------------------------------------------------------------------
 struct QuestionState {
-    QuestionAnswer answer;
+    WindowAnswer answer;
     bool answered;
     double buttonX[3];
     double buttonY, buttonW, buttonH;
@@ -155,13 +156,13 @@ void QuestionKey(GLFWwindow* w, int key, int, int action, int) {
     if (action != GLFW_PRESS) return;
     auto* q = static_cast<QuestionState*>(glfwGetWindowUserPointer(w));
     if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER || key == GLFW_KEY_Y) {
-        q->answer = AnswerYes;
+        q->answer = WindowAnswer::Yes;
         q->answered = true;
     } else if (key == GLFW_KEY_N) {
-        q->answer = AnswerNo;
+        q->answer = WindowAnswer::No;
         q->answered = true;
     } else if (key == GLFW_KEY_ESCAPE) {
-        q->answer = AnswerCancel;
+        q->answer = WindowAnswer::Cancel;
         q->answered = true;
     }
 }
@@ -171,7 +172,7 @@ void QuestionClick(GLFWwindow* w, int button, int action, int) {
     auto* q = static_cast<QuestionState*>(glfwGetWindowUserPointer(w));
     double x = 0, y = 0;
     glfwGetCursorPos(w, &x, &y);
-    const QuestionAnswer answers[3] = {AnswerYes, AnswerNo, AnswerCancel};
+    const WindowAnswer answers[3] = {WindowAnswer::Yes, WindowAnswer::No, WindowAnswer::Cancel};
     for (int i = 0; i < 3; ++i) {
         if (x >= q->buttonX[i] && x <= q->buttonX[i] + q->buttonW && y >= q->buttonY &&
             y <= q->buttonY + q->buttonH) {
@@ -181,7 +182,8 @@ void QuestionClick(GLFWwindow* w, int button, int action, int) {
     }
 }
 
-void DrawQuestion(const QuestionState& q, const OutlineFont& font, int width, int height) {
+void DrawQuestion(const QuestionState& q, const char* question, const OutlineFont& font, int width,
+                  int height) {
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -215,28 +217,30 @@ void DrawQuestion(const QuestionState& q, const OutlineFont& font, int width, in
     glPushMatrix();
     glTranslatef(20.0f, 40.0f, 0.0f);
     glScalef(15.0f, -15.0f, 1.0f);
-    DrawText3D(1.0f, font.listBase, 0.0f, 0.0f, 0.0f, "%s", kExitQuestionText);
+    DrawText3D(1.0f, font.listBase, 0.0f, 0.0f, 0.0f, "%s", question);
     glPopMatrix();
 }
 
-QuestionAnswer AskExitQuestion(void* owner) {
-    if (!owner || !VisWindow) return ConsoleAskYesNo ? ConsoleAskYesNo(kExitQuestionText) : AnswerNo;
+}  // namespace
+
+WindowAnswer AskQuestionWindow(void* owner, const char* question, const char* caption) {
+    if (!owner || !VisWindow) return WindowAnswer::NoWindow;
     QuestionOpen = true;
     GLFWwindow* previous = glfwGetCurrentContext();
     const int width = 600, height = 120;
     glfwDefaultWindowHints();
     glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
     glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
-    GLFWwindow* w = glfwCreateWindow(width, height, kExitQuestionCaption, nullptr, nullptr);
+    GLFWwindow* w = glfwCreateWindow(width, height, caption, nullptr, nullptr);
     if (!w) {
         QuestionOpen = false;
-        return ConsoleAskYesNo ? ConsoleAskYesNo(kExitQuestionText) : AnswerNo;
+        return WindowAnswer::NoWindow;
     }
     int ox = 0, oy = 0, ow = 0, oh = 0;
     glfwGetWindowPos(static_cast<GLFWwindow*>(owner), &ox, &oy);
     glfwGetWindowSize(static_cast<GLFWwindow*>(owner), &ow, &oh);
     glfwSetWindowPos(w, ox + (ow - width) / 2, oy + (oh - height) / 2);
-    QuestionState q{AnswerCancel, false, {280.0, 380.0, 480.0}, 72.0, 90.0, 30.0};
+    QuestionState q{WindowAnswer::Cancel, false, {280.0, 380.0, 480.0}, 72.0, 90.0, 30.0};
     glfwSetWindowUserPointer(w, &q);
     glfwSetKeyCallback(w, QuestionKey);
     glfwSetMouseButtonCallback(w, QuestionClick);
@@ -248,16 +252,16 @@ QuestionAnswer AskExitQuestion(void* owner) {
     BuildOutlineFont(font);
     while (!q.answered) {
         if (glfwWindowShouldClose(w)) {
-            q.answer = AnswerCancel;
+            q.answer = WindowAnswer::Cancel;
             break;
         }
         if (plat::ConsoleInterrupted()) {  // SIGINT/SIGTERM quit like a confirmed Esc
-            q.answer = AnswerYes;
+            q.answer = WindowAnswer::Yes;
             break;
         }
         int fw = width, fh = height;
         glfwGetFramebufferSize(w, &fw, &fh);
-        DrawQuestion(q, font, fw, fh);
+        DrawQuestion(q, question, font, fw, fh);
         glfwSwapBuffers(w);
         glfwWaitEventsTimeout(0.05);
     }
@@ -274,6 +278,8 @@ void ApplyCaptureStyle(void* owner, bool captureOn) {
     glfwSetWindowAttrib(static_cast<GLFWwindow*>(owner), GLFW_RESIZABLE, captureOn ? GLFW_FALSE : GLFW_TRUE);
 }
 
+namespace {
+
 // ---- 6. Losing the display ------------------------------------------------------------------------------------
 // Xlib calls this when the connection to the X server breaks, on whichever thread
 // noticed it first (the main thread's event wait, or the render thread's drawing
@@ -289,11 +295,10 @@ int OnDisplayLost(Display*) {
         for (;;) pause();
     }
     DisplayLost.store(true);
-    QuitRequested.store(true);
-    RenderStop.store(true);
+    if (Host != nullptr) Host->RequestQuit();
     LogMessage(LogError, 0, "Lost the connection to the display: the program ends.");
     // A lock held by a thread stuck in Xlib would keep the stop waiting: give up then.
-    if (WindowState != nullptr) StopSimulationWithin(*WindowState, 3000);
+    if (WindowState != nullptr && Host != nullptr) Host->StopSimulationWithin(*WindowState, 3000);
     // The render thread ends within a frame, unless Xlib holds it (it keeps the
     // display locked while this handler runs): wait a little, not for ever.
     if (!OnRenderThread) {
@@ -309,8 +314,7 @@ int OnDisplayLost(Display*) {
 }  // namespace
 
 // ---- 7. Creation, pump, teardown ------------------------------------------------------------------------------
-bool CreateVisualizationWindow(AppState& state) {
-    if (HeadlessMode.load()) return false;  // the entry point has said so
+bool CreateVisualizationWindow(AppState& state, ViewHost& host) {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((!display || !*display) && (!wayland || !*wayland)) {
@@ -323,6 +327,7 @@ bool CreateVisualizationWindow(AppState& state) {
         return false;
     }
     WindowState = &state;
+    Host = &host;
     XSetIOErrorHandler(OnDisplayLost);
     WindowWidth.store(1024);
     WindowHeight.store(768);
@@ -351,14 +356,11 @@ bool CreateVisualizationWindow(AppState& state) {
     glfwShowWindow(VisWindow);
     glfwFocusWindow(VisWindow);
 
-    if (CreateCaptureContextHook) CaptureContextPtr.store(CreateCaptureContextHook(fw, fh));
-    KeyHooks.askExit = AskExitQuestion;
-    KeyHooks.applyCaptureStyle = ApplyCaptureStyle;
-    InstallSceneHooks();
+    CaptureContextPtr.store(CreateCaptureContext(fw, fh));
     GLFWwindow* window = VisWindow;
-    RenderThreadHandle = std::thread([&state, window] {
+    RenderThreadHandle = std::thread([&state, &host, window] {
         OnRenderThread = true;
-        RenderThread(&state, window);
+        RenderThread(&state, window, host);
         RenderThreadEnded.store(true);
     });
     return true;
@@ -374,24 +376,22 @@ void ProcessViewKeyCommands(AppState& state) {
     RunKeyPasses(
         ViewKeyQueue, ViewKeyState,
         [](uint8_t* table, void* context) {
-            ProcessKeyCommands(table, *static_cast<AppState*>(context), VisWindow);
+            Host->RunKeyCommands(table, *static_cast<AppState*>(context), VisWindow);
         },
         &state);
 }
 
 void* VisualizationOwnerWindow() { return VisWindow; }
 
-void DestroyVisualizationWindow(AppState& state) {
-    RenderStop.store(true);
-    if (plat::AtomicLoad(state.SimState) != SimStateNone) StopSimulation(state);
+void DestroyVisualizationWindow(AppState& state, ViewHost& host) {
+    host.StopRendering();
+    if (plat::AtomicLoad(state.SimState) != SimStateNone) host.StopSimulation(state);
     if (RenderThreadHandle.joinable()) RenderThreadHandle.join();
-    KeyHooks.askExit = nullptr;
-    KeyHooks.applyCaptureStyle = nullptr;
     if (VisWindow) {
         glfwDestroyWindow(VisWindow);
         VisWindow = nullptr;
     }
     // GLFW itself stays initialised: the toolbox may still have windows to destroy.
-    if (void* context = CaptureContextPtr.exchange(nullptr); context && ReleaseCaptureContextHook)
-        ReleaseCaptureContextHook(context);
+    if (void* context = CaptureContextPtr.exchange(nullptr))
+        ReleaseCaptureContext(static_cast<CaptureContext*>(context));
 }

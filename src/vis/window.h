@@ -1,31 +1,44 @@
 // The visualization window, driven from the main thread (the one UI thread).
 //
 // The entry point calls, in this order:
-//   CreateVisualizationWindow(state)  once after start-up (false: run on the console)
+//   CreateVisualizationWindow(state, host)  once after start-up, unless it runs
+//     headless (false: run on the console)
 //   each main-loop pass: PumpWindowEvents(10), then ProcessViewKeyCommands(state)
-//     and ProcessKeyCommands on the console table
-//   DestroyVisualizationWindow(state) after the loop (also when no window exists).
+//     and the key commands on the console table
+//   DestroyVisualizationWindow(state, host) after the loop (also when no window exists).
 #pragma once
 
 #include <cstdint>
 
+#include "vis/view_host.h"
+
 struct AppState;
 
 // Creates the window "Vellicor v<version>" (1024 x 768) with the negotiated multisample
-// format, shows it and starts the render thread. Returns false when HeadlessMode is
-// set (silently: the entry point has logged it), and after one log line when there
+// format, shows it and starts the render thread, which draws for `host` (kept
+// until DestroyVisualizationWindow). Returns false after one log line when there
 // is no display or the window cannot be created.
-bool CreateVisualizationWindow(AppState& state);
+bool CreateVisualizationWindow(AppState& state, ViewHost& host);
 // Waits up to timeoutMs for window events and handles them (key tables, resize,
 // close). Returns at once when there is no window.
 void PumpWindowEvents(uint32_t timeoutMs);
-// Runs ProcessKeyCommands on ViewKeyState until every press queued by the window's
-// events has acted once, then applies the releases. Nothing without a window.
+// Runs the host's key commands on the window's key table until every press queued
+// by the window's events has acted once, then applies the releases. Nothing
+// without a window.
 void ProcessViewKeyCommands(AppState& state);
 // The window as the owner of the exit question and the capture style (may be null).
 void* VisualizationOwnerWindow();
-// Sets RenderStop, stops a simulation that still exists, waits for the render
-// thread, destroys the window and releases the capture context.
-void DestroyVisualizationWindow(AppState& state);
+// Ends the render thread (host.StopRendering), stops a simulation that still
+// exists, waits for the render thread, destroys the window and releases the
+// capture context.
+void DestroyVisualizationWindow(AppState& state, ViewHost& host);
 
-extern uint8_t ViewKeyState[256];
+// ---- Dialogs of the window (main thread) -----------------------------------------------------
+enum class WindowAnswer { Yes, No, Cancel, NoWindow };
+// Asks `question` in a small modal window centred on `owner` (the visualization
+// window) with Yes, No and Cancel; Enter or Y, N, Esc answer too, and SIGINT or
+// SIGTERM answer Yes. NoWindow when there is no owner or the question window
+// cannot be created (the caller then asks on the console).
+WindowAnswer AskQuestionWindow(void* owner, const char* question, const char* caption);
+// The capture window style: not resizable while capture is on.
+void ApplyCaptureStyle(void* owner, bool captureOn);

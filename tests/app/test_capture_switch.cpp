@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "app/switches.h"
 #include "engine/app_state.h"
+#include "vis/view_state.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 // Key command table against a recorded environment: task starts, exit answers,
-// capture style and toolbox calls are recorded by hooks instead of acting.
+// capture style and toolbox calls are recorded by a fake host instead of acting.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "analysis/stimulus.h"
 #include "app/key_commands.h"
 #include "app/lifecycle.h"
 #include "app/shell.h"
@@ -12,45 +13,42 @@
 #include "engine/dynamics.h"
 #include "engine/network.h"
 #include "platform/platform.h"
+#include "vis/key_queue.h"
 #include "vis/view_state.h"
 
 namespace {
 
-struct Recorded {
+// Records what the commands ask of the window, the toolbox and the lifecycle.
+struct Recorded final : KeyCommandHost {
     std::vector<void (*)(ToolboxTask*)> tasks;
     int questions = 0;
     QuestionAnswer answer = AnswerNo;
     std::vector<bool> styles;
     int markDirty = 0;
+    bool toolbox = false;  // whether there is one
     bool toolboxVisible = true;
     int toolboxShows = 0;
-};
-Recorded* Env = nullptr;
 
-bool RecordTask(void (*task)(ToolboxTask*), Toolbox*, AppState&) {
-    Env->tasks.push_back(task);
-    return true;
-}
-QuestionAnswer RecordQuestion(void*) {
-    ++Env->questions;
-    return Env->answer;
-}
-void RecordStyle(void*, bool on) { Env->styles.push_back(on); }
-void RecordDirty() { ++Env->markDirty; }
-bool ToolboxVisible(Toolbox*) { return Env->toolboxVisible; }
-void ToolboxShow(Toolbox*, bool show) {
-    ++Env->toolboxShows;
-    Env->toolboxVisible = show;
-}
+    bool StartTask(void (*task)(ToolboxTask*), AppState&) override {
+        tasks.push_back(task);
+        return true;
+    }
+    QuestionAnswer AskExit(void*) override {
+        ++questions;
+        return answer;
+    }
+    void ApplyCaptureStyle(void*, bool on) override { styles.push_back(on); }
+    void ToggleToolbox() override {
+        if (!toolbox) return;
+        ++toolboxShows;
+        toolboxVisible = !toolboxVisible;
+    }
+};
 
 class KeyCommands : public ::testing::Test {
 protected:
     void SetUp() override {
-        Env = &env;
-        savedHooks = KeyHooks;
-        KeyHooks = KeyCommandHooks{RecordTask, RecordQuestion, RecordStyle};
-        Scene = SceneHooks{};
-        Scene.markDirty = RecordDirty;
+        SceneOrderDirty.store(false);
         std::memset(keys, 0, sizeof keys);
         state.params.gridX = 32;
         state.params.gridY = 32;
@@ -68,30 +66,21 @@ protected:
         CaptureGate.on.store(0);
         CaptureContextPtr.store(nullptr);
         SelectedSlice.store(0);
-        ToolboxWindow.store(nullptr);
-        ToolboxIsVisibleHook = ToolboxVisible;
-        ToolboxShowHook = ToolboxShow;
         CameraX = TargetX = CameraDistance = TargetZ = 0.0f;
     }
     void TearDown() override {
-        KeyHooks = savedHooks;
-        Scene = SceneHooks{};
-        ToolboxWindow.store(nullptr);
-        ToolboxIsVisibleHook = nullptr;
-        ToolboxShowHook = nullptr;
         CaptureContextPtr.store(nullptr);
         CaptureGate.on.store(0);
         QuitRequested.store(false);
         RenderStop.store(false);
-        Env = nullptr;
     }
     void Press(int slot) {
         keys[slot] = 1;
-        ProcessKeyCommands(keys, state, nullptr);
+        ProcessKeyCommands(keys, state, nullptr, env);
+        if (SceneOrderDirty.exchange(false)) ++env.markDirty;  // the render thread's part
     }
 
     Recorded env;
-    KeyCommandHooks savedHooks{};
     AppState state;
     uint8_t keys[256];
 };
@@ -366,13 +355,43 @@ TEST_F(KeyCommands, ToolboxKeyNeedsAToolbox) {
     Press('C');
     EXPECT_EQ(env.toolboxShows, 0);
     EXPECT_EQ(keys['C'], 0);
-    Toolbox* fake = reinterpret_cast<Toolbox*>(&env);
-    ToolboxWindow.store(fake);
+    env.toolbox = true;
     Press('C');
     EXPECT_FALSE(env.toolboxVisible);
     Press(99);  // keypad 3 = 'c'
     EXPECT_TRUE(env.toolboxVisible);
     EXPECT_EQ(env.toolboxShows, 2);
+}
+
+// The window's key queue over the real commands (vis/key_queue.h).
+void RealCommands(uint8_t* table, void* context) {
+    ProcessKeyCommands(table, *static_cast<AppState*>(context), nullptr);
+}
+
+TEST(KeyQueue, EveryTapInOneBatchActsOnceWithTheRealCommands) {
+    // Ten taps of A and three of D arrive in one batch of events, as while the
+    // main thread waited for a slow frame: the real commands move ten and three steps.
+    static AppState state;
+    state.SimState = SimStateNone;
+    CameraX = TargetX = 0.0f;
+    KeyPressQueue queue{};
+    uint8_t table[256]{};
+    for (int i = 0; i < 10; ++i) {
+        QueueKeyPress(queue, 'A');
+        QueueKeyRelease(queue, 'A');
+    }
+    for (int i = 0; i < 3; ++i) {
+        QueueKeyPress(queue, 'D');
+        QueueKeyRelease(queue, 'D');
+    }
+    RunKeyPasses(queue, table, RealCommands, &state);
+    EXPECT_FLOAT_EQ(CameraX, 7.0f);
+    EXPECT_FLOAT_EQ(TargetX, 7.0f);
+    // Nothing is left to act in the next round.
+    RunKeyPasses(queue, table, RealCommands, &state);
+    EXPECT_FLOAT_EQ(CameraX, 7.0f);
+    EXPECT_EQ(table['A'], 0);
+    CameraX = TargetX = 0.0f;
 }
 
 }  // namespace

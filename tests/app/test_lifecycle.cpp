@@ -1,12 +1,11 @@
 // Lifecycle tests.
 //
 // Sections:
-//   1. Toolbox button rule
-//   2. Statistics and run-summary lines
-//   3. Start, pause, resume and stop on a small network (512 neurons)
-//   4. Task threads against stop and shutdown
-//   5. Headless step runs
-//   6. Checkpoints of a running and a paused simulation
+//   1. Statistics and run-summary lines
+//   2. Start, pause, resume and stop on a small network (512 neurons)
+//   3. Task threads against stop and shutdown
+//   4. Headless step runs
+//   5. Checkpoints of a running and a paused simulation
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -26,48 +25,7 @@
 
 namespace {
 
-// ---- 1. Toolbox button rule ----------------------------------------------------------------------
-
-TEST(ToolboxButtonRule, CaptionTable) {
-    const ToolboxButtons running = ToolboxButtonRule(SimStateRunning, true);
-    EXPECT_STREQ(running.pauseResume.caption, "&Pause Simulation");
-    EXPECT_TRUE(running.pauseResume.enabled);
-    EXPECT_STREQ(running.visualization.caption, "&Turn Visualisation OFF");
-    EXPECT_TRUE(running.visualization.enabled);
-    EXPECT_STREQ(running.startStop.caption, "&Stop Simulation");
-    EXPECT_TRUE(running.startStop.enabled);
-    EXPECT_FALSE(running.configuration.enabled);
-    EXPECT_TRUE(running.tweaksEnabled);
-
-    const ToolboxButtons paused = ToolboxButtonRule(SimStatePaused, false);
-    EXPECT_STREQ(paused.pauseResume.caption, "R&esume Simulation");
-    EXPECT_TRUE(paused.pauseResume.enabled);
-    EXPECT_STREQ(paused.visualization.caption, "&Turn Visualisation ON");
-    EXPECT_STREQ(paused.startStop.caption, "&Stop Simulation");
-    EXPECT_FALSE(paused.configuration.enabled);
-
-    const ToolboxButtons none = ToolboxButtonRule(SimStateNone, true);
-    EXPECT_STREQ(none.pauseResume.caption, "&Pause Simulation");
-    EXPECT_FALSE(none.pauseResume.enabled);
-    EXPECT_FALSE(none.visualization.enabled);
-    EXPECT_STREQ(none.startStop.caption, "&Start Simulation");
-    EXPECT_TRUE(none.startStop.enabled);
-    EXPECT_TRUE(none.configuration.enabled);
-    for (const ToolboxButtons& b : {running, paused, none}) {
-        EXPECT_TRUE(b.pauseResume.changed && b.visualization.changed && b.startStop.changed &&
-                    b.configuration.changed);
-    }
-
-    // Initializing leaves the four buttons as they are; the tweaks stay enabled.
-    const ToolboxButtons init = ToolboxButtonRule(SimStateInitializing, true);
-    EXPECT_FALSE(init.pauseResume.changed);
-    EXPECT_FALSE(init.visualization.changed);
-    EXPECT_FALSE(init.startStop.changed);
-    EXPECT_FALSE(init.configuration.changed);
-    EXPECT_TRUE(init.tweaksEnabled);
-}
-
-// ---- 2. Statistics and summary lines -------------------------------------------------------------
+// ---- 1. Statistics and summary lines -------------------------------------------------------------
 
 TEST(StatisticsLine, AverageAndRecentSpeed) {
     // 20000 steps = 10 s simulated in 20 s since the start: 0.5x on average; the
@@ -104,7 +62,7 @@ TEST(RunSummaryLine, Format) {
     EXPECT_EQ(FormatPhaseSummary(s), "");  // nothing ran: no line, no division by zero
 }
 
-// ---- 3. Lifecycle on a small network -----------------------------------------------------------------
+// ---- 2. Lifecycle on a small network -----------------------------------------------------------------
 
 struct LifecycleFixture : ::testing::Test {
     AppState state;
@@ -221,7 +179,7 @@ TEST_F(LifecycleFixture, StartStopTaskTogglesAndRestartCountsFromZero) {
     StopSimulation(state);
 }
 
-// ---- 4. Task threads against stop and shutdown ----------------------------------------------------------
+// ---- 3. Task threads against stop and shutdown ----------------------------------------------------------
 
 // A stop (or a stop and a new start) while a pause task waits for the workers to
 // park: the pause either completes before the stop or finds nothing to pause, and
@@ -251,22 +209,24 @@ TEST_F(LifecycleFixture, StopWhilePauseTaskWaitsForTheWorkers) {
     }
 }
 
-std::atomic<int> AppliedButtons{0};
-void CountApplied(Toolbox*, const ToolboxButtons&) { AppliedButtons.fetch_add(1); }
+// Counts the button updates the tasks send to their toolbox.
+struct CountingListener final : TaskListener {
+    std::atomic<int> applied{0};
+    void ShowSimulationState(uint32_t, bool) override { applied.fetch_add(1); }
+    void DisableButtons() override {}
+    void MoveFocus() override {}
+    void RebuildPalettes(AppState&) override {}
+};
 
-// The shutdown destroys the toolbox (and clears its hooks) after FinishTaskThreads:
+// The shutdown detaches and destroys the toolbox after FinishTaskThreads:
 // by then every task has made its last call into the toolbox.
 TEST_F(LifecycleFixture, FinishTaskThreadsWaitsForTheTasksToEnd) {
-    int fakeToolbox = 0;
-    Toolbox* toolbox = reinterpret_cast<Toolbox*>(&fakeToolbox);
+    CountingListener toolbox;
     const bool visualization = VisualizationOn.load();
-    AppliedButtons.store(0);
-    ToolboxApplyButtons = CountApplied;
-    ASSERT_TRUE(StartTask(&VisualizationToggleTask, toolbox, state));
-    ASSERT_TRUE(StartTask(&PauseResumeTask, toolbox, state));
+    ASSERT_TRUE(StartTask(&VisualizationToggleTask, &toolbox, state));
+    ASSERT_TRUE(StartTask(&PauseResumeTask, &toolbox, state));
     FinishTaskThreads();
-    EXPECT_EQ(AppliedButtons.load(), 2);  // both held 300 ms, then refreshed the buttons
-    ToolboxApplyButtons = nullptr;
+    EXPECT_EQ(toolbox.applied.load(), 2);  // both held 300 ms, then refreshed the buttons
     VisualizationOn.store(visualization);
 }
 
@@ -291,7 +251,7 @@ TEST(StartFailure, WorkerThreadsThatCannotBeCreatedAreAFatalError) {
         << log;
 }
 
-// ---- 5. Headless step runs -------------------------------------------------------------------------------
+// ---- 4. Headless step runs -------------------------------------------------------------------------------
 
 TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
     for (uint32_t steps : {1u, 37u, 250u}) {
@@ -326,7 +286,7 @@ TEST_F(LifecycleFixture, RunStepsHeadlessRunsExactlyNSteps) {
     EXPECT_EQ(one.spikes, two.spikes);
 }
 
-// ---- 6. Checkpoints ------------------------------------------------------------------------------------
+// ---- 5. Checkpoints ------------------------------------------------------------------------------------
 
 TEST_F(LifecycleFixture, CheckpointParksBetweenStepsAndLeavesTheSimulationAsItWas) {
     const std::string folder = std::filesystem::temp_directory_path().string();

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/lifecycle.h"
 #include "engine/app_state.h"
 #include "ui/toolbox_logic.h"
 
@@ -119,6 +118,14 @@ TEST(ToolboxView, RuleDisablingAndAccelerators) {
     EXPECT_EQ(LifecycleButtonForAccelerator(view, 'S'), ToolboxStartStop);
     EXPECT_EQ(LifecycleButtonForAccelerator(view, 'T'), ToolboxVisualization);
     EXPECT_EQ(LifecycleButtonForAccelerator(view, 'P'), 0);
+
+    // Running: Pause via Alt+P; the view button offers to turn the view off.
+    ApplyToolboxButtons(view, ToolboxButtonRule(SimStateRunning, true));
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'P'), ToolboxPauseResume);
+    EXPECT_EQ(LifecycleButtonForAccelerator(view, 'E'), 0);
+    EXPECT_STREQ(view.visualization.caption, "&Turn Visualisation OFF");
+    EXPECT_STREQ(view.startStop.caption, "&Stop Simulation");
+    EXPECT_FALSE(view.configuration.enabled);
 }
 
 }  // namespace

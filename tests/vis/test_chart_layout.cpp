@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/activity.h"
-#include "analysis/chart_layout.h"
+#include "vis/chart_layout.h"
 #include "vis/text.h"
 #include "vis/text_layout.h"
 

@@ -4,10 +4,7 @@
 
 #include <cstring>
 
-#include "app/key_commands.h"
-#include "engine/app_state.h"
 #include "vis/key_queue.h"
-#include "vis/view_state.h"
 
 namespace {
 
@@ -30,37 +27,7 @@ void LimitedCommand(uint8_t* table, void* context) {
     }
 }
 
-void RealCommands(uint8_t* table, void* context) {
-    ProcessKeyCommands(table, *static_cast<AppState*>(context), nullptr);
-}
-
 }  // namespace
-
-TEST(KeyQueue, EveryTapInOneBatchActsOnce) {
-    // Ten taps of A and three of D arrive in one batch of events, as while the
-    // main thread waited for a slow frame: the real commands move ten and three steps.
-    static AppState state;
-    state.SimState = SimStateNone;
-    Scene = SceneHooks{};
-    CameraX = TargetX = 0.0f;
-    Round r;
-    for (int i = 0; i < 10; ++i) {
-        QueueKeyPress(r.queue, 'A');
-        QueueKeyRelease(r.queue, 'A');
-    }
-    for (int i = 0; i < 3; ++i) {
-        QueueKeyPress(r.queue, 'D');
-        QueueKeyRelease(r.queue, 'D');
-    }
-    RunKeyPasses(r.queue, r.table, RealCommands, &state);
-    EXPECT_FLOAT_EQ(CameraX, 7.0f);
-    EXPECT_FLOAT_EQ(TargetX, 7.0f);
-    // Nothing is left to act in the next round.
-    RunKeyPasses(r.queue, r.table, RealCommands, &state);
-    EXPECT_FLOAT_EQ(CameraX, 7.0f);
-    EXPECT_EQ(r.table['A'], 0);
-    CameraX = TargetX = 0.0f;
-}
 
 TEST(KeyQueue, HeldKeyRepeatsOncePerRoundAndStopsOnRelease) {
     Limited c;

@@ -2,7 +2,7 @@
 //
 // Sections: panel layout, labels, spectrum line and peak labels, weight bars,
 // history line.
-#include "analysis/chart_layout.h"
+#include "vis/chart_layout.h"
 
 #include <algorithm>
 #include <cstdio>

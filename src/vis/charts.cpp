@@ -7,15 +7,15 @@
 //   4. Spectrum and peaks
 //   5. Weight bars
 //   6. DrawAnalysisCharts
-#include "analysis/charts.h"
+#include "vis/charts.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
 
-#include "analysis/chart_layout.h"
 #include "engine/app_state.h"
 #include "engine/view_snapshot.h"
 #include "platform/platform.h"
+#include "vis/chart_layout.h"
 #include "vis/gl_setup.h"
 #include "vis/layout.h"
 #include "vis/render_thread.h"
@@ -25,7 +25,8 @@
 
 namespace {
 
-float Scratch[2 * kHistoryLength];  // (x, y) pairs of the line being drawn; render thread only
+// (x, y) pairs of the line being drawn: render thread only, kept off its stack.
+float Scratch[2 * kHistoryLength];
 
 // ---- 1. Line strips ------------------------------------------------------------------------------
 void DrawLineStrip(const float* xy, uint32_t count) {
@@ -193,5 +194,3 @@ void DrawAnalysisCharts(AppState& state) {
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
 }
-
-void InstallAnalysisCharts() { DrawAnalysisChartsHook = DrawAnalysisCharts; }

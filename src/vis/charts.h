@@ -7,5 +7,3 @@ struct AppState;
 // Draws the three charts over the frame; returns at once unless the simulation is
 // running or paused. Reads the analysis results without locking.
 void DrawAnalysisCharts(AppState& state);
-// Installs DrawAnalysisCharts as the render thread's charts hook.
-void InstallAnalysisCharts();
