@@ -293,13 +293,12 @@ bool NeuronLineGeometry::Draw() {
         uint32_t gathered = 0;
         for (uint32_t k = 0; k < count; ++k) {
             const uint32_t first = ranges[2 * k], end = ranges[2 * k + 1];
-            const int32_t entry = NeuronPaletteEntry(LineActivityScale(envelope[k]));
+            const uint8_t* c = LineNeuronColour(envelope[k], ActivityPalette);
             uint8_t* colour = colourData + static_cast<uint64_t>(first) * 4;
-            if (entry < 0) {
+            if (c == nullptr) {
                 std::memset(colour, 0, static_cast<size_t>(end - first) * 4);
                 continue;
             }
-            const uint8_t* c = ActivityPalette[entry];
             for (uint32_t v = first; v < end; ++v, colour += 4) std::memcpy(colour, c, 4);
             for (uint32_t v = first; v < end; ++v) gatherData[gathered++] = v;
         }
@@ -320,9 +319,10 @@ bool NeuronLineGeometry::Draw() {
         GlExt.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer);
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t k = sortOrder[i]->neuron;
-            const int32_t entry = NeuronPaletteEntry(LineActivityScale(envelope[k]));
-            if (entry < 0) continue;
-            glColor4ubv(neurons[k].isExcitatory == 0 ? InhibitoryPalette[entry] : ActivityPalette[entry]);
+            const uint8_t* c =
+                LineNeuronColour(envelope[k], neurons[k].isExcitatory == 0 ? InhibitoryPalette : ActivityPalette);
+            if (c == nullptr) continue;
+            glColor4ubv(c);
             const uint32_t first = ranges[2 * k], end = ranges[2 * k + 1];
             GlExt.DrawRangeElements(GL_LINES, first, end - 1, end - first, GL_UNSIGNED_INT,
                                     reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * 4));
