@@ -11,8 +11,8 @@
 
 // ---- 1. Panel layout ------------------------------------------------------------------------
 namespace {
-constexpr float kMinWeightPanel = 42.0f + 34.0f;
-constexpr float kMinHistoryPanel = 40.0f;
+constexpr float kMinWeightPanel = 42.0f + 24.0f;
+constexpr float kMinHistoryPanel = 36.0f;
 }  // namespace
 
 const ChartBandStyle ChartBands[kChartBands] = {
@@ -37,7 +37,7 @@ ChartLayout ComputeChartLayout(int32_t width, int32_t height, ChartArea area) {
     l.X = W - 184.0f;
     // Over the designed area (0.15 H .. 0.85 H): spectrum 0.5 H .. 0.85 H, weights
     // 0.325 H .. 0.5 H - 14, history 0.15 H .. 0.325 H - 14. In a low area the
-    // weight panel keeps room for its labels, its title and bars of 34 pixels, and
+    // weight panel keeps room for its labels, its title and bars of 24 pixels, and
     // the history for its title and a line; the spectrum gives up what they need.
     const float history = std::max(0.25f * h - 14.0f, kMinHistoryPanel);
     const float weights = std::max(0.25f * h - 14.0f, kMinWeightPanel);
@@ -274,9 +274,11 @@ int PlacePeakLabels(const ChartLayout& l, const ChartLabels& c, const GlyphMetri
         bool placed = false;
         for (float y = anchorY[i] + 8.4f; !placed && y + extent.ascent * kLabelScale <= ceiling; y += step)
             placed = tryAt(centred, y);
-        const float beside = anchorY[i] - 0.5f * (extent.ascent - extent.descent) * kLabelScale;
-        if (!placed) placed = tryAt(anchorX[i] + 6.0f, beside);
-        if (!placed) tryAt(anchorX[i] - 6.0f - w, beside);
+        // Beside the point (right, then left), then lower down its flanks.
+        const float floor = l.plot.y0 + extent.descent * kLabelScale;
+        for (float y = anchorY[i] - 0.5f * (extent.ascent - extent.descent) * kLabelScale; !placed && y >= floor;
+             y -= step)
+            placed = tryAt(anchorX[i] + 6.0f, y) || tryAt(anchorX[i] - 6.0f - w, y);
     }
     return count;
 }

@@ -120,8 +120,8 @@ struct PeakLabel {
 // Labels of the peaks (bins 1.. with a flag) at scale 14: each wants to sit centred
 // 8.4 above its point; taller peaks choose first, and a label that would touch the
 // band names, the frequency labels or a label placed before it moves up in steps of
-// a line, else beside its point (right, then left), and is left out when no place
-// inside the plot is free.
+// a line, else beside its point (right, then left) and lower down its flanks, and
+// is left out when no place inside the plot is free.
 int PlacePeakLabels(const ChartLayout& layout, const ChartLabels& labels, const GlyphMetrics* mono,
                     const float* xy, const uint8_t* peakFlags, uint32_t binCount, float binWidth,
                     PeakLabel* out);

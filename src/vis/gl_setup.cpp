@@ -26,6 +26,11 @@ void Load(T& slot, const char* name, const char* message) {
     if (!slot) LogMessage(LogFatal, 0, "%s", message);
 }
 
+template <typename T>
+void LoadOptional(T& slot, const char* name) {
+    slot = reinterpret_cast<T>(glfwGetProcAddress(name));
+}
+
 }  // namespace
 
 void LoadGlExtensions() {
@@ -49,7 +54,19 @@ void LoadGlExtensions() {
          "glDisableVertexAttribArrayARB() OpenGL API call is not available.");
     Load(GlExt.DrawRangeElements, "glDrawRangeElements",
          "glDrawRangeElements() OpenGL API call is not available.");
+    if (!GlExt.GenFramebuffersEXT && glfwExtensionSupported("GL_EXT_framebuffer_object")) {
+        LoadOptional(GlExt.GenFramebuffersEXT, "glGenFramebuffersEXT");
+        LoadOptional(GlExt.DeleteFramebuffersEXT, "glDeleteFramebuffersEXT");
+        LoadOptional(GlExt.BindFramebufferEXT, "glBindFramebufferEXT");
+        LoadOptional(GlExt.FramebufferTexture2DEXT, "glFramebufferTexture2DEXT");
+        LoadOptional(GlExt.CheckFramebufferStatusEXT, "glCheckFramebufferStatusEXT");
+        if (!GlExt.GenFramebuffersEXT || !GlExt.DeleteFramebuffersEXT || !GlExt.BindFramebufferEXT ||
+            !GlExt.FramebufferTexture2DEXT || !GlExt.CheckFramebufferStatusEXT)
+            GlExt.GenFramebuffersEXT = nullptr;
+    }
 }
+
+bool FramebufferObjectsAvailable() { return GlExt.GenFramebuffersEXT != nullptr; }
 
 // ---- Index ramp -----------------------------------------------------------------------------------------
 void FillIndexRamp() {

@@ -23,11 +23,19 @@ struct GlExtensions {
     PFNGLENABLEVERTEXATTRIBARRAYARBPROC EnableVertexAttribArrayARB;
     PFNGLDISABLEVERTEXATTRIBARRAYARBPROC DisableVertexAttribArrayARB;
     PFNGLDRAWRANGEELEMENTSPROC DrawRangeElements;
+    // GL_EXT_framebuffer_object, optional: all null when the driver lacks it.
+    PFNGLGENFRAMEBUFFERSEXTPROC GenFramebuffersEXT;
+    PFNGLDELETEFRAMEBUFFERSEXTPROC DeleteFramebuffersEXT;
+    PFNGLBINDFRAMEBUFFEREXTPROC BindFramebufferEXT;
+    PFNGLFRAMEBUFFERTEXTURE2DEXTPROC FramebufferTexture2DEXT;
+    PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC CheckFramebufferStatusEXT;
 };
 extern GlExtensions GlExt;
 // Loads the missing entry points with the current context; a missing one other
-// than the swap control is fatal.
+// than the swap control or the framebuffer objects is fatal.
 void LoadGlExtensions();
+// All five framebuffer-object entry points were found.
+bool FramebufferObjectsAvailable();
 
 // ---- Multisample state --------------------------------------------------------------------------------
 extern std::atomic<bool> MsaaFormatFound;  // the window has sample buffers

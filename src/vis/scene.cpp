@@ -22,6 +22,7 @@
 #include "engine/view_snapshot.h"
 #include "platform/platform.h"
 #include "vis/camera.h"
+#include "vis/gl_setup.h"
 #include "vis/overlay_layout.h"
 #include "vis/palette.h"
 #include "vis/render_thread.h"
@@ -45,7 +46,7 @@ bool BuildScene(AppState& state) {
     BuildPalettes(&state);
     delete Geometry;
     if (WireframeMode)
-        Geometry = new NeuronLineGeometry(ColorBufferMode);
+        Geometry = new NeuronLineGeometry(ColorBufferMode, MsaaFormatFound.load() && FramebufferObjectsAvailable());
     else
         Geometry = new NeuronCubeGeometry();
     return Geometry->Build(&state);

@@ -142,6 +142,12 @@ int32_t NeuronPaletteEntry(float s) {
     return static_cast<int32_t>(PaletteIndex(s));
 }
 
+const uint8_t* LineNeuronColour(float vEnvelope, const uint8_t (*palette)[4]) {
+    const int32_t entry = NeuronPaletteEntry(LineActivityScale(vEnvelope));
+    if (entry < 0 || palette[entry][3] == 0) return nullptr;
+    return palette[entry];
+}
+
 // ---- 6. Video memory value, bounding box -------------------------------------------------------------
 VideoMemoryUse VideoMemoryFor(uint64_t bytes) {
     if (bytes <= 1048576u) return {static_cast<uint32_t>(bytes / 1024u), false};

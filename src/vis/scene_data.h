@@ -75,6 +75,12 @@ inline float CubeActivityScale(float vEnvelope) { return vEnvelope * 0.014285714
 inline float LineActivityScale(float vEnvelope) { return vEnvelope * 0.00625f + 0.5f; }
 // Palette entry of a neuron for s, or -1 when s <= 0 (not drawn).
 int32_t NeuronPaletteEntry(float s);
+// Colour of a neuron in the line scene from its palette, or null when it is not
+// drawn: s <= 0, or an entry whose alpha is 0. Blending such a colour leaves every
+// pixel as it was, so leaving its lines out draws the same picture; at the
+// wireframe opacity most resting neurons are such, and their lines were most of
+// the line scene's drawing time.
+const uint8_t* LineNeuronColour(float vEnvelope, const uint8_t (*palette)[4]);
 
 // ---- 6. Log value and bounding box -----------------------------------------------------------------
 struct VideoMemoryUse {

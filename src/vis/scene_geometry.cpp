@@ -277,14 +277,112 @@ bool NeuronLineGeometry::Release() {
     FreeArray(colourData);
     FreeArray(indexData);
     FreeArray(gatherData);
+    ReleaseTarget();
     ReleaseSortOrder();
     lineCount = 0;
     return true;
 }
 
+bool NeuronLineGeometry::BeginOffscreen(const int32_t viewport[4]) {
+    const int32_t w = viewport[2], h = viewport[3];
+    if (w <= 0 || h <= 0) return false;
+    if (framebuffer == 0 || w != targetWidth || h != targetHeight) {
+        ReleaseTarget();
+        ClearGlErrors();
+        GLuint texture = 0, fbo = 0;
+        glGenTextures(1, &texture);
+        targetTexture = texture;
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        GlExt.GenFramebuffersEXT(1, &fbo);
+        framebuffer = fbo;
+        GlExt.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, fbo);
+        GlExt.FramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, texture, 0);
+        const bool complete = GlExt.CheckFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) == GL_FRAMEBUFFER_COMPLETE_EXT;
+        if (!complete || glGetError() != GL_NO_ERROR) {
+            GlExt.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+            ReleaseTarget();
+            offscreenOn = false;  // for good: draw into the window from now on
+            LogMessage(LogWarning, 0, "The line scene's offscreen buffer could not be made; drawing into the window.");
+            return false;
+        }
+        targetWidth = w;
+        targetHeight = h;
+    } else {
+        GlExt.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+    }
+    glViewport(0, 0, w, h);
+    glClear(GL_COLOR_BUFFER_BIT);
+    return true;
+}
+
+void NeuronLineGeometry::EndOffscreen(const int32_t viewport[4]) {
+    GlExt.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    // One textured quad over the viewport, texel for pixel, copied without blending:
+    // the viewport held only the cleared black the target started from.
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, targetTexture);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2f(-1.0f, -1.0f);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex2f(1.0f, -1.0f);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex2f(1.0f, 1.0f);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex2f(-1.0f, 1.0f);
+    glEnd();
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPopAttrib();
+}
+
+void NeuronLineGeometry::ReleaseTarget() {
+    if (framebuffer != 0) {
+        GLuint fbo = framebuffer;
+        GlExt.DeleteFramebuffersEXT(1, &fbo);
+    }
+    if (targetTexture != 0) {
+        GLuint texture = targetTexture;
+        glDeleteTextures(1, &texture);
+    }
+    framebuffer = targetTexture = 0;
+    targetWidth = targetHeight = 0;
+}
+
 bool NeuronLineGeometry::Draw() {
     if (!owner) return true;
     if (SortIfDirty()) SetupLightRig(*owner);
+    int32_t viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const bool offscreen = offscreenOn && valid && DrawableCount(*owner, count) > 0 && BeginOffscreen(viewport);
+    DrawLines();
+    if (offscreen) EndOffscreen(viewport);
+    DrawVolumeBox(*owner);
+    return true;
+}
+
+void NeuronLineGeometry::DrawLines() {
     const uint32_t drawable = DrawableCount(*owner, count);
     const Neuron* neurons = owner->viewNeurons.load();
     const float* envelope = DrawnView ? DrawnView->envelope : nullptr;
@@ -293,13 +391,12 @@ bool NeuronLineGeometry::Draw() {
         uint32_t gathered = 0;
         for (uint32_t k = 0; k < count; ++k) {
             const uint32_t first = ranges[2 * k], end = ranges[2 * k + 1];
-            const int32_t entry = NeuronPaletteEntry(LineActivityScale(envelope[k]));
+            const uint8_t* c = LineNeuronColour(envelope[k], ActivityPalette);
             uint8_t* colour = colourData + static_cast<uint64_t>(first) * 4;
-            if (entry < 0) {
+            if (c == nullptr) {
                 std::memset(colour, 0, static_cast<size_t>(end - first) * 4);
                 continue;
             }
-            const uint8_t* c = ActivityPalette[entry];
             for (uint32_t v = first; v < end; ++v, colour += 4) std::memcpy(colour, c, 4);
             for (uint32_t v = first; v < end; ++v) gatherData[gathered++] = v;
         }
@@ -320,9 +417,10 @@ bool NeuronLineGeometry::Draw() {
         GlExt.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer);
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t k = sortOrder[i]->neuron;
-            const int32_t entry = NeuronPaletteEntry(LineActivityScale(envelope[k]));
-            if (entry < 0) continue;
-            glColor4ubv(neurons[k].isExcitatory == 0 ? InhibitoryPalette[entry] : ActivityPalette[entry]);
+            const uint8_t* c =
+                LineNeuronColour(envelope[k], neurons[k].isExcitatory == 0 ? InhibitoryPalette : ActivityPalette);
+            if (c == nullptr) continue;
+            glColor4ubv(c);
             const uint32_t first = ranges[2 * k], end = ranges[2 * k + 1];
             GlExt.DrawRangeElements(GL_LINES, first, end - 1, end - first, GL_UNSIGNED_INT,
                                     reinterpret_cast<const void*>(static_cast<uintptr_t>(first) * 4));
@@ -330,8 +428,6 @@ bool NeuronLineGeometry::Draw() {
     }
     GlExt.BindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
     GlExt.BindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
-    DrawVolumeBox(*owner);
-    return true;
 }
 
 // ---- 4. Bounding box ----------------------------------------------------------------------------------------

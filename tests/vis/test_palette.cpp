@@ -93,3 +93,19 @@ TEST(Palette, IndexRule) {
     EXPECT_EQ(NeuronPaletteEntry(LineActivityScale(-80.0f)), -1);
     EXPECT_EQ(NeuronPaletteEntry(CubeActivityScale(40.0f)), 511);
 }
+
+TEST(Palette, LineNeuronsWithoutOpacityAreLeftOut) {
+    Tables t;
+    FillPalettes(0.065f, true, t.activity, t.inhibitory, t.axon);
+    // At the wireframe opacity a neuron near rest has alpha 0: its lines would
+    // change no pixel, so they are not drawn; a resting or active one is.
+    EXPECT_EQ(LineNeuronColour(-77.0f, t.activity), nullptr);  // entry 9, alpha 0
+    EXPECT_EQ(LineNeuronColour(-80.0f, t.activity), nullptr);  // s = 0
+    const uint8_t* resting = LineNeuronColour(-65.0f, t.activity);
+    ASSERT_NE(resting, nullptr);
+    EXPECT_GT(resting[3], 0);
+    EXPECT_EQ(LineNeuronColour(-65.0f, t.inhibitory), t.inhibitory[48]);
+    // At the cube opacity the same neuron near rest is drawn.
+    FillPalettes(0.2f, true, t.activity, t.inhibitory, t.axon);
+    EXPECT_NE(LineNeuronColour(-77.0f, t.activity), nullptr);
+}
