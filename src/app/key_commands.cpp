@@ -9,8 +9,8 @@
 
 #include <cstdio>
 
-#include "app/lifecycle.h"
 #include "analysis/stimulus.h"
+#include "app/lifecycle.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
 #include "platform/console_keys.h"
@@ -99,68 +99,68 @@ QuestionAnswer AskExit(KeyCommandHost& host, void* owner) {
 // ---- 4. ProcessKeyCommands -----------------------------------------------------------------------
 void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandHost& host) {
     // 1. Esc: quit, asking first while a simulation is active.
-    if (keys[27]) {
-        keys[27] = 0;
+    if (keys[plat::VkEscape]) {
+        keys[plat::VkEscape] = 0;
         if (!SimulationActive(state) || AskExit(host, owner) == AnswerYes) {
             QuitRequested.store(true);
             RenderStop.store(true);
         }
     }
     // 2. End: last slice.
-    if (keys[35]) {
+    if (keys[plat::VkEnd]) {
         plat::LockGuard lock(state.StateLock);
         SelectedSlice.store(LastSlice(state));
-        keys[35] = 0;
+        keys[plat::VkEnd] = 0;
     }
     // 3. F10: capture on/off (only with a capture context); the window style follows.
-    if (keys[121]) {
+    if (keys[plat::VkF10]) {
         {
             plat::LockGuard lock(state.StateLock);
-            keys[121] = 0;
+            keys[plat::VkF10] = 0;
             if (CaptureContextPtr.load()) CaptureGate.on.store(CaptureGate.on.load() ? 0 : 1);
         }
         host.ApplyCaptureStyle(owner, CaptureGate.on.load() != 0);
     }
     // 4. F11: the 100% view, not while capturing.
-    if (keys[122]) {
-        keys[122] = 0;
+    if (keys[plat::VkF11]) {
+        keys[plat::VkF11] = 0;
         if (!CaptureGate.on.load()) {
             plat::LockGuard lock(state.StateLock);
             FullView.store(!FullView.load());
         }
     }
     // 5. Home: first slice.
-    if (keys[36]) {
+    if (keys[plat::VkHome]) {
         plat::LockGuard lock(state.StateLock);
         SelectedSlice.store(0);
-        keys[36] = 0;
+        keys[plat::VkHome] = 0;
     }
     // 6. Page Up: ten slices up, at most the last.
-    if (keys[33]) {
+    if (keys[plat::VkPrior]) {
         plat::LockGuard lock(state.StateLock);
         const uint32_t up = SelectedSlice.load() + 10u;
         const uint8_t last = LastSlice(state);
         SelectedSlice.store(up < last ? static_cast<uint8_t>(up) : last);
-        keys[33] = 0;
+        keys[plat::VkPrior] = 0;
     }
     // 7. Page Down: ten slices down, at least 0; at 0 the key stays set.
-    if (keys[34]) {
+    if (keys[plat::VkNext]) {
         plat::LockGuard lock(state.StateLock);
         const uint8_t slice = SelectedSlice.load();
         if (slice > 0) {
             SelectedSlice.store(slice > 10 ? static_cast<uint8_t>(slice - 10) : 0);
-            keys[34] = 0;
+            keys[plat::VkNext] = 0;
         }
     }
     // 8. Up: one slice up while possible (the key stays set otherwise).
-    if (keys[38] && SelectedSlice.load() < LastSlice(state)) {
+    if (keys[plat::VkUp] && SelectedSlice.load() < LastSlice(state)) {
         SelectedSlice.store(static_cast<uint8_t>(SelectedSlice.load() + 1));
-        keys[38] = 0;
+        keys[plat::VkUp] = 0;
     }
     // 9. Down: one slice down while possible.
-    if (keys[40] && SelectedSlice.load() > 0) {
+    if (keys[plat::VkDown] && SelectedSlice.load() > 0) {
         SelectedSlice.store(static_cast<uint8_t>(SelectedSlice.load() - 1));
-        keys[40] = 0;
+        keys[plat::VkDown] = 0;
     }
     // 10. E: regular stimulus on/off; not on where it cannot act (the log and the
     // HUD say why instead).
@@ -210,8 +210,8 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandH
         if (SimulationActive(state)) host.StartTask(PauseResumeTask, state);
     }
     // 18. Space: pause/resume (task).
-    if (keys[32]) {
-        keys[32] = 0;
+    if (keys[plat::VkSpace]) {
+        keys[plat::VkSpace] = 0;
         if (SimulationActive(state)) host.StartTask(PauseResumeTask, state);
     }
     // K: write a checkpoint (task), while a simulation exists. Only the upper-case
@@ -230,13 +230,13 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandH
         keys[kKeyF1Slot] = 0;
     }
     // 20. F5: analysis overlay, only during a simulation.
-    if (keys[116]) {
+    if (keys[plat::VkF5]) {
         if (SimulationActive(state)) {
             const bool shown = !AnalysisShown.load();
             AnalysisShown.store(shown);
             if (shown) HelpShown.store(false);
         }
-        keys[116] = 0;
+        keys[plat::VkF5] = 0;
     }
     // 21. R: auto-rotation on/off.
     if (LetterDown(keys, 'R')) {

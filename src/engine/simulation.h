@@ -11,6 +11,7 @@
 //   sim.WaitForTarget(ms)  -> bool          waits for that step
 //   sim.Pause() / sim.Resume()              park between two steps / go on
 //   sim.WhileParked(fn)                     runs fn on a network at rest, then goes on
+//   sim.Park()                              parks after the step in progress (final totals)
 //   sim.Stop()                              ends the workers and releases the network
 //   sim.Build() / sim.Release()             the network alone, without workers
 //   sim.Totals()                            spikes and wall time of the run so far
