@@ -22,8 +22,9 @@ void NoLearn(Simulation&, uint32_t, uint32_t, int32_t) {}
 void NoStimulus(Simulation&, uint32_t) {}
 
 // ---- The run ---------------------------------------------------------------------------------
-// Runs `steps` empty steps on `threads` workers; returns the wall time in seconds.
-double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
+// Runs `steps` empty steps on `threads` workers, whose barriers spin before they
+// sleep unless `spin` is false; returns the wall time in seconds.
+double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps, bool spin) {
     AppState state;
     state.neuronCount = neurons;
     state.neurons = static_cast<Neuron*>(plat::AlignedAllocZeroed(sizeof(Neuron) * neurons));
@@ -31,6 +32,7 @@ double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
     state.stepCounter.store(0);
     WorkManager* wm = CreateWorkManager(threads, neurons);
     wm->kernels = StepKernels{&NoIntegrate, &NoApply, &NoLearn, &NoStimulus};
+    if (!spin) wm->spinNs = 0;
     wm->stepTarget = steps;
     LaunchWorkers(state, wm, false);
     wm->targetEvent.Wait();
@@ -44,10 +46,11 @@ double RunEmptySteps(uint32_t threads, uint32_t neurons, uint32_t steps) {
 
 void BM_StepSynchronisation(benchmark::State& st) {
     const uint32_t threads = static_cast<uint32_t>(st.range(0));
+    const bool spin = st.range(1) != 0;
     constexpr uint32_t kSteps = 20000;
     double total = 0.0;
     for (auto _ : st) {
-        const double seconds = RunEmptySteps(threads, 512, kSteps);
+        const double seconds = RunEmptySteps(threads, 512, kSteps, spin);
         st.SetIterationTime(seconds);
         total += seconds;
     }
@@ -86,6 +89,7 @@ void BM_EventWakeUp(benchmark::State& st) {
 }  // namespace
 
 // ---- Registration ----------------------------------------------------------------------------
-BENCHMARK(BM_StepSynchronisation)->Arg(1)->Arg(2)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+// Arguments: threads, spinning barriers (1) or sleeping ones only (0).
+BENCHMARK(BM_StepSynchronisation)->Args({1, 1})->Args({2, 0})->Args({2, 1})->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EventWakeUp)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -13,6 +13,9 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <thread>
+
+#include <immintrin.h>
 
 #include "engine/activity.h"
 #include "engine/simulation.h"
@@ -62,8 +65,11 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     wm->rangeFirstChunk = static_cast<uint32_t*>(
         plat::AlignedAllocZeroed((wm->rangeCount + 1) * sizeof(uint32_t)));
     wm->events = new (std::nothrow) plat::AutoResetEvent[threadCount];
+    wm->sleeping = new (std::nothrow) std::atomic<uint32_t>[threadCount]{};
+    const unsigned hardwareThreads = std::thread::hardware_concurrency();
+    wm->spinNs = threadCount > 1 && hardwareThreads >= threadCount ? kBarrierSpinNs : 0;
     if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr ||
-        wm->events == nullptr) {
+        wm->events == nullptr || wm->sleeping == nullptr) {
         ReleaseWorkManager(wm);
         return nullptr;
     }
@@ -82,6 +88,7 @@ void ReleaseWorkManager(WorkManager* wm) {
     plat::AlignedFree(wm->rangeDone);
     plat::AlignedFree(wm->rangeFirstChunk);
     delete[] wm->events;
+    delete[] wm->sleeping;
     delete wm;
 }
 
@@ -172,9 +179,49 @@ bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     return true;
 }
 
+// A thread's spin budget adapts: a spin that sees the release doubles it (up to
+// wm.spinNs), one that times out halves it, so a machine whose cores are busy
+// with other work soon stops spinning; every 1024th barrier tries again.
+struct SpinBudget {
+    uint64_t ns = 0;
+    uint32_t arrivals = 0;
+};
+
+// Waits until the barrier of generation `gen` is passed: spins for at most the
+// thread's budget (not while a pause is asked for), then sleeps on its event.
+// The sleeping flag and the generation are both sequentially consistent, so
+// either this thread sees the new generation or the releasing thread sees the
+// flag and sets the event; a wake-up sent to a thread that saw the generation
+// first is consumed here, never left for the next barrier.
+void WaitForRelease(const Simulation& state, WorkManager& wm, uint32_t i, uint32_t gen, SpinBudget& budget) {
+    if (wm.spinNs != 0 && (++budget.arrivals & 1023) == 0 && budget.ns < 1000) budget.ns = 1000;
+    if (budget.ns >= 1000) {
+        const uint64_t until = SteadyNs() + budget.ns;
+        for (uint32_t n = 1; wm.generation.load(std::memory_order_acquire) == gen; ++n) {
+            _mm_pause();
+            if ((n & 63) == 0 &&
+                (SteadyNs() > until || plat::AtomicLoad(wm.pauseRequested) != 0 || StopRequested(state)))
+                break;
+        }
+        if (wm.generation.load(std::memory_order_acquire) != gen) {
+            budget.ns = budget.ns * 2 < wm.spinNs ? budget.ns * 2 : wm.spinNs;
+            return;
+        }
+        budget.ns /= 2;
+    }
+    wm.sleeping[i].store(1);
+    if (wm.generation.load() != gen) {
+        if (wm.sleeping[i].exchange(0) == 0) wm.events[i].Wait();  // the releaser's Set
+        return;
+    }
+    wm.events[i].Wait();
+}
+
 // Arrives at a barrier. Returns false when the thread must end. A count at or
 // below 0 only arises from the stop release, which every path checks.
-bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind kind) {
+bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind kind, SpinBudget& budget) {
+    // Read before arriving: the barrier cannot be passed before this thread arrives.
+    const uint32_t gen = wm.generation.load(std::memory_order_acquire);
     const int32_t remaining = plat::AtomicDecrement(wm.barrierCount);
     if (remaining <= 0) {
         if (StopRequested(state)) return false;
@@ -195,11 +242,12 @@ bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind
         ResetChunks(wm);
         plat::AtomicStore(wm.barrierCount, static_cast<int32_t>(wm.threadCount));
         if (kind == BarrierKind::IntegrationClearHistogram) ClearWeightHistogram(state);
+        wm.generation.fetch_add(1);
         for (uint32_t j = 0; j < wm.threadCount; ++j)
-            if (j != i) wm.events[j].Set();
+            if (j != i && wm.sleeping[j].exchange(0) != 0) wm.events[j].Set();
         return true;
     }
-    if (plat::AtomicLoad(wm.waitAtBarriers) != 0) wm.events[i].Wait();
+    if (plat::AtomicLoad(wm.waitAtBarriers) != 0) WaitForRelease(state, wm, i, gen, budget);
     return !StopRequested(state);
 }
 
@@ -251,6 +299,7 @@ void WorkerThread(WorkerContext* context) {
     }
     const StepKernels k = wm.kernels;
     bool countWeights = false;
+    SpinBudget spin{wm.spinNs, 0};
 
     for (;;) {
         const uint32_t s = plat::AtomicLoad(wm.step);
@@ -272,19 +321,20 @@ void WorkerThread(WorkerContext* context) {
         const bool histogramStep = s % kWeightHistogramPeriod == 0;
         if (!ArriveAtBarrier(state, wm, i,
                              histogramStep ? BarrierKind::IntegrationClearHistogram
-                                           : BarrierKind::Integration))
+                                           : BarrierKind::Integration,
+                             spin))
             break;
 
         uint64_t spikes = 0;
         for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
             spikes += k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
         plat::AtomicAdd(state.stepSpikeCount, spikes);
-        if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply)) break;
+        if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply, spin)) break;
 
         for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
             k.fireLearn(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
         countWeights = histogramStep;
-        if (!ArriveAtBarrier(state, wm, i, BarrierKind::EndOfStep)) break;
+        if (!ArriveAtBarrier(state, wm, i, BarrierKind::EndOfStep, spin)) break;
     }
     plat::AtomicDecrement(wm.activeThreads);
     wm.exitEvent.Set();

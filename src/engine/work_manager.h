@@ -11,8 +11,10 @@
 // A step on T threads: integration (chunks); barrier 1; fire sub-phase (a)
 // (chunks, spikes counted); barrier 2; fire sub-phase (b) (chunks); barrier 3, at
 // which the last thread to arrive does the end-of-step work while the others wait.
-// Chunks are taken afresh in each phase. A barrier is one atomic counter and one
-// auto-reset event per thread; nothing spins.
+// Chunks are taken afresh in each phase. A barrier is one atomic counter, a
+// generation count and one auto-reset event per thread: a waiting thread spins on
+// the generation for at most spinNs, then sleeps on its event, which the last
+// thread sets only for threads that sleep.
 #pragma once
 
 #include <atomic>
@@ -38,6 +40,9 @@ StepKernels DefaultStepKernels();
 // ---- 2. Records ------------------------------------------------------------------------------
 inline constexpr uint32_t kMaxChunkSize = 256;
 inline constexpr uint32_t kNoChunk = 0xFFFFFFFFu;
+// A wake-up from a futex costs some microseconds on the critical path of every
+// barrier; most arrivals at a balanced barrier are closer together than this.
+inline constexpr uint64_t kBarrierSpinNs = 20000;
 
 struct alignas(16) WorkManager {
     uint8_t* chunkTaken;  // [chunkCount] 1 when taken in the current phase
@@ -54,6 +59,12 @@ struct alignas(16) WorkManager {
     uint8_t waitAtBarriers;     // 1 while threads block at barriers; cleared by stop
     plat::RecursiveLock lock;   // chunkTaken, rangeDone, nextThreadIndex
     plat::AutoResetEvent* events;  // [threadCount], one per range index
+    std::atomic<uint32_t>* sleeping;  // [threadCount] 1 while the thread sleeps at a barrier
+    std::atomic<uint32_t> generation{0};  // barriers passed
+    // How long a thread at a barrier spins before it sleeps: kBarrierSpinNs when
+    // every worker has a hardware thread of its own, else 0 (a spinning thread
+    // would take the time of the one it waits for).
+    uint64_t spinNs;
     // Range r holds chunks [rangeFirstChunk[r], rangeFirstChunk[r + 1]). With a
     // dividing thread count this is [r * chunksPerRange, (r + 1) * chunksPerRange);
     // otherwise the chunks left over go one each to the first ranges.
