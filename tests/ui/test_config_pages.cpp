@@ -154,17 +154,6 @@ TEST_F(PagesFixture, RestoreDefaultsKeepsLifecycleFields) {
     EXPECT_EQ(state.stopRequest, 1);
 }
 
-TEST_F(PagesFixture, NeuronsPageShowsEachKindOfValue) {
-    PropStore grid;
-    NeuronsPage page;
-    InitNeuronsPage(page, state, grid);
-    EXPECT_EQ(PropCount(grid), 33);
-    EXPECT_EQ(PropGetItem(grid, 0)->text, "10");      // 0.1 as a percentage
-    EXPECT_EQ(PropGetItem(grid, 2)->text, "48");      // excSynapsesMax
-    EXPECT_EQ(PropGetItem(grid, 5)->text, "1.000");   // velocityMyelinated
-    EXPECT_EQ(PropGetItem(grid, 17)->type, PropTypeCheck);
-}
-
 TEST_F(PagesFixture, NeuronsPageClampsAndWritesBack) {
     PropStore grid;
     NeuronsPage page;
