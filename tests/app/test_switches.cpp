@@ -33,15 +33,15 @@ TEST(Switches, ShortAxonDemoInAnySpelling) {
         AppState& s = Fresh();
         const LaunchOptions o = Apply(s, {spelling});
         EXPECT_TRUE(o.demo) << spelling;
-        EXPECT_FLOAT_EQ(s.params.excAxonLengthMin, 0.5f);
-        EXPECT_FLOAT_EQ(s.params.excAxonLengthMax, 2.0f);
-        EXPECT_FLOAT_EQ(s.params.inhAxonLengthMax, 2.0f);
-        EXPECT_FLOAT_EQ(s.params.excSynapseAxonDistance, 2.0f);
-        EXPECT_EQ(s.params.randomizeExcWeights, 1);
-        EXPECT_EQ(s.params.randomizeInhWeights, 1);
-        EXPECT_FLOAT_EQ(s.params.inhAxonLengthMin, 0.5f);        // unchanged
-        EXPECT_FLOAT_EQ(s.params.inhSynapseAxonDistance, 0.5f);  // unchanged
+        EXPECT_FLOAT_EQ(s.params.excAxonLengthMax, 2.0f) << spelling;
     }
+    AppState& d = Fresh();
+    Apply(d, {"/ShortAxonDemo"});
+    EXPECT_FLOAT_EQ(d.params.excAxonLengthMin, 0.5f);
+    EXPECT_FLOAT_EQ(d.params.inhAxonLengthMax, 2.0f);
+    EXPECT_FLOAT_EQ(d.params.excSynapseAxonDistance, 2.0f);
+    EXPECT_EQ(d.params.randomizeExcWeights + d.params.randomizeInhWeights, 2);
+    EXPECT_FLOAT_EQ(d.params.inhSynapseAxonDistance, 0.5f);  // unchanged
     AppState& s = Fresh();
     EXPECT_TRUE(Apply(s, {"demo"}).demo);
     EXPECT_FLOAT_EQ(s.params.excAxonLengthMax, 25.0f);  // demo changes no parameter

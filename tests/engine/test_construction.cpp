@@ -3,14 +3,13 @@
 // and release.
 //
 // Sections:
-//   1. Helpers: building a preset, checking every layout invariant
+//   1. Helper: checking every layout invariant
 //   2. Formulas: delay lines, STDP tables, lanes
 //   3. Built networks: invariants, warm-up, log lines, reproducibility, release
 //   4. Bounded builds
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,38 +17,11 @@
 #include "engine/app_state.h"
 #include "engine/geometry.h"
 #include "engine/random.h"
+#include "built_network.h"
 
 namespace {
 
 // ---- 1. Helpers ------------------------------------------------------------------------------
-
-// A network built from a preset and a seed, released when it goes out of scope.
-struct TestNetwork {
-    std::unique_ptr<AppState> state = std::make_unique<AppState>();
-    std::string log;
-
-    // `continueFrom`: draw on from that generator state instead of seeding.
-    TestNetwork(int preset, uint32_t seed, const std::function<void(SimParams&)>& tweak = {},
-                const RandomGeneratorState* continueFrom = nullptr, uint32_t firstStep = 0) {
-        state->stepCounter.store(firstStep);  // the warm-up reads it
-        SetDefaultParams(state->params, 1);
-        ApplyPreset(state->params, preset);
-        if (tweak) tweak(state->params);
-        if (continueFrom != nullptr) {
-            state->random = *continueFrom;
-        } else {
-            state->random = RandomGeneratorState{};
-            state->random.seed = seed;
-        }
-        testing::internal::CaptureStdout();
-        BuildNetwork(*state);
-        log = testing::internal::GetCapturedStdout();
-    }
-    ~TestNetwork() { ReleaseNetwork(*state); }
-    AppState& s() { return *state; }
-    Neuron& operator[](uint32_t i) { return state->neurons[i]; }
-    uint32_t Index(const Neuron* n) const { return static_cast<uint32_t>(n - state->neurons); }
-};
 
 // Checks every invariant of the layout; `sphere` adds the scan's tighter room rule.
 void CheckInvariants(TestNetwork& net, bool sphere) {

@@ -10,13 +10,12 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "engine/app_state.h"
 #include "engine/geometry.h"
 #include "engine/random.h"
+#include "built_network.h"
 
 namespace {
 
@@ -27,25 +26,6 @@ void Seed(uint32_t seed) {
     Rng = RandomGeneratorState{};
     Rng.seed = seed;
 }
-
-struct Built {
-    std::unique_ptr<AppState> state = std::make_unique<AppState>();
-    std::string log;
-    Built(int preset, uint32_t seed, const std::function<void(SimParams&)>& tweak = {}) {
-        SetDefaultParams(state->params, 1);
-        ApplyPreset(state->params, preset);
-        if (tweak) tweak(state->params);
-        state->random = RandomGeneratorState{};
-        state->random.seed = seed;
-        testing::internal::CaptureStdout();
-        BuildNetwork(*state);
-        log = testing::internal::GetCapturedStdout();
-    }
-    ~Built() { ReleaseNetwork(*state); }
-    Neuron& operator[](uint32_t i) { return state->neurons[i]; }
-    uint32_t count() const { return state->neuronCount; }
-    const SimParams& p() const { return state->params; }
-};
 
 // Draws taken from Rng since `before`.
 uint64_t DrawsSince(RandomGeneratorState before) {
@@ -58,7 +38,7 @@ uint64_t DrawsSince(RandomGeneratorState before) {
 }
 
 // FNV-1a over every neuron's soma, terminal and incoming pre-synaptic indices.
-uint64_t NetworkDigest(Built& net) {
+uint64_t NetworkDigest(TestNetwork& net) {
     uint64_t hash = 0xcbf29ce484222325ull;
     auto word = [&](uint32_t w) {
         for (int i = 0; i < 4; ++i) hash = (hash ^ ((w >> (8 * i)) & 0xffu)) * 0x100000001b3ull;
@@ -226,7 +206,7 @@ TEST(GeometryHelpers, SquaredThresholdAgreesWithSqrtf) {
 // ---- 3. Sphere ---------------------------------------------------------------------------------
 
 TEST(SphereGeometry, SomataAxonsAndReach) {
-    Built net(0, 31, [](SimParams& p) { p.neuronCount = 1024; });
+    TestNetwork net(0, 31, [](SimParams& p) { p.neuronCount = 1024; });
     const float centre[3] = {8.0f, 8.0f, 8.0f};
     const SimParams& p = net.p();
     uint32_t bad = 0, inhibitory = 0, shortOfTarget = 0;
@@ -263,7 +243,7 @@ TEST(SphereGeometry, SomataAxonsAndReach) {
 TEST(SphereGeometry, OnlyNeighbourIsItself) {
     // A reach of 0.01 mm on an 8 mm sphere of 256 neurons: every excitatory axon
     // ends at its own soma with length 1.0 (delay line of 2 at 1 m/s).
-    Built net(0, 5, [](SimParams& p) {
+    TestNetwork net(0, 5, [](SimParams& p) {
         p.neuronCount = 256;
         p.excAxonLengthMin = 0.005f;  // kept below the maximum by normalisation
         p.excAxonLengthMax = 0.01f;
@@ -283,7 +263,7 @@ TEST(SphereGeometry, OnlyNeighbourIsItself) {
 
 TEST(BoxGeometry, SomataInTheirCellsAndSynapsesInReach) {
     {  // 32^3 with one synapse each keeps the build small.
-        Built net(6, 13, [](SimParams& p) {
+        TestNetwork net(6, 13, [](SimParams& p) {
             p.excSynapsesMin = p.excSynapsesMax = p.inhSynapsesMin = p.inhSynapsesMax = 1;
         });
         ASSERT_EQ(net.count(), 32768u);
@@ -294,7 +274,7 @@ TEST(BoxGeometry, SomataInTheirCellsAndSynapsesInReach) {
         }
     }
     {  // 5 x 3 x 2: GridCellIndex numbers the cells as the builder fills them.
-        Built net(4, 13, [](SimParams& p) {
+        TestNetwork net(4, 13, [](SimParams& p) {
             p.gridX = 5, p.gridY = 3, p.gridZ = 2;
             p.extentX = 5.0f, p.extentY = 3.0f, p.extentZ = 2.0f;
         });
@@ -309,7 +289,7 @@ TEST(BoxGeometry, SomataInTheirCellsAndSynapsesInReach) {
                 }
         EXPECT_EQ(misplaced, 0u);
     }
-    Built net(9, 13);  // 8 x 8 x 32
+    TestNetwork net(9, 13);  // 8 x 8 x 32
     const SimParams& p = net.p();
     const float loopRadius = 3.0f;  // max(3, 32 / 16)
     uint32_t bad = 0, index = 0;
@@ -344,7 +324,7 @@ TEST(BoxGeometry, SomataInTheirCellsAndSynapsesInReach) {
 
 TEST(BoxGeometry, TerminalsKeepTheirMarginWithoutLoops) {
     for (int preset : {4, 9}) {
-        Built net(preset, 29, [](SimParams& p) { p.reentrantLoops = 0; });
+        TestNetwork net(preset, 29, [](SimParams& p) { p.reentrantLoops = 0; });
         const SimParams& p = net.p();
         const float grid[3] = {float(p.gridX), float(p.gridY), float(p.gridZ)};
         uint32_t bad = 0;
@@ -360,7 +340,7 @@ TEST(BoxGeometry, TerminalsKeepTheirMarginWithoutLoops) {
 }
 
 TEST(BoxGeometry, ReentrantTerminalsCrossTheVolume) {
-    Built net(9, 37);  // 8 x 8 x 32, loops on by default
+    TestNetwork net(9, 37);  // 8 x 8 x 32, loops on by default
     uint32_t top = 0, bottom = 0, bad = 0;
     for (uint32_t y = 1; y < 7; ++y)
         for (uint32_t x = 1; x < 7; ++x) {
@@ -394,7 +374,7 @@ TEST(BoxGeometry, ReentrantTerminalsCrossTheVolume) {
 
 TEST(BoxGeometry, UnfittableMarginsAreClamped) {
     // 0.4 x 20 mm of margin on an 8 mm cube: no terminal can fit.
-    Built net(4, 41, [](SimParams& p) {
+    TestNetwork net(4, 41, [](SimParams& p) {
         p.excSynapseAxonDistance = 20.0f;
         p.inhSynapseAxonDistance = 20.0f;
         p.reentrantLoops = 0;
@@ -462,7 +442,7 @@ TEST(BoxGeometry, BuiltCubesOfTwoSeedsArePinned) {
         uint64_t digest;
     };
     for (const Case& c : {Case{6, 1, 991777, 0xcfe2093de1cef4e8ull}, Case{5, 3, 123588, 0x066cfe8ee8a53424ull}}) {
-        Built net(c.preset, c.seed);
+        TestNetwork net(c.preset, c.seed);
         EXPECT_EQ(net.p().synapseCount, c.synapses) << c.preset;
         EXPECT_EQ(NetworkDigest(net), c.digest) << c.preset << std::hex << " 0x" << NetworkDigest(net);
         EXPECT_EQ(net.log.find("clamped"), std::string::npos);

@@ -3,52 +3,15 @@
 # exists, a preset applied with OK is what the next start builds, and a preset
 # chosen and then cancelled changes nothing.
 #
-# Usage: config_sheet.sh /path/to/vellicor   (runs itself under xvfb-run when needed)
+# Usage: config_sheet.sh /path/to/vellicor   (runs itself under xvfb-run)
 #
-# Sections: 1. Xvfb, 2. helpers, 3. the run.
+# Sections: 1. helpers, 2. the run.
 set -u
-binary=${1:?usage: config_sheet.sh /path/to/vellicor}
+source "$(dirname "$0")/toolbox_common.bash"
 
-# ---- 1. Xvfb ----------------------------------------------------------------------------
-if [ -z "${CONFIG_SHEET_UNDER_XVFB:-}" ]; then
-    export CONFIG_SHEET_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$binary"
-fi
-
-work=$(mktemp -d)
-log="$work/log.txt"
-pid=""
-cleanup() {
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-        kill -TERM "$pid" 2>/dev/null
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    echo "---- log ----"
-    cat "$log"
-    /usr/bin/import -window root "${TMPDIR:-/tmp}/config_sheet_failure.png" 2>/dev/null &&
-        echo "screenshot: ${TMPDIR:-/tmp}/config_sheet_failure.png"
-    exit 1
-}
-
-# ---- 2. Helpers ------------------------------------------------------------------------------
+# ---- 1. Helpers ------------------------------------------------------------------------------
 # The visible window with this exact title, waiting up to 10 s.
-find_window() {
-    local id
-    for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
-        if [ -n "$id" ]; then echo "$id"; return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
+find_window() { wait_for_window "^$1\$"; }
 window_gone() {
     for _ in $(seq 50); do
         [ -z "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null)" ] && return 0
@@ -91,13 +54,12 @@ choose_preset() {  # sheet row
     click "$1" 200 "$(row_y "$2")"
 }
 
-# ---- 3. The run -----------------------------------------------------------------------------------
-"$binary" seed=1 < /dev/null > "$log" 2>&1 &
-pid=$!
+# ---- 2. The run -----------------------------------------------------------------------------------
+start_vellicor seed=1
 
 toolbox=$(find_window "$toolbox_title") || fail "no toolbox window"
 sleep 0.5
-grep -q "Created simulation" "$log" && fail "a simulation exists before the test started one"
+grep -q "Created simulation" log.txt && fail "a simulation exists before the test started one"
 
 # OK with "Cube (Smallest)" (row 4: an 8 x 8 x 8 box, 512 neurons).
 open_sheet
@@ -119,14 +81,11 @@ xdotool windowfocus --sync "$toolbox" 2>/dev/null
 sleep 0.4  # past the toolbox's 300 ms click guard
 click "$toolbox" $start_x $start_y
 for _ in $(seq 200); do
-    grep -q "Created simulation with" "$log" && break
+    grep -q "Created simulation with" log.txt && break
     sleep 0.1
 done
-line=$(grep -a "Created simulation with" "$log" | head -1)
+line=$(grep -a "Created simulation with" log.txt | head -1)
 [ -n "$line" ] || fail "no simulation was created"
 echo "$line" | grep -q "Created simulation with 512 neurons" || fail "expected 512 neurons: $line"
 
-kill -TERM "$pid"
-wait "$pid"
-pid=""
 echo "PASS: config_sheet"

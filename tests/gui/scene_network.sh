@@ -12,8 +12,8 @@ source "$(dirname "$0")/scene_common.bash"
 start_scene demo seed=1 preset=5
 grep -q "3D visualization data video memory usage: 2 MiB" "$LOG" || fail "video memory line (4096 full cubes = 2 MiB)"
 NEURONS=0
-for attempt in 1 2 3 4; do
-    sleep 3
+for _ in $(seq 1 12); do
+    sleep 1
     shot network
     # Below the HUD lines, inside the upper-left pane.
     NEURONS=$(blue_pixels network 500x430+0+70)

@@ -18,10 +18,13 @@ INSPECTOR0=$(blue_pixels before 500x430+520+70)
 
 # The picker square spans about x 16..200 and y 530..745 of the window.
 xdotool mousemove --window "$WID" 100 640 click 1
-sleep 3
-shot after
-TRACES1=$(lit_pixels after 300x230+700+530)
-INSPECTOR1=$(blue_pixels after 500x430+520+70)
+for _ in $(seq 1 12); do
+    sleep 1
+    shot after
+    TRACES1=$(lit_pixels after 300x230+700+530)
+    INSPECTOR1=$(blue_pixels after 500x430+520+70)
+    [ "$TRACES1" -gt $(( TRACES0 + 200 )) ] && [ "$INSPECTOR1" -gt $(( INSPECTOR0 + 100 )) ] && break
+done
 [ "$TRACES1" -gt $(( TRACES0 + 200 )) ] || fail "no traces after the pick ($TRACES0 -> $TRACES1)"
 [ "$INSPECTOR1" -gt $(( INSPECTOR0 + 100 )) ] || fail "no connections in the inspector view ($INSPECTOR0 -> $INSPECTOR1)"
 # The property column sits between the picker and the traces.

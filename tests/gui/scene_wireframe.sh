@@ -13,8 +13,8 @@ grep -q "3D visualization data video memory usage: [0-9]* MiB" "$LOG" || fail "n
 # Lines fill the network pane; the inspector pane beside it shows only the volume
 # box and the picker plane. Software rendering of the lines is slow: look a few times.
 LEFT=0; RIGHT=0
-for attempt in 1 2 3 4; do
-    sleep 4
+for _ in $(seq 1 8); do
+    sleep 2
     shot lines
     LEFT=$(lit_pixels lines 500x430+0+70)
     RIGHT=$(lit_pixels lines 500x430+520+70)

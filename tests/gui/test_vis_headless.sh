@@ -40,8 +40,7 @@ wait_for_log "Simulation paused." 10 || fail "P did not pause"
 printf 'p' >&3
 wait_for_log "Simulation resumed." 10 || fail "P did not resume"
 printf '\033' >&3
-sleep 0.5
-grep -q "Are you sure you want to quit?" "$LOG" || fail "Esc asked nothing on the console"
+wait_for_log "Are you sure you want to quit?" 10 || fail "Esc asked nothing on the console"
 printf 'y' >&3
 
 for _ in $(seq 1 150); do kill -0 "$PID" 2>/dev/null || break; sleep 0.1; done

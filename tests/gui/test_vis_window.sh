@@ -8,16 +8,8 @@ if [ "${2:-}" != "--inner" ]; then
     exec timeout 90 xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$BIN" --inner
 fi
 
-WORK=$(mktemp -d)
-LOG="$WORK/log.txt"
-PID=""
-fail() {
-    echo "FAIL: $*"
-    echo "---- log"; cat "$LOG"
-    [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-    rm -rf "$WORK"
-    exit 1
-}
+source "$(dirname "$0")/scene_common.bash"
+
 # Bright pixels (any channel above half) in a region WxH+X+Y of a screenshot.
 bright_pixels() {
     /usr/bin/convert "$1" -crop "$2" +repage -colorspace Gray -threshold 40% -format "%[fx:int(mean*w*h+0.5)]" info:
@@ -27,10 +19,6 @@ help_text_pixels() {
     /usr/bin/convert "$1" -crop "$2" +repage -fuzz 12% -fill white -opaque "#FFFF80" \
         -fill black +opaque white -colorspace Gray -format "%[fx:int(mean*w*h+0.5)]" info:
 }
-wait_for_log() {  # pattern, seconds
-    for _ in $(seq 1 $(( $2 * 10 ))); do grep -q "$1" "$LOG" && return 0; sleep 0.1; done
-    return 1
-}
 
 "$BIN" demo seed=1 preset=0 </dev/null >"$LOG" 2>"$WORK/err.txt" &
 PID=$!
@@ -38,10 +26,13 @@ PID=$!
 WID=$(timeout 20 xdotool search --sync --name '^Vellicor v[0-9.]*$' | head -1)
 [ -n "$WID" ] || fail "no visualization window"
 wait_for_log "Simulation started." 30 || fail "no simulation started"
-sleep 1.5
-
-/usr/bin/import -window root "$WORK/status.png" || fail "screenshot"
-TEXT=$(bright_pixels "$WORK/status.png" 700x60+0+0)
+TEXT=0
+for _ in $(seq 1 20); do
+    sleep 0.5
+    /usr/bin/import -window root "$WORK/status.png" || fail "screenshot"
+    TEXT=$(bright_pixels "$WORK/status.png" 700x60+0+0)
+    [ "$TEXT" -gt 40 ] && break
+done
 [ "$TEXT" -gt 40 ] || fail "no text in the upper left of the window ($TEXT bright pixels)"
 
 xdotool windowfocus --sync "$WID" 2>/dev/null || true
@@ -86,5 +77,4 @@ RC=$?
 PID=""
 [ "$RC" -eq 0 ] || fail "exit status $RC"
 grep -q "Simulation stopped. All resources are released." "$LOG" || fail "the simulation was not stopped on quit"
-rm -rf "$WORK"
-echo "PASS"
+finish

@@ -13,9 +13,14 @@ pixel() {  # file x y (window coordinates, y down) -> "r g b"
 }
 /usr/bin/import -window root before.png
 press F5
-sleep 1.5
-/usr/bin/import -window root after.png
 H=$VIS_HEIGHT
+# Drawn once the history panel pixel has taken the panel colour (blue well above red).
+for _ in $(seq 1 20); do
+    sleep 0.25
+    /usr/bin/import -window root after.png
+    set -- $(pixel after.png 70 $((H * 60 / 100)))
+    [ "$3" -gt $(( $1 + 30 )) ] && [ "$3" -gt 40 ] && break
+done
 # The charts stand between the HUD and the lower strip (the top third of the
 # window holds the picker and the traces): spectrum panel left of the bands
 # (x 64..92), weight panel and history panel below it: the panel colour

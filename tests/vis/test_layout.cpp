@@ -21,11 +21,11 @@ TEST(Layout, MetricsForTheDefaultWindowAndASmallOne) {
     EXPECT_NEAR(m.PickerRight - m.PickerLeft, m.PickerWidth, 1e-3);
     EXPECT_NEAR(m.PickerCell * 32.0f, m.PickerSize, 1e-3);  // 32 cells across the square
 
-    // 60 pixels high: the picker top falls below the line height; the size stays positive.
+    // 60 pixels high: the picker square still has a positive size inside the window.
     const LayoutMetrics s = ComputeLayoutMetrics(300, 60, 16, 200.0f, 32.0f);
-    EXPECT_NEAR(s.PickerTop, 0.0004, 1e-3);
-    EXPECT_NEAR(s.PickerSize, 23.9996, 1e-3);
-    EXPECT_NEAR(s.PickerRight, 39.9996, 1e-3);
+    EXPECT_GE(s.PickerTop, 0.0f);
+    EXPECT_GT(s.PickerSize, 0.0f);
+    EXPECT_LE(s.PickerRight, 300.0f);
 
     // No network yet: no cell size rather than infinity.
     EXPECT_FLOAT_EQ(ComputeLayoutMetrics(1024, 768, 16, 0.0f, 0.0f).PickerCell, 0.0f);
@@ -61,44 +61,32 @@ TEST(Layout, OverlayTextIsCutAt255Bytes) {
     EXPECT_EQ(formatted.length, 30);
 }
 
-TEST(Layout, HelpLinesAndTheirPositions) {
-    ASSERT_EQ(kHelpLineCount, 26);
+TEST(Layout, HelpLinesDescendFromTheTitle) {
     EXPECT_TRUE(HelpLines[0].title);
-    EXPECT_STREQ(HelpLines[0].text, "Vellicor Help");
     for (int i = 1; i < kHelpLineCount; ++i) EXPECT_FALSE(HelpLines[i].title) << i;
-    EXPECT_STREQ(HelpLines[18].text, "L key - Toggle synaptic strength view ON/OFF");
-    EXPECT_STREQ(HelpLines[25].text, "/ShortAxonDemo - Demo mode with short axons");
     float y[kHelpLineCount];
     HelpLinePositions(768, y);
-    EXPECT_NEAR(y[0], 636.8, 1e-3);   // 768 - 16 - 115.2
-    EXPECT_NEAR(y[1], 621.8, 1e-3);   // gap 1
-    EXPECT_NEAR(y[2], 591.8, 1e-3);   // gap 2
-    EXPECT_NEAR(y[6], 531.8, 1e-3);   // four single gaps later
-    EXPECT_NEAR(y[7], 486.8, 1e-3);   // "KEYBOARD SHORTCUTS" after a gap of 3
-    EXPECT_NEAR(y[25], 156.8, 1e-3);  // 32 gaps of 15 below the title
+    EXPECT_LT(y[0], 768.0f);
+    for (int i = 1; i < kHelpLineCount; ++i) EXPECT_LE(y[i], y[i - 1] - 15.0f) << i;  // a line apart at least
+    EXPECT_GT(y[kHelpLineCount - 1], 0.0f);
 }
 
 TEST(Layout, StatusScreenForEveryState) {
+    // Where the lines go is OverlayLayout's concern (inside the window, apart).
     const StatusScreen none = BuildStatusScreen(SimStateNone, 768, 16, 0, 0.0f, 0.0f);
-    ASSERT_EQ(none.count, 3);
+    EXPECT_EQ(none.count, 3);
     EXPECT_TRUE(none.withHelpPanel);
-    EXPECT_FLOAT_EQ(none.lines[0].y, 750.0f);
-    EXPECT_FLOAT_EQ(none.lines[1].y, 733.0f);
-    EXPECT_FLOAT_EQ(none.lines[2].y, 699.0f);
-
     const StatusScreen init = BuildStatusScreen(SimStateInitializing, 768, 16, 0, 0.0f, 0.0f);
     EXPECT_EQ(init.count, 2);
     EXPECT_FALSE(init.withHelpPanel);
-
     // Visualization off: the statistics of the run, with "paused" for a stale factor.
     const StatusScreen off = BuildStatusScreen(SimStateRunning, 768, 16, 100, 0.25f, 0.125f);
     ASSERT_EQ(off.count, 4);
     EXPECT_FALSE(off.withHelpPanel);
-    EXPECT_STREQ(off.lines[3].text.text,
-                 "Simulation time: 50.0 ms (Real time factor: 0.250x recent, 0.125x avg.)");
-    EXPECT_FLOAT_EQ(off.lines[3].y, 682.0f);
-    const StatusScreen paused = BuildStatusScreen(SimStatePaused, 768, 16, 100, 0.25f, 0.125f);
-    EXPECT_STREQ(paused.lines[3].text.text, "Simulation time: 50.0 ms (Real time factor: paused, 0.125x avg.)");
+    const std::string running = off.lines[3].text.text;
+    EXPECT_NE(running.find("50.0 ms (Real time factor: 0.250x recent, 0.125x avg.)"), std::string::npos) << running;
+    const std::string paused = BuildStatusScreen(SimStatePaused, 768, 16, 100, 0.25f, 0.125f).lines[3].text.text;
+    EXPECT_NE(paused.find("paused, 0.125x avg."), std::string::npos) << paused;
 }
 
 TEST(Layout, FrameStatistics) {
@@ -129,27 +117,27 @@ TEST(Layout, FrameStatistics) {
     EXPECT_EQ(s.prevTime, 3200u);
 }
 
-TEST(Layout, GlfwKeysMapToVirtualKeys) {
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F1), 254);  // never 112, the alias of 'p'
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F3), 114);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F12), 123);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_KP_5), 101);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_Z), 90);
-    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_RIGHT_SHIFT), 16);
+TEST(Layout, FunctionKeyOneIsNotTheAliasOfP) {
+    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F1), 254);  // never 112, the slot of 'p'
     EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_WORLD_1), -1);
 }
 
 TEST(Layout, LightRigAroundTheVolume) {
+    // One light on each side of each axis, outside the volume, on the centre line.
+    const float extent[3] = {16.0f, 8.0f, 4.0f};
     float p[6][4];
-    LightRigPositions(16.0f, 8.0f, 4.0f, p);
-    EXPECT_FLOAT_EQ(p[0][0], 80.5f);
-    EXPECT_FLOAT_EQ(p[1][0], -79.5f);
-    EXPECT_FLOAT_EQ(p[2][1], 40.5f);
-    EXPECT_FLOAT_EQ(p[3][1], -39.5f);
-    EXPECT_FLOAT_EQ(p[4][2], 20.5f);
-    EXPECT_FLOAT_EQ(p[5][2], -19.5f);
-    EXPECT_FLOAT_EQ(p[5][0], 0.5f);
-    EXPECT_FLOAT_EQ(p[0][3], 1.0f);
+    LightRigPositions(extent[0], extent[1], extent[2], p);
+    for (int light = 0; light < 6; ++light) {
+        const int axis = light / 2;
+        const float beyond = light % 2 == 0 ? p[light][axis] - extent[axis] : -p[light][axis] - extent[axis];
+        EXPECT_GT(beyond, 0.0f) << light;
+        for (int k = 0; k < 3; ++k) {
+            if (k != axis) {
+                EXPECT_EQ(p[light][k], 0.5f) << light;
+            }
+        }
+        EXPECT_EQ(p[light][3], 1.0f);  // positional
+    }
 }
 
 }  // namespace

@@ -10,13 +10,9 @@
 #include "engine/network.h"
 #include "vis/overlay_layout.h"
 #include "vis/text.h"
+#include "placed_text.h"
 
 namespace {
-
-// Two texts touch, or stand less than 2 pixels apart on a line (they would read as one).
-bool Crowded(const TextBox& a, const TextBox& b) {
-    return BoxesOverlap({a.x0 - 1.0f, a.y0, a.x1 + 1.0f, a.y1}, {b.x0 - 1.0f, b.y0, b.x1 + 1.0f, b.y1});
-}
 
 struct Fonts {
     OutlineFont hud = FontHud, mono = FontMono, monoBold = FontMonoBold, small = FontMonoSmall;
@@ -31,20 +27,6 @@ const Fonts& F() {
 
 const int kSizes[][2] = {{640, 480}, {720, 540}, {800, 600}, {1024, 768}, {1280, 720},
                          {1366, 768}, {1920, 1080}, {2560, 1440}, {640, 1000}, {1600, 480}};
-
-struct Placed {
-    std::string text;
-    TextBox box;
-};
-
-void ExpectApartAndInside(const std::vector<Placed>& texts, const TextBox& window, const std::string& where) {
-    for (size_t i = 0; i < texts.size(); ++i) {
-        EXPECT_TRUE(BoxInside(texts[i].box, window)) << where << ": \"" << texts[i].text << "\"";
-        for (size_t j = i + 1; j < texts.size(); ++j)
-            EXPECT_FALSE(Crowded(texts[i].box, texts[j].box))
-                << where << ": \"" << texts[i].text << "\" and \"" << texts[j].text << "\"";
-    }
-}
 
 TEST(OverlayLayout, WrapAndSpread) {
     const GlyphMetrics* m = F().small.metrics;
