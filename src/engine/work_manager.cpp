@@ -179,9 +179,9 @@ bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     return true;
 }
 
-// A thread's spin budget adapts: a spin that sees the release doubles it (up to
-// wm.spinNs), one that times out halves it, so a machine whose cores are busy
-// with other work soon stops spinning; every 1024th barrier tries again.
+// A thread's spin budget adapts: a spin that sees the release restores it to
+// wm.spinNs, one that times out shrinks it by a quarter, so a machine whose cores
+// are busy with other work soon stops spinning; every 256th barrier tries again.
 struct SpinBudget {
     uint64_t ns = 0;
     uint32_t arrivals = 0;
@@ -194,7 +194,7 @@ struct SpinBudget {
 // flag and sets the event; a wake-up sent to a thread that saw the generation
 // first is consumed here, never left for the next barrier.
 void WaitForRelease(const Simulation& state, WorkManager& wm, uint32_t i, uint32_t gen, SpinBudget& budget) {
-    if (wm.spinNs != 0 && (++budget.arrivals & 1023) == 0 && budget.ns < 1000) budget.ns = 1000;
+    if ((++budget.arrivals & 255) == 0) budget.ns = wm.spinNs;
     if (budget.ns >= 1000) {
         const uint64_t until = SteadyNs() + budget.ns;
         for (uint32_t n = 1; wm.generation.load(std::memory_order_acquire) == gen; ++n) {
@@ -204,10 +204,10 @@ void WaitForRelease(const Simulation& state, WorkManager& wm, uint32_t i, uint32
                 break;
         }
         if (wm.generation.load(std::memory_order_acquire) != gen) {
-            budget.ns = budget.ns * 2 < wm.spinNs ? budget.ns * 2 : wm.spinNs;
+            budget.ns = wm.spinNs;
             return;
         }
-        budget.ns /= 2;
+        budget.ns -= budget.ns / 4;
     }
     wm.sleeping[i].store(1);
     if (wm.generation.load() != gen) {
