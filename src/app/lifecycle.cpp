@@ -63,12 +63,12 @@ void PrepareResume(void* context, Simulation& sim) {
     CheckpointReader& resume = *static_cast<ResumeContext*>(context)->reader;
     LogMessage(LogInfo, 0, "Resuming the simulation saved in \"%s\" after step %u.", resume.Path().c_str(),
                resume.Step());
-    resume.PrepareBuild(static_cast<AppState&>(sim));
+    resume.PrepareBuild(sim);
 }
 
 bool RestoreResume(void* context, Simulation& sim) {
     std::string error;
-    if (static_cast<ResumeContext*>(context)->reader->Restore(static_cast<AppState&>(sim), error)) return true;
+    if (static_cast<ResumeContext*>(context)->reader->Restore(sim, error)) return true;
     LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
     return false;
 }
@@ -279,13 +279,14 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     summary.steps = state.stepCounter.load() - firstStep;
     if (!files.checkpointPath.empty()) {
         struct Write {
+            const AppState& state;
             const std::string& path;
             bool written;
-        } write{files.checkpointPath, false};
+        } write{state, files.checkpointPath, false};
         const SimStatus parked = state.WhileParked(
-            [](void* context, Simulation& sim) {
+            [](void* context, Simulation&) {
                 auto& w = *static_cast<Write*>(context);
-                w.written = WriteCheckpointLogged(static_cast<AppState&>(sim), w.path);
+                w.written = WriteCheckpointLogged(w.state, w.path);
             },
             &write);
         if (parked != SimStatus::Ok)
@@ -359,17 +360,18 @@ bool CheckpointSimulation(AppState& state, const std::string& folder, std::strin
     // A running simulation parks between two steps for the write; a paused one is
     // parked already.
     struct Write {
+        const AppState& state;
         const std::string& folder;
         std::string& path;
         bool written;
-    } write{folder, path, false};
+    } write{state, folder, path, false};
     const SimStatus status = state.WhileParked(
-        [](void* context, Simulation& sim) {
+        [](void* context, Simulation&) {
             auto& w = *static_cast<Write*>(context);
             w.path = (std::filesystem::path(w.folder) /
-                      ("vellicor-checkpoint-" + std::to_string(sim.stepCounter.load()) + ".h5"))
+                      ("vellicor-checkpoint-" + std::to_string(w.state.stepCounter.load()) + ".h5"))
                          .string();
-            w.written = WriteCheckpointLogged(static_cast<AppState&>(sim), w.path);
+            w.written = WriteCheckpointLogged(w.state, w.path);
         },
         &write);
     if (status == SimStatus::Busy)

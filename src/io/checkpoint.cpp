@@ -250,7 +250,7 @@ void ForEachGroup(N& n, Visit visit) {
 struct NetworkCounts {
     uint64_t synapses = 0, laneGroups = 0, delaySlots = 0;
 };
-NetworkCounts CountNetwork(const AppState& state) {
+NetworkCounts CountNetwork(const Simulation& state) {
     NetworkCounts c;
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
         const Neuron& n = state.neurons[i];
@@ -266,7 +266,7 @@ NetworkCounts CountNetwork(const AppState& state) {
 
 // ---- 3. Structure digest ------------------------------------------------------------------------------
 
-uint64_t NetworkStructureDigest(const AppState& state) {
+uint64_t NetworkStructureDigest(const Simulation& state) {
     // FNV-1a over 64-bit words.
     uint64_t h = 14695981039346656037ull;
     auto add = [&h](uint64_t word) { h = (h ^ word) * 1099511628211ull; };
@@ -291,7 +291,7 @@ uint64_t NetworkStructureDigest(const AppState& state) {
 
 namespace {
 
-bool WriteNeurons(hid_t file, const AppState& state, const NetworkCounts& counts) {
+bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& counts) {
     Id group(NewGroup(file, "neurons"));
     if (!group.ok()) return false;
     const uint32_t n = state.neuronCount;
@@ -316,7 +316,7 @@ bool WriteNeurons(hid_t file, const AppState& state, const NetworkCounts& counts
     return delayV.Finish() && delayFiltered.Finish();
 }
 
-bool WriteSynapses(hid_t file, const AppState& state, const NetworkCounts& counts) {
+bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& counts) {
     Id group(NewGroup(file, "synapses"));
     Id lanes(group.ok() ? NewGroup(group, "lanes") : -1);
     if (!lanes.ok()) return false;
@@ -341,7 +341,7 @@ bool WriteSynapses(hid_t file, const AppState& state, const NetworkCounts& count
     return ok;
 }
 
-bool WriteAnalysis(hid_t file, const AppState& state, uint32_t step) {
+bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
     const ActivityAnalysis& a = state.analysis;
     Id group(NewGroup(file, "analysis"));
     if (!group.ok() || a.SpikeHistory == nullptr) return false;
@@ -518,7 +518,7 @@ bool CheckpointReader::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-void CheckpointReader::PrepareBuild(AppState& state) const {
+void CheckpointReader::PrepareBuild(Simulation& state) const {
     // The thread settings are the run's own: the results do not depend on them.
     const SimParams& current = state.params;
     SimParams p = origin_.params;
@@ -532,7 +532,7 @@ void CheckpointReader::PrepareBuild(AppState& state) const {
 namespace {
 
 // The saved values into the built network; "" on success, else what failed.
-std::string ReadNeurons(hid_t file, AppState& state, uint64_t delaySlots) {
+std::string ReadNeurons(hid_t file, Simulation& state, uint64_t delaySlots) {
     Id group(OpenGroup(file, "neurons"));
     if (!group.ok()) return "cannot read /neurons";
     const uint32_t n = state.neuronCount;
@@ -564,7 +564,7 @@ std::string ReadNeurons(hid_t file, AppState& state, uint64_t delaySlots) {
     return "";
 }
 
-std::string ReadSynapses(hid_t file, AppState& state, const NetworkCounts& counts) {
+std::string ReadSynapses(hid_t file, Simulation& state, const NetworkCounts& counts) {
     Id group(OpenGroup(file, "synapses"));
     Id lanes(group.ok() ? OpenGroup(group, "lanes") : -1);
     if (!lanes.ok()) return "cannot read /synapses/lanes";
@@ -590,7 +590,7 @@ std::string ReadSynapses(hid_t file, AppState& state, const NetworkCounts& count
     return "";
 }
 
-std::string ReadAnalysis(hid_t file, AppState& state) {
+std::string ReadAnalysis(hid_t file, Simulation& state) {
     ActivityAnalysis& a = state.analysis;
     Id group(OpenGroup(file, "analysis"));
     if (!group.ok() || a.SpikeHistory == nullptr) return "cannot read /analysis";
@@ -617,7 +617,7 @@ std::string ReadAnalysis(hid_t file, AppState& state) {
 
 }  // namespace
 
-bool CheckpointReader::Restore(AppState& state, std::string& error) {
+bool CheckpointReader::Restore(Simulation& state, std::string& error) {
     if (file_ < 0) {
         error = path_ + ": the checkpoint is not open";
         return false;

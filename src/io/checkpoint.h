@@ -2,7 +2,7 @@
 // which a later run continues bit for bit, on any number of worker threads.
 //
 // The network's structure is not stored: it is rebuilt from the parameters and
-// the generator state its build started from (AppState::buildOrigin), then checked
+// the generator state its build started from (Simulation::buildOrigin), then checked
 // against the stored counts and structure digest, and every value the steps change
 // is overwritten from the file. Layout (names as the fields in the code):
 //
@@ -63,12 +63,12 @@ public:
 
     // The saved parameters (keeping the state's worker-thread settings) and the
     // generator state the saved network's build started from.
-    void PrepareBuild(AppState& state) const;
+    void PrepareBuild(Simulation& state) const;
     // After BuildNetwork: checks that the network is the saved one, overwrites
     // every value the steps change, the analysis, the stimulus options and
     // StepCounter, and closes the file. False, with `error` set, when the network
     // differs or the file cannot be read; the network is then partly overwritten.
-    bool Restore(AppState& state, std::string& error);
+    bool Restore(Simulation& state, std::string& error);
     void Close();
 
 private:
@@ -83,4 +83,4 @@ private:
 // A digest of the network's structure: every neuron's kind, class, parameters a-d,
 // delay length and counts, and every incoming synapse's pre-synaptic neuron and
 // lane. Two builds agree on it exactly when they wired the same network.
-uint64_t NetworkStructureDigest(const AppState& state);
+uint64_t NetworkStructureDigest(const Simulation& state);
