@@ -39,7 +39,7 @@ void ComputeSpectrum(Simulation& state);
 void ClearWeightHistogram(Simulation& state);
 void CountWeights(Simulation& state, uint32_t first, uint32_t end);
 // The workers count the histogram of a step s with s mod 2048 = 0 as they begin
-// step s + 1: while they are parked after step s (StepCounter = s + 1) its bins
+// step s + 1: while they are parked after step s (stepCounter = s + 1) its bins
 // are cleared and not yet counted.
 inline bool WeightCountPending(uint32_t stepCounter) {
     return stepCounter != 0 && (stepCounter - 1) % kWeightHistogramPeriod == 0;

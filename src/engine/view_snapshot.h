@@ -52,7 +52,7 @@ struct ViewIncoming {
 };
 
 struct ViewFrame {
-    uint32_t step;    // StepCounter when copied
+    uint32_t step;    // stepCounter when copied
     float* v;         // [neuronCount]
     float* envelope;  // [neuronCount] vEnvelopeView
     // The inspected neuron (kNoViewNeuron: none). `record` is a copy of its record:

@@ -7,7 +7,7 @@
 // is overwritten from the file. Layout (names as the fields in the code):
 //
 //   /                  attributes format ("vellicor-checkpoint"), formatVersion,
-//                      writer, step (StepCounter: the steps completed)
+//                      writer, step (the steps completed)
 //   /parameters        one attribute per SimParams field, as the build began;
 //                      toml: the same as a parameter file, for people to read
 //   /options           attributes stimulusOn, stimulusPeriod
@@ -65,8 +65,8 @@ public:
     // generator state the saved network's build started from.
     void PrepareBuild(Simulation& state) const;
     // After BuildNetwork: checks that the network is the saved one, overwrites
-    // every value the steps change, the analysis, the stimulus options and
-    // StepCounter, and closes the file. False, with `error` set, when the network
+    // every value the steps change, the analysis, the stimulus options and the
+    // step counter, and closes the file. False, with `error` set, when the network
     // differs or the file cannot be read; the network is then partly overwritten.
     bool Restore(Simulation& state, std::string& error);
     void Close();

@@ -183,7 +183,7 @@ void ManageGeometry(AppState& state, uint32_t simState) {
     } else if (!GeometryReady.load() && (simState == SimStateRunning || simState == SimStatePaused)) {
         if (!BuildScene(state)) std::exit(-1);  // the build has logged why
         GeometryReady.store(true);
-        // StepCounter is not reset here: the start sequence reset it before the
+        // The step counter is not reset here: the start sequence reset it before the
         // workers began, and steps taken since carry spike times that STDP and
         // the analysis compare against it.
         ResetForNewSimulation(state);

@@ -25,7 +25,7 @@ namespace {
 
 struct PhaseCounts {
     std::vector<uint32_t> integrate, apply, learn;
-    std::vector<uint32_t> stimulusSteps;  // StepCounter seen by the stimulus
+    std::vector<uint32_t> stimulusSteps;  // step counter seen by the stimulus
     std::vector<int32_t> fireSteps;       // s given to the fire kernel of neuron 0
     std::vector<uint32_t> firstNeuronsInOrder;  // single-thread runs only
     bool recordOrder = false;
