@@ -65,7 +65,7 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     wm->rangeFirstChunk = static_cast<uint32_t*>(
         plat::AlignedAllocZeroed((wm->rangeCount + 1) * sizeof(uint32_t)));
     wm->events = new (std::nothrow) plat::AutoResetEvent[threadCount];
-    wm->sleeping = new (std::nothrow) std::atomic<uint32_t>[threadCount]{};
+    wm->sleeping = new (std::nothrow) std::atomic<uint64_t>[threadCount]{};
     const unsigned hardwareThreads = std::thread::hardware_concurrency();
     wm->spinNs = threadCount > 1 && hardwareThreads >= threadCount ? kBarrierSpinNs : 0;
     if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr ||
@@ -189,10 +189,12 @@ struct SpinBudget {
 
 // Waits until the barrier of generation `gen` is passed: spins for at most the
 // thread's budget (not while a pause is asked for), then sleeps on its event.
-// The sleeping flag and the generation are both sequentially consistent, so
+// The sleeping token and the generation are both sequentially consistent, so
 // either this thread sees the new generation or the releasing thread sees the
-// flag and sets the event; a wake-up sent to a thread that saw the generation
-// first is consumed here, never left for the next barrier.
+// token and sets the event; a wake-up sent to a thread that saw the generation
+// first is consumed here, never left for the next barrier. The token names the
+// barrier, so a releaser still busy with this barrier never wakes a thread that
+// has gone on and sleeps at the next one.
 void WaitForRelease(const Simulation& state, WorkManager& wm, uint32_t i, uint32_t gen, SpinBudget& budget) {
     if ((++budget.arrivals & 255) == 0) budget.ns = wm.spinNs;
     if (budget.ns >= 1000) {
@@ -209,9 +211,11 @@ void WaitForRelease(const Simulation& state, WorkManager& wm, uint32_t i, uint32
         }
         budget.ns -= budget.ns / 4;
     }
-    wm.sleeping[i].store(1);
+    const uint64_t token = uint64_t{gen} + 1;
+    wm.sleeping[i].store(token);
     if (wm.generation.load() != gen) {
-        if (wm.sleeping[i].exchange(0) == 0) wm.events[i].Wait();  // the releaser's Set
+        uint64_t mine = token;
+        if (!wm.sleeping[i].compare_exchange_strong(mine, 0)) wm.events[i].Wait();  // the releaser's Set
         return;
     }
     wm.events[i].Wait();
@@ -243,8 +247,11 @@ bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind
         plat::AtomicStore(wm.barrierCount, static_cast<int32_t>(wm.threadCount));
         if (kind == BarrierKind::IntegrationClearHistogram) ClearWeightHistogram(state);
         wm.generation.fetch_add(1);
-        for (uint32_t j = 0; j < wm.threadCount; ++j)
-            if (j != i && wm.sleeping[j].exchange(0) != 0) wm.events[j].Set();
+        const uint64_t token = uint64_t{gen} + 1;  // threads asleep at this barrier
+        for (uint32_t j = 0; j < wm.threadCount; ++j) {
+            uint64_t asleep = token;
+            if (j != i && wm.sleeping[j].compare_exchange_strong(asleep, 0)) wm.events[j].Set();
+        }
         return true;
     }
     if (plat::AtomicLoad(wm.waitAtBarriers) != 0) WaitForRelease(state, wm, i, gen, budget);

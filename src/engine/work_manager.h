@@ -59,7 +59,10 @@ struct alignas(16) WorkManager {
     uint8_t waitAtBarriers;     // 1 while threads block at barriers; cleared by stop
     plat::RecursiveLock lock;   // chunkTaken, rangeDone, nextThreadIndex
     plat::AutoResetEvent* events;  // [threadCount], one per range index
-    std::atomic<uint32_t>* sleeping;  // [threadCount] 1 while the thread sleeps at a barrier
+    // [threadCount] generation + 1 of the barrier the thread sleeps at; 0: awake.
+    // The generation keeps a releaser that is late from waking a thread that
+    // already sleeps at the next barrier.
+    std::atomic<uint64_t>* sleeping;
     std::atomic<uint32_t> generation{0};  // barriers passed
     // How long a thread at a barrier spins before it sleeps: kBarrierSpinNs when
     // every worker has a hardware thread of its own, else 0 (a spinning thread

@@ -234,6 +234,52 @@ TEST(WorkManagerLoop, EveryNeuronOncePerPhaseOnManyThreads) {
     }
 }
 
+// Phases never overlap, whatever the scheduling: with more threads than cores,
+// a thread woken at the wrong barrier would start a phase while another is still
+// in the one before. The kernels check that the previous phase is complete.
+struct PhaseOrder {
+    uint32_t neurons = 0;
+    std::atomic<uint64_t> integrated{0}, applied{0}, learned{0}, violations{0};
+};
+PhaseOrder* Order = nullptr;
+
+void OrderIntegrate(Simulation&, uint32_t first, uint32_t end) {
+    const uint64_t n = Order->neurons;
+    if (Order->learned.load() != Order->integrated.load() / n * n) ++Order->violations;
+    Order->integrated += end - first;
+}
+uint32_t OrderApply(Simulation&, uint32_t first, uint32_t end, int32_t s) {
+    if (Order->integrated.load() != (uint64_t(s) + 1) * Order->neurons) ++Order->violations;
+    Order->applied += end - first;
+    return 0;
+}
+void OrderLearn(Simulation&, uint32_t first, uint32_t end, int32_t s) {
+    if (Order->applied.load() != (uint64_t(s) + 1) * Order->neurons) ++Order->violations;
+    Order->learned += end - first;
+}
+
+TEST(WorkManagerLoop, PhasesNeverOverlapWithMoreThreadsThanCores) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    constexpr uint32_t kSteps = 1000;
+#else
+    constexpr uint32_t kSteps = 20000;
+#endif
+    TestNetwork net(256);
+    PhaseOrder order;
+    order.neurons = 256;
+    Order = &order;
+    WorkManager* wm = CreateWorkManager(8, 256);
+    wm->kernels = StepKernels{&OrderIntegrate, &OrderApply, &OrderLearn, &RecordStimulus};
+    wm->stepTarget = kSteps;
+    ASSERT_TRUE(LaunchWorkers(net.state, wm, false));
+    ASSERT_TRUE(wm->targetEvent.WaitFor(600000));
+    EXPECT_TRUE(PauseWorkers(net.state, *wm));
+    EXPECT_EQ(order.violations.load(), 0u);
+    EXPECT_EQ(order.learned.load(), uint64_t{kSteps} * 256);
+    EXPECT_TRUE(StopWorkers(net.state));
+    Order = nullptr;
+}
+
 TEST(WorkManagerLoop, EndOfStepOrder) {
     TestNetwork net(64);
     net.state.stimulusOn = 1;
