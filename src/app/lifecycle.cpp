@@ -256,7 +256,7 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
         summary.failed = true;
         return summary;
     }
-    const uint32_t firstStep = state.stepCounter.load();
+    const uint32_t firstStep = state.firstStep;  // the workers may have run on already
     summary.neuronCount = state.neuronCount;
 
     // Wait for the step target; the statistics line every 10 s meanwhile. A quit,

@@ -120,7 +120,7 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
     LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
 
     NotifyStarted();
-    const uint32_t firstStep = stepCounter.load(std::memory_order_acquire);
+    firstStep = stepCounter.load(std::memory_order_acquire);
     wm->stepTarget = steps == 0 ? 0 : firstStep + steps;
     sampleSteps.store(firstStep, std::memory_order_release);
     if (!LaunchWorkers(*this, wm, params.idlePriority != 0)) {

@@ -135,6 +135,7 @@ struct Simulation {
     // moved forward by pauses, and stepCounter then (a resumed run starts past 0).
     std::atomic<uint32_t> startTimeMs{0};
     std::atomic<uint32_t> startStep{0};
+    uint32_t firstStep = 0;  // stepCounter when Start launched the workers (set before they run)
     std::atomic<uint32_t> pauseStartMs{0};
     // The statistics line's last sample (ms and stepCounter), reset at each start.
     std::atomic<uint32_t> sampleTimeMs{0};
