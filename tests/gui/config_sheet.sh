@@ -10,10 +10,10 @@ set -u
 source "$(dirname "$0")/toolbox_common.bash"
 
 # ---- 1. Helpers ------------------------------------------------------------------------------
-# The visible window with this exact title, waiting up to 10 s.
+# The visible window with this exact title, waiting up to 30 s.
 find_window() { wait_for_window "^$1\$"; }
 window_gone() {
-    for _ in $(seq 50); do
+    for _ in $(seq 150); do
         [ -z "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null)" ] && return 0
         sleep 0.1
     done

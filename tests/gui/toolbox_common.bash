@@ -21,8 +21,8 @@ start_vellicor() {
     "$BIN" "$@" </dev/null >log.txt 2>err.txt &
     PID=$!
 }
-wait_for_window() {  # name -> window id
-    for _ in $(seq 1 100); do
+wait_for_window() {  # name -> window id (30 s: a loaded machine starts slowly)
+    for _ in $(seq 1 300); do
         local id
         id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
         if [ -n "$id" ]; then echo "$id"; return 0; fi
@@ -31,7 +31,7 @@ wait_for_window() {  # name -> window id
     return 1
 }
 wait_for_log() {
-    for _ in $(seq 1 150); do
+    for _ in $(seq 1 300); do
         grep -q "$1" log.txt && return 0
         sleep 0.1
     done

@@ -9,8 +9,13 @@ start_vellicor preset=4 threads=1 seed=1
 
 VIS=$(wait_for_window '^Vellicor v[0-9.]*') || fail "no visualization window"
 TOOL=$(wait_for_window '^Simulation Control \(press C to hide\)$') || fail "no toolbox window"
-eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
-eval "$(xdotool getwindowgeometry --shell "$TOOL" | sed 's/^/TOOL_/')"
+# The toolbox may be mapped before it is moved beside the window: wait for its place.
+for _ in $(seq 1 50); do
+    eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"
+    eval "$(xdotool getwindowgeometry --shell "$TOOL" | sed 's/^/TOOL_/')"
+    [ "$TOOL_X" -eq $((VIS_X + VIS_WIDTH + 16)) ] && [ "$TOOL_Y" -eq $((VIS_Y + 16)) ] && break
+    sleep 0.1
+done
 [ "$TOOL_X" -eq $((VIS_X + VIS_WIDTH + 16)) ] || fail "toolbox x $TOOL_X, window right $((VIS_X + VIS_WIDTH))"
 [ "$TOOL_Y" -eq $((VIS_Y + 16)) ] || fail "toolbox y $TOOL_Y, window top $VIS_Y"
 grep -q "Simulation started." log.txt && fail "a simulation started without a click"
