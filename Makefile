@@ -38,11 +38,13 @@ asan: deps
 	cmake --build build-asan -j $(JOBS) --target vellicor_engine_tests
 	cd build-asan && ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" ctest --output-on-failure -L engine -j $(JOBS)
 
-# Synchronisation cost and wake-up floor, then the end-to-end table. The phase
-# kernels against memory bandwidth: $(BUILD)/bench/bench_dynamics.
+# Synchronisation cost and wake-up floor, the integration against a triad of the
+# same run, then the end-to-end table. Every phase kernel against memory
+# bandwidth: $(BUILD)/bench/bench_dynamics.
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target vellicor_bench
 	$(BUILD)/bench/bench_work_manager
+	bench/triad-ratio.sh $(BUILD)
 	bench/run-bench.sh $(BUILD) $(BENCH_RUNS)
 
 clean:
