@@ -230,6 +230,30 @@ bool WriteCheckpointLogged(const AppState& state, const std::string& path) {
     LogMessage(LogInfo, 0, "Checkpoint after step %u written to \"%s\".", state.stepCounter.load(), path.c_str());
     return true;
 }
+
+// Writes a checkpoint while the workers are parked between two steps: to `path`,
+// or when `path` is empty to <folder>/vellicor-checkpoint-<step>.h5 (then named in
+// `path`). `written` says whether the file was written; the result, whether the
+// network was at rest for it.
+SimStatus WriteWhileParked(AppState& state, const std::string& folder, std::string& path, bool& written) {
+    struct Write {
+        const AppState& state;
+        const std::string& folder;
+        std::string& path;
+        bool& written;
+    } write{state, folder, path, written};
+    written = false;
+    return state.WhileParked(
+        [](void* context, Simulation&) {
+            auto& w = *static_cast<Write*>(context);
+            if (w.path.empty())
+                w.path = (std::filesystem::path(w.folder) /
+                          ("vellicor-checkpoint-" + std::to_string(w.state.stepCounter.load()) + ".h5"))
+                             .string();
+            w.written = WriteCheckpointLogged(w.state, w.path);
+        },
+        &write);
+}
 }  // namespace
 
 RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFiles& files) {
@@ -278,20 +302,11 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     state.Park();
     summary.steps = state.stepCounter.load() - firstStep;
     if (!files.checkpointPath.empty()) {
-        struct Write {
-            const AppState& state;
-            const std::string& path;
-            bool written;
-        } write{state, files.checkpointPath, false};
-        const SimStatus parked = state.WhileParked(
-            [](void* context, Simulation&) {
-                auto& w = *static_cast<Write*>(context);
-                w.written = WriteCheckpointLogged(w.state, w.path);
-            },
-            &write);
-        if (parked != SimStatus::Ok)
+        std::string path = files.checkpointPath;
+        bool written = false;
+        if (WriteWhileParked(state, "", path, written) != SimStatus::Ok)
             LogMessage(LogError, 0, "No checkpoint written: the simulation ended before its last step.");
-        summary.failed = !write.written;
+        summary.failed = !written;
     }
     const RunTotals totals = state.Totals();
     summary.spikes = totals.spikes;
@@ -359,27 +374,15 @@ std::string FormatStatisticsLine(AppState& state, uint32_t nowMs) {
 bool CheckpointSimulation(AppState& state, const std::string& folder, std::string& path) {
     // A running simulation parks between two steps for the write; a paused one is
     // parked already.
-    struct Write {
-        const AppState& state;
-        const std::string& folder;
-        std::string& path;
-        bool written;
-    } write{state, folder, path, false};
-    const SimStatus status = state.WhileParked(
-        [](void* context, Simulation&) {
-            auto& w = *static_cast<Write*>(context);
-            w.path = (std::filesystem::path(w.folder) /
-                      ("vellicor-checkpoint-" + std::to_string(w.state.stepCounter.load()) + ".h5"))
-                         .string();
-            w.written = WriteCheckpointLogged(w.state, w.path);
-        },
-        &write);
+    path.clear();
+    bool written = false;
+    const SimStatus status = WriteWhileParked(state, folder, path, written);
     if (status == SimStatus::Busy)
         LogMessage(LogError, 0, "Unable to write the checkpoint: no simulation exists.");
     else if (status == SimStatus::Refused)  // parked at a capture frame, not between steps
         LogMessage(LogError, 0,
                    "Unable to write the checkpoint: the simulation waits for a captured frame (F10).");
-    return write.written;
+    return written;
 }
 
 void CheckpointTask(ToolboxTask* task) {

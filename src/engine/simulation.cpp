@@ -47,17 +47,28 @@ void Simulation::NotifyStopped() const {
 
 // ---- 2. Start and build ------------------------------------------------------------------------------
 
-SimResult Simulation::Build(const StartExtension* extension) {
-    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
-    if (workManager != nullptr || neurons != nullptr) return {SimStatus::Busy, ""};
+// The opening of every build: a new simulation counts its steps from 0, from the
+// warm-up of the build on; a resumed one is built the same way and then takes the
+// saved step.
+void Simulation::BeginBuild(const StartExtension* extension) {
     MemoryUsage = 0;
     LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
     stepCounter.store(0, std::memory_order_release);
     if (extension != nullptr && extension->prepare != nullptr) extension->prepare(extension->context, *this);
+}
+
+bool Simulation::Restore(const StartExtension* extension) {
+    return extension == nullptr || extension->restore == nullptr || extension->restore(extension->context, *this);
+}
+
+SimResult Simulation::Build(const StartExtension* extension) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    if (workManager != nullptr || neurons != nullptr) return {SimStatus::Busy, ""};
+    BeginBuild(extension);
     const std::string error = BuildNetwork(*this);
     if (!error.empty()) return {SimStatus::NoResources, error};
     LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
-    if (extension != nullptr && extension->restore != nullptr && !extension->restore(extension->context, *this)) {
+    if (!Restore(extension)) {
         ReleaseNetwork(*this);
         stepCounter.store(0, std::memory_order_release);
         return {SimStatus::Refused, ""};
@@ -81,13 +92,8 @@ SimResult Simulation::Start(uint32_t steps, const StartExtension* extension) {
 }
 
 SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extension) {
-    MemoryUsage = 0;
-    LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
     plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateInitializing));
-    // A new simulation counts its steps from 0, from the warm-up of the build on;
-    // a resumed one is built the same way and then takes the saved step.
-    stepCounter.store(0, std::memory_order_release);
-    if (extension != nullptr && extension->prepare != nullptr) extension->prepare(extension->context, *this);
+    BeginBuild(extension);
 
     const auto fail = [this](SimStatus status, std::string error) {
         stepCounter.store(0, std::memory_order_release);
@@ -112,7 +118,7 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
             return fail(SimStatus::NoResources, kLowMemoryMessage);
         }
     }
-    if (extension != nullptr && extension->restore != nullptr && !extension->restore(extension->context, *this)) {
+    if (!Restore(extension)) {
         ReleaseWorkManager(wm);
         ReleaseNetwork(*this);
         return fail(SimStatus::Refused, "");

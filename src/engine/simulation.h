@@ -203,6 +203,8 @@ private:
     // StateLock, never the other way round.
     std::mutex lifecycleLock_;
     bool builtAlone_ = false;  // a network made by Build, not yet released
+    void BeginBuild(const StartExtension* extension);
+    bool Restore(const StartExtension* extension);  // true without an extension
     SimResult StartLocked(uint32_t steps, const StartExtension* extension);
     void StopLocked();
     void SetState(uint32_t value);
