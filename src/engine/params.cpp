@@ -90,6 +90,7 @@ void SetDefaultParams(SimParams& p, uint32_t defaultWorkerThreads) {
     p.randomizeExcWeights = 0;
     p.randomizeInhWeights = 0;
     p.reentrantLoops = 1;
+    p.engineMode = EngineExact;
     DeriveParams(p);
 }
 

@@ -46,7 +46,13 @@ struct SimParams {
     float inhWeightMax, inhWeightInitial;
     uint8_t randomizeExcWeights, randomizeInhWeights;
     uint8_t reentrantLoops;
+    uint8_t engineMode;  // EngineMode: how the dynamics are computed
 };
+
+// The exact engine updates every synapse every step, bit for bit as specified;
+// the event engine computes the same model with per-neuron conductances and
+// updates a synapse only when a spike reaches it (results differ by rounding).
+enum EngineMode : uint8_t { EngineExact = 0, EngineEvent = 1 };
 
 enum GeometryKind : int32_t { GeometryBox = 0, GeometrySphere = 1 };
 
