@@ -15,6 +15,7 @@
 #include <new>
 
 #include "engine/dynamics.h"
+#include "engine/event.h"
 #include "engine/geometry.h"
 #include "engine/random.h"
 #include "engine/simulation.h"
@@ -362,8 +363,9 @@ void BuildOrThrow(Simulation& state) {
         total += state.neurons[i].incomingCount;
     }
 
-    // 8-9.
+    // 8-9. The warm-up is the exact engine's in both modes: the same starting state.
     WarmUpNetwork(state);
+    if (p.engineMode == EngineEvent) EnterEventMode(state);
     p.synapseCount = static_cast<uint32_t>(total);
     LogMessage(LogInfo, 0, "Created simulation with %d neurons and %d synapses", static_cast<int>(state.neuronCount),
                static_cast<int>(total));
@@ -386,6 +388,7 @@ std::string BuildNetwork(Simulation& state) {
 
 void ReleaseNetwork(Simulation& state) {
     ReleaseActivityAnalysis(state);
+    ReleaseEventEngine(state);
     state.viewNeurons.store(nullptr);
     Neuron* neurons = state.neurons;
     if (neurons) {

@@ -25,6 +25,7 @@
 
 #include "engine/simulation.h"
 #include "engine/geometry.h"
+#include "engine/event.h"
 #include "engine/kernels.h"
 #include "engine/work_manager.h"
 
@@ -75,8 +76,11 @@ inline SynapseLaneWeights& WeightsBlock(const Synapse& syn) {
     return *reinterpret_cast<SynapseLaneWeights*>(syn.arrivedFlag - syn.lane % 4);
 }
 
-// Depression of one synapse delivered at step s.
-inline void Depress(const Simulation& state, const Synapse& syn, int32_t s) {
+inline void Prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
+
+}  // namespace
+
+void DepressSynapse(const Simulation& state, const Synapse& syn, int32_t s) {
     const int32_t last = syn.post->lastSpikeStep;
     if (last < 0) return;  // the post-synaptic neuron never fired
     const int32_t dt = StepDifference(s + 1, last);
@@ -91,10 +95,6 @@ inline void Depress(const Simulation& state, const Synapse& syn, int32_t s) {
         if (t >= 0.0f) w = t;
     }
 }
-
-inline void Prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
-
-}  // namespace
 
 bool AdvanceDelayLine(Neuron& n) {
     const float v = n.v;
@@ -131,7 +131,7 @@ void DeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
         Synapse& syn = *out[i];
         *syn.arrivedFlag = 1;
         syn.arrivalStep = s + 1;
-        Depress(state, syn, s);
+        DepressSynapse(state, syn, s);
     }
 }
 
@@ -183,12 +183,16 @@ void Potentiate(Simulation& state, Neuron& n, int32_t s) {
 
 // ---- 4. Fire phase ----------------------------------------------------------------------------
 
-bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
+namespace {
+
+// Sub-phase (a) of one neuron with the engine's delivery.
+template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
+inline bool ApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
     if (n.isHeld == 0) {
         n.v = n.vNext;
         n.u = n.uNext;
     }
-    DeliverSpikes(state, n, s);
+    Deliver(state, n, s);
     const float v = n.v;
     float f = n.vEnvelope;
     if (v > f) {
@@ -205,6 +209,24 @@ bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
     return true;
 }
 
+template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
+inline uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    Neuron* const neurons = state.neurons;
+    uint8_t* const spiked = state.spiked;
+    uint32_t fired = 0;
+    for (uint32_t i = first; i < end; ++i) {
+        if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
+        const bool spike = ApplyAndSpike<Deliver>(state, neurons[i], s);
+        spiked[i] = spike ? 1 : 0;
+        fired += spike ? 1 : 0;
+    }
+    return fired;
+}
+
+}  // namespace
+
+bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) { return ApplyAndSpike<DeliverSpikes>(state, n, s); }
+
 void FireLearn(Simulation& state, Neuron& n, int32_t s) {
     n.lastSpikeStep = s;
     Potentiate(state, n, s);
@@ -217,16 +239,11 @@ bool FireNeuron(Simulation& state, Neuron& n, int32_t s) {
 }
 
 uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    Neuron* const neurons = state.neurons;
-    uint8_t* const spiked = state.spiked;
-    uint32_t fired = 0;
-    for (uint32_t i = first; i < end; ++i) {
-        if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
-        const bool spike = FireApplyAndSpike(state, neurons[i], s);
-        spiked[i] = spike ? 1 : 0;
-        fired += spike ? 1 : 0;
-    }
-    return fired;
+    return ApplyRange<DeliverSpikes>(state, first, end, s);
+}
+
+uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    return ApplyRange<EventDeliverSpikes>(state, first, end, s);
 }
 
 void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
@@ -267,12 +284,17 @@ void ApplyStimulus(Simulation& state, uint32_t s) {
 
 // ---- 6. Single-threaded step ----------------------------------------------------------------------
 
+StepKernels StepKernelsFor(const Simulation& state) {
+    return state.eventEngine != nullptr ? EventStepKernels() : DefaultStepKernels();
+}
+
 uint64_t StepNetwork(Simulation& state) {
     const uint32_t count = state.neuronCount;
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
-    UpdateChunk(state, 0, count);
-    const uint64_t fired = FireApplyRange(state, 0, count, s);
-    FireLearnRange(state, 0, count, s);
+    const StepKernels k = StepKernelsFor(state);
+    k.integrate(state, 0, count);
+    const uint64_t fired = k.fireApply(state, 0, count, s);
+    k.fireLearn(state, 0, count, s);
     EndOfStep(state, fired);
     return fired;
 }

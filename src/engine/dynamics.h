@@ -18,6 +18,8 @@
 
 struct Simulation;
 struct Neuron;
+struct Synapse;
+struct StepKernels;
 
 // Integration phase for neurons [first, end): synapse decay and recovery, arrivals,
 // conductance totals, vNext and uNext. Touches only those neurons and their blocks.
@@ -43,10 +45,16 @@ inline constexpr uint32_t kFirePrefetchAhead = 8;
 void DeliverSpikes(Simulation& state, Neuron& neuron, int32_t s);
 // Delay-line step for one neuron; returns true when a spike has reached the terminals.
 bool AdvanceDelayLine(Neuron& neuron);
+// Depression of one synapse that a spike reaches in the fire phase of step s.
+void DepressSynapse(const Simulation& state, const Synapse& synapse, int32_t s);
 // Potentiation of the incoming synapses of a neuron that fired at step s.
 void Potentiate(Simulation& state, Neuron& neuron, int32_t s);
 // Regular stimulus at the end of step s (clamps, then releases, a slab of neurons).
 void ApplyStimulus(Simulation& state, uint32_t s);
+
+// The step kernels of the network's engine: the event engine's when the network
+// has an event state, else the exact engine's.
+StepKernels StepKernelsFor(const Simulation& state);
 
 // One whole step on the calling thread: integration, both fire sub-phases, then
 // the end-of-step work of the worker loop (stimulus, step counter, spike history).

@@ -28,8 +28,10 @@ struct alignas(16) SynapseLaneState {
 static_assert(sizeof(SynapseLaneState) == 64);
 
 struct alignas(16) SynapseLaneWeights {
-    uint8_t arrived[4];     // 1 when a spike acts on the synapse in the coming integration
-    uint8_t padding[12];    // keeps weight and weightDelta 16-byte aligned
+    union {
+        uint8_t arrived[4];      // exact engine: 1 when a spike acts in the coming integration
+        int32_t updatedStep[4];  // event engine: the step the slot's lane state is valid at
+    };
     float weight[4];        // w
     float weightDelta[4];   // D, the STDP accumulator
 };

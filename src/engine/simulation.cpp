@@ -7,6 +7,8 @@
 //   4. Pause, resume and parking
 #include "engine/simulation.h"
 
+#include "engine/dynamics.h"
+
 #include "engine/work_manager.h"
 #include "platform/log.h"
 
@@ -125,6 +127,7 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
     }
     LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
 
+    wm->kernels = StepKernelsFor(*this);
     NotifyStarted();
     firstStep = stepCounter.load(std::memory_order_acquire);
     wm->stepTarget = steps == 0 ? 0 : firstStep + steps;

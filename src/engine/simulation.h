@@ -149,6 +149,7 @@ struct Simulation {
     float* stdpPotentiation = nullptr;  // [kStdpWindow]
     float* stdpDepression = nullptr;    // [kStdpWindow]
     uint8_t* spiked = nullptr;  // [neuronCount] 1 for a neuron that fired in this step's fire phase
+    struct EventEngine* eventEngine = nullptr;  // the event engine's state; null with the exact engine
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
     BuildOrigin buildOrigin{};  // set by BuildNetwork before it changes anything
     ActivityAnalysis analysis{};

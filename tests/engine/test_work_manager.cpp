@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/app_state.h"
+#include "engine/dynamics.h"
 #include "engine/random.h"
 #include "engine/work_manager.h"
 #include "platform/log.h"
@@ -416,17 +417,19 @@ void AppendLanes(std::vector<float>& out, const SynapseLaneState* state,
 
 // Preset 9 (2048 neurons in 32 planes, so the stimulus acts), seed 1, plasticity
 // and stimulus on, `steps` steps on `threads` worker threads.
-NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps) {
+NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
     AppState state;
     RestoreDefaults(state);
     ApplyPreset(state.params, 9);
     state.params.workerThreads = threads;
+    state.params.engineMode = engine;
     state.stimulusOn = 1;
     state.random = RandomGeneratorState{};
     state.random.seed = 1;
     state.stepCounter.store(0);  // as the start sequence does: the build's warm-up reads it
     WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
     BuildNetwork(state);
+    wm->kernels = StepKernelsFor(state);
     wm->stepTarget = steps;
     EXPECT_TRUE(LaunchWorkers(state, wm, false));
     EXPECT_TRUE(wm->targetEvent.WaitFor(600000));
@@ -468,15 +471,15 @@ constexpr uint32_t kDeterminismSteps = 3000;
 constexpr uint32_t kDeterminismThreads[] = {2, 3, 8};
 #endif
 
-TEST(WorkManagerDeterminism, Preset9GivesTheSameBitsOnOneTwoThreeAndEightThreads) {
+void ExpectTheSameBitsOnEveryThreadCount(uint8_t engine) {
     constexpr uint32_t kSteps = kDeterminismSteps;
-    const NetworkSnapshot reference = RunPreset9(1, kSteps);
+    const NetworkSnapshot reference = RunPreset9(1, kSteps, engine);
     ASSERT_GT(reference.spikes, 0u);  // the network is active
     uint32_t counted = 0;
     for (uint32_t b : reference.weightHistogram) counted += b;
     EXPECT_GT(counted, 0u);
     for (uint32_t threads : kDeterminismThreads) {
-        const NetworkSnapshot run = RunPreset9(threads, kSteps);
+        const NetworkSnapshot run = RunPreset9(threads, kSteps, engine);
         EXPECT_EQ(run.spikes, reference.spikes) << threads << " threads";
         EXPECT_TRUE(SameBits(run.neuronValues, reference.neuronValues)) << threads << " threads";
         EXPECT_EQ(run.neuronCounters, reference.neuronCounters) << threads << " threads";
@@ -486,6 +489,16 @@ TEST(WorkManagerDeterminism, Preset9GivesTheSameBitsOnOneTwoThreeAndEightThreads
                                  sizeof reference.weightHistogram))
             << threads << " threads";
     }
+}
+
+TEST(WorkManagerDeterminism, Preset9GivesTheSameBitsOnOneTwoThreeAndEightThreads) {
+    ExpectTheSameBitsOnEveryThreadCount(EngineExact);
+}
+
+// The event engine's inputs are fixed-point sums: the order of the deliveries
+// from different threads must not show in a single bit.
+TEST(WorkManagerDeterminism, EventEngineGivesTheSameBitsOnEveryThreadCount) {
+    ExpectTheSameBitsOnEveryThreadCount(EngineEvent);
 }
 
 }  // namespace
