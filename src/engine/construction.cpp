@@ -237,6 +237,9 @@ void AssignLanes(Simulation& state, Synapse* const* list, uint32_t count,
         const uint8_t slot = static_cast<uint8_t>(lane % 4);
         s.arrivedFlag = &weights[g].arrived[slot];
         s.lane = lane;
+        s.stateOffset = static_cast<int32_t>(reinterpret_cast<uint8_t*>(&lanes[g]) -
+                                             reinterpret_cast<uint8_t*>(&weights[g]));
+        s.remainder = static_cast<uint8_t>(g < count / 4 ? 0 : count % 4);
         initLane(state, weights[g], lanes[g], slot);
     }
 }

@@ -69,12 +69,8 @@ inline int32_t StepDifference(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-// The lane-weights block of a synapse, found from its flag pointer (the flags open
-// the block): depression needs no visit to the post-synaptic neuron's lane pointers.
-static_assert(offsetof(SynapseLaneWeights, arrived) == 0);
-inline SynapseLaneWeights& WeightsBlock(const Synapse& syn) {
-    return *reinterpret_cast<SynapseLaneWeights*>(syn.arrivedFlag - syn.lane % 4);
-}
+static_assert(offsetof(SynapseLaneWeights, arrived) == 0);  // LaneWeightsOf
+inline SynapseLaneWeights& WeightsBlock(const Synapse& syn) { return LaneWeightsOf(syn); }
 
 inline void Prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
 

@@ -25,21 +25,21 @@ namespace {
 
 constexpr double kInputScale = 1099511627776.0;  // 2^40 fixed-point units per nS
 
-void FillPowers(float* table, float factor) {
-    const double base = 1.0 - static_cast<double>(factor);
-    for (uint32_t n = 0; n < kEventPowerSteps; ++n) table[n] = static_cast<float>(std::pow(base, n));
+void FillPowers(EventPowers* table, const KindFactors& f) {
+    for (uint32_t n = 0; n < kEventPowerSteps; ++n) {
+        const auto power = [n](float factor) {
+            return static_cast<float>(std::pow(1.0 - static_cast<double>(factor), static_cast<double>(n)));
+        };
+        table[n] = {power(f.kD), power(f.bF), power(f.kFast), power(f.kSlow)};
+    }
 }
 
-void FillKindPowers(EventKindPowers& powers, const KindFactors& f) {
-    FillPowers(powers.recovery, f.kD);
-    FillPowers(powers.relaxation, f.bF);
-    FillPowers(powers.fastDecay, f.kFast);
-    FillPowers(powers.slowDecay, f.kSlow);
-}
-
-inline float Power(const float* table, float factor, uint32_t n) {
+inline EventPowers Powers(const EventPowers* table, const KindFactors& f, uint32_t n) {
     if (n < kEventPowerSteps) return table[n];
-    return static_cast<float>(std::pow(1.0 - static_cast<double>(factor), static_cast<double>(n)));
+    const auto power = [n](float factor) {
+        return static_cast<float>(std::pow(1.0 - static_cast<double>(factor), static_cast<double>(n)));
+    };
+    return {power(f.kD), power(f.bF), power(f.kFast), power(f.kSlow)};
 }
 
 // A slot's lane state advanced by n steps without arrivals: R and u relax, g decays.
@@ -47,15 +47,16 @@ struct SlotState {
     float r, u, gFast, gSlow;
 };
 
-inline SlotState Advance(const SlotState& x, uint32_t n, const EventKindPowers& p, const KindFactors& f) {
+inline SlotState Advance(const SlotState& x, uint32_t n, const EventPowers* table, const KindFactors& f) {
     if (n == 0) return x;
+    const EventPowers p = Powers(table, f, n);
     // u relaxes towards the fixed point of u <- u + (cF - bF*u), which is cF / bF.
     const double uRest = static_cast<double>(f.cF) / static_cast<double>(f.bF);
     SlotState y;
-    y.r = static_cast<float>(1.0 - (1.0 - static_cast<double>(x.r)) * Power(p.recovery, f.kD, n));
-    y.u = static_cast<float>(uRest + (static_cast<double>(x.u) - uRest) * Power(p.relaxation, f.bF, n));
-    y.gFast = x.gFast * Power(p.fastDecay, f.kFast, n);
-    y.gSlow = x.gSlow * Power(p.slowDecay, f.kSlow, n);
+    y.r = static_cast<float>(1.0 - (1.0 - static_cast<double>(x.r)) * p.recovery);
+    y.u = static_cast<float>(uRest + (static_cast<double>(x.u) - uRest) * p.relaxation);
+    y.gFast = x.gFast * p.fastDecay;
+    y.gSlow = x.gSlow * p.slowDecay;
     return y;
 }
 
@@ -71,16 +72,17 @@ inline void StoreSlot(SynapseLaneState& b, uint32_t k, const SlotState& x) {
 }
 
 // ---- 2. One arrival ----------------------------------------------------------------------------------
-// The increments a spike adds to the post-synaptic neuron's input of its arrival step.
+// The increments a spike adds to the post-synaptic neuron's input of its arrival
+// step: `both` for a full group, `fast` and `slow` for a remainder slot.
 struct Increments {
-    float fast, slow;
+    float both, fast, slow;
 };
 
 // Applies a spike arriving at step `arrival` to slot k of a block whose state is
 // valid at `updated` (< arrival), with the per-slot order of the slot's class
 // (remainder 0: a full group). Leaves the slot valid at `arrival`.
 Increments Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t k, uint32_t remainder,
-                  int32_t arrival, const EventKindPowers& p, const KindFactors& f) {
+                  int32_t arrival, const EventPowers* p, const KindFactors& f) {
     const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(weights.updatedStep[k]);
     const float w = weights.weight[k];
     SlotState x = LoadSlot(block, k);
@@ -95,7 +97,7 @@ Increments Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t
         const float inc = x.r * w * x.u;
         x.gFast += inc;
         x.gSlow += inc;
-        out = {inc, inc};
+        out = {inc, 0.0f, 0.0f};
     } else {
         x = Advance(x, gap - 1, p, f);  // to the step before the arrival
         const float r = x.r, u = x.u;
@@ -117,7 +119,7 @@ Increments Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t
         const float fast = x.gFast + inc, slow = x.gSlow + inc;
         x.gFast = fast - f.kFast * fast;
         x.gSlow = slow - f.kSlow * slow;
-        out = {inc - f.kFast * inc, inc - f.kSlow * inc};
+        out = {0.0f, inc - f.kFast * inc, inc - f.kSlow * inc};
     }
     StoreSlot(block, k, x);
     weights.updatedStep[k] = arrival;
@@ -130,11 +132,17 @@ inline int64_t ToInput(float amount) {
 
 inline float FromInput(int64_t amount) { return static_cast<float>(static_cast<double>(amount) / kInputScale); }
 
-// Adds a spike's increments to the neuron's input slots (fast, then slow).
-inline void AddInput(int64_t* input, const Increments& inc) {
-    std::atomic_ref<int64_t>(input[0]).fetch_add(ToInput(inc.fast), std::memory_order_relaxed);
-    std::atomic_ref<int64_t>(input[1]).fetch_add(ToInput(inc.slow), std::memory_order_relaxed);
+// Adds a spike's increments to one kind's input slots (both, fast, slow).
+inline void AddInput(int64_t* slots, const Increments& inc, uint32_t remainder) {
+    if (remainder == 0) {
+        std::atomic_ref<int64_t>(slots[0]).fetch_add(ToInput(inc.both), std::memory_order_relaxed);
+    } else {
+        std::atomic_ref<int64_t>(slots[1]).fetch_add(ToInput(inc.fast), std::memory_order_relaxed);
+        std::atomic_ref<int64_t>(slots[2]).fetch_add(ToInput(inc.slow), std::memory_order_relaxed);
+    }
 }
+
+inline int64_t* KindSlots(EventInputs& in, bool excitatory) { return excitatory ? &in.excBoth : &in.inhBoth; }
 
 // The lane blocks and slot class of lane `lane` of post's synapses of one kind.
 struct LaneRef {
@@ -161,11 +169,11 @@ void EnterEventMode(Simulation& state) {
     auto* engine = static_cast<EventEngine*>(
         NetworkAlloc(state, sizeof(EventEngine), "Unable to allocate memory for the event engine!"));
     state.eventEngine = engine;
-    engine->input = static_cast<int64_t*>(NetworkAlloc(
-        state, uint64_t{kEventInputs} * state.neuronCount * sizeof(int64_t), "Unable to allocate memory for the event engine!"));
+    engine->input = static_cast<EventInputs*>(NetworkAlloc(
+        state, uint64_t{state.neuronCount} * sizeof(EventInputs), "Unable to allocate memory for the event engine!"));
     const KindFactors exc = ExcitatoryFactors(state.params), inh = InhibitoryFactors(state.params);
-    FillKindPowers(engine->exc, exc);
-    FillKindPowers(engine->inh, inh);
+    FillPowers(engine->exc, exc);
+    FillPowers(engine->inh, inh);
 
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
@@ -173,9 +181,9 @@ void EnterEventMode(Simulation& state) {
         for (int kind = 0; kind < 2; ++kind) {
             const bool excitatory = kind == 0;
             const uint32_t count = excitatory ? n.excIncomingCount : n.inhIncomingCount;
-            const EventKindPowers& powers = excitatory ? engine->exc : engine->inh;
+            const EventPowers* powers = excitatory ? engine->exc : engine->inh;
             const KindFactors& f = excitatory ? exc : inh;
-            int64_t* input = engine->input + kEventInputs * i + (excitatory ? 0 : 2);
+            int64_t* input = KindSlots(engine->input[i], excitatory);
             for (uint32_t g = 0; g < (count + 3) / 4; ++g) {
                 const LaneRef ref = LaneOf(n, excitatory, 4 * g);
                 // The flags share their bytes with the steps: read all four first.
@@ -183,7 +191,8 @@ void EnterEventMode(Simulation& state) {
                 for (uint32_t k = 0; k < 4; ++k) flags[k] = ref.weights->arrived[k];
                 for (uint32_t k = 0; k < 4; ++k) ref.weights->updatedStep[k] = s - 1;
                 for (uint32_t k = 0; k < 4 && 4 * g + k < count; ++k)
-                    if (flags[k] != 0) AddInput(input, Arrive(*ref.state, *ref.weights, k, ref.remainder, s, powers, f));
+                    if (flags[k] != 0)
+                        AddInput(input, Arrive(*ref.state, *ref.weights, k, ref.remainder, s, powers, f), ref.remainder);
             }
         }
     }
@@ -204,14 +213,15 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     const float kAmpa = p.ampaStepDecay, kNmda = p.nmdaStepDecay;
     const float kGabaA = p.gabaAStepDecay, kGabaB = p.gabaBStepDecay;
     Neuron* const neurons = state.neurons;
-    int64_t* const inputs = state.eventEngine->input;
+    EventInputs* const inputs = state.eventEngine->input;
     for (uint32_t i = first; i < end; ++i) {
         Neuron& n = neurons[i];
-        int64_t* in = inputs + kEventInputs * i;
         // The deliveries that wrote the inputs ran before the phase barrier.
-        const float eFast = FromInput(in[0]), eSlow = FromInput(in[1]);
-        const float iFast = FromInput(in[2]), iSlow = FromInput(in[3]);
-        in[0] = in[1] = in[2] = in[3] = 0;
+        EventInputs& in = inputs[i];
+        const float eFast = FromInput(in.excBoth + in.excFast), eSlow = FromInput(in.excBoth + in.excSlow);
+        const float iFast = FromInput(in.inhBoth + in.inhFast), iSlow = FromInput(in.inhBoth + in.inhSlow);
+        in.excBoth = in.excFast = in.excSlow = 0;
+        in.inhBoth = in.inhFast = in.inhSlow = 0;
         n.gAmpa = (n.gAmpa - kAmpa * n.gAmpa) + eFast;
         n.gNmda = (n.gNmda - kNmda * n.gNmda) + eSlow;
         n.gGabaA = (n.gGabaA - kGabaA * n.gGabaA) + iFast;
@@ -228,27 +238,26 @@ void EventDeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
     const uint32_t count = n.outgoingCount;
     const bool excitatory = n.isExcitatory != 0;
     EventEngine& engine = *state.eventEngine;
-    const EventKindPowers& powers = excitatory ? engine.exc : engine.inh;
+    const EventPowers* powers = excitatory ? engine.exc : engine.inh;
     const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
-    const uint32_t offset = excitatory ? 0 : 2;
+    Neuron* const neurons = state.neurons;
     // The synapses lie in other neurons' arrays all over the network: fetch the
     // records first, then what each delivery touches, so the misses overlap.
     for (uint32_t i = 0; i < count; ++i) _mm_prefetch(reinterpret_cast<const char*>(out[i]), _MM_HINT_T0);
     for (uint32_t i = 0; i < count; ++i) {
         const Synapse& syn = *out[i];
-        _mm_prefetch(reinterpret_cast<const char*>(syn.arrivedFlag), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(syn.post), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&syn.post->a), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&syn.post->excBlocks8), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&LaneWeightsOf(syn)), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&LaneStateOf(syn)), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&syn.post->lastSpikeStep), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&engine.input[syn.post - neurons]), _MM_HINT_T0);
     }
     for (uint32_t i = 0; i < count; ++i) {
         Synapse& syn = *out[i];
         syn.arrivalStep = s + 1;
         DepressSynapse(state, syn, s);  // before the arrival: the increment uses the new w
-        const Neuron& post = *syn.post;
-        const LaneRef ref = LaneOf(post, excitatory, syn.lane);
-        const Increments inc = Arrive(*ref.state, *ref.weights, syn.lane % 4, ref.remainder, s + 1, powers, f);
-        AddInput(engine.input + kEventInputs * static_cast<size_t>(&post - state.neurons) + offset, inc);
+        const Increments inc = Arrive(LaneStateOf(syn), LaneWeightsOf(syn), syn.lane % 4, syn.remainder, s + 1,
+                                      powers, f);
+        AddInput(KindSlots(engine.input[syn.post - neurons], excitatory), inc, syn.remainder);
     }
 }
 

@@ -23,7 +23,7 @@
 //     stores the state as of s + 1, and adds the increment to the post-synaptic
 //     neuron's input for that step.
 //   - The inputs are sums of 64-bit fixed-point amounts (2^-40 nS) added with
-//     atomic adds. Integer addition does not depend on order, so the result is the
+//     atomic adds (EventInputs). Integer addition does not depend on order, so the result is the
 //     same on any number of threads; the fixed point loses about 1e-12 nS.
 // Delay lines, delivery times, STDP and the stimulus are the exact engine's.
 #pragma once
@@ -39,21 +39,30 @@ struct SimParams;
 // ---- 1. Event state ------------------------------------------------------------------------------
 inline constexpr uint32_t kEventPowerSteps = 2048;  // gaps up to 1 s come from the tables
 
-// (1 - factor)^n for n in [0, kEventPowerSteps) of one synapse kind.
-struct EventKindPowers {
-    float recovery[kEventPowerSteps];     // R towards 1: (1 - kD)^n
-    float relaxation[kEventPowerSteps];   // u towards cF/bF: (1 - bF)^n
-    float fastDecay[kEventPowerSteps];    // gFast: (1 - kFast)^n
-    float slowDecay[kEventPowerSteps];    // gSlow: (1 - kSlow)^n
+// (1 - factor)^n of one synapse kind for n in [0, kEventPowerSteps), the four
+// factors of one n side by side (one cache line serves a whole advance).
+struct EventPowers {
+    float recovery;    // R towards 1: (1 - kD)^n
+    float relaxation;  // u towards cF/bF: (1 - bF)^n
+    float fastDecay;   // gFast: (1 - kFast)^n
+    float slowDecay;   // gSlow: (1 - kSlow)^n
+};
+
+// A neuron's inputs for its next integration, in 2^-40 nS: per kind the full
+// groups' increments (the same for both receptors: one atomic add per delivery)
+// and the remainder slots' increments, which are decayed once and so differ
+// between the receptors. One cache line per neuron.
+struct alignas(64) EventInputs {
+    int64_t excBoth, excFast, excSlow;
+    int64_t inhBoth, inhFast, inhSlow;
+    int64_t unused[2];
 };
 
 struct EventEngine {
-    EventKindPowers exc, inh;
-    int64_t* input;  // [4 * neuronCount]: fast and slow increments of each kind for the next step
+    EventPowers exc[kEventPowerSteps];
+    EventPowers inh[kEventPowerSteps];
+    EventInputs* input;  // [neuronCount]
 };
-
-// Input slots of a neuron: excitatory fast, excitatory slow, inhibitory fast, slow.
-inline constexpr uint32_t kEventInputs = 4;
 
 // Allocates the event state for the network in state (tables from state.params)
 // and converts the network's state after construction and warm-up: arrivals that

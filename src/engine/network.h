@@ -43,10 +43,22 @@ static_assert(sizeof(SynapseLaneWeights) == 48);
 struct Synapse {
     uint8_t* arrivedFlag;  // the synapse's byte in its lane block's `arrived`
     int32_t arrivalStep;   // step whose integration the last spike acted in; -1 none
+    int32_t stateOffset;   // bytes from its lane-weights block to its lane-state block
     Neuron* pre;
     Neuron* post;
-    uint32_t lane;  // position in post's excIncoming or inhIncoming
+    uint32_t lane;       // position in post's excIncoming or inhIncoming
+    uint8_t remainder;   // 0 in a full group, else the size (1..3) of its remainder block
 };
+static_assert(sizeof(Synapse) == 40);
+
+// The lane blocks of a synapse, from its flag pointer and offsets: a delivery needs
+// no visit to the post-synaptic neuron's lane pointers.
+inline SynapseLaneWeights& LaneWeightsOf(const Synapse& s) {
+    return *reinterpret_cast<SynapseLaneWeights*>(s.arrivedFlag - s.lane % 4);
+}
+inline SynapseLaneState& LaneStateOf(const Synapse& s) {
+    return *reinterpret_cast<SynapseLaneState*>(s.arrivedFlag - s.lane % 4 + s.stateOffset);
+}
 
 enum NeuronClass : uint8_t {
     NeuronClassRS = 0,   // "RS (Regular Spiking)"

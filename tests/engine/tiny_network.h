@@ -144,6 +144,9 @@ private:
             Synapse& s = *list[i];
             s.lane = static_cast<uint32_t>(i);
             s.arrivedFlag = &weights[i / 4].arrived[i % 4];
+            s.stateOffset = static_cast<int32_t>(reinterpret_cast<uint8_t*>(&state[i / 4]) -
+                                                 reinterpret_cast<uint8_t*>(&weights[i / 4]));
+            s.remainder = static_cast<uint8_t>(i / 4 < list.size() / 4 ? 0 : list.size() % 4);
             state[i / 4].available[i % 4] = 0.5f;
             state[i / 4].utilization[i % 4] = 0.5f;
             weights[i / 4].weight[i % 4] = pendingWeights[post][&s - incoming[post].data()];
