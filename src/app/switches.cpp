@@ -142,6 +142,15 @@ bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             p.autoManageThreads = 0;
         }
     }
+    if (EndsWith(name, "engine")) {
+        matched = true;
+        if (value == "exact")
+            p.engineMode = EngineExact;
+        else if (value == "event")
+            p.engineMode = EngineEvent;
+        else
+            LogMessage(LogWarning, 0, "Ignoring switch \"%s\": the engine must be exact or event.", original);
+    }
     if (EndsWith(name, "steps")) {
         matched = true;
         uint32_t steps = 0;
@@ -240,6 +249,10 @@ const char* UsageText() {
            "  preset=K        network shape and size K (0..12), as the configuration's list\n"
            "  threads=N       N worker threads (rounded to a power of two, 1..256);\n"
            "                  turns automatic thread management off\n"
+           "  engine=exact    every synapse updated every step (the default; checkpoints\n"
+           "                  are written by this engine only)\n"
+           "  engine=event    event-driven: per-neuron conductances, a synapse updated only\n"
+           "                  when a spike reaches it (results differ by rounding)\n"
            "  steps=N         start at once, run N steps, stop, print a summary, exit\n"
            "  capture=DIR     write captured frames (F10) into DIR instead of the\n"
            "                  program's folder\n"

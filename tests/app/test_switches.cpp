@@ -70,7 +70,7 @@ TEST(Switches, WireframeAndColourBuffer) {
 
 TEST(Switches, OurSwitchesAndTheirBadValues) {
     AppState& s = Fresh();
-    LaunchOptions o = Apply(s, {"headless", "seed=42", "preset=9", "threads=12", "steps=2000"});
+    LaunchOptions o = Apply(s, {"headless", "seed=42", "preset=9", "threads=12", "steps=2000", "Engine=Event"});
     EXPECT_TRUE(o.headless);
     EXPECT_TRUE(o.seedGiven);
     EXPECT_EQ(o.seed, 42u);
@@ -82,10 +82,12 @@ TEST(Switches, OurSwitchesAndTheirBadValues) {
     EXPECT_EQ(s.params.autoManageThreads, 0);
     EXPECT_TRUE(o.stepsGiven);
     EXPECT_EQ(o.steps, 2000u);
+    EXPECT_EQ(s.params.engineMode, EngineEvent);
 
     AppState& t = Fresh();
     const uint32_t threadsBefore = t.params.workerThreads;
-    o = Apply(t, {"preset=99", "threads=abc", "seed=-1", "seed=0", "steps=x", "preset=", "seed=99999999999"});
+    o = Apply(t, {"preset=99", "threads=abc", "seed=-1", "seed=0", "steps=x", "preset=", "seed=99999999999",
+                  "engine=fast", "engine="});
     EXPECT_FALSE(o.seedGiven);
     EXPECT_EQ(o.preset, -1);
     EXPECT_FALSE(o.threadsGiven);
@@ -93,6 +95,7 @@ TEST(Switches, OurSwitchesAndTheirBadValues) {
     EXPECT_EQ(t.params.workerThreads, threadsBefore);
     EXPECT_EQ(t.params.gridX, 32u);
     EXPECT_EQ(t.params.autoManageThreads, 1);
+    EXPECT_EQ(t.params.engineMode, EngineExact);
 
     o = Apply(t, {"threads=1000", "preset=12", "steps=0"});
     EXPECT_EQ(t.params.workerThreads, 256u);
@@ -104,13 +107,14 @@ TEST(Switches, OurSwitchesAndTheirBadValues) {
 TEST(Switches, ArgumentsThatMatchNoSwitchAreNamedInOneWarningEach) {
     AppState& s = Fresh();
     testing::internal::CaptureStdout();
-    const LaunchOptions o = Apply(s, {"--steps", "1000", "step=10", "preset:6", "-Demo", "seed=0"});
+    const LaunchOptions o = Apply(s, {"--steps", "1000", "step=10", "preset:6", "-Demo", "seed=0", "engine=fast"});
     const std::string log = testing::internal::GetCapturedStdout();
     for (const char* arg : {"--steps", "1000", "step=10", "preset:6"})
         EXPECT_NE(log.find("Ignoring argument \"" + std::string(arg) + "\""), std::string::npos) << arg;
     EXPECT_EQ(log.find("\"-Demo\""), std::string::npos);               // a switch
     EXPECT_EQ(log.find("Ignoring argument \"seed=0\""), std::string::npos);  // a switch with a bad value
     EXPECT_NE(log.find("Ignoring switch \"seed=0\""), std::string::npos);
+    EXPECT_NE(log.find("Ignoring switch \"engine=fast\": the engine must be exact or event."), std::string::npos);
     EXPECT_TRUE(o.demo);
     EXPECT_FALSE(o.stepsGiven);
     EXPECT_EQ(o.preset, -1);
