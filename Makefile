@@ -41,13 +41,15 @@ asan: deps
 	cd build-asan && ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" ctest --output-on-failure -L engine -j $(JOBS)
 
 # Synchronisation cost and wake-up floor, the integration against a triad of the
-# same run, then the end-to-end table. Every phase kernel against memory
+# same run, the end-to-end table of both engines, then the event engine's network
+# statistics against the exact engine's (10 s simulated per run, some minutes). Every phase kernel against memory
 # bandwidth: $(BUILD)/bench/bench_dynamics.
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target vellicor_bench
 	$(BUILD)/bench/bench_work_manager
 	bench/triad-ratio.sh $(BUILD)
 	bench/run-bench.sh $(BUILD) $(BENCH_RUNS)
+	$(BUILD)/bench/bench_event_stats
 
 clean:
 	rm -rf $(BUILD) build-tsan build-asan

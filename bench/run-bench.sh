@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end benchmark: headless runs of presets 4, 5, 6 and 7 with seed 1 on 1
-# and 2 worker threads, 2000 steps each, and a table of the medians.
+# and 2 worker threads and with both engines (exact, event), 2000 steps each, and
+# a table of the medians; an event row also gives its speed against the exact row
+# above it.
 #
 # Sections: settings, one run, the table, spike recording.
 #
@@ -18,6 +20,7 @@ RUNS="${2:-3}"
 STEPS=2000
 PRESETS="${BENCH_PRESETS:-4 5 6 7}"
 THREADS="1 2"
+ENGINES="${BENCH_ENGINES:-exact event}"
 BIN="$BUILD/vellicor"
 if [ ! -x "$BIN" ]; then
     echo "run-bench.sh: $BIN not found; build first (make build)" >&2
@@ -53,33 +56,38 @@ median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (N
 
 # ---- The table ------------------------------------------------------------------------------------
 echo "Vellicor end-to-end benchmark: seed=1, $STEPS steps, median of $RUNS runs ($(nproc) processors)"
-printf "%-7s %-8s %12s %10s %16s %12s %12s\n" preset threads "ms/step" "RT factor" "syn. upd./s" \
-    "step/integr." "peak RSS MiB"
+printf "%-7s %-8s %-6s %12s %10s %16s %12s %12s %12s\n" preset threads engine "ms/step" "RT factor" \
+    "syn. upd./s" "step/integr." "peak RSS MiB" "vs exact"
 for preset in $PRESETS; do
     for threads in $THREADS; do
+      exactWall=""
+      for engine in $ENGINES; do
         walls=""; rsss=""; ratios=""; synapses=""
         runs=$RUNS
         # Keep the whole benchmark near 10 minutes on a loaded machine: one run per
         # row once 8 minutes have gone.
         [ "$SECONDS" -gt 480 ] && runs=1
         for ((r = 0; r < runs; r++)); do
-            result=$(run_once "$preset" "$threads")
+            result=$(run_once "$preset" "$threads" "engine=$engine")
             [ -z "$result" ] && continue
             set -- $result
             walls+="$1"$'\n'; synapses=$2; rsss+="$3"$'\n'; ratios+="$4"$'\n'
         done
         wall=$(printf "%s" "$walls" | median)
         if [ -z "$wall" ]; then
-            printf "%-7s %-8s %12s\n" "$preset" "$threads" "failed"
+            printf "%-7s %-8s %-6s %12s\n" "$preset" "$threads" "$engine" "failed"
             continue
         fi
         rss=$(printf "%s" "$rsss" | median)
         ratio=$(printf "%s" "$ratios" | median)
-        awk -v p="$preset" -v t="$threads" -v w="$wall" -v s="$synapses" -v n="$STEPS" -v r="$rss" \
-            -v q="$ratio" 'BEGIN {
-            printf "%-7s %-8s %12.4f %10.3f %16.4g %12.2f %12.1f\n", p, t, 1000 * w / n, (0.5 * n / 1000) / w,
-                s * n / w, q, r / 1024
+        [ "$engine" = exact ] && exactWall=$wall
+        awk -v p="$preset" -v t="$threads" -v e="$engine" -v w="$wall" -v s="$synapses" -v n="$STEPS" \
+            -v r="$rss" -v q="$ratio" -v x="$exactWall" 'BEGIN {
+            speed = (x != "" && e != "exact") ? sprintf("%.2fx", x / w) : ""
+            printf "%-7s %-8s %-6s %12.4f %10.3f %16.4g %12.2f %12.1f %12s\n", p, t, e, 1000 * w / n,
+                (0.5 * n / 1000) / w, s * n / w, q, r / 1024, speed
         }'
+      done
     done
 done
 
