@@ -42,8 +42,8 @@ asan: deps
 
 # Synchronisation cost and wake-up floor, the integration against a triad of the
 # same run, the end-to-end table of both engines, then the event engine's network
-# statistics against the exact engine's (10 s simulated per run, some minutes). Every phase kernel against memory
-# bandwidth: $(BUILD)/bench/bench_dynamics.
+# statistics against the exact engine's (10 s simulated per run, some minutes).
+# Every phase kernel against memory bandwidth: $(BUILD)/bench/bench_dynamics.
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target vellicor_bench
 	$(BUILD)/bench/bench_work_manager
