@@ -345,7 +345,8 @@ void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H
         lineWidths[i] = TextPixelWidth(FontMonoBold.metrics, scale, hud.lines[i].text);
     }
 
-    const HudState status{paused,
+    // The configuration sheet changes the engine only while no simulation runs.
+    const HudState status{state.params.engineMode == EngineEvent, paused,
                           plat::AtomicLoad(state.stimulusOn) != 0 &&
                               StimulusCanAct(state.params, state.stimulusPeriod),
                           plat::AtomicLoad(state.recordingSpikes) != 0, CaptureGate.on.load() != 0};

@@ -264,6 +264,7 @@ HudLines BuildHudLines(bool captureOn, bool paused, uint32_t neuronCount, uint32
 
 HudTags BuildHudTags(const HudState& state) {
     HudTags tags{};
+    if (state.eventEngine) tags.text[tags.count++] = "EVENT ENGINE";
     if (state.paused) tags.text[tags.count++] = "PAUSED";
     if (state.stimulus) tags.text[tags.count++] = "STIMULUS";
     if (state.recording) tags.text[tags.count++] = "REC";

@@ -135,12 +135,13 @@ HudLines BuildHudLines(bool captureOn, bool paused, uint32_t neuronCount, uint32
 
 // State tags drawn beside the HUD lines, in this order, each while its state holds.
 struct HudState {
+    bool eventEngine;  // the network runs on the event engine
     bool paused;     // the simulation is paused
     bool stimulus;   // the regular stimulus is on (and can act)
     bool recording;  // a spike report is being written
     bool capture;    // frames are captured
 };
-inline constexpr int kMaxHudTags = 4;
+inline constexpr int kMaxHudTags = 5;
 struct HudTags {
     const char* text[kMaxHudTags];
     int count;

@@ -140,10 +140,10 @@ TEST(SceneText, HudLines) {
 }
 
 TEST(SceneText, HudTagsStayClearOfTheLines) {
-    const HudTags none = BuildHudTags({false, false, false, false});
+    const HudTags none = BuildHudTags({false, false, false, false, false});
     EXPECT_EQ(none.count, 0);
-    EXPECT_EQ(BuildHudTags({true, true, true, true}).count, 4);
-    EXPECT_EQ(BuildHudTags({false, false, true, false}).count, 1);
+    EXPECT_EQ(BuildHudTags({true, true, true, true, true}).count, 5);
+    EXPECT_EQ(BuildHudTags({false, false, false, true, false}).count, 1);
 
     // Lines as drawn at 9 pixels per character; tags with 4 pixels of padding.
     const float lines[3] = {33 * 9.0f, 73 * 9.0f, 58 * 9.0f};
