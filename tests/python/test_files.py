@@ -171,8 +171,17 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
     with h5py.File(saved, "r") as f:
         assert f.attrs["format"] in ("vellicor-checkpoint", b"vellicor-checkpoint")
         assert f.attrs["formatVersion"] == 1 and f.attrs["step"] == 1000
+        assert f["parameters"].attrs["engineMode"] == 0  # exact
         assert "[neurons]" in f["parameters"].attrs["toml"].decode()
         assert len(f["neurons/v"]) == int(CREATED.search(log).group(1))
+
+
+def test_the_event_engine_refuses_a_checkpoint_before_it_runs(tmp_path):
+    saved = tmp_path / "c.h5"
+    done = run("engine=event", "preset=4", "steps=10", f"checkpoint={saved}", check=False)
+    assert done.returncode == 1
+    assert f"Unable to write \"{saved}\": checkpoints are written by the exact engine only" in done.stdout
+    assert "Created simulation" not in done.stdout and not saved.exists()
 
 
 @pytest.mark.parametrize("kind, expected", [
