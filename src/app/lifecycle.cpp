@@ -53,22 +53,32 @@ void HoldSince(uint32_t startTick) {
 
 // ---- 2. Start sequence ------------------------------------------------------------------------------
 
-// A resumed start: the checkpoint's parameters and generator before the build,
-// its state after it.
-struct ResumeContext {
-    CheckpointReader* reader;
+// What every build adds: a resumed one takes the checkpoint's parameters and
+// generator before the build and its state after it; a build by the event engine
+// says so (the exact engine's log stays as it was).
+struct BuildContext {
+    CheckpointReader* resume;  // null for a new simulation
 };
 
-void PrepareResume(void* context, Simulation& sim) {
-    CheckpointReader& resume = *static_cast<ResumeContext*>(context)->reader;
-    LogMessage(LogInfo, 0, "Resuming the simulation saved in \"%s\" after step %u.", resume.Path().c_str(),
-               resume.Step());
-    resume.PrepareBuild(sim);
+void PrepareBuild(void* context, Simulation& sim) {
+    CheckpointReader* resume = static_cast<BuildContext*>(context)->resume;
+    if (resume != nullptr) {
+        LogMessage(LogInfo, 0, "Resuming the simulation saved in \"%s\" after step %u.", resume->Path().c_str(),
+                   resume->Step());
+        if (sim.params.engineMode == EngineEvent)
+            LogMessage(LogWarning, 0,
+                       "The checkpoint holds the exact engine's state: the simulation continues with the exact "
+                       "engine, not the event-driven one.");
+        resume->PrepareBuild(sim);
+    }
+    if (sim.params.engineMode == EngineEvent)
+        LogMessage(LogInfo, 0, "Engine: event-driven (per-neuron conductances).");
 }
 
 bool RestoreResume(void* context, Simulation& sim) {
+    CheckpointReader* resume = static_cast<BuildContext*>(context)->resume;
     std::string error;
-    if (static_cast<ResumeContext*>(context)->reader->Restore(sim, error)) return true;
+    if (resume == nullptr || resume->Restore(sim, error)) return true;
     LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
     return false;
 }
@@ -76,9 +86,9 @@ bool RestoreResume(void* context, Simulation& sim) {
 // Starts a simulation that parks after `stepsToRun` steps (0: runs on), continuing
 // `resume` when given. A lack of memory or threads ends the program as before.
 bool StartWithTarget(AppState& state, uint32_t stepsToRun, CheckpointReader* resume) {
-    ResumeContext context{resume};
-    const StartExtension extension{&context, &PrepareResume, &RestoreResume};
-    const SimResult result = state.Start(stepsToRun, resume != nullptr ? &extension : nullptr);
+    BuildContext context{resume};
+    const StartExtension extension{&context, &PrepareBuild, &RestoreResume};
+    const SimResult result = state.Start(stepsToRun, &extension);
     if (result.status == SimStatus::NoResources) LogMessage(LogFatal, 0, "%s", result.error.c_str());
     return result.ok();
 }
@@ -258,12 +268,11 @@ SimStatus WriteWhileParked(AppState& state, const std::string& folder, std::stri
 
 RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFiles& files) {
     RunSummary summary{};
-    ResumeContext context{files.resume};
-    const StartExtension extension{&context, &PrepareResume, &RestoreResume};
-    const StartExtension* resume = files.resume != nullptr ? &extension : nullptr;
     if (steps == 0) {
         // Build and release only: a check of the network a parameter set gives.
-        const SimResult built = state.Build(resume);
+        BuildContext context{files.resume};
+        const StartExtension extension{&context, &PrepareBuild, &RestoreResume};
+        const SimResult built = state.Build(&extension);
         if (built.status == SimStatus::NoResources) LogMessage(LogFatal, 0, "%s", built.error.c_str());
         summary.neuronCount = state.neuronCount;
         if (!built.ok()) {

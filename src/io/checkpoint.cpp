@@ -154,7 +154,7 @@ private:
     X(excAxonLengthMax) X(boxInhAxonLengthMin) X(boxInhAxonLengthMax) X(excSynapsesMin)                 \
     X(excSynapsesMax) X(inhSynapsesMin) X(inhSynapsesMax) X(excSynapseAxonDistance)                     \
     X(inhSynapseAxonDistance) X(excWeightMax) X(excWeightInitial) X(inhWeightMax) X(inhWeightInitial)   \
-    X(randomizeExcWeights) X(randomizeInhWeights) X(reentrantLoops)
+    X(randomizeExcWeights) X(randomizeInhWeights) X(reentrantLoops) X(engineMode)
 
 struct FieldSpan {
     size_t offset, size, align;
@@ -185,9 +185,12 @@ bool WriteParams(hid_t group, const SimParams& p) {
 }
 
 // Names the first field that is missing or unreadable; "" when all were read.
+// engineMode may be missing: files written before the engine choice existed hold
+// the exact engine's state.
 std::string ReadParams(hid_t group, SimParams& p) {
+    p.engineMode = EngineExact;
 #define VELLICOR_READ(field) \
-    if (!ReadAttribute(group, #field, &p.field)) return #field;
+    if (!ReadAttribute(group, #field, &p.field) && std::strcmp(#field, "engineMode") != 0) return #field;
     VELLICOR_SIM_PARAMS(VELLICOR_READ)
 #undef VELLICOR_READ
     return "";
@@ -419,6 +422,12 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
         error = path + ": no network is built";
         return false;
     }
+    // The event engine keeps its synapse state in another form than the one stored
+    // here: refused before any file is made.
+    if (state.buildOrigin.params.engineMode == EngineEvent) {
+        error = path + ": " + kCheckpointNeedsExactEngine;
+        return false;
+    }
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         error = path + ": is a folder, not a file";
@@ -525,6 +534,7 @@ void CheckpointReader::PrepareBuild(Simulation& state) const {
     p.workerThreads = current.workerThreads;
     p.autoManageThreads = current.autoManageThreads;
     p.idlePriority = current.idlePriority;
+    p.engineMode = EngineExact;  // the state stored is the exact engine's
     state.params = p;
     state.random = origin_.random;
 }

@@ -8,8 +8,10 @@
 //
 //   /                  attributes format ("vellicor-checkpoint"), formatVersion,
 //                      writer, step (the steps completed)
-//   /parameters        one attribute per SimParams field, as the build began;
-//                      toml: the same as a parameter file, for people to read
+//   /parameters        one attribute per SimParams field, as the build began
+//                      (engineMode, always exact, is missing in files written
+//                      before it existed); toml: the same as a parameter file,
+//                      for people to read
 //   /options           attributes stimulusOn, stimulusPeriod
 //   /random            attributes firstUse, seed, history1[10], history2[10]
 //   /network           attributes neuronCount, synapseCount, laneGroups,
@@ -37,10 +39,14 @@
 
 inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
 inline constexpr uint32_t kCheckpointVersion = 1;
+// Why a network built by the event engine is not saved.
+inline constexpr const char* kCheckpointNeedsExactEngine =
+    "checkpoints are written by the exact engine only; restart with engine=exact to save one";
 
 // Writes the state of the built network to `path` (through a temporary file in the
 // same folder, so a failed write leaves no half file). The network must be at
-// rest: no worker stepping (not started yet, or parked between steps).
+// rest: no worker stepping (not started yet, or parked between steps). A network
+// built by the event engine is refused (no file is made).
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error);
 
 // A checkpoint opened for a resumed run: Open checks the file and reads the
@@ -62,7 +68,8 @@ public:
     uint32_t Step() const { return step_; }  // the steps the saved run had completed
 
     // The saved parameters (keeping the state's worker-thread settings) and the
-    // generator state the saved network's build started from.
+    // generator state the saved network's build started from. The engine is always
+    // the exact one, whose state the file holds.
     void PrepareBuild(Simulation& state) const;
     // After BuildNetwork: checks that the network is the saved one, overwrites
     // every value the steps change, the analysis, the stimulus options and the

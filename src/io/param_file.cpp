@@ -41,6 +41,9 @@ constexpr ParamFlag kSimulationFlags[] = {
     {"reentrantLoops", &SimParams::reentrantLoops},
 };
 
+// SimParams::engineMode as the files name it, by EngineMode.
+constexpr const char* kEngineNames[] = {"exact", "event"};
+
 constexpr uint32_t kMaxFileBytes = 1u << 20;
 
 // ---- 2. Writing -------------------------------------------------------------------------------
@@ -213,6 +216,18 @@ struct Reader {
                 p.workerThreads = rounded;
                 continue;
             }
+            if (key == "engine") {
+                const auto* value = node.as_string();
+                if (!value) return Fail(node, key, "expected \"exact\" or \"event\"");
+                const std::string& name = value->get();
+                if (name == kEngineNames[EngineExact])
+                    p.engineMode = EngineExact;
+                else if (name == kEngineNames[EngineEvent])
+                    p.engineMode = EngineEvent;
+                else
+                    return Fail(node, key, Quoted(name.c_str()) + " is not an engine (\"exact\" or \"event\")");
+                continue;
+            }
             bool known = false;
             for (const ParamFlag& flag : kSimulationFlags) {
                 if (key != flag.name) continue;
@@ -299,7 +314,9 @@ std::string FormatParamFile(const SimParams& p, const AppOptions& o, const char*
     out << "autoManageThreads = " << Bool(p.autoManageThreads) << "\n"
         << "workerThreads = " << p.workerThreads << "\n"
         << "idlePriority = " << Bool(p.idlePriority) << "\n"
-        << "reentrantLoops = " << Bool(p.reentrantLoops) << "\n\n";
+        << "reentrantLoops = " << Bool(p.reentrantLoops) << "\n"
+        << "engine = " << Quoted(kEngineNames[p.engineMode == EngineEvent ? EngineEvent : EngineExact])
+        << "  # exact or event\n\n";
     out << "[neurons]\n";
     const char* base = reinterpret_cast<const char*>(&p);
     for (const ParamField& f : NeuronParamFields) {

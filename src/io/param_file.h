@@ -1,7 +1,7 @@
 // Parameter files: the settings of the configuration pages as TOML, one table per
 // page ([simulation], [neurons], [visualization], [capture]), keys named as the
 // fields in the code, values in the units the pages show (the inhibitory fraction
-// in percent).
+// in percent). The one exception is engineMode: engine = "exact" or "event".
 //
 // Loading is all or nothing: a file with a syntax error, an unknown table or key,
 // a value of the wrong type or a value that cannot be used leaves the records as

@@ -96,6 +96,10 @@ void SimPageIdlePriority(AppState& state, bool checked) { state.params.idlePrior
 
 void SimPageReentrantLoops(AppState& state, bool checked) { state.params.reentrantLoops = checked ? 1 : 0; }
 
+void SimPageEngineMode(AppState& state, int mode) {
+    if (mode == EngineExact || mode == EngineEvent) state.params.engineMode = static_cast<uint8_t>(mode);
+}
+
 void SimPageRestoreDefaults(SimulationPage& page, AppState& state) {
     RestoreDefaults(state, WireframeMode);
     InitSimulationPage(page, state);

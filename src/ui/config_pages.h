@@ -39,12 +39,17 @@ enum SimulationControlId : int {
     SimRestoreDefaults = 1003,
     SimSaveConfig = 1007,
     SimLoadConfig = 1011,
+    SimEngineMode = 1024,
 };
 inline constexpr const char* kReentrantCaption =
     "Simulate reentrant loops (box/cuboid geometries only, excitatory neurons only)";
 inline constexpr const char* kAutoManageCaption = "Auto-manage worker threads";
 inline constexpr const char* kWorkerLabelCaption = "Worker threads";
 inline constexpr const char* kIdlePriorityCaption = "Run simulation threads with idle priority";
+inline constexpr const char* kEngineCaption = "Engine";
+// The engine list's entries, by EngineMode.
+inline constexpr const char* kEngineModeLabels[] = {"Exact (every synapse every step)",
+                                                    "Event-driven (per-neuron conductances)"};
 
 struct SimulationPage {
     int presetSelection;         // preset row, -1 for none
@@ -66,6 +71,9 @@ void SimPageWorkerEdited(SimulationPage& page, AppState& state, bool rewrite);
 void SimPageWorkerSpin(SimulationPage& page, AppState& state, bool up);
 void SimPageIdlePriority(AppState& state, bool checked);
 void SimPageReentrantLoops(AppState& state, bool checked);
+// An entry chosen in the engine list (an EngineMode; others are ignored). Like the
+// page's other settings it is used by the next build.
+void SimPageEngineMode(AppState& state, int mode);
 // Restore Defaults: every parameter and option, then the page again.
 void SimPageRestoreDefaults(SimulationPage& page, AppState& state);
 // OK: copies the selected preset row into the record (nothing without a selection).

@@ -93,6 +93,10 @@ void DrawSimulationPage(Sheet& sheet) {
     }
     bool checked;
     if (Check(kReentrantCaption, state.params.reentrantLoops, checked)) SimPageReentrantLoops(state, checked);
+    int engine = state.params.engineMode == EngineEvent ? EngineEvent : EngineExact;
+    ImGui::SetNextItemWidth(320);
+    if (ImGui::Combo(kEngineCaption, &engine, kEngineModeLabels, IM_ARRAYSIZE(kEngineModeLabels)))
+        SimPageEngineMode(state, engine);
     ImGui::Spacing();
 
     ImGui::BeginChild("threads", ImVec2(0, ImGui::GetFrameHeightWithSpacing() * 3 + 16), true);

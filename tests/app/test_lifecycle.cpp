@@ -117,6 +117,7 @@ TEST_F(LifecycleFixture, StartPauseStopLogsInOrderAndFreesEverything) {
             EXPECT_LT(at[i - 1], at[i]) << "line " << i << " out of order";
         }
     }
+    EXPECT_EQ(log.find("] Engine: "), std::string::npos);  // only the event engine is named
     EXPECT_EQ(state.SimState, SimStateNone);
     EXPECT_EQ(state.workManager, nullptr);
     EXPECT_EQ(state.workers, nullptr);
@@ -314,6 +315,29 @@ TEST_F(LifecycleFixture, CheckpointParksBetweenStepsAndLeavesTheSimulationAsItWa
     plat::SleepMs(50);
     EXPECT_EQ(state.stepCounter.load(), paused);  // still paused
     std::filesystem::remove(path);
+}
+
+// The event engine's synapse state is not what a checkpoint holds: K is refused,
+// no file (not even a partial one) is left, and the simulation runs on.
+TEST_F(LifecycleFixture, TheEventEngineIsNamedAtTheStartAndWritesNoCheckpoint) {
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    state.params.engineMode = EngineEvent;
+    testing::internal::CaptureStdout();
+    StartSimulation(state);
+    WaitForSteps(5);
+    std::string path;
+    EXPECT_FALSE(CheckpointSimulation(state, folder, path));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(state.SimState, SimStateRunning);
+    const std::vector<long> at = LinePositions(
+        log, {"Initializing new simulation. Please wait.", "Engine: event-driven (per-neuron conductances).",
+              "Simulation started."});
+    EXPECT_TRUE(at[0] >= 0 && at[0] < at[1] && at[1] < at[2]) << log;
+    EXPECT_NE(log.find("Unable to write the checkpoint: " + path + ": " + kCheckpointNeedsExactEngine),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 }
 
 }  // namespace

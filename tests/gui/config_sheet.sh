@@ -39,7 +39,7 @@ config_x=105; config_y=141
 preset_x=397; preset_y=62
 row_y() { echo $((89 + 19 * $1)); }
 ok_x=668; cancel_x=766; buttons_y=538
-restore_x=62; restore_y=216
+restore_x=62; restore_y=241
 
 open_sheet() {  # sets $sheet
     local toolbox

@@ -145,8 +145,9 @@ TEST_F(Checkpoint, AResumedRunIsTheRunItContinuesOnOtherThreadCounts) {
     const std::pair<std::string, uint32_t> resumes[] = {{first_, 2}, {second_, 3}};
     for (const auto& [path, threads] : resumes) {
         AppState state;
-        RestoreDefaults(state);  // another network, no stimulus, another generator: the file decides
+        RestoreDefaults(state);  // another network, engine, generator, no stimulus: the file decides
         ApplyPreset(state.params, 5);
+        state.params.engineMode = EngineEvent;
         state.random = RandomGeneratorState{};
         state.random.seed = 99;
         CheckpointReader reader;
@@ -154,6 +155,7 @@ TEST_F(Checkpoint, AResumedRunIsTheRunItContinuesOnOtherThreadCounts) {
         ASSERT_TRUE(reader.Open(path, error)) << error;
         Build(state, &reader);
         EXPECT_FALSE(reader.IsOpen());
+        EXPECT_EQ(state.params.engineMode, EngineExact);
         // Restored exactly (values the run would soon forget too), then run on.
         EXPECT_TRUE(StateBytes(state) == (path == first_ ? atFirst_ : atSecond_)) << path;
         Launch(state, threads, kEnd);
@@ -181,7 +183,8 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
     EXPECT_FALSE(reader.Open(other, error));
     EXPECT_EQ(error, other + ": checkpoint format version 2; this program reads version 1");
 
-    // A dataset gone: the header reads, the restore names what is missing.
+    // A dataset gone: the header reads (without engineMode too, as in files written
+    // before it existed), the restore names what is missing.
     {
         const hid_t file = H5Fopen(other.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
         const hid_t version = H5Aopen(file, "formatVersion", H5P_DEFAULT);
@@ -189,6 +192,7 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
         H5Awrite(version, H5T_NATIVE_UINT32, &one);
         H5Aclose(version);
         H5Ldelete(file, "/synapses/lanes/weight", H5P_DEFAULT);
+        H5Adelete_by_name(file, "parameters", "engineMode", H5P_DEFAULT);
         H5Fclose(file);
     }
     AppState state;

@@ -45,6 +45,7 @@ TEST(ParamFile, SaveThenLoadGivesTheSameRecordsBitForBit) {
     saved->params.excSynapsesMax = 200;
     saved->params.randomizeInhWeights = 1;
     saved->params.reentrantLoops = 0;
+    saved->params.engineMode = EngineEvent;
     saved->params.workerThreads = 8;
     saved->options.waitVsync = 1;
     saved->options.captureQuality = 35;
@@ -110,6 +111,8 @@ TEST(ParamFile, ABadFileNamesFileLineAndKeyAndChangesNothing) {
         {"[neurons]\ntauAmpa = nan\n", "tauAmpa: expected a number, not nan"},
         {"[neurons]\nrandomizeExcWeights = 1\n", "expected true or false"},
         {"preset = 13\n", "preset: 13 is not a network shape"},
+        {"engine = \"fast\"\n", "test.toml:3: engine: \"fast\" is not an engine (\"exact\" or \"event\")"},
+        {"engine = 1\n", "engine: expected \"exact\" or \"event\""},
         {"[capture]\ncaptureFolder = \"\"\n", "captureFolder: the folder name is empty"},
         {"[display]\nx = 1\n", "display: unknown table"},
     };

@@ -146,12 +146,13 @@ def test_the_report_is_complete_after_sigterm_and_after_esc(tmp_path):
 
 @pytest.fixture(scope="module")
 def resumed_run(tmp_path_factory):
-    """2000 steps in one run, and 1000 + checkpoint + 1000 resumed on another thread count."""
+    """2000 steps in one run, and 1000 + checkpoint + 1000 resumed on another thread count
+    (asking for the event engine, which a resumed run does not use)."""
     folder = tmp_path_factory.mktemp("checkpoint")
     whole, saved, second = folder / "a.h5", folder / "c.h5", folder / "b2.h5"
     run("seed=1", "preset=4", "threads=2", "steps=2000", f"record={whole}")
     run("seed=1", "preset=4", "threads=1", "steps=1000", f"checkpoint={saved}")
-    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}").stdout
+    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}", "engine=event").stdout
     return whole, saved, second, log
 
 
@@ -168,11 +169,21 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
     assert len(resumed_times) > 0
     assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
     assert SUMMARY.search(log).groups()[:2] == ("1000", "500.0")
+    assert "continues with the exact engine" in log and "Engine: event-driven" not in log
     with h5py.File(saved, "r") as f:
         assert f.attrs["format"] in ("vellicor-checkpoint", b"vellicor-checkpoint")
         assert f.attrs["formatVersion"] == 1 and f.attrs["step"] == 1000
+        assert f["parameters"].attrs["engineMode"] == 0  # exact
         assert "[neurons]" in f["parameters"].attrs["toml"].decode()
         assert len(f["neurons/v"]) == int(CREATED.search(log).group(1))
+
+
+def test_the_event_engine_refuses_a_checkpoint_before_it_runs(tmp_path):
+    saved = tmp_path / "c.h5"
+    done = run("engine=event", "preset=4", "steps=10", f"checkpoint={saved}", check=False)
+    assert done.returncode == 1
+    assert f"Unable to write \"{saved}\": checkpoints are written by the exact engine only" in done.stdout
+    assert "Created simulation" not in done.stdout and not saved.exists()
 
 
 @pytest.mark.parametrize("kind, expected", [

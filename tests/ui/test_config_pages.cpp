@@ -126,12 +126,17 @@ TEST_F(PagesFixture, CancelRestoresEveryParameterAndOptionButNotLifecycle) {
     const ConfigBackup backup = TakeConfigBackup(state);
     state.params.tauAmpa = 77.0f;
     state.params.reentrantLoops = 0;
+    SimPageEngineMode(state, EngineEvent);
+    EXPECT_EQ(state.params.engineMode, EngineEvent);
+    SimPageEngineMode(state, 2);  // no such entry
+    EXPECT_EQ(state.params.engineMode, EngineEvent);
     state.options.NeuronAlpha = 0.01f;
     std::strcpy(state.options.captureFolder, "/elsewhere");
     state.SimState = SimStateRunning;  // lifecycle: not part of the backup
     RestoreConfigBackup(state, backup);
     EXPECT_EQ(state.params.tauAmpa, 5.0f);
     EXPECT_EQ(state.params.reentrantLoops, 1);
+    EXPECT_EQ(state.params.engineMode, EngineExact);
     EXPECT_EQ(state.options.NeuronAlpha, 0.2f);
     EXPECT_STRNE(state.options.captureFolder, "/elsewhere");
     EXPECT_EQ(state.SimState, static_cast<uint32_t>(SimStateRunning));
@@ -141,12 +146,14 @@ TEST_F(PagesFixture, RestoreDefaultsKeepsLifecycleFields) {
     SimulationPage page;
     state.params.gridX = 5;
     state.params.tauNmda = 3.0f;
+    state.params.engineMode = EngineEvent;
     state.options.reducedVisualization = 1;
     state.SimState = SimStatePaused;
     state.workerCount = 3;
     state.stopRequest = 1;
     SimPageRestoreDefaults(page, state);
     EXPECT_EQ(state.params.tauNmda, 150.0f);
+    EXPECT_EQ(state.params.engineMode, EngineExact);
     EXPECT_EQ(state.options.reducedVisualization, 0);
     EXPECT_EQ(page.presetSelection, 6);
     EXPECT_EQ(state.SimState, static_cast<uint32_t>(SimStatePaused));
