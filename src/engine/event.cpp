@@ -72,21 +72,17 @@ inline void StoreSlot(SynapseLaneState& b, uint32_t k, const SlotState& x) {
 }
 
 // ---- 2. One arrival ----------------------------------------------------------------------------------
-// The increments a spike adds to the post-synaptic neuron's input of its arrival
-// step: `both` for a full group, `fast` and `slow` for a remainder slot.
-struct Increments {
-    float both, fast, slow;
-};
-
+// The increment a spike adds to the post-synaptic neuron's input of its arrival
+// step (its slot class says to which sum).
 // Applies a spike arriving at step `arrival` to slot k of a block whose state is
 // valid at `updated` (< arrival), with the per-slot order of the slot's class
 // (remainder 0: a full group). Leaves the slot valid at `arrival`.
-Increments Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t k, uint32_t remainder,
+float Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t k, uint32_t remainder,
                   int32_t arrival, const EventPowers* p, const KindFactors& f) {
     const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(weights.updatedStep[k]);
     const float w = weights.weight[k];
     SlotState x = LoadSlot(block, k);
-    Increments out;
+    float out;
     if (remainder == 0) {
         // Recovery and decay of the arrival step first, then the spike; the
         // increment is not decayed in this step.
@@ -97,7 +93,7 @@ Increments Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t
         const float inc = x.r * w * x.u;
         x.gFast += inc;
         x.gSlow += inc;
-        out = {inc, 0.0f, 0.0f};
+        out = inc;
     } else {
         x = Advance(x, gap - 1, p, f);  // to the step before the arrival
         const float r = x.r, u = x.u;
@@ -119,7 +115,7 @@ Increments Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t
         const float fast = x.gFast + inc, slow = x.gSlow + inc;
         x.gFast = fast - f.kFast * fast;
         x.gSlow = slow - f.kSlow * slow;
-        out = {0.0f, inc - f.kFast * inc, inc - f.kSlow * inc};
+        out = inc;
     }
     StoreSlot(block, k, x);
     weights.updatedStep[k] = arrival;
@@ -132,17 +128,12 @@ inline int64_t ToInput(float amount) {
 
 inline float FromInput(int64_t amount) { return static_cast<float>(static_cast<double>(amount) / kInputScale); }
 
-// Adds a spike's increments to one kind's input slots (both, fast, slow).
-inline void AddInput(int64_t* slots, const Increments& inc, uint32_t remainder) {
-    if (remainder == 0) {
-        std::atomic_ref<int64_t>(slots[0]).fetch_add(ToInput(inc.both), std::memory_order_relaxed);
-    } else {
-        std::atomic_ref<int64_t>(slots[1]).fetch_add(ToInput(inc.fast), std::memory_order_relaxed);
-        std::atomic_ref<int64_t>(slots[2]).fetch_add(ToInput(inc.slow), std::memory_order_relaxed);
-    }
+// Adds a spike's increment to one kind's sums (full, remainder).
+inline void AddInput(int64_t* sums, float inc, uint32_t remainder) {
+    std::atomic_ref<int64_t>(sums[remainder == 0 ? 0 : 1]).fetch_add(ToInput(inc), std::memory_order_relaxed);
 }
 
-inline int64_t* KindSlots(EventInputs& in, bool excitatory) { return excitatory ? &in.excBoth : &in.inhBoth; }
+inline int64_t* KindSums(EventInputs& in, bool excitatory) { return excitatory ? &in.excFull : &in.inhFull; }
 
 // The lane blocks and slot class of lane `lane` of post's synapses of one kind.
 struct LaneRef {
@@ -183,7 +174,7 @@ void EnterEventMode(Simulation& state) {
             const uint32_t count = excitatory ? n.excIncomingCount : n.inhIncomingCount;
             const EventPowers* powers = excitatory ? engine->exc : engine->inh;
             const KindFactors& f = excitatory ? exc : inh;
-            int64_t* input = KindSlots(engine->input[i], excitatory);
+            int64_t* input = KindSums(engine->input[i], excitatory);
             for (uint32_t g = 0; g < (count + 3) / 4; ++g) {
                 const LaneRef ref = LaneOf(n, excitatory, 4 * g);
                 // The flags share their bytes with the steps: read all four first.
@@ -218,10 +209,12 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
         Neuron& n = neurons[i];
         // The deliveries that wrote the inputs ran before the phase barrier.
         EventInputs& in = inputs[i];
-        const float eFast = FromInput(in.excBoth + in.excFast), eSlow = FromInput(in.excBoth + in.excSlow);
-        const float iFast = FromInput(in.inhBoth + in.inhFast), iSlow = FromInput(in.inhBoth + in.inhSlow);
-        in.excBoth = in.excFast = in.excSlow = 0;
-        in.inhBoth = in.inhFast = in.inhSlow = 0;
+        const float eFull = FromInput(in.excFull), eRest = FromInput(in.excRemainder);
+        const float iFull = FromInput(in.inhFull), iRest = FromInput(in.inhRemainder);
+        in.excFull = in.excRemainder = in.inhFull = in.inhRemainder = 0;
+        // A remainder slot's increment decays once in its arrival step.
+        const float eFast = eFull + (eRest - kAmpa * eRest), eSlow = eFull + (eRest - kNmda * eRest);
+        const float iFast = iFull + (iRest - kGabaA * iRest), iSlow = iFull + (iRest - kGabaB * iRest);
         n.gAmpa = (n.gAmpa - kAmpa * n.gAmpa) + eFast;
         n.gNmda = (n.gNmda - kNmda * n.gNmda) + eSlow;
         n.gGabaA = (n.gGabaA - kGabaA * n.gGabaA) + iFast;
@@ -255,9 +248,9 @@ void EventDeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
         Synapse& syn = *out[i];
         syn.arrivalStep = s + 1;
         DepressSynapse(state, syn, s);  // before the arrival: the increment uses the new w
-        const Increments inc = Arrive(LaneStateOf(syn), LaneWeightsOf(syn), syn.lane % 4, syn.remainder, s + 1,
+        const float inc = Arrive(LaneStateOf(syn), LaneWeightsOf(syn), syn.lane % 4, syn.remainder, s + 1,
                                       powers, f);
-        AddInput(KindSlots(engine.input[syn.post - neurons], excitatory), inc, syn.remainder);
+        AddInput(KindSums(engine.input[syn.post - neurons], excitatory), inc, syn.remainder);
     }
 }
 

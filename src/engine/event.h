@@ -48,14 +48,13 @@ struct EventPowers {
     float slowDecay;   // gSlow: (1 - kSlow)^n
 };
 
-// A neuron's inputs for its next integration, in 2^-40 nS: per kind the full
-// groups' increments (the same for both receptors: one atomic add per delivery)
-// and the remainder slots' increments, which are decayed once and so differ
-// between the receptors. One cache line per neuron.
-struct alignas(64) EventInputs {
-    int64_t excBoth, excFast, excSlow;
-    int64_t inhBoth, inhFast, inhSlow;
-    int64_t unused[2];
+// A neuron's inputs for its next integration, in 2^-40 nS: per kind the sum of
+// the full groups' increments and the sum of the remainder slots' increments,
+// which the integration decays once by each receptor's factor. Two neurons per
+// cache line.
+struct alignas(32) EventInputs {
+    int64_t excFull, excRemainder;
+    int64_t inhFull, inhRemainder;
 };
 
 struct EventEngine {
