@@ -72,13 +72,12 @@ inline void StoreSlot(SynapseLaneState& b, uint32_t k, const SlotState& x) {
 }
 
 // ---- 2. One arrival ----------------------------------------------------------------------------------
-// The increment a spike adds to the post-synaptic neuron's input of its arrival
-// step (its slot class says to which sum).
-// Applies a spike arriving at step `arrival` to slot k of a block whose state is
-// valid at `updated` (< arrival), with the per-slot order of the slot's class
-// (remainder 0: a full group). Leaves the slot valid at `arrival`.
+// Applies a spike arriving at step `arrival` to slot k, whose state is valid at an
+// earlier step (updatedStep[k]), in the per-slot order of the slot's class
+// (remainder 0: a full group), and leaves the slot valid at `arrival`. Returns the
+// increment for the post-synaptic neuron's full or remainder sum.
 float Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t k, uint32_t remainder,
-                  int32_t arrival, const EventPowers* p, const KindFactors& f) {
+             int32_t arrival, const EventPowers* p, const KindFactors& f) {
     const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(weights.updatedStep[k]);
     const float w = weights.weight[k];
     SlotState x = LoadSlot(block, k);
