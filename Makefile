@@ -49,7 +49,7 @@ bench: build
 	$(BUILD)/bench/bench_work_manager
 	bench/triad-ratio.sh $(BUILD)
 	bench/run-bench.sh $(BUILD) $(BENCH_RUNS)
-	$(BUILD)/bench/bench_event_stats
+	$(BUILD)/bench/bench_event_stats 10 $(BENCH_PRESETS)
 
 clean:
 	rm -rf $(BUILD) build-tsan build-asan
