@@ -117,8 +117,10 @@ uint32_t RunTwins(uint32_t steps, const std::function<bool(uint32_t, uint32_t)>&
                 const bool exc = kind == 0;
                 const uint32_t count = exc ? a.excIncomingCount : a.inhIncomingCount;
                 for (uint32_t lane = 0; lane < count; ++lane) {
-                    const SynapseLaneWeights& wa = (exc ? a.excLaneWeights : a.inhLaneWeights)[lane / 4];
-                    const SynapseLaneWeights& wb = (exc ? b.excLaneWeights : b.inhLaneWeights)[lane / 4];
+                    const SynapseLaneWeights* blocksA = exc ? a.excLaneWeights : a.inhLaneWeights;
+                    const SynapseLaneWeights* blocksB = exc ? b.excLaneWeights : b.inhLaneWeights;
+                    const SynapseLaneWeights& wa = blocksA[lane / 4];
+                    const SynapseLaneWeights& wb = blocksB[lane / 4];
                     const uint32_t k = lane % 4;
                     const int32_t at = static_cast<int32_t>(s);
                     const Deferred d{post, lane, exc, EventSynapseValues(*event.ts, b, exc, lane, at)};
