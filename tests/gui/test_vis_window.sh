@@ -19,6 +19,19 @@ help_text_pixels() {
     /usr/bin/convert "$1" -crop "$2" +repage -fuzz 12% -fill white -opaque "#FFFF80" \
         -fill black +opaque white -colorspace Gray -format "%[fx:int(mean*w*h+0.5)]" info:
 }
+# Frames may take a while on a software renderer: a screenshot every 0.5 s, at most
+# TRIES, until COUNTER's count in REGION passes `[ count OP LIMIT ]`; prints the
+# last count (empty when a screenshot failed).
+poll_pixels() {  # counter name region tries op limit
+    local count=""
+    for _ in $(seq 1 "$4"); do
+        sleep 0.5
+        /usr/bin/import -window root "$WORK/$2.png" || { echo ""; return; }
+        count=$("$1" "$WORK/$2.png" "$3")
+        [ "$count" "$5" "$6" ] && break
+    done
+    echo "$count"
+}
 
 "$BIN" demo seed=1 preset=0 </dev/null >"$LOG" 2>"$WORK/err.txt" &
 PID=$!
@@ -26,35 +39,19 @@ PID=$!
 WID=$(timeout 20 xdotool search --sync --name '^Vellicor v[0-9.]*$' | head -1)
 [ -n "$WID" ] || fail "no visualization window"
 wait_for_log "Simulation started." 30 || fail "no simulation started"
-TEXT=0
-for _ in $(seq 1 20); do
-    sleep 0.5
-    /usr/bin/import -window root "$WORK/status.png" || fail "screenshot"
-    TEXT=$(bright_pixels "$WORK/status.png" 700x60+0+0)
-    [ "$TEXT" -gt 40 ] && break
-done
+TEXT=$(poll_pixels bright_pixels status 700x60+0+0 20 -gt 40)
+[ -n "$TEXT" ] || fail "screenshot"
 [ "$TEXT" -gt 40 ] || fail "no text in the upper left of the window ($TEXT bright pixels)"
 
 xdotool windowfocus --sync "$WID" 2>/dev/null || true
 xdotool key F1
-# Frames may take a while on a software renderer: look again for up to 8 s.
-HELP=0
-for _ in $(seq 1 16); do
-    sleep 0.5
-    /usr/bin/import -window root "$WORK/help.png" || fail "screenshot"
-    HELP=$(help_text_pixels "$WORK/help.png" 900x500+40+150)
-    [ "$HELP" -gt 2000 ] && break
-done
+HELP=$(poll_pixels help_text_pixels help 900x500+40+150 16 -gt 2000)
+[ -n "$HELP" ] || fail "screenshot"
 [ "$HELP" -gt 2000 ] || fail "F1: no help text drawn ($HELP pixels)"
 
 xdotool key F5
-HELP2=$HELP
-for _ in $(seq 1 16); do
-    sleep 0.5
-    /usr/bin/import -window root "$WORK/analysis.png" || fail "screenshot"
-    HELP2=$(help_text_pixels "$WORK/analysis.png" 900x500+40+150)
-    [ "$HELP2" -lt $(( HELP / 4 )) ] && break
-done
+HELP2=$(poll_pixels help_text_pixels analysis 900x500+40+150 16 -lt $(( HELP / 4 )))
+[ -n "$HELP2" ] || fail "screenshot"
 [ "$HELP2" -lt $(( HELP / 4 )) ] || fail "F5 did not replace the help panel ($HELP2 of $HELP pixels left)"
 
 xdotool key p
