@@ -76,6 +76,10 @@ inline void Prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), 
 
 }  // namespace
 
+// Depression of one synapse:
+//   if (d > -0.000005) d -= depression[dt];
+//   if (d < 0 && w + d >= 0) w = w + d;
+// without branches on the values, as in potentiation (same bits).
 void DepressSynapse(const Simulation& state, const Synapse& syn, int32_t s) {
     const int32_t last = syn.post->lastSpikeStep;
     if (last < 0) return;  // the post-synaptic neuron never fired
@@ -83,13 +87,14 @@ void DepressSynapse(const Simulation& state, const Synapse& syn, int32_t s) {
     if (dt <= 0 || dt >= static_cast<int32_t>(kStdpWindow)) return;
     SynapseLaneWeights& block = WeightsBlock(syn);
     const uint32_t k = syn.lane % 4;
-    float& w = block.weight[k];
-    float& d = block.weightDelta[k];
-    if (d > -0.000005f) d -= state.stdpDepression[dt];
-    if (d < 0.0f) {
-        const float t = w + d;
-        if (t >= 0.0f) w = t;
-    }
+    const __m128 d = _mm_load_ss(&block.weightDelta[k]);
+    const __m128 w = _mm_load_ss(&block.weight[k]);
+    const __m128 lowered = _mm_sub_ss(d, _mm_load_ss(&state.stdpDepression[dt]));
+    const __m128 d1 = _mm_blendv_ps(d, lowered, _mm_cmpgt_ss(d, _mm_set_ss(-0.000005f)));
+    const __m128 t = _mm_add_ss(w, d1);
+    const __m128 take = _mm_and_ps(_mm_cmplt_ss(d1, _mm_setzero_ps()), _mm_cmpge_ss(t, _mm_setzero_ps()));
+    _mm_store_ss(&block.weightDelta[k], d1);
+    _mm_store_ss(&block.weight[k], _mm_blendv_ps(w, t, take));
 }
 
 bool AdvanceDelayLine(Neuron& n) {
@@ -141,54 +146,83 @@ inline void PrefetchWeights(const SynapseLaneWeights* weights, uint32_t count) {
         Prefetch(p + b);
 }
 
-// Potentiation of one synapse of a neuron that fired at step s.
-inline void PotentiateSynapse(const Simulation& state, const Synapse& syn, float wMax, int32_t s) {
+// Potentiation of one synapse of a neuron that fired at step s:
+//   if (d < 0.000005) d += potentiation[dt];
+//   if (d > 0 && w + d < wMax) w = w + d;
+// computed without branches on the values (both sums are formed and selected by
+// masks, which gives the same bits), since whether a weight sits at its bound is
+// as good as random from one synapse to the next.
+inline void PotentiateSynapse(const float* potentiation, const Synapse& syn, float wMax, int32_t s) {
     const int32_t arrival = syn.arrivalStep;
     if (arrival < 0) return;  // never received a spike
     const int32_t dt = StepDifference(s, arrival);
     if (dt < 1 || dt >= static_cast<int32_t>(kStdpWindow)) return;
     SynapseLaneWeights& block = WeightsBlock(syn);
     const uint32_t k = syn.lane % 4;
-    float& w = block.weight[k];
-    float& d = block.weightDelta[k];
-    if (d < 0.000005f) d += state.stdpPotentiation[dt];
-    if (d > 0.0f) {
-        const float t = w + d;
-        if (t < wMax) w = t;
+    const __m128 d = _mm_load_ss(&block.weightDelta[k]);
+    const __m128 w = _mm_load_ss(&block.weight[k]);
+    const __m128 raised = _mm_add_ss(d, _mm_load_ss(&potentiation[dt]));
+    const __m128 d1 = _mm_blendv_ps(d, raised, _mm_cmplt_ss(d, _mm_set_ss(0.000005f)));
+    const __m128 t = _mm_add_ss(w, d1);
+    const __m128 take = _mm_and_ps(_mm_cmpgt_ss(d1, _mm_setzero_ps()), _mm_cmplt_ss(t, _mm_set_ss(wMax)));
+    _mm_store_ss(&block.weightDelta[k], d1);
+    _mm_store_ss(&block.weight[k], _mm_blendv_ps(w, t, take));
+}
+
+// Potentiation of a neuron's incoming synapses, its lines already fetched.
+void PotentiateFetched(const Simulation& state, const Neuron& n, int32_t s) {
+    // Each synapse's update touches only its own slot, so the order of the walk does
+    // not change the result: walk the records as they lie in memory rather than
+    // through the lane-ordered pointer lists. A synapse's kind is the lane block its
+    // flag is in.
+    const uintptr_t excBegin = reinterpret_cast<uintptr_t>(n.excLaneWeights);
+    const uintptr_t excEnd = excBegin + (n.excIncomingCount + 3) / 4 * sizeof(SynapseLaneWeights);
+    const float maxima[2] = {state.params.inhWeightMax, state.params.excWeightMax};
+    const float* const potentiation = state.stdpPotentiation;
+    for (uint32_t k = 0; k < n.incomingCount; ++k) {
+        const Synapse& syn = n.incoming[k];
+        const uintptr_t flag = reinterpret_cast<uintptr_t>(syn.arrivedFlag);
+        PotentiateSynapse(potentiation, syn, maxima[(flag >= excBegin) & (flag < excEnd)], s);
     }
+}
+
+// Fetches the lines a potentiation walks: the incoming records and both kinds'
+// weight blocks (the neuron's own lines must be in or on their way).
+void PrefetchPotentiation(const Neuron& n) {
+    const char* records = reinterpret_cast<const char*>(n.incoming);
+    for (uint32_t b = 0; b < n.incomingCount * uint32_t(sizeof(Synapse)); b += 64) Prefetch(records + b);
+    PrefetchWeights(n.excLaneWeights, n.excIncomingCount);
+    PrefetchWeights(n.inhLaneWeights, n.inhIncomingCount);
 }
 
 }  // namespace
 
 void Potentiate(Simulation& state, Neuron& n, int32_t s) {
-    // Each synapse's update touches only its own slot, so the order of the walk does
-    // not change the result: walk the records as they lie in memory rather than
-    // through the lane-ordered pointer lists, and fetch the weight blocks first so
-    // that their misses overlap. A synapse's kind is the lane block its flag is in.
-    PrefetchWeights(n.excLaneWeights, n.excIncomingCount);
-    PrefetchWeights(n.inhLaneWeights, n.inhIncomingCount);
-    const uintptr_t excBegin = reinterpret_cast<uintptr_t>(n.excLaneWeights);
-    const uintptr_t excEnd = excBegin + (n.excIncomingCount + 3) / 4 * sizeof(SynapseLaneWeights);
-    const float excMax = state.params.excWeightMax, inhMax = state.params.inhWeightMax;
-    for (uint32_t k = 0; k < n.incomingCount; ++k) {
-        const Synapse& syn = n.incoming[k];
-        const uintptr_t flag = reinterpret_cast<uintptr_t>(syn.arrivedFlag);
-        PotentiateSynapse(state, syn, flag >= excBegin && flag < excEnd ? excMax : inhMax, s);
-    }
+    PrefetchPotentiation(n);
+    PotentiateFetched(state, n, s);
 }
 
 // ---- 4. Fire phase ----------------------------------------------------------------------------
+//
+// Sub-phase (a) defers the deliveries of the exact engine: a delivery changes only
+// the synapse's flag, arrival step and weights, and reads a post-synaptic spike time
+// that only sub-phase (b) writes, so it may run at any point of (a). A range
+// collects the neurons whose spikes leave their delay lines and delivers them in
+// batches through a software pipeline: the synapse records are fetched well ahead,
+// the blocks and post-synaptic neurons a little ahead, so that the misses of many
+// deliveries overlap instead of those of one neuron's at a time.
 
 namespace {
 
-// Sub-phase (a) of one neuron with the engine's delivery.
-template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
-inline bool ApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
+// Apply vNext/uNext; the delay line steps in between; envelope, spike test, reset.
+inline void ApplyState(Neuron& n) {
     if (n.isHeld == 0) {
         n.v = n.vNext;
         n.u = n.uNext;
     }
-    Deliver(state, n, s);
+}
+
+inline bool EnvelopeAndSpike(Neuron& n) {
     const float v = n.v;
     float f = n.vEnvelope;
     if (v > f) {
@@ -205,6 +239,14 @@ inline bool ApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
     return true;
 }
 
+// Sub-phase (a) of one neuron with the engine's delivery done at once.
+template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
+inline bool ApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
+    ApplyState(n);
+    Deliver(state, n, s);
+    return EnvelopeAndSpike(n);
+}
+
 template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
 inline uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
     Neuron* const neurons = state.neurons;
@@ -216,6 +258,79 @@ inline uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int3
         spiked[i] = spike ? 1 : 0;
         fired += spike ? 1 : 0;
     }
+    return fired;
+}
+
+// The deferred deliveries of a range: up to kPendingNeurons neurons, whose synapses
+// go through a pipeline of up to kPipelineSynapses at a time. Lives on the stack.
+constexpr uint32_t kPendingNeurons = 16;
+constexpr uint32_t kPipelineSynapses = 512;
+constexpr uint32_t kRecordsAhead = 16;  // synapse records fetched this far ahead
+constexpr uint32_t kLinesAhead = 6;     // weight blocks and post-synaptic neurons
+
+struct PendingDeliveries {
+    Neuron* neurons[kPendingNeurons];
+    uint32_t neuronCount = 0;
+    Synapse* synapses[kPipelineSynapses];
+};
+
+void DeliverPipelined(const Simulation& state, Synapse* const* out, uint32_t count, int32_t s) {
+    for (uint32_t j = 0; j < count && j < kRecordsAhead; ++j) Prefetch(out[j]);
+    for (uint32_t j = 0; j < count; ++j) {
+        if (j + kRecordsAhead < count) Prefetch(out[j + kRecordsAhead]);
+        if (j + kLinesAhead < count) {
+            const Synapse& ahead = *out[j + kLinesAhead];
+            Prefetch(&WeightsBlock(ahead).weightDelta[ahead.lane % 4]);
+            Prefetch(&ahead.post->lastSpikeStep);
+        }
+        Synapse& syn = *out[j];
+        *syn.arrivedFlag = 1;
+        syn.arrivalStep = s + 1;
+        DepressSynapse(state, syn, s);
+    }
+}
+
+void FlushDeliveries(const Simulation& state, PendingDeliveries& pending, int32_t s) {
+    // The neurons' outgoing arrays were fetched when they were queued.
+    for (uint32_t p = 0; p < pending.neuronCount; ++p) {
+        const Neuron& n = *pending.neurons[p];
+        for (uint32_t b = 0; b < n.outgoingCount * sizeof(Synapse*); b += 64)
+            Prefetch(reinterpret_cast<const char*>(n.outgoing) + b);
+    }
+    uint32_t queued = 0;
+    for (uint32_t p = 0; p < pending.neuronCount; ++p) {
+        const Neuron& n = *pending.neurons[p];
+        if (queued + n.outgoingCount > kPipelineSynapses) {
+            DeliverPipelined(state, pending.synapses, queued, s);
+            queued = 0;
+        }
+        for (uint32_t k = 0; k < n.outgoingCount; ++k) pending.synapses[queued++] = n.outgoing[k];
+    }
+    DeliverPipelined(state, pending.synapses, queued, s);
+    pending.neuronCount = 0;
+}
+
+// The exact engine's sub-phase (a) over a range, with deferred deliveries.
+uint32_t ExactApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    static_assert(kPipelineSynapses >= kMaxSynapsesPerNeuron);
+    Neuron* const neurons = state.neurons;
+    uint8_t* const spiked = state.spiked;
+    PendingDeliveries pending;
+    uint32_t fired = 0;
+    for (uint32_t i = first; i < end; ++i) {
+        if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
+        Neuron& n = neurons[i];
+        ApplyState(n);
+        if (AdvanceDelayLine(n)) {
+            Prefetch(&n.outgoing);  // the list and its length
+            pending.neurons[pending.neuronCount++] = &n;
+            if (pending.neuronCount == kPendingNeurons) FlushDeliveries(state, pending, s);
+        }
+        const bool spike = EnvelopeAndSpike(n);
+        spiked[i] = spike ? 1 : 0;
+        fired += spike ? 1 : 0;
+    }
+    FlushDeliveries(state, pending, s);
     return fired;
 }
 
@@ -235,7 +350,7 @@ bool FireNeuron(Simulation& state, Neuron& n, int32_t s) {
 }
 
 uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    return ApplyRange<DeliverSpikes>(state, first, end, s);
+    return ExactApplyRange(state, first, end, s);
 }
 
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
@@ -243,9 +358,33 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
 }
 
 void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    // The neurons that fired, a batch at a time, through a pipeline: their own
+    // lines six neurons ahead, their records and weight blocks three ahead.
+    constexpr uint32_t kBatch = 32, kOwnAhead = 6, kLinesAheadLearn = 3;
     const uint8_t* const spiked = state.spiked;
-    for (uint32_t i = first; i < end; ++i)
-        if (spiked[i] != 0) FireLearn(state, state.neurons[i], s);
+    Neuron* const neurons = state.neurons;
+    Neuron* batch[kBatch];
+    for (uint32_t i = first; i < end;) {
+        uint32_t count = 0;
+        for (; i < end && count < kBatch; ++i)
+            if (spiked[i] != 0) batch[count++] = &neurons[i];
+        for (uint32_t j = 0; j < count && j < kOwnAhead; ++j) {
+            Prefetch(&batch[j]->excLaneWeights);
+            Prefetch(&batch[j]->incomingCount);
+        }
+        for (uint32_t j = 0; j < count; ++j) {
+            if (j + kOwnAhead < count) {
+                Prefetch(&batch[j + kOwnAhead]->excLaneWeights);
+                Prefetch(&batch[j + kOwnAhead]->incomingCount);
+            }
+            if (j == 0)
+                for (uint32_t a = 0; a < count && a < kLinesAheadLearn; ++a) PrefetchPotentiation(*batch[a]);
+            if (j + kLinesAheadLearn < count) PrefetchPotentiation(*batch[j + kLinesAheadLearn]);
+            Neuron& n = *batch[j];
+            n.lastSpikeStep = s;
+            PotentiateFetched(state, n, s);
+        }
+    }
 }
 
 // ---- 5. Regular stimulus ------------------------------------------------------------------------
