@@ -114,6 +114,18 @@ void PrefetchDelaySlots(const Neuron& n) {
     _mm_prefetch(reinterpret_cast<const char*>(n.delayFiltered + n.delayIndex), _MM_HINT_T0);
 }
 
+namespace {
+
+// A spike reaches one synapse in the fire phase of step s: it acts in the next
+// integration, and depresses the synapse.
+inline void DeliverToSynapse(const Simulation& state, Synapse& syn, int32_t s) {
+    *syn.arrivedFlag = 1;
+    syn.arrivalStep = s + 1;
+    DepressSynapse(state, syn, s);
+}
+
+}  // namespace
+
 void DeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
     if (!AdvanceDelayLine(n)) return;
     Synapse* const* out = n.outgoing;
@@ -128,12 +140,7 @@ void DeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
         Prefetch(&WeightsBlock(syn).weightDelta[syn.lane % 4]);
         Prefetch(&syn.post->lastSpikeStep);
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        Synapse& syn = *out[i];
-        *syn.arrivedFlag = 1;
-        syn.arrivalStep = s + 1;
-        DepressSynapse(state, syn, s);
-    }
+    for (uint32_t i = 0; i < count; ++i) DeliverToSynapse(state, *out[i], s);
 }
 
 // ---- 3. Potentiation ----------------------------------------------------------------------------
@@ -204,13 +211,14 @@ void Potentiate(Simulation& state, Neuron& n, int32_t s) {
 
 // ---- 4. Fire phase ----------------------------------------------------------------------------
 //
-// Sub-phase (a) defers the deliveries of the exact engine: a delivery changes only
-// the synapse's flag, arrival step and weights, and reads a post-synaptic spike time
-// that only sub-phase (b) writes, so it may run at any point of (a). A range
-// collects the neurons whose spikes leave their delay lines and delivers them in
-// batches through a software pipeline: the synapse records are fetched well ahead,
-// the blocks and post-synaptic neurons a little ahead, so that the misses of many
-// deliveries overlap instead of those of one neuron's at a time.
+// Sub-phase (a) over a range defers the deliveries (of both engines): a delivery
+// changes only its synapse (and, in the event engine, adds to the post-synaptic
+// neuron's input with an atomic add) and reads a post-synaptic spike time that
+// only sub-phase (b) writes, so it may run at any point of (a). The range collects
+// the neurons whose spikes leave their delay lines and delivers them in batches
+// through a software pipeline: the synapse records are fetched well ahead, the
+// lines a delivery touches a little ahead, so that the misses of many deliveries
+// overlap instead of those of one neuron's at a time.
 
 namespace {
 
@@ -239,28 +247,6 @@ inline bool EnvelopeAndSpike(Neuron& n) {
     return true;
 }
 
-// Sub-phase (a) of one neuron with the engine's delivery done at once.
-template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
-inline bool ApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
-    ApplyState(n);
-    Deliver(state, n, s);
-    return EnvelopeAndSpike(n);
-}
-
-template <void (*Deliver)(Simulation&, Neuron&, int32_t)>
-inline uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    Neuron* const neurons = state.neurons;
-    uint8_t* const spiked = state.spiked;
-    uint32_t fired = 0;
-    for (uint32_t i = first; i < end; ++i) {
-        if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
-        const bool spike = ApplyAndSpike<Deliver>(state, neurons[i], s);
-        spiked[i] = spike ? 1 : 0;
-        fired += spike ? 1 : 0;
-    }
-    return fired;
-}
-
 // The deferred deliveries of a range: up to kPendingNeurons neurons, whose synapses
 // go through a pipeline of up to kPipelineSynapses at a time. Lives on the stack.
 constexpr uint32_t kPendingNeurons = 16;
@@ -274,23 +260,33 @@ struct PendingDeliveries {
     Synapse* synapses[kPipelineSynapses];
 };
 
-void DeliverPipelined(const Simulation& state, Synapse* const* out, uint32_t count, int32_t s) {
+// The exact engine's delivery to one synapse, and the lines it touches besides
+// the record.
+struct ExactDelivery {
+    static void Fetch(const Simulation&, const Synapse& syn) {
+        Prefetch(&WeightsBlock(syn).weightDelta[syn.lane % 4]);
+        Prefetch(&syn.post->lastSpikeStep);
+    }
+    static void Deliver(Simulation& state, Synapse& syn, int32_t s) { DeliverToSynapse(state, syn, s); }
+};
+
+struct EventDelivery {
+    static void Fetch(const Simulation& state, const Synapse& syn) { EventPrefetchDelivery(state, syn); }
+    static void Deliver(Simulation& state, Synapse& syn, int32_t s) { EventDeliverSynapse(state, syn, s); }
+};
+
+template <class Delivery>
+void DeliverPipelined(Simulation& state, Synapse* const* out, uint32_t count, int32_t s) {
     for (uint32_t j = 0; j < count && j < kRecordsAhead; ++j) Prefetch(out[j]);
     for (uint32_t j = 0; j < count; ++j) {
         if (j + kRecordsAhead < count) Prefetch(out[j + kRecordsAhead]);
-        if (j + kLinesAhead < count) {
-            const Synapse& ahead = *out[j + kLinesAhead];
-            Prefetch(&WeightsBlock(ahead).weightDelta[ahead.lane % 4]);
-            Prefetch(&ahead.post->lastSpikeStep);
-        }
-        Synapse& syn = *out[j];
-        *syn.arrivedFlag = 1;
-        syn.arrivalStep = s + 1;
-        DepressSynapse(state, syn, s);
+        if (j + kLinesAhead < count) Delivery::Fetch(state, *out[j + kLinesAhead]);
+        Delivery::Deliver(state, *out[j], s);
     }
 }
 
-void FlushDeliveries(const Simulation& state, PendingDeliveries& pending, int32_t s) {
+template <class Delivery>
+void FlushDeliveries(Simulation& state, PendingDeliveries& pending, int32_t s) {
     // The neurons' outgoing arrays were fetched when they were queued.
     for (uint32_t p = 0; p < pending.neuronCount; ++p) {
         const Neuron& n = *pending.neurons[p];
@@ -301,17 +297,18 @@ void FlushDeliveries(const Simulation& state, PendingDeliveries& pending, int32_
     for (uint32_t p = 0; p < pending.neuronCount; ++p) {
         const Neuron& n = *pending.neurons[p];
         if (queued + n.outgoingCount > kPipelineSynapses) {
-            DeliverPipelined(state, pending.synapses, queued, s);
+            DeliverPipelined<Delivery>(state, pending.synapses, queued, s);
             queued = 0;
         }
         for (uint32_t k = 0; k < n.outgoingCount; ++k) pending.synapses[queued++] = n.outgoing[k];
     }
-    DeliverPipelined(state, pending.synapses, queued, s);
+    DeliverPipelined<Delivery>(state, pending.synapses, queued, s);
     pending.neuronCount = 0;
 }
 
-// The exact engine's sub-phase (a) over a range, with deferred deliveries.
-uint32_t ExactApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+// Sub-phase (a) over a range, with deferred deliveries.
+template <class Delivery>
+uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
     static_assert(kPipelineSynapses >= kMaxSynapsesPerNeuron);
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
@@ -324,19 +321,23 @@ uint32_t ExactApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_
         if (AdvanceDelayLine(n)) {
             Prefetch(&n.outgoing);  // the list and its length
             pending.neurons[pending.neuronCount++] = &n;
-            if (pending.neuronCount == kPendingNeurons) FlushDeliveries(state, pending, s);
+            if (pending.neuronCount == kPendingNeurons) FlushDeliveries<Delivery>(state, pending, s);
         }
         const bool spike = EnvelopeAndSpike(n);
         spiked[i] = spike ? 1 : 0;
         fired += spike ? 1 : 0;
     }
-    FlushDeliveries(state, pending, s);
+    FlushDeliveries<Delivery>(state, pending, s);
     return fired;
 }
 
 }  // namespace
 
-bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) { return ApplyAndSpike<DeliverSpikes>(state, n, s); }
+bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
+    ApplyState(n);
+    DeliverSpikes(state, n, s);
+    return EnvelopeAndSpike(n);
+}
 
 void FireLearn(Simulation& state, Neuron& n, int32_t s) {
     n.lastSpikeStep = s;
@@ -350,11 +351,11 @@ bool FireNeuron(Simulation& state, Neuron& n, int32_t s) {
 }
 
 uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    return ExactApplyRange(state, first, end, s);
+    return ApplyRange<ExactDelivery>(state, first, end, s);
 }
 
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    return ApplyRange<EventDeliverSpikes>(state, first, end, s);
+    return ApplyRange<EventDelivery>(state, first, end, s);
 }
 
 void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {

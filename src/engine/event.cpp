@@ -224,33 +224,31 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
 
 // ---- 5. Delivery ---------------------------------------------------------------------------------------------
 
+void EventPrefetchDelivery(const Simulation& state, const Synapse& syn) {
+    _mm_prefetch(reinterpret_cast<const char*>(&LaneWeightsOf(syn)), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(&LaneStateOf(syn)), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(&syn.post->lastSpikeStep), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(&state.eventEngine->input[syn.post - state.neurons]), _MM_HINT_T0);
+}
+
+void EventDeliverSynapse(Simulation& state, Synapse& syn, int32_t s) {
+    const bool excitatory = syn.pre->isExcitatory != 0;  // the delivering neuron: in cache
+    EventEngine& engine = *state.eventEngine;
+    const EventPowers* powers = excitatory ? engine.exc : engine.inh;
+    const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
+    syn.arrivalStep = s + 1;
+    DepressSynapse(state, syn, s);  // before the arrival: the increment uses the new w
+    const float inc = Arrive(LaneStateOf(syn), LaneWeightsOf(syn), syn.lane % 4, syn.remainder, s + 1, powers, f);
+    AddInput(KindSums(engine.input[syn.post - state.neurons], excitatory), inc, syn.remainder);
+}
+
 void EventDeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
     if (!AdvanceDelayLine(n)) return;
     Synapse* const* out = n.outgoing;
     const uint32_t count = n.outgoingCount;
-    const bool excitatory = n.isExcitatory != 0;
-    EventEngine& engine = *state.eventEngine;
-    const EventPowers* powers = excitatory ? engine.exc : engine.inh;
-    const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
-    Neuron* const neurons = state.neurons;
-    // The synapses lie in other neurons' arrays all over the network: fetch the
-    // records first, then what each delivery touches, so the misses overlap.
     for (uint32_t i = 0; i < count; ++i) _mm_prefetch(reinterpret_cast<const char*>(out[i]), _MM_HINT_T0);
-    for (uint32_t i = 0; i < count; ++i) {
-        const Synapse& syn = *out[i];
-        _mm_prefetch(reinterpret_cast<const char*>(&LaneWeightsOf(syn)), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&LaneStateOf(syn)), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&syn.post->lastSpikeStep), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&engine.input[syn.post - neurons]), _MM_HINT_T0);
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        Synapse& syn = *out[i];
-        syn.arrivalStep = s + 1;
-        DepressSynapse(state, syn, s);  // before the arrival: the increment uses the new w
-        const float inc = Arrive(LaneStateOf(syn), LaneWeightsOf(syn), syn.lane % 4, syn.remainder, s + 1,
-                                      powers, f);
-        AddInput(KindSums(engine.input[syn.post - neurons], excitatory), inc, syn.remainder);
-    }
+    for (uint32_t i = 0; i < count; ++i) EventPrefetchDelivery(state, *out[i]);
+    for (uint32_t i = 0; i < count; ++i) EventDeliverSynapse(state, *out[i], s);
 }
 
 StepKernels EventStepKernels() {

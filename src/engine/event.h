@@ -79,6 +79,10 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
 // Delay-line step and, when a spike comes out, depression and the arrival at
 // every outgoing synapse (fire phase of step s).
 void EventDeliverSpikes(Simulation& state, Neuron& neuron, int32_t s);
+// The same for one outgoing synapse, and the lines it touches (the phase loop
+// fetches them a few deliveries ahead).
+void EventDeliverSynapse(Simulation& state, Synapse& synapse, int32_t s);
+void EventPrefetchDelivery(const Simulation& state, const Synapse& synapse);
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 StepKernels EventStepKernels();
 
