@@ -10,8 +10,8 @@
 # BENCH_PRESETS="6" limits the presets)
 # Columns: ms per step, real-time factor, synaptic updates per second (synapses
 # x steps / wall time from the first step to the last), the whole step against
-# the integration phase of the same run, and peak resident memory; then the cost of
-# recording the spikes (record=) on preset 6.
+# the integration phase of the same run, peak resident memory and that memory per
+# synapse; then the cost of recording the spikes (record=) on preset 6.
 set -u
 
 # ---- Settings ------------------------------------------------------------------------------
@@ -56,8 +56,8 @@ median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (N
 
 # ---- The table ------------------------------------------------------------------------------------
 echo "Vellicor end-to-end benchmark: seed=1, $STEPS steps, median of $RUNS runs ($(nproc) processors)"
-printf "%-7s %-8s %-6s %12s %10s %16s %12s %12s %12s\n" preset threads engine "ms/step" "RT factor" \
-    "syn. upd./s" "step/integr." "peak RSS MiB" "vs exact"
+printf "%-7s %-8s %-6s %12s %10s %16s %12s %12s %11s %12s\n" preset threads engine "ms/step" "RT factor" \
+    "syn. upd./s" "step/integr." "peak RSS MiB" "B/synapse" "vs exact"
 for preset in $PRESETS; do
     for threads in $THREADS; do
       exactWall=""
@@ -84,8 +84,8 @@ for preset in $PRESETS; do
         awk -v p="$preset" -v t="$threads" -v e="$engine" -v w="$wall" -v s="$synapses" -v n="$STEPS" \
             -v r="$rss" -v q="$ratio" -v x="$exactWall" 'BEGIN {
             speed = (x != "" && e != "exact") ? sprintf("%.2fx", x / w) : ""
-            printf "%-7s %-8s %-6s %12.4f %10.3f %16.4g %12.2f %12.1f %12s\n", p, t, e, 1000 * w / n,
-                (0.5 * n / 1000) / w, s * n / w, q, r / 1024, speed
+            printf "%-7s %-8s %-6s %12.4f %10.3f %16.4g %12.2f %12.1f %11.1f %12s\n", p, t, e, 1000 * w / n,
+                (0.5 * n / 1000) / w, s * n / w, q, r / 1024, 1024 * r / s, speed
         }'
       done
     done
