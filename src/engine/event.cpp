@@ -242,15 +242,6 @@ void EventDeliverSynapse(Simulation& state, Synapse& syn, int32_t s) {
     AddInput(KindSums(engine.input[syn.post - state.neurons], excitatory), inc, syn.remainder);
 }
 
-void EventDeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
-    if (!AdvanceDelayLine(n)) return;
-    Synapse* const* out = n.outgoing;
-    const uint32_t count = n.outgoingCount;
-    for (uint32_t i = 0; i < count; ++i) _mm_prefetch(reinterpret_cast<const char*>(out[i]), _MM_HINT_T0);
-    for (uint32_t i = 0; i < count; ++i) EventPrefetchDelivery(state, *out[i]);
-    for (uint32_t i = 0; i < count; ++i) EventDeliverSynapse(state, *out[i], s);
-}
-
 StepKernels EventStepKernels() {
     return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &FireLearnRange, &ApplyStimulus};
 }

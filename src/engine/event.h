@@ -76,11 +76,10 @@ void ReleaseEventEngine(Simulation& state);
 // Integration for neurons [first, end): conductance decay plus the step's inputs,
 // then the membrane step. Reads and clears only those neurons' inputs.
 void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
-// Delay-line step and, when a spike comes out, depression and the arrival at
-// every outgoing synapse (fire phase of step s).
-void EventDeliverSpikes(Simulation& state, Neuron& neuron, int32_t s);
-// The same for one outgoing synapse, and the lines it touches (the phase loop
-// fetches them a few deliveries ahead).
+// The delivery of a spike to one outgoing synapse in the fire phase of step s:
+// depression, then the arrival, its increment added to the post-synaptic input;
+// and the lines it touches (the phase loop fetches them a few deliveries ahead).
+// EventFireApplyRange is the exact engine's sub-phase (a) with these deliveries.
 void EventDeliverSynapse(Simulation& state, Synapse& synapse, int32_t s);
 void EventPrefetchDelivery(const Simulation& state, const Synapse& synapse);
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
