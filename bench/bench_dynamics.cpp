@@ -1,4 +1,5 @@
-// Speed of the dynamics against this machine's memory bandwidth, on one thread.
+// Speed of the dynamics against this machine's memory bandwidth, on one thread
+// (the triad also on two).
 //
 // Sections:
 //   1. Built networks (presets 5, 6, 7 with seed 1), cached per preset
@@ -6,8 +7,8 @@
 //   3. STREAM-style copy and triad on arrays far larger than the last-level cache
 //
 // Counters: ns_per_synapse (time per synapse per step) and bytes_per_second, the
-// effective traffic. For the integration phase the traffic is the synapse state it
-// must move each step: per allocated lane group 64 bytes of state read and written
+// effective traffic (the integration phase also gives its bytes_per_step). For the
+// integration phase the traffic is the synapse state its layout makes it move each step: per allocated lane group 64 bytes of state read and written
 // and 48 bytes of weights read (the arrival flags share the weights' lines). For the
 // fire phase it is, per neuron, the record's first cache line and the lines of its
 // two delay-line slots, each read and written back (spikes add random accesses that

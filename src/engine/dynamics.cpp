@@ -9,7 +9,8 @@
 //   6. Single-threaded step
 //
 // Fire-phase schedule (the same on every thread count): (a) FireApplyAndSpike for
-// every neuron, barrier, (b) FireLearn for every neuron that fired. A delivery at
+// every neuron (the range loops defer the deliveries to the end of their range,
+// which gives the same result), barrier, (b) FireLearn for every neuron that fired. A delivery at
 // step s thus sees the post-synaptic neuron's spikes up to step s - 1, and a spike
 // at step s sees every arrival marked in step s, whichever thread handles which
 // neuron.
