@@ -297,11 +297,13 @@ void FlushDeliveries(Simulation& state, PendingDeliveries& pending, int32_t s) {
     uint32_t queued = 0;
     for (uint32_t p = 0; p < pending.neuronCount; ++p) {
         const Neuron& n = *pending.neurons[p];
-        if (queued + n.outgoingCount > kPipelineSynapses) {
-            DeliverPipelined<Delivery>(state, pending.synapses, queued, s);
-            queued = 0;
+        for (uint32_t k = 0; k < n.outgoingCount; ++k) {
+            if (queued == kPipelineSynapses) {
+                DeliverPipelined<Delivery>(state, pending.synapses, queued, s);
+                queued = 0;
+            }
+            pending.synapses[queued++] = n.outgoing[k];
         }
-        for (uint32_t k = 0; k < n.outgoingCount; ++k) pending.synapses[queued++] = n.outgoing[k];
     }
     DeliverPipelined<Delivery>(state, pending.synapses, queued, s);
     pending.neuronCount = 0;
@@ -310,7 +312,6 @@ void FlushDeliveries(Simulation& state, PendingDeliveries& pending, int32_t s) {
 // Sub-phase (a) over a range, with deferred deliveries.
 template <class Delivery>
 uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    static_assert(kPipelineSynapses >= kMaxSynapsesPerNeuron);
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
     PendingDeliveries pending;

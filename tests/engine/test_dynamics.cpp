@@ -144,6 +144,28 @@ TEST(DelayLine, NeuronWithoutOutgoingSynapsesStillRecords) {
     EXPECT_FLOAT_EQ(n.delayFiltered[0], 12.0f);
 }
 
+TEST(DelayLine, RangeReachesEverySynapseOfMoreThanItsPipelineHolds) {
+    // Neurons 0 and 1 fire into 600 neurons each: more synapses than one batch of
+    // the range's delivery pipeline.
+    constexpr uint32_t kPosts = 600;
+    TestState ts;
+    TinyNetwork net(std::vector<bool>(kPosts + 2, true), std::vector<uint32_t>(kPosts + 2, 1));
+    for (uint32_t p = 2; p < kPosts + 2; ++p) {
+        net.Connect(0, p, 1.0f);
+        net.Connect(1, p, 1.0f);
+    }
+    net.Finish();
+    ts.Attach(net);
+    for (uint32_t i = 0; i < 2; ++i) net.neurons[i].vNext = 40.0f;
+    EXPECT_EQ(FireApplyRange(*ts, 0, kPosts + 2, 7), 2u);
+    for (uint32_t p = 2; p < kPosts + 2; ++p) {
+        for (const Synapse& syn : net.incoming[p]) {
+            ASSERT_EQ(*syn.arrivedFlag, 1) << "post " << p;
+            ASSERT_EQ(syn.arrivalStep, 8) << "post " << p;
+        }
+    }
+}
+
 // ---- 3. Regular stimulus -----------------------------------------------------------------------------
 
 namespace {
