@@ -70,9 +70,6 @@ inline int32_t StepDifference(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-static_assert(offsetof(SynapseLaneWeights, arrived) == 0);  // LaneWeightsOf
-inline SynapseLaneWeights& WeightsBlock(const Synapse& syn) { return LaneWeightsOf(syn); }
-
 inline void Prefetch(const void* p) { _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0); }
 
 }  // namespace
@@ -86,7 +83,7 @@ void DepressSynapse(const Simulation& state, const Synapse& syn, int32_t s) {
     if (last < 0) return;  // the post-synaptic neuron never fired
     const int32_t dt = StepDifference(s + 1, last);
     if (dt <= 0 || dt >= static_cast<int32_t>(kStdpWindow)) return;
-    SynapseLaneWeights& block = WeightsBlock(syn);
+    SynapseLaneWeights& block = LaneWeightsOf(syn);
     const uint32_t k = syn.lane % 4;
     const __m128 d = _mm_load_ss(&block.weightDelta[k]);
     const __m128 w = _mm_load_ss(&block.weight[k]);
@@ -117,31 +114,46 @@ void PrefetchDelaySlots(const Neuron& n) {
 
 namespace {
 
-// A spike reaches one synapse in the fire phase of step s: it acts in the next
-// integration, and depresses the synapse.
-inline void DeliverToSynapse(const Simulation& state, Synapse& syn, int32_t s) {
-    *syn.arrivedFlag = 1;
-    syn.arrivalStep = s + 1;
-    DepressSynapse(state, syn, s);
+// The deliveries of an engine: one synapse's delivery, and the lines it touches
+// besides the record.
+struct ExactDelivery {
+    static void Fetch(const Simulation&, const Synapse& syn) {
+        Prefetch(&LaneWeightsOf(syn).weightDelta[syn.lane % 4]);
+        Prefetch(&syn.post->lastSpikeStep);
+    }
+    // The spike acts in the next integration and depresses the synapse.
+    static void Deliver(Simulation& state, Synapse& syn, int32_t s) {
+        *syn.arrivedFlag = 1;
+        syn.arrivalStep = s + 1;
+        DepressSynapse(state, syn, s);
+    }
+};
+
+struct EventDelivery {
+    static void Fetch(const Simulation& state, const Synapse& syn) { EventPrefetchDelivery(state, syn); }
+    static void Deliver(Simulation& state, Synapse& syn, int32_t s) { EventDeliverSynapse(state, syn, s); }
+};
+
+// Deliveries to `count` synapses through a software pipeline: the records are
+// fetched well ahead, the lines a delivery touches a little ahead, so that the
+// misses of many deliveries overlap.
+constexpr uint32_t kRecordsAhead = 16;
+constexpr uint32_t kLinesAhead = 6;
+
+template <class Delivery>
+void DeliverPipelined(Simulation& state, Synapse* const* out, uint32_t count, int32_t s) {
+    for (uint32_t j = 0; j < count && j < kRecordsAhead; ++j) Prefetch(out[j]);
+    for (uint32_t j = 0; j < count; ++j) {
+        if (j + kRecordsAhead < count) Prefetch(out[j + kRecordsAhead]);
+        if (j + kLinesAhead < count) Delivery::Fetch(state, *out[j + kLinesAhead]);
+        Delivery::Deliver(state, *out[j], s);
+    }
 }
 
 }  // namespace
 
 void DeliverSpikes(Simulation& state, Neuron& n, int32_t s) {
-    if (!AdvanceDelayLine(n)) return;
-    Synapse* const* out = n.outgoing;
-    const uint32_t count = n.outgoingCount;
-    // The synapses lie in other neurons' arrays all over the network. Fetch all the
-    // records, then all their lane blocks and post-synaptic neurons, so that the
-    // cache misses overlap instead of queuing behind one another.
-    for (uint32_t i = 0; i < count; ++i) Prefetch(out[i]);
-    for (uint32_t i = 0; i < count; ++i) {
-        const Synapse& syn = *out[i];
-        Prefetch(syn.arrivedFlag);
-        Prefetch(&WeightsBlock(syn).weightDelta[syn.lane % 4]);
-        Prefetch(&syn.post->lastSpikeStep);
-    }
-    for (uint32_t i = 0; i < count; ++i) DeliverToSynapse(state, *out[i], s);
+    if (AdvanceDelayLine(n)) DeliverPipelined<ExactDelivery>(state, n.outgoing, n.outgoingCount, s);
 }
 
 // ---- 3. Potentiation ----------------------------------------------------------------------------
@@ -165,7 +177,7 @@ inline void PotentiateSynapse(const float* potentiation, const Synapse& syn, flo
     if (arrival < 0) return;  // never received a spike
     const int32_t dt = StepDifference(s, arrival);
     if (dt < 1 || dt >= static_cast<int32_t>(kStdpWindow)) return;
-    SynapseLaneWeights& block = WeightsBlock(syn);
+    SynapseLaneWeights& block = LaneWeightsOf(syn);
     const uint32_t k = syn.lane % 4;
     const __m128 d = _mm_load_ss(&block.weightDelta[k]);
     const __m128 w = _mm_load_ss(&block.weight[k]);
@@ -216,14 +228,14 @@ void Potentiate(Simulation& state, Neuron& n, int32_t s) {
 // changes only its synapse (and, in the event engine, adds to the post-synaptic
 // neuron's input with an atomic add) and reads a post-synaptic spike time that
 // only sub-phase (b) writes, so it may run at any point of (a). The range collects
-// the neurons whose spikes leave their delay lines and delivers them in batches
-// through a software pipeline: the synapse records are fetched well ahead, the
-// lines a delivery touches a little ahead, so that the misses of many deliveries
+// the neurons whose spikes leave their delay lines and sends their synapses through
+// the delivery pipeline in batches, so that the misses of many neurons' deliveries
 // overlap instead of those of one neuron's at a time.
 
 namespace {
 
-// Apply vNext/uNext; the delay line steps in between; envelope, spike test, reset.
+// A neuron's own part of sub-phase (a), around its delay line: apply vNext/uNext,
+// then (after the delay line) envelope, spike test and reset.
 inline void ApplyState(Neuron& n) {
     if (n.isHeld == 0) {
         n.v = n.vNext;
@@ -249,42 +261,15 @@ inline bool EnvelopeAndSpike(Neuron& n) {
 }
 
 // The deferred deliveries of a range: up to kPendingNeurons neurons, whose synapses
-// go through a pipeline of up to kPipelineSynapses at a time. Lives on the stack.
+// go through the pipeline up to kPipelineSynapses at a time. Lives on the stack.
 constexpr uint32_t kPendingNeurons = 16;
 constexpr uint32_t kPipelineSynapses = 512;
-constexpr uint32_t kRecordsAhead = 16;  // synapse records fetched this far ahead
-constexpr uint32_t kLinesAhead = 6;     // weight blocks and post-synaptic neurons
 
 struct PendingDeliveries {
     Neuron* neurons[kPendingNeurons];
     uint32_t neuronCount = 0;
     Synapse* synapses[kPipelineSynapses];
 };
-
-// The exact engine's delivery to one synapse, and the lines it touches besides
-// the record.
-struct ExactDelivery {
-    static void Fetch(const Simulation&, const Synapse& syn) {
-        Prefetch(&WeightsBlock(syn).weightDelta[syn.lane % 4]);
-        Prefetch(&syn.post->lastSpikeStep);
-    }
-    static void Deliver(Simulation& state, Synapse& syn, int32_t s) { DeliverToSynapse(state, syn, s); }
-};
-
-struct EventDelivery {
-    static void Fetch(const Simulation& state, const Synapse& syn) { EventPrefetchDelivery(state, syn); }
-    static void Deliver(Simulation& state, Synapse& syn, int32_t s) { EventDeliverSynapse(state, syn, s); }
-};
-
-template <class Delivery>
-void DeliverPipelined(Simulation& state, Synapse* const* out, uint32_t count, int32_t s) {
-    for (uint32_t j = 0; j < count && j < kRecordsAhead; ++j) Prefetch(out[j]);
-    for (uint32_t j = 0; j < count; ++j) {
-        if (j + kRecordsAhead < count) Prefetch(out[j + kRecordsAhead]);
-        if (j + kLinesAhead < count) Delivery::Fetch(state, *out[j + kLinesAhead]);
-        Delivery::Deliver(state, *out[j], s);
-    }
-}
 
 template <class Delivery>
 void FlushDeliveries(Simulation& state, PendingDeliveries& pending, int32_t s) {
@@ -375,13 +360,12 @@ void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) 
             Prefetch(&batch[j]->excLaneWeights);
             Prefetch(&batch[j]->incomingCount);
         }
+        for (uint32_t j = 0; j < count && j < kLinesAheadLearn; ++j) PrefetchPotentiation(*batch[j]);
         for (uint32_t j = 0; j < count; ++j) {
             if (j + kOwnAhead < count) {
                 Prefetch(&batch[j + kOwnAhead]->excLaneWeights);
                 Prefetch(&batch[j + kOwnAhead]->incomingCount);
             }
-            if (j == 0)
-                for (uint32_t a = 0; a < count && a < kLinesAheadLearn; ++a) PrefetchPotentiation(*batch[a]);
             if (j + kLinesAheadLearn < count) PrefetchPotentiation(*batch[j + kLinesAheadLearn]);
             Neuron& n = *batch[j];
             n.lastSpikeStep = s;

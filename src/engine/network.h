@@ -53,6 +53,7 @@ static_assert(sizeof(Synapse) == 40);
 
 // The lane blocks of a synapse, from its flag pointer and offsets: a delivery needs
 // no visit to the post-synaptic neuron's lane pointers.
+static_assert(offsetof(SynapseLaneWeights, arrived) == 0);  // the flags open the block
 inline SynapseLaneWeights& LaneWeightsOf(const Synapse& s) {
     return *reinterpret_cast<SynapseLaneWeights*>(s.arrivedFlag - s.lane % 4);
 }
