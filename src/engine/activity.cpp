@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/event.h"
 #include "engine/simulation.h"
 #include "platform/log.h"
 
@@ -143,10 +144,20 @@ void CountWeights(Simulation& state, uint32_t first, uint32_t end) {
     if (state.neurons == nullptr) return;
     if (end > state.neuronCount) end = state.neuronCount;
     uint32_t bins[kWeightBins] = {};
-    for (uint32_t n = first; n < end; ++n) {
-        const Neuron& neuron = state.neurons[n];
-        CountLanes(neuron.excLaneWeights, neuron.excIncomingCount, bins);
-        CountLanes(neuron.inhLaneWeights, neuron.inhIncomingCount, bins);
+    if (const EventEngine* e = state.eventEngine) {
+        // The runs of neurons [first, end): every synapse once over all ranges.
+        const int32_t until = static_cast<int32_t>(state.stepCounter.load(std::memory_order_acquire)) - 1;
+        for (uint32_t n = first; n < end; ++n) {
+            const bool excitatory = state.neurons[n].isExcitatory != 0;
+            for (uint64_t j = e->runStart[n]; j < e->runStart[n + 1]; ++j)
+                ++bins[WeightBin(EventWeightOf(state, e->synapses[j], excitatory, until).w)];
+        }
+    } else {
+        for (uint32_t n = first; n < end; ++n) {
+            const Neuron& neuron = state.neurons[n];
+            CountLanes(neuron.excLaneWeights, neuron.excIncomingCount, bins);
+            CountLanes(neuron.inhLaneWeights, neuron.inhIncomingCount, bins);
+        }
     }
     ActivityAnalysis& a = state.analysis;
     uint32_t total = 0;

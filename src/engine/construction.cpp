@@ -50,15 +50,19 @@ void* NetworkAlloc(Simulation& state, uint64_t bytes, const char* failureMessage
 // a build makes a few hundred allocations instead of millions.
 struct ArenaBlock {
     ArenaBlock* next;
+    uint32_t pool;
 };
-// Three pools: the lane blocks, which the integration phase streams through every
+// Four pools: the lane blocks, which the integration phase streams through every
 // step; the delay lines, which the fire phase reads for every neuron every step;
-// and everything else. Each stream then runs through memory without gaps.
-enum ArenaPool { PoolGeneral = 0, PoolLanes = 1, PoolDelay = 2, PoolCount = 3 };
+// the synapse records and lists; and everything else. Each stream then runs
+// through memory without gaps, and the event engine frees the exact engine's
+// synapses (lanes and records) once it has its own.
+enum ArenaPool { PoolGeneral = 0, PoolLanes = 1, PoolDelay = 2, PoolSynapses = 3, PoolCount = 4 };
 struct NetworkArena {
     ArenaBlock* blocks = nullptr;
     uint8_t* cursor[PoolCount] = {};
     uint8_t* end[PoolCount] = {};
+    uint64_t bytes[PoolCount] = {};  // counted in MemoryUsage
 };
 
 namespace {
@@ -66,12 +70,13 @@ namespace {
 constexpr size_t kArenaBlockBytes = size_t(16) << 20;
 constexpr size_t kArenaHeaderBytes = 64;  // keeps the first carved array on a cache line
 
-uint8_t* NewArenaBlock(NetworkArena& arena, size_t payload, const char* failureMessage) {
+uint8_t* NewArenaBlock(NetworkArena& arena, size_t payload, const char* failureMessage, ArenaPool pool) {
     // calloc hands out fresh zero pages for blocks this large without clearing
     // them again; its blocks are 16-byte aligned, and the carving aligns further.
     auto* block = static_cast<ArenaBlock*>(std::calloc(1, kArenaHeaderBytes + payload));
     if (!block) throw BuildFailure{failureMessage};
     block->next = arena.blocks;
+    block->pool = pool;
     arena.blocks = block;
     return reinterpret_cast<uint8_t*>(block) + kArenaHeaderBytes;
 }
@@ -87,8 +92,9 @@ void* ArenaAlloc(Simulation& state, size_t bytes, size_t alignment, const char* 
     NetworkArena& arena = *state.arena;
     const size_t rounded = (bytes + 15) & ~size_t(15);
     state.MemoryUsage += rounded;
+    arena.bytes[pool] += rounded;
     if (rounded + alignment > kArenaBlockBytes / 4) {  // large arrays get a block of their own
-        return NewArenaBlock(arena, rounded, failureMessage);
+        return NewArenaBlock(arena, rounded, failureMessage, pool);
     }
     auto align = [&](uint8_t* p) {
         return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + alignment - 1) &
@@ -97,12 +103,30 @@ void* ArenaAlloc(Simulation& state, size_t bytes, size_t alignment, const char* 
     uint8_t*& cursor = arena.cursor[pool];
     uint8_t* p = cursor ? align(cursor) : nullptr;
     if (!p || p + rounded > arena.end[pool]) {
-        cursor = NewArenaBlock(arena, kArenaBlockBytes, failureMessage);
+        cursor = NewArenaBlock(arena, kArenaBlockBytes, failureMessage, pool);
         arena.end[pool] = cursor + kArenaBlockBytes;
         p = align(cursor);
     }
     cursor = p + rounded;
     return p;
+}
+
+// Frees the blocks of one pool; its arrays must no longer be referenced.
+void ReleasePool(Simulation& state, ArenaPool pool) {
+    if (!state.arena) return;
+    NetworkArena& arena = *state.arena;
+    for (ArenaBlock** link = &arena.blocks; *link;) {
+        ArenaBlock* b = *link;
+        if (b->pool == static_cast<uint32_t>(pool)) {
+            *link = b->next;
+            std::free(b);
+        } else {
+            link = &b->next;
+        }
+    }
+    arena.cursor[pool] = arena.end[pool] = nullptr;
+    state.MemoryUsage -= arena.bytes[pool];
+    arena.bytes[pool] = 0;
 }
 
 void ReleaseArena(Simulation& state) {
@@ -170,10 +194,10 @@ void InitNeuronStorage(Simulation& state, Neuron& n, uint32_t incomingCapacity, 
     n.incomingCapacity = std::min(incomingCapacity, kMaxSynapsesPerNeuron);
     n.outgoingCapacity = OutgoingCapacityFor(p);
     n.incoming = static_cast<Synapse*>(
-        ArenaAlloc(state, n.incomingCapacity * sizeof(Synapse), 16, kNeuronStorageMessage));
+        ArenaAlloc(state, n.incomingCapacity * sizeof(Synapse), 16, kNeuronStorageMessage, PoolSynapses));
     for (uint32_t k = 0; k < n.incomingCapacity; ++k) n.incoming[k].arrivalStep = -1;
     n.outgoing = static_cast<Synapse**>(
-        ArenaAlloc(state, n.outgoingCapacity * sizeof(Synapse*), 16, kNeuronStorageMessage));
+        ArenaAlloc(state, n.outgoingCapacity * sizeof(Synapse*), 16, kNeuronStorageMessage, PoolSynapses));
     n.incomingCount = n.outgoingCount = n.excIncomingCount = n.inhIncomingCount = 0;
 
     const uint32_t length = DelayLengthForAxon(axonLength, p.velocityMyelinated);
@@ -260,9 +284,9 @@ void CompleteNeuron(Simulation& state, Neuron& n) {
     n.inhGroups = n.inhIncomingCount / 4;
 
     n.excIncoming = static_cast<Synapse**>(
-        ArenaAlloc(state, n.excIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage));
+        ArenaAlloc(state, n.excIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage, PoolSynapses));
     n.inhIncoming = static_cast<Synapse**>(
-        ArenaAlloc(state, n.inhIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage));
+        ArenaAlloc(state, n.inhIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage, PoolSynapses));
     AllocateLanes(state, n.excIncomingCount, n.excLaneState, n.excLaneWeights);
     AllocateLanes(state, n.inhIncomingCount, n.inhLaneState, n.inhLaneWeights);
 
@@ -327,6 +351,20 @@ void WarmUpNetwork(Simulation& state) {
 
 namespace {
 
+// The event engine keeps its own synapses: the exact engine's lane blocks,
+// records and lists go (the counts stay).
+void ReleaseExactSynapses(Simulation& state) {
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        Neuron& n = state.neurons[i];
+        n.excLaneState = n.inhLaneState = nullptr;
+        n.excLaneWeights = n.inhLaneWeights = nullptr;
+        n.incoming = nullptr;
+        n.outgoing = n.excIncoming = n.inhIncoming = nullptr;
+    }
+    ReleasePool(state, PoolLanes);
+    ReleasePool(state, PoolSynapses);
+}
+
 void BuildOrThrow(Simulation& state) {
     SimParams& p = state.params;
     state.buildOrigin = BuildOrigin{p, state.random};  // what a rebuild starts from
@@ -368,7 +406,10 @@ void BuildOrThrow(Simulation& state) {
 
     // 8-9. The warm-up is the exact engine's in both modes: the same starting state.
     WarmUpNetwork(state);
-    if (p.engineMode == EngineEvent) EnterEventMode(state);
+    if (p.engineMode == EngineEvent) {
+        EnterEventMode(state);
+        ReleaseExactSynapses(state);
+    }
     p.synapseCount = static_cast<uint32_t>(total);
     LogMessage(LogInfo, 0, "Created simulation with %d neurons and %d synapses", static_cast<int>(state.neuronCount),
                static_cast<int>(total));

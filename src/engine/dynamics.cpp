@@ -129,11 +129,6 @@ struct ExactDelivery {
     }
 };
 
-struct EventDelivery {
-    static void Fetch(const Simulation& state, const Synapse& syn) { EventPrefetchDelivery(state, syn); }
-    static void Deliver(Simulation& state, Synapse& syn, int32_t s) { EventDeliverSynapse(state, syn, s); }
-};
-
 // Deliveries to `count` synapses through a software pipeline: the records are
 // fetched well ahead, the lines a delivery touches a little ahead, so that the
 // misses of many deliveries overlap.
@@ -234,32 +229,6 @@ void Potentiate(Simulation& state, Neuron& n, int32_t s) {
 
 namespace {
 
-// A neuron's own part of sub-phase (a), around its delay line: apply vNext/uNext,
-// then (after the delay line) envelope, spike test and reset.
-inline void ApplyState(Neuron& n) {
-    if (n.isHeld == 0) {
-        n.v = n.vNext;
-        n.u = n.uNext;
-    }
-}
-
-inline bool EnvelopeAndSpike(Neuron& n) {
-    const float v = n.v;
-    float f = n.vEnvelope;
-    if (v > f) {
-        f = f + 0.3f * (v - f);
-    } else {
-        f = f + 0.15f * (v - f);
-    }
-    n.vEnvelope = f;
-    n.vEnvelopeView = f;
-    if (!(v >= n.vPeak)) return false;
-    n.v = n.c;
-    n.u = n.u + n.d;
-    n.spikeCount += 1;
-    return true;
-}
-
 // The deferred deliveries of a range: up to kPendingNeurons neurons, whose synapses
 // go through the pipeline up to kPipelineSynapses at a time. Lives on the stack.
 constexpr uint32_t kPendingNeurons = 16;
@@ -304,7 +273,7 @@ uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) 
     for (uint32_t i = first; i < end; ++i) {
         if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
         Neuron& n = neurons[i];
-        ApplyState(n);
+        ApplyNeuronState(n);
         if (AdvanceDelayLine(n)) {
             Prefetch(&n.outgoing);  // the list and its length
             pending.neurons[pending.neuronCount++] = &n;
@@ -321,7 +290,7 @@ uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) 
 }  // namespace
 
 bool FireApplyAndSpike(Simulation& state, Neuron& n, int32_t s) {
-    ApplyState(n);
+    ApplyNeuronState(n);
     DeliverSpikes(state, n, s);
     return EnvelopeAndSpike(n);
 }
@@ -339,10 +308,6 @@ bool FireNeuron(Simulation& state, Neuron& n, int32_t s) {
 
 uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
     return ApplyRange<ExactDelivery>(state, first, end, s);
-}
-
-uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
-    return ApplyRange<EventDelivery>(state, first, end, s);
 }
 
 void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {

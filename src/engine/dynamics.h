@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "engine/network.h"
+
 struct Simulation;
 struct Neuron;
 struct Synapse;
@@ -24,6 +26,31 @@ struct StepKernels;
 // Integration phase for neurons [first, end): synapse decay and recovery, arrivals,
 // conductance totals, vNext and uNext. Touches only those neurons and their blocks.
 void UpdateChunk(Simulation& state, uint32_t first, uint32_t end);
+
+// A neuron's own part of sub-phase (a), around its delay line: apply vNext/uNext
+// (not while held), then, after the delay line, envelope, spike test and reset.
+inline void ApplyNeuronState(Neuron& n) {
+    if (n.isHeld == 0) {
+        n.v = n.vNext;
+        n.u = n.uNext;
+    }
+}
+inline bool EnvelopeAndSpike(Neuron& n) {
+    const float v = n.v;
+    float f = n.vEnvelope;
+    if (v > f) {
+        f = f + 0.3f * (v - f);
+    } else {
+        f = f + 0.15f * (v - f);
+    }
+    n.vEnvelope = f;
+    n.vEnvelopeView = f;
+    if (!(v >= n.vPeak)) return false;
+    n.v = n.c;
+    n.u = n.u + n.d;
+    n.spikeCount += 1;
+    return true;
+}
 
 // Fire sub-phase (a) for one neuron at step s; returns whether it fired.
 bool FireApplyAndSpike(Simulation& state, Neuron& neuron, int32_t s);

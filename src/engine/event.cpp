@@ -3,16 +3,20 @@
 // Sections:
 //   1. Powers and the closed-form advance
 //   2. One arrival, by slot class
-//   3. Creation, conversion after warm-up, release
-//   4. Integration phase
-//   5. Delivery
-//   6. Synapse state on demand
+//   3. STDP: the spike history, pending potentiation, depression
+//   4. Creation, conversion after warm-up, release
+//   5. Integration phase
+//   6. Fire phase: scheduling, deliveries, the sweep
+//   7. Synapse state and weights on demand
 #include "engine/event.h"
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
+#include <vector>
 
 #include "engine/dynamics.h"
 #include "engine/kernels.h"
@@ -20,6 +24,8 @@
 #include "platform/platform.h"
 
 namespace {
+
+constexpr const char* kEventMemoryMessage = "Unable to allocate memory for the event engine!";
 
 // ---- 1. Powers and the closed-form advance ----------------------------------------------------------
 
@@ -42,7 +48,7 @@ inline EventPowers Powers(const EventPowers* table, const KindFactors& f, uint32
     return {power(f.kD), power(f.bF), power(f.kFast), power(f.kSlow)};
 }
 
-// A slot's lane state advanced by n steps without arrivals: R and u relax, g decays.
+// A synapse's state advanced by n steps without arrivals: R and u relax, g decays.
 struct SlotState {
     float r, u, gFast, gSlow;
 };
@@ -60,65 +66,53 @@ inline SlotState Advance(const SlotState& x, uint32_t n, const EventPowers* tabl
     return y;
 }
 
-inline SlotState LoadSlot(const SynapseLaneState& b, uint32_t k) {
-    return {b.available[k], b.utilization[k], b.gFast[k], b.gSlow[k]};
-}
-
-inline void StoreSlot(SynapseLaneState& b, uint32_t k, const SlotState& x) {
-    b.available[k] = x.r;
-    b.utilization[k] = x.u;
-    b.gFast[k] = x.gFast;
-    b.gSlow[k] = x.gSlow;
-}
-
 // ---- 2. One arrival ----------------------------------------------------------------------------------
-// Applies a spike arriving at step `arrival` to slot k, whose state is valid at an
-// earlier step (updatedStep[k]), in the per-slot order of the slot's class
-// (remainder 0: a full group), and leaves the slot valid at `arrival`. Returns the
-// increment for the post-synaptic neuron's full or remainder sum.
-float Arrive(SynapseLaneState& block, SynapseLaneWeights& weights, uint32_t k, uint32_t remainder,
-             int32_t arrival, const EventPowers* p, const KindFactors& f) {
-    const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(weights.updatedStep[k]);
-    const float w = weights.weight[k];
-    SlotState x = LoadSlot(block, k);
-    float out;
+// Applies a spike arriving at step `arrival` to synapse x, whose state is valid at
+// an earlier step, in the per-slot order of its class (0: a full group), with
+// weight w, and leaves it valid at `arrival`. Returns the increment for the
+// post-synaptic neuron's full or remainder sum.
+inline float Arrive(EventSynapse& x, float w, uint32_t remainder, int32_t arrival, const EventPowers* p,
+                    const KindFactors& f) {
+    const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(x.step);
+    SlotState y{x.r, x.u, x.gFast, x.gSlow};
+    float inc;
     if (remainder == 0) {
         // Recovery and decay of the arrival step first, then the spike; the
         // increment is not decayed in this step.
-        x = Advance(x, gap, p, f);
-        const float r = x.r, u = x.u;
-        x.r = r - 0.5f * r * u;
-        x.u = u + f.hU - f.hU * u;
-        const float inc = x.r * w * x.u;
-        x.gFast += inc;
-        x.gSlow += inc;
-        out = inc;
+        y = Advance(y, gap, p, f);
+        const float r = y.r, u = y.u;
+        y.r = r - 0.5f * r * u;
+        y.u = u + f.hU - f.hU * u;
+        inc = y.r * w * y.u;
+        y.gFast += inc;
+        y.gSlow += inc;
     } else {
-        x = Advance(x, gap - 1, p, f);  // to the step before the arrival
-        const float r = x.r, u = x.u;
-        float inc;
+        y = Advance(y, gap - 1, p, f);  // to the step before the arrival
+        const float r = y.r, u = y.u;
         if (remainder == 1) {
             // Recovery and spike terms together, from the old values.
-            x.r = r + (f.kD - f.kD * r - 0.5f * r * u);
-            x.u = u + ((f.hU - f.hU * u) + (f.cF - f.bF * u));
-            inc = x.r * w * x.u;
+            y.r = r + (f.kD - f.kD * r - 0.5f * r * u);
+            y.u = u + ((f.hU - f.hU * u) + (f.cF - f.bF * u));
+            inc = y.r * w * y.u;
         } else {
             // Spike, then recovery from the post-spike values.
             const float r1 = r - 0.5f * r * u;
             const float u1 = u + f.hU - f.hU * u;
             inc = r1 * w * u1;
-            x.r = r1 + (f.kD - f.kD * r1);
-            x.u = u1 + (f.cF - f.bF * u1);
+            y.r = r1 + (f.kD - f.kD * r1);
+            y.u = u1 + (f.cF - f.bF * u1);
         }
         // The increment is added before the step's decay, so it decays once.
-        const float fast = x.gFast + inc, slow = x.gSlow + inc;
-        x.gFast = fast - f.kFast * fast;
-        x.gSlow = slow - f.kSlow * slow;
-        out = inc;
+        const float fast = y.gFast + inc, slow = y.gSlow + inc;
+        y.gFast = fast - f.kFast * fast;
+        y.gSlow = slow - f.kSlow * slow;
     }
-    StoreSlot(block, k, x);
-    weights.updatedStep[k] = arrival;
-    return out;
+    x.r = y.r;
+    x.u = y.u;
+    x.gFast = y.gFast;
+    x.gSlow = y.gSlow;
+    x.step = arrival;
+    return inc;
 }
 
 inline int64_t ToInput(float amount) {
@@ -128,75 +122,306 @@ inline int64_t ToInput(float amount) {
 inline float FromInput(int64_t amount) { return static_cast<float>(static_cast<double>(amount) / kInputScale); }
 
 // Adds a spike's increment to one kind's sums (full, remainder).
-inline void AddInput(int64_t* sums, float inc, uint32_t remainder) {
+inline void AddInput(EventInputs& in, bool excitatory, float inc, uint32_t remainder) {
+    int64_t* sums = excitatory ? &in.excFull : &in.inhFull;
     std::atomic_ref<int64_t>(sums[remainder == 0 ? 0 : 1]).fetch_add(ToInput(inc), std::memory_order_relaxed);
 }
 
-inline int64_t* KindSums(EventInputs& in, bool excitatory) { return excitatory ? &in.excFull : &in.inhFull; }
+// ---- 3. STDP ---------------------------------------------------------------------------------------------
 
-// The lane blocks and slot class of lane `lane` of post's synapses of one kind.
-struct LaneRef {
-    SynapseLaneState* state;
-    SynapseLaneWeights* weights;
-    uint32_t remainder;  // 0 for a full group, else the size of the remainder block
+// Signed step difference a - b, wrapping like the 32-bit counters it compares.
+inline int32_t StepDifference(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// Clears `count` history bits from step `from` on (circular).
+void ClearHistory(EventHistory& h, int32_t from, uint32_t count) {
+    if (count >= kEventHistorySteps) {
+        for (uint64_t& word : h.bits) word = 0;
+        return;
+    }
+    uint32_t bit = static_cast<uint32_t>(from) % kEventHistorySteps;
+    while (count > 0) {
+        const uint32_t offset = bit & 63u, span = std::min(64u - offset, count);
+        const uint64_t mask = (span == 64 ? ~uint64_t{0} : ((uint64_t{1} << span) - 1)) << offset;
+        h.bits[bit >> 6] &= ~mask;
+        count -= span;
+        bit = (bit + span) % kEventHistorySteps;
+    }
+}
+
+// A spike at step s of a neuron whose previous spike was `last` (-1: none).
+inline void RecordHistory(EventHistory& h, int32_t last, int32_t s) {
+    const uint32_t gap = last < 0 ? kEventHistorySteps : static_cast<uint32_t>(StepDifference(s, last));
+    if (gap > 1) ClearHistory(h, last + 1, gap - 1);  // no spikes in between
+    const uint32_t bit = static_cast<uint32_t>(s) % kEventHistorySteps;
+    h.bits[bit >> 6] |= uint64_t{1} << (bit & 63u);
+}
+
+// The potentiation of the exact engine at one post-synaptic spike dt steps after
+// the arrival:
+//   if (d < 0.000005) d += potentiation[dt];
+//   if (d > 0 && w + d < wMax) w = w + d;
+// Without branches on the values (whether a weight sits at its bound is close to
+// random from one synapse to the next): both sums are formed and selected by masks.
+inline void PotentiateOnce(float potentiation, float wMax, float& w, float& d) {
+    const __m128 d0 = _mm_set_ss(d), w0 = _mm_set_ss(w);
+    const __m128 d1 = _mm_blendv_ps(d0, _mm_add_ss(d0, _mm_set_ss(potentiation)), _mm_cmplt_ss(d0, _mm_set_ss(0.000005f)));
+    const __m128 t = _mm_add_ss(w0, d1);
+    const __m128 take = _mm_and_ps(_mm_cmpgt_ss(d1, _mm_setzero_ps()), _mm_cmplt_ss(t, _mm_set_ss(wMax)));
+    d = _mm_cvtss_f32(d1);
+    w = _mm_cvtss_f32(_mm_blendv_ps(w0, t, take));
+}
+
+// The pending potentiation of a synapse whose last arrival was at step `arrival`:
+// the post-synaptic spikes t in [arrival + 1, until], within the window after the
+// arrival and up to the neuron's last spike, in order.
+void ApplyPending(const EventHistory& h, int32_t lastSpike, int32_t arrival, int32_t until,
+                  const float* potentiation, float wMax, float& w, float& d) {
+    const int32_t windowEnd = arrival + static_cast<int32_t>(kStdpWindow) - 1;
+    if (StepDifference(until, windowEnd) > 0) until = windowEnd;
+    if (StepDifference(until, lastSpike) > 0) until = lastSpike;
+    const int32_t first = arrival + 1;
+    if (StepDifference(until, first) < 0) return;
+    uint32_t count = static_cast<uint32_t>(StepDifference(until, first)) + 1;
+    uint32_t dt = 1;  // of step `first`
+    uint32_t bit = static_cast<uint32_t>(first) % kEventHistorySteps;
+    while (count > 0) {
+        const uint32_t offset = bit & 63u, span = std::min(64u - offset, count);
+        uint64_t bits = h.bits[bit >> 6] >> offset;
+        if (span < 64) bits &= (uint64_t{1} << span) - 1;
+        while (bits != 0) {
+            const uint32_t k = static_cast<uint32_t>(__builtin_ctzll(bits));
+            PotentiateOnce(potentiation[dt + k], wMax, w, d);
+            bits &= bits - 1;
+        }
+        count -= span;
+        dt += span;
+        bit = (bit + span) % kEventHistorySteps;
+    }
+}
+
+// The depression of the exact engine when a spike reaches the synapse in the fire
+// phase of step s (the post-synaptic neuron's last spike before it):
+//   if (d > -0.000005) d -= depression[dt];
+//   if (d < 0 && w + d >= 0) w = w + d;
+inline void Depress(const float* depression, int32_t lastSpike, int32_t s, float& w, float& d) {
+    if (lastSpike < 0) return;  // the post-synaptic neuron never fired
+    const int32_t dt = StepDifference(s + 1, lastSpike);
+    if (dt <= 0 || dt >= static_cast<int32_t>(kStdpWindow)) return;
+    const __m128 d0 = _mm_set_ss(d), w0 = _mm_set_ss(w);
+    const __m128 d1 =
+        _mm_blendv_ps(d0, _mm_sub_ss(d0, _mm_set_ss(depression[dt])), _mm_cmpgt_ss(d0, _mm_set_ss(-0.000005f)));
+    const __m128 t = _mm_add_ss(w0, d1);
+    const __m128 take = _mm_and_ps(_mm_cmplt_ss(d1, _mm_setzero_ps()), _mm_cmpge_ss(t, _mm_setzero_ps()));
+    d = _mm_cvtss_f32(d1);
+    w = _mm_cvtss_f32(_mm_blendv_ps(w0, t, take));
+}
+
+inline uint32_t WithArrivalCode(uint32_t target, uint32_t code) { return (target & ~uint32_t{12}) | code << 2; }
+
+// Fixed per kind while a delivery or sweep walks one run.
+struct KindContext {
+    const EventPowers* powers;
+    KindFactors factors;
+    float wMax;
+    bool excitatory;
 };
 
-inline LaneRef LaneOf(const Neuron& post, bool excitatory, uint32_t lane) {
-    const uint32_t count = excitatory ? post.excIncomingCount : post.inhIncomingCount;
-    const uint32_t groups = count / 4;
-    SynapseLaneState* st = excitatory ? post.excLaneState : post.inhLaneState;
-    SynapseLaneWeights* wt = excitatory ? post.excLaneWeights : post.inhLaneWeights;
-    const uint32_t b = lane / 4;
-    return {st + b, wt + b, b < groups ? 0u : (count & 3u)};
+KindContext KindOf(const Simulation& state, bool excitatory) {
+    const EventEngine& e = *state.eventEngine;
+    return excitatory ? KindContext{e.exc, ExcitatoryFactors(state.params), state.params.excWeightMax, true}
+                      : KindContext{e.inh, InhibitoryFactors(state.params), state.params.inhWeightMax, false};
+}
+
+// ---- 6. (forward) One run's delivery --------------------------------------------------------------------
+
+constexpr uint32_t kTargetsAhead = 8;
+constexpr uint32_t kHistoryAhead = 4;
+
+// Fetches the lines of neuron i's run (at most the first 16).
+inline void PrefetchRun(const EventEngine& e, uint32_t i) {
+    const char* p = reinterpret_cast<const char*>(e.synapses + e.runStart[i]);
+    const char* end = reinterpret_cast<const char*>(e.synapses + e.runStart[i + 1]);
+    if (end - p > 16 * 64) end = p + 16 * 64;
+    for (; p < end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
+}
+
+// Delivers the spike of neuron i, which reaches its terminals in the fire phase of
+// step s, to every synapse of its run.
+void DeliverRun(Simulation& state, uint32_t i, int32_t s) {
+    EventEngine& e = *state.eventEngine;
+    const KindContext k = KindOf(state, state.neurons[i].isExcitatory != 0);
+    const float* const potentiation = state.stdpPotentiation;
+    const float* const depression = state.stdpDepression;
+    EventSynapse* const run = e.synapses + e.runStart[i];
+    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
+    for (uint32_t j = 0; j < count && j < kTargetsAhead; ++j) {
+        _mm_prefetch(reinterpret_cast<const char*>(&e.input[EventPost(run[j])]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[EventPost(run[j])]), _MM_HINT_T0);
+    }
+    for (uint32_t j = 0; j < count; ++j) {
+        if (j + kTargetsAhead < count) {
+            const uint32_t ahead = EventPost(run[j + kTargetsAhead]);
+            _mm_prefetch(reinterpret_cast<const char*>(&e.input[ahead]), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[ahead]), _MM_HINT_T0);
+        }
+        // The history line, a little later, where the pending potentiation reads it.
+        if (j + kHistoryAhead < count) {
+            const EventSynapse& y = run[j + kHistoryAhead];
+            const uint32_t c = EventArrivalCode(y);
+            if (c != kEventNoArrival &&
+                StepDifference(e.lastSpike[EventPost(y)], static_cast<int32_t>(static_cast<uint32_t>(y.step) + c - 1)) > 0)
+                _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(y)]), _MM_HINT_T0);
+        }
+        EventSynapse& x = run[j];
+        const uint32_t post = EventPost(x);
+        const int32_t last = e.lastSpike[post];
+        float w = x.w, d = x.d;
+        // The potentiation eager STDP applied since the last arrival, then the
+        // depression of this one: the exact engine's sequence of updates.
+        const uint32_t code = EventArrivalCode(x);
+        if (code != kEventNoArrival) {
+            const int32_t arrival = static_cast<int32_t>(static_cast<uint32_t>(x.step) + code - 1);
+            if (StepDifference(last, arrival) > 0)
+                ApplyPending(e.history[post], last, arrival, s - 1, potentiation, k.wMax, w, d);
+        }
+        Depress(depression, last, s, w, d);
+        x.w = w;
+        x.d = d;
+        const uint32_t remainder = EventSlotClass(x);
+        const float inc = Arrive(x, w, remainder, s + 1, k.powers, k.factors);
+        x.target = WithArrivalCode(x.target, 1);  // arrival = step = s + 1
+        AddInput(e.input[post], k.excitatory, inc, remainder);
+    }
+}
+
+// Settles the synapses of neuron i's run whose potentiation window has closed by
+// step s (all spikes up to s - 1 known): their pending potentiation is applied and
+// their arrival forgotten.
+void SweepRun(Simulation& state, uint32_t i, int32_t s) {
+    EventEngine& e = *state.eventEngine;
+    const float wMax = state.neurons[i].isExcitatory != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
+    EventSynapse* const run = e.synapses + e.runStart[i];
+    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
+    for (uint32_t j = 0; j < count; ++j) {
+        EventSynapse& x = run[j];
+        const uint32_t code = EventArrivalCode(x);
+        if (code == kEventNoArrival) continue;
+        const int32_t arrival = static_cast<int32_t>(static_cast<uint32_t>(x.step) + code - 1);
+        const int32_t windowEnd = arrival + static_cast<int32_t>(kStdpWindow) - 1;
+        if (StepDifference(s - 1, windowEnd) < 0) continue;  // still open
+        const uint32_t post = EventPost(x);
+        const int32_t last = e.lastSpike[post];
+        if (StepDifference(last, arrival) > 0)
+            ApplyPending(e.history[post], last, arrival, windowEnd, state.stdpPotentiation, wMax, x.w, x.d);
+        x.target = WithArrivalCode(x.target, kEventNoArrival);
+    }
+}
+
+constexpr uint32_t kNeuronsAhead = 8;
+
+inline void SetDue(EventEngine& e, uint32_t row, uint32_t i) {
+    std::atomic_ref<uint64_t>(e.due[uint64_t{row} * e.ringWords + i / 64])
+        .fetch_or(uint64_t{1} << (i & 63u), std::memory_order_relaxed);
 }
 
 }  // namespace
 
-// ---- 3. Creation, conversion, release -------------------------------------------------------------------
+// ---- 4. Creation, conversion, release -------------------------------------------------------------------
 
 void EnterEventMode(Simulation& state) {
     ReleaseEventEngine(state);
-    auto* engine = static_cast<EventEngine*>(
-        NetworkAlloc(state, sizeof(EventEngine), "Unable to allocate memory for the event engine!"));
+    const uint32_t n = state.neuronCount;
+    auto* engine = static_cast<EventEngine*>(NetworkAlloc(state, sizeof(EventEngine), kEventMemoryMessage));
     state.eventEngine = engine;
-    engine->input = static_cast<EventInputs*>(NetworkAlloc(
-        state, uint64_t{state.neuronCount} * sizeof(EventInputs), "Unable to allocate memory for the event engine!"));
+    EventEngine& e = *engine;
+    const uint64_t before = state.MemoryUsage - sizeof(EventEngine);
+    const auto alloc = [&state](uint64_t bytes) { return NetworkAlloc(state, bytes, kEventMemoryMessage); };
     const KindFactors exc = ExcitatoryFactors(state.params), inh = InhibitoryFactors(state.params);
-    FillPowers(engine->exc, exc);
-    FillPowers(engine->inh, inh);
+    FillPowers(e.exc, exc);
+    FillPowers(e.inh, inh);
+    e.neuronCount = n;
+    e.trackedNeuron = kNoTracked;
+
+    // Runs and incoming lists.
+    e.runStart = static_cast<uint64_t*>(alloc((uint64_t{n} + 1) * sizeof(uint64_t)));
+    e.inStart = static_cast<uint64_t*>(alloc((uint64_t{n} + 1) * sizeof(uint64_t)));
+    uint32_t longest = 1;
+    for (uint32_t i = 0; i < n; ++i) {
+        const Neuron& x = state.neurons[i];
+        e.runStart[i + 1] = e.runStart[i] + x.outgoingCount;
+        e.inStart[i + 1] = e.inStart[i] + x.incomingCount;
+        longest = std::max(longest, x.delayLength);
+    }
+    e.synapseCount = e.runStart[n];
+    if (e.synapseCount != e.inStart[n] || e.synapseCount >= (uint64_t{1} << 32))
+        throw BuildFailure{kEventMemoryMessage};
+    e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
+    e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
+    e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
+    e.lastSpike = static_cast<int32_t*>(alloc(uint64_t{n} * sizeof(int32_t)));
+    e.history = static_cast<EventHistory*>(alloc(uint64_t{n} * sizeof(EventHistory)));
+    e.tracked = static_cast<uint8_t*>(alloc(n));
+    e.ringSteps = std::bit_ceil(longest);
+    e.ringWords = (n + 63) / 64;
+    e.due = static_cast<uint64_t*>(alloc(uint64_t{e.ringSteps} * e.ringWords * sizeof(uint64_t)));
 
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
-    for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        Neuron& n = state.neurons[i];
-        for (int kind = 0; kind < 2; ++kind) {
-            const bool excitatory = kind == 0;
-            const uint32_t count = excitatory ? n.excIncomingCount : n.inhIncomingCount;
-            const EventPowers* powers = excitatory ? engine->exc : engine->inh;
-            const KindFactors& f = excitatory ? exc : inh;
-            int64_t* input = KindSums(engine->input[i], excitatory);
-            for (uint32_t g = 0; g < (count + 3) / 4; ++g) {
-                const LaneRef ref = LaneOf(n, excitatory, 4 * g);
-                // The flags share their bytes with the steps: read all four first.
-                uint8_t flags[4];
-                for (uint32_t k = 0; k < 4; ++k) flags[k] = ref.weights->arrived[k];
-                for (uint32_t k = 0; k < 4; ++k) ref.weights->updatedStep[k] = s - 1;
-                for (uint32_t k = 0; k < 4 && 4 * g + k < count; ++k)
-                    if (flags[k] != 0)
-                        AddInput(input, Arrive(*ref.state, *ref.weights, k, ref.remainder, s, powers, f), ref.remainder);
-            }
+    std::vector<uint64_t> filled(e.inStart, e.inStart + n);
+    for (uint32_t i = 0; i < n; ++i) {
+        const Neuron& pre = state.neurons[i];
+        const bool excitatory = pre.isExcitatory != 0;
+        const KindFactors& f = excitatory ? exc : inh;
+        for (uint32_t k = 0; k < pre.outgoingCount; ++k) {
+            const Synapse& syn = *pre.outgoing[k];
+            const uint64_t j = e.runStart[i] + k;
+            const uint32_t post = static_cast<uint32_t>(syn.post - state.neurons);
+            const SynapseLaneState& lanes = LaneStateOf(syn);
+            const SynapseLaneWeights& weights = LaneWeightsOf(syn);
+            const uint32_t slot = syn.lane % 4;
+            EventSynapse& x = e.synapses[j];
+            x = EventSynapse{lanes.available[slot], lanes.utilization[slot], lanes.gFast[slot], lanes.gSlow[slot],
+                             weights.weight[slot], weights.weightDelta[slot], s - 1,
+                             post << 4 | syn.remainder};
+            e.incoming[filled[post]++] = static_cast<uint32_t>(j);
+            // A spike the warm-up left flagged acts in the coming integration.
+            if (weights.arrived[slot] != 0)
+                AddInput(e.input[post], excitatory, Arrive(x, x.w, syn.remainder, s, excitatory ? e.exc : e.inh, f),
+                         syn.remainder);
+            // The warm-up's arrival (s + 1) stays the one potentiation counts from.
+            const int32_t code = syn.arrivalStep < 0 ? 0 : StepDifference(syn.arrivalStep, x.step) + 1;
+            if (code >= 1 && code <= 3) x.target = WithArrivalCode(x.target, static_cast<uint32_t>(code));
         }
     }
+    // The spikes in the delay lines: the fire phase of step s + j reads slot
+    // delayIndex - j - 1, which steps s .. s + j do not overwrite for j < L - 1.
+    for (uint32_t i = 0; i < n; ++i) {
+        const Neuron& x = state.neurons[i];
+        e.lastSpike[i] = x.lastSpikeStep;
+        if (x.lastSpikeStep >= 0) RecordHistory(e.history[i], -1, x.lastSpikeStep);
+        for (uint32_t j = 0; j + 1 < x.delayLength; ++j) {
+            const uint32_t slot = (x.delayIndex + x.delayLength - (j + 1) % x.delayLength) % x.delayLength;
+            if (x.delayV[slot] > x.vPeak) SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(j)) & (e.ringSteps - 1), i);
+        }
+    }
+    e.bytes = state.MemoryUsage - before;
 }
 
 void ReleaseEventEngine(Simulation& state) {
     EventEngine* engine = state.eventEngine;
     if (engine == nullptr) return;
-    plat::AlignedFree(engine->input);
+    for (void* p : {static_cast<void*>(engine->synapses), static_cast<void*>(engine->runStart),
+                    static_cast<void*>(engine->inStart), static_cast<void*>(engine->incoming),
+                    static_cast<void*>(engine->input), static_cast<void*>(engine->lastSpike),
+                    static_cast<void*>(engine->history), static_cast<void*>(engine->tracked),
+                    static_cast<void*>(engine->due)})
+        plat::AlignedFree(p);
     plat::AlignedFree(engine);
     state.eventEngine = nullptr;
 }
 
-// ---- 4. Integration phase ---------------------------------------------------------------------------------
+// ---- 5. Integration phase ---------------------------------------------------------------------------------
 
 void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     const SimParams& p = state.params;
@@ -222,45 +447,127 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     }
 }
 
-// ---- 5. Delivery ---------------------------------------------------------------------------------------------
+// ---- 6. Fire phase ------------------------------------------------------------------------------------------
+// Sub-phase (a) of a range: each neuron's apply, scheduling and spike test; then the
+// deliveries due now of the range's neurons (a delivery changes only its run and,
+// with atomic adds, post-synaptic inputs; it reads spike times that only sub-phase
+// (b) writes), and the sweep of the range's runs whose turn it is. A neuron's run is
+// thus written only by the thread that handles the neuron's chunk in this phase.
 
-void EventPrefetchDelivery(const Simulation& state, const Synapse& syn) {
-    _mm_prefetch(reinterpret_cast<const char*>(&LaneWeightsOf(syn)), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(&LaneStateOf(syn)), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(&syn.post->lastSpikeStep), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(&state.eventEngine->input[syn.post - state.neurons]), _MM_HINT_T0);
+uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    EventEngine& e = *state.eventEngine;
+    Neuron* const neurons = state.neurons;
+    uint8_t* const spiked = state.spiked;
+    const uint32_t rowMask = e.ringSteps - 1;
+    uint32_t fired = 0;
+    for (uint32_t i = first; i < end; ++i) {
+        if (i + kNeuronsAhead < end) _mm_prefetch(reinterpret_cast<const char*>(&neurons[i + kNeuronsAhead]), _MM_HINT_T0);
+        Neuron& n = neurons[i];
+        ApplyNeuronState(n);
+        if (e.tracked[i] != 0) AdvanceDelayLine(n);  // the inspector's axon view
+        // The value the exact engine's delay line lets out L - 1 steps later.
+        if (n.v > n.vPeak) SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(n.delayLength) - 1) & rowMask, i);
+        const bool spike = EnvelopeAndSpike(n);
+        spiked[i] = spike ? 1 : 0;
+        fired += spike ? 1 : 0;
+    }
+    // Deliveries: this range's bits of the step's row, taken and cleared (a word
+    // may be shared with a neighbouring range), then the runs, each fetched while
+    // the one before it is delivered.
+    uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & rowMask} * e.ringWords;
+    uint32_t due[kMaxChunkSize];
+    uint32_t dueCount = 0;
+    for (uint32_t w = first / 64; w * 64 < end; ++w) {
+        uint64_t mine = ~uint64_t{0};
+        if (w * 64 < first) mine &= ~uint64_t{0} << (first - w * 64);
+        if (w * 64 + 64 > end) mine &= ~uint64_t{0} >> (w * 64 + 64 - end);
+        std::atomic_ref<uint64_t> word(row[w]);
+        uint64_t bits = word.load(std::memory_order_relaxed) & mine;
+        if (bits == 0) continue;
+        word.fetch_and(~bits, std::memory_order_relaxed);
+        while (bits != 0) {
+            const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            if (dueCount == kMaxChunkSize) {  // a range longer than a chunk (single-thread steps)
+                DeliverRun(state, i, s);
+                continue;
+            }
+            due[dueCount++] = i;
+        }
+    }
+    if (dueCount > 0) PrefetchRun(e, due[0]);
+    for (uint32_t k = 0; k < dueCount; ++k) {
+        if (k + 1 < dueCount) PrefetchRun(e, due[k + 1]);
+        DeliverRun(state, due[k], s);
+    }
+    // The sweep: neurons i with i = s (mod kEventSweepPeriod).
+    const uint32_t phase = static_cast<uint32_t>(s) % kEventSweepPeriod;
+    uint32_t i = first - first % kEventSweepPeriod + phase;
+    if (i < first) i += kEventSweepPeriod;
+    for (; i < end; i += kEventSweepPeriod) SweepRun(state, i, s);
+    return fired;
 }
 
-void EventDeliverSynapse(Simulation& state, Synapse& syn, int32_t s) {
-    const bool excitatory = syn.pre->isExcitatory != 0;  // the delivering neuron: in cache
-    EventEngine& engine = *state.eventEngine;
-    const EventPowers* powers = excitatory ? engine.exc : engine.inh;
-    const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
-    syn.arrivalStep = s + 1;
-    DepressSynapse(state, syn, s);  // before the arrival: the increment uses the new w
-    const float inc = Arrive(LaneStateOf(syn), LaneWeightsOf(syn), syn.lane % 4, syn.remainder, s + 1, powers, f);
-    AddInput(KindSums(engine.input[syn.post - state.neurons], excitatory), inc, syn.remainder);
+void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    EventEngine& e = *state.eventEngine;
+    const uint8_t* const spiked = state.spiked;
+    for (uint32_t i = first; i < end; ++i) {
+        if (spiked[i] == 0) continue;
+        RecordHistory(e.history[i], e.lastSpike[i], s);
+        e.lastSpike[i] = s;
+        state.neurons[i].lastSpikeStep = s;
+    }
 }
 
 StepKernels EventStepKernels() {
-    return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &FireLearnRange, &ApplyStimulus};
+    return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &EventFireLearnRange, &ApplyStimulus};
 }
 
-// ---- 6. Synapse state on demand -------------------------------------------------------------------------------
+void EventTrackNeuron(Simulation& state, uint32_t inspected) {
+    EventEngine& e = *state.eventEngine;
+    if (inspected == e.trackedNeuron) return;
+    const auto mark = [&e](uint32_t neuron, uint8_t value) {
+        if (neuron >= e.neuronCount) return;
+        e.tracked[neuron] = value;
+        for (uint64_t k = e.inStart[neuron]; k < e.inStart[neuron + 1]; ++k) e.tracked[EventPre(e, e.incoming[k])] = value;
+    };
+    mark(e.trackedNeuron, 0);
+    mark(inspected, 1);
+    e.trackedNeuron = inspected;
+}
 
-SynapseValues EventSynapseValues(const Simulation& state, const Neuron& post, bool excitatory, uint32_t lane,
-                                 int32_t step) {
-    const LaneRef ref = LaneOf(post, excitatory, lane);
-    const uint32_t k = lane % 4;
-    const int32_t gapSigned = static_cast<int32_t>(static_cast<uint32_t>(step) -
-                                                   static_cast<uint32_t>(ref.weights->updatedStep[k]));
+// ---- 7. Synapse state and weights on demand -------------------------------------------------------------------
+
+uint32_t EventPre(const EventEngine& e, uint64_t j) {
+    const uint64_t* begin = e.runStart;
+    return static_cast<uint32_t>(std::upper_bound(begin, begin + e.neuronCount + 1, j) - begin - 1);
+}
+
+SynapseValues EventSynapseValues(const Simulation& state, uint64_t j, int32_t step) {
+    const EventEngine& e = *state.eventEngine;
+    const EventSynapse& x = e.synapses[j];
+    const int32_t gapSigned = StepDifference(step, x.step);
     const uint32_t gap = gapSigned > 0 ? static_cast<uint32_t>(gapSigned) : 0u;
+    const bool excitatory = state.neurons[EventPre(e, j)].isExcitatory != 0;
     const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
-    const SlotState x =
-        Advance(LoadSlot(*ref.state, k), gap, excitatory ? state.eventEngine->exc : state.eventEngine->inh, f);
-    return {x.r, x.u, x.gFast, x.gSlow};
+    const SlotState y = Advance({x.r, x.u, x.gFast, x.gSlow}, gap, excitatory ? e.exc : e.inh, f);
+    return {y.r, y.u, y.gFast, y.gSlow};
 }
 
-int32_t EventSlotStep(const Neuron& post, bool excitatory, uint32_t lane) {
-    return LaneOf(post, excitatory, lane).weights->updatedStep[lane % 4];
+WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool excitatory, int32_t until) {
+    const EventEngine& e = *state.eventEngine;
+    WeightValues v{x.w, x.d};
+    if (EventArrivalCode(x) == kEventNoArrival) return v;
+    const int32_t arrival = EventArrival(x);
+    const uint32_t post = EventPost(x);
+    const int32_t last = e.lastSpike[post];
+    if (StepDifference(last, arrival) <= 0) return v;
+    const float wMax = excitatory ? state.params.excWeightMax : state.params.inhWeightMax;
+    ApplyPending(e.history[post], last, arrival, until, state.stdpPotentiation, wMax, v.w, v.d);
+    return v;
+}
+
+WeightValues EventWeight(const Simulation& state, uint64_t j, int32_t until) {
+    const EventEngine& e = *state.eventEngine;
+    return EventWeightOf(state, e.synapses[j], state.neurons[EventPre(e, j)].isExcitatory != 0, until);
 }

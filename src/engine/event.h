@@ -1,12 +1,19 @@
 // The event engine: the same model as the exact engine, with work only where a
-// spike arrives.
+// spike arrives, and its synapses in pre-synaptic order.
 //
 // Sections:
 //   1. The event state of a network
-//   2. Step kernels
-//   3. Synapse state on demand
+//   2. Creation and release
+//   3. Step kernels
+//   4. Synapse state and weights on demand
 //
 // How the model is rearranged:
+//   - Outgoing runs. The synapses of neuron i lie contiguous in `synapses`, from
+//     runStart[i] to runStart[i + 1], ordered by post-synaptic neuron and lane as
+//     the exact engine's outgoing lists. A delivery streams its run; it touches
+//     scattered only the post-synaptic neuron's input sums and last spike step (and
+//     its spike history when that neuron fired since the synapse's last arrival),
+//     all in small per-neuron arrays.
 //   - Conductances per neuron. All synapses of one kind of one neuron decay by the
 //     same factors, so their summed gFast (gSlow) is one value per neuron, kept in
 //     gAmpa/gNmda (excitatory input) and gGabaA/gGabaB (inhibitory): each step
@@ -15,22 +22,41 @@
 //     synapses) is decayed once, as the exact engine orders them.
 //   - Short-term plasticity in closed form. Between arrivals R relaxes towards 1 by
 //     (1 - kD) per step and u towards cF/bF by (1 - bF), and g decays by (1 - k). A
-//     synapse's lane state (R, u, gFast, gSlow) is valid after the integration of
-//     the step in its block's `updatedStep` slot. The delivery that sends a spike
-//     (fire phase of step s, on the pre-synaptic neuron's thread, after the
-//     depression that may change w) advances the state to the arrival step s + 1
-//     with a table of powers, applies the spike in the order of the slot's class,
-//     stores the state as of s + 1, and adds the increment to the post-synaptic
-//     neuron's input for that step.
+//     synapse's state (R, u, gFast, gSlow) is valid after the integration of its
+//     `step`. The delivery that sends a spike (fire phase of step s) advances it to
+//     the arrival step s + 1 with a table of powers, applies the spike in the order
+//     of the slot's class, stores the state as of s + 1, and adds the increment to
+//     the post-synaptic neuron's input for that step.
 //   - The inputs are sums of 64-bit fixed-point amounts (2^-40 nS) added with
-//     atomic adds (EventInputs). Integer addition does not depend on order, so the result is the
+//     atomic adds. Integer addition does not depend on order, so the result is the
 //     same on any number of threads; the fixed point loses about 1e-12 nS.
-// Delay lines, delivery times, STDP and the stimulus are the exact engine's.
+//   - Delivery lists. A neuron whose membrane potential after the apply step of
+//     step t exceeds its peak sends a spike that reaches its terminals at step
+//     t + L - 1 (L its delay-line length, the exact engine's delay line read L - 1
+//     steps later). The fire phase sets its bit in the due bitmap of that step, a
+//     ring of one bitmap per step; the thread that handles a neuron's chunk delivers
+//     its run when the neuron's bit is set for the current step. No delay line is
+//     kept, except for the neurons the inspector shows (`tracked`).
+//   - Lazy potentiation. The exact engine potentiates every incoming synapse of a
+//     neuron that fires at step t (sub-phase b) with potentiation[t - a], a the
+//     synapse's last arrival, when 1 <= t - a < kStdpWindow. Between two arrivals of
+//     a synapse a is fixed and nothing else changes its w and D, so the same updates
+//     in the same order can be applied later: at the synapse's next delivery (before
+//     its depression), for the post-synaptic spikes t in [a + 1, a + kStdpWindow - 1]
+//     before that step. The spikes come from a 512-step bitmap of each neuron's
+//     spike steps. A synapse not delivered again within the window is settled by a
+//     sweep, which visits each run every kEventSweepPeriod steps and applies the
+//     pending potentiation of every synapse whose window has closed; a settled
+//     synapse has no arrival (`arrival` none). Readers of weights (views, histogram,
+//     export, checkpoint) use EventWeight, which applies the pending updates to a
+//     copy.
+// Delays, delivery times, STDP and the stimulus are the exact engine's.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/network.h"
+#include "engine/params.h"
 #include "engine/work_manager.h"
 
 struct Simulation;
@@ -38,6 +64,9 @@ struct SimParams;
 
 // ---- 1. Event state ------------------------------------------------------------------------------
 inline constexpr uint32_t kEventPowerSteps = 2048;  // gaps up to 1 s come from the tables
+inline constexpr uint32_t kEventHistorySteps = 512;  // spike steps a neuron's history holds
+inline constexpr uint32_t kEventSweepPeriod = 256;   // steps between two sweeps of one run
+static_assert(kEventSweepPeriod + kStdpWindow <= kEventHistorySteps, "the sweep settles within the history");
 
 // (1 - factor)^n of one synapse kind for n in [0, kEventPowerSteps), the four
 // factors of one n side by side (one cache line serves a whole advance).
@@ -48,6 +77,27 @@ struct EventPowers {
     float slowDecay;   // gSlow: (1 - kSlow)^n
 };
 
+// One synapse in its pre-synaptic neuron's run: half a cache line.
+//   target: bits 0-1 the slot class (0 a full group, else the size 1..3 of the
+//   remainder block), bits 2-3 the arrival code (0: no arrival to potentiate from;
+//   c > 0: the last arrival was at step + c - 1), bits 4.. the post-synaptic neuron.
+struct alignas(32) EventSynapse {
+    float r, u;          // R and u after the integration of `step`
+    float gFast, gSlow;  // the synapse's own conductances, same step
+    float w, d;          // weight and STDP accumulator (without the pending potentiation)
+    int32_t step;        // the step the state is valid at
+    uint32_t target;
+};
+static_assert(sizeof(EventSynapse) == 32);
+inline constexpr uint32_t kEventNoArrival = 0;
+inline uint32_t EventPost(const EventSynapse& e) { return e.target >> 4; }
+inline uint32_t EventSlotClass(const EventSynapse& e) { return e.target & 3u; }
+inline uint32_t EventArrivalCode(const EventSynapse& e) { return (e.target >> 2) & 3u; }
+inline int32_t EventArrival(const EventSynapse& e) {  // -1: none
+    const uint32_t c = EventArrivalCode(e);
+    return c == 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(e.step) + c - 1);
+}
+
 // A neuron's inputs for its next integration, in 2^-40 nS: per kind the sum of
 // the full groups' increments and the sum of the remainder slots' increments,
 // which the integration decays once by each receptor's factor. Two neurons per
@@ -57,43 +107,79 @@ struct alignas(32) EventInputs {
     int64_t inhFull, inhRemainder;
 };
 
+// Bit t % kEventHistorySteps of a neuron's history is set when it fired at step t,
+// for the steps from lastSpike - kEventHistorySteps + 1 to lastSpike.
+struct alignas(64) EventHistory {
+    uint64_t bits[kEventHistorySteps / 64];
+};
+
 struct EventEngine {
     EventPowers exc[kEventPowerSteps];
     EventPowers inh[kEventPowerSteps];
-    EventInputs* input;  // [neuronCount]
+    uint32_t neuronCount;
+    uint64_t synapseCount;
+    EventSynapse* synapses;  // [synapseCount], run after run
+    uint64_t* runStart;      // [neuronCount + 1]
+    // Incoming lists: the run indices of neuron i's incoming synapses, ordered by
+    // pre-synaptic neuron and lane (the exact engine's incoming order), from
+    // inStart[i] to inStart[i + 1].
+    uint64_t* inStart;   // [neuronCount + 1]
+    uint32_t* incoming;  // [synapseCount]
+    EventInputs* input;      // [neuronCount]
+    int32_t* lastSpike;      // [neuronCount] the neuron's lastSpikeStep, for deliveries
+    EventHistory* history;   // [neuronCount]
+    uint32_t ringSteps;      // rows of the due ring: a power of two >= the longest delay line
+    uint32_t ringWords;      // 64-bit words per row
+    uint64_t* due;           // [ringSteps * ringWords]
+    uint8_t* tracked;        // [neuronCount] 1: keep the delay line (the inspector shows it)
+    uint32_t trackedNeuron;  // the inspected neuron the flags were set for (kNoTracked: none)
+    uint64_t bytes;          // memory of the event state
 };
+inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
 
+// ---- 2. Creation and release ------------------------------------------------------------------------
 // Allocates the event state for the network in state (tables from state.params)
 // and converts the network's state after construction and warm-up: arrivals that
-// the warm-up left flagged for the coming step are applied as deliveries, and
-// every synapse's lane state becomes valid at stepCounter - 1. Inside a build a
-// lack of memory throws BuildFailure (NetworkAlloc).
+// the warm-up left flagged for the coming step are applied as deliveries, every
+// synapse's state becomes valid at stepCounter - 1, and the spikes that the delay
+// lines hold are scheduled. Inside a build a lack of memory throws BuildFailure
+// (NetworkAlloc).
 void EnterEventMode(Simulation& state);
 // Frees the event state (nothing when there is none).
 void ReleaseEventEngine(Simulation& state);
 
-// ---- 2. Step kernels -------------------------------------------------------------------------------
+// ---- 3. Step kernels -------------------------------------------------------------------------------
 // Integration for neurons [first, end): conductance decay plus the step's inputs,
 // then the membrane step. Reads and clears only those neurons' inputs.
 void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
-// The delivery of a spike to one outgoing synapse in the fire phase of step s:
-// depression, then the arrival, its increment added to the post-synaptic input;
-// and the lines it touches (the phase loop fetches them a few deliveries ahead).
-// EventFireApplyRange is the exact engine's sub-phase (a) with these deliveries.
-void EventDeliverSynapse(Simulation& state, Synapse& synapse, int32_t s);
-void EventPrefetchDelivery(const Simulation& state, const Synapse& synapse);
+// Sub-phase (a) for neurons [first, end) at step s: apply, schedule, envelope and
+// spike test; then the deliveries due at s of those neurons, and their share of
+// the sweep. Returns the spikes.
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
+// Sub-phase (b): last spike step and history of the neurons that fired.
+void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 StepKernels EventStepKernels();
+// Keeps the delay lines of `inspected` and its pre-synaptic neurons from now on
+// (kNoTracked: none), for the inspector's axon view. Between steps, one thread.
+void EventTrackNeuron(Simulation& state, uint32_t inspected);
 
-// ---- 3. Synapse state on demand ----------------------------------------------------------------------
+// ---- 4. Synapse state on demand ----------------------------------------------------------------------
 struct SynapseValues {
     float available, utilization, gFast, gSlow;
 };
-// R, u, gFast and gSlow of lane `lane` of the post-synaptic neuron's synapses of
-// one kind, after the integration of `step`. A spike delivered in the fire phase
-// of `step` has already been applied for step + 1 (EventSlotStep tells): such a
-// slot gives its values after that arrival.
-SynapseValues EventSynapseValues(const Simulation& state, const Neuron& post, bool excitatory,
-                                 uint32_t lane, int32_t step);
-// The step the slot's stored state is valid at.
-int32_t EventSlotStep(const Neuron& post, bool excitatory, uint32_t lane);
+// R, u, gFast and gSlow of run synapse j after the integration of `step`. A spike
+// delivered in the fire phase of `step` has already been applied for step + 1
+// (its `step` tells): such a synapse gives its values after that arrival.
+SynapseValues EventSynapseValues(const Simulation& state, uint64_t j, int32_t step);
+// Weight and D of run synapse j with the potentiation of the post-synaptic
+// spikes up to `until` applied (the network between steps: stepCounter - 1).
+struct WeightValues {
+    float w, d;
+};
+WeightValues EventWeight(const Simulation& state, uint64_t j, int32_t until);
+// The same for a synapse whose pre-synaptic neuron's kind is known.
+WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool excitatory, int32_t until);
+// The run index of the k-th incoming synapse of neuron i, and the pre-synaptic
+// neuron of run synapse j.
+inline uint64_t EventIncoming(const EventEngine& e, uint32_t i, uint32_t k) { return e.incoming[e.inStart[i] + k]; }
+uint32_t EventPre(const EventEngine& e, uint64_t j);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/simulation.h"
+#include "engine/synapses.h"
 #include "platform/platform.h"
 
 namespace {
@@ -21,6 +22,7 @@ void FreeFrame(ViewFrame& f) {
     plat::AlignedFree(f.v);
     plat::AlignedFree(f.envelope);
     plat::AlignedFree(f.incoming);
+    plat::AlignedFree(f.outgoing);
     plat::AlignedFree(f.filtered);
     plat::AlignedFree(f.trace);
     plat::AlignedFree(f.analysis.SpikeHistory);
@@ -32,12 +34,13 @@ bool AllocateFrame(ViewFrame& f, const ViewSnapshot& s) {
     f.v = AllocZeroed<float>(s.neuronCount);
     f.envelope = AllocZeroed<float>(s.neuronCount);
     f.incoming = AllocZeroed<ViewIncoming>(s.incomingCapacity);
+    f.outgoing = AllocZeroed<uint32_t>(s.outgoingCapacity);
     f.filtered = AllocZeroed<float>(s.filteredCapacity);
     f.trace = AllocZeroed<TraceSample>(kTraceCapacity);
     f.analysis.SpikeHistory = AllocZeroed<float>(kHistoryLength);
     f.analysis.power = AllocZeroed<float>(kSpectrumLength);
     f.inspected = kNoViewNeuron;
-    return f.v && f.envelope && f.incoming && f.filtered && f.trace && f.analysis.SpikeHistory &&
+    return f.v && f.envelope && f.incoming && (f.outgoing || s.outgoingCapacity == 0) && f.filtered && f.trace && f.analysis.SpikeHistory &&
            f.analysis.power;
 }
 
@@ -51,6 +54,8 @@ void CopyInspected(const Simulation& state, const ViewSnapshot& s, ViewFrame& f,
     f.record.delayV = nullptr;
     f.record.excLaneState = f.record.inhLaneState = nullptr;
     f.record.excLaneWeights = f.record.inhLaneWeights = nullptr;
+    f.record.incoming = nullptr;
+    f.record.outgoing = f.record.excIncoming = f.record.inhIncoming = nullptr;
     f.record.delayFiltered = f.filtered;
     uint32_t used = 0;
     if (n.delayFiltered != nullptr) {
@@ -60,9 +65,10 @@ void CopyInspected(const Simulation& state, const ViewSnapshot& s, ViewFrame& f,
     const uint32_t count = n.incomingCount < s.incomingCapacity ? n.incomingCount : s.incomingCapacity;
     f.record.incomingCount = count;
     for (uint32_t i = 0; i < count; ++i) {
-        const Synapse& syn = n.incoming[i];
-        const Neuron& pre = *syn.pre;
+        const uint32_t preIndex = IncomingPre(state, k, i);
+        const Neuron& pre = state.neurons[preIndex];
         ViewIncoming& in = f.incoming[i];
+        in.pre = preIndex;
         in.preV = pre.v;
         in.preDelayIndex = pre.delayIndex;
         in.filteredOffset = used;
@@ -70,9 +76,11 @@ void CopyInspected(const Simulation& state, const ViewSnapshot& s, ViewFrame& f,
             std::memcpy(f.filtered + used, pre.delayFiltered, pre.delayLength * sizeof(float));
             used += pre.delayLength;
         }
-        const SynapseLaneWeights* lanes = pre.isExcitatory ? n.excLaneWeights : n.inhLaneWeights;
-        in.weight = lanes != nullptr ? lanes[syn.lane / 4].weight[syn.lane % 4] : 0.0f;
+        in.weight = IncomingWeight(state, k, i);
     }
+    const uint32_t outgoing = n.outgoingCount < s.outgoingCapacity ? n.outgoingCount : s.outgoingCapacity;
+    f.record.outgoingCount = outgoing;
+    for (uint32_t i = 0; i < outgoing; ++i) f.outgoing[i] = OutgoingPost(state, k, i);
 }
 
 void CopyAnalysis(const ActivityAnalysis& a, ActivityAnalysis& to) {
@@ -117,8 +125,9 @@ ViewSnapshot* CreateViewSnapshot(const Simulation& state) {
     for (uint32_t k = 0; k < state.neuronCount; ++k) {
         const Neuron& n = state.neurons[k];
         uint64_t lines = n.delayLength;
-        for (uint32_t i = 0; i < n.incomingCount; ++i) lines += n.incoming[i].pre->delayLength;
+        for (uint32_t i = 0; i < n.incomingCount; ++i) lines += state.neurons[IncomingPre(state, k, i)].delayLength;
         if (n.incomingCount > s->incomingCapacity) s->incomingCapacity = n.incomingCount;
+        if (n.outgoingCount > s->outgoingCapacity) s->outgoingCapacity = n.outgoingCount;
         if (lines > s->filteredCapacity) s->filteredCapacity = static_cast<uint32_t>(lines);
     }
     s->traceRing = AllocZeroed<TraceSample>(kTraceCapacity);

@@ -45,7 +45,8 @@ inline constexpr uint32_t kTraceCapacity = 2048;
 
 // One incoming synapse of the inspected neuron, in the order of its `incoming` list.
 struct ViewIncoming {
-    float preV;               // the pre-synaptic neuron's v
+    uint32_t pre;             // the pre-synaptic neuron
+    float preV;               // its v
     uint32_t preDelayIndex;   // its delay-line head
     uint32_t filteredOffset;  // its delayFiltered copy within ViewFrame::filtered
     float weight;
@@ -57,12 +58,13 @@ struct ViewFrame {
     float* envelope;  // [neuronCount] vEnvelopeView
     // The inspected neuron (kNoViewNeuron: none). `record` is a copy of its record:
     // v, u, conductances, spike count and time as copied; delayFiltered points to
-    // its own line's copy (the first delayLength floats of `filtered`); delayV and
-    // the lane pointers are null; the list pointers still lead into the network,
-    // whose lists and positions do not change while it runs.
+    // its own line's copy (the first delayLength floats of `filtered`); delayV, the
+    // lane pointers and the synapse lists are null: `incoming` and `outgoing` hold
+    // what a view draws of them.
     uint32_t inspected;
     Neuron record;
     ViewIncoming* incoming;  // [record.incomingCount]
+    uint32_t* outgoing;      // [record.outgoingCount] the post-synaptic neurons
     float* filtered;         // the neuron's delay line, then each pre-synaptic one's
     // The inspected neuron's newest traceCount steps, oldest first; the last one is
     // the state `record` holds. 0 while none were recorded for it.
@@ -76,6 +78,7 @@ struct ViewFrame {
 struct ViewSnapshot {
     uint32_t neuronCount;
     uint32_t incomingCapacity;  // the largest incoming list
+    uint32_t outgoingCapacity;  // the largest outgoing list
     uint32_t filteredCapacity;  // the largest own + pre-synaptic delay lines together
     ViewFrame frames[3];
     std::atomic<uint32_t> latest{0};  // the newest published frame, | kFreshFrame when unread

@@ -20,6 +20,7 @@
 #include "engine/activity.h"
 #include "engine/simulation.h"
 #include "engine/dynamics.h"
+#include "engine/event.h"
 #include "engine/view_snapshot.h"
 #include "platform/log.h"
 
@@ -159,6 +160,9 @@ bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     // for (the workers add v and vEnvelopeView during the next integration, which
     // writes neither).
     if (state.viewSnapshot != nullptr) {
+        // The event engine keeps the delay lines of the neurons the inspector shows.
+        if (state.eventEngine != nullptr)
+            EventTrackNeuron(state, state.viewSnapshot->inspected.load(std::memory_order_relaxed));
         RecordViewTrace(state, *state.viewSnapshot);
         wm.viewFrame = BeginViewFrame(state, *state.viewSnapshot);
     }

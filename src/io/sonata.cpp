@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/simulation.h"
+#include "engine/synapses.h"
 #include "io/hdf5_util.h"
 
 namespace {
@@ -158,16 +159,10 @@ bool SpikeReportWriter::Close(std::string& error) {
 
 namespace {
 
+// Incoming synapse k of neuron `post` (engine/synapses.h), and its source.
 struct EdgeRef {
-    const Neuron* post;
-    const Synapse* synapse;
+    uint32_t post, k, pre;
 };
-
-float SynapseWeight(const Synapse& s) {
-    const Neuron& post = *s.post;
-    const SynapseLaneWeights* lanes = s.pre->isExcitatory ? post.excLaneWeights : post.inhLaneWeights;
-    return lanes[s.lane / 4].weight[s.lane % 4];
-}
 
 bool WriteNodes(hid_t file, const Simulation& state) {
     const Neuron* neurons = state.neurons;
@@ -226,7 +221,7 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     for (uint32_t i = 0; i < state.neuronCount; ++i) total += neurons[i].incomingCount;
     edges.reserve(static_cast<size_t>(total));
     for (uint32_t i = 0; i < state.neuronCount; ++i)
-        for (uint32_t k = 0; k < neurons[i].incomingCount; ++k) edges.push_back({&neurons[i], &neurons[i].incoming[k]});
+        for (uint32_t k = 0; k < neurons[i].incomingCount; ++k) edges.push_back({i, k, IncomingPre(state, i, k)});
     const uint64_t e = edges.size();
     const std::string population = std::string(kSonataPopulation) + "__" + kSonataPopulation;
     Id all(H5Gcreate2(file, "edges", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
@@ -237,12 +232,12 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     using F32 = std::function<void(uint64_t, uint64_t, float*)>;
     using U8 = std::function<void(uint64_t, uint64_t, uint8_t*)>;
     auto source = [&](uint64_t f, uint64_t c, uint64_t* o) {
-        for (uint64_t i = 0; i < c; ++i) o[i] = static_cast<uint64_t>(edges[f + i].synapse->pre - neurons);
+        for (uint64_t i = 0; i < c; ++i) o[i] = edges[f + i].pre;
     };
     auto target = [&](uint64_t f, uint64_t c, uint64_t* o) {
-        for (uint64_t i = 0; i < c; ++i) o[i] = static_cast<uint64_t>(edges[f + i].post - neurons);
+        for (uint64_t i = 0; i < c; ++i) o[i] = edges[f + i].post;
     };
-    auto inhibitory = [&](uint64_t i) -> uint8_t { return edges[i].synapse->pre->isExcitatory ? 0 : 1; };
+    auto inhibitory = [&](uint64_t i) -> uint8_t { return neurons[edges[i].pre].isExcitatory ? 0 : 1; };
     bool ok = BlockDataset<uint64_t>(edgesGroup, "source_node_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e, U64(source)) &&
               BlockDataset<uint64_t>(edgesGroup, "target_node_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e, U64(target)) &&
               BlockDataset<uint64_t>(edgesGroup, "edge_type_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e,
@@ -263,12 +258,13 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     ok = ok &&
          BlockDataset<float>(group, "syn_weight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
                              F32([&](uint64_t f, uint64_t c, float* o) {
-                                 for (uint64_t i = 0; i < c; ++i) o[i] = SynapseWeight(*edges[f + i].synapse);
+                                 for (uint64_t i = 0; i < c; ++i)
+                                     o[i] = IncomingWeight(state, edges[f + i].post, edges[f + i].k);
                              })) &&
          BlockDataset<float>(group, "delay", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
                              F32([&](uint64_t f, uint64_t c, float* o) {
                                  for (uint64_t i = 0; i < c; ++i)
-                                     o[i] = static_cast<float>(edges[f + i].synapse->pre->delayLength) * kStepMs;
+                                     o[i] = static_cast<float>(neurons[edges[f + i].pre].delayLength) * kStepMs;
                              }));
     if (ok) {
         Id receptor(EnumType({"AMPA_NMDA", "GABAA_GABAB"}));

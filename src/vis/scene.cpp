@@ -185,8 +185,8 @@ void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
     if (incoming > n.incomingCount) incoming = n.incomingCount;
     glBegin(GL_LINES);
     for (uint32_t i = 0; i < incoming; ++i) {
-        const Neuron& s = *n.incoming[i].pre;
         const ViewIncoming& in = view.incoming[i];
+        const Neuron& s = state.neurons[in.pre];
         glColor4f(0.1f, 0.1f, 1.0f, 1.0f);
         Vertex(n.somaPos, e);
         Vertex(s.axonTerminal, e);
@@ -200,7 +200,7 @@ void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
     }
     for (uint32_t i = 0; i < n.outgoingCount; ++i) {
         Vertex(n.axonTerminal, e);
-        Vertex(n.outgoing[i]->post->somaPos, e);
+        Vertex(state.neurons[view.outgoing[i]].somaPos, e);
     }
     glEnd();
 
@@ -208,7 +208,7 @@ void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
         glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
         for (uint32_t i = 0; i < incoming; ++i) {
             float p[3];
-            ScenePosition(n.incoming[i].pre->somaPos, e, p);
+            ScenePosition(state.neurons[view.incoming[i].pre].somaPos, e, p);
             DrawTextBillboard(2.0f, FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",
                               static_cast<double>(view.incoming[i].weight));
         }

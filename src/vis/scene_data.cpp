@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "engine/network.h"
+#include "engine/synapses.h"
 #include "vis/palette.h"
 
 // ---- 1. Scene coordinates -----------------------------------------------------------------------
@@ -74,8 +75,8 @@ uint64_t CountLineSegments(const Neuron* neurons, uint32_t count) {
     return segments;
 }
 
-void FillLineData(const Neuron* neurons, uint32_t count, const float extent[3], LineVertex* vertices,
-                  uint32_t* indices, uint32_t* ranges) {
+void FillLineData(const Simulation& state, const Neuron* neurons, uint32_t count, const float extent[3],
+                  LineVertex* vertices, uint32_t* indices, uint32_t* ranges) {
     uint32_t next = 0;
     for (uint32_t k = 0; k < count; ++k) {
         const Neuron& n = neurons[k];
@@ -87,7 +88,7 @@ void FillLineData(const Neuron* neurons, uint32_t count, const float extent[3], 
         vertices[next++] = {terminal[0], terminal[1], terminal[2]};
         for (uint32_t s = 0; s < n.outgoingCount; ++s) {
             float post[3];
-            ScenePosition(n.outgoing[s]->post->somaPos, extent, post);
+            ScenePosition(neurons[OutgoingPost(state, k, s)].somaPos, extent, post);
             vertices[next++] = {terminal[0], terminal[1], terminal[2]};
             vertices[next++] = {post[0], post[1], post[2]};
         }
@@ -107,14 +108,14 @@ void FillCubeSortEntries(const Neuron* neurons, uint32_t count, const float exte
     }
 }
 
-void FillLineSortEntries(const Neuron* neurons, uint32_t count, const float extent[3],
+void FillLineSortEntries(const Simulation& state, const Neuron* neurons, uint32_t count, const float extent[3],
                          DepthSortEntry* entries, DepthSortEntry** order) {
     for (uint32_t k = 0; k < count; ++k) {
         const Neuron& n = neurons[k];
         float sum[3];
         for (int a = 0; a < 3; ++a) sum[a] = n.somaPos[a] + n.axonTerminal[a];
         for (uint32_t s = 0; s < n.outgoingCount; ++s) {
-            const float* post = n.outgoing[s]->post->somaPos;
+            const float* post = neurons[OutgoingPost(state, k, s)].somaPos;
             for (int a = 0; a < 3; ++a) sum[a] += n.axonTerminal[a] + post[a];
         }
         const float divisor = static_cast<float>(2 * n.outgoingCount + 1);

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 struct Neuron;
+struct Simulation;
 
 // ---- 1. Records ------------------------------------------------------------------------------
 struct SceneVertex {  // 24 bytes: position then normal
@@ -56,15 +57,15 @@ void FillCubeData(const Neuron* neurons, uint32_t count, const float extent[3],
 uint64_t CountLineSegments(const Neuron* neurons, uint32_t count);
 // Segment 0 soma -> axon terminal, then terminal -> soma of each outgoing synapse's
 // post neuron; indices 0 .. 2L - 1; ranges[2k] = first vertex, ranges[2k + 1] = end.
-void FillLineData(const Neuron* neurons, uint32_t count, const float extent[3], LineVertex* vertices,
-                  uint32_t* indices, uint32_t* ranges);
+void FillLineData(const Simulation& state, const Neuron* neurons, uint32_t count, const float extent[3],
+                  LineVertex* vertices, uint32_t* indices, uint32_t* ranges);
 
 // ---- 4. Depth sorting --------------------------------------------------------------------------
 // Record k: the neuron's scene position, depth = its scene z; pointer k -> record k.
 void FillCubeSortEntries(const Neuron* neurons, uint32_t count, const float extent[3],
                          DepthSortEntry* entries, DepthSortEntry** order);
 // Record k: (soma + t + sum (t + post soma)) / (2T + 1) mapped like a position.
-void FillLineSortEntries(const Neuron* neurons, uint32_t count, const float extent[3],
+void FillLineSortEntries(const Simulation& state, const Neuron* neurons, uint32_t count, const float extent[3],
                          DepthSortEntry* entries, DepthSortEntry** order);
 // depth = M[2] x + M[6] y + M[10] z + M[14] (column-major modelview), then the
 // pointers in ascending depth: farthest first.

@@ -223,7 +223,7 @@ bool NeuronLineGeometry::Build(AppState* state) {
     lineCount = CountLineSegments(neurons, count);
     float extent[3];
     ExtentOf(*state, extent);
-    FillLineSortEntries(neurons, count, extent, sortEntries, sortOrder);
+    FillLineSortEntries(*state, neurons, count, extent, sortEntries, sortOrder);
 
     const uint64_t vertexCount = 2 * lineCount;
     vertexData = AllocArray<LineVertex>(vertexCount);
@@ -244,7 +244,7 @@ bool NeuronLineGeometry::Build(AppState* state) {
         return false;
     }
     LogVideoMemory(lineCount * 24 + (colourBufferOn ? lineCount * 8 : 0));
-    FillLineData(neurons, count, extent, vertexData, indexData, ranges);
+    FillLineData(*state, neurons, count, extent, vertexData, indexData, ranges);
 
     valid = true;
     bool ok = CreateBuffer(GL_ARRAY_BUFFER_ARB, vertexData, vertexCount * sizeof(LineVertex), GL_STATIC_DRAW_ARB,

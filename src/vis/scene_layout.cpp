@@ -235,13 +235,6 @@ uint32_t AxonDelayEntry(uint32_t delayIndex, uint32_t segment, uint32_t length) 
     return e;
 }
 
-float IncomingSynapseWeight(const Neuron& post, const Synapse& synapse) {
-    const SynapseLaneWeights* lanes =
-        synapse.pre->isExcitatory ? post.excLaneWeights : post.inhLaneWeights;
-    if (!lanes) return 0.0f;
-    return lanes[synapse.lane / 4].weight[synapse.lane % 4];
-}
-
 // ---- 6. HUD and auto-rotation ------------------------------------------------------------------------
 HudLines BuildHudLines(bool captureOn, bool paused, uint32_t neuronCount, uint32_t synapseCount,
                        uint32_t stepCounter, float recentSpeed, float averageSpeed, float recentFps,

@@ -121,8 +121,6 @@ Rgba TraceLabelColour(const Rgba& colour);
 uint32_t PotentialPaletteIndex(float v);
 // Ring entry of axon segment i of D for a delay line at delayIndex.
 uint32_t AxonDelayEntry(uint32_t delayIndex, uint32_t segment, uint32_t length);
-// Weight of an incoming synapse of `post` (from its excitatory or inhibitory lanes).
-float IncomingSynapseWeight(const Neuron& post, const Synapse& synapse);
 
 // ---- 6. HUD and auto-rotation -----------------------------------------------------------------------
 struct HudLines {

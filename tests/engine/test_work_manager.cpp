@@ -16,6 +16,7 @@
 
 #include "engine/app_state.h"
 #include "engine/dynamics.h"
+#include "engine/event.h"
 #include "engine/random.h"
 #include "engine/work_manager.h"
 #include "platform/log.h"
@@ -444,8 +445,19 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
         snap.neuronCounters.insert(snap.neuronCounters.end(),
                                    {n.lastSpikeStep, static_cast<int32_t>(n.spikeCount),
                                     static_cast<int32_t>(n.delayIndex), n.isHeld});
-        AppendLanes(snap.synapseValues, n.excLaneState, n.excLaneWeights, n.excIncomingCount);
-        AppendLanes(snap.synapseValues, n.inhLaneState, n.inhLaneWeights, n.inhIncomingCount);
+        if (state.eventEngine == nullptr) {
+            AppendLanes(snap.synapseValues, n.excLaneState, n.excLaneWeights, n.excIncomingCount);
+            AppendLanes(snap.synapseValues, n.inhLaneState, n.inhLaneWeights, n.inhIncomingCount);
+        }
+    }
+    if (const EventEngine* e = state.eventEngine) {  // every stored bit of the runs and the inputs
+        const auto append = [&snap](const void* p, size_t bytes) {
+            const auto* f = static_cast<const float*>(p);
+            snap.synapseValues.insert(snap.synapseValues.end(), f, f + bytes / sizeof(float));
+        };
+        append(e->synapses, e->synapseCount * sizeof(EventSynapse));
+        append(e->input, state.neuronCount * sizeof(EventInputs));
+        append(e->history, state.neuronCount * sizeof(EventHistory));
     }
     snap.history.assign(state.analysis.SpikeHistory, state.analysis.SpikeHistory + kHistoryLength);
     std::memcpy(snap.weightHistogram, state.analysis.WeightHistogram, sizeof snap.weightHistogram);

@@ -6,6 +6,8 @@
 #include <set>
 #include <vector>
 
+#include "engine/simulation.h"
+
 #include "engine/network.h"
 #include "vis/scene_data.h"
 
@@ -119,10 +121,13 @@ TEST(SceneData, LineSegmentsAndRanges) {
     n[0].outgoing = out0, n[0].outgoingCount = 2;
     n[2].outgoing = out2, n[2].outgoingCount = 1;
 
+    Simulation sim;  // the lists' owner, for the outgoing posts
+    sim.neurons = n;
+    sim.neuronCount = 3;
     ASSERT_EQ(CountLineSegments(n, 3), 6u);  // 3 + 1 + 2
     std::vector<LineVertex> v(12);
     std::vector<uint32_t> idx(12), ranges(6);
-    FillLineData(n, 3, kExtent8, v.data(), idx.data(), ranges.data());
+    FillLineData(sim, n, 3, kExtent8, v.data(), idx.data(), ranges.data());
     EXPECT_EQ(ranges, (std::vector<uint32_t>{0, 6, 6, 8, 8, 12}));
     for (uint32_t i = 0; i < 12; ++i) EXPECT_EQ(idx[i], i);
     // Neuron 0: soma (1,1,1) -> (-5.5, -5.5, -5.5), terminal (2,1,1) -> (-3.5, ...).
@@ -142,7 +147,7 @@ TEST(SceneData, LineSegmentsAndRanges) {
     // Sort positions: neuron 1 (T = 0): soma + terminal = (8, 9, 8) -> (8.5, 10.5, 8.5).
     DepthSortEntry entries[3];
     DepthSortEntry* order[3];
-    FillLineSortEntries(n, 3, kExtent8, entries, order);
+    FillLineSortEntries(sim, n, 3, kExtent8, entries, order);
     EXPECT_FLOAT_EQ(entries[1].x, 8.5f);
     EXPECT_FLOAT_EQ(entries[1].y, 10.5f);
     // Neuron 2 (T = 1): (soma 0 + t 1 + t 1 + soma of 0 = 1) / 3 in z = 1 -> -5.5; x: 1/3.
