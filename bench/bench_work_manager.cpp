@@ -17,7 +17,7 @@ namespace {
 
 // ---- Empty kernels --------------------------------------------------------------------------
 void NoIntegrate(Simulation&, uint32_t, uint32_t) {}
-uint32_t NoApply(Simulation&, uint32_t, uint32_t, int32_t) { return 0; }
+uint32_t NoApply(Simulation&, uint32_t, uint32_t, int32_t, uint32_t) { return 0; }
 void NoLearn(Simulation&, uint32_t, uint32_t, int32_t) {}
 void NoStimulus(Simulation&, uint32_t) {}
 

@@ -65,10 +65,9 @@ void PrepareBuild(void* context, Simulation& sim) {
     if (resume != nullptr) {
         LogMessage(LogInfo, 0, "Resuming the simulation saved in \"%s\" after step %u.", resume->Path().c_str(),
                    resume->Step());
-        if (sim.params.engineMode == EngineEvent)
-            LogMessage(LogWarning, 0,
-                       "The checkpoint holds the exact engine's state: the simulation continues with the exact "
-                       "engine, not the event-driven one.");
+        if (sim.params.engineMode != resume->Engine())
+            LogMessage(LogWarning, 0, "The checkpoint holds the %s engine's state: the simulation continues with it.",
+                       resume->Engine() == EngineEvent ? "event" : "exact");
         resume->PrepareBuild(sim);
     }
     if (sim.params.engineMode == EngineEvent)

@@ -141,13 +141,6 @@ bool PrepareCheckpoints(const LaunchOptions& launch) {
     } else if (!launch.checkpointPath.empty() && !CheckOutputPath(launch.checkpointPath, error)) {
         LogMessage(LogError, 0, "Unable to write \"%s\": %s", launch.checkpointPath.c_str(), error.c_str());
         return false;
-    } else if (!launch.checkpointPath.empty() && launch.resumePath.empty() &&
-               State.params.engineMode == EngineEvent) {
-        // The event engine's run could not save its checkpoint at its end: refused
-        // before it runs. (A resumed run is the exact engine's.)
-        LogMessage(LogError, 0, "Unable to write \"%s\": %s", launch.checkpointPath.c_str(),
-                   kCheckpointNeedsExactEngine);
-        return false;
     }
     if (!launch.resumePath.empty() && !Resume.Open(launch.resumePath, error)) {
         LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());

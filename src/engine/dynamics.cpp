@@ -306,7 +306,7 @@ bool FireNeuron(Simulation& state, Neuron& n, int32_t s) {
     return true;
 }
 
-uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
     return ApplyRange<ExactDelivery>(state, first, end, s);
 }
 
@@ -380,7 +380,7 @@ uint64_t StepNetwork(Simulation& state) {
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     const StepKernels k = StepKernelsFor(state);
     k.integrate(state, 0, count);
-    const uint64_t fired = k.fireApply(state, 0, count, s);
+    const uint64_t fired = k.fireApply(state, 0, count, s, 0);
     k.fireLearn(state, 0, count, s);
     EndOfStep(state, fired);
     return fired;

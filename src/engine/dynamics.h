@@ -36,13 +36,12 @@ inline void ApplyNeuronState(Neuron& n) {
     }
 }
 inline bool EnvelopeAndSpike(Neuron& n) {
+    // Rises faster than it falls; the rate is selected, not branched on (whether v
+    // is above the envelope is close to random from one neuron to the next).
     const float v = n.v;
     float f = n.vEnvelope;
-    if (v > f) {
-        f = f + 0.3f * (v - f);
-    } else {
-        f = f + 0.15f * (v - f);
-    }
+    const float rate = v > f ? 0.3f : 0.15f;
+    f = f + rate * (v - f);
     n.vEnvelope = f;
     n.vEnvelopeView = f;
     if (!(v >= n.vPeak)) return false;
@@ -61,7 +60,7 @@ bool FireNeuron(Simulation& state, Neuron& neuron, int32_t s);
 // The sub-phases over neurons [first, end) as the phase loops run them: (a) notes
 // in state.spiked which neurons fired and returns their number; (b) handles the
 // noted ones.
-uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
+uint32_t FireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker = 0);
 void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 // Prefetches the delay-line slots that sub-phase (a) will touch for this neuron;
 // the range loop calls it a few neurons ahead, which also fetches their records.

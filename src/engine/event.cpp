@@ -115,16 +115,22 @@ inline float Arrive(EventSynapse& x, float w, uint32_t remainder, int32_t arriva
     return inc;
 }
 
+// Rounded to nearest, ties to even (the default rounding mode), as llrint does,
+// without the library call.
 inline int64_t ToInput(float amount) {
-    return static_cast<int64_t>(std::llrint(static_cast<double>(amount) * kInputScale));
+    return _mm_cvtsd_si64(_mm_set_sd(static_cast<double>(amount) * kInputScale));
 }
 
 inline float FromInput(int64_t amount) { return static_cast<float>(static_cast<double>(amount) / kInputScale); }
 
-// Adds a spike's increment to one kind's sums (full, remainder).
-inline void AddInput(EventInputs& in, bool excitatory, float inc, uint32_t remainder) {
-    int64_t* sums = excitatory ? &in.excFull : &in.inhFull;
-    std::atomic_ref<int64_t>(sums[remainder == 0 ? 0 : 1]).fetch_add(ToInput(inc), std::memory_order_relaxed);
+// Adds a spike's increment to one kind's sums (full, remainder) of a lane; atomic
+// when the lane is shared.
+inline void AddInput(EventInputs& in, bool excitatory, float inc, uint32_t remainder, bool shared = true) {
+    int64_t& sum = (excitatory ? &in.excFull : &in.inhFull)[remainder == 0 ? 0 : 1];
+    if (shared)
+        std::atomic_ref<int64_t>(sum).fetch_add(ToInput(inc), std::memory_order_relaxed);
+    else
+        sum += ToInput(inc);
 }
 
 // ---- 3. STDP ---------------------------------------------------------------------------------------------
@@ -249,21 +255,23 @@ inline void PrefetchRun(const EventEngine& e, uint32_t i) {
 
 // Delivers the spike of neuron i, which reaches its terminals in the fire phase of
 // step s, to every synapse of its run.
-void DeliverRun(Simulation& state, uint32_t i, int32_t s) {
+void DeliverRun(Simulation& state, uint32_t i, int32_t s, uint32_t worker) {
     EventEngine& e = *state.eventEngine;
-    const KindContext k = KindOf(state, state.neurons[i].isExcitatory != 0);
+    EventInputs* const lane = e.input + uint64_t{worker % e.inputLanes} * e.neuronCount;
+    const bool shared = e.workers > e.inputLanes;
+    const KindContext k = KindOf(state, e.excitatory[i] != 0);
     const float* const potentiation = state.stdpPotentiation;
     const float* const depression = state.stdpDepression;
     EventSynapse* const run = e.synapses + e.runStart[i];
     const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
     for (uint32_t j = 0; j < count && j < kTargetsAhead; ++j) {
-        _mm_prefetch(reinterpret_cast<const char*>(&e.input[EventPost(run[j])]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&lane[EventPost(run[j])]), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[EventPost(run[j])]), _MM_HINT_T0);
     }
     for (uint32_t j = 0; j < count; ++j) {
         if (j + kTargetsAhead < count) {
             const uint32_t ahead = EventPost(run[j + kTargetsAhead]);
-            _mm_prefetch(reinterpret_cast<const char*>(&e.input[ahead]), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(&lane[ahead]), _MM_HINT_T0);
             _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[ahead]), _MM_HINT_T0);
         }
         // The history line, a little later, where the pending potentiation reads it.
@@ -292,7 +300,7 @@ void DeliverRun(Simulation& state, uint32_t i, int32_t s) {
         const uint32_t remainder = EventSlotClass(x);
         const float inc = Arrive(x, w, remainder, s + 1, k.powers, k.factors);
         x.target = WithArrivalCode(x.target, 1);  // arrival = step = s + 1
-        AddInput(e.input[post], k.excitatory, inc, remainder);
+        AddInput(lane[post], k.excitatory, inc, remainder, shared);
     }
 }
 
@@ -321,9 +329,14 @@ void SweepRun(Simulation& state, uint32_t i, int32_t s) {
 
 constexpr uint32_t kNeuronsAhead = 8;
 
-inline void SetDue(EventEngine& e, uint32_t row, uint32_t i) {
-    std::atomic_ref<uint64_t>(e.due[uint64_t{row} * e.ringWords + i / 64])
-        .fetch_or(uint64_t{1} << (i & 63u), std::memory_order_relaxed);
+// Only the thread that handles neuron i's range sets its bits; a plain store is
+// enough when the range owns its words (both ends on word boundaries).
+inline void SetDue(EventEngine& e, uint32_t row, uint32_t i, bool ownsWords = false) {
+    uint64_t& word = e.due[uint64_t{row} * e.ringWords + i / 64];
+    if (ownsWords)
+        word |= uint64_t{1} << (i & 63u);
+    else
+        std::atomic_ref<uint64_t>(word).fetch_or(uint64_t{1} << (i & 63u), std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -360,9 +373,11 @@ void EnterEventMode(Simulation& state) {
     e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
+    e.inputLanes = e.workers = 1;
     e.lastSpike = static_cast<int32_t*>(alloc(uint64_t{n} * sizeof(int32_t)));
     e.history = static_cast<EventHistory*>(alloc(uint64_t{n} * sizeof(EventHistory)));
     e.tracked = static_cast<uint8_t*>(alloc(n));
+    e.excitatory = static_cast<uint8_t*>(alloc(n));
     e.ringSteps = std::bit_ceil(longest);
     e.ringWords = (n + 63) / 64;
     e.due = static_cast<uint64_t*>(alloc(uint64_t{e.ringSteps} * e.ringWords * sizeof(uint64_t)));
@@ -398,6 +413,7 @@ void EnterEventMode(Simulation& state) {
     // delayIndex - j - 1, which steps s .. s + j do not overwrite for j < L - 1.
     for (uint32_t i = 0; i < n; ++i) {
         const Neuron& x = state.neurons[i];
+        e.excitatory[i] = x.isExcitatory != 0 ? 1 : 0;
         e.lastSpike[i] = x.lastSpikeStep;
         if (x.lastSpikeStep >= 0) RecordHistory(e.history[i], -1, x.lastSpikeStep);
         for (uint32_t j = 0; j + 1 < x.delayLength; ++j) {
@@ -408,6 +424,32 @@ void EnterEventMode(Simulation& state) {
     e.bytes = state.MemoryUsage - before;
 }
 
+void EventSetWorkers(Simulation& state, uint32_t workers) {
+    EventEngine& e = *state.eventEngine;
+    const uint32_t lanes = std::min(std::max(workers, 1u), kEventInputLanes);
+    e.workers = std::max(workers, 1u);
+    if (lanes == e.inputLanes) return;
+    const uint64_t n = e.neuronCount;
+    auto* input = static_cast<EventInputs*>(plat::AlignedAllocZeroed(lanes * n * sizeof(EventInputs)));
+    if (input == nullptr) {  // keep the lanes there are, shared
+        e.workers = std::max(e.workers, e.inputLanes + 1);
+        return;
+    }
+    for (uint32_t l = 0; l < e.inputLanes; ++l)
+        for (uint64_t i = 0; i < n; ++i) {
+            const EventInputs& x = e.input[l * n + i];
+            input[i].excFull += x.excFull;
+            input[i].excRemainder += x.excRemainder;
+            input[i].inhFull += x.inhFull;
+            input[i].inhRemainder += x.inhRemainder;
+        }
+    plat::AlignedFree(e.input);
+    state.MemoryUsage += (uint64_t{lanes} - e.inputLanes) * n * sizeof(EventInputs);
+    e.bytes += (uint64_t{lanes} - e.inputLanes) * n * sizeof(EventInputs);
+    e.input = input;
+    e.inputLanes = lanes;
+}
+
 void ReleaseEventEngine(Simulation& state) {
     EventEngine* engine = state.eventEngine;
     if (engine == nullptr) return;
@@ -415,6 +457,7 @@ void ReleaseEventEngine(Simulation& state) {
                     static_cast<void*>(engine->inStart), static_cast<void*>(engine->incoming),
                     static_cast<void*>(engine->input), static_cast<void*>(engine->lastSpike),
                     static_cast<void*>(engine->history), static_cast<void*>(engine->tracked),
+                    static_cast<void*>(engine->excitatory),
                     static_cast<void*>(engine->due)})
         plat::AlignedFree(p);
     plat::AlignedFree(engine);
@@ -428,14 +471,21 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     const float kAmpa = p.ampaStepDecay, kNmda = p.nmdaStepDecay;
     const float kGabaA = p.gabaAStepDecay, kGabaB = p.gabaBStepDecay;
     Neuron* const neurons = state.neurons;
-    EventInputs* const inputs = state.eventEngine->input;
+    const EventEngine& e = *state.eventEngine;
     for (uint32_t i = first; i < end; ++i) {
         Neuron& n = neurons[i];
         // The deliveries that wrote the inputs ran before the phase barrier.
-        EventInputs& in = inputs[i];
+        EventInputs in{};
+        for (uint32_t l = 0; l < e.inputLanes; ++l) {
+            EventInputs& x = e.input[uint64_t{l} * e.neuronCount + i];
+            in.excFull += x.excFull;
+            in.excRemainder += x.excRemainder;
+            in.inhFull += x.inhFull;
+            in.inhRemainder += x.inhRemainder;
+            x = EventInputs{};
+        }
         const float eFull = FromInput(in.excFull), eRest = FromInput(in.excRemainder);
         const float iFull = FromInput(in.inhFull), iRest = FromInput(in.inhRemainder);
-        in.excFull = in.excRemainder = in.inhFull = in.inhRemainder = 0;
         // A remainder slot's increment decays once in its arrival step.
         const float eFast = eFull + (eRest - kAmpa * eRest), eSlow = eFull + (eRest - kNmda * eRest);
         const float iFast = iFull + (iRest - kGabaA * iRest), iSlow = iFull + (iRest - kGabaB * iRest);
@@ -454,19 +504,34 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
 // (b) writes), and the sweep of the range's runs whose turn it is. A neuron's run is
 // thus written only by the thread that handles the neuron's chunk in this phase.
 
-uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker) {
     EventEngine& e = *state.eventEngine;
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
     const uint32_t rowMask = e.ringSteps - 1;
     uint32_t fired = 0;
+    const bool ownsWords = first % 64 == 0 && (end % 64 == 0 || end == e.neuronCount);
+    // The runs already due now (all but those of delay-line length 1) start on
+    // their way while the neurons are handled.
+    uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & rowMask} * e.ringWords;
+    for (uint32_t w = first / 64; w * 64 < end; ++w) {
+        for (uint64_t bits = std::atomic_ref<uint64_t>(row[w]).load(std::memory_order_relaxed); bits != 0;
+             bits &= bits - 1) {
+            const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+            if (i >= first && i < end) {
+                _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]) + 64, _MM_HINT_T0);
+            }
+        }
+    }
     for (uint32_t i = first; i < end; ++i) {
         if (i + kNeuronsAhead < end) _mm_prefetch(reinterpret_cast<const char*>(&neurons[i + kNeuronsAhead]), _MM_HINT_T0);
         Neuron& n = neurons[i];
         ApplyNeuronState(n);
         if (e.tracked[i] != 0) AdvanceDelayLine(n);  // the inspector's axon view
         // The value the exact engine's delay line lets out L - 1 steps later.
-        if (n.v > n.vPeak) SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(n.delayLength) - 1) & rowMask, i);
+        if (n.v > n.vPeak)
+            SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(n.delayLength) - 1) & rowMask, i, ownsWords);
         const bool spike = EnvelopeAndSpike(n);
         spiked[i] = spike ? 1 : 0;
         fired += spike ? 1 : 0;
@@ -474,7 +539,6 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     // Deliveries: this range's bits of the step's row, taken and cleared (a word
     // may be shared with a neighbouring range), then the runs, each fetched while
     // the one before it is delivered.
-    uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & rowMask} * e.ringWords;
     uint32_t due[kMaxChunkSize];
     uint32_t dueCount = 0;
     for (uint32_t w = first / 64; w * 64 < end; ++w) {
@@ -489,7 +553,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             bits &= bits - 1;
             if (dueCount == kMaxChunkSize) {  // a range longer than a chunk (single-thread steps)
-                DeliverRun(state, i, s);
+                DeliverRun(state, i, s, worker);
                 continue;
             }
             due[dueCount++] = i;
@@ -498,7 +562,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     if (dueCount > 0) PrefetchRun(e, due[0]);
     for (uint32_t k = 0; k < dueCount; ++k) {
         if (k + 1 < dueCount) PrefetchRun(e, due[k + 1]);
-        DeliverRun(state, due[k], s);
+        DeliverRun(state, due[k], s, worker);
     }
     // The sweep: neurons i with i = s (mod kEventSweepPeriod).
     const uint32_t phase = static_cast<uint32_t>(s) % kEventSweepPeriod;

@@ -27,9 +27,11 @@
 //     the arrival step s + 1 with a table of powers, applies the spike in the order
 //     of the slot's class, stores the state as of s + 1, and adds the increment to
 //     the post-synaptic neuron's input for that step.
-//   - The inputs are sums of 64-bit fixed-point amounts (2^-40 nS) added with
-//     atomic adds. Integer addition does not depend on order, so the result is the
-//     same on any number of threads; the fixed point loses about 1e-12 nS.
+//   - The inputs are sums of 64-bit fixed-point amounts (2^-40 nS). Each worker
+//     adds to its own lane of them, and the integration adds the lanes up; integer
+//     addition does not depend on order, so the result is the same on any number of
+//     threads; the fixed point loses about 1e-12 nS. (Beyond kEventInputLanes
+//     workers, lanes are shared and added to atomically.)
 //   - Delivery lists. A neuron whose membrane potential after the apply step of
 //     step t exceeds its peak sends a spike that reaches its terminals at step
 //     t + L - 1 (L its delay-line length, the exact engine's delay line read L - 1
@@ -125,17 +127,21 @@ struct EventEngine {
     // inStart[i] to inStart[i + 1].
     uint64_t* inStart;   // [neuronCount + 1]
     uint32_t* incoming;  // [synapseCount]
-    EventInputs* input;      // [neuronCount]
+    EventInputs* input;      // [inputLanes * neuronCount], lane after lane
+    uint32_t inputLanes;     // 1 .. kEventInputLanes
+    uint32_t workers;        // worker w adds to lane w % inputLanes
     int32_t* lastSpike;      // [neuronCount] the neuron's lastSpikeStep, for deliveries
     EventHistory* history;   // [neuronCount]
     uint32_t ringSteps;      // rows of the due ring: a power of two >= the longest delay line
     uint32_t ringWords;      // 64-bit words per row
     uint64_t* due;           // [ringSteps * ringWords]
     uint8_t* tracked;        // [neuronCount] 1: keep the delay line (the inspector shows it)
+    uint8_t* excitatory;     // [neuronCount] the neuron's kind, for its deliveries
     uint32_t trackedNeuron;  // the inspected neuron the flags were set for (kNoTracked: none)
     uint64_t bytes;          // memory of the event state
 };
 inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
+inline constexpr uint32_t kEventInputLanes = 16;
 
 // ---- 2. Creation and release ------------------------------------------------------------------------
 // Allocates the event state for the network in state (tables from state.params)
@@ -145,6 +151,10 @@ inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
 // lines hold are scheduled. Inside a build a lack of memory throws BuildFailure
 // (NetworkAlloc).
 void EnterEventMode(Simulation& state);
+// Gives every one of `workers` threads an input lane of its own (up to
+// kEventInputLanes), keeping the inputs' sums; without the memory the lanes stay
+// as they are, shared. Before the workers start.
+void EventSetWorkers(Simulation& state, uint32_t workers);
 // Frees the event state (nothing when there is none).
 void ReleaseEventEngine(Simulation& state);
 
@@ -155,7 +165,7 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
 // Sub-phase (a) for neurons [first, end) at step s: apply, schedule, envelope and
 // spike test; then the deliveries due at s of those neurons, and their share of
 // the sweep. Returns the spikes.
-uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
+uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker = 0);
 // Sub-phase (b): last spike step and history of the neurons that fired.
 void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 StepKernels EventStepKernels();

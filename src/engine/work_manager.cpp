@@ -338,7 +338,7 @@ void WorkerThread(WorkerContext* context) {
 
         uint64_t spikes = 0;
         for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            spikes += k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
+            spikes += k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step, i);
         plat::AtomicAdd(state.stepSpikeCount, spikes);
         if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply, spin)) break;
 
@@ -424,6 +424,7 @@ bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
     const uint32_t share = n / threads;
     WorkerContext* workers = new (std::nothrow) WorkerContext[threads];
     if (workers == nullptr) return false;
+    if (state.eventEngine != nullptr) EventSetWorkers(state, threads);
     ViewSnapshot* snapshot = CreateViewSnapshot(state);
     if (snapshot == nullptr) {
         delete[] workers;

@@ -30,7 +30,8 @@ struct ViewFrame;
 // ---- 1. Step kernels -----------------------------------------------------------------------
 struct StepKernels {
     void (*integrate)(Simulation& state, uint32_t first, uint32_t end);
-    uint32_t (*fireApply)(Simulation& state, uint32_t first, uint32_t end, int32_t s);  // spikes
+    // Returns the spikes; `worker` is the calling thread's range index (0 .. T - 1).
+    uint32_t (*fireApply)(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker);
     void (*fireLearn)(Simulation& state, uint32_t first, uint32_t end, int32_t s);
     void (*stimulus)(Simulation& state, uint32_t s);
 };

@@ -22,6 +22,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "engine/event.h"
+#include "engine/synapses.h"
 #include "io/hdf5_util.h"
 #include "io/param_file.h"
 #include "platform/version.h"
@@ -239,6 +241,15 @@ auto LaneFloats(State& s, Weights& w, int which) -> decltype(&s.available[0]) {
     }
 }
 
+// The event engine's per-synapse floats, stored one dataset each.
+struct EventFloatField {
+    const char* name;
+    float EventSynapse::*member;
+};
+constexpr EventFloatField kEventFloats[] = {{"available", &EventSynapse::r}, {"utilization", &EventSynapse::u},
+                                            {"gFast", &EventSynapse::gFast}, {"gSlow", &EventSynapse::gSlow},
+                                            {"weight", &EventSynapse::w},    {"weightDelta", &EventSynapse::d}};
+
 // Lane groups of one kind: the full groups and the one holding a remainder.
 uint32_t GroupsFor(uint32_t count) { return (count + 3) / 4; }
 
@@ -282,9 +293,11 @@ uint64_t NetworkStructureDigest(const Simulation& state) {
         add(uint64_t(std::bit_cast<uint32_t>(n.c)) | uint64_t(std::bit_cast<uint32_t>(n.d)) << 32);
         add(uint64_t(n.excIncomingCount) | uint64_t(n.inhIncomingCount) << 32);
         add(n.outgoingCount);
+        // A synapse's lane is its place among the incoming synapses of its kind.
+        uint32_t lanes[2] = {0, 0};
         for (uint32_t k = 0; k < n.incomingCount; ++k) {
-            const Synapse& s = n.incoming[k];
-            add(static_cast<uint64_t>(s.pre - neurons) | uint64_t(s.lane) << 32);
+            const uint32_t pre = IncomingPre(state, i, k);
+            add(uint64_t{pre} | uint64_t(lanes[neurons[pre].isExcitatory != 0 ? 1 : 0]++) << 32);
         }
     }
     return h;
@@ -344,6 +357,41 @@ bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& cou
     return ok;
 }
 
+// The event engine's state: its runs, inputs, spike histories and due bitmaps.
+bool WriteEventState(hid_t file, const Simulation& state) {
+    const EventEngine& e = *state.eventEngine;
+    Id group(NewGroup(file, "event"));
+    if (!group.ok()) return false;
+    const uint64_t s = e.synapseCount, n = e.neuronCount;
+    std::vector<DatasetWriter<float>> floats;
+    floats.reserve(std::size(kEventFloats));
+    for (const auto& field : kEventFloats) floats.emplace_back(group, field.name, s);
+    DatasetWriter<int32_t> step(group, "step", s);
+    DatasetWriter<uint32_t> target(group, "target", s);
+    for (uint64_t j = 0; j < s; ++j) {
+        const EventSynapse& x = e.synapses[j];
+        for (size_t f = 0; f < floats.size(); ++f) floats[f].Put(x.*kEventFloats[f].member);
+        step.Put(x.step);
+        target.Put(x.target);
+    }
+    DatasetWriter<int64_t> inputs(group, "inputs", n, 4);
+    for (uint64_t i = 0; i < n; ++i) {
+        int64_t sums[4] = {0, 0, 0, 0};
+        for (uint32_t l = 0; l < e.inputLanes; ++l) {
+            const EventInputs& x = e.input[l * n + i];
+            sums[0] += x.excFull, sums[1] += x.excRemainder, sums[2] += x.inhFull, sums[3] += x.inhRemainder;
+        }
+        inputs.Put(sums, 4);
+    }
+    DatasetWriter<uint64_t> history(group, "history", n, kEventHistorySteps / 64);
+    history.Put(e.history[0].bits, n * (kEventHistorySteps / 64));
+    DatasetWriter<uint64_t> due(group, "due", e.ringSteps, e.ringWords);
+    due.Put(e.due, uint64_t{e.ringSteps} * e.ringWords);
+    bool ok = step.Finish() && target.Finish() && inputs.Finish() && history.Finish() && due.Finish();
+    for (auto& f : floats) ok = f.Finish() && ok;
+    return ok;
+}
+
 bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
     const ActivityAnalysis& a = state.analysis;
     Id group(NewGroup(file, "analysis"));
@@ -355,11 +403,8 @@ bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
     std::memcpy(bins, a.WeightHistogram, sizeof bins);
     if (WeightCountPending(step)) {
         std::fill(bins, bins + kWeightBins, 0u);
-        for (uint32_t i = 0; i < state.neuronCount; ++i) {
-            const Neuron& n = state.neurons[i];
-            for (uint32_t k = 0; k < n.excIncomingCount; ++k) ++bins[WeightBin(n.excLaneWeights[k / 4].weight[k % 4])];
-            for (uint32_t k = 0; k < n.inhIncomingCount; ++k) ++bins[WeightBin(n.inhLaneWeights[k / 4].weight[k % 4])];
-        }
+        for (uint32_t i = 0; i < state.neuronCount; ++i)
+            for (uint32_t k = 0; k < state.neurons[i].incomingCount; ++k) ++bins[WeightBin(IncomingWeight(state, i, k))];
         for (uint32_t b : bins) total += b;
     } else {
         total = a.weightTotal;
@@ -411,8 +456,8 @@ bool WriteFile(hid_t file, const AppState& state) {
          WriteAttribute(network, "delaySlots", &counts.delaySlots) &&
          WriteAttribute(network, "structureDigest", &digest);
 
-    return ok && WriteNeurons(file, state, counts) && WriteSynapses(file, state, counts) &&
-           WriteAnalysis(file, state, step);
+    const bool synapses = state.eventEngine != nullptr ? WriteEventState(file, state) : WriteSynapses(file, state, counts);
+    return ok && WriteNeurons(file, state, counts) && synapses && WriteAnalysis(file, state, step);
 }
 
 }  // namespace
@@ -420,12 +465,6 @@ bool WriteFile(hid_t file, const AppState& state) {
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error) {
     if (state.neurons == nullptr || state.neuronCount == 0) {
         error = path + ": no network is built";
-        return false;
-    }
-    // The event engine keeps its synapse state in another form than the one stored
-    // here: refused before any file is made.
-    if (state.buildOrigin.params.engineMode == EngineEvent) {
-        error = path + ": " + kCheckpointNeedsExactEngine;
         return false;
     }
     struct stat info {};
@@ -534,8 +573,7 @@ void CheckpointReader::PrepareBuild(Simulation& state) const {
     p.workerThreads = current.workerThreads;
     p.autoManageThreads = current.autoManageThreads;
     p.idlePriority = current.idlePriority;
-    p.engineMode = EngineExact;  // the state stored is the exact engine's
-    state.params = p;
+    state.params = p;  // with the engine whose state the file holds
     state.random = origin_.random;
 }
 
@@ -597,6 +635,45 @@ std::string ReadSynapses(hid_t file, Simulation& state, const NetworkCounts& cou
     for (int f = 0; f < kLaneFloats; ++f)
         if (!floats[f].Finish()) return std::string("cannot read /synapses/lanes/") + kLaneFloatNames[f];
     if (!arrived.Finish()) return "cannot read /synapses/lanes/arrived";
+    return "";
+}
+
+std::string ReadEventState(hid_t file, Simulation& state) {
+    EventEngine& e = *state.eventEngine;
+    Id group(OpenGroup(file, "event"));
+    if (!group.ok()) return "cannot read /event";
+    const uint64_t s = e.synapseCount, n = e.neuronCount;
+    std::vector<DatasetReader<float>> floats;
+    floats.reserve(std::size(kEventFloats));
+    for (const auto& field : kEventFloats) floats.emplace_back(group, field.name, s);
+    DatasetReader<int32_t> step(group, "step", s);
+    DatasetReader<uint32_t> target(group, "target", s);
+    for (uint64_t j = 0; j < s; ++j) {
+        EventSynapse& x = e.synapses[j];
+        for (size_t f = 0; f < floats.size(); ++f) floats[f].Get(x.*kEventFloats[f].member);
+        uint32_t stored = 0;
+        step.Get(x.step);
+        target.Get(stored);
+        // The post-synaptic neuron and slot class are the built network's.
+        if ((stored & ~uint32_t{12}) != (x.target & ~uint32_t{12})) return "/event/target is not the built network's";
+        x.target = stored;
+    }
+    for (size_t f = 0; f < floats.size(); ++f)
+        if (!floats[f].Finish()) return std::string("cannot read /event/") + kEventFloats[f].name;
+    if (!step.Finish() || !target.Finish()) return "cannot read /event/step or /event/target";
+    DatasetReader<int64_t> inputs(group, "inputs", n, 4);
+    for (uint64_t i = 0; i < n; ++i) {
+        int64_t sums[4];
+        inputs.Get(sums, 4);
+        for (uint32_t l = 0; l < e.inputLanes; ++l) e.input[l * n + i] = EventInputs{};
+        e.input[i] = EventInputs{sums[0], sums[1], sums[2], sums[3]};
+    }
+    DatasetReader<uint64_t> history(group, "history", n, kEventHistorySteps / 64);
+    history.Get(e.history[0].bits, n * (kEventHistorySteps / 64));
+    DatasetReader<uint64_t> due(group, "due", e.ringSteps, e.ringWords);
+    due.Get(e.due, uint64_t{e.ringSteps} * e.ringWords);
+    if (!inputs.Finish() || !history.Finish() || !due.Finish()) return "cannot read /event/inputs, history or due";
+    for (uint32_t i = 0; i < n; ++i) e.lastSpike[i] = state.neurons[i].lastSpikeStep;
     return "";
 }
 
@@ -664,7 +741,7 @@ bool CheckpointReader::Restore(Simulation& state, std::string& error) {
         return false;
     }
     std::string failed = ReadNeurons(file, state, saved.delaySlots);
-    if (failed.empty()) failed = ReadSynapses(file, state, saved);
+    if (failed.empty()) failed = state.eventEngine != nullptr ? ReadEventState(file, state) : ReadSynapses(file, state, saved);
     if (failed.empty()) failed = ReadAnalysis(file, state);
     if (!failed.empty()) {
         error = path_ + ": truncated or damaged checkpoint (" + failed + ")";

@@ -9,8 +9,8 @@
 //   /                  attributes format ("vellicor-checkpoint"), formatVersion,
 //                      writer, step (the steps completed)
 //   /parameters        one attribute per SimParams field, as the build began
-//                      (engineMode, always exact, is missing in files written
-//                      before it existed); toml: the same as a parameter file,
+//                      (engineMode is missing in files written before it
+//                      existed: exact); toml: the same as a parameter file,
 //                      for people to read
 //   /options           attributes stimulusOn, stimulusPeriod
 //   /random            attributes firstUse, seed, history1[10], history2[10]
@@ -20,11 +20,17 @@
 //                      vEnvelopeView, gAmpa, gNmda, gGabaA, gGabaB, lastFiltered,
 //                      delayIndex, spikeCount, lastSpikeStep, isHeld;
 //                      [delaySlots] delayV, delayFiltered (neuron after neuron)
+//   The exact engine's synapses:
 //   /synapses          [synapseCount] arrivalStep (neuron after neuron, in the
 //                      order of its incoming list)
 //   /synapses/lanes    [laneGroups][4] available, utilization, gFast, gSlow,
 //                      arrived, weight, weightDelta (per neuron its excitatory
 //                      groups, then its inhibitory ones; unused slots included)
+//   or the event engine's (engine/event.h):
+//   /event             [synapseCount] available, utilization, gFast, gSlow,
+//                      weight, weightDelta, step, target (run after run);
+//                      inputs [neuronCount][4] (the lanes summed); history
+//                      [neuronCount][8]; due [ringSteps][ringWords]
 //   /analysis          spikeHistory, spectrum [1025][2], power, peakFlags,
 //                      weightHistogram; attributes historyPosition, powerMin,
 //                      powerMax, peakCount, weightTotal
@@ -39,14 +45,10 @@
 
 inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
 inline constexpr uint32_t kCheckpointVersion = 1;
-// Why a network built by the event engine is not saved.
-inline constexpr const char* kCheckpointNeedsExactEngine =
-    "checkpoints are written by the exact engine only; restart with engine=exact to save one";
 
 // Writes the state of the built network to `path` (through a temporary file in the
 // same folder, so a failed write leaves no half file). The network must be at
-// rest: no worker stepping (not started yet, or parked between steps). A network
-// built by the event engine is refused (no file is made).
+// rest: no worker stepping (not started yet, or parked between steps).
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error);
 
 // A checkpoint opened for a resumed run: Open checks the file and reads the
@@ -66,10 +68,11 @@ public:
     bool IsOpen() const { return file_ >= 0; }
     const std::string& Path() const { return path_; }
     uint32_t Step() const { return step_; }  // the steps the saved run had completed
+    uint8_t Engine() const { return origin_.params.engineMode; }  // whose state the file holds
 
     // The saved parameters (keeping the state's worker-thread settings) and the
-    // generator state the saved network's build started from. The engine is always
-    // the exact one, whose state the file holds.
+    // generator state the saved network's build started from, with the engine
+    // whose state the file holds.
     void PrepareBuild(Simulation& state) const;
     // After BuildNetwork: checks that the network is the saved one, overwrites
     // every value the steps change, the analysis, the stimulus options and the

@@ -56,6 +56,10 @@ template <> struct H5Types<uint64_t> {
     static hid_t File() { return H5T_STD_U64LE; }
     static hid_t Memory() { return H5T_NATIVE_UINT64; }
 };
+template <> struct H5Types<int64_t> {
+    static hid_t File() { return H5T_STD_I64LE; }
+    static hid_t Memory() { return H5T_NATIVE_INT64; }
+};
 
 // One value (a scalar attribute) or `count` values (a one-dimensional one).
 template <typename T>

@@ -39,7 +39,7 @@ void CountIntegrate(Simulation&, uint32_t first, uint32_t end) {
     for (uint32_t n = first; n < end; ++n) ++Counts->integrate[n];
 }
 // Neuron n fires in step s when n <= s: step s has s + 1 spikes (for small s).
-uint32_t CountApply(Simulation&, uint32_t first, uint32_t end, int32_t s) {
+uint32_t CountApply(Simulation&, uint32_t first, uint32_t end, int32_t s, uint32_t) {
     uint32_t fired = 0;
     for (uint32_t n = first; n < end; ++n) {
         ++Counts->apply[n];
@@ -250,7 +250,7 @@ void OrderIntegrate(Simulation&, uint32_t first, uint32_t end) {
     if (Order->learned.load() != Order->integrated.load() / n * n) ++Order->violations;
     Order->integrated += end - first;
 }
-uint32_t OrderApply(Simulation&, uint32_t first, uint32_t end, int32_t s) {
+uint32_t OrderApply(Simulation&, uint32_t first, uint32_t end, int32_t s, uint32_t) {
     if (Order->integrated.load() != (uint64_t(s) + 1) * Order->neurons) ++Order->violations;
     Order->applied += end - first;
     return 0;
@@ -456,7 +456,14 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
             snap.synapseValues.insert(snap.synapseValues.end(), f, f + bytes / sizeof(float));
         };
         append(e->synapses, e->synapseCount * sizeof(EventSynapse));
-        append(e->input, state.neuronCount * sizeof(EventInputs));
+        for (uint32_t i = 0; i < state.neuronCount; ++i) {  // the lanes summed (their split depends on the threads)
+            int64_t sums[4] = {0, 0, 0, 0};
+            for (uint32_t l = 0; l < e->inputLanes; ++l) {
+                const EventInputs& x = e->input[uint64_t{l} * state.neuronCount + i];
+                sums[0] += x.excFull, sums[1] += x.excRemainder, sums[2] += x.inhFull, sums[3] += x.inhRemainder;
+            }
+            append(sums, sizeof sums);
+        }
         append(e->history, state.neuronCount * sizeof(EventHistory));
     }
     snap.history.assign(state.analysis.SpikeHistory, state.analysis.SpikeHistory + kHistoryLength);

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "engine/dynamics.h"
+#include "engine/event.h"
 #include "engine/work_manager.h"
 
 namespace {
@@ -40,10 +42,26 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
         add(record, sizeof record);
         add(n.delayV, n.delayLength * sizeof(float));
         add(n.delayFiltered, n.delayLength * sizeof(float));
+        if (state.eventEngine != nullptr) continue;  // its synapses follow
         for (uint32_t k = 0; k < n.incomingCount; ++k) add(&n.incoming[k].arrivalStep, sizeof(int32_t));
         const uint32_t exc = (n.excIncomingCount + 3) / 4, inh = (n.inhIncomingCount + 3) / 4;
         if (exc) add(n.excLaneState, exc * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights)));
         if (inh) add(n.inhLaneState, inh * (sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights)));
+    }
+    if (const EventEngine* e = state.eventEngine) {  // runs, inputs (the lanes summed), histories, due bitmaps
+        const uint64_t n = e->neuronCount;
+        add(e->synapses, e->synapseCount * sizeof(EventSynapse));
+        for (uint64_t i = 0; i < n; ++i) {
+            int64_t sums[4] = {0, 0, 0, 0};
+            for (uint32_t l = 0; l < e->inputLanes; ++l) {
+                const EventInputs& x = e->input[l * n + i];
+                sums[0] += x.excFull, sums[1] += x.excRemainder, sums[2] += x.inhFull, sums[3] += x.inhRemainder;
+            }
+            add(sums, sizeof sums);
+        }
+        add(e->history, n * sizeof(EventHistory));
+        add(e->due, uint64_t{e->ringSteps} * e->ringWords * sizeof(uint64_t));
+        add(e->lastSpike, n * sizeof(int32_t));
     }
     const ActivityAnalysis& a = state.analysis;
     add(a.SpikeHistory, kHistoryLength * sizeof(float));
@@ -75,6 +93,7 @@ void Build(AppState& state, CheckpointReader* checkpoint) {
 // Starts `threads` workers that park after step `target`, and waits for them.
 WorkManager* Launch(AppState& state, uint32_t threads, uint32_t target) {
     WorkManager* wm = CreateWorkManager(threads, state.neuronCount);
+    wm->kernels = StepKernelsFor(state);
     wm->stepTarget = target;
     EXPECT_TRUE(LaunchWorkers(state, wm, false));
     EXPECT_TRUE(wm->targetEvent.WaitFor(600000));
@@ -115,54 +134,60 @@ constexpr uint32_t kFirst = 40, kSecond = 80, kEnd = 120;
 constexpr uint32_t kFirst = 1000, kSecond = 2049, kEnd = 2200;
 #endif
 
+// One reference run per engine (0 exact, 1 event), with checkpoints at kFirst and kSecond.
 class Checkpoint : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        AppState state;
-        SetUpReference(state);
-        Build(state, nullptr);
-        WorkManager* wm = Launch(state, 1, kFirst);
-        std::string error;
-        EXPECT_TRUE(WriteCheckpoint(state, first_, error)) << error;
-        atFirst_ = StateBytes(state);
-        RunTo(state, *wm, kSecond);
-        EXPECT_TRUE(WriteCheckpoint(state, second_, error)) << error;
-        atSecond_ = StateBytes(state);
-        RunTo(state, *wm, kEnd);
-        reference_ = StateBytes(state);
-        Finish(state);
+        for (uint8_t engine : {EngineExact, EngineEvent}) {
+            AppState state;
+            SetUpReference(state);
+            state.params.engineMode = engine;
+            Build(state, nullptr);
+            WorkManager* wm = Launch(state, 1, kFirst);
+            std::string error;
+            EXPECT_TRUE(WriteCheckpoint(state, first_[engine], error)) << error;
+            atFirst_[engine] = StateBytes(state);
+            RunTo(state, *wm, kSecond);
+            EXPECT_TRUE(WriteCheckpoint(state, second_[engine], error)) << error;
+            atSecond_[engine] = StateBytes(state);
+            RunTo(state, *wm, kEnd);
+            reference_[engine] = StateBytes(state);
+            Finish(state);
+        }
     }
     static void TearDownTestSuite() {
-        std::filesystem::remove(first_);
-        std::filesystem::remove(second_);
+        for (const std::string& path : {first_[0], first_[1], second_[0], second_[1]}) std::filesystem::remove(path);
     }
 
-    static inline const std::string first_ = TempPath("first.h5"), second_ = TempPath("second.h5");
-    static inline std::vector<uint8_t> atFirst_, atSecond_, reference_;  // the run at each point
+    static inline const std::string first_[2] = {TempPath("first.h5"), TempPath("first-event.h5")};
+    static inline const std::string second_[2] = {TempPath("second.h5"), TempPath("second-event.h5")};
+    static inline std::vector<uint8_t> atFirst_[2], atSecond_[2], reference_[2];  // the run at each point
 };
 
 TEST_F(Checkpoint, AResumedRunIsTheRunItContinuesOnOtherThreadCounts) {
-    const std::pair<std::string, uint32_t> resumes[] = {{first_, 2}, {second_, 3}};
-    for (const auto& [path, threads] : resumes) {
-        AppState state;
-        RestoreDefaults(state);  // another network, engine, generator, no stimulus: the file decides
-        ApplyPreset(state.params, 5);
-        state.params.engineMode = EngineEvent;
-        state.random = RandomGeneratorState{};
-        state.random.seed = 99;
-        CheckpointReader reader;
-        std::string error;
-        ASSERT_TRUE(reader.Open(path, error)) << error;
-        Build(state, &reader);
-        EXPECT_FALSE(reader.IsOpen());
-        EXPECT_EQ(state.params.engineMode, EngineExact);
-        // Restored exactly (values the run would soon forget too), then run on.
-        EXPECT_TRUE(StateBytes(state) == (path == first_ ? atFirst_ : atSecond_)) << path;
-        Launch(state, threads, kEnd);
-        const std::vector<uint8_t> resumed = StateBytes(state);
-        Finish(state);
-        ASSERT_EQ(resumed.size(), reference_.size()) << path;
-        EXPECT_TRUE(resumed == reference_) << path << " on " << threads << " threads";
+    for (uint8_t engine : {EngineExact, EngineEvent}) {
+        const std::pair<std::string, uint32_t> resumes[] = {{first_[engine], 2}, {second_[engine], 3}};
+        for (const auto& [path, threads] : resumes) {
+            AppState state;
+            RestoreDefaults(state);  // another network, engine, generator, no stimulus: the file decides
+            ApplyPreset(state.params, 5);
+            state.params.engineMode = engine == EngineExact ? EngineEvent : EngineExact;
+            state.random = RandomGeneratorState{};
+            state.random.seed = 99;
+            CheckpointReader reader;
+            std::string error;
+            ASSERT_TRUE(reader.Open(path, error)) << error;
+            Build(state, &reader);
+            EXPECT_FALSE(reader.IsOpen());
+            EXPECT_EQ(state.params.engineMode, engine);
+            // Restored exactly (values the run would soon forget too), then run on.
+            EXPECT_TRUE(StateBytes(state) == (path == first_[engine] ? atFirst_[engine] : atSecond_[engine])) << path;
+            Launch(state, threads, kEnd);
+            const std::vector<uint8_t> resumed = StateBytes(state);
+            Finish(state);
+            ASSERT_EQ(resumed.size(), reference_[engine].size()) << path;
+            EXPECT_TRUE(resumed == reference_[engine]) << path << " on " << threads << " threads";
+        }
     }
 }
 
@@ -170,7 +195,7 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
     std::string error;
     // Another format version.
     const std::string other = TempPath("other-version.h5");
-    std::filesystem::copy_file(first_, other, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(first_[0], other, std::filesystem::copy_options::overwrite_existing);
     {
         const hid_t file = H5Fopen(other.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
         const hid_t version = H5Aopen(file, "formatVersion", H5P_DEFAULT);
@@ -206,14 +231,14 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
     ReleaseNetwork(state);
 
     // A network other than the saved one (another generator state).
-    ASSERT_TRUE(reader.Open(first_, error)) << error;
+    ASSERT_TRUE(reader.Open(first_[0], error)) << error;
     reader.PrepareBuild(state);
     state.random = RandomGeneratorState{};
     state.random.seed = 2;
     state.stepCounter.store(0);
     BuildNetwork(state);
     EXPECT_FALSE(reader.Restore(state, error));
-    EXPECT_EQ(error.rfind(first_ + ": the network rebuilt from the checkpoint's parameters is not the saved one", 0),
+    EXPECT_EQ(error.rfind(first_[0] + ": the network rebuilt from the checkpoint's parameters is not the saved one", 0),
               0u)
         << error;
     ReleaseNetwork(state);

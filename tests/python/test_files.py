@@ -169,7 +169,7 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
     assert len(resumed_times) > 0
     assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
     assert SUMMARY.search(log).groups()[:2] == ("1000", "500.0")
-    assert "continues with the exact engine" in log and "Engine: event-driven" not in log
+    assert "holds the exact engine's state" in log and "Engine: event-driven" not in log
     with h5py.File(saved, "r") as f:
         assert f.attrs["format"] in ("vellicor-checkpoint", b"vellicor-checkpoint")
         assert f.attrs["formatVersion"] == 1 and f.attrs["step"] == 1000
@@ -178,12 +178,19 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
         assert len(f["neurons/v"]) == int(CREATED.search(log).group(1))
 
 
-def test_the_event_engine_refuses_a_checkpoint_before_it_runs(tmp_path):
-    saved = tmp_path / "c.h5"
-    done = run("engine=event", "preset=4", "steps=10", f"checkpoint={saved}", check=False)
-    assert done.returncode == 1
-    assert f"Unable to write \"{saved}\": checkpoints are written by the exact engine only" in done.stdout
-    assert "Created simulation" not in done.stdout and not saved.exists()
+def test_an_event_engine_run_resumes_from_its_checkpoint(tmp_path):
+    whole, saved, second = tmp_path / "a.h5", tmp_path / "c.h5", tmp_path / "b.h5"
+    run("engine=event", "seed=1", "preset=4", "threads=2", "steps=600", f"record={whole}")
+    run("engine=event", "seed=1", "preset=4", "threads=1", "steps=300", f"checkpoint={saved}")
+    log = run(f"resume={saved}", "threads=2", "steps=300", f"record={second}").stdout
+    times, ids = spikes(whole)
+    later = times >= 150.0
+    resumed_times, resumed_ids = spikes(second)
+    assert len(resumed_times) > 0
+    assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
+    assert "Engine: event-driven" in log
+    with h5py.File(saved, "r") as f:
+        assert f["parameters"].attrs["engineMode"] == 1 and "weight" in f["event"]
 
 
 @pytest.mark.parametrize("kind, expected", [
