@@ -320,6 +320,7 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     summary.spikes = totals.spikes;
     summary.wallSeconds = totals.wallSeconds;
     summary.integrationSeconds = totals.integrationSeconds;
+    summary.synapseEvents = totals.synapseEvents;
     summary.simulatedMs = 0.5 * summary.steps;
     state.Stop();
     return summary;
@@ -344,10 +345,13 @@ std::string FormatPhaseSummary(const RunSummary& s) {
     if (s.steps == 0 || s.integrationSeconds <= 0.0) return "";
     const double stepMs = s.wallSeconds * 1e3 / s.steps;
     const double integrationMs = s.integrationSeconds * 1e3 / s.steps;
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "Integration phase %.3f ms per step; whole step %.3f ms, %.2fx the integration",
-                  integrationMs, stepMs, stepMs / integrationMs);
+    char text[224];
+    const int n = std::snprintf(text, sizeof text,
+                                "Integration phase %.3f ms per step; whole step %.3f ms, %.2fx the integration",
+                                integrationMs, stepMs, stepMs / integrationMs);
+    if (s.synapseEvents > 0 && n > 0 && static_cast<size_t>(n) < sizeof text)
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "; %llu synapse events delivered",
+                      static_cast<unsigned long long>(s.synapseEvents));
     return text;
 }
 

@@ -84,6 +84,7 @@ struct RunSummary {
     double integrationSeconds;  // the integration phases' share of wallSeconds
     uint64_t spikes;
     uint32_t neuronCount;
+    uint64_t synapseEvents = 0;  // the event engine's deliveries to synapses
     bool failed = false;  // the checkpoint could not be resumed or written (logged)
 };
 // The files of a headless run.

@@ -560,10 +560,13 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
         }
     }
     if (dueCount > 0) PrefetchRun(e, due[0]);
+    uint64_t delivered = 0;
     for (uint32_t k = 0; k < dueCount; ++k) {
         if (k + 1 < dueCount) PrefetchRun(e, due[k + 1]);
         DeliverRun(state, due[k], s, worker);
+        delivered += e.runStart[due[k] + 1] - e.runStart[due[k]];
     }
+    if (delivered != 0) std::atomic_ref<uint64_t>(e.delivered).fetch_add(delivered, std::memory_order_relaxed);
     // The sweep: neurons i with i = s (mod kEventSweepPeriod).
     const uint32_t phase = static_cast<uint32_t>(s) % kEventSweepPeriod;
     uint32_t i = first - first % kEventSweepPeriod + phase;

@@ -139,6 +139,7 @@ struct EventEngine {
     uint8_t* excitatory;     // [neuronCount] the neuron's kind, for its deliveries
     uint32_t trackedNeuron;  // the inspected neuron the flags were set for (kNoTracked: none)
     uint64_t bytes;          // memory of the event state
+    uint64_t delivered;      // synapse events delivered since the state was made (atomic adds)
 };
 inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
 inline constexpr uint32_t kEventInputLanes = 16;

@@ -8,7 +8,7 @@
 #include "engine/simulation.h"
 
 #include "engine/dynamics.h"
-
+#include "engine/event.h"
 #include "engine/work_manager.h"
 #include "platform/log.h"
 
@@ -261,5 +261,7 @@ RunTotals Simulation::Totals() const {
     const uint64_t last = plat::AtomicLoad(wm->lastStepNs);
     t.wallSeconds = last > first ? static_cast<double>(last - first) * 1e-9 : 0.0;
     t.integrationSeconds = static_cast<double>(plat::AtomicLoad(wm->integrationNs)) * 1e-9;
+    if (eventEngine != nullptr)
+        t.synapseEvents = std::atomic_ref<uint64_t>(eventEngine->delivered).load(std::memory_order_relaxed);
     return t;
 }

@@ -112,6 +112,7 @@ struct RunTotals {
     uint64_t spikes = 0;
     double wallSeconds = 0;         // from the first step to the last
     double integrationSeconds = 0;  // the integration phases' share of it
+    uint64_t synapseEvents = 0;     // spikes delivered to synapses (event engine; 0 with the exact one)
 };
 
 struct Simulation {
