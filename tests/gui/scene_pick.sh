@@ -9,7 +9,7 @@ if [ "${2:-}" != "--inner" ]; then
 fi
 source "$(dirname "$0")/scene_common.bash"
 
-start_scene demo seed=1 preset=5
+start_scene demo seed=1 preset=5 ${SCENE_ENGINE:+engine=$SCENE_ENGINE}
 sleep 2
 shot before
 TRACES0=$(lit_pixels before 300x230+700+530)
