@@ -435,14 +435,7 @@ void EventSetWorkers(Simulation& state, uint32_t workers) {
         e.workers = std::max(e.workers, e.inputLanes + 1);
         return;
     }
-    for (uint32_t l = 0; l < e.inputLanes; ++l)
-        for (uint64_t i = 0; i < n; ++i) {
-            const EventInputs& x = e.input[l * n + i];
-            input[i].excFull += x.excFull;
-            input[i].excRemainder += x.excRemainder;
-            input[i].inhFull += x.inhFull;
-            input[i].inhRemainder += x.inhRemainder;
-        }
+    for (uint32_t i = 0; i < n; ++i) input[i] = EventInputSum(e, i);
     plat::AlignedFree(e.input);
     state.MemoryUsage += (uint64_t{lanes} - e.inputLanes) * n * sizeof(EventInputs);
     e.bytes += (uint64_t{lanes} - e.inputLanes) * n * sizeof(EventInputs);
@@ -475,15 +468,8 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     for (uint32_t i = first; i < end; ++i) {
         Neuron& n = neurons[i];
         // The deliveries that wrote the inputs ran before the phase barrier.
-        EventInputs in{};
-        for (uint32_t l = 0; l < e.inputLanes; ++l) {
-            EventInputs& x = e.input[uint64_t{l} * e.neuronCount + i];
-            in.excFull += x.excFull;
-            in.excRemainder += x.excRemainder;
-            in.inhFull += x.inhFull;
-            in.inhRemainder += x.inhRemainder;
-            x = EventInputs{};
-        }
+        const EventInputs in = EventInputSum(e, i);
+        for (uint32_t l = 0; l < e.inputLanes; ++l) e.input[uint64_t{l} * e.neuronCount + i] = EventInputs{};
         const float eFull = FromInput(in.excFull), eRest = FromInput(in.excRemainder);
         const float iFull = FromInput(in.inhFull), iRest = FromInput(in.inhRemainder);
         // A remainder slot's increment decays once in its arrival step.

@@ -144,6 +144,19 @@ struct EventEngine {
 inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
 inline constexpr uint32_t kEventInputLanes = 16;
 
+// Neuron i's inputs, its lanes added up.
+inline EventInputs EventInputSum(const EventEngine& e, uint32_t i) {
+    EventInputs sum{};
+    for (uint32_t l = 0; l < e.inputLanes; ++l) {
+        const EventInputs& x = e.input[uint64_t{l} * e.neuronCount + i];
+        sum.excFull += x.excFull;
+        sum.excRemainder += x.excRemainder;
+        sum.inhFull += x.inhFull;
+        sum.inhRemainder += x.inhRemainder;
+    }
+    return sum;
+}
+
 // ---- 2. Creation and release ------------------------------------------------------------------------
 // Allocates the event state for the network in state (tables from state.params)
 // and converts the network's state after construction and warm-up: arrivals that

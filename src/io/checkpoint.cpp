@@ -375,12 +375,9 @@ bool WriteEventState(hid_t file, const Simulation& state) {
         target.Put(x.target);
     }
     DatasetWriter<int64_t> inputs(group, "inputs", n, 4);
-    for (uint64_t i = 0; i < n; ++i) {
-        int64_t sums[4] = {0, 0, 0, 0};
-        for (uint32_t l = 0; l < e.inputLanes; ++l) {
-            const EventInputs& x = e.input[l * n + i];
-            sums[0] += x.excFull, sums[1] += x.excRemainder, sums[2] += x.inhFull, sums[3] += x.inhRemainder;
-        }
+    for (uint32_t i = 0; i < e.neuronCount; ++i) {
+        const EventInputs sum = EventInputSum(e, i);
+        const int64_t sums[4] = {sum.excFull, sum.excRemainder, sum.inhFull, sum.inhRemainder};
         inputs.Put(sums, 4);
     }
     DatasetWriter<uint64_t> history(group, "history", n, kEventHistorySteps / 64);

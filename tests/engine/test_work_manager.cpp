@@ -457,12 +457,8 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
         };
         append(e->synapses, e->synapseCount * sizeof(EventSynapse));
         for (uint32_t i = 0; i < state.neuronCount; ++i) {  // the lanes summed (their split depends on the threads)
-            int64_t sums[4] = {0, 0, 0, 0};
-            for (uint32_t l = 0; l < e->inputLanes; ++l) {
-                const EventInputs& x = e->input[uint64_t{l} * state.neuronCount + i];
-                sums[0] += x.excFull, sums[1] += x.excRemainder, sums[2] += x.inhFull, sums[3] += x.inhRemainder;
-            }
-            append(sums, sizeof sums);
+            const EventInputs sum = EventInputSum(*e, i);
+            append(&sum, sizeof sum);
         }
         append(e->history, state.neuronCount * sizeof(EventHistory));
     }

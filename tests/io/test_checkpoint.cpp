@@ -51,13 +51,9 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
     if (const EventEngine* e = state.eventEngine) {  // runs, inputs (the lanes summed), histories, due bitmaps
         const uint64_t n = e->neuronCount;
         add(e->synapses, e->synapseCount * sizeof(EventSynapse));
-        for (uint64_t i = 0; i < n; ++i) {
-            int64_t sums[4] = {0, 0, 0, 0};
-            for (uint32_t l = 0; l < e->inputLanes; ++l) {
-                const EventInputs& x = e->input[l * n + i];
-                sums[0] += x.excFull, sums[1] += x.excRemainder, sums[2] += x.inhFull, sums[3] += x.inhRemainder;
-            }
-            add(sums, sizeof sums);
+        for (uint32_t i = 0; i < e->neuronCount; ++i) {
+            const EventInputs sum = EventInputSum(*e, i);
+            add(&sum, sizeof sum);
         }
         add(e->history, n * sizeof(EventHistory));
         add(e->due, uint64_t{e->ringSteps} * e->ringWords * sizeof(uint64_t));
