@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "io/hdf5_util.h"
+#include "io/output_file.h"
 #include "io/param_file.h"
 #include "platform/version.h"
 
@@ -428,34 +430,34 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
         error = path + ": " + kCheckpointNeedsExactEngine;
         return false;
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = path + ": is a folder, not a file";
+    // Written under a temporary name beside the file (a symlink's target) and
+    // renamed over it when complete, so a failed write leaves the old file whole.
+    OutputTarget target;
+    if (!ResolveOutput(path, target, error)) return false;
+    if (!target.regular) {
+        error = path + kNotRegularForHdf5;
         return false;
     }
-    // The file is written under a temporary name and renamed when complete. open(2)
-    // first: HDF5's own failure says little about why.
-    const std::string temporary = path + ".part";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    close(fd);
+    std::string temporary;
+    if (!CreateTemporaryBeside(target.path, temporary, error)) return false;
     QuietHdf5();
-    const hid_t file = H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
-    bool ok = file >= 0 && WriteFile(file, state);
-    if (file >= 0 && H5Fclose(file) < 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
+    bool ok = false;
+    try {
+        Id file(H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+        ok = file.ok() && WriteFile(file, state);
+        ok = file.ok() && H5Fclose(file.id) >= 0 && ok;
+        file.id = -1;
+    } catch (const std::bad_alloc&) {
         std::remove(temporary.c_str());
+        error = path + ": not enough memory to write the checkpoint";
         return false;
     }
     if (!ok) {
         std::remove(temporary.c_str());
         error = path + ": cannot write the checkpoint (disk full?)";
+        return false;
     }
-    return ok;
+    return ReplaceWith(temporary, target, error);
 }
 
 // ---- 5. Reading and restoring ----------------------------------------------------------------------------

@@ -87,7 +87,7 @@ bool SpikeReportWriter::Create(const std::string& path, std::string& error) {
         return false;
     }
     path_ = path;
-    count_ = 0;
+    count_ = flushed_ = 0;
     file_ = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     if (file_ < 0) {
         error = path + ": cannot create an HDF5 file there";
@@ -121,8 +121,16 @@ bool SpikeReportWriter::Append(const double* timestampsMs, const uint64_t* nodeI
         return false;
     }
     if (count == 0) return true;
+    QuietHdf5();  // on the recorder's thread too
     if (!AppendTo(timestamps_, H5T_NATIVE_DOUBLE, count_, timestampsMs, count) ||
         !AppendTo(nodeIds_, H5T_NATIVE_UINT64, count_, nodeIds, count)) {
+        // Back to the spikes of the last flush, the ones surely on disk (later
+        // ones may have stayed in the library's cache), so the file closes as a
+        // report of them.
+        count_ = flushed_;
+        const hsize_t kept[1] = {count_};
+        H5Dset_extent(timestamps_, kept);
+        H5Dset_extent(nodeIds_, kept);
         error = path_ + ": cannot write spikes (disk full?)";
         return false;
     }
@@ -132,15 +140,22 @@ bool SpikeReportWriter::Append(const double* timestampsMs, const uint64_t* nodeI
 
 bool SpikeReportWriter::Flush(std::string& error) {
     if (file_ < 0) return true;
+    QuietHdf5();
     if (H5Fflush(file_, H5F_SCOPE_LOCAL) < 0) {
-        error = path_ + ": cannot flush the spike report";
+        count_ = flushed_;
+        const hsize_t kept[1] = {count_};
+        H5Dset_extent(timestamps_, kept);
+        H5Dset_extent(nodeIds_, kept);
+        error = path_ + ": cannot write spikes (disk full?)";
         return false;
     }
+    flushed_ = count_;
     return true;
 }
 
 bool SpikeReportWriter::Close(std::string& error) {
     if (file_ < 0) return true;
+    QuietHdf5();
     bool ok = true;
     for (int64_t* id : {&timestamps_, &nodeIds_}) {
         if (*id >= 0 && H5Dclose(*id) < 0) ok = false;
