@@ -340,6 +340,45 @@ struct Reader {
 
 }  // namespace
 
+std::string ParamOutsideLimits(const SimParams& p) {
+    const char* base = reinterpret_cast<const char*>(&p);
+    for (const ParamField& f : NeuronParamFields) {
+        const void* field = base + f.offset;
+        const std::string key(f.name);
+        switch (f.kind) {
+            case ParamKindInteger: {
+                const uint32_t value = *static_cast<const uint32_t*>(field);
+                if (value < f.min || value > f.max)
+                    return key + ": " + std::to_string(value) + " is outside " +
+                           std::to_string(static_cast<int64_t>(f.min)) + ".." +
+                           std::to_string(static_cast<int64_t>(f.max));
+                break;
+            }
+            case ParamKindFloat: {
+                const float value = *static_cast<const float*>(field);
+                const float lo = static_cast<float>(f.min), hi = static_cast<float>(f.max);
+                if (!(value >= lo && value <= hi))
+                    return key + ": " + ExactFloat(value) + " is outside " + ExactFloat(lo) + ".." + ExactFloat(hi);
+                break;
+            }
+            case ParamKindPercentage: {
+                const double percent = static_cast<double>(*static_cast<const float*>(field)) * 100.0;
+                // The stored fraction of a whole percentage may round a hair past a limit.
+                if (!(percent >= f.min - 1e-4 && percent <= f.max + 1e-4))
+                    return key + ": " + ExactPercentage(*static_cast<const float*>(field)) + " percent is outside " +
+                           std::to_string(static_cast<int>(f.min)) + ".." + std::to_string(static_cast<int>(f.max));
+                break;
+            }
+            default: {
+                const uint8_t value = *static_cast<const uint8_t*>(field);
+                if (value > 1) return key + ": " + std::to_string(value) + " is not true or false";
+                break;
+            }
+        }
+    }
+    return "";
+}
+
 std::string FormatParamFile(const SimParams& p, const AppOptions& o, const char* writer) {
     std::ostringstream out;
     out << "# Vellicor parameter file, written by " << writer << ".\n"

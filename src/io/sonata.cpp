@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 #include "engine/simulation.h"
@@ -309,7 +310,15 @@ bool ExportNetwork(const Simulation& state, const std::string& path, std::string
         error = path + ": cannot create an HDF5 file there";
         return false;
     }
-    const bool ok = WriteNodes(file, state) && WriteEdges(file, state);
+    bool ok = false;
+    try {
+        ok = WriteNodes(file, state) && WriteEdges(file, state);
+    } catch (const std::bad_alloc&) {
+        H5Fclose(file.id);
+        file.id = -1;
+        error = path + ": not enough memory to write the network";
+        return false;
+    }
     const bool closed = H5Fclose(file.id) >= 0;
     file.id = -1;
     if (!ok || !closed) {
