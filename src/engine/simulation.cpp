@@ -24,11 +24,10 @@ bool ParkedNow(const WorkManager& wm) {
     return WorkersParked(wm) && plat::AtomicLoad(wm.pauseRequested) != 0;
 }
 
-// Releases parked workers and waits until the parked one has left the pause gate,
-// so that a pause or a write that follows never mistakes the old flag for a new
+// After ResumeWorkers: waits until the parked worker has left the pause gate, so
+// that a pause or a write that follows never mistakes the old flag for a new
 // park. Workers that are ending clear it too.
-void ResumeAndWait(WorkManager& wm) {
-    ResumeWorkers(wm);
+void WaitUntilUnparked(const WorkManager& wm) {
     while (WorkersParked(wm) && plat::AtomicLoad(wm.activeThreads) > 0 && plat::AtomicLoad(wm.pauseRequested) == 0)
         plat::SleepMs(1);
 }
@@ -237,7 +236,7 @@ bool Simulation::Resume() {
         ResumeWorkers(*workManager);
         plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
     }
-    ResumeAndWait(*workManager);  // outside StateLock: a view may hold it
+    WaitUntilUnparked(*workManager);  // outside StateLock: a view may hold it
     LogMessage(LogInfo, 0, "Simulation resumed.");
     return true;
 }
@@ -262,7 +261,7 @@ SimStatus Simulation::WhileParked(void (*fn)(void* context, Simulation& sim), vo
             plat::LockGuard guard(StateLock);  // a view reads a parked network under it
             ResumeWorkers(*wm);
         }
-        ResumeAndWait(*wm);
+        WaitUntilUnparked(*wm);
     }
     return status;
 }

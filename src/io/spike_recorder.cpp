@@ -38,12 +38,12 @@ bool SpikeRecorder::Start(const std::string& path, std::string& error) {
     }
     try {
         thread_ = std::thread([this] {
-        try {
-            WriterLoop();
-        } catch (const std::bad_alloc&) {
-            Fail(writer_.Path() + ": not enough memory to record spikes");
-        }
-    });
+            try {
+                WriterLoop();
+            } catch (const std::bad_alloc&) {
+                Fail(writer_.Path() + ": not enough memory to record spikes");
+            }
+        });
     } catch (const std::system_error&) {  // no memory or no thread for the writer
         {
             std::lock_guard<std::mutex> lock(mutex_);

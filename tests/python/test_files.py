@@ -195,12 +195,12 @@ def test_the_report_is_complete_after_sigterm_and_after_esc(tmp_path):
 @pytest.fixture(scope="module")
 def resumed_run(tmp_path_factory):
     """2000 steps in one run, and 1000 + checkpoint + 1000 resumed on another thread count
-    (asking for the event engine, which a resumed run does not use)."""
+    (asking for the event engine and another preset, which a resumed run does not use)."""
     folder = tmp_path_factory.mktemp("checkpoint")
     whole, saved, second = folder / "a.h5", folder / "c.h5", folder / "b2.h5"
     run("seed=1", "preset=4", "threads=2", "steps=2000", f"record={whole}")
     run("seed=1", "preset=4", "threads=1", "steps=1000", f"checkpoint={saved}")
-    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}", "engine=event").stdout
+    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}", "engine=event", "preset=5").stdout
     return whole, saved, second, log
 
 
@@ -218,6 +218,7 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
     assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
     assert SUMMARY.search(log).groups()[:2] == ("1000", "500.0")
     assert "continues with the exact engine" in log and "Engine: event-driven" not in log
+    assert "from the checkpoint: ignoring preset=." in log
     with h5py.File(saved, "r") as f:
         assert f.attrs["format"] in ("vellicor-checkpoint", b"vellicor-checkpoint")
         assert f.attrs["formatVersion"] == 1 and f.attrs["step"] == 1000
