@@ -116,26 +116,24 @@ TEST(Simulation, BackToBackParkedWritesSeeTheNetworkAtRest) {
     ApplyPreset(sim.params, 4);
     testing::internal::CaptureStdout();
     ASSERT_TRUE(sim.Start().ok());
-    struct Seen {
-        uint32_t moved = 0;
-    } seen;
+    uint32_t moved = 0;  // writes during which the network changed
     const auto write = [](void* c, Simulation& s) {
         const uint32_t before = s.stepCounter.load();
         const uint64_t digest = Digest(s);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (s.stepCounter.load() != before || Digest(s) != digest) ++static_cast<Seen*>(c)->moved;
+        if (s.stepCounter.load() != before || Digest(s) != digest) ++*static_cast<uint32_t*>(c);
     };
     for (int i = 0; i < 60; ++i) {
-        EXPECT_EQ(sim.WhileParked(write, &seen), SimStatus::Ok);
+        EXPECT_EQ(sim.WhileParked(write, &moved), SimStatus::Ok);
         if (i % 3 == 0) {  // a pause and a resume between writes leave no stale park either
             sim.Pause();
-            EXPECT_EQ(sim.WhileParked(write, &seen), SimStatus::Ok);
+            EXPECT_EQ(sim.WhileParked(write, &moved), SimStatus::Ok);
             sim.Resume();
         }
     }
     sim.Stop();
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(seen.moved, 0u);
+    EXPECT_EQ(moved, 0u);
 }
 
 }  // namespace

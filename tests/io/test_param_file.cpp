@@ -134,20 +134,3 @@ TEST(ParamFile, ABadFileNamesFileLineAndKeyAndChangesNothing) {
         EXPECT_TRUE(*s == *before) << c.text;
     }
 }
-
-TEST(ParamFile, FilesThatCannotBeReadOrWrittenGiveAnErrorNamingThem) {
-    Settings s;
-    const std::string folder = std::filesystem::temp_directory_path().string();
-    ParamFileStatus status = LoadParamFile(folder, s.params, s.options);
-    EXPECT_FALSE(status.ok);
-    EXPECT_NE(status.error.find("is a folder"), std::string::npos) << status.error;
-    status = SaveParamFile(folder, s.params, s.options, "test");
-    EXPECT_FALSE(status.ok);
-    status = LoadParamFile(TempPath("missing.toml"), s.params, s.options);
-    EXPECT_FALSE(status.ok);
-    EXPECT_NE(status.error.find("missing.toml: No such file"), std::string::npos) << status.error;
-    // Not writable, even for root.
-    status = SaveParamFile("/proc/vellicor-params.toml", s.params, s.options, "test");
-    EXPECT_FALSE(status.ok);
-    EXPECT_NE(status.error.find("/proc/vellicor-params.toml: "), std::string::npos) << status.error;
-}

@@ -77,6 +77,7 @@ def test_a_damaged_checkpoint_is_refused_naming_file_and_dataset(checkpoint, tmp
     ("endless device", ": larger than 1 MiB"),
     ("read error", ": Input/output error"),
     ("fifo without writer", ": no process writes to it"),
+    ("folder", ": is a folder, not a parameter file"),
 ])
 def test_a_parameter_file_that_is_no_file_is_refused_at_once(tmp_path, kind, expected):
     if kind == "deep key":
@@ -86,6 +87,8 @@ def test_a_parameter_file_that_is_no_file_is_refused_at_once(tmp_path, kind, exp
         path = "/dev/zero"
     elif kind == "read error":
         path = "/proc/self/mem"
+    elif kind == "folder":
+        path = tmp_path
     else:
         path = tmp_path / "fifo"
         os.mkfifo(path)
@@ -165,9 +168,8 @@ def test_files_the_program_names_never_overwrite_and_named_ones_say_so(tmp_path)
 # ---- A full disk and too little memory ---------------------------------------------------------
 
 def on_full_disk(tmp_path, size, *switches):
-    """Runs the program with its outputs on a file system of `size` that it fills (a
-    tmpfs mounted in a mount namespace of its own), then copies what the file
-    system holds to tmp_path/kept."""
+    """Runs the program with DISK a tmpfs of `size` (in a mount namespace of its own);
+    what the tmpfs holds afterwards is copied to tmp_path/kept."""
     disk, kept = tmp_path / "disk", tmp_path / "kept"
     disk.mkdir()
     kept.mkdir()

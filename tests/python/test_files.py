@@ -22,10 +22,6 @@ def run(*switches, check=True):
     return done
 
 
-def enum_names(attribute_dtype):
-    return {v: k for k, v in h5py.check_enum_dtype(attribute_dtype).items()}
-
-
 @pytest.fixture(scope="module")
 def recorded_run(tmp_path_factory):
     folder = tmp_path_factory.mktemp("run")
@@ -43,8 +39,8 @@ def test_the_spike_report_holds_every_spike_of_the_summary_sorted_by_time(record
         population = f["/spikes/vellicor"]
         times = population["timestamps"][:]
         ids = population["node_ids"][:]
-        sorting = population.attrs.get_id("sorting")
-        assert enum_names(sorting.dtype)[population.attrs["sorting"]] == "by_time"
+        sorting = h5py.check_enum_dtype(population.attrs.get_id("sorting").dtype)
+        assert sorting["by_time"] == population.attrs["sorting"]
     assert times.dtype == np.float64 and ids.dtype == np.uint64
     assert len(times) == len(ids) == int(count) > 0
     assert np.all(np.diff(times) >= 0)
