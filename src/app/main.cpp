@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/cpu_check.h"
 #include "app/key_commands.h"
@@ -107,6 +108,9 @@ int RunStepsAndExit(const LaunchOptions& launch) {
 
 // save-config=FILE: the parameters after every other switch, then exit.
 int SaveConfigAndExit(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored))
+        LogMessage(LogWarning, 0, "\"%s\" exists: it will be overwritten.", path.c_str());
     const ParamFileStatus status = SaveParamFile(path, State.params, State.options, kVellicorName);
     if (!status.ok) {
         LogMessage(LogError, 0, "Unable to save the simulation configuration: %s", status.error.c_str());
@@ -156,8 +160,6 @@ bool PrepareCheckpoints(const LaunchOptions& launch) {
     } else if (!launch.checkpointPath.empty() && !CheckOutputPath(launch.checkpointPath, error, &exists)) {
         LogMessage(LogError, 0, "Unable to write \"%s\": %s", launch.checkpointPath.c_str(), error.c_str());
         return false;
-    } else if (exists) {
-        LogMessage(LogWarning, 0, "\"%s\" exists: it will be overwritten.", launch.checkpointPath.c_str());
     } else if (!launch.checkpointPath.empty() && launch.resumePath.empty() &&
                State.params.engineMode == EngineEvent) {
         // The event engine's run could not save its checkpoint at its end: refused
@@ -166,6 +168,7 @@ bool PrepareCheckpoints(const LaunchOptions& launch) {
                    kCheckpointNeedsExactEngine);
         return false;
     }
+    if (exists) LogMessage(LogWarning, 0, "\"%s\" exists: it will be overwritten.", launch.checkpointPath.c_str());
     if (!launch.resumePath.empty() && !Resume.Open(launch.resumePath, error)) {
         LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
         return false;
@@ -279,6 +282,10 @@ int main(int argc, char** argv) {
         // A checkpoint the network cannot take (logged) ends the program: the user
         // asked for that simulation and no other.
         if (!StartSimulationFrom(State, Resume)) {
+#ifdef VELLICOR_GUI
+            TheToolboxLink.Attach(nullptr);
+            DestroyToolbox(TheToolbox);
+#endif
             plat::RestoreConsole();
             return 1;
         }
