@@ -8,10 +8,8 @@
 //   5. Reading and restoring
 #include "io/checkpoint.h"
 
-#include <fcntl.h>
 #include <hdf5.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
