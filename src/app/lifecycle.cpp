@@ -23,12 +23,15 @@
 #include <new>
 #include <thread>
 
+#include "app/run_outputs.h"
 #include "app/shell.h"
 #include "engine/app_state.h"
 #include "engine/work_manager.h"
 #include "io/checkpoint.h"
+#include "io/output_file.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
+#include "vis/view_state.h"
 
 // ---- 1. Process-wide values -----------------------------------------------------------
 // Globals: a process runs one simulation lifecycle, driven from the main thread,
@@ -237,6 +240,7 @@ bool WriteCheckpointLogged(const AppState& state, const std::string& path) {
         return false;
     }
     LogMessage(LogInfo, 0, "Checkpoint after step %u written to \"%s\".", state.stepCounter.load(), path.c_str());
+    PostViewNotice(FileNotice("Checkpoint written to", path).c_str(), plat::TimeMs());
     return true;
 }
 
@@ -255,11 +259,22 @@ SimStatus WriteWhileParked(AppState& state, const std::string& folder, std::stri
     return state.WhileParked(
         [](void* context, Simulation&) {
             auto& w = *static_cast<Write*>(context);
-            if (w.path.empty())
-                w.path = (std::filesystem::path(w.folder) /
-                          ("vellicor-checkpoint-" + std::to_string(w.state.stepCounter.load()) + ".h5"))
-                             .string();
+            if (!w.path.empty()) {
+                w.written = WriteCheckpointLogged(w.state, w.path);
+                return;
+            }
+            // A name of its own: an earlier checkpoint of the same step (this run,
+            // an earlier one, another process) is never replaced.
+            const std::string base = (std::filesystem::path(w.folder) /
+                                      ("vellicor-checkpoint-" + std::to_string(w.state.stepCounter.load()) + ".h5"))
+                                         .string();
+            std::string error;
+            if (!ClaimFreeName(base, w.path, error)) {
+                LogMessage(LogError, 0, "Unable to write the checkpoint: %s", error.c_str());
+                return;
+            }
             w.written = WriteCheckpointLogged(w.state, w.path);
+            if (!w.written) std::remove(w.path.c_str());  // the empty file claimed for it
         },
         &write);
 }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/cpu_check.h"
 #include "app/key_commands.h"
@@ -107,6 +108,9 @@ int RunStepsAndExit(const LaunchOptions& launch) {
 
 // save-config=FILE: the parameters after every other switch, then exit.
 int SaveConfigAndExit(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored))
+        LogMessage(LogWarning, 0, "\"%s\" exists: it will be overwritten.", path.c_str());
     const ParamFileStatus status = SaveParamFile(path, State.params, State.options, kVellicorName);
     if (!status.ok) {
         LogMessage(LogError, 0, "Unable to save the simulation configuration: %s", status.error.c_str());
@@ -116,16 +120,30 @@ int SaveConfigAndExit(const std::string& path) {
     return 0;
 }
 
-// record= and export=: checked before anything is built, then installed.
+// record= and export=: checked before anything is built, then installed. An
+// existing file named here is overwritten, and the log says so now; two outputs
+// on one file (or on the checkpoint being resumed) are refused.
 bool PrepareRunOutputs(const LaunchOptions& launch) {
     Outputs.recordPath = launch.recordPath;
     Outputs.exportPath = launch.exportPath;
+    const NamedFile files[] = {{"record=", launch.recordPath},
+                               {"export=", launch.exportPath},
+                               {"checkpoint=", launch.stepsGiven ? launch.checkpointPath : std::string()},
+                               {"resume=", launch.resumePath}};
+    const std::string overlap = OverlappingOutputs(files, 4);
+    if (!overlap.empty()) {
+        LogMessage(LogError, 0, "Unable to run: %s.", overlap.c_str());
+        return false;
+    }
     for (const std::string* path : {&Outputs.recordPath, &Outputs.exportPath}) {
         std::string error;
-        if (!path->empty() && !CheckOutputPath(*path, error)) {
+        bool exists = false;
+        if (path->empty()) continue;
+        if (!CheckOutputPath(*path, error, &exists)) {
             LogMessage(LogError, 0, "Unable to write \"%s\": %s", path->c_str(), error.c_str());
             return false;
         }
+        if (exists) LogMessage(LogWarning, 0, "\"%s\" exists: it will be overwritten.", path->c_str());
     }
     return true;
 }
@@ -134,18 +152,25 @@ bool PrepareRunOutputs(const LaunchOptions& launch) {
 // continue is opened and checked before anything is built.
 bool PrepareCheckpoints(const LaunchOptions& launch) {
     std::string error;
+    bool exists = false;
     if (!launch.checkpointPath.empty() && !launch.stepsGiven) {
         LogMessage(LogWarning, 0,
                    "Ignoring checkpoint=: it is written at the end of a steps=N run (during a run, K "
                    "writes one).");
-    } else if (!launch.checkpointPath.empty() && !CheckOutputPath(launch.checkpointPath, error)) {
+    } else if (!launch.checkpointPath.empty() && !CheckOutputPath(launch.checkpointPath, error, &exists)) {
         LogMessage(LogError, 0, "Unable to write \"%s\": %s", launch.checkpointPath.c_str(), error.c_str());
         return false;
     }
+    if (exists) LogMessage(LogWarning, 0, "\"%s\" exists: it will be overwritten.", launch.checkpointPath.c_str());
     if (!launch.resumePath.empty() && !Resume.Open(launch.resumePath, error)) {
         LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
         return false;
     }
+    if (!launch.resumePath.empty() && (launch.preset >= 0 || launch.seedGiven || !launch.configPath.empty()))
+        LogMessage(LogWarning, 0,
+                   "resume= takes the network, its parameters and its seed from the checkpoint: ignoring%s%s%s.",
+                   launch.preset >= 0 ? " preset=" : "", launch.seedGiven ? " seed=" : "",
+                   launch.configPath.empty() ? "" : " the network parameters of config=");
     return true;
 }
 
@@ -200,6 +225,9 @@ void MainLoop() {
 // ---- 4. main ------------------------------------------------------------------------------------------
 
 int main(int argc, char** argv) {
+    // A file-size limit (ulimit -f) fails a write with EFBIG, reported as a full
+    // disk is, instead of killing the process with the files half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     EnableFlushToZero();
     RequireAvx();
     State.random = SeededRandom(plat::TimeMs());
@@ -219,7 +247,7 @@ int main(int argc, char** argv) {
         State.random.seed = launch.seed;
     }
     // A file the user named that cannot be used ends the program before any work.
-    if (launch.configFailed) return 1;
+    if (launch.configFailed || launch.fileNameMissing) return 1;
     if (!launch.saveConfigPath.empty()) return SaveConfigAndExit(launch.saveConfigPath);
     if (!PrepareRunOutputs(launch) || !InstallRunOutputs(State, Outputs)) return 1;
     State.AddObserver(CaptureGate.Observer());
@@ -243,9 +271,18 @@ int main(int argc, char** argv) {
 #endif
 
     if (launch.demo) AutoRotate.store(true);
-    if (Resume.IsOpen())
-        StartSimulationFrom(State, Resume);  // a network that cannot take it is logged; we run on
-    else if (launch.demo)
+    if (Resume.IsOpen()) {
+        // A checkpoint the network cannot take (logged) ends the program: the user
+        // asked for that simulation and no other.
+        if (!StartSimulationFrom(State, Resume)) {
+#ifdef VELLICOR_GUI
+            TheToolboxLink.Attach(nullptr);
+            DestroyToolbox(TheToolbox);
+#endif
+            plat::RestoreConsole();
+            return 1;
+        }
+    } else if (launch.demo)
         StartSimulation(State);
 #ifdef VELLICOR_GUI
     UpdateToolboxButtons(&TheToolboxLink, State);

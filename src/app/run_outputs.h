@@ -2,11 +2,17 @@
 // during a run) and the built network (export=FILE.h5), both SONATA. They are
 // observers of the simulation: each start of a simulation exports its network and,
 // with record=, opens a report; every way out closes the report (the stop of the
-// simulation, or a fatal error through the log's fatal hook). Each file gets its
-// own name (the first as given, later ones of the process as name-2.h5,
-// name-3.h5, ...), so that nothing overwrites an earlier file.
+// simulation, or a fatal error through the log's fatal hook).
+//
+// Names: a file named on the command line is written as given (an existing file
+// is overwritten, and the log says so at the start). Every other file takes the
+// first free name of its series (name-2.h5, name-3.h5, ...; vellicor-spikes.h5,
+// vellicor-spikes-2.h5, ...), claimed with O_EXCL, so nothing overwrites the file
+// of an earlier run of this process or another. Each file written is named in
+// the log and in a notice in the window.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -24,15 +30,28 @@ struct RunOutputs {
     uint32_t runs = 0;       // simulations started so far
     uint32_t reports = 0;    // spike reports opened so far
     std::mutex mutex;        // recording, reports: the key, the start and the stop
-    bool failed = false;     // a file could not be written (the run's status says so)
+    std::atomic<bool> failed{false};  // a file could not be written (the run's status says so)
     AppState* state = nullptr;  // whose simulations these are (set when installed)
 };
 
-// The file of the run-th simulation (1-based) for the path given.
-std::string RunFileName(const std::string& path, uint32_t run);
-// Whether a file can be written at `path` (not a folder; the folder exists and is
-// writable). Checked before a long build, so a typing error costs nothing.
-bool CheckOutputPath(const std::string& path, std::string& error);
+// Whether a file can be written at `path` (not a folder, not a FIFO or device; the
+// folder exists and is writable). Checked before a long build, so a typing error
+// costs nothing. `exists` says whether a file is there now (it will be replaced).
+bool CheckOutputPath(const std::string& path, std::string& error, bool* exists = nullptr);
+// The files named on the command line, as (switch, path) pairs: two outputs on
+// one file, or an output on the checkpoint being resumed, are refused before
+// anything is written. A checkpoint may replace the one it resumes (it is read
+// whole first). "" when they are distinct, else the reason.
+struct NamedFile {
+    const char* switchName;  // "record=", "export=", "checkpoint=", "resume="
+    std::string path;
+};
+std::string OverlappingOutputs(const NamedFile* files, size_t count);
+// The text of the window's notice for a file written ("Checkpoint written: PATH"),
+// short enough for the notice line: a long path keeps its end.
+std::string FileNotice(const char* what, const std::string& path);
+// The log line and the window's notice for a file written (any thread).
+void AnnounceFile(const char* what, const std::string& path);
 // Registers the outputs as an observer of the state's simulations, and the fatal
 // hook that closes a report in progress. One RunOutputs per process.
 bool InstallRunOutputs(AppState& state, RunOutputs& outputs);

@@ -174,10 +174,12 @@ bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
     for (const auto& [keyword, field] : files) {
         if (!EndsWith(name, keyword)) continue;
         matched = true;
-        if (original[valueStart] == '\0')
-            LogMessage(LogWarning, 0, "Ignoring switch \"%s\": a file name must follow '='.", original);
-        else
+        if (original[valueStart] == '\0') {
+            LogMessage(LogError, 0, "Unable to use switch \"%s\": a file name must follow '='.", original);
+            out.fileNameMissing = true;
+        } else {
             out.*field = original + valueStart;
+        }
     }
     if (EndsWith(name, "config") && !EndsWith(name, "save-config")) matched = true;  // applied first
     if (EndsWith(name, "capture")) {
@@ -259,13 +261,22 @@ const char* UsageText() {
            "  config=FILE     load a parameter file (TOML) before the other switches\n"
            "  save-config=FILE  write the parameters (after the other switches) and exit\n"
            "  record=FILE.h5  record every spike of the run (SONATA spike report)\n"
-           "  export=FILE.h5  write the built network (SONATA nodes and edges)\n"
+           "  export=FILE.h5  write the network as it is when the simulation starts (SONATA\n"
+           "                  nodes and edges): the built weights, or after resume= the\n"
+           "                  weights the checkpoint holds\n"
            "  checkpoint=FILE.h5  with steps=N: write the complete state after the last\n"
            "                  step, to be continued with resume=\n"
            "  resume=FILE.h5  continue a checkpoint: its network, parameters and step\n"
-           "                  (with steps=N, N more steps; else interactively)\n"
+           "                  (with steps=N, N more steps; else interactively); preset=,\n"
+           "                  seed= and config= do not apply to it\n"
            "  --help, -h      this text\n"
            "  --version       the product line\n"
+           "\n"
+           "A file named by save-config=, record=, export= or checkpoint= that exists is\n"
+           "overwritten (the log says so first); two of them on one file are refused. Files\n"
+           "the program names itself (later runs, O, K, F10) take the next free name and\n"
+           "never overwrite one. A symlink is followed; a FIFO or device is written through\n"
+           "by save-config= and refused by the others.\n"
            "\n"
            "Keys (console, toolbox and window): Esc quits, P or Space pauses and resumes,\n"
            "E toggles the stimulus, K writes a checkpoint, F1 help, F5 analysis charts.\n";

@@ -23,6 +23,7 @@ struct LaunchOptions {
     uint32_t steps = 0;
     std::string configPath;      // config=FILE: loaded before the other switches
     bool configFailed = false;   // the file could not be loaded (the error is logged)
+    bool fileNameMissing = false;  // a file switch without a name (save-config=): logged, status 1
     std::string saveConfigPath;  // save-config=FILE: write the parameters and exit
     std::string recordPath;      // record=FILE.h5: the spike report of each run
     std::string exportPath;      // export=FILE.h5: the network of each run

@@ -17,6 +17,21 @@ namespace {
 constexpr const char* kLowMemoryMessage =
     "Initialization of the work manager failed due to low system memory conditions!";
 
+// Parked between two steps now: the parked flag alone is not enough, since the
+// last worker clears it only once it has woken after a resume. A flag with no
+// pause request behind it belongs to a resume in progress.
+bool ParkedNow(const WorkManager& wm) {
+    return WorkersParked(wm) && plat::AtomicLoad(wm.pauseRequested) != 0;
+}
+
+// After ResumeWorkers: waits until the parked worker has left the pause gate, so
+// that a pause or a write that follows never mistakes the old flag for a new
+// park. Workers that are ending clear it too.
+void WaitUntilUnparked(const WorkManager& wm) {
+    while (WorkersParked(wm) && plat::AtomicLoad(wm.activeThreads) > 0 && plat::AtomicLoad(wm.pauseRequested) == 0)
+        plat::SleepMs(1);
+}
+
 }  // namespace
 
 Simulation::~Simulation() {
@@ -221,6 +236,7 @@ bool Simulation::Resume() {
         ResumeWorkers(*workManager);
         plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
     }
+    WaitUntilUnparked(*workManager);  // outside StateLock: a view may hold it
     LogMessage(LogInfo, 0, "Simulation resumed.");
     return true;
 }
@@ -233,16 +249,19 @@ SimStatus Simulation::WhileParked(void (*fn)(void* context, Simulation& sim), vo
     if (wm == nullptr || (current != SimStateRunning && current != SimStatePaused)) return SimStatus::Busy;
     // A running simulation parks for fn and goes on afterwards, unless it was
     // parked already (at its step target).
-    const bool running = current == SimStateRunning && !WorkersParked(*wm);
+    const bool running = current == SimStateRunning && !ParkedNow(*wm);
     if (running) PauseWorkers(*this, *wm);
     SimStatus status = SimStatus::Refused;  // parked inside a step, not between two
-    if (WorkersParked(*wm)) {
+    if (ParkedNow(*wm)) {
         fn(context, *this);
         status = SimStatus::Ok;
     }
     if (running) {
-        plat::LockGuard guard(StateLock);  // a view reads a parked network under it
-        ResumeWorkers(*wm);
+        {
+            plat::LockGuard guard(StateLock);  // a view reads a parked network under it
+            ResumeWorkers(*wm);
+        }
+        WaitUntilUnparked(*wm);
     }
     return status;
 }

@@ -8,23 +8,24 @@
 //   5. Reading and restoring
 #include "io/checkpoint.h"
 
-#include <fcntl.h>
 #include <hdf5.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <type_traits>
 #include <vector>
 
 #include "engine/event.h"
 #include "engine/synapses.h"
 #include "io/hdf5_util.h"
+#include "io/output_file.h"
 #include "io/param_file.h"
 #include "platform/version.h"
 
@@ -464,37 +465,139 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
         error = path + ": no network is built";
         return false;
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = path + ": is a folder, not a file";
+    // Written under a temporary name beside the file (a symlink's target) and
+    // renamed over it when complete, so a failed write leaves the old file whole.
+    OutputTarget target;
+    if (!ResolveOutput(path, target, error)) return false;
+    if (!target.regular) {
+        error = path + kNotRegularForHdf5;
         return false;
     }
-    // The file is written under a temporary name and renamed when complete. open(2)
-    // first: HDF5's own failure says little about why.
-    const std::string temporary = path + ".part";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    close(fd);
+    std::string temporary;
+    if (!CreateTemporaryBeside(target.path, temporary, error)) return false;
     QuietHdf5();
-    const hid_t file = H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
-    bool ok = file >= 0 && WriteFile(file, state);
-    if (file >= 0 && H5Fclose(file) < 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
+    bool ok = false;
+    try {
+        Id file(H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+        ok = file.ok() && WriteFile(file, state);
+        ok = file.ok() && H5Fclose(file.id) >= 0 && ok;
+        file.id = -1;
+    } catch (const std::bad_alloc&) {
         std::remove(temporary.c_str());
+        error = path + ": not enough memory to write the checkpoint";
         return false;
     }
     if (!ok) {
         std::remove(temporary.c_str());
         error = path + ": cannot write the checkpoint (disk full?)";
+        return false;
     }
-    return ok;
+    return ReplaceWith(temporary, target, error);
 }
 
 // ---- 5. Reading and restoring ----------------------------------------------------------------------------
+
+namespace {
+
+// Restored values are checked as a parameter file's are, and refused rather than
+// clamped: a damaged or edited file must not reach the build (a seed of 0 makes
+// it draw zeros for ever, a huge grid exhausts memory) or the kernels (a flag
+// above 1 indexes their tables, NaN spreads through every conductance).
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string CheckHeader(const BuildOrigin& origin, uint8_t stimulusOn) {
+    const SimParams& p = origin.params;
+    const std::string outside = ParamOutsideLimits(p);
+    if (!outside.empty()) return "/parameters/" + outside;
+    if (p.engineMode > EngineEvent) return "/parameters/engineMode: " + std::to_string(p.engineMode) + " is not an engine";
+    if (p.reentrantLoops > 1) return "/parameters/reentrantLoops: " + std::to_string(p.reentrantLoops) + " is not true or false";
+    // The shape: one the presets make, no larger than the largest of them.
+    uint64_t maxCells = 0, maxSphere = 0;
+    for (const GeometryPreset& g : GeometryPresets) {
+        maxCells = std::max<uint64_t>(maxCells, uint64_t{g.gridX} * g.gridY * g.gridZ);
+        if (g.geometryKind == GeometrySphere) maxSphere = std::max<uint64_t>(maxSphere, g.neuronCount);
+    }
+    const uint64_t cells = uint64_t{p.gridX} * p.gridY * p.gridZ;
+    if (p.geometryKind != GeometryBox && p.geometryKind != GeometrySphere)
+        return "/parameters/geometryKind: " + std::to_string(p.geometryKind) + " is not a network shape";
+    if (cells == 0 || cells > maxCells)
+        return "/parameters/gridX, gridY, gridZ: " + std::to_string(p.gridX) + " x " + std::to_string(p.gridY) + " x " +
+               std::to_string(p.gridZ) + " cells is outside 1.." + std::to_string(maxCells);
+    if (p.geometryKind == GeometrySphere && (p.neuronCount == 0 || p.neuronCount > maxSphere))
+        return "/parameters/neuronCount: " + std::to_string(p.neuronCount) + " is outside 1.." + std::to_string(maxSphere);
+    const std::pair<const char*, float> extents[] = {{"halfExtent", p.halfExtent}, {"extentX", p.extentX},
+                                                     {"extentY", p.extentY},       {"extentZ", p.extentZ},
+                                                     {"boxInhAxonLengthMin", p.boxInhAxonLengthMin},
+                                                     {"boxInhAxonLengthMax", p.boxInhAxonLengthMax}};
+    for (const auto& [name, value] : extents)
+        if (!(value >= 0.0f && value <= 1e10f))
+            return std::string("/parameters/") + name + ": " + Number(value) + " is outside 0..1e10";
+    if (origin.random.seed == 0) return "/random/seed: 0 (the generator would draw only zeros)";
+    if (stimulusOn > 1) return "/options/stimulusOn: " + std::to_string(stimulusOn) + " is not true or false";
+    return "";
+}
+
+std::string At(const char* dataset, uint64_t index) { return std::string(dataset) + "[" + std::to_string(index) + "]: "; }
+
+// Every restored neuron and synapse value; "" when all are sound.
+std::string CheckRestored(const Simulation& state) {
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& n = state.neurons[i];
+        for (const auto& field : kNeuronFloats) {
+            const float value = n.*field.member;
+            if (!std::isfinite(value)) return At((std::string("/neurons/") + field.name).c_str(), i) + Number(value) + " is not a finite number";
+        }
+        for (const float g : {n.gAmpa, n.gNmda, n.gGabaA, n.gGabaB})
+            if (g < 0.0f) return At("/neurons/g", i) + Number(g) + ": a conductance is below 0";
+        if (n.isHeld > 1) return At("/neurons/isHeld", i) + std::to_string(n.isHeld) + " is not 0 or 1";
+        for (uint32_t k = 0; k < n.delayLength; ++k)
+            if (!std::isfinite(n.delayV[k]) || !std::isfinite(n.delayFiltered[k]))
+                return At("/neurons/delayV, delayFiltered of neuron", i) + "not a finite number";
+    }
+    if (const EventEngine* e = state.eventEngine) {
+        for (uint64_t j = 0; j < e->synapseCount; ++j) {
+            const EventSynapse& x = e->synapses[j];
+            for (const auto& field : kEventFloats)
+                if (!std::isfinite(x.*field.member))
+                    return At((std::string("/event/") + field.name).c_str(), j) + Number(x.*field.member) +
+                           " is not a finite number";
+            if (!(x.w >= 0.0f && x.w <= 1.0f)) return At("/event/weight", j) + Number(x.w) + " is outside 0..1";
+        }
+        // A spike due for a neuron the network does not have.
+        const uint32_t tail = e->neuronCount % 64;
+        for (uint32_t r = 0; r < e->ringSteps && tail != 0; ++r)
+            if ((e->due[uint64_t{r} * e->ringWords + e->ringWords - 1] >> tail) != 0)
+                return At("/event/due", r) + "a spike for a neuron past the network's " +
+                       std::to_string(e->neuronCount);
+        return "";
+    }
+    uint64_t group = 0;
+    std::string failed;
+    for (uint32_t i = 0; i < state.neuronCount && failed.empty(); ++i) {
+        ForEachGroup(state.neurons[i], [&](const SynapseLaneState& s, const SynapseLaneWeights& w) {
+            for (int f = 0; f < kLaneFloats && failed.empty(); ++f)
+                for (int k = 0; k < 4; ++k)
+                    if (!std::isfinite(LaneFloats(s, w, f)[k]))
+                        failed = At((std::string("/synapses/lanes/") + kLaneFloatNames[f]).c_str(), group) +
+                                 Number(LaneFloats(s, w, f)[k]) + " is not a finite number";
+            for (int k = 0; k < 4 && failed.empty(); ++k) {
+                if (!(w.weight[k] >= 0.0f && w.weight[k] <= 1.0f))
+                    failed = At("/synapses/lanes/weight", group) + Number(w.weight[k]) + " is outside 0..1";
+                else if (w.arrived[k] > 1)
+                    failed = At("/synapses/lanes/arrived", group) + std::to_string(w.arrived[k]) + " is not 0 or 1";
+            }
+            ++group;
+        });
+    }
+    return failed;
+}
+
+}  // namespace
 
 CheckpointReader::~CheckpointReader() { Close(); }
 
@@ -558,6 +661,11 @@ bool CheckpointReader::Open(const std::string& path, std::string& error) {
     if (!random.ok() || !ReadAttribute(random, "firstUse", &r.firstUse) || !ReadAttribute(random, "seed", &r.seed) ||
         !ReadAttribute(random, "history1", r.history1, 10) || !ReadAttribute(random, "history2", r.history2, 10))
         return damaged("/random");
+    const std::string invalid = CheckHeader(origin_, stimulusOn_);
+    if (!invalid.empty()) {
+        error = path + ": damaged checkpoint (" + invalid + ")";
+        return false;
+    }
     file_ = file.id;
     file.id = -1;
     return true;
@@ -742,6 +850,11 @@ bool CheckpointReader::Restore(Simulation& state, std::string& error) {
     if (failed.empty()) failed = ReadAnalysis(file, state);
     if (!failed.empty()) {
         error = path_ + ": truncated or damaged checkpoint (" + failed + ")";
+        return false;
+    }
+    failed = CheckRestored(state);
+    if (!failed.empty()) {
+        error = path_ + ": damaged checkpoint (" + failed + ")";
         return false;
     }
     plat::AtomicStore(state.stimulusOn, stimulusOn_);

@@ -46,9 +46,11 @@
 inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
 inline constexpr uint32_t kCheckpointVersion = 1;
 
-// Writes the state of the built network to `path` (through a temporary file in the
-// same folder, so a failed write leaves no half file). The network must be at
-// rest: no worker stepping (not started yet, or parked between steps).
+// Writes the state of the built network to `path` (through a temporary file beside
+// it, renamed over it when complete, so a failed write leaves no half file and the
+// old one whole; a symlink's target is replaced, never the link; a FIFO or device
+// is refused). The network must be at rest: no worker stepping (not started yet,
+// or parked between steps).
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error);
 
 // A checkpoint opened for a resumed run: Open checks the file and reads the
@@ -62,8 +64,9 @@ public:
     CheckpointReader& operator=(const CheckpointReader&) = delete;
 
     // Opens the file and reads its header: a missing file, a folder, a file that
-    // is not HDF5, a truncated file, a file that is no checkpoint and a checkpoint
-    // of another format version are refused.
+    // is not HDF5, a truncated file, a file that is no checkpoint, a checkpoint of
+    // another format version and parameters outside the limits a parameter file
+    // has (or a seed of 0, or a shape larger than the presets') are refused.
     bool Open(const std::string& path, std::string& error);
     bool IsOpen() const { return file_ >= 0; }
     const std::string& Path() const { return path_; }
@@ -75,8 +78,9 @@ public:
     // whose state the file holds.
     void PrepareBuild(Simulation& state) const;
     // After BuildNetwork: checks that the network is the saved one, overwrites
-    // every value the steps change, the analysis, the stimulus options and the
-    // step counter, and closes the file. False, with `error` set, when the network
+    // every value the steps change (each checked: finite, flags 0 or 1, weights
+    // within 0..1, conductances not negative), the analysis, the stimulus options
+    // and the step counter, and closes the file. False, with `error` set, when the network
     // differs or the file cannot be read; the network is then partly overwritten.
     bool Restore(Simulation& state, std::string& error);
     void Close();

@@ -14,7 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "io/output_file.h"
+
 static_assert(sizeof(hid_t) == sizeof(int64_t), "HDF5 ids are kept as int64_t");
+
+// HDF5 closes the files left open at exit; a file whose close failed (a full
+// disk) stays half closed, and that cleanup then crashes inside the library.
+// Every file here is closed explicitly, so the library's exit handler is not
+// installed (H5dont_atexit must come before the library's first call).
+inline const bool kHdf5WithoutExitHandler = (H5dont_atexit(), true);
+
+inline constexpr const char* kNotRegularForHdf5 =
+    ": is not a regular file (a FIFO, device or socket); an HDF5 file needs one";
 
 // Closes an HDF5 id of any kind when it goes out of scope.
 struct Id {
@@ -81,6 +92,18 @@ inline bool ReadAttribute(hid_t object, const char* name, T* values, hsize_t cou
     return H5Aread(attribute, H5Types<T>::Memory(), values) >= 0;
 }
 
+// A scalar UTF-8 variable-length string attribute (how Python tools write text).
+inline bool WriteText(hid_t object, const char* name, const std::string& text) {
+    Id type(H5Tcopy(H5T_C_S1));
+    H5Tset_size(type, H5T_VARIABLE);
+    H5Tset_cset(type, H5T_CSET_UTF8);
+    Id space(H5Screate(H5S_SCALAR));
+    Id attribute(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT));
+    const char* value = text.c_str();
+    return attribute.ok() && H5Awrite(attribute, type, &value) >= 0;
+}
+
+// A scalar fixed-length ASCII string attribute.
 inline bool WriteString(hid_t object, const char* name, const std::string& text) {
     Id type(H5Tcopy(H5T_C_S1));
     H5Tset_size(type, text.size() + 1);
@@ -120,18 +143,21 @@ inline hid_t OpenGroup(hid_t parent, const char* name) {
 }
 
 // HDF5 prints its error stack to stderr by default; the formats report errors
-// themselves.
+// themselves, in one line. The setting is per thread (the library is built
+// thread-safe): every thread that calls HDF5 calls this first.
 inline void QuietHdf5() { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
 
 // The file can be created and written: checked with open(2) first, since HDF5's
 // own failure says little about why (no folder, no permission, a folder there).
+// An HDF5 file needs a regular file: a FIFO, device or socket is refused.
 inline bool CheckWritable(const std::string& path, std::string& error) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = path + ": is a folder, not a file";
+    OutputTarget target;
+    if (!ResolveOutput(path, target, error)) return false;
+    if (!target.regular) {
+        error = path + kNotRegularForHdf5;
         return false;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    const int fd = open(target.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return false;

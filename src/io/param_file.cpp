@@ -6,7 +6,10 @@
 //   3. Reading: one value, one table, the file
 #include "io/param_file.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -15,6 +18,8 @@
 #include <fstream>
 #include <sstream>
 #include <toml++/toml.h>
+
+#include "io/output_file.h"
 
 namespace {
 
@@ -92,6 +97,37 @@ std::string Quoted(const char* text) {
 }
 
 const char* Bool(uint8_t flag) { return flag ? "true" : "false"; }
+
+// The parser descends once per level of a dotted key or a table header, on the
+// stack: keys deeper than any parameter file needs are refused before parsing.
+// Counts the dots outside quotes before a line's '=' (or in its [header]).
+constexpr int kMaxKeyDepth = 32;
+
+std::string TooDeep(std::string_view text, const std::string& name) {
+    size_t line = 1;
+    for (size_t start = 0; start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        int dots = 0;
+        char quote = 0;
+        for (size_t i = start; i < end; ++i) {
+            const char c = text[i];
+            if (quote) {
+                if (c == quote) quote = 0;
+                else if (c == '\\' && quote == '"') ++i;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '=' || c == '#') {
+                break;
+            } else if (c == '.' && ++dots > kMaxKeyDepth) {
+                return name + ":" + std::to_string(line) + ": a key nested deeper than " +
+                       std::to_string(kMaxKeyDepth) + " levels";
+            }
+        }
+        start = end + 1;
+    }
+    return "";
+}
 
 ParamFileStatus Failure(std::string message) {
     ParamFileStatus status;
@@ -304,6 +340,45 @@ struct Reader {
 
 }  // namespace
 
+std::string ParamOutsideLimits(const SimParams& p) {
+    const char* base = reinterpret_cast<const char*>(&p);
+    for (const ParamField& f : NeuronParamFields) {
+        const void* field = base + f.offset;
+        const std::string key(f.name);
+        switch (f.kind) {
+            case ParamKindInteger: {
+                const uint32_t value = *static_cast<const uint32_t*>(field);
+                if (value < f.min || value > f.max)
+                    return key + ": " + std::to_string(value) + " is outside " +
+                           std::to_string(static_cast<int64_t>(f.min)) + ".." +
+                           std::to_string(static_cast<int64_t>(f.max));
+                break;
+            }
+            case ParamKindFloat: {
+                const float value = *static_cast<const float*>(field);
+                const float lo = static_cast<float>(f.min), hi = static_cast<float>(f.max);
+                if (!(value >= lo && value <= hi))
+                    return key + ": " + ExactFloat(value) + " is outside " + ExactFloat(lo) + ".." + ExactFloat(hi);
+                break;
+            }
+            case ParamKindPercentage: {
+                const double percent = static_cast<double>(*static_cast<const float*>(field)) * 100.0;
+                // The stored fraction of a whole percentage may round a hair past a limit.
+                if (!(percent >= f.min - 1e-4 && percent <= f.max + 1e-4))
+                    return key + ": " + ExactPercentage(*static_cast<const float*>(field)) + " percent is outside " +
+                           std::to_string(static_cast<int>(f.min)) + ".." + std::to_string(static_cast<int>(f.max));
+                break;
+            }
+            default: {
+                const uint8_t value = *static_cast<const uint8_t*>(field);
+                if (value > 1) return key + ": " + std::to_string(value) + " is not true or false";
+                break;
+            }
+        }
+    }
+    return "";
+}
+
 std::string FormatParamFile(const SimParams& p, const AppOptions& o, const char* writer) {
     std::ostringstream out;
     out << "# Vellicor parameter file, written by " << writer << ".\n"
@@ -342,6 +417,8 @@ std::string FormatParamFile(const SimParams& p, const AppOptions& o, const char*
 
 ParamFileStatus ParseParamText(std::string_view text, const std::string& name, SimParams& params,
                                AppOptions& options) {
+    const std::string nesting = TooDeep(text, name);
+    if (!nesting.empty()) return Failure(nesting);
     toml::table root;
     try {
         root = toml::parse(text, name);
@@ -379,38 +456,106 @@ ParamFileStatus ParseParamText(std::string_view text, const std::string& name, S
     return reader.status;
 }
 
-ParamFileStatus LoadParamFile(const std::string& path, SimParams& params, AppOptions& options) {
+namespace {
+
+// How long a FIFO may stay silent before the read gives up.
+constexpr int kPipeWaitMs = 2000;
+
+// The file's bytes, up to the size limit, whatever the file type: a regular file,
+// a FIFO (refused when no process writes to it), a device. Failure() on errors.
+ParamFileStatus ReadBounded(const std::string& path, std::string& text) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Failure(path + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return Failure(path + ": " + std::strerror(errno));
+    if (fstat(fd, &info) != 0) return Failure(path + ": " + std::strerror(errno));
     if (S_ISDIR(info.st_mode)) return Failure(path + ": is a folder, not a parameter file");
-    if (info.st_size > kMaxFileBytes) return Failure(path + ": too large for a parameter file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Failure(path + ": " + std::strerror(errno));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return Failure(path + ": read error");
+    const std::string tooLarge = path + ": larger than 1 MiB: not a parameter file";
+    if (S_ISREG(info.st_mode) && info.st_size > kMaxFileBytes) return Failure(tooLarge);
+    const bool pipe = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+    bool heardWriter = !pipe;
+    char buffer[65536];
+    for (;;) {
+        if (pipe) {
+            pollfd ready{fd, POLLIN, 0};
+            const int n = poll(&ready, 1, kPipeWaitMs);
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0)
+                return Failure(path + (heardWriter ? ": nothing more arrived for 2 s" : ": no process writes to it"));
+            heardWriter = heardWriter || (ready.revents & POLLIN) != 0;
+        }
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) return Failure(path + ": " + std::strerror(errno));
+        if (n == 0) {
+            if (!heardWriter) return Failure(path + ": no process writes to it");
+            return {};
+        }
+        heardWriter = true;
+        if (text.size() + static_cast<size_t>(n) > kMaxFileBytes) return Failure(tooLarge);
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+ParamFileStatus LoadParamFile(const std::string& path, SimParams& params, AppOptions& options) {
+    std::string text;
+    ParamFileStatus status = ReadBounded(path, text);
+    if (!status.ok) return status;
     return ParseParamText(text, path, params, options);
 }
 
+namespace {
+
+// Writes all of `text` to `fd`; false with errno set when it cannot.
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
 ParamFileStatus SaveParamFile(const std::string& path, const SimParams& params, const AppOptions& options,
                               const char* writer) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return Failure(path + ": is a folder, not a parameter file");
+    OutputTarget target;
+    std::string error;
+    if (!ResolveOutput(path, target, error)) return Failure(error);
     const std::string text = FormatParamFile(params, options, writer);
-    const std::string temporary = path + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return Failure(path + ": " + std::strerror(errno));
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const int savedErrno = errno;
-    const bool closed = std::fclose(file) == 0;
+    if (!target.regular) {
+        // A FIFO or a device (save-config=/dev/stdout) is written through, never
+        // replaced; a FIFO nobody reads is refused rather than waited for.
+        const int fd = open(target.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return Failure(path + ": " + (errno == ENXIO ? std::string("no process reads from it") : std::strerror(errno)));
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        const bool written = WriteAll(fd, text);
+        const int writeErrno = errno;
+        close(fd);
+        if (!written) return Failure(path + ": " + std::strerror(writeErrno));
+        return {};
+    }
+    // A regular file is written beside itself and renamed over (a symlink's target,
+    // not the link), so a failed save never leaves a half-written file.
+    std::string temporary;
+    if (!CreateTemporaryBeside(target.path, temporary, error)) return Failure(error);
+    const int fd = open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const bool written = fd >= 0 && WriteAll(fd, text);
+    const int writeErrno = errno;
+    const bool closed = fd >= 0 && close(fd) == 0;
     if (!written || !closed) {
         std::remove(temporary.c_str());
-        return Failure(path + ": " + std::strerror(written ? errno : savedErrno));
+        return Failure(path + ": " + std::strerror(written ? errno : writeErrno));
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int renameErrno = errno;
-        std::remove(temporary.c_str());
-        return Failure(path + ": " + std::strerror(renameErrno));
-    }
+    if (!ReplaceWith(temporary, target, error)) return Failure(error);
     return {};
 }

@@ -29,6 +29,11 @@ std::string FormatParamFile(const SimParams& params, const AppOptions& options, 
 ParamFileStatus ParseParamText(std::string_view text, const std::string& name, SimParams& params,
                                AppOptions& options);
 
+// The first field of the Neurons page's table outside its limits (or NaN), as
+// "KEY: VALUE is outside MIN..MAX" in the loader's words; "" when all are within.
+// A checkpoint's parameters are checked with it (refused, not clamped).
+std::string ParamOutsideLimits(const SimParams& params);
+
 ParamFileStatus LoadParamFile(const std::string& path, SimParams& params, AppOptions& options);
 
 // Writes through a temporary file in the same folder and renames it over `path`,

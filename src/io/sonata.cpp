@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
+#include <new>
 #include <vector>
 
 #include "engine/simulation.h"
@@ -28,6 +30,68 @@ hid_t EnumType(std::initializer_list<const char*> names) {
         ++value;
     }
     return type;
+}
+
+// The SONATA file signature on the root group: magic 0x0A7A and version 0.1.
+bool WriteSignature(hid_t file) {
+    const uint32_t magic = 0x0A7A, version[2] = {0, 1};
+    return WriteAttribute(file, "magic", &magic) && WriteAttribute(file, "version", version, 2);
+}
+
+// An enumerated column's names, as SONATA keeps them: a dataset of UTF-8
+// variable-length strings in the group's @library, named as the column, whose
+// integer values index it.
+bool WriteLibrary(hid_t group, const char* column, std::initializer_list<const char*> names) {
+    Id library(H5Lexists(group, "@library", H5P_DEFAULT) > 0 ? H5Gopen2(group, "@library", H5P_DEFAULT)
+                                                              : H5Gcreate2(group, "@library", H5P_DEFAULT,
+                                                                           H5P_DEFAULT, H5P_DEFAULT));
+    Id type(H5Tcopy(H5T_C_S1));
+    H5Tset_size(type, H5T_VARIABLE);
+    H5Tset_cset(type, H5T_CSET_UTF8);
+    const hsize_t dims[1] = {names.size()};
+    Id space(H5Screate_simple(1, dims, nullptr));
+    Id set(H5Dcreate2(library, column, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    std::vector<const char*> values(names);
+    return library.ok() && set.ok() && H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) >= 0;
+}
+
+// A dataset of rows of two uint64 values (SONATA's index ranges).
+bool PairDataset(hid_t group, const char* name, const std::vector<uint64_t>& pairs) {
+    const hsize_t dims[2] = {pairs.size() / 2, 2};
+    Id space(H5Screate_simple(2, dims, nullptr));
+    Id set(H5Dcreate2(group, name, H5T_STD_U64LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    return set.ok() &&
+           (pairs.empty() || H5Dwrite(set, H5T_NATIVE_UINT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, pairs.data()) >= 0);
+}
+
+// indices/<name>: node_id_to_ranges [nodes][2] gives, per node, the rows of
+// range_to_edge_id [ranges][2] that hold the node's edges as [first, end) runs of
+// edge ids; a node without edges has [0, 0]. `key(e)` is edge e's node id.
+template <typename Key>
+bool WriteIndex(hid_t indices, const char* name, uint64_t nodes, uint64_t edges, Key key) {
+    // Edge ids grouped by node in increasing order (a counting sort).
+    std::vector<uint64_t> start(nodes + 1, 0);
+    for (uint64_t e = 0; e < edges; ++e) ++start[key(e) + 1];
+    for (uint64_t n = 0; n < nodes; ++n) start[n + 1] += start[n];
+    std::vector<uint64_t> order(edges), next(start.begin(), start.end() - 1);
+    for (uint64_t e = 0; e < edges; ++e) order[next[key(e)]++] = e;
+    std::vector<uint64_t> nodeRanges(2 * nodes, 0), ranges;
+    for (uint64_t n = 0; n < nodes; ++n) {
+        if (start[n] == start[n + 1]) continue;
+        nodeRanges[2 * n] = ranges.size() / 2;
+        for (uint64_t k = start[n]; k < start[n + 1]; ++k) {
+            if (k > start[n] && order[k] == ranges.back()) {
+                ++ranges.back();  // extends the run
+            } else {
+                ranges.push_back(order[k]);
+                ranges.push_back(order[k] + 1);
+            }
+        }
+        nodeRanges[2 * n + 1] = ranges.size() / 2;
+    }
+    Id group(H5Gcreate2(indices, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    return group.ok() && PairDataset(group, "node_id_to_ranges", nodeRanges) &&
+           PairDataset(group, "range_to_edge_id", ranges);
 }
 
 // A fixed-size dataset of `count` elements filled block by block by `fill(first,
@@ -88,7 +152,7 @@ bool SpikeReportWriter::Create(const std::string& path, std::string& error) {
         return false;
     }
     path_ = path;
-    count_ = 0;
+    count_ = flushed_ = 0;
     file_ = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     if (file_ < 0) {
         error = path + ": cannot create an HDF5 file there";
@@ -98,7 +162,7 @@ bool SpikeReportWriter::Create(const std::string& path, std::string& error) {
     group_ = H5Gcreate2(spikes, kSonataPopulation, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
     timestamps_ = group_ >= 0 ? ExtendibleDataset(group_, "timestamps", H5T_IEEE_F64LE) : -1;
     nodeIds_ = group_ >= 0 ? ExtendibleDataset(group_, "node_ids", H5T_STD_U64LE) : -1;
-    bool ok = timestamps_ >= 0 && nodeIds_ >= 0 && WriteString(timestamps_, "units", "ms");
+    bool ok = timestamps_ >= 0 && nodeIds_ >= 0 && WriteSignature(file_) && WriteText(timestamps_, "units", "ms");
     if (ok) {
         Id sorting(EnumType({"none", "by_id", "by_time"}));
         Id space(H5Screate(H5S_SCALAR));
@@ -122,8 +186,16 @@ bool SpikeReportWriter::Append(const double* timestampsMs, const uint64_t* nodeI
         return false;
     }
     if (count == 0) return true;
+    QuietHdf5();  // on the recorder's thread too
     if (!AppendTo(timestamps_, H5T_NATIVE_DOUBLE, count_, timestampsMs, count) ||
         !AppendTo(nodeIds_, H5T_NATIVE_UINT64, count_, nodeIds, count)) {
+        // Back to the spikes of the last flush, the ones surely on disk (later
+        // ones may have stayed in the library's cache), so the file closes as a
+        // report of them.
+        count_ = flushed_;
+        const hsize_t kept[1] = {count_};
+        H5Dset_extent(timestamps_, kept);
+        H5Dset_extent(nodeIds_, kept);
         error = path_ + ": cannot write spikes (disk full?)";
         return false;
     }
@@ -133,15 +205,22 @@ bool SpikeReportWriter::Append(const double* timestampsMs, const uint64_t* nodeI
 
 bool SpikeReportWriter::Flush(std::string& error) {
     if (file_ < 0) return true;
+    QuietHdf5();
     if (H5Fflush(file_, H5F_SCOPE_LOCAL) < 0) {
-        error = path_ + ": cannot flush the spike report";
+        count_ = flushed_;
+        const hsize_t kept[1] = {count_};
+        H5Dset_extent(timestamps_, kept);
+        H5Dset_extent(nodeIds_, kept);
+        error = path_ + ": cannot write spikes (disk full?)";
         return false;
     }
+    flushed_ = count_;
     return true;
 }
 
 bool SpikeReportWriter::Close(std::string& error) {
     if (file_ < 0) return true;
+    QuietHdf5();
     bool ok = true;
     for (int64_t* id : {&timestamps_, &nodeIds_}) {
         if (*id >= 0 && H5Dclose(*id) < 0) ok = false;
@@ -197,19 +276,20 @@ bool WriteNodes(hid_t file, const Simulation& state) {
                                  F32([&](uint64_t f, uint64_t c, float* o) {
                                      for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].*parameters[k];
                                  }));
-    if (ok) {
-        Id kind(EnumType({"inhibitory", "excitatory"}));
-        ok = BlockDataset<uint8_t>(group, "kind", kind, kind, n, U8([&](uint64_t f, uint64_t c, uint8_t* o) {
-                                       for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].isExcitatory ? 1 : 0;
-                                   }));
-    }
-    if (ok) {
-        Id neuronClass(EnumType({"RS", "IB", "CH", "FS", "LTS"}));
-        ok = BlockDataset<uint8_t>(group, "class", neuronClass, neuronClass, n,
-                                   U8([&](uint64_t f, uint64_t c, uint8_t* o) {
-                                       for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].neuronClass;
-                                   }));
-    }
+    ok = ok &&
+         BlockDataset<uint8_t>(group, "kind", H5T_STD_U8LE, H5T_NATIVE_UINT8, n,
+                               U8([&](uint64_t f, uint64_t c, uint8_t* o) {
+                                   for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].isExcitatory ? 1 : 0;
+                               })) &&
+         WriteLibrary(group, "kind", {"inhibitory", "excitatory"}) &&
+         BlockDataset<uint8_t>(group, "class", H5T_STD_U8LE, H5T_NATIVE_UINT8, n,
+                               U8([&](uint64_t f, uint64_t c, uint8_t* o) {
+                                   for (uint64_t i = 0; i < c; ++i) o[i] = neurons[f + i].neuronClass;
+                               })) &&
+         WriteLibrary(group, "class", {"RS", "IB", "CH", "FS", "LTS"}) &&
+         BlockDataset<uint8_t>(group, "model_type", H5T_STD_U8LE, H5T_NATIVE_UINT8, n,
+                               U8([](uint64_t, uint64_t c, uint8_t* o) { std::fill(o, o + c, 0); })) &&
+         WriteLibrary(group, "model_type", {"point_neuron"});
     return ok;
 }
 
@@ -253,7 +333,7 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     for (const char* name : {"source_node_id", "target_node_id"}) {
         if (!ok) break;
         Id set(H5Dopen2(edgesGroup, name, H5P_DEFAULT));
-        ok = set.ok() && WriteString(set, "node_population", kSonataPopulation);
+        ok = set.ok() && WriteText(set, "node_population", kSonataPopulation);
     }
     ok = ok &&
          BlockDataset<float>(group, "syn_weight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
@@ -266,14 +346,20 @@ bool WriteEdges(hid_t file, const Simulation& state) {
                                  for (uint64_t i = 0; i < c; ++i)
                                      o[i] = static_cast<float>(neurons[edges[f + i].pre].delayLength) * kStepMs;
                              }));
-    if (ok) {
-        Id receptor(EnumType({"AMPA_NMDA", "GABAA_GABAB"}));
-        ok = BlockDataset<uint8_t>(group, "receptor", receptor, receptor, e,
-                                   U8([&](uint64_t f, uint64_t c, uint8_t* o) {
-                                       for (uint64_t i = 0; i < c; ++i) o[i] = inhibitory(f + i);
-                                   }));
-    }
-    return ok;
+    ok = ok &&
+         BlockDataset<uint8_t>(group, "receptor", H5T_STD_U8LE, H5T_NATIVE_UINT8, e,
+                               U8([&](uint64_t f, uint64_t c, uint8_t* o) {
+                                   for (uint64_t i = 0; i < c; ++i) o[i] = inhibitory(f + i);
+                               })) &&
+         WriteLibrary(group, "receptor", {"AMPA_NMDA", "GABAA_GABAB"});
+    if (!ok) return false;
+    Id indices(H5Gcreate2(edgesGroup, "indices", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    const uint64_t n = state.neuronCount;
+    return indices.ok() &&
+           WriteIndex(indices, "source_to_target", n, e,
+                      [&](uint64_t i) { return uint64_t{edges[i].pre}; }) &&
+           WriteIndex(indices, "target_to_source", n, e,
+                      [&](uint64_t i) { return uint64_t{edges[i].post}; });
 }
 
 }  // namespace
@@ -290,7 +376,15 @@ bool ExportNetwork(const Simulation& state, const std::string& path, std::string
         error = path + ": cannot create an HDF5 file there";
         return false;
     }
-    const bool ok = WriteNodes(file, state) && WriteEdges(file, state);
+    bool ok = false;
+    try {
+        ok = WriteSignature(file) && WriteNodes(file, state) && WriteEdges(file, state);
+    } catch (const std::bad_alloc&) {
+        H5Fclose(file.id);
+        file.id = -1;
+        error = path + ": not enough memory to write the network";
+        return false;
+    }
     const bool closed = H5Fclose(file.id) >= 0;
     file.id = -1;
     if (!ok || !closed) {

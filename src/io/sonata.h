@@ -20,7 +20,8 @@ inline constexpr const char* kSonataPopulation = "vellicor";
 // Timestamps in ms (float64), node ids (uint64), both extendible and chunked; the
 // population group carries the `sorting` attribute (SONATA's enum: none, by_id,
 // by_time) as "by_time", since spikes arrive step by step. After Flush the file on
-// disk is complete up to the last spike appended; Close flushes too.
+// disk is complete up to the last spike appended; Close flushes too. A failed
+// append or flush (a full disk) cuts the report back to the last flush.
 class SpikeReportWriter {
 public:
     SpikeReportWriter() = default;
@@ -40,6 +41,7 @@ public:
 private:
     int64_t file_ = -1, group_ = -1, timestamps_ = -1, nodeIds_ = -1;  // HDF5 ids
     uint64_t count_ = 0;
+    uint64_t flushed_ = 0;  // spikes on disk at the last flush
     std::string path_;
 };
 

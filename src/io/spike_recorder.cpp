@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
+#include <system_error>
 
 SpikeRecorder::~SpikeRecorder() {
     std::string ignored;
@@ -16,8 +18,16 @@ bool SpikeRecorder::Start(const std::string& path, std::string& error) {
         return false;
     }
     if (!writer_.Create(path, error)) return false;
-    if (!ring_) ring_ = std::make_unique<uint64_t[]>(ringSize_);
+    try {
+        if (!ring_) ring_ = std::make_unique<uint64_t[]>(ringSize_);
+    } catch (const std::bad_alloc&) {
+        std::string ignored;
+        writer_.Close(ignored);
+        error = path + ": not enough memory to record spikes";
+        return false;
+    }
     error_.clear();
+    failed_.store(false);
     recorded_.store(0, std::memory_order_relaxed);
     {
         // OnStep may run on a worker meanwhile: it sees an empty ring or nothing.
@@ -26,12 +36,30 @@ bool SpikeRecorder::Start(const std::string& path, std::string& error) {
         stopping_ = false;
         running_.store(true);
     }
-    thread_ = std::thread([this] { WriterLoop(); });
+    try {
+        thread_ = std::thread([this] {
+            try {
+                WriterLoop();
+            } catch (const std::bad_alloc&) {
+                Fail(writer_.Path() + ": not enough memory to record spikes");
+            }
+        });
+    } catch (const std::system_error&) {  // no memory or no thread for the writer
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_.store(false);
+        }
+        std::string ignored;
+        writer_.Close(ignored);
+        error = path + ": cannot start the recording thread (not enough memory)";
+        return false;
+    }
     return true;
 }
 
 void SpikeRecorder::OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuronCount) {
     if (!running_.load(std::memory_order_relaxed)) return;  // the common case: not recording
+    if (failed_.load(std::memory_order_relaxed)) return;    // the file took no more
     const uint64_t stamp = static_cast<uint64_t>(step) << 32;
     std::unique_lock<std::mutex> lock(mutex_);
     if (stopping_) return;  // Stop has begun: this step belongs to no report
@@ -40,7 +68,8 @@ void SpikeRecorder::OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuron
         if (!spiked[i]) continue;
         if (head_ - tail_ == ringSize_) {  // full: wait for the writer, drop nothing
             wake_.notify_one();
-            space_.wait(lock, [this] { return head_ - tail_ < ringSize_; });
+            space_.wait(lock, [this] { return head_ - tail_ < ringSize_ || failed_.load(); });
+            if (failed_.load()) break;  // the writer has given up: nothing more is kept
         }
         ring_[head_ % ringSize_] = stamp | i;
         ++head_;
@@ -54,8 +83,6 @@ void SpikeRecorder::WriterLoop() {
     std::vector<uint64_t> ids;
     times.reserve(kChunk);
     ids.reserve(kChunk);
-    auto lastFlush = std::chrono::steady_clock::now();
-    bool dirty = false;
     for (;;) {
         bool stop = false;
         {
@@ -74,20 +101,31 @@ void SpikeRecorder::WriterLoop() {
             stop = stop && tail_ == head_ && !inStep_;
         }
         space_.notify_all();
+        // Every chunk is flushed at once: a write that fails later (a full disk)
+        // then loses nothing the report already held.
         std::string error;
-        if (!ids.empty()) {
-            if (error_.empty() && !writer_.Append(times.data(), ids.data(), ids.size(), error)) error_ = error;
-            recorded_.fetch_add(ids.size(), std::memory_order_relaxed);
-            dirty = true;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (dirty && (stop || now - lastFlush >= std::chrono::seconds(1))) {
-            if (error_.empty() && !writer_.Flush(error)) error_ = error;
-            lastFlush = now;
-            dirty = false;
+        if (!ids.empty() && error_.empty()) {
+            if (writer_.Append(times.data(), ids.data(), ids.size(), error) && writer_.Flush(error))
+                recorded_.fetch_add(ids.size(), std::memory_order_relaxed);
+            else
+                Fail(error);
         }
         if (stop) return;
     }
+}
+
+void SpikeRecorder::Fail(const std::string& error) {  // writer thread
+    error_ = error;
+    recorded_.store(writer_.SpikeCount(), std::memory_order_relaxed);  // what the file keeps
+    failed_.store(true);
+    {
+        // Spikes still in the ring are not written: the ring is emptied, so no
+        // OnStep waits for room.
+        std::lock_guard<std::mutex> lock(mutex_);
+        tail_ = head_;
+    }
+    space_.notify_all();
+    if (onFailure_) onFailure_(failureContext_, error);
 }
 
 bool SpikeRecorder::Stop(std::string& error) {

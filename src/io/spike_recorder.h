@@ -4,11 +4,15 @@
 // The end-of-step observer (OnStep) runs on one thread after the step's last
 // barrier; it copies the ids of the neurons that fired into a ring allocated at
 // Start, and a writer thread of the recorder appends them to the file in chunks
-// and flushes it about once a second, so the file on disk is complete up to its
-// last flush and memory does not grow with the run. When the ring is full OnStep
+// and flushes each one (at least every 250 ms), so the file on disk is complete up
+// to its last chunk and memory does not grow with the run. When the ring is full OnStep
 // waits for the writer: no spike is ever dropped. Stop drains the ring, flushes and
 // closes the file; call it on every way out. Start and Stop may be called while
 // OnStep runs on a worker: a step is recorded whole or not at all.
+//
+// A write that fails (a full disk) ends the recording at once: the file keeps the
+// spikes written before, later steps are not recorded, and the failure handler
+// hears of it on the writer thread.
 #pragma once
 
 #include <atomic>
@@ -30,8 +34,15 @@ public:
     SpikeRecorder(const SpikeRecorder&) = delete;
     SpikeRecorder& operator=(const SpikeRecorder&) = delete;
 
+    // Called once, on the writer thread, when a write fails; `error` says why.
+    using FailureHandler = void (*)(void* context, const std::string& error);
+    void SetFailureHandler(FailureHandler handler, void* context) {
+        onFailure_ = handler;
+        failureContext_ = context;
+    }
+
     // Creates the file and starts the writer thread. False with `error` set when
-    // the file cannot be created.
+    // the file cannot be created or there is no memory or thread for the writer.
     bool Start(const std::string& path, std::string& error);
     // The step that just completed (its spikes are stamped step * 0.5 ms) and the
     // neurons' spike marks of that step, one byte each.
@@ -46,6 +57,7 @@ public:
 
 private:
     void WriterLoop();
+    void Fail(const std::string& error);
 
     const size_t ringSize_;  // entries of (step << 32 | neuron)
     static constexpr size_t kChunk = 16384;
@@ -59,6 +71,9 @@ private:
     bool stopping_ = false;
     bool inStep_ = false;  // an OnStep is filling the ring (it may wait for room)
     std::atomic<bool> running_{false};
+    std::atomic<bool> failed_{false};  // a write failed: OnStep adds nothing more
+    FailureHandler onFailure_ = nullptr;
+    void* failureContext_ = nullptr;
     std::string error_;  // the first write failure
     std::atomic<uint64_t> recorded_{0};
     std::thread thread_;

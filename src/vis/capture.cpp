@@ -5,6 +5,8 @@
 
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -54,6 +56,18 @@ std::string CaptureFileName(const char* folder, uint32_t frameNumber) {
     return name;
 }
 
+uint32_t ClaimFrameNumber(const char* folder, uint32_t from) {
+    for (uint32_t n = from; n - from < 1000000; ++n) {
+        const int fd = open(CaptureFileName(folder, n).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            close(fd);
+            return n;
+        }
+        if (errno != EEXIST) break;
+    }
+    return from;
+}
+
 bool SaveJpeg(CaptureContext* context, int32_t width, int32_t height, const char* fileName, int quality,
               int* writeError, const char* comment) {
     if (writeError) *writeError = 0;
@@ -83,11 +97,17 @@ bool SaveJpeg(CaptureContext* context, int32_t width, int32_t height, const char
 bool CaptureFrame(AppState& state, CaptureContext* context, int32_t width, int32_t height) {
     if (!context) return false;
     const uint32_t now = plat::TimeMs();
-    if (now - context->lastCaptureMs >= 1000) context->writeFailureReported = false;  // a new run
+    const bool newRun = now - context->lastCaptureMs >= 1000;
+    if (newRun) context->writeFailureReported = false;
     context->lastCaptureMs = now;
 
     const char* folder = state.options.captureFolder;
+    context->FrameNumber = ClaimFrameNumber(folder, context->FrameNumber);
     const std::string fileName = CaptureFileName(folder, context->FrameNumber);
+    if (newRun) {
+        LogMessage(LogInfo, 0, "Capturing frames to \"%s\" and on.", fileName.c_str());
+        PostViewNotice(("Capturing frames to " + fileName).c_str(), now);
+    }
     int quality = static_cast<int>(state.options.captureQuality);
     int writeError = 0;
     char comment[32];

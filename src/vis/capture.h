@@ -1,6 +1,7 @@
 // Frame capture: every frame drawn while capture is on is read back from the
-// window's back buffer and written as <folder>/frame<N>.jpg (N from 0 for the
-// life of the process) at the configured JPEG quality.
+// window's back buffer and written as <folder>/frame<N>.jpg at the configured JPEG
+// quality; N counts up for the life of the process and skips the numbers whose
+// files exist, so no earlier frame is replaced.
 //
 // Sections: the context, capture, JPEG encoding.
 #pragma once
@@ -40,6 +41,11 @@ bool SaveJpeg(CaptureContext* context, int32_t width, int32_t height, const char
               int* writeError = nullptr, const char* comment = nullptr);
 // "<folder>/frame<N>.jpg"
 std::string CaptureFileName(const char* folder, uint32_t frameNumber);
+// The first frame number from `from` on whose file does not exist, claimed (made
+// empty with O_EXCL) so that frames of an earlier run or of another process are
+// never overwritten. When the folder cannot be written, `from` (the write then
+// reports why).
+uint32_t ClaimFrameNumber(const char* folder, uint32_t from);
 
 // ---- JPEG encoding (no GL) --------------------------------------------------------------------------
 // Encodes BGRA (or BGRX) rows given bottom-up so that the image's top row is the

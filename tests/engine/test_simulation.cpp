@@ -2,6 +2,7 @@
 // one process giving exactly what each gives alone.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -105,6 +106,34 @@ TEST(Simulation, FailedBuildIsAnErrorValueAndLeavesNothing) {
     sim.Release();
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(sim.neurons, nullptr);
+}
+
+// Writes made back to back while the simulation runs (K pressed twice, or K after
+// P) each see one step's state: the workers stay parked for the whole write.
+TEST(Simulation, BackToBackParkedWritesSeeTheNetworkAtRest) {
+    Simulation sim;
+    Configure(sim, 3);
+    ApplyPreset(sim.params, 4);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(sim.Start().ok());
+    uint32_t moved = 0;  // writes during which the network changed
+    const auto write = [](void* c, Simulation& s) {
+        const uint32_t before = s.stepCounter.load();
+        const uint64_t digest = Digest(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (s.stepCounter.load() != before || Digest(s) != digest) ++*static_cast<uint32_t*>(c);
+    };
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_EQ(sim.WhileParked(write, &moved), SimStatus::Ok);
+        if (i % 3 == 0) {  // a pause and a resume between writes leave no stale park either
+            sim.Pause();
+            EXPECT_EQ(sim.WhileParked(write, &moved), SimStatus::Ok);
+            sim.Resume();
+        }
+    }
+    sim.Stop();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(moved, 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// SONATA spike report writer: chunked appends read back whole; clear errors.
-// (The Python tests read the program's own files as a user would.)
+// SONATA files: spike reports appended in chunks, the network export value for
+// value, each read back in the type it has on disk. (The Python tests read the
+// program's own files as a user would.)
 #include "io/sonata.h"
 #include "io/spike_recorder.h"
 
@@ -8,7 +9,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <vector>
+
+#include "engine/app_state.h"
+#include "engine/network.h"
+#include "engine/random.h"
 
 namespace {
 
@@ -16,17 +22,29 @@ std::string TempPath(const char* name) {
     return (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "-" + name)).string();
 }
 
+// The whole one-dimensional dataset, which must be stored as `fileType`.
 template <typename T>
-std::vector<T> ReadAll(hid_t file, const char* path, hid_t memType) {
+std::vector<T> ReadAll(hid_t file, const char* path, hid_t fileType, hid_t memType) {
     const hid_t set = H5Dopen2(file, path, H5P_DEFAULT);
+    const hid_t type = H5Dget_type(set);
+    EXPECT_GT(H5Tequal(type, fileType), 0) << path << " has another type on disk";
     const hid_t space = H5Dget_space(set);
     hsize_t n = 0;
     H5Sget_simple_extent_dims(space, &n, nullptr);
     std::vector<T> out(n);
     H5Dread(set, memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data());
     H5Sclose(space);
+    H5Tclose(type);
     H5Dclose(set);
     return out;
+}
+
+std::vector<double> Timestamps(hid_t file) {
+    return ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE);
+}
+
+std::vector<uint64_t> NodeIds(hid_t file) {
+    return ReadAll<uint64_t>(file, "/spikes/vellicor/node_ids", H5T_STD_U64LE, H5T_NATIVE_UINT64);
 }
 
 }  // namespace
@@ -53,25 +71,14 @@ TEST(SpikeReport, BatchesAcrossChunksReadBackInOrder) {
     }
     const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     ASSERT_GE(file, 0);
-    const auto times = ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_NATIVE_DOUBLE);
-    const auto ids = ReadAll<uint64_t>(file, "/spikes/vellicor/node_ids", H5T_NATIVE_UINT64);
+    const auto times = Timestamps(file);
+    const auto ids = NodeIds(file);
     ASSERT_EQ(times.size(), 40000u);
     ASSERT_EQ(ids.size(), 40000u);
     EXPECT_EQ(times[30099], 0.5 * (30099 / 7));
     EXPECT_EQ(ids[39999], 39999u % 7);
     H5Fclose(file);
     std::filesystem::remove(path);
-}
-
-TEST(SpikeReport, PlacesThatCannotHoldTheFileAreNamedInTheError) {
-    SpikeReportWriter writer;
-    std::string error;
-    EXPECT_FALSE(writer.Create(std::filesystem::temp_directory_path().string(), error));
-    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
-    EXPECT_FALSE(writer.Create("/proc/vellicor-spikes.h5", error));  // not writable, even for root
-    EXPECT_NE(error.find("/proc/vellicor-spikes.h5: "), std::string::npos) << error;
-    EXPECT_FALSE(writer.IsOpen());
-    EXPECT_FALSE(writer.Append(nullptr, nullptr, 1, error));
 }
 
 // A recorder started, stopped and started again writes each report on its own.
@@ -89,7 +96,7 @@ TEST(SpikeRecorder, ASecondReportHoldsOnlyItsOwnSpikes) {
     ASSERT_TRUE(recorder.Stop(error)) << error;
     const hid_t file = H5Fopen(second.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     ASSERT_GE(file, 0);
-    const auto times = ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_NATIVE_DOUBLE);
+    const auto times = Timestamps(file);
     H5Fclose(file);
     std::filesystem::remove(first);
     std::filesystem::remove(second);
@@ -114,12 +121,60 @@ TEST(SpikeRecorder, EverySpikeOfEveryStepReachesTheFileEvenWhenTheRingFills) {
     EXPECT_EQ(recorder.Recorded(), expected);
     const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     ASSERT_GE(file, 0);
-    const auto times = ReadAll<double>(file, "/spikes/vellicor/timestamps", H5T_NATIVE_DOUBLE);
-    const auto ids = ReadAll<uint64_t>(file, "/spikes/vellicor/node_ids", H5T_NATIVE_UINT64);
+    const auto times = Timestamps(file);
+    const auto ids = NodeIds(file);
     H5Fclose(file);
     std::filesystem::remove(path);
     ASSERT_EQ(ids.size(), expected);
     for (size_t k = 1; k < times.size(); ++k) ASSERT_LE(times[k - 1], times[k]) << k;
     EXPECT_EQ(times.back(), 0.5 * 599);
     EXPECT_EQ((ids.back() + 599) % 3, 0u);
+}
+
+// Every synapse is one edge, by target: its source, its weight, and its delay in
+// ms (the source's delay line in steps of 0.5 ms), in the types the readers expect.
+TEST(NetworkExport, EveryEdgeHoldsItsSynapsesValuesInMilliseconds) {
+    auto state = std::make_unique<AppState>();
+    RestoreDefaults(*state);
+    ApplyPreset(state->params, 4);
+    state->params.randomizeExcWeights = 1;  // weights that differ from edge to edge
+    state->random = SeededRandom(5);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(BuildNetwork(*state), "");
+    testing::internal::GetCapturedStdout();
+    const std::string path = TempPath("network.h5");
+    std::string error;
+    ASSERT_TRUE(ExportNetwork(*state, path, error)) << error;
+    const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const char* edges = "/edges/vellicor__vellicor/";
+    auto column = [&](const char* name) { return std::string(edges) + name; };
+    const auto source = ReadAll<uint64_t>(file, column("source_node_id").c_str(), H5T_STD_U64LE, H5T_NATIVE_UINT64);
+    const auto target = ReadAll<uint64_t>(file, column("target_node_id").c_str(), H5T_STD_U64LE, H5T_NATIVE_UINT64);
+    const auto delay = ReadAll<float>(file, column("0/delay").c_str(), H5T_IEEE_F32LE, H5T_NATIVE_FLOAT);
+    const auto weight = ReadAll<float>(file, column("0/syn_weight").c_str(), H5T_IEEE_F32LE, H5T_NATIVE_FLOAT);
+    const auto receptor = ReadAll<uint8_t>(file, column("0/receptor").c_str(), H5T_STD_U8LE, H5T_NATIVE_UINT8);
+    const auto kind = ReadAll<uint8_t>(file, "/nodes/vellicor/0/kind", H5T_STD_U8LE, H5T_NATIVE_UINT8);
+    H5Fclose(file);
+    std::filesystem::remove(path);
+    size_t edge = 0;
+    bool delaysVary = false;
+    for (uint32_t i = 0; i < state->neuronCount; ++i) {
+        const Neuron& post = state->neurons[i];
+        ASSERT_EQ(kind[i], post.isExcitatory);
+        for (uint32_t k = 0; k < post.incomingCount; ++k, ++edge) {
+            ASSERT_LT(edge, source.size());
+            const Synapse& s = post.incoming[k];
+            const SynapseLaneWeights* lanes = s.pre->isExcitatory ? post.excLaneWeights : post.inhLaneWeights;
+            ASSERT_EQ(source[edge], static_cast<uint64_t>(s.pre - state->neurons)) << edge;
+            ASSERT_EQ(target[edge], i) << edge;
+            ASSERT_EQ(delay[edge], 0.5f * static_cast<float>(s.pre->delayLength)) << edge;
+            ASSERT_EQ(weight[edge], lanes[s.lane / 4].weight[s.lane % 4]) << edge;
+            ASSERT_EQ(receptor[edge], s.pre->isExcitatory ? 0 : 1) << edge;
+            delaysVary = delaysVary || delay[edge] != delay[0];
+        }
+    }
+    EXPECT_EQ(edge, source.size());
+    EXPECT_TRUE(delaysVary);
+    ReleaseNetwork(*state);
 }

@@ -22,10 +22,6 @@ def run(*switches, check=True):
     return done
 
 
-def enum_names(attribute_dtype):
-    return {v: k for k, v in h5py.check_enum_dtype(attribute_dtype).items()}
-
-
 @pytest.fixture(scope="module")
 def recorded_run(tmp_path_factory):
     folder = tmp_path_factory.mktemp("run")
@@ -43,15 +39,52 @@ def test_the_spike_report_holds_every_spike_of_the_summary_sorted_by_time(record
         population = f["/spikes/vellicor"]
         times = population["timestamps"][:]
         ids = population["node_ids"][:]
-        sorting = population.attrs.get_id("sorting")
-        assert enum_names(sorting.dtype)[population.attrs["sorting"]] == "by_time"
-        assert population["timestamps"].attrs["units"] in ("ms", b"ms")
+        sorting = h5py.check_enum_dtype(population.attrs.get_id("sorting").dtype)
+        assert sorting["by_time"] == population.attrs["sorting"]
     assert times.dtype == np.float64 and ids.dtype == np.uint64
     assert len(times) == len(ids) == int(count) > 0
     assert np.all(np.diff(times) >= 0)
     assert times.min() >= 0 and times.max() < float(simulated)
     assert ids.max() < neurons
     assert np.all(np.fmod(times, 0.5) == 0)
+
+
+def is_utf8_text(dtype):
+    """A variable-length UTF-8 string type (what h5py and pandas write)."""
+    info = h5py.check_string_dtype(dtype)
+    return info is not None and info.encoding == "utf-8" and info.length is None
+
+
+def library(group, column):
+    """An enumerated column's values as names, the SONATA way: integers indexing
+    the UTF-8 strings of the group's @library."""
+    names = group["@library"][column]
+    assert is_utf8_text(names.dtype)
+    assert group[column].dtype.kind == "u" and h5py.check_enum_dtype(group[column].dtype) is None
+    return np.array([n.decode() for n in names[:]])[group[column][:]]
+
+
+def utf8_text(attributes, name):
+    assert is_utf8_text(attributes.get_id(name).dtype)
+    return attributes[name]
+
+
+def edge_ids(indices, name, node):
+    ranges = indices[name]["range_to_edge_id"]
+    first, end = indices[name]["node_id_to_ranges"][node]
+    return [e for start, stop in ranges[first:end] for e in range(start, stop)]
+
+
+def test_the_files_carry_the_sonata_signature_and_utf8_text(recorded_run):
+    _, spikes, network = recorded_run
+    for path in (spikes, network):
+        with h5py.File(path, "r") as f:
+            assert f.attrs["magic"] == 0x0A7A and f.attrs["magic"].dtype == np.uint32
+            assert list(f.attrs["version"]) == [0, 1] and f.attrs["version"].dtype == np.uint32
+    with h5py.File(spikes, "r") as f:
+        assert utf8_text(f["/spikes/vellicor/timestamps"].attrs, "units") == "ms"
+    with h5py.File(network, "r") as f:
+        assert utf8_text(f["/edges/vellicor__vellicor/source_node_id"].attrs, "node_population") == "vellicor"
 
 
 def test_the_network_file_has_every_neuron_and_synapse(recorded_run):
@@ -65,20 +98,31 @@ def test_the_network_file_has_every_neuron_and_synapse(recorded_run):
         group = nodes["0"]
         for axis in "xyz":
             assert np.all((group[axis][:] >= -0.5) & (group[axis][:] <= 8.5))  # the 8 mm cube
-        kinds = enum_names(group["kind"].dtype)
-        assert {kinds[k] for k in np.unique(group["kind"][:])} == {"excitatory", "inhibitory"}
+        kinds = library(group, "kind")
+        assert set(kinds) == {"excitatory", "inhibitory"}
+        assert set(library(group, "model_type")) == {"point_neuron"}
+        # node_type_id is the class.
+        classes = library(group, "class")
+        assert set(classes) <= {"RS", "IB", "CH", "FS", "LTS"}
+        assert np.array_equal(classes, np.array(["RS", "IB", "CH", "FS", "LTS"])[nodes["node_type_id"][:]])
         edges = f["/edges/vellicor__vellicor"]
-        source, target = edges["source_node_id"], edges["target_node_id"]
-        assert source.attrs["node_population"] in ("vellicor", b"vellicor")
+        source, target = edges["source_node_id"][:], edges["target_node_id"][:]
         assert len(source) == len(target) == synapses
-        assert source[:].max() < neurons and target[:].max() < neurons
-        weights, delays = edges["0/syn_weight"][:], edges["0/delay"][:]
-        assert np.all((weights >= 0) & (weights <= 1)) and np.all(delays >= 0.5)
+        assert source.max() < neurons and target.max() < neurons
+        weights = edges["0/syn_weight"][:]
+        assert np.all((weights >= 0) & (weights <= 1))
+        # Delays in ms, float32 on disk: whole steps of 0.5 ms, odd and even ones
+        # (in steps they would all be whole numbers).
+        delay = edges["0/delay"]
+        assert delay.dtype == np.dtype("<f4")
+        assert np.all(delay[:] >= 0.5) and np.all(np.fmod(delay[:], 0.5) == 0) and np.any(np.fmod(delay[:], 1) == 0.5)
         # The receptor follows the source neuron's kind.
-        excitatory = group["kind"][:] == h5py.check_enum_dtype(group["kind"].dtype)["excitatory"]
-        receptor = edges["0/receptor"][:]
-        ampa = h5py.check_enum_dtype(edges["0/receptor"].dtype)["AMPA_NMDA"]
-        assert np.array_equal(receptor == ampa, excitatory[source[:]])
+        receptor = library(edges["0"], "receptor")
+        assert np.array_equal(receptor == "AMPA_NMDA", kinds[source] == "excitatory")
+        # Both indices list exactly each node's edges.
+        for name, ends in (("source_to_target", source), ("target_to_source", target)):
+            for node in range(0, neurons, 7):
+                assert edge_ids(edges["indices"], name, node) == list(np.flatnonzero(ends == node))
 
 
 def test_a_saved_parameter_file_sets_up_the_same_network(tmp_path):
@@ -147,12 +191,12 @@ def test_the_report_is_complete_after_sigterm_and_after_esc(tmp_path):
 @pytest.fixture(scope="module")
 def resumed_run(tmp_path_factory):
     """2000 steps in one run, and 1000 + checkpoint + 1000 resumed on another thread count
-    (asking for the event engine, which a resumed run does not use)."""
+    (asking for the event engine and another preset, which a resumed run does not use)."""
     folder = tmp_path_factory.mktemp("checkpoint")
     whole, saved, second = folder / "a.h5", folder / "c.h5", folder / "b2.h5"
     run("seed=1", "preset=4", "threads=2", "steps=2000", f"record={whole}")
     run("seed=1", "preset=4", "threads=1", "steps=1000", f"checkpoint={saved}")
-    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}", "engine=event").stdout
+    log = run(f"resume={saved}", "threads=2", "steps=1000", f"record={second}", "engine=event", "preset=5").stdout
     return whole, saved, second, log
 
 
@@ -170,6 +214,7 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
     assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
     assert SUMMARY.search(log).groups()[:2] == ("1000", "500.0")
     assert "holds the exact engine's state" in log and "Engine: event-driven" not in log
+    assert "from the checkpoint: ignoring preset=." in log
     with h5py.File(saved, "r") as f:
         assert f.attrs["format"] in ("vellicor-checkpoint", b"vellicor-checkpoint")
         assert f.attrs["formatVersion"] == 1 and f.attrs["step"] == 1000
@@ -219,15 +264,15 @@ def test_a_file_that_cannot_be_resumed_ends_the_run_with_its_name(resumed_run, t
     assert "Created simulation" not in done.stdout
 
 
-def test_an_interactive_resume_the_network_cannot_take_leaves_the_program_running(resumed_run, tmp_path):
+def test_an_interactive_resume_the_network_cannot_take_ends_with_status_1(resumed_run, tmp_path):
     _, saved, _, _ = resumed_run
     other = tmp_path / "other.h5"
     other.write_bytes(saved.read_bytes())
     with h5py.File(other, "r+") as f:
         f["network"].attrs["structureDigest"] = np.uint64(1)
-    done = subprocess.run([BINARY, "headless", f"resume={other}"], input="\x1b",
-                          capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stdout
+    # Standard input at its end: the program must not wait for a key.
+    done = subprocess.run([BINARY, "headless", f"resume={other}"], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 1, done.stdout
     assert (f"Unable to resume the simulation: {other}: the network rebuilt from the checkpoint's "
             "parameters is not the saved one") in done.stdout
-    assert "No simulation is running." in done.stdout

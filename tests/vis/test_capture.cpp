@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <jpeglib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -128,10 +129,18 @@ TEST(Capture, UnwritableFolderReportsTheSystemError) {
     EXPECT_FALSE(WriteJpegFile("/tmp/empty.jpg", pixels.data(), 0, 8, 100, &error));
 }
 
-TEST(Capture, FrameFileNames) {
-    EXPECT_EQ(CaptureFileName("/tmp/frames", 0), "/tmp/frames/frame0.jpg");
+// Frames of an earlier run (or another process) in the folder are skipped, not
+// overwritten; each number claimed is taken.
+TEST(Capture, FrameNumbersSkipFilesThatExist) {
     EXPECT_EQ(CaptureFileName("/tmp/frames/", 12), "/tmp/frames/frame12.jpg");
-    EXPECT_EQ(CaptureFileName("", 3), "frame3.jpg");
+    const std::string dir = "/tmp/vellicor-frames-" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0755);
+    for (uint32_t n : {0u, 1u, 3u}) std::fclose(std::fopen(CaptureFileName(dir.c_str(), n).c_str(), "w"));
+    EXPECT_EQ(ClaimFrameNumber(dir.c_str(), 0), 2u);
+    EXPECT_EQ(ClaimFrameNumber(dir.c_str(), 2), 4u);
+    EXPECT_EQ(ClaimFrameNumber("/nonexistent-vellicor-folder", 7), 7u);
+    for (uint32_t n = 0; n < 5; ++n) std::remove(CaptureFileName(dir.c_str(), n).c_str());
+    rmdir(dir.c_str());
 }
 
 TEST(Capture, ContextStartsAtFrameZeroWithAZeroedBuffer) {
