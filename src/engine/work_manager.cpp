@@ -439,7 +439,6 @@ bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
         // that the weight histogram counts every synapse.
         w.end = i + 1 == threads ? n : w.first + share;
         w.neurons = state.neurons;
-        w.reserved[0] = w.reserved[1] = 0;
         w.state = &state;
         w.workManager = wm;
         w.idlePriority = idlePriority ? 1 : 0;

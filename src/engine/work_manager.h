@@ -119,7 +119,6 @@ struct alignas(16) WorkerContext {
     uint32_t first;        // static share [first, end); the last share runs to N
     uint32_t end;
     Neuron* neurons;
-    uint32_t reserved[2];
     Simulation* state;
     WorkManager* workManager;
     uint8_t idlePriority;  // the thread lowers itself to idle priority first
