@@ -36,7 +36,6 @@ public:
     // TaskListener (any thread)
     void ShowSimulationState(uint32_t simState, bool visualizationOn) override;
     void DisableButtons() override;
-    void MoveFocus() override;
     void RebuildPalettes(AppState& state) override;
 
 private:

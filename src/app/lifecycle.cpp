@@ -42,10 +42,6 @@ constexpr uint32_t kTaskHoldMs = 300;
 
 uint32_t CurrentState(const AppState& state) { return state.State(); }
 
-void MoveFocus(TaskListener* toolbox) {
-    if (toolbox != nullptr) toolbox->MoveFocus();
-}
-
 void HoldSince(uint32_t startTick) {
     const uint32_t elapsed = plat::TickCount() - startTick;
     if (elapsed < kTaskHoldMs) plat::SleepMs(kTaskHoldMs - elapsed);
@@ -119,7 +115,6 @@ void PauseResumeTask(ToolboxTask* task) {
             state.Pause();
         else
             state.Resume();
-        MoveFocus(task->toolbox);
     }
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, state);
@@ -192,7 +187,6 @@ void StartStopTask(ToolboxTask* task) {
         StartSimulation(state);
     else
         state.Stop();
-    MoveFocus(task->toolbox);
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, state);
     delete task;
@@ -201,7 +195,6 @@ void StartStopTask(ToolboxTask* task) {
 void VisualizationToggleTask(ToolboxTask* task) {
     const uint32_t start = plat::TickCount();
     VisualizationOn.store(!VisualizationOn.load());
-    MoveFocus(task->toolbox);
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, *task->state);
     delete task;

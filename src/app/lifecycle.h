@@ -19,8 +19,6 @@ public:
     virtual void ShowSimulationState(uint32_t simState, bool visualizationOn) = 0;
     // Disables the buttons a task keeps disabled while it runs.
     virtual void DisableButtons() = 0;
-    // Moves the focus away from the toolbox and back after a task.
-    virtual void MoveFocus() = 0;
     // TransparencyTask's recolouring, under StateLock.
     virtual void RebuildPalettes(AppState& state) = 0;
 };

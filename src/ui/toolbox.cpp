@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "engine/app_state.h"
+#include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/imgui_window.h"
@@ -77,6 +78,7 @@ bool ToolboxKey(ImGuiWindow* window, int key, int /*scancode*/, int action, int 
     if (!toolbox->inputEnabled.load()) return true;
     const int vk = GlfwKeyToVirtualKey(key);
     if (vk < 0) return false;
+    if (action == GLFW_REPEAT && !plat::KeyRepeatsWhileHeld(vk)) return false;  // once per press
     if (action == GLFW_PRESS && (mods & GLFW_MOD_ALT) != 0) {
         int button;
         {
@@ -301,10 +303,6 @@ void ToolboxDisableButtons(Toolbox* toolbox) {
     if (!toolbox) return;
     std::lock_guard<std::mutex> lock(toolbox->viewLock);
     DisableToolboxView(toolbox->view);
-}
-
-void ToolboxRequestFocus(Toolbox* toolbox) {
-    if (toolbox) toolbox->focusRequested.store(true);
 }
 
 void ToolboxEnableInput(Toolbox* toolbox, bool enable) {

@@ -215,7 +215,6 @@ struct CountingListener final : TaskListener {
     std::atomic<int> applied{0};
     void ShowSimulationState(uint32_t, bool) override { applied.fetch_add(1); }
     void DisableButtons() override {}
-    void MoveFocus() override {}
     void RebuildPalettes(AppState&) override {}
 };
 
