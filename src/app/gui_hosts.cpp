@@ -25,8 +25,8 @@ void ToolboxLink::SetKeyDown(int virtualKey, bool down) {
     ConsoleKeyState[virtualKey & 0xFF] = down ? 1 : 0;
 }
 
-// While the modal sheet is open, the visualization window's keys keep working.
-void ToolboxLink::PumpWhileModal(AppState& state) { ProcessViewKeyCommands(state); }
+// While the configuration sheet is open, the visualization window's keys keep working.
+void ToolboxLink::RunWindowKeys(AppState& state) { ProcessViewKeyCommands(state); }
 
 bool ToolboxLink::ProgramEnding() const { return RenderStop.load(); }
 

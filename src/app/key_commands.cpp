@@ -135,20 +135,20 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandH
         keys[plat::VkHome] = 0;
     }
     // 6. Page Up: ten slices up, at most the last.
-    if (keys[plat::VkPrior]) {
+    if (keys[plat::VkPageUp]) {
         plat::LockGuard lock(state.StateLock);
         const uint32_t up = SelectedSlice.load() + 10u;
         const uint8_t last = LastSlice(state);
         SelectedSlice.store(up < last ? static_cast<uint8_t>(up) : last);
-        keys[plat::VkPrior] = 0;
+        keys[plat::VkPageUp] = 0;
     }
     // 7. Page Down: ten slices down, at least 0; at 0 the key stays set.
-    if (keys[plat::VkNext]) {
+    if (keys[plat::VkPageDown]) {
         plat::LockGuard lock(state.StateLock);
         const uint8_t slice = SelectedSlice.load();
         if (slice > 0) {
             SelectedSlice.store(slice > 10 ? static_cast<uint8_t>(slice - 10) : 0);
-            keys[plat::VkNext] = 0;
+            keys[plat::VkPageDown] = 0;
         }
     }
     // 8. Up: one slice up while possible (the key stays set otherwise).

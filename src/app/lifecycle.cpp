@@ -43,7 +43,7 @@ constexpr uint32_t kTaskHoldMs = 300;
 uint32_t CurrentState(const AppState& state) { return state.State(); }
 
 void HoldSince(uint32_t startTick) {
-    const uint32_t elapsed = plat::TickCount() - startTick;
+    const uint32_t elapsed = plat::TimeMs() - startTick;
     if (elapsed < kTaskHoldMs) plat::SleepMs(kTaskHoldMs - elapsed);
 }
 
@@ -107,7 +107,7 @@ bool StopSimulationWithin(AppState& state, uint32_t milliseconds) { return state
 
 void PauseResumeTask(ToolboxTask* task) {
     AppState& state = *task->state;
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = plat::TimeMs();
     const uint32_t current = CurrentState(state);
     if (current == SimStateRunning || current == SimStatePaused) {
         DisableToolboxButtons(task->toolbox);
@@ -182,7 +182,7 @@ void FinishTaskThreads() {
 void StartStopTask(ToolboxTask* task) {
     AppState& state = *task->state;
     DisableToolboxButtons(task->toolbox);
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = plat::TimeMs();
     if (CurrentState(state) == SimStateNone)
         StartSimulation(state);
     else
@@ -193,7 +193,7 @@ void StartStopTask(ToolboxTask* task) {
 }
 
 void VisualizationToggleTask(ToolboxTask* task) {
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = plat::TimeMs();
     VisualizationOn.store(!VisualizationOn.load());
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, *task->state);

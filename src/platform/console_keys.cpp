@@ -22,7 +22,7 @@ namespace plat {
 bool KeyRepeatsWhileHeld(int slot) {
     switch (slot) {
     case 'W': case 'A': case 'S': case 'D':
-    case VkPrior: case VkNext: case VkLeft: case VkUp: case VkRight: case VkDown:
+    case VkPageUp: case VkPageDown: case VkLeft: case VkUp: case VkRight: case VkDown:
         return true;
     default:
         return false;
@@ -95,8 +95,8 @@ uint16_t KeyOfCsi(const uint8_t* params, int length, uint8_t final) {
     case 2: return VkInsert;
     case 3: return VkDelete;
     case 4: case 8: return VkEnd;
-    case 5: return VkPrior;
-    case 6: return VkNext;
+    case 5: return VkPageUp;
+    case 6: return VkPageDown;
     case 11: return VkF1Slot;
     case 12: case 13: case 14: return static_cast<uint16_t>(VkF1 + number - 11);
     case 15: return VkF5;

@@ -13,7 +13,7 @@ namespace plat {
 // ---- Key codes -------------------------------------------------------------------------
 enum VirtualKey : uint16_t {
     VkBack = 8, VkTab = 9, VkReturn = 13, VkShift = 16, VkEscape = 27, VkSpace = 32,
-    VkPrior = 33, VkNext = 34, VkEnd = 35, VkHome = 36,
+    VkPageUp = 33, VkPageDown = 34, VkEnd = 35, VkHome = 36,
     VkLeft = 37, VkUp = 38, VkRight = 39, VkDown = 40, VkInsert = 45, VkDelete = 46,
     VkNumpad0 = 96, VkF1 = 112, VkF5 = 116, VkF10 = 121, VkF11 = 122, VkF12 = 123,
     VkF1Slot = 254,  // F1 is stored here, never in 112 (lower-case p)

@@ -4,7 +4,7 @@
 //   1. Window plumbing
 //   2. Simulation page
 //   3. Neurons, Visualization and Capture pages
-//   4. ShowConfigSheet: backup, modal loop, OK / Cancel
+//   4. ShowConfigSheet: backup, event loop, OK / Cancel
 #include "ui/config_sheet.h"
 
 #include <GLFW/glfw3.h>
@@ -150,7 +150,7 @@ void DrawVisualizationPage(Sheet& sheet) {
     AppOptions& options = sheet.state->options;
     for (const VisualizationFlag& f : VisualizationFlags) {
         bool checked;
-        ImGui::PushID(f.id);
+        ImGui::PushID(f.caption);
         if (Check(f.caption, options.*f.field, checked))
             plat::AtomicStore(options.*f.field, static_cast<uint8_t>(checked ? 1 : 0));
         ImGui::PopID();
@@ -261,7 +261,8 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner, ConfigSheetHost& 
     if (!CreateSheetWindow(sheetWindow, owner)) {
         const char* description = nullptr;
         glfwGetError(&description);
-        LogMessage(LogError, 0, "Failed to create Property Sheet. %s", description ? description : "");
+        LogMessage(LogError, 0, "Unable to open the configuration window: %s",
+                   description ? description : "no window system");
         return false;
     }
     SheetOpen = true;
@@ -286,7 +287,7 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner, ConfigSheetHost& 
     int outcome = 0;
     while (outcome == 0) {
         glfwWaitEventsTimeout(0.01);
-        host.PumpWhileModal(state);
+        host.RunWindowKeys(state);
         if (host.ProgramEnding() || closeClicked) {
             outcome = -1;
             break;

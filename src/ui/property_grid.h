@@ -1,9 +1,9 @@
 // The property grid drawn with Dear ImGui over a PropStore, and the small file and
-// folder browser it shares with the capture page.
+// folder browser of the configuration sheet.
 //
 // Sections:
 //   1. File and folder browser (listing without drawing, and its popup)
-//   2. Font families from fontconfig
+//   2. The font file of a family (fontconfig)
 //   3. The grid's drawing state and its draw call
 #pragma once
 
@@ -55,10 +55,8 @@ int BrowserSubmitPath(FileBrowser& browser, const std::string& typed);
 // -1 when cancelled, 0 while it stays open or is closed.
 int DrawFileBrowser(FileBrowser& browser);
 
-// ---- 2. Font families --------------------------------------------------------------------------
+// ---- 2. Font file of a family ------------------------------------------------------------------
 
-// Sorted, distinct family names of the installed fonts (read once).
-const std::vector<std::string>& FontFamilies();
 // The file of the best match for a family (empty when fontconfig finds none).
 std::string FontFileForFamily(const char* family);
 
@@ -69,11 +67,6 @@ struct PropGridView {
     int focusedItem = -1;        // item whose editor got the focus
     bool tabPressed = false;     // set by the editor's completion callback
     int32_t editorType = 0;      // type of the open text editor (its character filter)
-    int dialogItem = -1;         // item whose "..." dialog is open
-    bool openDialog = false;
-    float colour[3] = {0, 0, 0};
-    PropFont font;
-    FileBrowser browser;
 };
 
 // Draws the grid in a child region of the given size (0: the rest of the window).

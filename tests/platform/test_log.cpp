@@ -94,9 +94,9 @@ TEST(Log, MessageIsCutAt4095Characters) {
 TEST(Log, SystemErrorLineFollowsTheMessage) {
     const ChildResult r = RunInChild([] {
         errno = ENOENT;
-        LogMessage(LogError, LogSystemError, "Failed to create Property Sheet.");
+        LogMessage(LogError, LogSystemError, "Unable to open the file.");
     });
-    EXPECT_EQ(MaskStamps(r.output), "[T] Failed to create Property Sheet.\nerrno is 2: No such file or directory\n");
+    EXPECT_EQ(MaskStamps(r.output), "[T] Unable to open the file.\nerrno is 2: No such file or directory\n");
 }
 
 TEST(Log, FatalEntryEndsTheProcessWithFailure) {

@@ -33,7 +33,7 @@ void Type(SimulationPage& page, AppState& state, const char* text) {
 void Enter(PropStore& grid, int index, const char* text) {
     ASSERT_TRUE(PropOpenEditor(grid, index));
     grid.editText = text;
-    ASSERT_TRUE(PropCommitPending(grid));
+    ASSERT_TRUE(PropCommitEdit(grid));
 }
 
 }  // namespace
