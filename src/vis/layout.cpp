@@ -175,7 +175,9 @@ void ResetFrameStats(FrameStats& stats, uint32_t now) {
 void UpdateFpsStats(FrameStats& stats, uint32_t now) {
     const uint32_t d = now - stats.lastFpsUpdate;
     const uint32_t sinceStart = now - stats.statsStart;
-    if (stats.FrameCount > 99 && sinceStart != 0)
+    // From the first update on: at a few frames a second a minimum frame count would
+    // keep the average at 0 for a minute.
+    if (sinceStart != 0)
         stats.AverageFps = static_cast<float>(stats.FrameCount / (sinceStart * 0.001));
     if (d != 0) stats.RecentFps = 20000.0f / static_cast<float>(d);
     if (stats.cycleAccumulator > 0) {

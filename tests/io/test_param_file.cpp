@@ -86,9 +86,11 @@ TEST(ParamFile, KeysLeftOutKeepTheirValuesAndWholePercentagesStoreAsThePageDoes)
 TEST(ParamFile, OutOfRangeValuesAreClampedWithAWarningNamingFileLineAndKey) {
     Settings s;
     const ParamFileStatus status =
-        Parse("[neurons]\ntauAmpa = 1e300\nexcSynapsesMax = -4\n[simulation]\nworkerThreads = 6\n", s);
+        Parse("[neurons]\ntauAmpa = 1e300\nexcSynapsesMax = -4\n[simulation]\nworkerThreads = 6\n"
+              "[capture]\ncaptureQuality = 250\n", s);
     ASSERT_TRUE(status.ok) << status.error;
-    ASSERT_EQ(status.warnings.size(), 3u);
+    ASSERT_EQ(status.warnings.size(), 4u);
+    EXPECT_EQ(s.options.captureQuality, 100u);
     EXPECT_EQ(s.params.tauAmpa, 1000.0f);
     EXPECT_EQ(s.params.excSynapsesMax, 0u);
     EXPECT_EQ(s.params.workerThreads, 8u);  // rounded as the page rounds a typed count
@@ -97,6 +99,7 @@ TEST(ParamFile, OutOfRangeValuesAreClampedWithAWarningNamingFileLineAndKey) {
     EXPECT_NE(all.find("test.toml:5: workerThreads: 6 is not a power of two"), std::string::npos) << all;
     EXPECT_NE(all.find("test.toml:2: tauAmpa: "), std::string::npos) << all;
     EXPECT_NE(all.find("test.toml:3: excSynapsesMax: -4 is outside 0..255; using 0"), std::string::npos) << all;
+    EXPECT_NE(all.find("test.toml:7: captureQuality: 250 is outside 0..100; using 100"), std::string::npos) << all;
 }
 
 TEST(ParamFile, ABadFileNamesFileLineAndKeyAndChangesNothing) {

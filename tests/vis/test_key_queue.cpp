@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include <GLFW/glfw3.h>
+
+#include "vis/key_map.h"
 #include "vis/key_queue.h"
 
 namespace {
@@ -94,4 +97,9 @@ TEST(KeyQueue, KeyThatCannotActStaysDownUntilReleased) {
     QueueKeyPress(r.queue, -1);
     QueueKeyPress(r.queue, 256);
     EXPECT_FALSE(TakeKeyPresses(r.queue, r.table));
+}
+
+TEST(KeyMap, FunctionKeyOneIsNotTheAliasOfP) {
+    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_F1), 254);  // never 112, the slot of 'p'
+    EXPECT_EQ(GlfwKeyToVirtualKey(GLFW_KEY_WORLD_1), -1);
 }
