@@ -298,6 +298,23 @@ HudPlacement PlaceHudTags(const float* lineWidths, int lineCount, const float* t
     return p;
 }
 
+float HudTagScale(const float* lineWidths, int lineCount, const float* textWidthsAt15, int tagCount, float pad,
+                  float windowWidth, float gap) {
+    for (float scale = 15.0f; scale >= 11.0f; scale -= 0.5f) {
+        float widths[kMaxHudTags];
+        for (int i = 0; i < tagCount && i < kMaxHudTags; ++i) widths[i] = textWidthsAt15[i] * scale / 15.0f + 2 * pad;
+        if (PlaceHudTags(lineWidths, lineCount, widths, tagCount, windowWidth, gap).tagRow < lineCount) return scale;
+    }
+    return 15.0f;
+}
+
+Rgba HudTagColour(const char* tag) {
+    if (tag[0] == 'E') return {0.45f, 0.65f, 1.0f, 1.0f};
+    if (tag[0] == 'P') return {1.0f, 0.75f, 0.2f, 1.0f};
+    if (tag[0] == 'S') return {0.4f, 1.0f, 0.4f, 1.0f};
+    return {1.0f, 0.35f, 0.35f, 1.0f};
+}
+
 float AdvanceAutoRotation(float angle) {
     angle += 0.2f;
     if (angle >= 360.0f) angle -= 360.0f;

@@ -2,6 +2,8 @@
 // its own time constant, presets, and what Restore Defaults keeps.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "engine/app_state.h"
 #include "engine/params.h"
 
@@ -94,6 +96,12 @@ TEST(Presets, ApplyingAndFindingARow) {
     EXPECT_EQ(FindPreset(p), -1);
     ApplyPreset(p, 99);  // out of range: unchanged
     EXPECT_EQ(p.gridX, 17u);
+    // Every caption names the neuron count the row builds (a checkpoint stores it).
+    for (int row = 0; row < kPresetCount; ++row) {
+        ApplyPreset(p, row);
+        const std::string label = GeometryPresets[row].label;
+        EXPECT_NE(label.find(" - " + std::to_string(p.neuronCount) + " neurons"), std::string::npos) << label;
+    }
 }
 
 TEST(Defaults, RestoreKeepsLifecycleFieldsAndWireframeOpacity) {

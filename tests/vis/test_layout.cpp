@@ -2,6 +2,7 @@
 // help lines, status screen texts, frame statistics, light rig.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -58,9 +59,18 @@ TEST(Layout, OverlayTextIsCutAt255Bytes) {
     EXPECT_EQ(formatted.length, 30);
 }
 
-TEST(Layout, HelpLinesDescendFromTheTitle) {
-    EXPECT_TRUE(HelpLines[0].title);
-    for (int i = 1; i < kHelpLineCount; ++i) EXPECT_FALSE(HelpLines[i].title) << i;
+TEST(Layout, HelpNamesEveryKeyAndDescendsFromTheTitle) {
+    std::string text;
+    for (const HelpLine& line : HelpLines) text += std::string(" ") + line.text + " ";
+    for (const char* key : {"P", "SPACE", "E", "O", "K", "V", "R", "L", "C", "W", "S", "A", "D", "X", "F1", "F5",
+                            "F10", "F11", "UP", "DOWN", "PGUP", "PGDOWN", "HOME", "END", "ESC"}) {
+        bool found = false;
+        for (size_t at = text.find(key); at != std::string::npos && !found; at = text.find(key, at + 1))
+            found = !std::isalnum(static_cast<unsigned char>(text[at - 1])) &&
+                    !std::isalnum(static_cast<unsigned char>(text[at + std::strlen(key)]));
+        EXPECT_TRUE(found) << key;
+    }
+    EXPECT_NE(text.find("steps=N"), std::string::npos);  // more than two switches
     float y[kHelpLineCount];
     HelpLinePositions(768, y);
     EXPECT_LT(y[0], 768.0f);

@@ -181,6 +181,21 @@ TEST(SceneText, HudTagsStayClearOfTheLines) {
     // Too narrow even for their own row: they start at the left margin.
     p = PlaceHudTags(lines, 3, tags, 4, 200.0f, gap);
     EXPECT_FLOAT_EQ(p.tagX[0], 8.0f);
+
+    // 640 pixels: EVENT ENGINE, PAUSED, STIMULUS and REC shrink to fit beside the
+    // first line rather than take a row over the 3D view; 1024 keeps the full
+    // size, 400 gives them their own row.
+    const float text[4] = {12 * 9.0f, 6 * 9.0f, 8 * 9.0f, 3 * 9.0f};
+    const float scale = HudTagScale(lines, 3, text, 4, 4.0f, 640.0f, gap);
+    EXPECT_LT(scale, 15.0f);
+    float scaled[4];
+    for (int i = 0; i < 4; ++i) scaled[i] = text[i] * scale / 15.0f + 8.0f;
+    EXPECT_EQ(PlaceHudTags(lines, 3, scaled, 4, 640.0f, gap).tagRow, 0);
+    EXPECT_EQ(HudTagScale(lines, 3, text, 4, 4.0f, 1024.0f, gap), 15.0f);
+    EXPECT_EQ(HudTagScale(lines, 3, text, 4, 4.0f, 400.0f, gap), 15.0f);
+    // Only what writes files is in the alarm red; the event engine is a mode.
+    EXPECT_GT(HudTagColour("REC").r, HudTagColour("REC").b + 0.5f);
+    EXPECT_GT(HudTagColour("EVENT ENGINE").b, HudTagColour("EVENT ENGINE").r);
 }
 
 TEST(SceneText, PickerCellsAndAxonColouring) {
