@@ -29,6 +29,9 @@ namespace {
 
 // One modal sheet at a time on the main thread; the toolbox asks whether it is open.
 bool SheetOpen = false;
+// The configuration file last saved or loaded, for the next Save or Load (also in a
+// later opening of the sheet).
+std::string LastConfigPath;
 constexpr int kSheetWidth = 820;
 constexpr int kSheetHeight = 560;
 constexpr int kNeuronsSplit = 450;
@@ -60,7 +63,6 @@ struct Sheet {
     FileBrowser captureBrowser;
     FileBrowser configBrowser;  // Save and Load Simulation Config
     bool configSaving = false;
-    std::string configPath;     // the last file saved or loaded
     std::string configMessage;  // the outcome of the last save or load
 };
 
@@ -120,9 +122,9 @@ void DrawSimulationPage(Sheet& sheet) {
     ImGui::Spacing();
     if (ImGui::Button("Restore Defaults")) SimPageRestoreDefaults(page, state);
     ImGui::SameLine();
-    const std::string start = sheet.configPath.empty() ? "vellicor.toml" : sheet.configPath;
+    const std::string start = LastConfigPath.empty() ? "vellicor.toml" : LastConfigPath;
+    sheet.configBrowser.extension = ".toml";  // only parameter files are listed
     if (ImGui::Button("Save Simulation Config")) {
-        sheet.configBrowser.extension = ".toml";
         OpenFileBrowser(sheet.configBrowser, "Save Simulation Config", start, FileBrowserSave);
         sheet.configSaving = true;
     }
@@ -132,12 +134,12 @@ void DrawSimulationPage(Sheet& sheet) {
         sheet.configSaving = false;
     }
     if (DrawFileBrowser(sheet.configBrowser) == 1) {
-        sheet.configPath = sheet.configBrowser.result;
+        LastConfigPath = sheet.configBrowser.result;
         if (sheet.configSaving) {
             NeuronsPageApply(sheet.grid);  // a value still being typed is saved too
-            sheet.configMessage = SimPageSaveConfig(page, state, sheet.configPath);
+            sheet.configMessage = SimPageSaveConfig(page, state, LastConfigPath);
         } else {
-            sheet.configMessage = SimPageLoadConfig(page, state, sheet.configPath);
+            sheet.configMessage = SimPageLoadConfig(page, state, LastConfigPath);
             InitNeuronsPage(sheet.neurons, state, sheet.grid);
         }
     }

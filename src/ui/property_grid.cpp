@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // ---- 1. File and folder browser ----------------------------------------------------------------
 
-std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles) {
+std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles, const std::string& extension) {
     std::vector<BrowserEntry> folders, files;
     std::error_code ec;
     for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
@@ -30,7 +30,10 @@ std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFile
         if (name.empty() || name[0] == '.') continue;
         std::error_code typeError;
         if (it->is_directory(typeError)) folders.push_back({name, true});
-        else if (includeFiles) files.push_back({name, false});
+        else if (includeFiles && (extension.empty() || (name.size() > extension.size() &&
+                                                         name.compare(name.size() - extension.size(),
+                                                                      extension.size(), extension) == 0)))
+            files.push_back({name, false});
     }
     auto byName = [](const BrowserEntry& a, const BrowserEntry& b) { return a.name < b.name; };
     std::sort(folders.begin(), folders.end(), byName);
@@ -47,7 +50,7 @@ static void ShowFolder(FileBrowser& b, const std::string& folder) {
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(fs::path(folder), ec);
     b.folder = ec ? folder : canonical.string();
-    b.entries = ListFolder(b.folder, b.mode != FileBrowserFolder);
+    b.entries = ListFolder(b.folder, b.mode != FileBrowserFolder, b.extension);
     b.selected.clear();
     b.pathText = b.folder;
     b.error.clear();
@@ -114,6 +117,23 @@ int BrowserSubmitPath(FileBrowser& b, const std::string& typed) {
     return 1;
 }
 
+void BrowserEditPath(FileBrowser& b, const std::string& text) {
+    b.pathText = text;
+    b.error.clear();
+}
+
+int BrowserClickEntry(FileBrowser& b, const BrowserEntry& e, bool doubleClick) {
+    const fs::path path = fs::path(b.folder) / e.name;
+    if (e.folder) {
+        if (doubleClick) ShowFolder(b, path.string());
+        else BrowserEditPath(b, fs::weakly_canonical(path).string());
+        return 0;
+    }
+    b.selected = e.name;
+    BrowserEditPath(b, path.string());
+    return doubleClick ? BrowserSubmitPath(b, b.pathText) : 0;
+}
+
 int DrawFileBrowser(FileBrowser& b) {
     const std::string popupId = b.title + "##browser";
     if (b.openRequested) {
@@ -127,30 +147,36 @@ int DrawFileBrowser(FileBrowser& b) {
     int outcome = 0;
     // The path box: a folder to go to, or (open and save modes) the file itself.
     ImGui::SetNextItemWidth(-1);
-    bool submit = ImGui::InputText("##path", &b.pathText, ImGuiInputTextFlags_EnterReturnsTrue);
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);  // a visible box
+    std::string typed = b.pathText;
+    bool submit = ImGui::InputText("##path", &typed, ImGuiInputTextFlags_EnterReturnsTrue);
+    ImGui::PopStyleVar();
+    if (typed != b.pathText) BrowserEditPath(b, typed);
     if (!b.error.empty()) ImGui::TextColored(ImVec4(1.0f, 0.35f, 0.35f, 1.0f), "%s", b.error.c_str());
     const float buttonsHeight = ImGui::GetFrameHeightWithSpacing() * 1.5f;
     ImGui::BeginChild("entries", ImVec2(0, -buttonsHeight), true);
-    std::string enter;
+    // Entries act after the list is drawn: opening a folder replaces the list.
+    const BrowserEntry* clicked = nullptr;
+    bool doubleClick = false;
     for (const BrowserEntry& e : b.entries) {
         const std::string caption = (e.folder ? "[" + e.name + "]" : e.name);
-        const bool selected = !e.folder && e.name == b.selected;
+        const bool selected = e.name == b.selected || (e.folder && b.pathText == (fs::path(b.folder) / e.name).string());
         if (ImGui::Selectable(caption.c_str(), selected, ImGuiSelectableFlags_AllowDoubleClick)) {
-            if (e.folder) {
-                enter = e.name;
-            } else {
-                b.selected = e.name;
-                b.pathText = (fs::path(b.folder) / e.name).string();
-                b.error.clear();
-                if (ImGui::IsMouseDoubleClicked(0)) submit = true;
-            }
+            clicked = &e;
+            doubleClick = ImGui::IsMouseDoubleClicked(0);
         }
     }
     ImGui::EndChild();
-    if (!enter.empty()) ShowFolder(b, (fs::path(b.folder) / enter).string());
+    if (clicked != nullptr) {
+        const BrowserEntry entry = *clicked;
+        if (BrowserClickEntry(b, entry, doubleClick) == 1) {
+            outcome = 1;
+            ImGui::CloseCurrentPopup();
+        }
+    }
     const char* confirm = b.mode == FileBrowserFolder ? "Select this folder" : b.mode == FileBrowserOpen ? "Open" : "Save";
     if (ImGui::Button(confirm)) submit = true;
-    if (submit && enter.empty()) {
+    if (submit && outcome == 0) {
         outcome = BrowserSubmitPath(b, b.pathText);
         if (outcome == 1) ImGui::CloseCurrentPopup();
     }
@@ -236,7 +262,13 @@ void DrawValue(PropStore& store, PropGridView& view, int row, int index, ImVec2 
     ImGui::SetCursorScreenPos(ImVec2(valueMin.x + 2, valueMin.y + std::max(0.0f, padY)));
     if (item.type == PropTypeCheck) {
         bool checked = item.value == "T";
-        if (ImGui::Checkbox("##check", &checked) && clicksAllowed) {
+        // A bordered box on a lighter frame: bare, it reads as an empty cell of the grid.
+        ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
+        ImGui::PushStyleColor(ImGuiCol_FrameBg, ImGui::GetColorU32(ImGuiCol_FrameBgHovered));
+        const bool toggled = ImGui::Checkbox("##check", &checked);
+        ImGui::PopStyleColor();
+        ImGui::PopStyleVar();
+        if (toggled && clicksAllowed) {
             store.selectedRow = row;
             PropToggleCheck(store, index);
         }

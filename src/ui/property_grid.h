@@ -20,9 +20,11 @@ struct BrowserEntry {
     bool folder;
 };
 // The entries of a folder: ".." first (unless at the root), then folders, then (with
-// includeFiles) files, each group sorted by name; hidden entries are left out. An
-// unreadable folder gives only "..".
-std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles);
+// includeFiles) the files whose names end in `extension` (every file when it is
+// empty), each group sorted by name; hidden entries are left out. An unreadable
+// folder gives only "..".
+std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles,
+                                     const std::string& extension = "");
 
 enum FileBrowserMode : uint8_t {
     FileBrowserFolder,  // choose a folder
@@ -35,7 +37,7 @@ struct FileBrowser {
     std::string folder;     // the folder shown
     std::string selected;   // the chosen file (open and save modes)
     std::string pathText;   // the path box: the folder, or the folder and the file
-    std::string extension;  // save mode: added to a typed name without one (".toml")
+    std::string extension;  // the files listed (".toml"); saving adds it to a typed name without one
     std::string error;      // why the last typed path was not taken
     FileBrowserMode mode = FileBrowserFolder;
     bool openRequested = false;
@@ -51,6 +53,11 @@ void OpenFileBrowser(FileBrowser& browser, const std::string& title, const std::
 // path the mode accepts becomes `result` (returns 1); anything else sets `error`
 // (returns 0). Relative paths are taken from the folder shown.
 int BrowserSubmitPath(FileBrowser& browser, const std::string& typed);
+// The path box was edited: the last error no longer applies.
+void BrowserEditPath(FileBrowser& browser, const std::string& text);
+// A click on an entry: a folder or file is chosen (its path in the path box); a
+// double click opens a folder, or confirms a file.
+int BrowserClickEntry(FileBrowser& browser, const BrowserEntry& entry, bool doubleClick);
 // Draws the browser's modal popup: 1 when a path was confirmed (in `result`),
 // -1 when cancelled, 0 while it stays open or is closed.
 int DrawFileBrowser(FileBrowser& browser);
