@@ -15,7 +15,9 @@
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "analysis/stimulus.h"
 #include "engine/app_state.h"
@@ -204,9 +206,34 @@ void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
     }
     glEnd();
 
-    if (SynapticStrengthView.load()) {
-        glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
+    if (SynapticStrengthView.load() && incoming > 0) {
+        // Only labels that can be read: many presynaptic neurons sit close to the
+        // inspected one, and all their labels would pile into one clump there.
+        GLdouble model[16], projection[16];
+        GLint viewport[4];
+        glGetDoublev(GL_MODELVIEW_MATRIX, model);
+        glGetDoublev(GL_PROJECTION_MATRIX, projection);
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        std::vector<float> sx(incoming), sy(incoming), weight(incoming);
+        std::vector<int> keep(incoming);
+        float height = 0.0f;
         for (uint32_t i = 0; i < incoming; ++i) {
+            float p[3];
+            ScenePosition(n.incoming[i].pre->somaPos, e, p);
+            GLdouble wx = 0, wy = 0, wz = 0, ux = 0, uy = 0, uz = 0;
+            gluProject(p[0], p[1], p[2], model, projection, viewport, &wx, &wy, &wz);
+            gluProject(p[0], p[1] + 2.0, p[2], model, projection, viewport, &ux, &uy, &uz);
+            sx[i] = static_cast<float>(wx);
+            sy[i] = static_cast<float>(wy);
+            weight[i] = view.incoming[i].weight;
+            height = std::max(height, static_cast<float>(std::abs(uy - wy)) * 0.75f);
+        }
+        // "0.123": five characters of about 0.6 of the height each.
+        const int kept = SelectReadableLabels(sx.data(), sy.data(), weight.data(), static_cast<int>(incoming),
+                                              3.0f * height, height, keep.data());
+        glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
+        for (int k = 0; k < kept; ++k) {
+            const uint32_t i = static_cast<uint32_t>(keep[static_cast<size_t>(k)]);
             float p[3];
             ScenePosition(n.incoming[i].pre->somaPos, e, p);
             DrawTextBillboard(2.0f, FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",

@@ -9,10 +9,12 @@
 //   6. HUD and auto-rotation
 #include "vis/scene_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/geometry.h"
 #include "engine/network.h"
@@ -313,6 +315,24 @@ Rgba HudTagColour(const char* tag) {
     if (tag[0] == 'P') return {1.0f, 0.75f, 0.2f, 1.0f};
     if (tag[0] == 'S') return {0.4f, 1.0f, 0.4f, 1.0f};
     return {1.0f, 0.35f, 0.35f, 1.0f};
+}
+
+int SelectReadableLabels(const float* x, const float* y, const float* weight, int count, float w, float h,
+                         int* keep) {
+    std::vector<int> order(static_cast<size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) order[static_cast<size_t>(i)] = i;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return weight[a] > weight[b]; });
+    int kept = 0;
+    for (const int i : order) {
+        bool free = true;
+        for (int k = 0; k < kept && free; ++k) {
+            const int j = keep[k];
+            free = x[i] + w + 1.0f <= x[j] || x[j] + w + 1.0f <= x[i] || y[i] + h + 1.0f <= y[j] ||
+                   y[j] + h + 1.0f <= y[i];
+        }
+        if (free) keep[kept++] = i;
+    }
+    return kept;
 }
 
 float AdvanceAutoRotation(float angle) {

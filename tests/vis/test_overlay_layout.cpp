@@ -146,10 +146,11 @@ TEST(OverlayLayout, LowerStripTextsStayApart) {
         add(f.mono.metrics, kSpanLabelScale, s.spanRight - TextAdvance(f.mono.metrics, kSpanLabelScale, span), s.spanY,
             span);
         ExpectApartAndInside(texts, {0.0f, 0.0f, W, L.PaneTop}, where);
-        // The column starts right of the picker square, the traces right of the column.
+        // The column starts right of the picker square, the traces right of the
+        // column and of the readouts (a full history must not run across them).
         EXPECT_GE(s.columnX, L.PickerRight) << where;
         EXPECT_GT(s.traceLength, 0u) << where;
-        for (int i = 2; i < 2 + kPropertyLines; ++i) EXPECT_LE(texts[i].box.x1, s.traceX) << where;
+        for (int i = 2; i < 2 + kPropertyLines + kTraceCount; ++i) EXPECT_LE(texts[i].box.x1, s.traceX) << where;
     }
     // At the default size the column and the traces keep their designed sizes.
     const LayoutMetrics L = ComputeLayoutMetrics(1024, 768, charHeight, inspector, 16.0f);

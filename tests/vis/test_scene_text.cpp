@@ -231,3 +231,15 @@ TEST(SceneText, PickerCellsAndAxonColouring) {
     EXPECT_EQ(AxonDelayEntry(0, 0, 4), 2u);
     EXPECT_EQ(AxonDelayEntry(0, 0, 1), 0u);
 }
+
+TEST(SceneText, WeightLabelsThatWouldClumpAreLeftOut) {
+    // Three labels 30 x 10 at one spot and one apart: the strongest of the clump
+    // and the one apart stay.
+    const float x[4] = {100, 104, 98, 300}, y[4] = {100, 102, 99, 100}, weight[4] = {0.2f, 0.7f, 0.4f, 0.1f};
+    int keep[4];
+    ASSERT_EQ(SelectReadableLabels(x, y, weight, 4, 30.0f, 10.0f, keep), 2);
+    EXPECT_EQ(keep[0], 1);
+    EXPECT_EQ(keep[1], 3);
+    EXPECT_EQ(SelectReadableLabels(x, y, weight, 0, 30.0f, 10.0f, keep), 0);
+}
+
