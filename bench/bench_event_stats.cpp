@@ -21,6 +21,7 @@
 #include "engine/activity.h"
 #include "engine/app_state.h"
 #include "engine/simulation.h"
+#include "engine/synapses.h"
 
 namespace {
 
@@ -94,12 +95,8 @@ bool Run(int preset, uint32_t seed, uint8_t engine, uint32_t steps, RunStatistic
         const Neuron& n = sim.neurons[i];
         (n.isExcitatory ? excSpikes : inhSpikes) += n.spikeCount;
         (n.isExcitatory ? excCount : inhCount) += 1;
-        for (int kind = 0; kind < 2; ++kind) {
-            const uint32_t count = kind == 0 ? n.excIncomingCount : n.inhIncomingCount;
-            const SynapseLaneWeights* w = kind == 0 ? n.excLaneWeights : n.inhLaneWeights;
-            for (uint32_t k = 0; k < count; ++k) ++bins[WeightBin(w[k / 4].weight[k % 4])];
-            weights += count;
-        }
+        for (uint32_t k = 0; k < n.incomingCount; ++k) ++bins[WeightBin(IncomingWeight(sim, i, k))];
+        weights += n.incomingCount;
     }
     sim.Stop();
     // The warm-up's spikes are in the counts too, the same in both engines.

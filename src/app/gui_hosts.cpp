@@ -25,8 +25,8 @@ void ToolboxLink::SetKeyDown(int virtualKey, bool down) {
     ConsoleKeyState[virtualKey & 0xFF] = down ? 1 : 0;
 }
 
-// While the modal sheet is open, the visualization window's keys keep working.
-void ToolboxLink::PumpWhileModal(AppState& state) { ProcessViewKeyCommands(state); }
+// While the configuration sheet is open, the visualization window's keys keep working.
+void ToolboxLink::RunWindowKeys(AppState& state) { ProcessViewKeyCommands(state); }
 
 bool ToolboxLink::ProgramEnding() const { return RenderStop.load(); }
 
@@ -35,8 +35,6 @@ void ToolboxLink::ShowSimulationState(uint32_t simState, bool visualizationOn) {
 }
 
 void ToolboxLink::DisableButtons() { ToolboxDisableButtons(toolbox_.load()); }
-
-void ToolboxLink::MoveFocus() { ToolboxRequestFocus(toolbox_.load()); }
 
 void ToolboxLink::RebuildPalettes(AppState& state) { BuildPalettes(&state); }
 
@@ -47,12 +45,11 @@ bool GuiKeyCommands::StartTask(void (*task)(ToolboxTask*), AppState& state) {
 
 QuestionAnswer GuiKeyCommands::AskExit(void* owner) {
     switch (AskQuestionWindow(owner, kExitQuestionText, kExitQuestionCaption)) {
-        case WindowAnswer::Yes: return AnswerYes;
-        case WindowAnswer::No: return AnswerNo;
+        case WindowAnswer::Quit: return AnswerQuit;
         case WindowAnswer::Cancel: return AnswerCancel;
         case WindowAnswer::NoWindow: break;
     }
-    return ConsoleAskYesNo(kExitQuestionText);
+    return ConsoleAskExit(kExitQuestionText);
 }
 
 void GuiKeyCommands::ApplyCaptureStyle(void* owner, bool captureOn) { ::ApplyCaptureStyle(owner, captureOn); }

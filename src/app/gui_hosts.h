@@ -31,12 +31,11 @@ public:
     void TransparencyChanged() override;
     void WriteCheckpoint() override;
     void SetKeyDown(int virtualKey, bool down) override;
-    void PumpWhileModal(AppState& state) override;
+    void RunWindowKeys(AppState& state) override;
     bool ProgramEnding() const override;
     // TaskListener (any thread)
     void ShowSimulationState(uint32_t simState, bool visualizationOn) override;
     void DisableButtons() override;
-    void MoveFocus() override;
     void RebuildPalettes(AppState& state) override;
 
 private:

@@ -24,7 +24,7 @@ uint8_t ConsoleKeyState[256];  // shared by the console and the toolbox: see the
 bool KeyCommandHost::StartTask(void (*task)(ToolboxTask*), AppState& state) {
     return ::StartTask(task, nullptr, state);
 }
-QuestionAnswer KeyCommandHost::AskExit(void*) { return ConsoleAskYesNo(kExitQuestionText); }
+QuestionAnswer KeyCommandHost::AskExit(void*) { return ConsoleAskExit(kExitQuestionText); }
 void KeyCommandHost::ApplyCaptureStyle(void*, bool) {}
 void KeyCommandHost::ToggleRecording(AppState&) {}
 void KeyCommandHost::ToggleToolbox() {}
@@ -36,17 +36,16 @@ KeyCommandHost& ConsoleKeyCommands() {
 }
 
 // ---- 2. Console exit question -------------------------------------------------------------------
-QuestionAnswer ConsoleAskYesNo(const char* question) {
+QuestionAnswer ConsoleAskExit(const char* question) {
     LogMessage(LogInfo, 0, "%s (y/n)", question);
     for (;;) {
-        if (plat::ConsoleInterrupted()) return AnswerYes;  // SIGINT/SIGTERM quit like a Yes
+        if (plat::ConsoleInterrupted()) return AnswerQuit;  // SIGINT/SIGTERM quit like a y
         // One key at a time: the keys after the answer stay queued for the main loop.
         uint16_t key = 0;
         const int count = plat::ReadConsoleKeys(&key, 1, 100);
-        if (count == 1 && key == 'Y') return AnswerYes;
-        if (count == 1 && key == 'N') return AnswerNo;
-        if (count == 1 && key == plat::VkEscape) return AnswerCancel;
-        if (count == 0 && plat::ConsoleInputEnded()) return AnswerNo;
+        if (count == 1 && key == 'Y') return AnswerQuit;
+        if (count == 1 && (key == 'N' || key == plat::VkEscape)) return AnswerCancel;
+        if (count == 0 && plat::ConsoleInputEnded()) return AnswerCancel;
     }
 }
 
@@ -101,7 +100,7 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandH
     // 1. Esc: quit, asking first while a simulation is active.
     if (keys[plat::VkEscape]) {
         keys[plat::VkEscape] = 0;
-        if (!SimulationActive(state) || AskExit(host, owner) == AnswerYes) {
+        if (!SimulationActive(state) || AskExit(host, owner) == AnswerQuit) {
             QuitRequested.store(true);
             RenderStop.store(true);
         }
@@ -136,20 +135,20 @@ void ProcessKeyCommands(uint8_t* keys, AppState& state, void* owner, KeyCommandH
         keys[plat::VkHome] = 0;
     }
     // 6. Page Up: ten slices up, at most the last.
-    if (keys[plat::VkPrior]) {
+    if (keys[plat::VkPageUp]) {
         plat::LockGuard lock(state.StateLock);
         const uint32_t up = SelectedSlice.load() + 10u;
         const uint8_t last = LastSlice(state);
         SelectedSlice.store(up < last ? static_cast<uint8_t>(up) : last);
-        keys[plat::VkPrior] = 0;
+        keys[plat::VkPageUp] = 0;
     }
     // 7. Page Down: ten slices down, at least 0; at 0 the key stays set.
-    if (keys[plat::VkNext]) {
+    if (keys[plat::VkPageDown]) {
         plat::LockGuard lock(state.StateLock);
         const uint8_t slice = SelectedSlice.load();
         if (slice > 0) {
             SelectedSlice.store(slice > 10 ? static_cast<uint8_t>(slice - 10) : 0);
-            keys[plat::VkNext] = 0;
+            keys[plat::VkPageDown] = 0;
         }
     }
     // 8. Up: one slice up while possible (the key stays set otherwise).

@@ -28,14 +28,15 @@ inline constexpr int kRecordingKey = 'O';
 extern uint8_t ConsoleKeyState[256];
 
 // ---- 2. Exit question ---------------------------------------------------------------------------
-enum QuestionAnswer : int { AnswerYes = 1, AnswerNo = 2, AnswerCancel = 3 };
+// Two answers that differ: quit (the simulation is stopped first) or go on.
+enum QuestionAnswer : int { AnswerQuit = 1, AnswerCancel = 2 };
 inline constexpr const char* kExitQuestionText =
     "An active simulation was detected. Are you sure you want to quit?";
 inline constexpr const char* kExitQuestionCaption = "Exit Vellicor?";
 
-// The question on the console, answered with y or n (Esc cancels; end of input
-// answers No), read through the console key reader.
-QuestionAnswer ConsoleAskYesNo(const char* question);
+// The question on the console: y quits; n or Esc cancels, as does the end of input.
+// Read through the console key reader.
+QuestionAnswer ConsoleAskExit(const char* question);
 
 // ---- 3. Host ----------------------------------------------------------------------------------
 // What the commands act on beyond the simulation and the view values. The base

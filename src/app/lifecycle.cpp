@@ -45,12 +45,8 @@ constexpr uint32_t kTaskHoldMs = 300;
 
 uint32_t CurrentState(const AppState& state) { return state.State(); }
 
-void MoveFocus(TaskListener* toolbox) {
-    if (toolbox != nullptr) toolbox->MoveFocus();
-}
-
 void HoldSince(uint32_t startTick) {
-    const uint32_t elapsed = plat::TickCount() - startTick;
+    const uint32_t elapsed = plat::TimeMs() - startTick;
     if (elapsed < kTaskHoldMs) plat::SleepMs(kTaskHoldMs - elapsed);
 }
 
@@ -113,7 +109,7 @@ bool StopSimulationWithin(AppState& state, uint32_t milliseconds) { return state
 
 void PauseResumeTask(ToolboxTask* task) {
     AppState& state = *task->state;
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = plat::TimeMs();
     const uint32_t current = CurrentState(state);
     if (current == SimStateRunning || current == SimStatePaused) {
         DisableToolboxButtons(task->toolbox);
@@ -121,7 +117,6 @@ void PauseResumeTask(ToolboxTask* task) {
             state.Pause();
         else
             state.Resume();
-        MoveFocus(task->toolbox);
     }
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, state);
@@ -189,21 +184,19 @@ void FinishTaskThreads() {
 void StartStopTask(ToolboxTask* task) {
     AppState& state = *task->state;
     DisableToolboxButtons(task->toolbox);
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = plat::TimeMs();
     if (CurrentState(state) == SimStateNone)
         StartSimulation(state);
     else
         state.Stop();
-    MoveFocus(task->toolbox);
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, state);
     delete task;
 }
 
 void VisualizationToggleTask(ToolboxTask* task) {
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = plat::TimeMs();
     VisualizationOn.store(!VisualizationOn.load());
-    MoveFocus(task->toolbox);
     HoldSince(start);
     UpdateToolboxButtons(task->toolbox, *task->state);
     delete task;
@@ -306,19 +299,23 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     const uint32_t firstStep = state.firstStep;  // the workers may have run on already
     summary.neuronCount = state.neuronCount;
 
-    // Wait for the step target; the statistics line every 10 s meanwhile. A quit,
-    // a stop from elsewhere or SIGINT/SIGTERM ends the wait early.
-    uint32_t lastLog = plat::TimeMs();
+    // Wait for the step target: the progress line (on a terminal) five times a
+    // second, the statistics line every 10 s. A quit, a stop from elsewhere or
+    // SIGINT/SIGTERM ends the wait early.
+    const uint32_t startMs = plat::TimeMs();
+    uint32_t lastLog = startMs;
     while (!state.WaitForTarget(200)) {
         if (QuitRequested.load() || plat::ConsoleInterrupted() || CurrentState(state) != SimStateRunning ||
             state.workerCount == 0)
             break;
         const uint32_t now = plat::TimeMs();
+        LogStatusLine(FormatProgressLine(state.stepCounter.load() - firstStep, steps, (now - startMs) * 1e-3));
         if (now - lastLog >= kStatisticsPeriodMs) {
             LogMessage(LogInfo, 0, "%s", FormatStatisticsLine(state, now).c_str());
             lastLog = now;
         }
     }
+    LogStatusLine("");  // the summary takes its place
     // Parked after the target step (or released by an early end): the totals
     // describe the completed steps only.
     if (state.workerCount == 0) return summary;  // stopped from elsewhere
@@ -339,6 +336,27 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     summary.simulatedMs = 0.5 * summary.steps;
     state.Stop();
     return summary;
+}
+
+std::string FormatProgressLine(uint32_t done, uint32_t total, double wallSeconds) {
+    const double simulatedMs = 0.5 * done;
+    const double factor = wallSeconds > 0.0 ? simulatedMs * 1e-3 / wallSeconds : 0.0;
+    char left[48] = "...";
+    if (done > 0 && done <= total) {
+        const double seconds = wallSeconds / done * (total - done);
+        const auto s = static_cast<unsigned long long>(seconds + 0.5);
+        if (s >= 3600)
+            std::snprintf(left, sizeof left, "%llu h %02llu min", s / 3600, s / 60 % 60);
+        else if (s >= 60)
+            std::snprintf(left, sizeof left, "%llu min %02llu s", s / 60, s % 60);
+        else
+            std::snprintf(left, sizeof left, "%llu s", s);
+    }
+    const unsigned percent = total > 0 ? static_cast<unsigned>(100.0 * done / total) : 100;
+    char text[200];
+    std::snprintf(text, sizeof text, "Step %u of %u (%u%%): %.1f ms simulated, real-time factor %.3f, %s left",
+                  done, total, percent, simulatedMs, factor, left);
+    return text;
 }
 
 std::string FormatRunSummary(const RunSummary& s) {

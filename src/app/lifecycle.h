@@ -19,8 +19,6 @@ public:
     virtual void ShowSimulationState(uint32_t simState, bool visualizationOn) = 0;
     // Disables the buttons a task keeps disabled while it runs.
     virtual void DisableButtons() = 0;
-    // Moves the focus away from the toolbox and back after a task.
-    virtual void MoveFocus() = 0;
     // TransparencyTask's recolouring, under StateLock.
     virtual void RebuildPalettes(AppState& state) = 0;
 };
@@ -96,6 +94,10 @@ struct HeadlessRunFiles {
 // writes the checkpoint asked for, stops, and reports. With 0 steps the network is
 // built (and restored, and checkpointed) and released without workers.
 RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFiles& files = {});
+// The progress line of a steps=N run after `done` of `total` steps in wallSeconds:
+// "Step 12000 of 20000 (60%): 6000.0 ms simulated, real-time factor 0.850, 1 min 05 s
+// left" (the time left from the speed so far; "..." before the first step).
+std::string FormatProgressLine(uint32_t done, uint32_t total, double wallSeconds);
 // "Ran %u steps (%.1f ms simulated) in %.3f s: real-time factor %.3f, %llu spikes, mean rate %.2f Hz"
 std::string FormatRunSummary(const RunSummary& summary);
 // "Integration phase %.3f ms per step; whole step %.3f ms, %.2fx the integration",

@@ -300,15 +300,17 @@ int main(int argc, char** argv) {
                    "demo) or run N steps with steps=N; press Esc or Ctrl+C to quit.");
     MainLoop();
     FinishTaskThreads();  // no task may act on what the shutdown releases
+    bool windowLost = false;  // destroyed from outside: the run ends in order, but with status 1
 #ifdef VELLICOR_GUI
     DestroyVisualizationWindow(State, ViewHostOfApp);  // stops a simulation that still exists first
     TheToolboxLink.Attach(nullptr);
     DestroyToolbox(TheToolbox);
+    windowLost = VisualizationWindowLost();
 #endif
 
     // Without a window thread nobody else stops a simulation that still exists.
     const uint32_t simState = plat::AtomicLoad(State.SimState);
     if (simState == SimStateRunning || simState == SimStatePaused) StopSimulation(State);
     plat::RestoreConsole();
-    return Outputs.failed ? 1 : 0;
+    return Outputs.failed || windowLost ? 1 : 0;
 }

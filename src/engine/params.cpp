@@ -9,9 +9,9 @@
 const GeometryPreset GeometryPresets[kPresetCount] = {
     {"Sphere (Small) - 4096 neurons (sphere radius: 8 mm)", 16, 16, 16, 8.0f, GeometrySphere, 4096, 0},
     {"Sphere (Medium) - 32768 neurons (sphere radius: 16 mm)", 32, 32, 32, 16.0f, GeometrySphere, 32768, 0},
-    {"Sphere (Large) -  110592 neurons (sphere radius: 24 mm)", 48, 48, 48, 24.0f, GeometrySphere, 110592, 0},
-    {"Sphere (Largest) -  262144 neurons (sphere radius: 32 mm)", 64, 64, 64, 32.0f, GeometrySphere, 262144, 0},
-    {"Cube (Smallest) - 256 neurons (8x8x8 mm)", 8, 8, 8, 4.0f, GeometryBox, 256, 0},
+    {"Sphere (Large) - 110592 neurons (sphere radius: 24 mm)", 48, 48, 48, 24.0f, GeometrySphere, 110592, 0},
+    {"Sphere (Largest) - 262144 neurons (sphere radius: 32 mm)", 64, 64, 64, 32.0f, GeometrySphere, 262144, 0},
+    {"Cube (Smallest) - 512 neurons (8x8x8 mm)", 8, 8, 8, 4.0f, GeometryBox, 512, 0},
     {"Cube (Small) - 4096 neurons (16x16x16 mm)", 16, 16, 16, 8.0f, GeometryBox, 4096, 0},
     {"Cube (Medium) - 32768 neurons (32x32x32 mm)", 32, 32, 32, 16.0f, GeometryBox, 32768, 0},
     {"Cube (Large) - 110592 neurons (48x48x48 mm)", 48, 48, 48, 24.0f, GeometryBox, 110592, 0},

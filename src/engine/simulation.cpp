@@ -195,8 +195,8 @@ void Simulation::Stop() {
 }
 
 bool Simulation::StopWithin(uint32_t milliseconds) {
-    const uint32_t start = plat::TickCount();
-    const auto expired = [&] { return plat::TickCount() - start >= milliseconds; };
+    const uint32_t start = plat::TimeMs();
+    const auto expired = [&] { return plat::TimeMs() - start >= milliseconds; };
     std::unique_lock<std::mutex> lifecycle(lifecycleLock_, std::try_to_lock);
     while (!lifecycle.owns_lock() && !expired()) {
         plat::SleepMs(5);

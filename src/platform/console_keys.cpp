@@ -19,6 +19,36 @@
 
 namespace plat {
 
+bool KeyRepeatsWhileHeld(int slot) {
+    switch (slot) {
+    case 'W': case 'A': case 'S': case 'D':
+    case VkPageUp: case VkPageDown: case VkLeft: case VkUp: case VkRight: case VkDown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool KeyIsToggle(int slot) {
+    switch (slot) {
+    case 'P': case VkSpace: case 'E': case 'O': case 'V': case 'R': case 'L': case 'C': case 'K':
+    case VkF10: case VkF1Slot: case VkF5: case VkF11:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool AcceptConsoleKey(ConsoleRepeatFilter& f, uint16_t key, uint32_t nowMs) {
+    const bool sameKey = f.lastKey == key;
+    const bool held = sameKey && KeyIsToggle(key) &&
+                      (nowMs - f.lastArrival < kRepeatStreamGapMs || nowMs - f.lastAccepted < kRepeatDelayMs);
+    f.lastKey = key;
+    f.lastArrival = nowMs;
+    if (!held) f.lastAccepted = nowMs;
+    return !held;
+}
+
 // ---- Decoder --------------------------------------------------------------------------------
 namespace {
 
@@ -65,8 +95,8 @@ uint16_t KeyOfCsi(const uint8_t* params, int length, uint8_t final) {
     case 2: return VkInsert;
     case 3: return VkDelete;
     case 4: case 8: return VkEnd;
-    case 5: return VkPrior;
-    case 6: return VkNext;
+    case 5: return VkPageUp;
+    case 6: return VkPageDown;
     case 11: return VkF1Slot;
     case 12: case 13: case 14: return static_cast<uint16_t>(VkF1 + number - 11);
     case 15: return VkF5;
@@ -224,10 +254,15 @@ int QueueHead = 0;
 int QueueCount = 0;
 bool InputEnded = false;
 ConsoleKeyDecoder Decoder;
+bool InputIsTerminal = false;  // set by StartConsoleInput
+ConsoleRepeatFilter RepeatFilter;
 
 void Enqueue(const uint16_t* keys, int count) {
-    for (int i = 0; i < count && QueueHead + QueueCount < static_cast<int>(std::size(Queue)); ++i)
+    const uint32_t now = TimeMs();
+    for (int i = 0; i < count && QueueHead + QueueCount < static_cast<int>(std::size(Queue)); ++i) {
+        if (InputIsTerminal && !AcceptConsoleKey(RepeatFilter, keys[i], now)) continue;
         Queue[QueueHead + QueueCount++] = keys[i];
+    }
 }
 
 }  // namespace
@@ -244,6 +279,7 @@ void StartConsoleInput() {
     AddLogFatalHook(RestoreTerminalNow);
     std::atexit(RestoreTerminalNow);
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) return;
+    InputIsTerminal = true;
     termios raw = SavedTerminal;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);  // signals (Ctrl+C) stay on
     raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);

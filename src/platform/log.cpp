@@ -22,6 +22,11 @@ plat::RecursiveLock& LogLock() {
 constexpr int kMaxFatalHooks = 4;
 std::atomic<void (*)()> FatalHooks[kMaxFatalHooks] = {};
 
+std::string StatusLine;  // under LogLock; shown on the terminal while not empty
+
+// "\r" then "erase to the end of the line" (ECMA-48 EL).
+constexpr const char kEraseLine[] = "\r\x1b[K";
+
 }  // namespace
 
 std::string FormatLogTimestamp(int year, int month, int day, int hour, int minute, int second,
@@ -44,11 +49,22 @@ bool AddLogFatalHook(void (*hook)()) {
     return false;
 }
 
+void LogStatusLine(const std::string& text) {
+    static const bool terminal = isatty(STDOUT_FILENO) == 1;
+    if (!terminal) return;
+    plat::LockGuard guard(LogLock());
+    std::fputs(kEraseLine, stdout);
+    StatusLine = text;
+    std::fputs(StatusLine.c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
     // Read errno first: the output calls below may change it.
     const int error = errno;
     {
         plat::LockGuard guard(LogLock());
+        if (!StatusLine.empty()) std::fputs(kEraseLine, stdout);
         if (!(flags & LogNoTimestamp)) {
             const plat::UtcTime t = plat::SystemTimeUtc();
             const std::string prefix =
@@ -62,12 +78,11 @@ void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
         std::vsnprintf(buffer, sizeof buffer, format, args);
         va_end(args);
         std::fwrite(buffer, 1, std::strlen(buffer), stdout);
-        if (!(flags & LogNoNewline)) std::fwrite("\r\n", 1, 2, stdout);
+        if (!(flags & LogNoNewline)) std::fputc('\n', stdout);
+        if (flags & LogSystemError) std::printf("errno is %d: %s\n", error, plat::ErrorText(error).c_str());
+        // After a partial line the status line waits for the entry that ends it.
+        if (!StatusLine.empty() && !(flags & LogNoNewline)) std::fputs(StatusLine.c_str(), stdout);
         std::fflush(stdout);
-        if (flags & LogSystemError) {
-            std::printf("errno is %d: %s\r\n", error, plat::ErrorText(error).c_str());
-            std::fflush(stdout);
-        }
         if (level == LogFatal) {
             for (int i = kMaxFatalHooks - 1; i >= 0; --i)
                 if (auto hook = FatalHooks[i].load()) hook();

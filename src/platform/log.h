@@ -1,7 +1,7 @@
 // The console log: one operation, LogMessage, safe from any thread.
 //
 // Each entry is written whole under LogLock to standard output, prefixed with the
-// UTC time stamp "[YYYYMMDDhhmmssT] " (T = tenths of a second) and ended by "\r\n".
+// UTC time stamp "[YYYYMMDDhhmmssT] " (T = tenths of a second) and ended by "\n".
 // Level 255 is fatal: after the line the process ends.
 #pragma once
 
@@ -23,6 +23,12 @@ enum LogFlags : uint32_t {
 
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// A status line below the log on a terminal (a long run's progress): written in
+// place with a carriage return, erased before each entry and drawn again after it,
+// so that it stays the last line. An empty text erases it. Nothing at all when
+// standard output is not a terminal (a file or a pipe keeps only the entries).
+void LogStatusLine(const std::string& text);
 
 // The time-stamp prefix for the given UTC time, e.g. "[202612051824123] ".
 std::string FormatLogTimestamp(int year, int month, int day, int hour, int minute, int second,

@@ -106,8 +106,6 @@ uint32_t TimeMs() {
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-uint32_t TickCount() { return TimeMs(); }
-
 UtcTime SystemTimeUtc() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);

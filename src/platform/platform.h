@@ -79,9 +79,6 @@ inline T AtomicDecrement(T& field) {  // returns the new value
 
 // Steady millisecond clock (CLOCK_MONOTONIC) as a wrapping u32.
 uint32_t TimeMs();
-// Steady tick count in ms: the same clock as TimeMs, under the name the lifecycle's
-// timing code uses.
-uint32_t TickCount();
 
 struct UtcTime {
     int year, month, day, hour, minute, second, millisecond;

@@ -147,46 +147,45 @@ constexpr const char* kAxon = "Axon Properties";
 constexpr const char* kSynapse = "Synapse Properties";
 constexpr const char* kKinetics = "Synaptic receptor kinetics";
 constexpr const char* kStdp = "Spike Timing Dependent Plasticity (STDP)";
-constexpr const char* kEditable = "This field is editable";
 
 }  // namespace
 
 // Row 29 is the potentiation time constant: it is labelled "τSTDP+" so that it
 // can be told apart from row 30.
 const NeuronItemRow NeuronItemRows[kNeuronItemCount] = {
-    {kGeneral, "Percentage of inhibitory neurons in the network (%):", ""},  // inhibitoryFraction
-    {kGeneral, "Min. number of synapses for excitatory neurons:", ""},  // excSynapsesMin
-    {kGeneral, "Max. number of synapses for excitatory neurons:", ""},  // excSynapsesMax
-    {kGeneral, "Min. number of synapses for inhibitory neurons:", kEditable},  // inhSynapsesMin
-    {kGeneral, "Max. number of synapses for inhibitory neurons:", kEditable},  // inhSynapsesMax
-    {kAxon, "Spike propagation velocity for myelinated axons (m/s):", ""},  // velocityMyelinated
-    {kAxon, "Spike propagation velocity for unmyelinated axons (m/s):", ""},  // velocityUnmyelinated
-    {kAxon, "Min. axon length for excitatory neurons (mm):", kEditable},  // excAxonLengthMin
-    {kAxon, "Max. axon length for excitatory neurons, 0 for infinite (mm):", kEditable},  // excAxonLengthMax
-    {kAxon, "Min. axon length for inhibitory neurons, 0 for infinite (mm):", kEditable},  // inhAxonLengthMin
-    {kAxon, "Max. axon length for inhibitory neurons (mm):", kEditable},  // inhAxonLengthMax
-    {kSynapse, "Max. synapse-axon distance for excitatory neurons (mm):", kEditable},  // excSynapseAxonDistance
-    {kSynapse, "Max. synapse-axon distance for inhibitory neurons (mm):", kEditable},  // inhSynapseAxonDistance
-    {kSynapse, "Initial synaptic strength for excitatory pre-synaptic neurons:", kEditable},  // excWeightInitial
-    {kSynapse, "Max. synaptic strength for excitatory pre-synaptic neurons:", kEditable},  // excWeightMax
-    {kSynapse, "Initial synaptic strength for inhibitory pre-synaptic neurons:", kEditable},  // inhWeightInitial
-    {kSynapse, "Max. synaptic strength for inhibitory pre-synaptic neurons:", kEditable},  // inhWeightMax
-    {kSynapse, "Randomize excitatory synaptic weights (range: initial-max):", kEditable},  // randomizeExcWeights
-    {kSynapse, "Randomize inhbitory synaptic weights (range: initial-max):", kEditable},  // randomizeInhWeights
-    {kKinetics, "AMPA receptors - \xCF\x84" "AMPA (ms):", ""},  // tauAmpa
-    {kKinetics, "NMDA receptors - \xCF\x84" "NMDA (ms):", ""},  // tauNmda
-    {kKinetics, "GABAa receptors - \xCF\x84" "GABAa (ms):", ""},  // tauGabaA
-    {kKinetics, "GABAb receptors - \xCF\x84" "GABAb (ms):", ""},  // tauGabaB
-    {kKinetics, "AMPA/NMDA receptors - utilization of synaptic eficacy (U):", ""},  // excU
-    {kKinetics, "GABAa/GABAb receptors - utilization of synaptic eficacy (U):", ""},  // inhU
-    {kKinetics, "AMPA/NMDA receptors - recovery from facilitation (F) (ms):", ""},  // excF
-    {kKinetics, "GABAa/GABAb receptors - recovery from facilitation (F) (ms):", ""},  // inhF
-    {kKinetics, "AMPA/NMDA receptors - recovery from depression (D) (ms):", ""},  // excD
-    {kKinetics, "GABAa/GABAb receptors - recovery from depression (D) (ms):", ""},  // inhD
-    {kStdp, "\xCF\x84" "STDP+ (ms):", ""},  // stdpTauPlus
-    {kStdp, "\xCF\x84" "STDP- (ms):", ""},  // stdpTauMinus
-    {kStdp, "STDP A+ :", ""},  // stdpAPlus
-    {kStdp, "STDP A- :", ""},  // stdpAMinus
+    {kGeneral, "Percentage of inhibitory neurons in the network (%):"},  // inhibitoryFraction
+    {kGeneral, "Min. number of synapses for excitatory neurons:"},  // excSynapsesMin
+    {kGeneral, "Max. number of synapses for excitatory neurons:"},  // excSynapsesMax
+    {kGeneral, "Min. number of synapses for inhibitory neurons:"},  // inhSynapsesMin
+    {kGeneral, "Max. number of synapses for inhibitory neurons:"},  // inhSynapsesMax
+    {kAxon, "Spike propagation velocity for myelinated axons (m/s):"},  // velocityMyelinated
+    {kAxon, "Spike propagation velocity for unmyelinated axons (m/s):"},  // velocityUnmyelinated
+    {kAxon, "Min. axon length for excitatory neurons (mm):"},  // excAxonLengthMin
+    {kAxon, "Max. axon length for excitatory neurons, 0 for infinite (mm):"},  // excAxonLengthMax
+    {kAxon, "Min. axon length for inhibitory neurons, 0 for infinite (mm):"},  // inhAxonLengthMin
+    {kAxon, "Max. axon length for inhibitory neurons (mm):"},  // inhAxonLengthMax
+    {kSynapse, "Max. synapse-axon distance for excitatory neurons (mm):"},  // excSynapseAxonDistance
+    {kSynapse, "Max. synapse-axon distance for inhibitory neurons (mm):"},  // inhSynapseAxonDistance
+    {kSynapse, "Initial synaptic strength for excitatory pre-synaptic neurons:"},  // excWeightInitial
+    {kSynapse, "Max. synaptic strength for excitatory pre-synaptic neurons:"},  // excWeightMax
+    {kSynapse, "Initial synaptic strength for inhibitory pre-synaptic neurons:"},  // inhWeightInitial
+    {kSynapse, "Max. synaptic strength for inhibitory pre-synaptic neurons:"},  // inhWeightMax
+    {kSynapse, "Randomize excitatory synaptic weights (range: initial-max):"},  // randomizeExcWeights
+    {kSynapse, "Randomize inhibitory synaptic weights (range: initial-max):"},  // randomizeInhWeights
+    {kKinetics, "AMPA receptors - \xCF\x84" "AMPA (ms):"},  // tauAmpa
+    {kKinetics, "NMDA receptors - \xCF\x84" "NMDA (ms):"},  // tauNmda
+    {kKinetics, "GABAa receptors - \xCF\x84" "GABAa (ms):"},  // tauGabaA
+    {kKinetics, "GABAb receptors - \xCF\x84" "GABAb (ms):"},  // tauGabaB
+    {kKinetics, "AMPA/NMDA receptors - utilization of synaptic efficacy (U):"},  // excU
+    {kKinetics, "GABAa/GABAb receptors - utilization of synaptic efficacy (U):"},  // inhU
+    {kKinetics, "AMPA/NMDA receptors - recovery from facilitation (F) (ms):"},  // excF
+    {kKinetics, "GABAa/GABAb receptors - recovery from facilitation (F) (ms):"},  // inhF
+    {kKinetics, "AMPA/NMDA receptors - recovery from depression (D) (ms):"},  // excD
+    {kKinetics, "GABAa/GABAb receptors - recovery from depression (D) (ms):"},  // inhD
+    {kStdp, "\xCF\x84" "STDP+ (ms):"},  // stdpTauPlus
+    {kStdp, "\xCF\x84" "STDP- (ms):"},  // stdpTauMinus
+    {kStdp, "STDP A+ :"},  // stdpAPlus
+    {kStdp, "STDP A- :"},  // stdpAMinus
 };
 
 namespace {
@@ -220,10 +219,9 @@ float ReadFloat(const char* text, float min, float max) {
     return value;
 }
 
-void GridNotify(void* owner, const PropNotification& n) {
-    if (n.code != kPropChangedCode) return;
+void GridChanged(void* owner, int index) {
     NeuronsPage* page = static_cast<NeuronsPage*>(owner);
-    NeuronsPageChanged(*page, *static_cast<PropStore*>(const_cast<void*>(n.grid)), n.index);
+    NeuronsPageChanged(*page, *page->grid, index);
 }
 
 }  // namespace
@@ -232,10 +230,10 @@ void InitNeuronsPage(NeuronsPage& page, AppState& state, PropStore& grid) {
     std::memset(page.bindings, 0, sizeof page.bindings);
     page.bindingCount = 0;
     page.state = &state;
+    page.grid = &grid;
     PropReset(grid);
-    grid.notify = GridNotify;
+    grid.changed = GridChanged;
     grid.owner = &page;
-    grid.controlId = kNeuronsGridId;
     char* base = reinterpret_cast<char*>(&state.params);
     for (int i = 0; i < kNeuronItemCount; ++i) {
         const NeuronItemRow& row = NeuronItemRows[i];
@@ -251,7 +249,6 @@ void InitNeuronsPage(NeuronsPage& page, AppState& state, PropStore& grid) {
         PropItem item;
         item.category = row.category;
         item.label = row.label;
-        item.description = row.description;
         switch (field.kind) {
             case NeuronKindInteger:
                 WriteInteger(b.text, *static_cast<uint32_t*>(b.target));
@@ -324,17 +321,17 @@ void NeuronsPageChanged(NeuronsPage& page, PropStore& grid, int index) {
     PropSetItem(grid, index, updated);
 }
 
-void NeuronsPageApply(PropStore& grid) { PropCommitPending(grid); }
+void NeuronsPageApply(PropStore& grid) { PropCommitEdit(grid); }
 
 // ---- 4. Visualization page ------------------------------------------------------------------------------
 
 const VisualizationFlag VisualizationFlags[kVisualizationFlagCount] = {
-    {1018, "Reduced complexity/quality of 3D visualization (greatly reduces video memory requirements)",
+    {"Reduced complexity/quality of 3D visualization (greatly reduces video memory requirements)",
      &AppOptions::reducedVisualization},
-    {1015, "Rendering threads have the highest priority (improves render performance on low-end GPUs)",
+    {"Rendering threads have the highest priority (improves render performance on low-end GPUs)",
      &AppOptions::renderHighPriority},
-    {1017, "Limit the render thread to maximum 50 frames per second (50 FPS)", &AppOptions::limitFps},
-    {1020, "Wait for the vertical sync (VSync) before rendering the next frame", &AppOptions::waitVsync},
+    {"Limit the render thread to maximum 50 frames per second (50 FPS)", &AppOptions::limitFps},
+    {"Wait for the vertical sync (VSync) before rendering the next frame", &AppOptions::waitVsync},
 };
 
 // ---- 5. Capture page ------------------------------------------------------------------------------------

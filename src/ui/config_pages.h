@@ -28,19 +28,6 @@ void RestoreConfigBackup(AppState& state, const ConfigBackup& backup);
 
 // ---- 2. Simulation page --------------------------------------------------------------------------
 
-enum SimulationControlId : int {
-    SimReentrantLoops = 1019,
-    SimPresetList = 1022,
-    SimAutoManage = 1010,
-    SimWorkerEdit = 1012,
-    SimWorkerSpin = 1013,
-    SimWorkerLabel = 1023,
-    SimIdlePriority = 1016,
-    SimRestoreDefaults = 1003,
-    SimSaveConfig = 1007,
-    SimLoadConfig = 1011,
-    SimEngineMode = 1024,
-};
 inline constexpr const char* kReentrantCaption =
     "Simulate reentrant loops (box/cuboid geometries only, excitatory neurons only)";
 inline constexpr const char* kAutoManageCaption = "Auto-manage worker threads";
@@ -89,7 +76,6 @@ std::string SimPageLoadConfig(SimulationPage& page, AppState& state, const std::
 
 // ---- 3. Neurons page ------------------------------------------------------------------------------
 
-inline constexpr int kNeuronsGridId = 1028;
 inline constexpr int kMaxNeuronBindings = 64;
 inline constexpr int kNeuronItemCount = 33;
 inline constexpr int kBindingTextSize = 514;
@@ -115,7 +101,6 @@ struct NeuronItemBinding {
 struct NeuronItemRow {
     const char* category;
     const char* label;
-    const char* description;  // "This field is editable" or empty
 };
 static_assert(kNeuronItemCount == kNeuronParamCount);
 extern const NeuronItemRow NeuronItemRows[kNeuronItemCount];
@@ -124,6 +109,7 @@ struct NeuronsPage {
     NeuronItemBinding bindings[kMaxNeuronBindings];
     int bindingCount;
     AppState* state;
+    PropStore* grid;
 };
 
 // Fills the bindings from the record and the grid with the 33 items, expands all
@@ -137,7 +123,6 @@ void NeuronsPageApply(PropStore& grid);
 // ---- 4. Visualization page ----------------------------------------------------------------------
 
 struct VisualizationFlag {
-    int id;
     const char* caption;
     uint8_t AppOptions::*field;
 };

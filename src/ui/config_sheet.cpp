@@ -4,7 +4,7 @@
 //   1. Window plumbing
 //   2. Simulation page
 //   3. Neurons, Visualization and Capture pages
-//   4. ShowConfigSheet: backup, modal loop, OK / Cancel
+//   4. ShowConfigSheet: backup, event loop, OK / Cancel
 #include "ui/config_sheet.h"
 
 #include <GLFW/glfw3.h>
@@ -29,6 +29,9 @@ namespace {
 
 // One modal sheet at a time on the main thread; the toolbox asks whether it is open.
 bool SheetOpen = false;
+// The configuration file last saved or loaded, for the next Save or Load (also in a
+// later opening of the sheet).
+std::string LastConfigPath;
 constexpr int kSheetWidth = 820;
 constexpr int kSheetHeight = 560;
 constexpr int kNeuronsSplit = 450;
@@ -60,7 +63,6 @@ struct Sheet {
     FileBrowser captureBrowser;
     FileBrowser configBrowser;  // Save and Load Simulation Config
     bool configSaving = false;
-    std::string configPath;     // the last file saved or loaded
     std::string configMessage;  // the outcome of the last save or load
 };
 
@@ -120,9 +122,9 @@ void DrawSimulationPage(Sheet& sheet) {
     ImGui::Spacing();
     if (ImGui::Button("Restore Defaults")) SimPageRestoreDefaults(page, state);
     ImGui::SameLine();
-    const std::string start = sheet.configPath.empty() ? "vellicor.toml" : sheet.configPath;
+    const std::string start = LastConfigPath.empty() ? "vellicor.toml" : LastConfigPath;
+    sheet.configBrowser.extension = ".toml";  // only parameter files are listed
     if (ImGui::Button("Save Simulation Config")) {
-        sheet.configBrowser.extension = ".toml";
         OpenFileBrowser(sheet.configBrowser, "Save Simulation Config", start, FileBrowserSave);
         sheet.configSaving = true;
     }
@@ -132,12 +134,12 @@ void DrawSimulationPage(Sheet& sheet) {
         sheet.configSaving = false;
     }
     if (DrawFileBrowser(sheet.configBrowser) == 1) {
-        sheet.configPath = sheet.configBrowser.result;
+        LastConfigPath = sheet.configBrowser.result;
         if (sheet.configSaving) {
             NeuronsPageApply(sheet.grid);  // a value still being typed is saved too
-            sheet.configMessage = SimPageSaveConfig(page, state, sheet.configPath);
+            sheet.configMessage = SimPageSaveConfig(page, state, LastConfigPath);
         } else {
-            sheet.configMessage = SimPageLoadConfig(page, state, sheet.configPath);
+            sheet.configMessage = SimPageLoadConfig(page, state, LastConfigPath);
             InitNeuronsPage(sheet.neurons, state, sheet.grid);
         }
     }
@@ -150,7 +152,7 @@ void DrawVisualizationPage(Sheet& sheet) {
     AppOptions& options = sheet.state->options;
     for (const VisualizationFlag& f : VisualizationFlags) {
         bool checked;
-        ImGui::PushID(f.id);
+        ImGui::PushID(f.caption);
         if (Check(f.caption, options.*f.field, checked))
             plat::AtomicStore(options.*f.field, static_cast<uint8_t>(checked ? 1 : 0));
         ImGui::PopID();
@@ -261,7 +263,8 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner, ConfigSheetHost& 
     if (!CreateSheetWindow(sheetWindow, owner)) {
         const char* description = nullptr;
         glfwGetError(&description);
-        LogMessage(LogError, 0, "Failed to create Property Sheet. %s", description ? description : "");
+        LogMessage(LogError, 0, "Unable to open the configuration window: %s",
+                   description ? description : "no window system");
         return false;
     }
     SheetOpen = true;
@@ -286,7 +289,7 @@ bool ShowConfigSheetBeside(AppState& state, GLFWwindow* owner, ConfigSheetHost& 
     int outcome = 0;
     while (outcome == 0) {
         glfwWaitEventsTimeout(0.01);
-        host.PumpWhileModal(state);
+        host.RunWindowKeys(state);
         if (host.ProgramEnding() || closeClicked) {
             outcome = -1;
             break;

@@ -10,14 +10,16 @@ struct AppState;
 struct GLFWwindow;
 
 // ---- 1. Host ---------------------------------------------------------------------------------
-// The sheet's modal loop keeps the program going: the entry point implements this
-// (through the toolbox's host) so that the visualization window's keys keep working
-// while console keys wait, and a quit from elsewhere closes the sheet.
+// The sheet runs its own event loop on the main thread until it closes; the entry
+// point implements this (through the toolbox's host) so that the visualization
+// window's keys keep working meanwhile (console keys wait), and a quit from
+// elsewhere closes the sheet.
 class ConfigSheetHost {
 public:
     virtual ~ConfigSheetHost() = default;
-    // Once per pass of the modal loop, after the window events were read.
-    virtual void PumpWhileModal(AppState& state) = 0;
+    // Once per pass of the sheet's event loop, after the window events were read:
+    // the key commands of the visualization window.
+    virtual void RunWindowKeys(AppState& state) = 0;
     // The program is ending: the sheet closes as with Cancel.
     virtual bool ProgramEnding() const = 0;
 };

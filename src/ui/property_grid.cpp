@@ -1,9 +1,9 @@
-// The property grid drawn with Dear ImGui, the file/folder browser and the font list.
+// The property grid drawn with Dear ImGui, the file/folder browser and the font lookup.
 //
 // Sections:
 //   1. File and folder browser
-//   2. Font families (fontconfig)
-//   3. Grid: value display, in-place editors, dialogs
+//   2. Font file of a family (fontconfig)
+//   3. Grid: the in-place editor
 //   4. Grid: rows, split, keys
 #include "ui/property_grid.h"
 
@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // ---- 1. File and folder browser ----------------------------------------------------------------
 
-std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles) {
+std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles, const std::string& extension) {
     std::vector<BrowserEntry> folders, files;
     std::error_code ec;
     for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
@@ -30,7 +30,10 @@ std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFile
         if (name.empty() || name[0] == '.') continue;
         std::error_code typeError;
         if (it->is_directory(typeError)) folders.push_back({name, true});
-        else if (includeFiles) files.push_back({name, false});
+        else if (includeFiles && (extension.empty() || (name.size() > extension.size() &&
+                                                         name.compare(name.size() - extension.size(),
+                                                                      extension.size(), extension) == 0)))
+            files.push_back({name, false});
     }
     auto byName = [](const BrowserEntry& a, const BrowserEntry& b) { return a.name < b.name; };
     std::sort(folders.begin(), folders.end(), byName);
@@ -47,7 +50,7 @@ static void ShowFolder(FileBrowser& b, const std::string& folder) {
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(fs::path(folder), ec);
     b.folder = ec ? folder : canonical.string();
-    b.entries = ListFolder(b.folder, b.mode != FileBrowserFolder);
+    b.entries = ListFolder(b.folder, b.mode != FileBrowserFolder, b.extension);
     b.selected.clear();
     b.pathText = b.folder;
     b.error.clear();
@@ -114,6 +117,23 @@ int BrowserSubmitPath(FileBrowser& b, const std::string& typed) {
     return 1;
 }
 
+void BrowserEditPath(FileBrowser& b, const std::string& text) {
+    b.pathText = text;
+    b.error.clear();
+}
+
+int BrowserClickEntry(FileBrowser& b, const BrowserEntry& e, bool doubleClick) {
+    const fs::path path = fs::path(b.folder) / e.name;
+    if (e.folder) {
+        if (doubleClick) ShowFolder(b, path.string());
+        else BrowserEditPath(b, fs::weakly_canonical(path).string());
+        return 0;
+    }
+    b.selected = e.name;
+    BrowserEditPath(b, path.string());
+    return doubleClick ? BrowserSubmitPath(b, b.pathText) : 0;
+}
+
 int DrawFileBrowser(FileBrowser& b) {
     const std::string popupId = b.title + "##browser";
     if (b.openRequested) {
@@ -127,30 +147,36 @@ int DrawFileBrowser(FileBrowser& b) {
     int outcome = 0;
     // The path box: a folder to go to, or (open and save modes) the file itself.
     ImGui::SetNextItemWidth(-1);
-    bool submit = ImGui::InputText("##path", &b.pathText, ImGuiInputTextFlags_EnterReturnsTrue);
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);  // a visible box
+    std::string typed = b.pathText;
+    bool submit = ImGui::InputText("##path", &typed, ImGuiInputTextFlags_EnterReturnsTrue);
+    ImGui::PopStyleVar();
+    if (typed != b.pathText) BrowserEditPath(b, typed);
     if (!b.error.empty()) ImGui::TextColored(ImVec4(1.0f, 0.35f, 0.35f, 1.0f), "%s", b.error.c_str());
     const float buttonsHeight = ImGui::GetFrameHeightWithSpacing() * 1.5f;
     ImGui::BeginChild("entries", ImVec2(0, -buttonsHeight), true);
-    std::string enter;
+    // Entries act after the list is drawn: opening a folder replaces the list.
+    const BrowserEntry* clicked = nullptr;
+    bool doubleClick = false;
     for (const BrowserEntry& e : b.entries) {
         const std::string caption = (e.folder ? "[" + e.name + "]" : e.name);
-        const bool selected = !e.folder && e.name == b.selected;
+        const bool selected = e.name == b.selected || (e.folder && b.pathText == (fs::path(b.folder) / e.name).string());
         if (ImGui::Selectable(caption.c_str(), selected, ImGuiSelectableFlags_AllowDoubleClick)) {
-            if (e.folder) {
-                enter = e.name;
-            } else {
-                b.selected = e.name;
-                b.pathText = (fs::path(b.folder) / e.name).string();
-                b.error.clear();
-                if (ImGui::IsMouseDoubleClicked(0)) submit = true;
-            }
+            clicked = &e;
+            doubleClick = ImGui::IsMouseDoubleClicked(0);
         }
     }
     ImGui::EndChild();
-    if (!enter.empty()) ShowFolder(b, (fs::path(b.folder) / enter).string());
+    if (clicked != nullptr) {
+        const BrowserEntry entry = *clicked;
+        if (BrowserClickEntry(b, entry, doubleClick) == 1) {
+            outcome = 1;
+            ImGui::CloseCurrentPopup();
+        }
+    }
     const char* confirm = b.mode == FileBrowserFolder ? "Select this folder" : b.mode == FileBrowserOpen ? "Open" : "Save";
     if (ImGui::Button(confirm)) submit = true;
-    if (submit && enter.empty()) {
+    if (submit && outcome == 0) {
         outcome = BrowserSubmitPath(b, b.pathText);
         if (outcome == 1) ImGui::CloseCurrentPopup();
     }
@@ -163,31 +189,7 @@ int DrawFileBrowser(FileBrowser& b) {
     return outcome;
 }
 
-// ---- 2. Font families ------------------------------------------------------------------------------
-
-const std::vector<std::string>& FontFamilies() {
-    static std::vector<std::string> families;
-    static bool loaded = false;
-    if (loaded) return families;
-    loaded = true;
-    if (!FcInit()) return families;
-    FcPattern* pattern = FcPatternCreate();
-    FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
-    FcFontSet* set = FcFontList(nullptr, pattern, objects);
-    if (set) {
-        for (int i = 0; i < set->nfont; ++i) {
-            FcChar8* family = nullptr;
-            if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &family) == FcResultMatch && family)
-                families.emplace_back(reinterpret_cast<const char*>(family));
-        }
-        FcFontSetDestroy(set);
-    }
-    FcObjectSetDestroy(objects);
-    FcPatternDestroy(pattern);
-    std::sort(families.begin(), families.end());
-    families.erase(std::unique(families.begin(), families.end()), families.end());
-    return families;
-}
+// ---- 2. Font file of a family ------------------------------------------------------------------------------
 
 std::string FontFileForFamily(const char* family) {
     if (!FcInit()) return {};
@@ -208,16 +210,11 @@ std::string FontFileForFamily(const char* family) {
     return file;
 }
 
-// ---- 3. Grid: value display, in-place editors, dialogs ------------------------------------------------
+// ---- 3. Grid: the in-place editor ------------------------------------------------
 
 namespace {
 
 constexpr int kEditBufferSize = 1024;
-constexpr const char* kDialogPopup = "##propdialog";
-
-bool HasDialogButton(int32_t type) {
-    return type == PropTypeColour || type == PropTypeFont || type == PropTypeFile || type == PropTypeFolder;
-}
 
 int EditorCallback(ImGuiInputTextCallbackData* data) {
     PropGridView* view = static_cast<PropGridView*>(data->UserData);
@@ -228,8 +225,7 @@ int EditorCallback(ImGuiInputTextCallbackData* data) {
     return 0;
 }
 
-// The text edit used by the text, number, editable list, IP address, date and
-// time types: Enter, Tab and the wheel commit; Escape abandons; losing the
+// The text edit of the text and number items: Enter, Tab and the wheel commit; Escape abandons; losing the
 // focus hides it without committing.
 void DrawTextEditor(PropStore& store, PropGridView& view, int32_t type, float width) {
     char buffer[kEditBufferSize];
@@ -257,116 +253,6 @@ void DrawTextEditor(PropStore& store, PropGridView& view, int32_t type, float wi
     }
 }
 
-void DrawListEditor(PropStore& store, int index, float width) {
-    const PropStoredItem& item = store.items[static_cast<size_t>(index)];
-    const std::vector<std::string> choices = PropChoices(item.typeData);
-    ImGui::SetNextItemWidth(width);
-    if (ImGui::BeginCombo("##list", item.value.c_str())) {
-        for (const std::string& c : choices)
-            if (ImGui::Selectable(c.c_str(), c == item.value)) PropStoreValue(store, index, c);
-        ImGui::EndCombo();
-    }
-}
-
-void DrawEditableListEditor(PropStore& store, PropGridView& view, int index, float width) {
-    const float arrow = ImGui::GetFrameHeight();
-    DrawTextEditor(store, view, PropTypeEditableList, std::max(10.0f, width - arrow));
-    if (!store.editorOpen) return;
-    ImGui::SameLine(0, 0);
-    if (ImGui::ArrowButton("##choices", ImGuiDir_Down)) ImGui::OpenPopup("##choicelist");
-    if (ImGui::BeginPopup("##choicelist")) {
-        for (const std::string& c : PropChoices(store.items[static_cast<size_t>(index)].typeData))
-            if (ImGui::Selectable(c.c_str())) PropStoreValue(store, index, c);
-        ImGui::EndPopup();
-    }
-}
-
-std::string DisplayText(const PropStoredItem& item) {
-    if (item.type == PropTypeFile || item.type == PropTypeFolder)
-        return item.value.empty() ? std::string("(none)") : item.value;
-    return item.value;
-}
-
-// "..." opens the dialog of the colour, font, file and folder types.
-void StartDialog(PropStore& store, PropGridView& view, int index) {
-    const PropStoredItem& item = store.items[static_cast<size_t>(index)];
-    view.dialogItem = index;
-    switch (item.type) {
-        case PropTypeColour: {
-            uint32_t c = 0;
-            PropParseColour(item.value, c);
-            view.colour[0] = static_cast<float>((c >> 16) & 255) / 255.0f;
-            view.colour[1] = static_cast<float>((c >> 8) & 255) / 255.0f;
-            view.colour[2] = static_cast<float>(c & 255) / 255.0f;
-            view.openDialog = true;
-            break;
-        }
-        case PropTypeFont:
-            view.font = PropFont{};
-            if (!PropParseFont(item.value, view.font)) view.font.family = "Liberation Sans";
-            view.openDialog = true;
-            break;
-        case PropTypeFile:
-            OpenFileBrowser(view.browser, item.file.title.empty() ? "Select file" : item.file.title, item.value,
-                            FileBrowserOpen);
-            break;
-        case PropTypeFolder: OpenFileBrowser(view.browser, "Select folder", item.value, FileBrowserFolder); break;
-        default: view.dialogItem = -1; break;
-    }
-}
-
-void DrawDialogs(PropStore& store, PropGridView& view) {
-    const int index = view.dialogItem;
-    if (index < 0 || index >= PropCount(store)) return;
-    const int32_t type = store.items[static_cast<size_t>(index)].type;
-    if (type == PropTypeFile || type == PropTypeFolder) {
-        const int outcome = DrawFileBrowser(view.browser);
-        if (outcome == 1) PropStoreValue(store, index, view.browser.result);
-        if (outcome != 0) view.dialogItem = -1;
-        return;
-    }
-    if (view.openDialog) {
-        ImGui::OpenPopup(kDialogPopup);
-        view.openDialog = false;
-    }
-    if (!ImGui::BeginPopupModal(kDialogPopup, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
-    if (type == PropTypeColour) {
-        ImGui::ColorPicker3("##colour", view.colour);
-    } else {
-        const std::vector<std::string>& families = FontFamilies();
-        ImGui::BeginChild("families", ImVec2(300, 220), true);
-        for (const std::string& f : families)
-            if (ImGui::Selectable(f.c_str(), f == view.font.family)) view.font.family = f;
-        ImGui::EndChild();
-        ImGui::SetNextItemWidth(120);
-        ImGui::InputInt("Size (pt)", &view.font.pointSize);
-        view.font.pointSize = std::clamp(view.font.pointSize, 1, 999);
-        ImGui::Checkbox("Bold", &view.font.bold);
-        ImGui::SameLine();
-        ImGui::Checkbox("Italic", &view.font.italic);
-    }
-    if (ImGui::Button("OK")) {
-        std::string value;
-        if (type == PropTypeColour) {
-            uint32_t c = 0;
-            for (int i = 0; i < 3; ++i)
-                c = (c << 8) | static_cast<uint32_t>(std::clamp(view.colour[i], 0.0f, 1.0f) * 255.0f + 0.5f);
-            value = PropFormatColour(c);
-        } else {
-            value = PropFormatFont(view.font);
-        }
-        PropStoreValue(store, index, value);
-        view.dialogItem = -1;
-        ImGui::CloseCurrentPopup();
-    }
-    ImGui::SameLine();
-    if (ImGui::Button("Cancel")) {
-        view.dialogItem = -1;
-        ImGui::CloseCurrentPopup();
-    }
-    ImGui::EndPopup();
-}
-
 // ---- 4. Grid: rows, split, keys ------------------------------------------------------------------------
 
 void DrawValue(PropStore& store, PropGridView& view, int row, int index, ImVec2 valueMin, float valueWidth,
@@ -376,52 +262,38 @@ void DrawValue(PropStore& store, PropGridView& view, int row, int index, ImVec2 
     ImGui::SetCursorScreenPos(ImVec2(valueMin.x + 2, valueMin.y + std::max(0.0f, padY)));
     if (item.type == PropTypeCheck) {
         bool checked = item.value == "T";
-        if (ImGui::Checkbox("##check", &checked) && clicksAllowed) {
+        // A bordered box on a lighter frame: bare, it reads as an empty cell of the grid.
+        ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
+        ImGui::PushStyleColor(ImGuiCol_FrameBg, ImGui::GetColorU32(ImGuiCol_FrameBgHovered));
+        const bool toggled = ImGui::Checkbox("##check", &checked);
+        ImGui::PopStyleColor();
+        ImGui::PopStyleVar();
+        if (toggled && clicksAllowed) {
             store.selectedRow = row;
             PropToggleCheck(store, index);
         }
         return;
     }
     const bool editing = store.editorOpen && store.editItem == index;
-    const float buttonWidth = HasDialogButton(item.type) ? ImGui::GetFrameHeight() * 1.5f : 0.0f;
-    const float width = std::max(10.0f, valueWidth - 4 - buttonWidth);
-    if (editing && item.type != PropTypeStatic && !HasDialogButton(item.type)) {
+    if (editing) {
         if (view.focusedItem != index) {
             view.focusEditor = true;
             view.focusedItem = index;
         }
-        if (item.type == PropTypeList) DrawListEditor(store, index, width);
-        else if (item.type == PropTypeEditableList) DrawEditableListEditor(store, view, index, width);
-        else DrawTextEditor(store, view, item.type, width);
+        DrawTextEditor(store, view, item.type, std::max(10.0f, valueWidth - 4));
         if (!store.editorOpen) view.focusedItem = -1;
         return;
     }
-    if (item.type == PropTypeColour) {
-        uint32_t c = 0;
-        PropParseColour(item.value, c);
-        const ImVec2 p = ImGui::GetCursorScreenPos();
-        const float side = ImGui::GetTextLineHeight();
-        ImGui::GetWindowDrawList()->AddRectFilled(
-            ImVec2(p.x, p.y + 3), ImVec2(p.x + side, p.y + 3 + side),
-            IM_COL32((c >> 16) & 255, (c >> 8) & 255, c & 255, 255));
-        ImGui::SetCursorScreenPos(ImVec2(p.x + side + 4, p.y));
-    }
     ImGui::AlignTextToFramePadding();
     const ImVec2 textPos = ImGui::GetCursorScreenPos();
-    ImGui::PushClipRect(textPos, ImVec2(valueMin.x + valueWidth - buttonWidth, valueMin.y + rowHeight), true);
-    ImGui::TextUnformatted(DisplayText(item).c_str());
+    ImGui::PushClipRect(textPos, ImVec2(valueMin.x + valueWidth, valueMin.y + rowHeight), true);
+    ImGui::TextUnformatted(item.value.c_str());
     ImGui::PopClipRect();
-    if (buttonWidth > 0.0f && editing) {
-        ImGui::SetCursorScreenPos(ImVec2(valueMin.x + valueWidth - buttonWidth, valueMin.y + std::max(0.0f, padY)));
-        if (ImGui::Button("...", ImVec2(buttonWidth - 2, 0)) && clicksAllowed) StartDialog(store, view, index);
-    }
 }
 
 }  // namespace
 
 void DrawPropertyGrid(PropStore& store, PropGridView& view, const char* id, float width, float height) {
-    const float paneHeight = ImGui::GetTextLineHeight() * 3 + ImGui::GetStyle().WindowPadding.y * 2;
-    if (store.descriptionPane && height <= 0.0f) height -= paneHeight + ImGui::GetStyle().ItemSpacing.y;
     ImGui::BeginChild(id, ImVec2(width, height), true);
     const ImVec2 origin = ImGui::GetCursorScreenPos();
     const float fullWidth = ImGui::GetContentRegionAvail().x;
@@ -470,8 +342,6 @@ void DrawPropertyGrid(PropStore& store, PropGridView& view, const char* id, floa
                 draw->AddRectFilled(rowMin, ImVec2(rowMin.x + split, rowMax.y), ImGui::GetColorU32(ImGuiCol_Header));
             if (ImGui::InvisibleButton("##label", ImVec2(std::max(1.0f, split), rowHeight)) && clicksAllowed)
                 PropClickRow(store, row);
-            if (store.tooltips && !item.description.empty() && ImGui::IsItemHovered())
-                ImGui::SetTooltip("%s", item.description.c_str());
             ImGui::PushClipRect(rowMin, ImVec2(rowMin.x + split - 2, rowMax.y), true);
             draw->AddText(ImVec2(rowMin.x + style.FramePadding.x + 10,
                                  rowMin.y + (rowHeight - ImGui::GetFontSize()) * 0.5f),
@@ -511,12 +381,5 @@ void DrawPropertyGrid(PropStore& store, PropGridView& view, const char* id, floa
         if (selectedItem >= 0 && (pressed(ImGuiKey_Space) || pressed(ImGuiKey_Enter)))
             PropToggleCheck(store, selectedItem);
     }
-    DrawDialogs(store, view);
     ImGui::EndChild();
-
-    if (store.descriptionPane) {
-        ImGui::BeginChild((std::string(id) + "##description").c_str(), ImVec2(width, paneHeight), true);
-        ImGui::TextWrapped("%s", store.descriptionText.c_str());
-        ImGui::EndChild();
-    }
 }

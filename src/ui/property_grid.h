@@ -1,9 +1,9 @@
 // The property grid drawn with Dear ImGui over a PropStore, and the small file and
-// folder browser it shares with the capture page.
+// folder browser of the configuration sheet.
 //
 // Sections:
 //   1. File and folder browser (listing without drawing, and its popup)
-//   2. Font families from fontconfig
+//   2. The font file of a family (fontconfig)
 //   3. The grid's drawing state and its draw call
 #pragma once
 
@@ -20,9 +20,11 @@ struct BrowserEntry {
     bool folder;
 };
 // The entries of a folder: ".." first (unless at the root), then folders, then (with
-// includeFiles) files, each group sorted by name; hidden entries are left out. An
-// unreadable folder gives only "..".
-std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles);
+// includeFiles) the files whose names end in `extension` (every file when it is
+// empty), each group sorted by name; hidden entries are left out. An unreadable
+// folder gives only "..".
+std::vector<BrowserEntry> ListFolder(const std::string& folder, bool includeFiles,
+                                     const std::string& extension = "");
 
 enum FileBrowserMode : uint8_t {
     FileBrowserFolder,  // choose a folder
@@ -35,7 +37,7 @@ struct FileBrowser {
     std::string folder;     // the folder shown
     std::string selected;   // the chosen file (open and save modes)
     std::string pathText;   // the path box: the folder, or the folder and the file
-    std::string extension;  // save mode: added to a typed name without one (".toml")
+    std::string extension;  // the files listed (".toml"); saving adds it to a typed name without one
     std::string error;      // why the last typed path was not taken
     FileBrowserMode mode = FileBrowserFolder;
     bool openRequested = false;
@@ -51,14 +53,17 @@ void OpenFileBrowser(FileBrowser& browser, const std::string& title, const std::
 // path the mode accepts becomes `result` (returns 1); anything else sets `error`
 // (returns 0). Relative paths are taken from the folder shown.
 int BrowserSubmitPath(FileBrowser& browser, const std::string& typed);
+// The path box was edited: the last error no longer applies.
+void BrowserEditPath(FileBrowser& browser, const std::string& text);
+// A click on an entry: a folder or file is chosen (its path in the path box); a
+// double click opens a folder, or confirms a file.
+int BrowserClickEntry(FileBrowser& browser, const BrowserEntry& entry, bool doubleClick);
 // Draws the browser's modal popup: 1 when a path was confirmed (in `result`),
 // -1 when cancelled, 0 while it stays open or is closed.
 int DrawFileBrowser(FileBrowser& browser);
 
-// ---- 2. Font families --------------------------------------------------------------------------
+// ---- 2. Font file of a family ------------------------------------------------------------------
 
-// Sorted, distinct family names of the installed fonts (read once).
-const std::vector<std::string>& FontFamilies();
 // The file of the best match for a family (empty when fontconfig finds none).
 std::string FontFileForFamily(const char* family);
 
@@ -69,11 +74,6 @@ struct PropGridView {
     int focusedItem = -1;        // item whose editor got the focus
     bool tabPressed = false;     // set by the editor's completion callback
     int32_t editorType = 0;      // type of the open text editor (its character filter)
-    int dialogItem = -1;         // item whose "..." dialog is open
-    bool openDialog = false;
-    float colour[3] = {0, 0, 0};
-    PropFont font;
-    FileBrowser browser;
 };
 
 // Draws the grid in a child region of the given size (0: the rest of the window).

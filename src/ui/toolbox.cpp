@@ -1,7 +1,7 @@
 // The toolbox window.
 //
 // Sections:
-//   1. The record and its layout (dialog units converted to pixels)
+//   1. The record and its layout (pixels)
 //   2. Keys typed into the toolbox
 //   3. Controls: buttons with accelerators, the slider with ticks
 //   4. One frame
@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "engine/app_state.h"
+#include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/imgui_window.h"
@@ -55,18 +56,21 @@ namespace {
 // rather than a heap one for the same reason: no owner outlives every thread).
 Toolbox TheToolbox;
 
-// The dialog measured 142 x 174 units in an 8-point font: 1.5 pixels per
-// horizontal unit and 1.625 per vertical unit.
-constexpr float Dx(float units) { return units * 1.5f; }
-constexpr float Dy(float units) { return units * 1.625f; }
-
-constexpr const char* kToolboxCaption = "Simulation Control (press C to hide)";
-constexpr int kClientWidth = static_cast<int>(Dx(142) + 0.5f);
-// Collapsed: 16 pixels below button 1018; expanded: 16 pixels below label 1030.
-// The run rows (spike recording, checkpoint) sit below the tweaks, collapsed or not.
-constexpr float kRunRowsCollapsed = 126, kRunRowsExpanded = 166;
-constexpr int kCollapsedHeight = static_cast<int>(Dy(kRunRowsCollapsed + 24 + 18) + 16 + 0.5f);
-constexpr int kExpandedHeight = static_cast<int>(Dy(kRunRowsExpanded + 24 + 18) + 16 + 0.5f);
+// A short title, so that window managers show it whole over the narrow window; the
+// hint that C hides it is the window's last line.
+constexpr const char* kToolboxCaption = "Simulation Control";
+constexpr const char* kHideHint = "C hides or shows this window";
+// A column of buttons, one every kPitch pixels: start/stop, pause/resume,
+// visualization, configuration, tweaks; then (expanded) the transparency slider and
+// its label; then the run rows (spike recording, checkpoint) and the hint.
+constexpr int kClientWidth = 240;
+constexpr float kMargin = 10, kButtonWidth = kClientWidth - 2 * kMargin, kButtonHeight = 29, kPitch = 39;
+constexpr float ButtonY(int row) { return kMargin + kPitch * static_cast<float>(row); }
+constexpr float kSliderY = ButtonY(5) + 18, kLabelY = ButtonY(5) + 46;
+constexpr float kRunRowsCollapsed = ButtonY(5), kRunRowsExpanded = ButtonY(5) + 65;
+constexpr int HeightBelowRunRows(float rowsY) { return static_cast<int>(rowsY + 2 * kPitch + 24 + kMargin); }
+constexpr int kCollapsedHeight = HeightBelowRunRows(kRunRowsCollapsed);
+constexpr int kExpandedHeight = HeightBelowRunRows(kRunRowsExpanded);
 
 // ---- 2. Keys typed into the toolbox ------------------------------------------------------------------
 // Key down and up go to the host's key table like the console's keys (F1 in
@@ -77,6 +81,7 @@ bool ToolboxKey(ImGuiWindow* window, int key, int /*scancode*/, int action, int 
     if (!toolbox->inputEnabled.load()) return true;
     const int vk = GlfwKeyToVirtualKey(key);
     if (vk < 0) return false;
+    if (action == GLFW_REPEAT && !plat::KeyRepeatsWhileHeld(vk)) return false;  // once per press
     if (action == GLFW_PRESS && (mods & GLFW_MOD_ALT) != 0) {
         int button;
         {
@@ -130,11 +135,11 @@ bool AcceleratorButton(int id, const char* caption, bool enabled, float x, float
     return clicked && enabled;
 }
 
-// Button 1018 with its arrow: down while collapsed, up while expanded.
+// The tweaks button with its arrow: down while collapsed, up while expanded.
 bool TweaksButton(bool expanded, bool enabled, float x, float y, float w, float h) {
     ImGui::SetCursorPos(ImVec2(x, y));
     ImGui::BeginDisabled(!enabled);
-    const bool clicked = ImGui::Button("Visualization Tweaks##1018", ImVec2(w, h));
+    const bool clicked = ImGui::Button("Visualization Tweaks##tweaks", ImVec2(w, h));
     const ImVec2 min = ImGui::GetItemRectMin();
     const ImVec2 size = ImGui::GetItemRectSize();
     const float cx = min.x + size.x - 16.0f, cy = min.y + size.y * 0.5f, r = 4.5f;
@@ -156,7 +161,7 @@ bool TransparencySlider(int& position, bool enabled, float x, float y, float w) 
     ImGui::SetCursorPos(ImVec2(x, y));
     ImGui::BeginDisabled(!enabled);
     ImGui::SetNextItemWidth(w);
-    const bool changed = ImGui::SliderInt("##1019", &position, kTrackbarMin, kTrackbarMax, "",
+    const bool changed = ImGui::SliderInt("##transparency", &position, kTrackbarMin, kTrackbarMax, "",
                                           ImGuiSliderFlags_AlwaysClamp);
     const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
     // Where the grab's centre can go (ImGui keeps 2 pixels of padding and a grab of
@@ -188,7 +193,7 @@ void CentredLabel(const char* text, bool enabled, float x0, float x1, float y) {
 // ---- 4. One frame ----------------------------------------------------------------------------------
 void PressLifecycleButton(Toolbox* toolbox, int id, bool enabled) {
     // The guard: disabled, or within 300 ms of the last accepted click: ignored.
-    if (!AcceptToolboxClick(toolbox->LastToolboxClick, enabled, plat::TickCount())) return;
+    if (!AcceptToolboxClick(toolbox->LastToolboxClick, enabled, plat::TimeMs())) return;
     toolbox->host->LifecycleButton(id);
 }
 
@@ -226,33 +231,34 @@ void DrawFrame(Toolbox* toolbox) {
                      ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoBringToFrontOnFocus);
     ImGui::BeginDisabled(!input);
 
-    const float x = Dx(7), w = Dx(126), h = Dy(18);
+    const float x = kMargin, w = kButtonWidth, h = kButtonHeight;
     int clicked = toolbox->pendingButton;
     toolbox->pendingButton = 0;
-    if (AcceleratorButton(ToolboxStartStop, view.startStop.caption, view.startStop.enabled, x, Dy(6), w, h))
+    if (AcceleratorButton(ToolboxStartStop, view.startStop.caption, view.startStop.enabled, x, ButtonY(0), w, h))
         clicked = ToolboxStartStop;
-    if (AcceleratorButton(ToolboxPauseResume, view.pauseResume.caption, view.pauseResume.enabled, x, Dy(30), w, h))
+    if (AcceleratorButton(ToolboxPauseResume, view.pauseResume.caption, view.pauseResume.enabled, x, ButtonY(1), w,
+                          h))
         clicked = ToolboxPauseResume;
     if (AcceleratorButton(ToolboxVisualization, view.visualization.caption, view.visualization.enabled, x,
-                          Dy(54), w, h))
+                          ButtonY(2), w, h))
         clicked = ToolboxVisualization;
     if (AcceleratorButton(ToolboxConfiguration, view.configuration.caption, view.configuration.enabled, x,
-                          Dy(78), w, h))
+                          ButtonY(3), w, h))
         toolbox->configRequested = true;
-    if (TweaksButton(toolbox->ToolboxExpanded, view.tweaksEnabled, x, Dy(102), w, h))
+    if (TweaksButton(toolbox->ToolboxExpanded, view.tweaksEnabled, x, ButtonY(4), w, h))
         SetExpanded(toolbox, !toolbox->ToolboxExpanded);
 
     if (toolbox->ToolboxExpanded) {
         // The slider follows the record, so a Cancel in the configuration sheet
         // that restores an earlier opacity shows at once.
         int position = TrackbarPositionFromAlpha(plat::AtomicLoad(state.options.NeuronAlpha));
-        if (TransparencySlider(position, view.tweaksEnabled, Dx(6), Dy(132) + Dy(23) * 0.5f - 10.0f, Dx(126))) {
+        if (TransparencySlider(position, view.tweaksEnabled, x, kSliderY, w)) {
             plat::AtomicStore(state.options.NeuronAlpha, AlphaFromTrackbarPosition(position));
             toolbox->host->TransparencyChanged();
         }
         char label[kTransparencyLabelSize];
         FormatTransparencyLabel(plat::AtomicLoad(state.options.NeuronAlpha), label);
-        CentredLabel(label, view.tweaksEnabled, Dx(5), Dx(5 + 132), Dy(156) - 2.0f);
+        CentredLabel(label, view.tweaksEnabled, x, x + w, kLabelY);
     }
 
     // The run rows: spike recording on/off and a checkpoint, while a simulation exists.
@@ -261,14 +267,15 @@ void DrawFrame(Toolbox* toolbox) {
     const bool recording = plat::AtomicLoad(state.recordingSpikes) != 0;
     const float rowsY = toolbox->ToolboxExpanded ? kRunRowsExpanded : kRunRowsCollapsed;
     ImGui::BeginDisabled(!active || !toolbox->actions.toggleRecording);
-    ImGui::SetCursorPos(ImVec2(x, Dy(rowsY)));
+    ImGui::SetCursorPos(ImVec2(x, rowsY));
     if (ImGui::Button(recording ? "Stop Recording Spikes##rec" : "Record Spikes##rec", ImVec2(w, h)))
         toolbox->actions.toggleRecording();
     ImGui::EndDisabled();
     ImGui::BeginDisabled(!active);
-    ImGui::SetCursorPos(ImVec2(x, Dy(rowsY + 24)));
+    ImGui::SetCursorPos(ImVec2(x, rowsY + kPitch));
     if (ImGui::Button("Write Checkpoint##ckpt", ImVec2(w, h))) toolbox->host->WriteCheckpoint();
     ImGui::EndDisabled();
+    CentredLabel(kHideHint, false, x, x + w, rowsY + 2 * kPitch);
 
     ImGui::EndDisabled();
     ImGui::End();
@@ -301,10 +308,6 @@ void ToolboxDisableButtons(Toolbox* toolbox) {
     if (!toolbox) return;
     std::lock_guard<std::mutex> lock(toolbox->viewLock);
     DisableToolboxView(toolbox->view);
-}
-
-void ToolboxRequestFocus(Toolbox* toolbox) {
-    if (toolbox) toolbox->focusRequested.store(true);
 }
 
 void ToolboxEnableInput(Toolbox* toolbox, bool enable) {
@@ -388,11 +391,20 @@ void PlaceToolboxBeside(Toolbox* toolbox, GLFWwindow* visualizationWindow) {
     glfwGetWindowPos(visualizationWindow, &x, &y);
     glfwGetWindowSize(visualizationWindow, &width, &height);
     glfwGetWindowFrameSize(visualizationWindow, &left, &top, &right, &bottom);
-    int ownLeft = 0, ownTop = 0, ownRight = 0, ownBottom = 0;
+    int ownLeft = 0, ownTop = 0, ownRight = 0, ownBottom = 0, ownWidth = 0, ownHeight = 0;
     glfwGetWindowFrameSize(toolbox->window.window, &ownLeft, &ownTop, &ownRight, &ownBottom);
-    // Outer rectangles: (window right + 16, window top + 16), frames included.
-    const int outerRight = x + width + right, outerTop = y - top;
-    glfwSetWindowPos(toolbox->window.window, outerRight + 16 + ownLeft, outerTop + 16 + ownTop);
+    glfwGetWindowSize(toolbox->window.window, &ownWidth, &ownHeight);
+    int screenWidth = 0, screenHeight = 0;
+    if (const GLFWvidmode* mode = glfwGetVideoMode(glfwGetPrimaryMonitor())) {
+        screenWidth = mode->width;
+        screenHeight = mode->height;
+    }
+    // Outer rectangles, frames included; the expanded height, so that it fits
+    // expanded too.
+    const ToolboxSpot spot = PlaceToolbox(x - left, y - top, width + left + right, height + top + bottom,
+                                          ownWidth + ownLeft + ownRight, kExpandedHeight + ownTop + ownBottom,
+                                          screenWidth, screenHeight);
+    glfwSetWindowPos(toolbox->window.window, spot.x + ownLeft, spot.y + ownTop);
     ShowToolbox(toolbox);
 }
 

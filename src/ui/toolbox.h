@@ -48,8 +48,6 @@ void DestroyToolbox(Toolbox* toolbox);
 void ToolboxShowSimulationState(Toolbox* toolbox, uint32_t simState, bool visualizationOn);
 // Disables the buttons a task keeps disabled while it runs.
 void ToolboxDisableButtons(Toolbox* toolbox);
-// Focus back to the toolbox at its next pass.
-void ToolboxRequestFocus(Toolbox* toolbox);
 // Input is held while the exit question is open.
 void ToolboxEnableInput(Toolbox* toolbox, bool enable);
 

@@ -1,6 +1,7 @@
 // The toolbox's rules without a window.
 //
-// Sections: click guard, transparency slider, accelerator captions, button rule, button view.
+// Sections: click guard, transparency slider, accelerator captions, button rule, button view,
+// placement.
 #include "ui/toolbox_logic.h"
 
 #include <cstdio>
@@ -21,15 +22,15 @@ int TrackbarPositionFromAlpha(float alpha) {
     // Single precision on purpose: 0.065f * 200 rounds to 13 in float but truncates
     // to 12 in double, and the wireframe opacity must start the slider at 13.
     const float scaled = alpha * 200.0f;
-    if (!(scaled > 0.0f)) return kTrackbarMin;  // also NaN
-    if (scaled >= static_cast<float>(kTrackbarMax)) return kTrackbarMax;
-    return static_cast<int>(scaled);
+    if (!(scaled > 0.0f)) return kTrackbarMax;  // also NaN
+    if (scaled >= static_cast<float>(kTrackbarMax)) return kTrackbarMin;
+    return kTrackbarMax - static_cast<int>(scaled);
 }
 
 float AlphaFromTrackbarPosition(int position) {
     if (position < kTrackbarMin) position = kTrackbarMin;
     if (position > kTrackbarMax) position = kTrackbarMax;
-    return static_cast<float>(position) / 200.0f;
+    return static_cast<float>(kTrackbarMax - position) / 200.0f;
 }
 
 void FormatTransparencyLabel(float alpha, char (&label)[kTransparencyLabelSize]) {
@@ -66,7 +67,7 @@ AcceleratorCaption ParseAcceleratorCaption(const char* caption) {
 
 // ---- Button rule ------------------------------------------------------------------------------------
 ToolboxButtons ToolboxButtonRule(uint32_t simState, bool visualizationOn) {
-    const char* vis = visualizationOn ? "&Turn Visualisation OFF" : "&Turn Visualisation ON";
+    const char* vis = visualizationOn ? "&Turn Visualization OFF" : "&Turn Visualization ON";
     ToolboxButtons b{};
     b.tweaksEnabled = true;
     switch (simState) {
@@ -118,7 +119,7 @@ ToolboxView InitialToolboxView() {
     ToolboxView view{};
     SetButton(view.startStop, "Start / Stop Simulation", true);
     SetButton(view.pauseResume, "Pause / Resume Simulation", true);
-    SetButton(view.visualization, "Turn Visualisation OFF", true);
+    SetButton(view.visualization, "Turn Visualization OFF", true);
     SetButton(view.configuration, "Simulation Configuration...", true);
     view.tweaksEnabled = true;
     return view;
@@ -153,4 +154,14 @@ int LifecycleButtonForAccelerator(const ToolboxView& view, int key) {
         if (ParseAcceleratorCaption(entry.button->caption).key == key) return entry.id;
     }
     return 0;
+}
+
+// ---- Placement ------------------------------------------------------------------------------------------
+ToolboxSpot PlaceToolbox(int windowX, int windowY, int windowWidth, int, int boxWidth, int boxHeight,
+                         int screenWidth, int screenHeight) {
+    const ToolboxSpot beside{windowX + windowWidth + 16, windowY + 16};
+    if (screenWidth <= 0 || screenHeight <= 0 || beside.x + boxWidth <= screenWidth) return beside;
+    const int x = screenWidth - boxWidth > 0 ? screenWidth - boxWidth : 0;
+    const int y = screenHeight - boxHeight > 0 ? screenHeight - boxHeight : 0;
+    return {x, y};
 }

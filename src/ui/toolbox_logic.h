@@ -3,25 +3,24 @@
 // the button rule, and the button view the task threads update.
 //
 // Sections:
-//   1. Control identifiers
+//   1. Buttons
 //   2. Click guard
 //   3. Transparency slider
 //   4. Accelerator captions
 //   5. Button rule
 //   6. Button view
+//   7. Placement
 #pragma once
 
 #include <cstdint>
 
-// ---- 1. Control identifiers ----------------------------------------------------------------------
-enum ToolboxControlId : int {
-    ToolboxPauseResume = 1002,
-    ToolboxStartStop = 1006,
-    ToolboxVisualization = 1008,
-    ToolboxConfiguration = 1017,
-    ToolboxTweaks = 1018,
-    ToolboxTrackbar = 1019,
-    ToolboxTransparencyLabel = 1030,
+// ---- 1. Buttons ---------------------------------------------------------------------------------------
+// The toolbox's buttons that act on the simulation or open a window (0: none).
+enum ToolboxButton : int {
+    ToolboxStartStop = 1,
+    ToolboxPauseResume,
+    ToolboxVisualization,
+    ToolboxConfiguration,
 };
 
 // ---- 2. Click guard --------------------------------------------------------------------------------
@@ -34,10 +33,12 @@ bool AcceptToolboxClick(uint32_t& lastClick, bool enabled, uint32_t now);
 // ---- 3. Transparency slider --------------------------------------------------------------------------
 inline constexpr int kTrackbarMin = 0;
 inline constexpr int kTrackbarMax = 40;
-// Slider position of an opacity: truncation of alpha * 200 (in single precision),
-// limited to the slider's range.
+// The slider sets the transparency, rising to the right: position 0 is opacity 0.2
+// (80 % transparent), position 40 opacity 0 (100 %). Slider position of an
+// opacity: 40 - truncation of alpha * 200 (in single precision), limited to the
+// slider's range.
 int TrackbarPositionFromAlpha(float alpha);
-// Opacity of a slider position: position / 200.
+// Opacity of a slider position: (40 - position) / 200.
 float AlphaFromTrackbarPosition(int position);
 // "Neuron transparency: %.1f %%" of 100 - 100 * alpha, at most 127 characters.
 inline constexpr int kTransparencyLabelSize = 128;
@@ -62,11 +63,11 @@ struct ButtonState {
     bool changed;         // false: leave the button as it is
 };
 struct ToolboxButtons {
-    ButtonState pauseResume;    // 1002
-    ButtonState visualization;  // 1008
-    ButtonState startStop;      // 1006
-    ButtonState configuration;  // 1017
-    bool tweaksEnabled;         // 1018, 1019, 1030
+    ButtonState pauseResume;
+    ButtonState visualization;
+    ButtonState startStop;
+    ButtonState configuration;
+    bool tweaksEnabled;
 };
 // The pure rule that keeps the buttons in step with the simulation: state ->
 // captions and enabled flags.
@@ -80,19 +81,31 @@ struct ToolboxButtonView {
 // What the toolbox shows. The task threads write it (under the toolbox's lock);
 // the main thread draws from a copy.
 struct ToolboxView {
-    ToolboxButtonView startStop;      // 1006
-    ToolboxButtonView pauseResume;    // 1002
-    ToolboxButtonView visualization;  // 1008
-    ToolboxButtonView configuration;  // 1017
-    bool tweaksEnabled;               // 1018, 1019, 1030
+    ToolboxButtonView startStop;
+    ToolboxButtonView pauseResume;
+    ToolboxButtonView visualization;
+    ToolboxButtonView configuration;
+    bool tweaksEnabled;
 };
-// The dialog as created: the resource captions, everything enabled.
+// The toolbox as created: the first captions, everything enabled.
 ToolboxView InitialToolboxView();
 // Applies the caption rule's result: captions that are set replace the old ones,
 // buttons marked unchanged keep their state.
 void ApplyToolboxButtons(ToolboxView& view, const ToolboxButtons& buttons);
-// What a task thread disables while it runs: 1002, 1008, 1006, 1017, 1018, 1019, 1030.
+// What a task thread disables while it runs: every button and the tweaks.
 void DisableToolboxView(ToolboxView& view);
-// The enabled lifecycle button (1006, 1002 or 1008) whose accelerator is `key`
+// The enabled lifecycle button (start/stop, pause/resume, visualization) whose accelerator is `key`
 // (virtual-key code), or 0.
 int LifecycleButtonForAccelerator(const ToolboxView& view, int key);
+
+// ---- 7. Placement ------------------------------------------------------------------------------------
+// Where the toolbox's outer rectangle goes beside the visualization window's outer
+// rectangle (x, y, width, height): 16 pixels right of it and 16 below its top when
+// that fits on the screen (a screen size of 0 is taken as room enough); otherwise
+// at the screen's right edge and as low as it fits, off the window's top right
+// corner where the tags are.
+struct ToolboxSpot {
+    int x, y;
+};
+ToolboxSpot PlaceToolbox(int windowX, int windowY, int windowWidth, int windowHeight, int boxWidth, int boxHeight,
+                         int screenWidth, int screenHeight);

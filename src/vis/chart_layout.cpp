@@ -15,8 +15,9 @@ constexpr float kMinWeightPanel = 42.0f + 24.0f;
 constexpr float kMinHistoryPanel = 36.0f;
 }  // namespace
 
+// The first band, 1 to 8 Hz, holds both the delta and the theta rhythm.
 const ChartBandStyle ChartBands[kChartBands] = {
-    {0.15f, 0.15f, 0.6f, 0.66f, "Delta"},
+    {0.15f, 0.15f, 0.6f, 0.66f, "Delta, Theta"},
     {0.2f, 0.2f, 0.6f, 0.66f, "Alpha"},
     {0.25f, 0.25f, 0.6f, 0.66f, "Beta waves"},
     {0.3f, 0.3f, 0.6f, 0.66f, "Gamma waves"},

@@ -17,8 +17,8 @@ int GlfwKeyToVirtualKey(int key) {
         case GLFW_KEY_ENTER: case GLFW_KEY_KP_ENTER: return plat::VkReturn;
         case GLFW_KEY_TAB: return plat::VkTab;
         case GLFW_KEY_BACKSPACE: return plat::VkBack;
-        case GLFW_KEY_PAGE_UP: return plat::VkPrior;
-        case GLFW_KEY_PAGE_DOWN: return plat::VkNext;
+        case GLFW_KEY_PAGE_UP: return plat::VkPageUp;
+        case GLFW_KEY_PAGE_DOWN: return plat::VkPageDown;
         case GLFW_KEY_END: return plat::VkEnd;
         case GLFW_KEY_HOME: return plat::VkHome;
         case GLFW_KEY_LEFT: return plat::VkLeft;

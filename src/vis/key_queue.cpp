@@ -1,6 +1,8 @@
 // Key presses waiting for the key commands.
 #include "vis/key_queue.h"
 
+#include "platform/console_keys.h"
+
 namespace {
 bool ValidSlot(int slot) { return slot >= 0 && slot < 256; }
 }  // namespace
@@ -12,7 +14,7 @@ void QueueKeyPress(KeyPressQueue& q, int slot) {
 }
 
 void QueueKeyRepeat(KeyPressQueue& q, int slot) {
-    if (!ValidSlot(slot)) return;
+    if (!ValidSlot(slot) || !plat::KeyRepeatsWhileHeld(slot)) return;
     if (q.pending[slot] == 0) q.pending[slot] = 1;
     q.released[slot] = 0;
 }

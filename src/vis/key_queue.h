@@ -5,9 +5,10 @@
 // thread waits for StateLock while a slow frame is drawn, and a burst of taps then
 // arrives in one batch of window events. The queue counts the presses of each slot
 // and hands them to the table one pass at a time, so every press acts once.
-// Auto-repeat of a held key is not counted: it keeps the key down as before, so a
-// held key still repeats at the rate the commands run and nothing piles up to act
-// after the key has been let go.
+// Auto-repeat of a held camera key (plat::KeyRepeatsWhileHeld) is not counted: it
+// keeps the key down, so the key repeats at the rate the commands run and nothing
+// piles up to act after it has been let go. Every other key acts once per press:
+// its auto-repeat is dropped.
 #pragma once
 
 #include <cstdint>

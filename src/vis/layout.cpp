@@ -81,31 +81,25 @@ OverlayText FormatOverlayText(const char* format, ...) {
 // ---- Help lines ---------------------------------------------------------------------------------------
 const HelpLine HelpLines[kHelpLineCount] = {
     {true, 0, "Vellicor Help"},
-    {false, 1, "MOUSE SHORTCUTS"},
-    {false, 2, "Left button click on the 2D neuron picker - View individual neuron properties"},
-    {false, 1, "Drag with pressed left button - Camera rotation"},
-    {false, 1, "Drag with pressed right button - Camera zoom"},
-    {false, 1, "Mouse wheel - Camera zoom"},
-    {false, 1, "Drag with pressed left button + SHIFT key - Camera pan"},
-    {false, 3, "KEYBOARD SHORTCUTS"},
-    {false, 2, "A, D, W, S keys - Move the camera LEFT, RIGHT, UP and DOWN respectively"},
-    {false, 1, "F1 key - Toggle help display ON/OFF (during simulation)"},
-    {false, 1, "F5 key - Toggle spike and synaptic weight analysis ON/OFF"},
-    {false, 1, "F11 key - 100% Visualization View"},
-    {false, 1, "F10 key - Start / stop screen capture (simulation is captured to series of JPEG files)"},
-    {false, 1, "P key - Pause / resume simulation"},
-    {false, 1, "E key - Start / Stop injecting regular stimuli (learning test)"},
-    {false, 1, "V key - Toggle 3D visualization ON/OFF"},
-    {false, 1, "C key - Toggle toolbox window ON/OFF"},
-    {false, 1, "X key - Reset the camera to the default position"},
-    {false, 1, "L key - Toggle synaptic strength view ON/OFF"},
-    {false, 1, "UP/DOWN keys - Move 2D neuron selection pane along the Z axis"},
-    {false, 1, "PGUP/PGDOWN keys - Move 2D neuron selection pane along the Z axis (fast)"},
-    {false, 1, "HOME/END keys - Move 2D neuron selection pane to the beginning/end"},
-    {false, 1, "ESC key - Exit Vellicor"},
-    {false, 3, "COMMAND LINE OPTIONS"},
-    {false, 2, "/MSAAnX - Enable MSAA Anti Aliasing where n is the number of samples (e.g. /MSAA2X - up to 16, power of 2)"},
-    {false, 1, "/ShortAxonDemo - Demo mode with short axons"},
+    {false, 1, "MOUSE"},
+    {false, 2, "Click on the 2D neuron picker - inspect that neuron"},
+    {false, 1, "Left drag - rotate the camera; with SHIFT - pan"},
+    {false, 1, "Right drag, mouse wheel - zoom"},
+    {false, 3, "KEYBOARD"},
+    {false, 2, "W / S - zoom in / out;  A / D - turn the view left / right;  X - reset the camera"},
+    {false, 1, "P or SPACE - pause / resume the simulation"},
+    {false, 1, "E - regular stimulus on / off (learning test)"},
+    {false, 1, "V - 3D visualization on / off;  R - auto-rotation on / off"},
+    {false, 1, "L - synaptic strength view on / off;  C - show / hide the toolbox"},
+    {false, 1, "O - spike recording on / off;  K - write a checkpoint"},
+    {false, 1, "F10 - frame capture on / off (JPEG files);  F11 - 100% view"},
+    {false, 1, "F1 - this help on / off;  F5 - spike and synaptic weight analysis"},
+    {false, 1, "UP / DOWN - move the neuron picker's plane;  PGUP / PGDOWN - ten planes"},
+    {false, 1, "HOME / END - first / last plane;  ESC - quit (asks while a simulation runs)"},
+    {false, 3, "COMMAND LINE (vellicor --help describes every switch)"},
+    {false, 2, "demo, headless, steps=N, seed=N, preset=K, threads=N, engine=exact|event"},
+    {false, 1, "config=FILE, save-config=FILE, record=FILE, export=FILE, checkpoint=FILE, resume=FILE"},
+    {false, 1, "capture=DIR, msaa2x .. msaa16x, wireframe, colorbuffer, shortaxondemo"},
 };
 
 void HelpLinePositions(int32_t height, float* y) {
@@ -175,7 +169,9 @@ void ResetFrameStats(FrameStats& stats, uint32_t now) {
 void UpdateFpsStats(FrameStats& stats, uint32_t now) {
     const uint32_t d = now - stats.lastFpsUpdate;
     const uint32_t sinceStart = now - stats.statsStart;
-    if (stats.FrameCount > 99 && sinceStart != 0)
+    // From the first update on: at a few frames a second a minimum frame count would
+    // keep the average at 0 for a minute.
+    if (sinceStart != 0)
         stats.AverageFps = static_cast<float>(stats.FrameCount / (sinceStart * 0.001));
     if (d != 0) stats.RecentFps = 20000.0f / static_cast<float>(d);
     if (stats.cycleAccumulator > 0) {

@@ -60,7 +60,7 @@ struct HelpLine {
     int gap;  // lines of 15 pixels before the line
     const char* text;
 };
-inline constexpr int kHelpLineCount = 26;
+inline constexpr int kHelpLineCount = 20;
 extern const HelpLine HelpLines[kHelpLineCount];
 // y of each help line for a window of height H (the first at H - 14 - 2 - 0.15 H).
 void HelpLinePositions(int32_t height, float* y);

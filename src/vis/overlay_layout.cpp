@@ -182,20 +182,24 @@ StripLayout LayoutLowerStrip(const LayoutMetrics& L, float width, const GlyphMet
         if (c.y0 < columnTop && columnBottom < c.y1) s.columnX = std::max(s.columnX, c.x1 + ch * 0.5f);
     const float columnWidth = PropertyColumnWidth(hud, s.columnScale, L.InspectorTextWidth);
 
-    // Trace area: after the column, to the right edge.
-    s.traceX = s.columnX + columnWidth + 2.0f * ch;
+    // After the column: the trace labels (the readouts) in a column of their own, at
+    // most 40 % of the room, then the traces to the right edge, so that a full trace
+    // history never runs across a readout.
+    const float areaX = s.columnX + columnWidth + 2.0f * ch;
+    const float area = std::floor(width - areaX);
+    s.labelX = areaX;
+    float g = kTraceLabelScale;
+    const float fullWidth = TraceLabelWidth(mono, kTraceLabelScale);
+    if (fullWidth > 0.0f && area > 0.0f) g = std::min(g, kTraceLabelScale * 0.4f * area / fullWidth);
+    s.traceX = areaX + TraceLabelWidth(mono, g) + ch;
     const float room = std::floor(width - s.traceX);
     s.traceLength = room > 0.0f ? static_cast<uint32_t>(room) : 0;
 
     // Trace labels: wished at their lanes (TraceLabelY), stacked without overlap
-    // between the lanes' bottom (LineHeight) and the strip's top, no wider than the area.
+    // between the lanes' bottom (LineHeight) and the strip's top.
     TraceLane lanes[kTraceCount];
     TraceLanesFor(L, lanes);
     const FontExtent monoExtent = PrintableExtent(mono);
-    s.labelX = s.traceX;
-    float g = kTraceLabelScale;
-    const float fullWidth = TraceLabelWidth(mono, kTraceLabelScale);
-    if (fullWidth > 0.0f && s.traceLength > 0) g = std::min(g, kTraceLabelScale * static_cast<float>(s.traceLength) / fullWidth);
     for (;; g *= 0.95f) {
         const float height = (monoExtent.ascent + monoExtent.descent) * g;
         // Intervals bottom-up: label q's ink spans [y - descent, y + ascent].

@@ -107,8 +107,12 @@ void DrawHelpPanel(float panelTop) {
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    const float lower[4] = {1.0f, 0.2f, 0.2f, 0.66f}, upper[4] = {0.2f, 0.2f, 1.0f, 0.66f};
-    const float lowerDim[4] = {0.33f, 0.1f, 0.1f, 0.66f}, upperDim[4] = {0.1f, 0.1f, 0.33f, 0.66f};
+    // Opaque, and over everything drawn before it: the picker's and the inspector's
+    // text must not show through the help.
+    const GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
+    glDisable(GL_DEPTH_TEST);
+    const float lower[4] = {0.6f, 0.12f, 0.12f, 1.0f}, upper[4] = {0.12f, 0.12f, 0.6f, 1.0f};
+    const float lowerDim[4] = {0.33f, 0.1f, 0.1f, 1.0f}, upperDim[4] = {0.1f, 0.1f, 0.33f, 1.0f};
     const float* bottom = WireframeMode ? lowerDim : lower;
     const float* upperColour = WireframeMode ? upperDim : upper;
     glBegin(GL_QUADS);
@@ -128,6 +132,7 @@ void DrawHelpPanel(float panelTop) {
         DrawText3D(t.scale, FontMonoSmall.listBase, t.x, t.y, 0.0f, "%.*s", t.length, t.text);
     }
     SetLighting(true);
+    if (depthTest) glEnable(GL_DEPTH_TEST);
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);

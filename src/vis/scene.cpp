@@ -15,7 +15,9 @@
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "analysis/stimulus.h"
 #include "engine/app_state.h"
@@ -204,9 +206,34 @@ void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
     }
     glEnd();
 
-    if (SynapticStrengthView.load()) {
-        glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
+    if (SynapticStrengthView.load() && incoming > 0) {
+        // Only labels that can be read: many presynaptic neurons sit close to the
+        // inspected one, and all their labels would pile into one clump there.
+        GLdouble model[16], projection[16];
+        GLint viewport[4];
+        glGetDoublev(GL_MODELVIEW_MATRIX, model);
+        glGetDoublev(GL_PROJECTION_MATRIX, projection);
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        std::vector<float> sx(incoming), sy(incoming), weight(incoming);
+        std::vector<int> keep(incoming);
+        float height = 0.0f;
         for (uint32_t i = 0; i < incoming; ++i) {
+            float p[3];
+            ScenePosition(state.neurons[view.incoming[i].pre].somaPos, e, p);
+            GLdouble wx = 0, wy = 0, wz = 0, ux = 0, uy = 0, uz = 0;
+            gluProject(p[0], p[1], p[2], model, projection, viewport, &wx, &wy, &wz);
+            gluProject(p[0], p[1] + 2.0, p[2], model, projection, viewport, &ux, &uy, &uz);
+            sx[i] = static_cast<float>(wx);
+            sy[i] = static_cast<float>(wy);
+            weight[i] = view.incoming[i].weight;
+            height = std::max(height, static_cast<float>(std::abs(uy - wy)) * 0.75f);
+        }
+        // "0.123": five characters of about 0.6 of the height each.
+        const int kept = SelectReadableLabels(sx.data(), sy.data(), weight.data(), static_cast<int>(incoming),
+                                              3.0f * height, height, keep.data());
+        glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
+        for (int k = 0; k < kept; ++k) {
+            const uint32_t i = static_cast<uint32_t>(keep[static_cast<size_t>(k)]);
             float p[3];
             ScenePosition(state.neurons[view.incoming[i].pre].somaPos, e, p);
             DrawTextBillboard(2.0f, FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",
@@ -319,12 +346,6 @@ void DrawTraces(AppState& state, const ViewFrame& view, const LayoutMetrics& L, 
 namespace {
 
 // Tag colours: paused amber, stimulus green, recording and capture red.
-Rgba HudTagColour(const char* tag) {
-    if (tag[0] == 'P') return {1.0f, 0.75f, 0.2f, 1.0f};
-    if (tag[0] == 'S') return {0.4f, 1.0f, 0.4f, 1.0f};
-    return {1.0f, 0.35f, 0.35f, 1.0f};
-}
-
 void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H) {
     glViewport(0, 0, W, H);
     SetOrtho(static_cast<float>(W), static_cast<float>(H));
@@ -351,31 +372,38 @@ void DrawHud(const AppState& state, const LayoutMetrics& L, int32_t W, int32_t H
                               StimulusCanAct(state.params, state.stimulusPeriod),
                           plat::AtomicLoad(state.recordingSpikes) != 0, CaptureGate.on.load() != 0};
     const HudTags tags = BuildHudTags(status);
-    const float pad = 4.0f;
-    float tagWidths[kMaxHudTags];
-    for (int i = 0; i < tags.count; ++i)
-        tagWidths[i] = TextPixelWidth(FontMonoBold.metrics, 15.0f, tags.text[i]) + 2.0f * pad;
-    const HudPlacement place =
-        PlaceHudTags(lineWidths, hud.count, tagWidths, tags.count, static_cast<float>(W), 12.0f);
-    const float tagY = top - place.tagRow * step;
+    const float pad = 4.0f, gap = 12.0f;
+    float textWidths[kMaxHudTags], tagWidths[kMaxHudTags];
+    for (int i = 0; i < tags.count; ++i) textWidths[i] = TextPixelWidth(FontMonoBold.metrics, 15.0f, tags.text[i]);
+    // Smaller tags beside a line rather than a row of their own over the 3D view.
+    const float tagScale =
+        HudTagScale(lineWidths, hud.count, textWidths, tags.count, pad, static_cast<float>(W), gap);
+    for (int i = 0; i < tags.count; ++i) tagWidths[i] = textWidths[i] * tagScale / 15.0f + 2.0f * pad;
+    const HudPlacement place = PlaceHudTags(lineWidths, hud.count, tagWidths, tags.count, static_cast<float>(W), gap);
+    // A row of their own keeps its box clear of the line above: a box reaches from
+    // 0.3 of the scale below the baseline to 0.85 above it.
+    const bool ownRow = place.tagRow >= hud.count;
+    const float ownRowDrop = std::max(step, 1.2f * tagScale + 4.0f);
+    const float tagY = ownRow ? top - static_cast<float>(hud.count - 1) * step - ownRowDrop : top - place.tagRow * step;
     const bool lit = GlShadow.lighting != 0;
     SetLighting(false);
     for (int i = 0; i < tags.count; ++i) {
         Colour(HudTagColour(tags.text[i]));
-        Rectangle(place.tagX[i], tagY - 3.0f, place.tagX[i] + tagWidths[i], tagY + L.CharHeight + 1.0f);
-        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, place.tagX[i] + pad, tagY, "%s", tags.text[i]);
+        Rectangle(place.tagX[i], tagY - 0.3f * tagScale - 1.0f, place.tagX[i] + tagWidths[i],
+                  tagY + 0.85f * tagScale + 1.0f);
+        DrawHudText(GlShadow, tagScale, FontMonoBold.listBase, place.tagX[i] + pad, tagY, "%s", tags.text[i]);
     }
-    int rows = std::max(hud.count, tags.count > 0 ? place.tagRow + 1 : 0);
+    float lowest = ownRow && tags.count > 0 ? tagY : top - static_cast<float>(hud.count - 1) * step;
     char notice[160];
     if (ViewNoticeAt(plat::TimeMs(), notice, sizeof notice)) {
         glColor4f(1.0f, 1.0f, 0.4f, 1.0f);
-        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, top - place.noticeRow * step, "%s", notice);
-        rows = std::max(rows, place.noticeRow + 1);
+        lowest -= ownRow ? ownRowDrop : step;
+        DrawHudText(GlShadow, 15.0f, FontMonoBold.listBase, 8.0f, lowest, "%s", notice);
     }
     SetLighting(lit);
     // The analysis charts stay below the lowest HUD row (its ink reaches a third of
     // the scale under the baseline).
-    ChartCeiling = top - static_cast<float>(rows - 1) * step - 0.3f * 15.0f - 6.0f;
+    ChartCeiling = lowest - 0.3f * 15.0f - 6.0f;
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 //   6. HUD and auto-rotation
 #include "vis/scene_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/geometry.h"
 #include "engine/network.h"
@@ -289,6 +291,41 @@ HudPlacement PlaceHudTags(const float* lineWidths, int lineCount, const float* t
         left += tagWidths[i] + gap;
     }
     return p;
+}
+
+float HudTagScale(const float* lineWidths, int lineCount, const float* textWidthsAt15, int tagCount, float pad,
+                  float windowWidth, float gap) {
+    for (float scale = 15.0f; scale >= 11.0f; scale -= 0.5f) {
+        float widths[kMaxHudTags];
+        for (int i = 0; i < tagCount && i < kMaxHudTags; ++i) widths[i] = textWidthsAt15[i] * scale / 15.0f + 2 * pad;
+        if (PlaceHudTags(lineWidths, lineCount, widths, tagCount, windowWidth, gap).tagRow < lineCount) return scale;
+    }
+    return 15.0f;
+}
+
+Rgba HudTagColour(const char* tag) {
+    if (tag[0] == 'E') return {0.45f, 0.65f, 1.0f, 1.0f};
+    if (tag[0] == 'P') return {1.0f, 0.75f, 0.2f, 1.0f};
+    if (tag[0] == 'S') return {0.4f, 1.0f, 0.4f, 1.0f};
+    return {1.0f, 0.35f, 0.35f, 1.0f};
+}
+
+int SelectReadableLabels(const float* x, const float* y, const float* weight, int count, float w, float h,
+                         int* keep) {
+    std::vector<int> order(static_cast<size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) order[static_cast<size_t>(i)] = i;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return weight[a] > weight[b]; });
+    int kept = 0;
+    for (const int i : order) {
+        bool free = true;
+        for (int k = 0; k < kept && free; ++k) {
+            const int j = keep[k];
+            free = x[i] + w + 1.0f <= x[j] || x[j] + w + 1.0f <= x[i] || y[i] + h + 1.0f <= y[j] ||
+                   y[j] + h + 1.0f <= y[i];
+        }
+        if (free) keep[kept++] = i;
+    }
+    return kept;
 }
 
 float AdvanceAutoRotation(float angle) {

@@ -159,5 +159,19 @@ struct HudPlacement {
 };
 HudPlacement PlaceHudTags(const float* lineWidths, int lineCount, const float* tagWidths, int tagCount,
                           float windowWidth, float gap);
+// The scale of the tags' text: the largest from 15 down to 11 pixels at which they
+// fit beside one of the lines (widths given at scale 15, without padding; `pad`
+// each side), else 15 (they take a row of their own).
+float HudTagScale(const float* lineWidths, int lineCount, const float* textWidthsAt15, int tagCount, float pad,
+                  float windowWidth, float gap);
+// A tag's colour: red only for what writes files (REC, CAPTURE); a mode (EVENT
+// ENGINE) is blue, PAUSED amber, STIMULUS green.
+Rgba HudTagColour(const char* tag);
+// The inspector's weight labels that can be read: labels at window positions
+// (x[i], y[i]) (lower left corner), all width w and height h; the strongest weights
+// first, each kept unless its box (with a pixel of air) overlaps one kept before.
+// Writes the kept indices to keep and returns their number.
+int SelectReadableLabels(const float* x, const float* y, const float* weight, int count, float w, float h,
+                         int* keep);
 // 0.2 degrees per scene frame, wrapped below 360.
 float AdvanceAutoRotation(float angle);

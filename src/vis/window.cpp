@@ -6,7 +6,7 @@
 //   3. Callbacks: keys, resize, close
 //   4. The exit question window
 //   5. The capture window style
-//   6. Losing the display
+//   6. Losing the display or the window
 //   7. Creation, event pump, teardown
 #include "vis/window.h"
 
@@ -57,6 +57,9 @@ std::atomic<bool> RenderThreadParked{false};  // waits in OnDisplayLost for the 
 thread_local bool OnRenderThread = false;
 AppState* WindowState = nullptr;  // for the lost-display handler
 bool QuestionOpen = false;  // the exit question is modal: the window takes no keys
+std::atomic<bool> WindowGone{false};  // an X request on the window failed (OnXError)
+
+void KeepXErrorHandler();  // section 6
 
 void GlfwError(int code, const char* text) { LogMessage(LogWarning, 0, "GLFW error %d: %s", code, text); }
 
@@ -138,30 +141,28 @@ void OnFramebufferSize(GLFWwindow* window, int width, int height) {
     ViewportDirty.store(true);
 }
 
+// Closing the window (its close button, the window manager) acts as Esc: the key
+// commands quit, asking first while a simulation runs.
 void OnClose(GLFWwindow* window) {
-    // Closing quits without a question; the teardown stops a simulation first.
     glfwSetWindowShouldClose(window, GLFW_FALSE);
-    if (Host) Host->RequestQuit();
+    if (!QuestionOpen) QueueKeyPress(ViewKeyQueue, plat::VkEscape);
 }
 
 // ---- 4. Exit question --------------------------------------------------------------------------------------
 struct QuestionState {
     WindowAnswer answer;
     bool answered;
-    double buttonX[3];
+    double buttonX[2];
     double buttonY, buttonW, buttonH;
 };
 
 void QuestionKey(GLFWwindow* w, int key, int, int action, int) {
     if (action != GLFW_PRESS) return;
     auto* q = static_cast<QuestionState*>(glfwGetWindowUserPointer(w));
-    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER || key == GLFW_KEY_Y) {
-        q->answer = WindowAnswer::Yes;
+    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER || key == GLFW_KEY_Q || key == GLFW_KEY_Y) {
+        q->answer = WindowAnswer::Quit;
         q->answered = true;
-    } else if (key == GLFW_KEY_N) {
-        q->answer = WindowAnswer::No;
-        q->answered = true;
-    } else if (key == GLFW_KEY_ESCAPE) {
+    } else if (key == GLFW_KEY_ESCAPE || key == GLFW_KEY_N) {
         q->answer = WindowAnswer::Cancel;
         q->answered = true;
     }
@@ -172,8 +173,8 @@ void QuestionClick(GLFWwindow* w, int button, int action, int) {
     auto* q = static_cast<QuestionState*>(glfwGetWindowUserPointer(w));
     double x = 0, y = 0;
     glfwGetCursorPos(w, &x, &y);
-    const WindowAnswer answers[3] = {WindowAnswer::Yes, WindowAnswer::No, WindowAnswer::Cancel};
-    for (int i = 0; i < 3; ++i) {
+    const WindowAnswer answers[2] = {WindowAnswer::Quit, WindowAnswer::Cancel};
+    for (int i = 0; i < 2; ++i) {
         if (x >= q->buttonX[i] && x <= q->buttonX[i] + q->buttonW && y >= q->buttonY &&
             y <= q->buttonY + q->buttonH) {
             q->answer = answers[i];
@@ -192,8 +193,8 @@ void DrawQuestion(const QuestionState& q, const char* question, const OutlineFon
     glLoadIdentity();
     glClearColor(0.94f, 0.94f, 0.94f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    const char* labels[3] = {"Yes", "No", "Cancel"};
-    for (int i = 0; i < 3; ++i) {
+    const char* labels[2] = {"Quit", "Cancel"};
+    for (int i = 0; i < 2; ++i) {
         const float x = static_cast<float>(q.buttonX[i]), y = static_cast<float>(q.buttonY);
         const float w = static_cast<float>(q.buttonW), h = static_cast<float>(q.buttonH);
         glColor3f(0.85f, 0.85f, 0.85f);
@@ -232,6 +233,7 @@ WindowAnswer AskQuestionWindow(void* owner, const char* question, const char* ca
     glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
     glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
     GLFWwindow* w = glfwCreateWindow(width, height, caption, nullptr, nullptr);
+    KeepXErrorHandler();
     if (!w) {
         QuestionOpen = false;
         return WindowAnswer::NoWindow;
@@ -240,7 +242,7 @@ WindowAnswer AskQuestionWindow(void* owner, const char* question, const char* ca
     glfwGetWindowPos(static_cast<GLFWwindow*>(owner), &ox, &oy);
     glfwGetWindowSize(static_cast<GLFWwindow*>(owner), &ow, &oh);
     glfwSetWindowPos(w, ox + (ow - width) / 2, oy + (oh - height) / 2);
-    QuestionState q{WindowAnswer::Cancel, false, {280.0, 380.0, 480.0}, 72.0, 90.0, 30.0};
+    QuestionState q{WindowAnswer::Cancel, false, {380.0, 480.0}, 72.0, 90.0, 30.0};
     glfwSetWindowUserPointer(w, &q);
     glfwSetKeyCallback(w, QuestionKey);
     glfwSetMouseButtonCallback(w, QuestionClick);
@@ -251,12 +253,12 @@ WindowAnswer AskQuestionWindow(void* owner, const char* question, const char* ca
     OutlineFont font{"Arial", false, 16, 1000, {}, 1.0f, false};
     BuildOutlineFont(font);
     while (!q.answered) {
-        if (glfwWindowShouldClose(w)) {
+        if (glfwWindowShouldClose(w) || WindowGone.load()) {
             q.answer = WindowAnswer::Cancel;
             break;
         }
         if (plat::ConsoleInterrupted()) {  // SIGINT/SIGTERM quit like a confirmed Esc
-            q.answer = WindowAnswer::Yes;
+            q.answer = WindowAnswer::Quit;
             break;
         }
         int fw = width, fh = height;
@@ -280,7 +282,33 @@ void ApplyCaptureStyle(void* owner, bool captureOn) {
 
 namespace {
 
-// ---- 6. Losing the display ------------------------------------------------------------------------------------
+// ---- 6. Losing the display or the window -----------------------------------------------------------------------
+// A request on a window destroyed from outside (a window manager's kill, xdotool
+// windowclose) fails with BadDrawable or BadWindow, on the render thread's swap or
+// the main thread's event handling. Xlib's default handler would exit() the process
+// under live threads (an abort). This one logs the first error, asks the program
+// to quit and returns: the main loop then ends in order (simulation stopped,
+// recordings closed, terminal restored) with status 1, and the failing requests
+// of the teardown are ignored. It calls no Xlib function: Xlib holds the display
+// while it runs.
+int OnXError(Display*, XErrorEvent* error) {
+    if (!WindowGone.exchange(true)) {
+        const int code = error->error_code;
+        const char* name = code == BadDrawable ? "BadDrawable" : code == BadWindow ? "BadWindow" : nullptr;
+        if (name)
+            LogMessage(LogError, 0, "The visualization window was destroyed (X error %s): the program ends.", name);
+        else
+            LogMessage(LogError, 0, "X error %d (request %d) on the visualization window: the program ends.", code,
+                       error->request_code);
+        if (Host != nullptr) Host->RequestQuit();
+    }
+    return 0;
+}
+
+// GLFW 3.3 swaps in its own X error handler around some of its calls and leaves
+// Xlib's default in place afterwards: set ours again after each of them.
+void KeepXErrorHandler() { XSetErrorHandler(OnXError); }
+
 // Xlib calls this when the connection to the X server breaks, on whichever thread
 // noticed it first (the main thread's event wait, or the render thread's drawing
 // or swap). Xlib would exit() the process if it returned, running static
@@ -329,6 +357,7 @@ bool CreateVisualizationWindow(AppState& state, ViewHost& host) {
     WindowState = &state;
     Host = &host;
     XSetIOErrorHandler(OnDisplayLost);
+    WindowGone.store(false);
     WindowWidth.store(1024);
     WindowHeight.store(768);
     FillIndexRamp();
@@ -355,6 +384,7 @@ bool CreateVisualizationWindow(AppState& state, ViewHost& host) {
     ViewportDirty.store(true);
     glfwShowWindow(VisWindow);
     glfwFocusWindow(VisWindow);
+    KeepXErrorHandler();
 
     CaptureContextPtr.store(CreateCaptureContext(fw, fh));
     GLFWwindow* window = VisWindow;
@@ -368,8 +398,11 @@ bool CreateVisualizationWindow(AppState& state, ViewHost& host) {
 
 void PumpWindowEvents(uint32_t timeoutMs) {
     if (!VisWindow) return;
+    KeepXErrorHandler();
     glfwWaitEventsTimeout(static_cast<double>(timeoutMs) / 1000.0);
 }
+
+bool VisualizationWindowLost() { return WindowGone.load(); }
 
 void ProcessViewKeyCommands(AppState& state) {
     if (!VisWindow) return;

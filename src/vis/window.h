@@ -26,6 +26,9 @@ void PumpWindowEvents(uint32_t timeoutMs);
 // by the window's events has acted once, then applies the releases. Nothing
 // without a window.
 void ProcessViewKeyCommands(AppState& state);
+// The window was destroyed from outside (an X request on it failed): the program
+// was asked to quit and should end with status 1.
+bool VisualizationWindowLost();
 // The window as the owner of the exit question and the capture style (may be null).
 void* VisualizationOwnerWindow();
 // Ends the render thread (host.StopRendering), stops a simulation that still
@@ -34,10 +37,10 @@ void* VisualizationOwnerWindow();
 void DestroyVisualizationWindow(AppState& state, ViewHost& host);
 
 // ---- Dialogs of the window (main thread) -----------------------------------------------------
-enum class WindowAnswer { Yes, No, Cancel, NoWindow };
-// Asks `question` in a small modal window centred on `owner` (the visualization
-// window) with Yes, No and Cancel; Enter or Y, N, Esc answer too, and SIGINT or
-// SIGTERM answer Yes. NoWindow when there is no owner or the question window
+enum class WindowAnswer { Quit, Cancel, NoWindow };
+// Asks `question` in a small window centred on `owner` (the visualization window,
+// which takes no keys meanwhile) with Quit and Cancel; Enter, Q or Y quit, Esc or N
+// cancel, closing it cancels, and SIGINT or SIGTERM quit. NoWindow when there is no owner or the question window
 // cannot be created (the caller then asks on the console).
 WindowAnswer AskQuestionWindow(void* owner, const char* question, const char* caption);
 // The capture window style: not resizable while capture is on.

@@ -22,7 +22,7 @@ namespace {
 struct Recorded final : KeyCommandHost {
     std::vector<void (*)(ToolboxTask*)> tasks;
     int questions = 0;
-    QuestionAnswer answer = AnswerNo;
+    QuestionAnswer answer = AnswerCancel;
     std::vector<bool> styles;
     int markDirty = 0;
     bool toolbox = false;  // whether there is one
@@ -274,19 +274,17 @@ TEST_F(KeyCommands, EscapeAsksOnlyDuringASimulation) {
     QuitRequested.store(false);
     RenderStop.store(false);
     state.SimState = SimStateRunning;
-    env.answer = AnswerNo;
-    Press(27);
     env.answer = AnswerCancel;
     Press(27);
-    EXPECT_EQ(env.questions, 2);
+    EXPECT_EQ(env.questions, 1);
     EXPECT_FALSE(QuitRequested.load());
     EXPECT_FALSE(RenderStop.load());
     EXPECT_EQ(keys[27], 0);
 
     state.SimState = SimStatePaused;
-    env.answer = AnswerYes;
+    env.answer = AnswerQuit;
     Press(27);
-    EXPECT_EQ(env.questions, 3);
+    EXPECT_EQ(env.questions, 2);
     EXPECT_TRUE(QuitRequested.load());
     EXPECT_TRUE(RenderStop.load());
 }

@@ -35,11 +35,21 @@ TEST(StatisticsLine, AverageAndRecentSpeed) {
     // The millisecond clock wraps: 0xFFFFFF00 to 0x00000100 is 512 ms.
     EXPECT_EQ(FormatStatisticsText(512, 0, 0x100u, 0xFFFFFF00u, 0xFFFFFF00u),
               "Simulation time: 256.0 ms (Real time factor: 0.500x recent, 0.500x avg.)");
-    // No time elapsed: no division by zero.
     // A run resumed at step 16000: 4000 steps in 2 s of its own.
     EXPECT_NE(FormatStatisticsText(20000, 16000, 3000, 1000, 1000, 16000).find("1.000x avg."), std::string::npos);
+    // No time elapsed: no division by zero.
     EXPECT_EQ(FormatStatisticsText(0, 0, 500, 500, 500),
               "Simulation time: 0.0 ms (Real time factor: 0.000x recent, 0.000x avg.)");
+}
+
+TEST(ProgressLine, StepsSimulatedTimeSpeedAndTimeLeft) {
+    // 12000 of 20000 steps (6 s simulated) in 12 s: 0.5x, 8000 steps left take 8 s.
+    EXPECT_EQ(FormatProgressLine(12000, 20000, 12.0),
+              "Step 12000 of 20000 (60%): 6000.0 ms simulated, real-time factor 0.500, 8 s left");
+    EXPECT_NE(FormatProgressLine(1000, 20000, 10.0).find("3 min 10 s left"), std::string::npos);
+    EXPECT_NE(FormatProgressLine(1000, 2000000, 10.0).find("5 h 33 min left"), std::string::npos);
+    EXPECT_EQ(FormatProgressLine(0, 100, 0.0),
+              "Step 0 of 100 (0%): 0.0 ms simulated, real-time factor 0.000, ... left");
 }
 
 TEST(RunSummaryLine, Format) {
@@ -90,7 +100,7 @@ struct LifecycleFixture : ::testing::Test {
 std::vector<long> LinePositions(const std::string& log, const std::vector<std::string>& lines) {
     std::vector<long> at;
     for (const std::string& line : lines) {
-        const size_t p = log.find("] " + line + "\r\n");
+        const size_t p = log.find("] " + line + "\n");
         at.push_back(p == std::string::npos ? -1 : static_cast<long>(p));
     }
     return at;
@@ -215,7 +225,6 @@ struct CountingListener final : TaskListener {
     std::atomic<int> applied{0};
     void ShowSimulationState(uint32_t, bool) override { applied.fetch_add(1); }
     void DisableButtons() override {}
-    void MoveFocus() override {}
     void RebuildPalettes(AppState&) override {}
 };
 
@@ -247,7 +256,7 @@ TEST(StartFailure, WorkerThreadsThatCannotBeCreatedAreAFatalError) {
     const int status = pclose(out);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << log;
     EXPECT_EQ(WEXITSTATUS(status), 1) << log;
-    EXPECT_NE(log.find("] Initialization of the work manager failed due to low system memory conditions!\r\n"),
+    EXPECT_NE(log.find("] Initialization of the work manager failed due to low system memory conditions!\n"),
               std::string::npos)
         << log;
 }

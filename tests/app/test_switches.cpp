@@ -120,6 +120,20 @@ TEST(Switches, ArgumentsThatMatchNoSwitchAreNamedInOneWarningEach) {
     EXPECT_EQ(o.preset, -1);
 }
 
+TEST(Switches, CaptureFolderKeepsItsCaseAndItsWordsAreNoSwitches) {
+    AppState& s = Fresh();
+    const std::string defaultFolder = s.options.captureFolder;
+    Apply(s, {"-capture=/tmp/My Frames"});
+    EXPECT_STREQ(s.options.captureFolder, "/tmp/My Frames");
+    const LaunchOptions o = Apply(s, {"CAPTURE=/srv/Demo-Headless-msaa2x-seed=5"});
+    EXPECT_STREQ(s.options.captureFolder, "/srv/Demo-Headless-msaa2x-seed=5");
+    EXPECT_FALSE(o.demo || o.headless || o.seedGiven);
+    EXPECT_EQ(MsaaSamples, 4);
+    AppState& t = Fresh();
+    Apply(t, {"capture="});  // refused: the default stays
+    EXPECT_EQ(std::string(t.options.captureFolder), defaultFolder);
+}
+
 TEST(Switches, HelpAndVersionAreWholeArguments) {
     AppState& s = Fresh();
     EXPECT_TRUE(Apply(s, {"--help"}).help);

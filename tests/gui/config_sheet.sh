@@ -29,7 +29,7 @@ click() {  # window x y (window coordinates)
 }
 
 # Window title patterns (xdotool takes regular expressions).
-toolbox_title="Simulation Control \\(press C to hide\\)"
+toolbox_title="Simulation Control"
 sheet_title="Vellicor Configuration"
 # Toolbox button centres: "Start" (7, 6, 126, 18) and "Simulation Configuration..."
 # (7, 78, 126, 18) in dialog units of 1.5 x 1.625 pixels.

@@ -1,6 +1,6 @@
 #!/bin/bash
 # The visualization window under Xvfb: it appears with status/help text, F1 shows
-# the help panel, F5, P (pause, resume) and Esc (the exit question, answered Yes)
+# the help panel, F5, P (pause, resume) and Esc (the exit question, answered Quit)
 # act, and the program exits 0. Usage: test_vis_window.sh <vellicor binary>
 set -u
 BIN="$1"
@@ -68,7 +68,7 @@ sleep 0.3
 xdotool key Return
 
 for _ in $(seq 1 150); do kill -0 "$PID" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$PID" 2>/dev/null && fail "the program did not quit after Yes"
+kill -0 "$PID" 2>/dev/null && fail "the program did not quit after Quit"
 wait "$PID"
 RC=$?
 PID=""

@@ -8,7 +8,7 @@ source "$(dirname "$0")/toolbox_common.bash"
 start_vellicor preset=4 threads=1 seed=1
 
 VIS=$(wait_for_window '^Vellicor v[0-9.]*') || fail "no visualization window"
-TOOL=$(wait_for_window '^Simulation Control \(press C to hide\)$') || fail "no toolbox window"
+TOOL=$(wait_for_window '^Simulation Control$') || fail "no toolbox window"
 # The toolbox may be mapped before it is moved beside the window: wait for its place.
 for _ in $(seq 1 50); do
     eval "$(xdotool getwindowgeometry --shell "$VIS" | sed 's/^/VIS_/')"

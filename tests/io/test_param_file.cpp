@@ -85,10 +85,9 @@ TEST(ParamFile, KeysLeftOutKeepTheirValuesAndWholePercentagesStoreAsThePageDoes)
 
 TEST(ParamFile, OutOfRangeValuesAreClampedWithAWarningNamingFileLineAndKey) {
     Settings s;
-    const ParamFileStatus status = Parse(
-        "[neurons]\ntauAmpa = 1e300\nexcSynapsesMax = -4\n[simulation]\nworkerThreads = 6\n"
-        "[capture]\ncaptureQuality = 250\n",
-        s);
+    const ParamFileStatus status =
+        Parse("[neurons]\ntauAmpa = 1e300\nexcSynapsesMax = -4\n[simulation]\nworkerThreads = 6\n"
+              "[capture]\ncaptureQuality = 250\n", s);
     ASSERT_TRUE(status.ok) << status.error;
     ASSERT_EQ(status.warnings.size(), 4u);
     EXPECT_EQ(s.options.captureQuality, 100u);
@@ -104,6 +103,7 @@ TEST(ParamFile, OutOfRangeValuesAreClampedWithAWarningNamingFileLineAndKey) {
     EXPECT_EQ(ParamOutsideLimits(s.params), "");
     s.params.tauAmpa = std::nextafter(1000.0f, 2000.0f);
     EXPECT_EQ(ParamOutsideLimits(s.params), "tauAmpa: 1000.00006 is outside 1.0..1000.0");
+    EXPECT_NE(all.find("test.toml:7: captureQuality: 250 is outside 0..100; using 100"), std::string::npos) << all;
 }
 
 TEST(ParamFile, ABadFileNamesFileLineAndKeyAndChangesNothing) {

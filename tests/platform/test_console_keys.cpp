@@ -75,6 +75,29 @@ TEST(ConsoleKeys, LongNumbersAndOverlongSequencesNameNoKey) {
     EXPECT_EQ(Decode("\x1b[015~"), Keys{116});            // leading zeros are no overflow
 }
 
+TEST(ConsoleKeys, HeldToggleOnATerminalActsOncePerPress) {
+    // What `acted` returns for keys arriving at the given times (ms).
+    const auto acted = [](std::vector<std::pair<uint16_t, uint32_t>> arrivals) {
+        plat::ConsoleRepeatFilter filter;
+        Keys keys;
+        for (auto [key, at] : arrivals)
+            if (plat::AcceptConsoleKey(filter, key, at)) keys.push_back(key);
+        return keys;
+    };
+    // O held 1.5 s: the press, the first repeat after 660 ms, then 30 per second.
+    std::vector<std::pair<uint16_t, uint32_t>> held{{'O', 1000}};
+    for (uint32_t t = 1660; t <= 2500; t += 33) held.push_back({'O', t});
+    EXPECT_EQ(acted(held), Keys{'O'});
+    // Let go, pressed again 0.3 s after the last repeat: a new press.
+    held.push_back({'O', 2800});
+    EXPECT_EQ(acted(held), (Keys{'O', 'O'}));
+    // Another key in between ends the repeat; camera keys repeat; so does the
+    // clock's wrap-around.
+    EXPECT_EQ(acted({{'P', 10}, {'E', 50}, {'P', 90}}), (Keys{'P', 'E', 'P'}));
+    EXPECT_EQ(acted({{'W', 10}, {'W', 40}, {38, 70}, {38, 100}}), (Keys{'W', 'W', 38, 38}));
+    EXPECT_EQ(acted({{254, 0xFFFFFFF0u}, {254, 20}, {254, 900}}), (Keys{254, 254}));
+}
+
 TEST(ConsoleTerminal, TerminateRestoresTheModeAndStillAborts) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);

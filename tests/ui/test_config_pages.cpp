@@ -33,7 +33,7 @@ void Type(SimulationPage& page, AppState& state, const char* text) {
 void Enter(PropStore& grid, int index, const char* text) {
     ASSERT_TRUE(PropOpenEditor(grid, index));
     grid.editText = text;
-    ASSERT_TRUE(PropCommitPending(grid));
+    ASSERT_TRUE(PropCommitEdit(grid));
 }
 
 }  // namespace
@@ -283,10 +283,25 @@ TEST(FileBrowser, ThePathBoxGoesToFoldersAndTakesWhatTheModeAccepts) {
     EXPECT_EQ(BrowserSubmitPath(b, (root / "missing" / "x.toml").string()), 0);
     EXPECT_NE(b.error.find("No such folder"), std::string::npos);
 
+    { std::ofstream(root / "notes.txt") << "x"; }
     OpenFileBrowser(b, "t", root.string(), FileBrowserOpen);
+    ASSERT_EQ(b.entries.size(), 3u);  // "..", [sub] and a.toml: not notes.txt
+    EXPECT_EQ(b.entries[2].name, "a.toml");
     EXPECT_EQ(BrowserSubmitPath(b, "b.toml"), 0);  // opening: the file must exist
     EXPECT_NE(b.error.find("No such file"), std::string::npos);
+    BrowserEditPath(b, (root / "a.toml").string());  // corrected: the error goes
+    EXPECT_TRUE(b.error.empty());
     EXPECT_EQ(BrowserSubmitPath(b, "a.toml"), 1);
+    // One click on a folder chooses it, a double click opens it: [..] goes up one.
+    EXPECT_EQ(BrowserClickEntry(b, b.entries[1], false), 0);
+    EXPECT_EQ(b.folder, root.string());
+    EXPECT_EQ(BrowserClickEntry(b, b.entries[1], true), 0);
+    EXPECT_EQ(b.folder, (root / "sub").string());
+    EXPECT_EQ(BrowserClickEntry(b, b.entries[0], false), 0);
+    EXPECT_EQ(BrowserClickEntry(b, b.entries[0], true), 0);
+    EXPECT_EQ(b.folder, root.string());
+    EXPECT_EQ(BrowserClickEntry(b, b.entries[2], true), 1);  // a file: double click opens it
+    EXPECT_EQ(b.result, (root / "a.toml").string());
 
     OpenFileBrowser(b, "t", root.string(), FileBrowserFolder);
     EXPECT_EQ(BrowserSubmitPath(b, b.pathText), 1);  // the folder shown, confirmed

@@ -33,21 +33,34 @@ TEST(ToolboxClickGuard, DisabledWithin300MsAndAfter) {
 
 TEST(ToolboxTransparency, SliderOpacityAndLabel) {
     char label[kTransparencyLabelSize];
-    EXPECT_EQ(AlphaFromTrackbarPosition(0), 0.0f);
-    EXPECT_FLOAT_EQ(AlphaFromTrackbarPosition(40), 0.2f);
-    // The default opacity 0.2 starts the slider at its right end.
-    EXPECT_EQ(TrackbarPositionFromAlpha(0.2f), 40);
-    // The wireframe opacity 0.065: position 13 (not 12) and 93.5 %.
-    EXPECT_EQ(TrackbarPositionFromAlpha(0.065f), 13);
+    // Transparency rises to the right: the right end is fully transparent.
+    EXPECT_EQ(AlphaFromTrackbarPosition(40), 0.0f);
+    EXPECT_FLOAT_EQ(AlphaFromTrackbarPosition(0), 0.2f);
+    EXPECT_EQ(TrackbarPositionFromAlpha(0.2f), 0);
+    // The wireframe opacity 0.065: 13 steps (not 12) from the left end, and 93.5 %.
+    EXPECT_EQ(TrackbarPositionFromAlpha(0.065f), 27);
     FormatTransparencyLabel(0.065f, label);
     EXPECT_STREQ(label, "Neuron transparency: 93.5 %");
-    // Truncation toward zero: 0.0749 is position 14, not 15.
-    EXPECT_EQ(TrackbarPositionFromAlpha(0.0749f), 14);
+    // Truncation toward zero: 0.0749 is 14 steps, not 15.
+    EXPECT_EQ(TrackbarPositionFromAlpha(0.0749f), 26);
     // Every position survives the round trip through the opacity.
     for (int p = 0; p <= 40; ++p) EXPECT_EQ(TrackbarPositionFromAlpha(AlphaFromTrackbarPosition(p)), p) << p;
     // Out-of-range opacities stay on the slider.
-    EXPECT_EQ(TrackbarPositionFromAlpha(-0.1f), 0);
-    EXPECT_EQ(TrackbarPositionFromAlpha(1.0f), 40);
+    EXPECT_EQ(TrackbarPositionFromAlpha(-0.1f), 40);
+    EXPECT_EQ(TrackbarPositionFromAlpha(1.0f), 0);
+}
+
+TEST(ToolboxPlacement, BesideTheWindowWhenItFitsElseOffTheTags) {
+    // 1024 x 768 window at (0, 0), a 240 x 330 toolbox.
+    EXPECT_EQ(PlaceToolbox(0, 0, 1024, 768, 240, 330, 1600, 1000).x, 1040);
+    EXPECT_EQ(PlaceToolbox(0, 0, 1024, 768, 240, 330, 1600, 1000).y, 16);
+    EXPECT_EQ(PlaceToolbox(0, 0, 1024, 768, 240, 330, 0, 0).x, 1040);  // screen size unknown
+    // 1280 x 800, the window with its frame 1030 wide: no room on the right; the
+    // screen's lower right corner, below the tags.
+    const ToolboxSpot spot = PlaceToolbox(0, 0, 1030, 790, 240, 330, 1280, 800);
+    EXPECT_EQ(spot.x, 1040);
+    EXPECT_EQ(spot.y, 470);
+    EXPECT_EQ(PlaceToolbox(0, 0, 1030, 790, 240, 900, 1280, 800).y, 0);
 }
 
 TEST(ToolboxCaptions, AcceleratorMarkIsNeverShown) {
@@ -110,7 +123,7 @@ TEST(ToolboxView, RuleDisablingAndAccelerators) {
     ApplyToolboxButtons(view, ToolboxButtonRule(SimStateRunning, true));
     EXPECT_EQ(LifecycleButtonForAccelerator(view, 'P'), ToolboxPauseResume);
     EXPECT_EQ(LifecycleButtonForAccelerator(view, 'E'), 0);
-    EXPECT_STREQ(view.visualization.caption, "&Turn Visualisation OFF");
+    EXPECT_STREQ(view.visualization.caption, "&Turn Visualization OFF");
     EXPECT_STREQ(view.startStop.caption, "&Stop Simulation");
     EXPECT_FALSE(view.configuration.enabled);
 }

@@ -99,6 +99,9 @@ TEST(Camera, RotateAndZoomGestures) {
     EXPECT_FLOAT_EQ(pose.zoom, 7.0f);  // + 120 * 0.1 * 0.5
     ApplyWheel(pose, -240, 0.5f, 10.0f);
     EXPECT_FLOAT_EQ(pose.zoom, -5.0f);
+    // Auto-rotation turns 0.2 degrees a frame and wraps at 360.
+    EXPECT_FLOAT_EQ(AdvanceAutoRotation(10.0f), 10.2f);
+    EXPECT_NEAR(AdvanceAutoRotation(359.9f), 0.1f, 1e-3f);
 }
 
 TEST(Camera, PanKeepsTheNetworkUnderTheMouse) {

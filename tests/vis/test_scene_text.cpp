@@ -135,8 +135,6 @@ TEST(SceneText, HudLines) {
     hud = BuildHudLines(true, true, 4096, 123456, 3, 1.0f, 0.5f, 49.5f, 48.25f, 1.234);
     ASSERT_EQ(hud.count, 3);
     EXPECT_STREQ(hud.lines[2].text, "Simulation time: 1.5 ms");
-    EXPECT_FLOAT_EQ(AdvanceAutoRotation(10.0f), 10.2f);
-    EXPECT_NEAR(AdvanceAutoRotation(359.9f), 0.1f, 1e-3f);
 }
 
 TEST(SceneText, HudTagsStayClearOfTheLines) {
@@ -183,6 +181,21 @@ TEST(SceneText, HudTagsStayClearOfTheLines) {
     // Too narrow even for their own row: they start at the left margin.
     p = PlaceHudTags(lines, 3, tags, 4, 200.0f, gap);
     EXPECT_FLOAT_EQ(p.tagX[0], 8.0f);
+
+    // 640 pixels: EVENT ENGINE, PAUSED, STIMULUS and REC shrink to fit beside the
+    // first line rather than take a row over the 3D view; 1024 keeps the full
+    // size, 400 gives them their own row.
+    const float text[4] = {12 * 9.0f, 6 * 9.0f, 8 * 9.0f, 3 * 9.0f};
+    const float scale = HudTagScale(lines, 3, text, 4, 4.0f, 640.0f, gap);
+    EXPECT_LT(scale, 15.0f);
+    float scaled[4];
+    for (int i = 0; i < 4; ++i) scaled[i] = text[i] * scale / 15.0f + 8.0f;
+    EXPECT_EQ(PlaceHudTags(lines, 3, scaled, 4, 640.0f, gap).tagRow, 0);
+    EXPECT_EQ(HudTagScale(lines, 3, text, 4, 4.0f, 1024.0f, gap), 15.0f);
+    EXPECT_EQ(HudTagScale(lines, 3, text, 4, 4.0f, 400.0f, gap), 15.0f);
+    // Only what writes files is in the alarm red; the event engine is a mode.
+    EXPECT_GT(HudTagColour("REC").r, HudTagColour("REC").b + 0.5f);
+    EXPECT_GT(HudTagColour("EVENT ENGINE").b, HudTagColour("EVENT ENGINE").r);
 }
 
 TEST(SceneText, PickerCellsAndAxonColouring) {
@@ -218,3 +231,15 @@ TEST(SceneText, PickerCellsAndAxonColouring) {
     EXPECT_EQ(AxonDelayEntry(0, 0, 4), 2u);
     EXPECT_EQ(AxonDelayEntry(0, 0, 1), 0u);
 }
+
+TEST(SceneText, WeightLabelsThatWouldClumpAreLeftOut) {
+    // Three labels 30 x 10 at one spot and one apart: the strongest of the clump
+    // and the one apart stay.
+    const float x[4] = {100, 104, 98, 300}, y[4] = {100, 102, 99, 100}, weight[4] = {0.2f, 0.7f, 0.4f, 0.1f};
+    int keep[4];
+    ASSERT_EQ(SelectReadableLabels(x, y, weight, 4, 30.0f, 10.0f, keep), 2);
+    EXPECT_EQ(keep[0], 1);
+    EXPECT_EQ(keep[1], 3);
+    EXPECT_EQ(SelectReadableLabels(x, y, weight, 0, 30.0f, 10.0f, keep), 0);
+}
+
