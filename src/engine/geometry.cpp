@@ -368,12 +368,6 @@ void BuildBoxGeometry(Simulation& state) {
     SimParams& p = state.params;
     RandomGeneratorState& rng = state.random;
     Neuron* neurons = state.neurons;
-    const uint64_t cells = static_cast<uint64_t>(p.gridX) * p.gridY * p.gridZ;
-    if (cells != state.neuronCount) {
-        LogMessage(LogError, 0, "Box/cuboid grid of %llu cells does not match %u neurons.",
-                   static_cast<unsigned long long>(cells), state.neuronCount);
-        return;
-    }
     const float loopRadius = std::max(3.0f, p.extentZ * 0.0625f);
     const uint32_t excCapacity = IncomingCapacityFor(p, true);
     const uint32_t inhCapacity = IncomingCapacityFor(p, false);

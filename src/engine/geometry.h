@@ -37,7 +37,8 @@ inline uint64_t GridCellIndex(uint32_t gridX, uint32_t gridY, uint32_t x, uint32
 
 // ---- 2. Builders ---------------------------------------------------------------------------
 // Both expect state.neurons allocated (state.neuronCount records, zeroed) and the
-// parameters normalised. They log one line at start and one at the end.
+// parameters normalised (a box: one record per grid cell). They log one line at
+// start and one at the end.
 
 void BuildSphereGeometry(Simulation& state);
 void BuildBoxGeometry(Simulation& state);
