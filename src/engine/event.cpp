@@ -240,7 +240,7 @@ KindContext KindOf(const Simulation& state, bool excitatory) {
                       : KindContext{e.inh, InhibitoryFactors(state.params), state.params.inhWeightMax, false};
 }
 
-// ---- 6. (forward) One run's delivery --------------------------------------------------------------------
+// ---- 6. Fire phase, per run: delivery and sweep (the phase loop is in section 6 below) ------------------
 
 constexpr uint32_t kTargetsAhead = 8;
 constexpr uint32_t kHistoryAhead = 4;
@@ -309,7 +309,7 @@ void DeliverRun(Simulation& state, uint32_t i, int32_t s, uint32_t worker) {
 // their arrival forgotten.
 void SweepRun(Simulation& state, uint32_t i, int32_t s) {
     EventEngine& e = *state.eventEngine;
-    const float wMax = state.neurons[i].isExcitatory != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
+    const float wMax = e.excitatory[i] != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
     EventSynapse* const run = e.synapses + e.runStart[i];
     const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
     for (uint32_t j = 0; j < count; ++j) {
