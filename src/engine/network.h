@@ -63,7 +63,7 @@ inline SynapseLaneState& LaneStateOf(const Synapse& s) {
 
 enum NeuronClass : uint8_t {
     NeuronClassRS = 0,   // "RS (Regular Spiking)"
-    NeuronClassIB = 1,   // "IB (Intristically Bursting)"
+    NeuronClassIB = 1,   // "IB (Intrinsically Bursting)"
     NeuronClassCH = 2,   // "CH (Chattering)"
     NeuronClassFS = 3,   // "FS (Fast Spiking)"
     NeuronClassLTS = 4,  // "LTS (Low Threshold Spiking)"

@@ -126,7 +126,7 @@ namespace {
 
 // The widest lines the property column shows, whatever the neuron.
 const char* const kColumnTemplates[] = {
-    "Neuron type: INHIBITORY",     "Neuron type: EXCITATORY",      "IB (Intristically Bursting)",
+    "Neuron type: INHIBITORY",     "Neuron type: EXCITATORY",      "IB (Intrinsically Bursting)",
     "LTS (Low Threshold Spiking)", "Synaptic receptors: 88888",    "Tot. spikes: 888888 (888.8/s)",
     "Last spike@ 88888888.8 ms",   "c = -88.888  d = 88.888",      "a = 0.888  b = 0.888",
 };

@@ -89,7 +89,7 @@ float PickerPlaneZ(uint32_t slice, float extentZ) {
 const char* NeuronClassName(uint8_t neuronClass) {
     switch (neuronClass) {
         case 0: return "RS (Regular Spiking)";
-        case 1: return "IB (Intristically Bursting)";
+        case 1: return "IB (Intrinsically Bursting)";
         case 2: return "CH (Chattering)";
         case 3: return "FS (Fast Spiking)";
         case 4: return "LTS (Low Threshold Spiking)";
