@@ -99,7 +99,7 @@ void Started(void* context, const Simulation& state) {
 
 // Every step: a no-op (one atomic load) unless a report is open.
 void Stepped(void* context, const Simulation& state, uint32_t step) {
-    static_cast<RunOutputs*>(context)->recorder.OnStep(step, state.spiked, state.neuronCount);
+    static_cast<RunOutputs*>(context)->recorder.OnStep(step, state.firedIds, state.firedCount);
 }
 
 void Stopped(void* context, const Simulation&) {

@@ -387,6 +387,8 @@ void BuildOrThrow(Simulation& state) {
     state.neurons = static_cast<Neuron*>(NetworkAlloc(state, count * sizeof(Neuron), kNeuronMemoryMessage));
     state.neuronCount = p.neuronCount;
     state.spiked = static_cast<uint8_t*>(NetworkAlloc(state, count, kNeuronMemoryMessage));
+    state.firedIds = static_cast<uint32_t*>(NetworkAlloc(state, count * sizeof(uint32_t), kNeuronMemoryMessage));
+    state.firedCount = 0;
     DeriveParams(p);
     state.viewNeurons.store(state.neurons);
 
@@ -411,7 +413,7 @@ void BuildOrThrow(Simulation& state) {
         ReleaseExactSynapses(state);
     }
     p.synapseCount = static_cast<uint32_t>(total);
-    LogMessage(LogInfo, 0, "Created simulation with %d neurons and %d synapses", static_cast<int>(state.neuronCount),
+    state.Log(LogInfo, "Created simulation with %d neurons and %d synapses", static_cast<int>(state.neuronCount),
                static_cast<int>(total));
 }
 
@@ -451,6 +453,9 @@ void ReleaseNetwork(Simulation& state) {
     plat::AlignedFree(state.stdpDepression);
     plat::AlignedFree(state.spiked);
     state.spiked = nullptr;
+    plat::AlignedFree(state.firedIds);
+    state.firedIds = nullptr;
+    state.firedCount = 0;
     state.neurons = nullptr;
     state.neuronCount = 0;
     state.stdpPotentiation = nullptr;

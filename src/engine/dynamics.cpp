@@ -268,6 +268,7 @@ template <class Delivery>
 uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
+    uint32_t* const firedIds = state.firedIds + first;
     PendingDeliveries pending;
     uint32_t fired = 0;
     for (uint32_t i = first; i < end; ++i) {
@@ -281,6 +282,7 @@ uint32_t ApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) 
         }
         const bool spike = EnvelopeAndSpike(n);
         spiked[i] = spike ? 1 : 0;
+        firedIds[fired] = i;  // kept only when it fired
         fired += spike ? 1 : 0;
     }
     FlushDeliveries<Delivery>(state, pending, s);
@@ -380,7 +382,8 @@ uint64_t StepNetwork(Simulation& state) {
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     const StepKernels k = StepKernelsFor(state);
     k.integrate(state, 0, count);
-    const uint64_t fired = k.fireApply(state, 0, count, s, 0);
+    const uint32_t fired = k.fireApply(state, 0, count, s, 0);
+    state.firedCount = fired;
     k.fireLearn(state, 0, count, s);
     EndOfStep(state, fired);
     return fired;

@@ -494,6 +494,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     EventEngine& e = *state.eventEngine;
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
+    uint32_t* const firedIds = state.firedIds + first;
     const uint32_t rowMask = e.ringSteps - 1;
     uint32_t fired = 0;
     const bool ownsWords = first % 64 == 0 && (end % 64 == 0 || end == e.neuronCount);
@@ -520,6 +521,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(n.delayLength) - 1) & rowMask, i, ownsWords);
         const bool spike = EnvelopeAndSpike(n);
         spiked[i] = spike ? 1 : 0;
+        firedIds[fired] = i;  // kept only when it fired
         fired += spike ? 1 : 0;
     }
     // Deliveries: this range's bits of the step's row, taken and cleared (a word

@@ -137,7 +137,7 @@ struct ScratchArray {
 // ---- 4. Sphere -------------------------------------------------------------------------------
 
 void BuildSphereGeometry(Simulation& state) {
-    LogMessage(LogInfo, 0, "Building spherical geometry...");
+    state.Log(LogInfo, "Building spherical geometry...");
     SimParams& p = state.params;
     RandomGeneratorState& rng = state.random;
     Neuron* neurons = state.neurons;
@@ -227,7 +227,7 @@ void BuildSphereGeometry(Simulation& state) {
             } while (examined < n);
         }
     }
-    LogMessage(LogInfo, 0, "Spherical geometry successfully generated.");
+    state.Log(LogInfo, "Spherical geometry successfully generated.");
 }
 
 // ---- 5. Box/cuboid ------------------------------------------------------------------------------
@@ -364,7 +364,7 @@ bool PlaceBoxTerminal(RandomGeneratorState& rng, const SimParams& p, const uint3
 }
 
 void BuildBoxGeometry(Simulation& state) {
-    LogMessage(LogInfo, 0, "Building box/cuboid geometry...");
+    state.Log(LogInfo, "Building box/cuboid geometry...");
     SimParams& p = state.params;
     RandomGeneratorState& rng = state.random;
     Neuron* neurons = state.neurons;
@@ -392,7 +392,7 @@ void BuildBoxGeometry(Simulation& state) {
         }
     }
     if (clamped)
-        LogMessage(LogWarning, 0,
+        state.Log(LogWarning,
                    "%u axon terminals did not fit inside the synapse-axon margins and were clamped.",
                    clamped);
 
@@ -459,8 +459,8 @@ void BuildBoxGeometry(Simulation& state) {
         }
     }
     if (abandoned)
-        LogMessage(LogWarning, 0,
+        state.Log(LogWarning,
                    "%u neurons found no cell around their axon terminal; their remaining synapses were dropped.",
                    abandoned);
-    LogMessage(LogInfo, 0, "Box/cuboid geometry successfully generated.");
+    state.Log(LogInfo, "Box/cuboid geometry successfully generated.");
 }

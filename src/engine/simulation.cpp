@@ -10,6 +10,9 @@
 #include "engine/dynamics.h"
 #include "engine/event.h"
 #include "engine/work_manager.h"
+#include <cstdarg>
+#include <cstdio>
+
 #include "platform/log.h"
 
 namespace {
@@ -37,6 +40,18 @@ void WaitUntilUnparked(const WorkManager& wm) {
 Simulation::~Simulation() {
     Stop();
     if (builtAlone_) ReleaseNetwork(*this);  // Build without Release
+}
+
+void Simulation::Log(uint8_t level, const char* format, ...) const {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (logSink.write != nullptr)
+        logSink.write(logSink.context, level, text);
+    else
+        LogMessage(level, 0, "%s", text);
 }
 
 void Simulation::SetState(uint32_t value) {
@@ -69,7 +84,7 @@ void Simulation::NotifyStopped() const {
 // saved step.
 void Simulation::BeginBuild(const StartExtension* extension) {
     MemoryUsage = 0;
-    LogMessage(LogInfo, 0, "Initializing new simulation. Please wait.");
+    Log(LogInfo, "Initializing new simulation. Please wait.");
     stepCounter.store(0, std::memory_order_release);
     if (extension != nullptr && extension->prepare != nullptr) extension->prepare(extension->context, *this);
 }
@@ -84,7 +99,7 @@ SimResult Simulation::Build(const StartExtension* extension) {
     BeginBuild(extension);
     const std::string error = BuildNetwork(*this);
     if (!error.empty()) return {SimStatus::NoResources, error};
-    LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
+    Log(LogInfo, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
     if (!Restore(extension)) {
         ReleaseNetwork(*this);
         stepCounter.store(0, std::memory_order_release);
@@ -118,9 +133,10 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
         return SimResult{status, std::move(error)};
     };
     const uint32_t threads = RoundWorkerThreads(params.workerThreads);
+    Log(LogInfo, "Initializing work manager and worker threads...");
     WorkManager* wm = CreateWorkManager(threads, params.neuronCount);
     if (wm == nullptr) return fail(SimStatus::NoResources, kLowMemoryMessage);
-    LogMessage(LogInfo, 0, "Starting Ambrelaine(TM) Engine.");
+    Log(LogInfo, "Starting the engine.");
     const std::string error = BuildNetwork(*this);
     if (!error.empty()) {
         ReleaseWorkManager(wm);
@@ -140,7 +156,7 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
         ReleaseNetwork(*this);
         return fail(SimStatus::Refused, "");
     }
-    LogMessage(LogInfo, 0, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
+    Log(LogInfo, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
 
     wm->kernels = StepKernelsFor(*this);
     NotifyStarted();
@@ -156,7 +172,7 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
         return fail(SimStatus::NoResources, kLowMemoryMessage);
     }
     SetState(SimStateRunning);
-    LogMessage(LogInfo, 0, "Simulation started.");
+    Log(LogInfo, "Simulation started.");
     return {};
 }
 
@@ -170,7 +186,7 @@ bool Simulation::WaitForTarget(uint32_t milliseconds) {
 void Simulation::StopLocked() {
     WorkManager* wm = workManager;
     if (wm == nullptr) return;  // no simulation exists
-    LogMessage(LogInfo, 0, "Stopping current simulation... ");
+    Log(LogInfo, "Stopping current simulation... ");
 
     if (State() == SimStatePaused) {
         {
@@ -178,7 +194,7 @@ void Simulation::StopLocked() {
             ResumeWorkers(*wm);
             plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
         }
-        LogMessage(LogInfo, 0, "Simulation resumed.");
+        Log(LogInfo, "Simulation resumed.");
     }
     SetState(SimStateNone);
 
@@ -186,7 +202,7 @@ void Simulation::StopLocked() {
     StopWorkers(*this);
     NotifyStopped();
     ReleaseNetwork(*this);
-    LogMessage(LogInfo, 0, "Simulation stopped. All resources are released.");
+    Log(LogInfo, "Simulation stopped. All resources are released.");
 }
 
 void Simulation::Stop() {
@@ -221,7 +237,7 @@ bool Simulation::Pause() {
     pauseStartMs.store(plat::TimeMs());
     SetState(SimStatePaused);
     PauseWorkers(*this, *workManager);
-    LogMessage(LogInfo, 0, "Simulation paused.");
+    Log(LogInfo, "Simulation paused.");
     return true;
 }
 
@@ -237,7 +253,7 @@ bool Simulation::Resume() {
         plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
     }
     WaitUntilUnparked(*workManager);  // outside StateLock: a view may hold it
-    LogMessage(LogInfo, 0, "Simulation resumed.");
+    Log(LogInfo, "Simulation resumed.");
     return true;
 }
 

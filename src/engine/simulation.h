@@ -79,8 +79,8 @@ struct StartExtension {
 //            and before its first step;
 //   stepped  on the last worker thread at the end of every step, after the step's
 //            work and before the other workers are released, with the index of the
-//            step just completed (0 for the first); the step's spike marks are in
-//            Simulation::spiked. It may read the network but not write it, and it
+//            step just completed (0 for the first); the ids of the neurons that
+//            fired in it are Simulation::firedIds[0, firedCount), ascending. It may read the network but not write it, and it
 //            delays the next step by its own time: hand heavy work to a thread. It
 //            may wait (lock-step with a consumer) if `waiting` and `release` say so;
 //   waiting  whether `stepped` is waiting now (a pause then counts as reached);
@@ -107,6 +107,14 @@ struct BuildOrigin {
     RandomGeneratorState random;  // the generator before the build's first draw
 };
 
+// Where a simulation's messages go: `write` gets each message whole (no time
+// stamp, no line end) on the thread that logs it. A null `write` is the console
+// log (LogMessage); a caller that wants silence passes a function that drops them.
+struct LogSink {
+    void* context = nullptr;
+    void (*write)(void* context, uint8_t level, const char* text) = nullptr;
+};
+
 // Spikes and wall time of the steps run since the start.
 struct RunTotals {
     uint64_t spikes = 0;
@@ -120,6 +128,7 @@ struct Simulation {
     RandomGeneratorState random;  // draws of the next build
     uint8_t stimulusOn = 0;       // regular stimulus; read by the last worker
     uint32_t stimulusPeriod = 100;  // steps
+    LogSink logSink{};              // set while no simulation exists
 
     // Lifecycle; transitions of SimState happen under StateLock.
     plat::RecursiveLock StateLock;
@@ -150,6 +159,11 @@ struct Simulation {
     float* stdpPotentiation = nullptr;  // [kStdpWindow]
     float* stdpDepression = nullptr;    // [kStdpWindow]
     uint8_t* spiked = nullptr;  // [neuronCount] 1 for a neuron that fired in this step's fire phase
+    // The ids of the neurons that fired in the step, ascending: firedIds[0, firedCount)
+    // when an observer's `stepped` runs. While the step runs, the fire phase of a
+    // range [first, end) writes its own ids from firedIds[first] on.
+    uint32_t* firedIds = nullptr;  // [neuronCount]
+    uint32_t firedCount = 0;
     struct EventEngine* eventEngine = nullptr;  // the event engine's state; null with the exact engine
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
     BuildOrigin buildOrigin{};  // set by BuildNetwork before it changes anything
@@ -192,6 +206,8 @@ struct Simulation {
     // lifecycle and state locks stay taken for `milliseconds`.
     bool StopWithin(uint32_t milliseconds);
     uint32_t State() const { return plat::AtomicLoad(SimState); }
+    // A message to the log sink (LogLevel, printf format).
+    void Log(uint8_t level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
     void NotifyStarted() const;
     void NotifyStopped() const;

@@ -39,7 +39,6 @@ uint64_t SteadyNs() {
 // ---- 2. Creation and release ----------------------------------------------------------------------
 
 WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
-    LogMessage(LogInfo, 0, "Initializing work manager and worker threads...");
     if (threadCount < 1) threadCount = 1;
     if (threadCount > kMaxWorkerThreads) threadCount = kMaxWorkerThreads;
 
@@ -65,11 +64,12 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     wm->rangeDone = static_cast<uint8_t*>(plat::AlignedAllocZeroed(wm->rangeCount));
     wm->rangeFirstChunk = static_cast<uint32_t*>(
         plat::AlignedAllocZeroed((wm->rangeCount + 1) * sizeof(uint32_t)));
+    wm->chunkFired = static_cast<uint32_t*>(plat::AlignedAllocZeroed(wm->chunkCount * sizeof(uint32_t)));
     wm->events = new (std::nothrow) plat::AutoResetEvent[threadCount];
     wm->sleeping = new (std::nothrow) std::atomic<uint64_t>[threadCount]{};
     const unsigned hardwareThreads = std::thread::hardware_concurrency();
     wm->spinNs = threadCount > 1 && hardwareThreads >= threadCount ? kBarrierSpinNs : 0;
-    if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr ||
+    if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr || wm->chunkFired == nullptr ||
         wm->events == nullptr || wm->sleeping == nullptr) {
         ReleaseWorkManager(wm);
         return nullptr;
@@ -88,6 +88,7 @@ void ReleaseWorkManager(WorkManager* wm) {
     plat::AlignedFree(wm->chunkTaken);
     plat::AlignedFree(wm->rangeDone);
     plat::AlignedFree(wm->rangeFirstChunk);
+    plat::AlignedFree(wm->chunkFired);
     delete[] wm->events;
     delete[] wm->sleeping;
     delete wm;
@@ -146,8 +147,22 @@ bool StopRequested(const Simulation& state) { return plat::AtomicLoad(state.stop
 
 // The last thread's work at the end-of-step barrier, in order. Returns false when
 // the thread must end (stop request) without releasing anyone.
+// The chunks' fired ids moved together, in chunk order: firedIds[0, firedCount)
+// ascending. Each run moves to a place at or before its own, so in place.
+void GatherFiredIds(Simulation& state, const WorkManager& wm) {
+    uint32_t count = 0;
+    for (uint32_t c = 0; c < wm.chunkCount; ++c) {
+        const uint32_t first = ChunkFirstNeuron(wm, c), fired = wm.chunkFired[c];
+        if (fired != 0 && first != count)
+            std::memmove(state.firedIds + count, state.firedIds + first, fired * sizeof(uint32_t));
+        count += fired;
+    }
+    state.firedCount = count;
+}
+
 bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     if (StopRequested(state)) return false;
+    GatherFiredIds(state, wm);
     EndOfStep(state, plat::AtomicLoad(state.stepSpikeCount));
     const uint32_t completed = state.stepCounter.load(std::memory_order_acquire);
     state.NotifyStepped(completed - 1);  // an observer may wait here (lock-step)
@@ -337,8 +352,10 @@ void WorkerThread(WorkerContext* context) {
             break;
 
         uint64_t spikes = 0;
-        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            spikes += k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step, i);
+        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
+            wm.chunkFired[c] = k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step, i);
+            spikes += wm.chunkFired[c];
+        }
         plat::AtomicAdd(state.stepSpikeCount, spikes);
         if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply, spin)) break;
 
@@ -478,7 +495,7 @@ bool StopWorkers(Simulation& state) {
         wm->exitEvent.WaitFor(kWaitMs);
         if (++waits == kWaitLimit && plat::AtomicLoad(wm->activeThreads) != 0) {
             // A thread cannot be ended safely from outside: keep releasing and waiting.
-            LogMessage(LogWarning, 0,
+            state.Log(LogWarning,
                        "Worker threads have not ended after %u ms; still waiting for them.",
                        kWaitLimit * kWaitMs);
             inTime = false;

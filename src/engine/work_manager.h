@@ -73,6 +73,9 @@ struct alignas(16) WorkManager {
     // dividing thread count this is [r * chunksPerRange, (r + 1) * chunksPerRange);
     // otherwise the chunks left over go one each to the first ranges.
     uint32_t* rangeFirstChunk;  // [rangeCount + 1]
+    // Spikes of each chunk in the step's fire phase: its ids are at
+    // Simulation::firedIds[chunk's first neuron, + chunkFired[chunk]).
+    uint32_t* chunkFired;  // [chunkCount]
 
     StepKernels kernels;
     uint32_t step;  // stepCounter value of the step in progress (written by the last thread)

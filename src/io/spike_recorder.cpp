@@ -57,21 +57,20 @@ bool SpikeRecorder::Start(const std::string& path, std::string& error) {
     return true;
 }
 
-void SpikeRecorder::OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuronCount) {
+void SpikeRecorder::OnStep(uint32_t step, const uint32_t* ids, uint32_t count) {
     if (!running_.load(std::memory_order_relaxed)) return;  // the common case: not recording
     if (failed_.load(std::memory_order_relaxed)) return;    // the file took no more
     const uint64_t stamp = static_cast<uint64_t>(step) << 32;
     std::unique_lock<std::mutex> lock(mutex_);
     if (stopping_) return;  // Stop has begun: this step belongs to no report
     inStep_ = true;  // the writer does not finish while a step is half in the ring
-    for (uint32_t i = 0; i < neuronCount; ++i) {
-        if (!spiked[i]) continue;
+    for (uint32_t k = 0; k < count; ++k) {
         if (head_ - tail_ == ringSize_) {  // full: wait for the writer, drop nothing
             wake_.notify_one();
             space_.wait(lock, [this] { return head_ - tail_ < ringSize_ || failed_.load(); });
             if (failed_.load()) break;  // the writer has given up: nothing more is kept
         }
-        ring_[head_ % ringSize_] = stamp | i;
+        ring_[head_ % ringSize_] = stamp | ids[k];
         ++head_;
     }
     inStep_ = false;

@@ -45,8 +45,8 @@ public:
     // the file cannot be created or there is no memory or thread for the writer.
     bool Start(const std::string& path, std::string& error);
     // The step that just completed (its spikes are stamped step * 0.5 ms) and the
-    // neurons' spike marks of that step, one byte each.
-    void OnStep(uint32_t step, const uint8_t* spiked, uint32_t neuronCount);
+    // ids of the neurons that fired in it.
+    void OnStep(uint32_t step, const uint32_t* ids, uint32_t count);
     // Drains, flushes and closes (idempotent). False when a write failed at any
     // time; `error` then says why.
     bool Stop(std::string& error);

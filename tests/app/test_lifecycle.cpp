@@ -118,7 +118,7 @@ TEST_F(LifecycleFixture, StartPauseStopLogsInOrderAndFreesEverything) {
     const std::string log = testing::internal::GetCapturedStdout();
     const std::vector<long> at = LinePositions(
         log, {"Initializing new simulation. Please wait.", "Initializing work manager and worker threads...",
-              "Starting Ambrelaine(TM) Engine.", "Simulation memory usage: 1 MiB", "Simulation started.",
+              "Starting the engine.", "Simulation memory usage: 1 MiB", "Simulation started.",
               "Simulation paused.", "Stopping current simulation... ", "Simulation resumed.",
               "Simulation stopped. All resources are released."});
     for (size_t i = 0; i < at.size(); ++i) {

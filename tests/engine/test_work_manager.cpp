@@ -403,7 +403,25 @@ struct NetworkSnapshot {
     std::vector<float> history;
     uint32_t weightHistogram[kWeightBins];
     uint64_t spikes;
+    uint64_t firedDigest;  // of every step's fired ids as observers get them
+    uint64_t firedListed;  // ids listed in total
+    bool firedMatchesMarks;  // each step's list is ascending and equals the spike marks
 };
+
+// An observer that digests each step's fired-id list and checks it against the marks.
+void DigestFiredIds(void* context, const Simulation& sim, uint32_t step) {
+    NetworkSnapshot& snap = *static_cast<NetworkSnapshot*>(context);
+    uint32_t marked = 0;
+    for (uint32_t i = 0; i < sim.neuronCount; ++i) marked += sim.spiked[i];
+    bool ok = marked == sim.firedCount;
+    for (uint32_t k = 0; k < sim.firedCount; ++k) {
+        const uint32_t id = sim.firedIds[k];
+        ok = ok && id < sim.neuronCount && sim.spiked[id] != 0 && (k == 0 || sim.firedIds[k - 1] < id);
+        snap.firedDigest = (snap.firedDigest ^ (uint64_t{step} << 32 | id)) * 0x100000001b3ull;
+    }
+    snap.firedListed += sim.firedCount;
+    snap.firedMatchesMarks = snap.firedMatchesMarks && ok;
+}
 
 void AppendLanes(std::vector<float>& out, const SynapseLaneState* state,
                  const SynapseLaneWeights* weights, uint32_t count) {
@@ -428,6 +446,12 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
     state.random = RandomGeneratorState{};
     state.random.seed = 1;
     state.stepCounter.store(0);  // as the start sequence does: the build's warm-up reads it
+    NetworkSnapshot snap{};
+    snap.firedMatchesMarks = true;
+    SimulationObserver observer;
+    observer.context = &snap;
+    observer.stepped = &DigestFiredIds;
+    state.AddObserver(observer);
     WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
     BuildNetwork(state);
     wm->kernels = StepKernelsFor(state);
@@ -436,7 +460,6 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
     EXPECT_TRUE(wm->targetEvent.WaitFor(600000));
     EXPECT_TRUE(PauseWorkers(state, *wm));
 
-    NetworkSnapshot snap{};
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
         const Neuron& n = state.neurons[i];
         snap.neuronValues.insert(snap.neuronValues.end(),
@@ -490,12 +513,16 @@ void ExpectTheSameBitsOnEveryThreadCount(uint8_t engine) {
     constexpr uint32_t kSteps = kDeterminismSteps;
     const NetworkSnapshot reference = RunPreset9(1, kSteps, engine);
     ASSERT_GT(reference.spikes, 0u);  // the network is active
+    EXPECT_TRUE(reference.firedMatchesMarks);
+    EXPECT_EQ(reference.firedListed, reference.spikes);
     uint32_t counted = 0;
     for (uint32_t b : reference.weightHistogram) counted += b;
     EXPECT_GT(counted, 0u);
     for (uint32_t threads : kDeterminismThreads) {
         const NetworkSnapshot run = RunPreset9(threads, kSteps, engine);
         EXPECT_EQ(run.spikes, reference.spikes) << threads << " threads";
+        EXPECT_TRUE(run.firedMatchesMarks) << threads << " threads";
+        EXPECT_EQ(run.firedDigest, reference.firedDigest) << threads << " threads";
         EXPECT_TRUE(SameBits(run.neuronValues, reference.neuronValues)) << threads << " threads";
         EXPECT_EQ(run.neuronCounters, reference.neuronCounters) << threads << " threads";
         EXPECT_TRUE(SameBits(run.synapseValues, reference.synapseValues)) << threads << " threads";

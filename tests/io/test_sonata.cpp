@@ -86,13 +86,14 @@ TEST(SpikeRecorder, ASecondReportHoldsOnlyItsOwnSpikes) {
     const std::string first = TempPath("first.h5"), second = TempPath("second.h5");
     std::string error;
     SpikeRecorder recorder;
-    std::vector<uint8_t> spiked(64, 1);
+    std::vector<uint32_t> ids(64);
+    for (uint32_t i = 0; i < 64; ++i) ids[i] = i;
     ASSERT_TRUE(recorder.Start(first, error)) << error;
-    recorder.OnStep(0, spiked.data(), 64);
+    recorder.OnStep(0, ids.data(), 64);
     ASSERT_TRUE(recorder.Stop(error)) << error;
-    recorder.OnStep(1, spiked.data(), 64);  // not recording: nowhere
+    recorder.OnStep(1, ids.data(), 64);  // not recording: nowhere
     ASSERT_TRUE(recorder.Start(second, error)) << error;
-    recorder.OnStep(2, spiked.data(), 32);
+    recorder.OnStep(2, ids.data(), 32);
     ASSERT_TRUE(recorder.Stop(error)) << error;
     const hid_t file = H5Fopen(second.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     ASSERT_GE(file, 0);
@@ -110,25 +111,27 @@ TEST(SpikeRecorder, EverySpikeOfEveryStepReachesTheFileEvenWhenTheRingFills) {
     SpikeRecorder recorder(4096);  // far smaller than the spikes of one step
     ASSERT_TRUE(recorder.Start(path, error)) << error;
     // 600 steps of 4096 neurons, every third firing.
-    std::vector<uint8_t> spiked(4096);
+    std::vector<uint32_t> ids;
     uint64_t expected = 0;
     for (uint32_t step = 0; step < 600; ++step) {
-        for (uint32_t i = 0; i < spiked.size(); ++i) spiked[i] = (i + step) % 3 == 0;
-        for (uint8_t s : spiked) expected += s;
-        recorder.OnStep(step, spiked.data(), static_cast<uint32_t>(spiked.size()));
+        ids.clear();
+        for (uint32_t i = 0; i < 4096; ++i)
+            if ((i + step) % 3 == 0) ids.push_back(i);
+        expected += ids.size();
+        recorder.OnStep(step, ids.data(), static_cast<uint32_t>(ids.size()));
     }
     ASSERT_TRUE(recorder.Stop(error)) << error;
     EXPECT_EQ(recorder.Recorded(), expected);
     const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     ASSERT_GE(file, 0);
     const auto times = Timestamps(file);
-    const auto ids = NodeIds(file);
+    const auto stored = NodeIds(file);
     H5Fclose(file);
     std::filesystem::remove(path);
-    ASSERT_EQ(ids.size(), expected);
+    ASSERT_EQ(stored.size(), expected);
     for (size_t k = 1; k < times.size(); ++k) ASSERT_LE(times[k - 1], times[k]) << k;
     EXPECT_EQ(times.back(), 0.5 * 599);
-    EXPECT_EQ((ids.back() + 599) % 3, 0u);
+    EXPECT_EQ((stored.back() + 599) % 3, 0u);
 }
 
 // Every synapse is one edge, by target: its source, its weight, and its delay in
