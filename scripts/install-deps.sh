@@ -11,7 +11,7 @@ PACKAGES=(
   libfreetype-dev libfontconfig1-dev fonts-liberation
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool libgl1-mesa-dri imagemagick
-  python3 python3-pytest python3-h5py python3-numpy
+  python3 python3-pytest python3-h5py python3-numpy python3-dev pybind11-dev python3-matplotlib
 )
 
 missing=()

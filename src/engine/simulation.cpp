@@ -12,6 +12,7 @@
 #include "engine/work_manager.h"
 #include <cstdarg>
 #include <cstdio>
+#include <thread>
 
 #include "platform/log.h"
 
@@ -119,8 +120,39 @@ void Simulation::Release() {
 
 SimResult Simulation::Start(uint32_t steps, const StartExtension* extension) {
     std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
-    if (workManager != nullptr || neurons != nullptr) return {SimStatus::Busy, ""};
+    if (workManager != nullptr) return {SimStatus::Busy, ""};
+    if (builtAlone_) return LaunchLocked(steps);
+    if (neurons != nullptr) return {SimStatus::Busy, ""};
     return StartLocked(steps, extension);
+}
+
+// The workers for a network made by Build: it goes on from its step.
+SimResult Simulation::LaunchLocked(uint32_t steps) {
+    plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateInitializing));
+    Log(LogInfo, "Initializing work manager and worker threads...");
+    WorkManager* wm = CreateWorkManager(RoundWorkerThreads(params.workerThreads), neuronCount);
+    if (wm == nullptr) {
+        SetState(SimStateNone);
+        return {SimStatus::NoResources, kLowMemoryMessage};
+    }
+    builtAlone_ = false;  // the started simulation owns the network now: Stop releases it
+    return LaunchWorkersLocked(wm, steps);
+}
+
+SimResult Simulation::Advance(uint32_t steps) {
+    std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
+    WorkManager* wm = workManager;
+    if (wm == nullptr || !ParkedNow(*wm)) return {SimStatus::Busy, ""};
+    if (steps == 0) return {};
+    wm->stepTarget = stepCounter.load(std::memory_order_acquire) + steps;
+    wm->targetEvent.WaitFor(0);  // a target reached before a Park: not this one's
+    {
+        plat::LockGuard guard(StateLock);
+        ResumeWorkers(*wm);
+        plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateRunning));
+    }
+    WaitUntilUnparked(*wm);
+    return {};
 }
 
 SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extension) {
@@ -157,7 +189,15 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
         return fail(SimStatus::Refused, "");
     }
     Log(LogInfo, "Simulation memory usage: %d MiB", static_cast<int>(MemoryUsage >> 20));
+    return LaunchWorkersLocked(wm, steps);
+}
 
+SimResult Simulation::LaunchWorkersLocked(WorkManager* wm, uint32_t steps) {
+    const auto fail = [this](SimStatus status, std::string error) {
+        stepCounter.store(0, std::memory_order_release);
+        SetState(SimStateNone);
+        return SimResult{status, std::move(error)};
+    };
     wm->kernels = StepKernelsFor(*this);
     NotifyStarted();
     firstStep = stepCounter.load(std::memory_order_acquire);
@@ -178,7 +218,11 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
 
 bool Simulation::WaitForTarget(uint32_t milliseconds) {
     WorkManager* wm = workManager;
-    return wm != nullptr && wm->targetEvent.WaitFor(milliseconds);
+    if (wm == nullptr || !wm->targetEvent.WaitFor(milliseconds)) return false;
+    // The last worker sets the event just before it parks: the network is at rest
+    // once it has.
+    while (!WorkersParked(*wm) && plat::AtomicLoad(wm->activeThreads) > 0) std::this_thread::yield();
+    return true;
 }
 
 // ---- 3. Stop -----------------------------------------------------------------------------------------
@@ -263,10 +307,10 @@ SimStatus Simulation::WhileParked(void (*fn)(void* context, Simulation& sim), vo
     WorkManager* wm = workManager;
     const uint32_t current = State();
     if (wm == nullptr || (current != SimStateRunning && current != SimStatePaused)) return SimStatus::Busy;
-    // A running simulation parks for fn and goes on afterwards, unless it was
-    // parked already (at its step target).
-    const bool running = current == SimStateRunning && !ParkedNow(*wm);
-    if (running) PauseWorkers(*this, *wm);
+    // A running simulation parks for fn and goes on afterwards, unless a park was
+    // asked for already (its step target, Park): that one is waited for and kept.
+    const bool running = current == SimStateRunning && plat::AtomicLoad(wm->pauseRequested) == 0;
+    if (current == SimStateRunning) PauseWorkers(*this, *wm);
     SimStatus status = SimStatus::Refused;  // parked inside a step, not between two
     if (ParkedNow(*wm)) {
         fn(context, *this);

@@ -183,11 +183,16 @@ struct Simulation {
     // Builds the network from params and random and starts the workers, which park
     // after `steps` steps (0: they run until paused or stopped). Logs each stage.
     SimResult Start(uint32_t steps = 0, const StartExtension* extension = nullptr);
+    // On a network made by Build, Start launches the workers only (the extension is
+    // not used): the simulation goes on from the built state.
     // Builds the network only (stepCounter 0, no workers, no observer called);
     // Release or the destructor frees it.
     SimResult Build(const StartExtension* extension = nullptr);
     // Releases a network made by Build.
     void Release();
+    // Workers parked (at the step target, or by Park): runs `steps` more steps and
+    // parks again (WaitForTarget waits for them). Busy when no worker is parked.
+    SimResult Advance(uint32_t steps);
     // Waits up to `milliseconds` for the step target of Start; true once reached.
     bool WaitForTarget(uint32_t milliseconds);
     // Parks the workers between two steps; false when none runs.
@@ -224,6 +229,8 @@ private:
     void BeginBuild(const StartExtension* extension);
     bool Restore(const StartExtension* extension);  // true without an extension
     SimResult StartLocked(uint32_t steps, const StartExtension* extension);
+    SimResult LaunchLocked(uint32_t steps);
+    SimResult LaunchWorkersLocked(WorkManager* wm, uint32_t steps);
     void StopLocked();
     void SetState(uint32_t value);
 };

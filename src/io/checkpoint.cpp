@@ -423,7 +423,7 @@ bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
            WriteAttribute(group, "peakCount", &a.peakCount) && WriteAttribute(group, "weightTotal", &total);
 }
 
-bool WriteFile(hid_t file, const AppState& state) {
+bool WriteFile(hid_t file, const Simulation& state, const AppOptions& options) {
     const uint32_t step = state.stepCounter.load(std::memory_order_acquire);
     const BuildOrigin& origin = state.buildOrigin;
     const NetworkCounts counts = CountNetwork(state);
@@ -434,12 +434,12 @@ bool WriteFile(hid_t file, const AppState& state) {
 
     Id parameters(NewGroup(file, "parameters"));
     ok = ok && parameters.ok() && WriteParams(parameters, origin.params) &&
-         WriteString(parameters, "toml", FormatParamFile(origin.params, state.options, kVellicorName));
+         WriteString(parameters, "toml", FormatParamFile(origin.params, options, kVellicorName));
 
-    Id options(NewGroup(file, "options"));
+    Id stimulus(NewGroup(file, "options"));
     const uint8_t stimulusOn = plat::AtomicLoad(state.stimulusOn);
-    ok = ok && options.ok() && WriteAttribute(options, "stimulusOn", &stimulusOn) &&
-         WriteAttribute(options, "stimulusPeriod", &state.stimulusPeriod);
+    ok = ok && stimulus.ok() && WriteAttribute(stimulus, "stimulusOn", &stimulusOn) &&
+         WriteAttribute(stimulus, "stimulusPeriod", &state.stimulusPeriod);
 
     Id random(NewGroup(file, "random"));
     const RandomGeneratorState& r = origin.random;
@@ -461,6 +461,10 @@ bool WriteFile(hid_t file, const AppState& state) {
 }  // namespace
 
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error) {
+    return WriteCheckpoint(state, state.options, path, error);
+}
+
+bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error) {
     if (state.neurons == nullptr || state.neuronCount == 0) {
         error = path + ": no network is built";
         return false;
@@ -479,7 +483,7 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
     bool ok = false;
     try {
         Id file(H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
-        ok = file.ok() && WriteFile(file, state);
+        ok = file.ok() && WriteFile(file, state, options);
         ok = file.ok() && H5Fclose(file.id) >= 0 && ok;
         file.id = -1;
     } catch (const std::bad_alloc&) {

@@ -52,6 +52,9 @@ inline constexpr uint32_t kCheckpointVersion = 1;
 // is refused). The network must be at rest: no worker stepping (not started yet,
 // or parked between steps).
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error);
+// The same for a simulation without the program's record; `options` go into the
+// stored parameter file's text.
+bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error);
 
 // A checkpoint opened for a resumed run: Open checks the file and reads the
 // parameters, PrepareBuild sets them up for BuildNetwork, Restore fills the built

@@ -85,6 +85,36 @@ TEST(Simulation, TwoSideBySideEqualEachAlone) {
     EXPECT_EQ(togetherB.steps, kSteps);
 }
 
+// A network made by Build, started, then advanced in pieces (with a park in
+// between, as an interrupted run leaves it) gives the bits of one run.
+TEST(Simulation, BuiltThenAdvancedInPiecesEqualsOneRun) {
+    testing::internal::CaptureStdout();
+    const RunResult whole = RunPreset9(1);
+    Simulation sim;
+    Configure(sim, 1);
+    ASSERT_TRUE(sim.Build().ok());
+    ASSERT_TRUE(sim.Start(kSteps / 4).ok());
+    while (!sim.WaitForTarget(1000)) {
+    }
+    ASSERT_TRUE(sim.Advance(kSteps / 4).ok());
+    sim.Park();  // somewhere in the second piece
+    const uint32_t parkedAt = sim.stepCounter.load();
+    EXPECT_GT(parkedAt, kSteps / 4);
+    if (parkedAt < kSteps) {
+        ASSERT_TRUE(sim.Advance(kSteps - parkedAt).ok());
+        while (!sim.WaitForTarget(1000)) {
+        }
+    }
+    RunResult pieces;
+    pieces.steps = sim.stepCounter.load();
+    EXPECT_EQ(sim.WhileParked([](void* c, Simulation& s) { *static_cast<uint64_t*>(c) = Digest(s); }, &pieces.digest),
+              SimStatus::Ok);
+    sim.Stop();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(pieces.steps, kSteps);
+    EXPECT_EQ(pieces.digest, whole.digest);
+}
+
 TEST(Simulation, FailedBuildIsAnErrorValueAndLeavesNothing) {
     Simulation sim;
     Configure(sim, 1);
