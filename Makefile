@@ -50,6 +50,7 @@ bench: build
 	bench/triad-ratio.sh $(BUILD)
 	bench/run-bench.sh $(BUILD) $(BENCH_RUNS)
 	$(BUILD)/bench/bench_event_stats 10 $(BENCH_PRESETS)
+	bench/python-overhead.sh $(BUILD) $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) build-tsan build-asan

@@ -11,7 +11,9 @@
 #   - platform/ includes any other layer;
 #   - vellicor_vis or vellicor_ui link vellicor_app;
 #   - engine/ or analysis/ end the process (exit, _exit, abort, LogFatal): they
-#     return errors.
+#     return errors;
+#   - the public headers (include/vellicor/) include anything but the standard
+#     library and each other, or api/ and python/ include app/, ui/ or vis/.
 #
 # Run from anywhere; exit status 1 when a rule is broken.
 set -euo pipefail
@@ -59,6 +61,13 @@ fatal_calls() {
 }
 
 rule "analysis/ must return errors, not end the process" "$(fatal_calls analysis)"
+
+# The public headers: standard headers (<name>, no slash or extension) and vellicor/.
+public_includes=$(grep -rnE '^[[:space:]]*#[[:space:]]*include' include/vellicor |
+    grep -vE '#[[:space:]]*include[[:space:]]*(<[a-z_]+>|"vellicor/[a-z_]+\.h")' || true)
+rule "include/vellicor/ must include only standard headers and vellicor/" "$public_includes"
+rule "api/ must not include app/, ui/ or vis/" "$(includes api 'app/|ui/|vis/')"
+rule "python/ must include only the public interface" "$(includes python 'engine/|analysis/|io/|platform/|app/|ui/|vis/')"
 rule "engine/ must return errors, not end the process" "$(fatal_calls engine)"
 
 [ $status -eq 0 ] && echo "check-layers: dependencies point downwards."

@@ -138,3 +138,13 @@ def test_exported_edges_equal_the_modules_edge_arrays(tmp_path):
     assert len(edges["source"]) == sim.synapse_count
     neurons = sim.neurons()
     assert len(neurons["v"]) == sim.neuron_count and np.isfinite(neurons["v"]).all()
+
+
+def test_the_example_saves_a_raster_with_rate_and_spectrum(tmp_path):
+    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "raster.py")
+    out = tmp_path / "raster.png"
+    done = subprocess.run(["/usr/bin/python3", example, "--preset", "4", "--seconds", "0.3",
+                           "--threads", "1", "--out", str(out)],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert out.stat().st_size > 10_000 and "peak" in done.stdout
