@@ -158,6 +158,11 @@ TEST(OverlayLayout, LowerStripTextsStayApart) {
     EXPECT_FLOAT_EQ(s.columnScale, kColumnScale);
     EXPECT_FLOAT_EQ(s.labelScale, kTraceLabelScale);
     EXPECT_FLOAT_EQ(s.columnX, L.PickerWidth + 2.0f * static_cast<float>(charHeight));
+    // At 640 x 480 the column (once 9 px) and the readouts (once 8 px) stay readable.
+    const LayoutMetrics small = ComputeLayoutMetrics(640, 480, charHeight, inspector, 16.0f);
+    const StripLayout t = LayoutLowerStrip(small, 640.0f, f.hud.metrics, f.mono.metrics);
+    EXPECT_GE(t.columnScale, kMinInspectorScale);
+    EXPECT_GE(t.labelScale, kMinInspectorScale);
 }
 
 }  // namespace
