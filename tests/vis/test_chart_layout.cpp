@@ -116,6 +116,33 @@ TEST(ChartLayout, NoTextOverlapsAnotherOrLeavesTheCharts) {
     }
 }
 
+TEST(ChartLayout, AlphaPeakLabelStandsClearOfTheBandNames) {
+    // At 640 x 480 the label of a tall alpha peak once sat 2 px under "Alpha" and
+    // read as one with it.
+    const GlyphMetrics* m = Mono();
+    const ChartLayout l = ComputeChartLayout(640, 480, ChartAreaBetween(480, 166.0f, 414.0f));
+    const ChartLabels c = LayoutChartLabels(l, m);
+    for (uint32_t bin : {9u, 10u, 11u, 12u}) {  // 8.8 .. 11.7 Hz
+        for (float height : {1.0f, 0.5f}) {
+            std::vector<float> power(kBinCount, 0.05f), xy(2 * kBinCount);
+            std::vector<uint8_t> flags(kBinCount, 0);
+            flags[bin] = 1;
+            power[bin] = height;
+            SpectrumVertices(l, power.data(), kBinCount, 1.0f, xy.data());
+            PeakLabel p[kMaxPeakLabels];
+            ASSERT_EQ(PlacePeakLabels(l, c, m, xy.data(), flags.data(), kBinCount, kBinWidth, p), 1);
+            ASSERT_TRUE(p[0].shown) << p[0].text;
+            TextBox box = TextInkBox(m, 14.0f, p[0].x, p[0].y, p[0].text);
+            box.y0 -= kPeakLabelAir;
+            box.y1 += kPeakLabelAir;
+            for (int b = 0; b < kChartBands; ++b)
+                EXPECT_FALSE(BoxesOverlap(box, TextInkBox(m, c.bandScale, c.bandNameX[b], BandNameY(l, c, b),
+                                                          ChartBands[b].name)))
+                    << p[0].text << " " << height << " and " << ChartBands[b].name;
+        }
+    }
+}
+
 TEST(ChartLayout, BandNamesStandApartAndByTheirBands) {
     const GlyphMetrics* m = Mono();
     for (int W : {640, 800, 1024, 1920}) {
