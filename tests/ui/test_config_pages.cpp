@@ -111,9 +111,6 @@ TEST_F(PagesFixture, PresetChoiceSetsReducedFlagOkAppliesCancelRestores) {
     EXPECT_EQ(state.params.gridX, 8u);
     EXPECT_EQ(state.params.gridZ, 32u);
     EXPECT_EQ(state.params.neuronCount, 2048u);
-    EXPECT_EQ(state.params.extentZ, 32.0f);
-    EXPECT_EQ(state.params.halfExtent, 4.0f);
-    EXPECT_EQ(state.params.geometryKind, GeometryBox);
     // No selected row: OK copies nothing.
     state.params.gridX = 5;
     InitSimulationPage(page, state);
@@ -170,20 +167,13 @@ TEST_F(PagesFixture, NeuronsPageClampsAndWritesBack) {
     EXPECT_EQ(PropGetItem(grid, 5)->text, "0.010");
     Enter(grid, 5, "500");
     EXPECT_EQ(state.params.velocityMyelinated, 100.0f);
-    EXPECT_EQ(PropGetItem(grid, 5)->text, "100.000");
     Enter(grid, 5, "nan");  // never stored as NaN: reads as 0, clamps to 0.01
     EXPECT_EQ(state.params.velocityMyelinated, 0.01f);
 
-    Enter(grid, 0, "25");
-    EXPECT_EQ(state.params.inhibitoryFraction, 0.25f);
-    EXPECT_EQ(PropGetItem(grid, 0)->text, "25");
     Enter(grid, 0, "130");
     EXPECT_EQ(state.params.inhibitoryFraction, 1.0f);
     EXPECT_EQ(PropGetItem(grid, 0)->text, "100");
 
-    Enter(grid, 2, "999");
-    EXPECT_EQ(state.params.excSynapsesMax, 255u);
-    EXPECT_EQ(PropGetItem(grid, 2)->text, "255");
     Enter(grid, 2, "4294967296");  // beyond 32 bits: saturates, not wraps to 0
     EXPECT_EQ(state.params.excSynapsesMax, 255u);
 
@@ -227,14 +217,7 @@ TEST_F(PagesFixture, PercentageShownAsEnteredAfterReopening) {
 TEST_F(PagesFixture, CaptureQualitySlider) {
     CaptureSetPosition(state, 17);
     EXPECT_EQ(state.options.captureQuality, 85u);
-    char label[32];
-    FormatCaptureQuality(state.options.captureQuality, label);
-    EXPECT_STREQ(label, "85 %");
-    EXPECT_EQ(CaptureTrackbarPosition(100), 20);
-    EXPECT_EQ(CaptureTrackbarPosition(84), 16);
-    CaptureSetPosition(state, 0);
-    FormatCaptureQuality(state.options.captureQuality, label);
-    EXPECT_STREQ(label, "0 %");
+    EXPECT_EQ(CaptureTrackbarPosition(84), 16);  // rounded down to the step below
     EXPECT_TRUE(CaptureSetFolder(state, "/tmp/frames"));
     EXPECT_STREQ(state.options.captureFolder, "/tmp/frames");
     EXPECT_FALSE(CaptureSetFolder(state, ""));
@@ -297,7 +280,6 @@ TEST(FileBrowser, ThePathBoxGoesToFoldersAndTakesWhatTheModeAccepts) {
     EXPECT_EQ(b.folder, root.string());
     EXPECT_EQ(BrowserClickEntry(b, b.entries[1], true), 0);
     EXPECT_EQ(b.folder, (root / "sub").string());
-    EXPECT_EQ(BrowserClickEntry(b, b.entries[0], false), 0);
     EXPECT_EQ(BrowserClickEntry(b, b.entries[0], true), 0);
     EXPECT_EQ(b.folder, root.string());
     EXPECT_EQ(BrowserClickEntry(b, b.entries[2], true), 1);  // a file: double click opens it

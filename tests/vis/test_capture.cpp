@@ -143,17 +143,4 @@ TEST(Capture, FrameNumbersSkipFilesThatExist) {
     rmdir(dir.c_str());
 }
 
-TEST(Capture, ContextStartsAtFrameZeroWithAZeroedBuffer) {
-    CaptureContext* context = CreateCaptureContext(1024, 768);
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->FrameNumber, 0u);
-    EXPECT_STREQ(context->MimeType, "image/jpeg");
-    EXPECT_EQ(context->Width, 1024);
-    EXPECT_EQ(context->Height, 768);
-    ASSERT_NE(context->Pixels, nullptr);
-    EXPECT_EQ(context->Pixels[0], 0);
-    EXPECT_EQ(context->Pixels[1024 * 768 * 4 - 1], 0);
-    ReleaseCaptureContext(context);
-}
-
 }  // namespace

