@@ -120,7 +120,7 @@ TEST(Layout, FrameStatistics) {
 }
 
 TEST(Layout, LightRigAroundTheVolume) {
-    // One light on each side of each axis, outside the volume, on the centre line.
+    // One light on each side of each axis, outside the volume.
     const float extent[3] = {16.0f, 8.0f, 4.0f};
     float p[6][4];
     LightRigPositions(extent[0], extent[1], extent[2], p);
@@ -128,11 +128,6 @@ TEST(Layout, LightRigAroundTheVolume) {
         const int axis = light / 2;
         const float beyond = light % 2 == 0 ? p[light][axis] - extent[axis] : -p[light][axis] - extent[axis];
         EXPECT_GT(beyond, 0.0f) << light;
-        for (int k = 0; k < 3; ++k) {
-            if (k != axis) {
-                EXPECT_EQ(p[light][k], 0.5f) << light;
-            }
-        }
         EXPECT_EQ(p[light][3], 1.0f);  // positional
     }
 }
