@@ -260,8 +260,8 @@ int PlacePeakLabels(const ChartLayout& l, const ChartLabels& c, const GlyphMetri
         auto tryAt = [&](float x, float y) {
             const TextBox box = TextInkBox(mono, kLabelScale, x, y, p.text);
             if (box.y1 > ceiling || box.x0 < l.plot.x0 || box.x1 > l.plot.x1) return false;
-            // Half a character of air each side, so that no two texts read as one.
-            const TextBox padded{box.x0 - pad, box.y0 - 1.0f, box.x1 + pad, box.y1 + 1.0f};
+            // Air each side, so that no two texts read as one.
+            const TextBox padded{box.x0 - pad, box.y0 - kPeakLabelAir, box.x1 + pad, box.y1 + kPeakLabelAir};
             for (int t = 0; t < takenCount; ++t)
                 if (BoxesOverlap(padded, taken[t])) return false;
             p.x = x;
@@ -277,9 +277,12 @@ int PlacePeakLabels(const ChartLayout& l, const ChartLabels& c, const GlyphMetri
             placed = tryAt(centred, y);
         // Beside the point (right, then left), then lower down its flanks.
         const float floor = l.plot.y0 + extent.descent * kLabelScale;
-        for (float y = anchorY[i] - 0.5f * (extent.ascent - extent.descent) * kLabelScale; !placed && y >= floor;
-             y -= step)
-            placed = tryAt(anchorX[i] + 6.0f, y) || tryAt(anchorX[i] - 6.0f - w, y);
+        // The last try sits on the plot's floor, whatever the steps left between.
+        for (float y = anchorY[i] - 0.5f * (extent.ascent - extent.descent) * kLabelScale; !placed; y -= step) {
+            const float at = std::max(y, floor);
+            placed = tryAt(anchorX[i] + 6.0f, at) || tryAt(anchorX[i] - 6.0f - w, at);
+            if (at == floor) break;
+        }
     }
     return count;
 }

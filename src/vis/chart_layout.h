@@ -118,10 +118,12 @@ struct PeakLabel {
     bool shown;
 };
 // Labels of the peaks (bins 1.. with a flag) at scale 14: each wants to sit centred
-// 8.4 above its point; taller peaks choose first, and a label that would touch the
-// band names, the frequency labels or a label placed before it moves up in steps of
-// a line, else beside its point (right, then left) and lower down its flanks, and
-// is left out when no place inside the plot is free.
+// 8.4 above its point; taller peaks choose first, and a label that would come
+// within half a character across and kPeakLabelAir up or down of the band names,
+// the frequency labels or a label placed before it moves up in steps of a line,
+// else beside its point (right, then left) and lower down its flanks, and is left
+// out when no place inside the plot is free. The band names always keep their place.
+inline constexpr float kPeakLabelAir = 3.0f;  // pixels
 int PlacePeakLabels(const ChartLayout& layout, const ChartLabels& labels, const GlyphMetrics* mono,
                     const float* xy, const uint8_t* peakFlags, uint32_t binCount, float binWidth,
                     PeakLabel* out);

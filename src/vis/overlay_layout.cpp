@@ -133,18 +133,26 @@ const char* const kColumnTemplates[] = {
 const char* const kLabelTemplate = "gGABAb: 888.888 nS";
 
 constexpr float kStripMargin = 2.0f;  // between the lowest text and the window's bottom
+constexpr float kMinTraceLength = 40.0f;  // the traces keep at least this much when texts must shrink
 
-// Baselines of the column's 12 lines at scale factor f: the first at
-// PaneTop - 2 - CharHeight f, steps of (CharHeight + 1) f, 1.5 steps before the
-// lines that open a group (3, 7, 9).
-void ColumnBaselines(const LayoutMetrics& L, float f, float* y) {
+// Baselines of the column's 12 lines at `scale`, 1.5 steps before the lines that
+// open a group (3, 7, 9). As designed: the first at PaneTop - 2 - CharHeight f,
+// steps of (CharHeight + 1) f (f = scale / 14). Tight: the first line's ink 2
+// pixels under the strip's top, lines a pixel apart.
+void ColumnBaselines(const LayoutMetrics& L, const FontExtent& e, float scale, bool tight, float* y) {
+    const float f = scale / kColumnScale;
     const float ch = static_cast<float>(L.CharHeight);
-    const float d = (ch + 1.0f) * f;
-    float at = L.PaneTop - 2.0f - ch * f;
+    const float d = tight ? (e.ascent + e.descent) * scale + 1.0f : (ch + 1.0f) * f;
+    float at = L.PaneTop - 2.0f - (tight ? e.ascent * scale : ch * f);
     for (int i = 0; i < kPropertyLines; ++i) {
         if (i > 0) at -= (i == 2 || i == 6 || i == 8) ? 1.5f * d : d;
         y[i] = at;
     }
+}
+
+bool ColumnFits(const LayoutMetrics& L, const FontExtent& e, float scale, bool tight, float* y) {
+    ColumnBaselines(L, e, scale, tight, y);
+    return y[kPropertyLines - 1] - e.descent * scale >= kStripMargin;
 }
 
 }  // namespace
@@ -165,33 +173,57 @@ StripLayout LayoutLowerStrip(const LayoutMetrics& L, float width, const GlyphMet
     s.bottomCaptionY = L.LineHeight - ch;
     const TextBox captions[2] = {TextInkBox(hud, kCaptionScale, 16.0f, s.topCaptionY, kTopCaption),
                                  TextInkBox(hud, kCaptionScale, 16.0f, s.bottomCaptionY, kBottomCaption)};
+
+    // Column: the largest scale up to 14 whose lines fit the strip's height, at the
+    // designed line pitch or else a tight one; below kMinInspectorScale only when
+    // even tight lines at that scale do not fit.
     const FontExtent hudExtent = PrintableExtent(hud);
-
-    // Column: as large as the strip's height allows.
-    float f = 1.0f;
-    for (; f > 0.4f; f -= 0.02f) {
-        ColumnBaselines(L, f, s.columnY);
-        if (s.columnY[kPropertyLines - 1] - hudExtent.descent * kColumnScale * f >= kStripMargin) break;
+    float c = kColumnScale;
+    bool tight = false;
+    for (; c > kMinInspectorScale; c -= 0.25f) {
+        if (ColumnFits(L, hudExtent, c, false, s.columnY)) break;
+        if (ColumnFits(L, hudExtent, c, true, s.columnY)) {
+            tight = true;
+            break;
+        }
     }
-    ColumnBaselines(L, f, s.columnY);
-    s.columnScale = kColumnScale * f;
-    const float columnTop = s.columnY[0] + hudExtent.ascent * s.columnScale;
-    const float columnBottom = s.columnY[kPropertyLines - 1] - hudExtent.descent * s.columnScale;
-    s.columnX = L.PickerWidth + 2.0f * ch;
-    for (const TextBox& c : captions)
-        if (c.y0 < columnTop && columnBottom < c.y1) s.columnX = std::max(s.columnX, c.x1 + ch * 0.5f);
-    const float columnWidth = PropertyColumnWidth(hud, s.columnScale, L.InspectorTextWidth);
+    if (c <= kMinInspectorScale) {
+        c = kMinInspectorScale;
+        tight = !ColumnFits(L, hudExtent, c, false, s.columnY);
+        while (tight && !ColumnFits(L, hudExtent, c, true, s.columnY) && c > 4.0f) c -= 0.25f;
+    }
 
-    // After the column: the trace labels (the readouts) in a column of their own, at
-    // most 40 % of the room, then the traces to the right edge, so that a full trace
-    // history never runs across a readout.
-    const float areaX = s.columnX + columnWidth + 2.0f * ch;
-    const float area = std::floor(width - areaX);
-    s.labelX = areaX;
-    float g = kTraceLabelScale;
+    // Across: the column, right of the captions where it reaches their height; the
+    // trace labels (the readouts) in a column of their own, then the traces to the
+    // right edge, so that a full trace history never runs across a readout. The
+    // readouts take at most 40 % of the room after the column, but keep the
+    // inspector's smallest scale; when then the traces would have less than
+    // kMinTraceLength, the column shrinks first, then the readouts.
     const float fullWidth = TraceLabelWidth(mono, kTraceLabelScale);
-    if (fullWidth > 0.0f && area > 0.0f) g = std::min(g, kTraceLabelScale * 0.4f * area / fullWidth);
-    s.traceX = areaX + TraceLabelWidth(mono, g) + ch;
+    float g = kTraceLabelScale;
+    for (;; c -= 0.25f) {
+        ColumnBaselines(L, hudExtent, c, tight, s.columnY);
+        const float columnTop = s.columnY[0] + hudExtent.ascent * c;
+        const float columnBottom = s.columnY[kPropertyLines - 1] - hudExtent.descent * c;
+        s.columnX = L.PickerWidth + 2.0f * ch;
+        for (const TextBox& box : captions)
+            if (box.y0 < columnTop && columnBottom < box.y1) s.columnX = std::max(s.columnX, box.x1 + ch * 0.5f);
+        const float columnWidth = PropertyColumnWidth(hud, c, L.InspectorTextWidth);
+        const float areaX = s.columnX + columnWidth + 2.0f * ch * c / kColumnScale;
+        const float area = std::floor(width - areaX);
+        s.labelX = areaX;
+        g = kTraceLabelScale;
+        if (fullWidth > 0.0f && area > 0.0f) g = std::min(g, kTraceLabelScale * 0.4f * area / fullWidth);
+        g = std::max(g, std::min(kMinInspectorScale, c));
+        // Room for the readouts at g, their gap (ch g / 16) and the shortest traces.
+        const float perScale = (fullWidth + ch) / kTraceLabelScale;
+        if (area - perScale * g >= kMinTraceLength) break;
+        if (c > kMinInspectorScale) continue;
+        g = std::max(4.0f, std::min(g, (area - kMinTraceLength) / perScale));
+        break;
+    }
+    s.columnScale = c;
+    s.traceX = s.labelX + TraceLabelWidth(mono, g) + ch * g / kTraceLabelScale;
     const float room = std::floor(width - s.traceX);
     s.traceLength = room > 0.0f ? static_cast<uint32_t>(room) : 0;
 

@@ -62,9 +62,12 @@ float HudLineScale(const GlyphMetrics* monoBold, const char* text, float width);
 // ---- 5. Lower strip ---------------------------------------------------------------------------------
 // The two picker captions stay where they are (x = 16, scale 14); the property
 // column goes right of the picker, and right of the captions when it reaches their
-// height, shrunk until it fits the strip; the trace area follows the column, its
-// labels stacked at its left edge without overlapping, and the time span of the
-// traces sits right-aligned in the row under the lanes.
+// height, shrunk (its lines closer first) until it fits the strip; the trace area
+// follows the column, its labels stacked at its left edge without overlapping, and
+// the time span of the traces sits right-aligned in the row under the lanes.
+// The column and the trace labels shrink no further than kMinInspectorScale while
+// the strip holds them there (from 640 x 480 up); the traces give up room first.
+inline constexpr float kMinInspectorScale = 11.0f;  // capitals of about 8 pixels
 inline constexpr float kCaptionScale = 14.0f;
 inline constexpr float kColumnScale = 14.0f;
 inline constexpr float kTraceLabelScale = 16.0f;

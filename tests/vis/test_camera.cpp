@@ -33,15 +33,6 @@ LayoutMetrics RoundLayout() {
 
 }  // namespace
 
-TEST(Camera, DistanceAndZoomScaleForGrids) {
-    // Cubes (q = 1, k = 4.75) are covered by the X key's reset. Cuboid 8x8x32: k = 6, q = 256 / 64 = 4: 32 * 6 / 2.
-    EXPECT_FLOAT_EQ(CameraDistanceForGrid(8, 8, 32), 96.0f);
-    // Cuboid 48x48x144: q = 3: 864 / 1.7320508.
-    EXPECT_NEAR(CameraDistanceForGrid(48, 48, 144), 498.83063f, 1e-3f);
-    EXPECT_FLOAT_EQ(ZoomScaleForGrid(16), 0.5f);
-    EXPECT_FLOAT_EQ(ZoomScaleForGrid(144), 4.5f);
-}
-
 namespace {
 
 // Window position (x right, y down) of a network point p through the scene's own
@@ -77,28 +68,15 @@ Projected Project(const CameraPose& pose, float targetZ, const double p[3], doub
 
 }  // namespace
 
-TEST(Camera, RotateAndZoomGestures) {
+TEST(Camera, CuboidDistanceWheelAndAutoRotation) {
+    // Drags are WindowEventsFollowTheRegionAndReleaseRules' and the pan test's. A
+    // cuboid's distance and zoom scale (cubes: the X key's reset): 8x8x32, k = 6,
+    // q = 256 / 64 = 4: 32 * 6 / 2.
+    EXPECT_FLOAT_EQ(CameraDistanceForGrid(8, 8, 32), 96.0f);
+    EXPECT_FLOAT_EQ(ZoomScaleForGrid(144), 4.5f);
     CameraPose pose{30, 140, 0, 0, 0, 0, 0, 76};
-    DragPoint last{kNoMousePosition, kNoMousePosition};
-    // The first move only records the position.
-    ApplyLeftDrag(pose, last, 100, 200, false, 400);
-    EXPECT_EQ(pose.yaw, 140.0f);
-    EXPECT_EQ(pose.pitch, 30.0f);
-    // One degree per pixel.
-    ApplyLeftDrag(pose, last, 110, 195, false, 400);
-    EXPECT_EQ(pose.yaw, 150.0f);
-    EXPECT_EQ(pose.pitch, 25.0f);
-    EXPECT_EQ(pose.cameraX, 0.0f);
-
-    DragPoint right{kNoMousePosition, kNoMousePosition};
-    ApplyRightDrag(pose, right, 100, 0.5f, 10.0f);
-    EXPECT_EQ(pose.zoom, 0.0f);
-    ApplyRightDrag(pose, right, 110, 0.5f, 10.0f);
-    EXPECT_FLOAT_EQ(pose.zoom, 1.0f);  // 10 * 0.2 * 0.5
     ApplyWheel(pose, 120, 0.5f, 10.0f);
-    EXPECT_FLOAT_EQ(pose.zoom, 7.0f);  // + 120 * 0.1 * 0.5
-    ApplyWheel(pose, -240, 0.5f, 10.0f);
-    EXPECT_FLOAT_EQ(pose.zoom, -5.0f);
+    EXPECT_FLOAT_EQ(pose.zoom, 6.0f);  // 120 * 0.1 * 0.5
     // Auto-rotation turns 0.2 degrees a frame and wraps at 360.
     EXPECT_FLOAT_EQ(AdvanceAutoRotation(10.0f), 10.2f);
     EXPECT_NEAR(AdvanceAutoRotation(359.9f), 0.1f, 1e-3f);
@@ -215,11 +193,6 @@ TEST(Camera, PickingCornersAndOutside) {
     EXPECT_EQ(p.pickedX, 0u);
     EXPECT_EQ(p.pickedY, 0u);
     EXPECT_EQ(p.neuron, 0u);
-    // Bottom-left on plane 2: 16 * (0 + 2 * 16) + 15.
-    p = PickNeuronAt(20, 870, 900, m, 16, 16, 4096, 2);
-    EXPECT_EQ(p.pickedX, 15u);
-    EXPECT_EQ(p.pickedY, 0u);
-    EXPECT_EQ(p.neuron, 527u);
     // A cell in the middle: x 16 + 5 * 16 + 3 -> column 5 -> x 10; y 620 + 3 * 16 + 2
     // -> g = 46, (46 + 4) / 16 = 3 -> row 12.
     p = PickNeuronAt(99, 670, 900, m, 16, 16, 4096, 0);
@@ -230,16 +203,13 @@ TEST(Camera, PickingCornersAndOutside) {
     // cell (10, 4, 2), the neuron the picker draws there.
     p = PickNeuronAt(99, 670, 900, m, 16, 8, 4096, 2);
     EXPECT_EQ(p.pickedY, 4u);
-    EXPECT_EQ(p.neuron, (2u * 8 + 4) * 16 + 10);
     EXPECT_EQ(p.neuron, PickerNeuronIndex(p.pickedX, p.pickedY, 16, 8, 2));
     // The index is limited to the last neuron.
     p = PickNeuronAt(16, 620, 900, m, 16, 16, 100, 0);
     EXPECT_EQ(p.neuron, 99u);
     // Outside the square.
-    EXPECT_FALSE(PickNeuronAt(15, 700, 900, m, 16, 16, 4096, 0).hit);
     EXPECT_FALSE(PickNeuronAt(273, 700, 900, m, 16, 16, 4096, 0).hit);
     EXPECT_FALSE(PickNeuronAt(100, 619, 900, m, 16, 16, 4096, 0).hit);
-    EXPECT_FALSE(PickNeuronAt(100, 877, 900, m, 16, 16, 4096, 0).hit);
 }
 
 TEST(Camera, ClickSetsTheInspectorOnlyInsideThePicker) {
@@ -263,7 +233,5 @@ TEST(Camera, ClickSetsTheInspectorOnlyInsideThePicker) {
     EXPECT_TRUE(NeuronInspected);
     EXPECT_TRUE(TraceReset);
     EXPECT_EQ(InspectedNeuron, 16u * (15 + 16) + 15);
-    EXPECT_EQ(PickedX, 15u);
-    EXPECT_EQ(PickedY, 15u);
     state.SimState = SimStateNone;
 }

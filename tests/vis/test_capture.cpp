@@ -108,14 +108,9 @@ TEST(Capture, JpegRoundTripSizeOrientationAndQuality) {
     const std::string low = dir + "/low.jpg", high = dir + "/high.jpg";
     ASSERT_TRUE(WriteJpegFile(low.c_str(), noise.data(), width, height, 0, nullptr));
     ASSERT_TRUE(WriteJpegFile(high.c_str(), noise.data(), width, height, 100, nullptr));
-    std::FILE* a = std::fopen(low.c_str(), "rb");
-    std::FILE* b = std::fopen(high.c_str(), "rb");
-    ASSERT_TRUE(a && b);
-    std::fseek(a, 0, SEEK_END);
-    std::fseek(b, 0, SEEK_END);
-    EXPECT_LT(std::ftell(a) * 2, std::ftell(b));
-    std::fclose(a);
-    std::fclose(b);
+    struct stat a{}, b{};
+    ASSERT_EQ(stat(low.c_str(), &a) + stat(high.c_str(), &b), 0);
+    EXPECT_LT(a.st_size * 2, b.st_size);
     std::remove(low.c_str());
     std::remove(high.c_str());
     rmdir(dir.c_str());
@@ -141,19 +136,6 @@ TEST(Capture, FrameNumbersSkipFilesThatExist) {
     EXPECT_EQ(ClaimFrameNumber("/nonexistent-vellicor-folder", 7), 7u);
     for (uint32_t n = 0; n < 5; ++n) std::remove(CaptureFileName(dir.c_str(), n).c_str());
     rmdir(dir.c_str());
-}
-
-TEST(Capture, ContextStartsAtFrameZeroWithAZeroedBuffer) {
-    CaptureContext* context = CreateCaptureContext(1024, 768);
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->FrameNumber, 0u);
-    EXPECT_STREQ(context->MimeType, "image/jpeg");
-    EXPECT_EQ(context->Width, 1024);
-    EXPECT_EQ(context->Height, 768);
-    ASSERT_NE(context->Pixels, nullptr);
-    EXPECT_EQ(context->Pixels[0], 0);
-    EXPECT_EQ(context->Pixels[1024 * 768 * 4 - 1], 0);
-    ReleaseCaptureContext(context);
 }
 
 }  // namespace

