@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "app/shell.h"
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "io/param_file.h"
 #include "platform/log.h"
 #include "platform/version.h"

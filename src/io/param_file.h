@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 struct ParamFileStatus {
     bool ok = true;

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "ui/property_store.h"
 
 // ---- 1. Backup and restore -------------------------------------------------------------------

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/config_pages.h"

@@ -7,7 +7,7 @@
 #include "app/cpu_check.h"
 #include "app/shell.h"
 #include "app/switches.h"
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "vis/view_state.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/app_state.h"
 #include "engine/params.h"
+#include "io/app_state.h"
 
 TEST(WorkerThreads, DefaultEditAndSpinRoundToPowersOfTwoWithinLimits) {
     EXPECT_EQ(DefaultWorkerThreadsForCores(6), 16u);  // 12 rounds up to 16 (halfway)

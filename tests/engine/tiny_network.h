@@ -14,9 +14,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/network.h"
 #include "engine/params.h"
+#include "io/app_state.h"
 #include "platform/platform.h"
 
 // ---- 1. TinyNetwork ----------------------------------------------------------------------------
