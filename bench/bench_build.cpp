@@ -12,9 +12,9 @@
 #include <unistd.h>
 #include <fcntl.h>
 
-#include "engine/app_state.h"
 #include "engine/params.h"
 #include "engine/random.h"
+#include "io/app_state.h"
 
 namespace {
 

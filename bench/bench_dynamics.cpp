@@ -22,11 +22,11 @@
 #include <map>
 #include <memory>
 
-#include "engine/app_state.h"
 #include "engine/dynamics.h"
 #include "engine/network.h"
 #include "engine/params.h"
 #include "engine/random.h"
+#include "io/app_state.h"
 #include "platform/platform.h"
 
 namespace {

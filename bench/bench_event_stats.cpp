@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "engine/activity.h"
-#include "engine/app_state.h"
 #include "engine/simulation.h"
 #include "engine/synapses.h"
+#include "io/app_state.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "engine/activity.h"
-#include "engine/app_state.h"
 #include "engine/work_manager.h"
+#include "io/app_state.h"
 
 namespace {
 

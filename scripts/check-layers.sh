@@ -8,6 +8,8 @@
 #   - engine/ or analysis/ include vis/, ui/, app/ or io/; engine/ includes analysis/;
 #   - io/ includes vis/, ui/ or app/;
 #   - engine/ or analysis/ include GL, GLX, GLFW, glad or ImGui headers;
+#   - engine/ defines or includes the program's record (app_state: AppState,
+#     AppOptions), which belongs to io/;
 #   - platform/ includes any other layer;
 #   - vellicor_vis or vellicor_ui link vellicor_app;
 #   - engine/ or analysis/ end the process (exit, _exit, abort, LogFatal): they
@@ -38,6 +40,11 @@ rule "vis/ must not include app/" "$(includes vis 'app/')"
 rule "ui/ must not include app/" "$(includes ui 'app/')"
 rule "engine/ must not include vis/, ui/, app/ or io/" "$(includes engine 'vis/|ui/|app/|io/')"
 rule "engine/ must not include analysis/" "$(includes engine 'analysis/')"
+rule "engine/ must not define or include app_state (AppState, AppOptions belong to io/)" \
+    "$(includes engine '([^\">]*/)?app_state'
+       grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*(struct|class)[[:space:]]+(AppState|AppOptions)([^[:alnum:]_;]|$)' \
+           src/engine || true
+       find src/engine -name 'app_state.*' | sed 's|$|:1: a file of the program record|')"
 rule "analysis/ must not include vis/, ui/, app/ or io/" "$(includes analysis 'vis/|ui/|app/|io/')"
 rule "io/ must not include vis/, ui/ or app/" "$(includes io 'vis/|ui/|app/')"
 gl='GL/|glad|GLFW/|imgui|backends/imgui'

@@ -14,11 +14,11 @@
 #include <cstring>
 #include <mutex>
 
-#include "engine/app_state.h"
 #include "engine/network.h"
 #include "engine/params.h"
 #include "engine/simulation.h"
 #include "engine/synapses.h"
+#include "io/app_state.h"
 #include "io/checkpoint.h"
 #include "io/param_file.h"
 #include "io/sonata.h"
@@ -47,28 +47,6 @@ const ParamField* FindField(const std::string& name) {
     for (const ParamField& f : NeuronParamFields)
         if (name == f.name) return &f;
     return nullptr;
-}
-
-// TEMPORARY until the engine's shape setter lands.
-std::string SetNetworkShape(SimParams& p, int32_t kind, uint32_t x, uint32_t y, uint32_t z) {
-    if (x == 0 || y == 0 || z == 0) return "grid: every side must be at least 1";
-    p.geometryKind = kind;
-    p.gridX = x; p.gridY = y; p.gridZ = z;
-    p.extentX = float(x); p.extentY = float(y); p.extentZ = float(z);
-    p.halfExtent = float(x) / 2;
-    p.neuronCount = x * y * z;
-    return "";
-}
-std::string NetworkShapeCaption(const SimParams& p) {
-    const int preset = FindPreset(p);
-    return preset >= 0 ? GeometryPresets[preset].label : "custom";
-}
-
-std::string ShapeError(const SimParams& p) {
-    const uint64_t cells = uint64_t{p.gridX} * p.gridY * p.gridZ;
-    if (p.gridX == 0 || p.gridY == 0 || p.gridZ == 0) return "a network needs at least one neuron per side";
-    if (cells > 331776) return "the network has " + std::to_string(cells) + " neurons: at most 331776";
-    return "";
 }
 
 }  // namespace
@@ -280,8 +258,6 @@ Simulation::Simulation(const Config& config, LogCallback log) : impl_(std::make_
     ::Simulation& s = impl_->sim;
     s.params = config.impl_->params;
     s.random = SeededRandom(config.impl_->seed);
-    const std::string shape = ShapeError(s.params);
-    if (!shape.empty()) throw Error(shape);
     const SimResult built = s.Build();
     if (!built.ok()) throw Error(built.error.empty() ? "the network could not be built" : built.error);
 }

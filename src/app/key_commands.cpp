@@ -12,7 +12,7 @@
 #include "analysis/stimulus.h"
 #include "app/lifecycle.h"
 #include "app/shell.h"
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/platform.h"

@@ -25,8 +25,8 @@
 
 #include "app/run_outputs.h"
 #include "app/shell.h"
-#include "engine/app_state.h"
 #include "engine/work_manager.h"
+#include "io/app_state.h"
 #include "io/checkpoint.h"
 #include "io/output_file.h"
 #include "platform/console_keys.h"

@@ -16,8 +16,8 @@
 #include "app/run_outputs.h"
 #include "app/shell.h"
 #include "app/switches.h"
-#include "engine/app_state.h"
 #include "engine/random.h"
+#include "io/app_state.h"
 #include "io/checkpoint.h"
 #include "io/param_file.h"
 #include "platform/console_keys.h"
@@ -166,10 +166,12 @@ bool PrepareCheckpoints(const LaunchOptions& launch) {
         LogMessage(LogError, 0, "Unable to resume the simulation: %s", error.c_str());
         return false;
     }
-    if (!launch.resumePath.empty() && (launch.preset >= 0 || launch.seedGiven || !launch.configPath.empty()))
+    if (!launch.resumePath.empty() &&
+        (launch.preset >= 0 || launch.shapeGiven || launch.seedGiven || !launch.configPath.empty()))
         LogMessage(LogWarning, 0,
-                   "resume= takes the network, its parameters and its seed from the checkpoint: ignoring%s%s%s.",
-                   launch.preset >= 0 ? " preset=" : "", launch.seedGiven ? " seed=" : "",
+                   "resume= takes the network, its parameters and its seed from the checkpoint: ignoring%s%s%s%s.",
+                   launch.preset >= 0 ? " preset=" : "", launch.shapeGiven ? " grid=/sphere=" : "",
+                   launch.seedGiven ? " seed=" : "",
                    launch.configPath.empty() ? "" : " the network parameters of config=");
     return true;
 }

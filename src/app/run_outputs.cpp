@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "io/output_file.h"
 #include "io/sonata.h"
 #include "platform/log.h"

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "app/shell.h"
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "io/param_file.h"
 #include "platform/log.h"
 #include "platform/version.h"
@@ -52,6 +52,17 @@ bool Contains(const std::string& text, const char* keyword) {
 bool EndsWith(const std::string& text, const char* suffix) {
     const size_t n = std::strlen(suffix);
     return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+// "XxYxZ" as three unsigned 32-bit values.
+bool ParseGrid(const std::string& text, uint32_t grid[3]) {
+    size_t start = 0;
+    for (int a = 0; a < 3; ++a) {
+        const size_t end = a < 2 ? text.find('x', start) : text.size();
+        if (end == std::string::npos || !ParseUnsigned(text.substr(start, end - start), grid[a])) return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 // ---- Keywords --------------------------------------------------------------------------------
@@ -126,6 +137,23 @@ bool ApplyOne(const char* original, AppState& state, LaunchOptions& out) {
             ApplyPreset(p, out.preset);
             state.options.reducedVisualization =
                 static_cast<uint8_t>(GeometryPresets[out.preset].reducedVisualization);
+        }
+    }
+    // A shape of any size within the limits: grid=XxYxZ (a box), sphere=D.
+    const bool gridSwitch = EndsWith(name, "grid"), sphereSwitch = EndsWith(name, "sphere");
+    if (gridSwitch || sphereSwitch) {
+        matched = true;
+        uint32_t grid[3] = {0, 0, 0};
+        const bool parsed = gridSwitch ? ParseGrid(value, grid) : ParseUnsigned(value, grid[0]);
+        if (sphereSwitch) grid[1] = grid[2] = grid[0];
+        const std::string error = parsed ? SetNetworkShape(p, gridSwitch ? GeometryBox : GeometrySphere,
+                                                           grid[0], grid[1], grid[2])
+                                         : std::string(gridSwitch ? "expected XxYxZ, as grid=20x20x10"
+                                                                  : "expected a whole number, as sphere=24");
+        if (!error.empty()) {
+            LogMessage(LogWarning, 0, "Ignoring switch \"%s\": %s.", original, error.c_str());
+        } else {
+            out.shapeGiven = true;
         }
     }
     if (EndsWith(name, "threads")) {
@@ -249,6 +277,9 @@ const char* UsageText() {
            "                  the clock, so that a network can be rebuilt exactly; 0 is\n"
            "                  refused because it makes every draw 0\n"
            "  preset=K        network shape and size K (0..12), as the configuration's list\n"
+           "  grid=XxYxZ      a box of X x Y x Z neurons, one per 1 mm cell (at most\n"
+           "                  8388608 neurons)\n"
+           "  sphere=D        a sphere of D^3 neurons, radius D/2 mm (D 1..203)\n"
            "  threads=N       N worker threads (rounded to a power of two, 1..256);\n"
            "                  turns automatic thread management off\n"
            "  engine=exact    every synapse updated every step (the default; the same\n"
@@ -268,7 +299,7 @@ const char* UsageText() {
            "                  step, to be continued with resume=\n"
            "  resume=FILE.h5  continue a checkpoint: its network, parameters and step\n"
            "                  (with steps=N, N more steps; else interactively); preset=,\n"
-           "                  seed= and config= do not apply to it\n"
+           "                  grid=, sphere=, seed= and config= do not apply to it\n"
            "  --help, -h      this text\n"
            "  --version       the product line\n"
            "\n"

@@ -17,6 +17,7 @@ struct LaunchOptions {
     bool seedGiven = false;
     uint32_t seed = 0;
     int preset = -1;  // applied preset row, or -1
+    bool shapeGiven = false;  // grid=XxYxZ or sphere=D applied (a shape that may be no preset)
     bool threadsGiven = false;
     uint32_t threads = 0;
     bool stepsGiven = false;

@@ -1,8 +1,10 @@
 // Parameter defaults, presets and rules.
 #include "engine/params.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -35,15 +37,49 @@ int FindPreset(const SimParams& p) {
 void ApplyPreset(SimParams& p, int presetIndex) {
     if (presetIndex < 0 || presetIndex >= kPresetCount) return;
     const GeometryPreset& g = GeometryPresets[presetIndex];
-    p.neuronCount = g.geometryKind == GeometrySphere ? g.neuronCount : g.gridX * g.gridY * g.gridZ;
-    p.halfExtent = g.halfExtent;
-    p.geometryKind = g.geometryKind;
-    p.gridX = g.gridX;
-    p.gridY = g.gridY;
-    p.gridZ = g.gridZ;
-    p.extentX = static_cast<float>(g.gridX);
-    p.extentY = static_cast<float>(g.gridY);
-    p.extentZ = static_cast<float>(g.gridZ);
+    SetNetworkShape(p, g.geometryKind, g.gridX, g.gridY, g.gridZ);  // every row is within the limits
+}
+
+std::string SetNetworkShape(SimParams& p, int32_t kind, uint32_t x, uint32_t y, uint32_t z) {
+    if (kind != GeometryBox && kind != GeometrySphere)
+        return "geometryKind = " + std::to_string(kind) + ": must be 0 (box) or 1 (sphere)";
+    const uint32_t edge = kind == GeometrySphere ? kMaxSphereGrid : kMaxNetworkNeurons;
+    const std::pair<const char*, uint32_t> axes[] = {{"gridX", x}, {"gridY", y}, {"gridZ", z}};
+    for (const auto& [name, value] : axes)
+        if (value < 1 || value > edge)
+            return std::string(name) + " = " + std::to_string(value) + ": must be 1.." + std::to_string(edge);
+    if (kind == GeometrySphere && (y != x || z != x))
+        return std::string(y != x ? "gridY" : "gridZ") + " = " + std::to_string(y != x ? y : z) +
+               ": a sphere's grid is d x d x d (gridX = " + std::to_string(x) + ")";
+    const uint64_t neurons = uint64_t{x} * y * z;
+    if (neurons > kMaxNetworkNeurons)
+        return "neurons = " + std::to_string(neurons) + " (" + std::to_string(x) + "x" + std::to_string(y) + "x" +
+               std::to_string(z) + "): at most " + std::to_string(kMaxNetworkNeurons);
+    p.geometryKind = kind;
+    p.gridX = x;
+    p.gridY = y;
+    p.gridZ = z;
+    p.neuronCount = static_cast<uint32_t>(neurons);
+    p.extentX = static_cast<float>(x);
+    p.extentY = static_cast<float>(y);
+    p.extentZ = static_cast<float>(z);
+    p.halfExtent = static_cast<float>(std::min({x, y, z})) * 0.5f;
+    return "";
+}
+
+std::string NetworkShapeCaption(const SimParams& p) {
+    const int preset = FindPreset(p);
+    if (preset >= 0) return GeometryPresets[preset].label;
+    const bool sphere = p.geometryKind == GeometrySphere;
+    std::string caption = std::string(sphere ? "Custom sphere " : "Custom box ") + std::to_string(p.gridX) + "x" +
+                          std::to_string(p.gridY) + "x" + std::to_string(p.gridZ) + " - " +
+                          std::to_string(p.neuronCount) + " neurons";
+    if (sphere) {
+        char radius[32];
+        std::snprintf(radius, sizeof radius, "%g", static_cast<double>(p.extentX) * 0.5);
+        caption += std::string(" (sphere radius: ") + radius + " mm)";
+    }
+    return caption;
 }
 
 void SetDefaultParams(SimParams& p, uint32_t defaultWorkerThreads) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // ---- 1. SimParams ----------------------------------------------------------------------
 // Units: ms, mm, m/s (= mm/ms), mV. The step is 0.5 ms; "Step" factors include it.
@@ -79,10 +80,33 @@ inline constexpr int kDefaultPreset = 6;
 
 // Index of the first preset whose grid and kind equal the parameters', or -1.
 int FindPreset(const SimParams& params);
-// Copies the preset row into the parameters (what the Simulation page's OK does).
-// For box presets the neuron count is the number of grid cells, since the box
-// builder places one neuron per cell (row 4's stored 256 would be too small).
+// Copies the preset row's shape into the parameters (what the Simulation page's OK
+// does): SetNetworkShape with the row's kind and grid, which reproduces the row's
+// neuron count and half extent.
 void ApplyPreset(SimParams& params, int presetIndex);
+
+// ---- Network shapes beyond the presets ----------------------------------------------------
+// The largest network the layout takes: 2^23 neurons. Below it every count that is
+// formed in 32 bits stays exact: the synapse total (at most 255 per neuron) fits in
+// a signed 32-bit int, the wireframe's vertex indices (512 per neuron: two per
+// outgoing synapse and two for the axon) fit in uint32, the sphere's start draws
+// (float(n - 1) * r) hit every index, and the event engine's post-synaptic ids
+// (packed << 4 into 32 bits) and the build's cap (2^26) are far above it.
+inline constexpr uint32_t kMaxNetworkNeurons = 1u << 23;
+// Largest sphere grid edge: 203^3 = 8,365,427 <= 2^23.
+inline constexpr uint32_t kMaxSphereGrid = 203;
+
+// Sets a network shape: a box grid x*y*z (GeometryBox) or a sphere in a d*d*d grid
+// (GeometrySphere, x = y = z = d). Fills geometryKind, gridX/Y/Z, extentX/Y/Z, halfExtent and
+// neuronCount consistently (as ApplyPreset does for presets). Returns "" or an error that
+// names the field and the limit, e.g. "gridZ = 0: must be 1..N", "neurons = ...: at most ...".
+// The parameters are left unchanged on an error. A box holds one neuron per 1 mm cell;
+// a sphere d^3 neurons on the surface of radius d / 2 mm; halfExtent is half the
+// shortest edge (the sphere's radius).
+std::string SetNetworkShape(SimParams& params, int32_t kind, uint32_t x, uint32_t y, uint32_t z);
+// The shape's caption: a preset's label, else e.g. "Custom box 20x20x10 - 4000 neurons"
+// or "Custom sphere 24x24x24 - 13824 neurons (sphere radius: 12 mm)".
+std::string NetworkShapeCaption(const SimParams& params);
 
 // ---- 3. Rules ------------------------------------------------------------------------------
 

@@ -520,20 +520,14 @@ std::string CheckHeader(const BuildOrigin& origin, uint8_t stimulusOn) {
     if (!outside.empty()) return "/parameters/" + outside;
     if (p.engineMode > EngineEvent) return "/parameters/engineMode: " + std::to_string(p.engineMode) + " is not an engine";
     if (p.reentrantLoops > 1) return "/parameters/reentrantLoops: " + std::to_string(p.reentrantLoops) + " is not true or false";
-    // The shape: one the presets make, no larger than the largest of them.
-    uint64_t maxCells = 0, maxSphere = 0;
-    for (const GeometryPreset& g : GeometryPresets) {
-        maxCells = std::max<uint64_t>(maxCells, uint64_t{g.gridX} * g.gridY * g.gridZ);
-        if (g.geometryKind == GeometrySphere) maxSphere = std::max<uint64_t>(maxSphere, g.neuronCount);
-    }
-    const uint64_t cells = uint64_t{p.gridX} * p.gridY * p.gridZ;
-    if (p.geometryKind != GeometryBox && p.geometryKind != GeometrySphere)
-        return "/parameters/geometryKind: " + std::to_string(p.geometryKind) + " is not a network shape";
-    if (cells == 0 || cells > maxCells)
-        return "/parameters/gridX, gridY, gridZ: " + std::to_string(p.gridX) + " x " + std::to_string(p.gridY) + " x " +
-               std::to_string(p.gridZ) + " cells is outside 1.." + std::to_string(maxCells);
-    if (p.geometryKind == GeometrySphere && (p.neuronCount == 0 || p.neuronCount > maxSphere))
-        return "/parameters/neuronCount: " + std::to_string(p.neuronCount) + " is outside 1.." + std::to_string(maxSphere);
+    // The shape: within the limits a parameter file's shape is held to. A sphere's
+    // count is taken as stored (the build uses it), within the same limit.
+    SimParams shape = p;
+    const std::string badShape = SetNetworkShape(shape, p.geometryKind, p.gridX, p.gridY, p.gridZ);
+    if (!badShape.empty()) return "/parameters/" + badShape;
+    if (p.geometryKind == GeometrySphere && (p.neuronCount == 0 || p.neuronCount > kMaxNetworkNeurons))
+        return "/parameters/neuronCount: " + std::to_string(p.neuronCount) + " is outside 1.." +
+               std::to_string(kMaxNetworkNeurons);
     const std::pair<const char*, float> extents[] = {{"halfExtent", p.halfExtent}, {"extentX", p.extentX},
                                                      {"extentY", p.extentY},       {"extentZ", p.extentZ},
                                                      {"boxInhAxonLengthMin", p.boxInhAxonLengthMin},

@@ -41,7 +41,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
 inline constexpr uint32_t kCheckpointVersion = 1;

@@ -48,6 +48,8 @@ constexpr ParamFlag kSimulationFlags[] = {
 
 // SimParams::engineMode as the files name it, by EngineMode.
 constexpr const char* kEngineNames[] = {"exact", "event"};
+// SimParams::geometryKind as the files name it (shape = ...), by GeometryKind.
+constexpr const char* kShapeNames[] = {"box", "sphere"};
 
 constexpr uint32_t kMaxFileBytes = 1u << 20;
 
@@ -239,9 +241,10 @@ struct Reader {
             ApplyPreset(p, static_cast<int>(preset));
             o.reducedVisualization = static_cast<uint8_t>(GeometryPresets[preset].reducedVisualization ? 1 : 0);
         }
+        if (!Shape(table, p)) return false;
         for (const auto& [k, node] : table) {
             const std::string key(k.str());
-            if (key == "preset") continue;
+            if (key == "preset" || key == "shape" || key == "grid") continue;
             if (key == "workerThreads") {
                 int64_t typed = 0;
                 if (!Integer(node, key, 1, kMaxWorkerThreads, typed)) return false;
@@ -272,6 +275,47 @@ struct Reader {
             }
             if (!known) return Fail(node, "[simulation] " + key, "unknown key");
         }
+        return true;
+    }
+
+    // shape = "box" | "sphere" and grid = [x, y, z], after the preset: a shape that
+    // is no preset. Either key alone keeps the other's current value; the result is
+    // checked by SetNetworkShape and refused (not clamped) beyond its limits.
+    bool Shape(const toml::table& table, SimParams& p) {
+        const toml::node* shapeNode = table.get("shape");
+        const toml::node* gridNode = table.get("grid");
+        if (!shapeNode && !gridNode) return true;
+        int32_t kind = p.geometryKind;
+        if (shapeNode) {
+            const auto* value = shapeNode->as_string();
+            if (!value) return Fail(*shapeNode, "shape", "expected \"box\" or \"sphere\"");
+            const std::string& name = value->get();
+            if (name == kShapeNames[GeometryBox])
+                kind = GeometryBox;
+            else if (name == kShapeNames[GeometrySphere])
+                kind = GeometrySphere;
+            else
+                return Fail(*shapeNode, "shape", Quoted(name.c_str()) + " is not a shape (\"box\" or \"sphere\")");
+        }
+        uint32_t grid[3] = {p.gridX, p.gridY, p.gridZ};
+        if (gridNode) {
+            const auto* array = gridNode->as_array();
+            const char* expected = "expected three whole numbers, as [x, y, z]";
+            if (!array || array->size() != 3) return Fail(*gridNode, "grid", expected);
+            const char* axes[] = {"gridX", "gridY", "gridZ"};
+            const uint32_t edge = kind == GeometrySphere ? kMaxSphereGrid : kMaxNetworkNeurons;
+            for (size_t a = 0; a < 3; ++a) {
+                const auto* value = (*array)[a].as_integer();
+                if (!value) return Fail(*gridNode, "grid", expected);
+                const int64_t v = value->get();
+                if (v < 1 || v > edge)  // also what does not fit 32 bits
+                    return Fail(*gridNode, "grid",
+                                std::string(axes[a]) + " = " + std::to_string(v) + ": must be 1.." + std::to_string(edge));
+                grid[a] = static_cast<uint32_t>(v);
+            }
+        }
+        const std::string error = SetNetworkShape(p, kind, grid[0], grid[1], grid[2]);
+        if (!error.empty()) return Fail(gridNode ? *gridNode : *shapeNode, gridNode ? "grid" : "shape", error);
         return true;
     }
 
@@ -385,7 +429,14 @@ std::string FormatParamFile(const SimParams& p, const AppOptions& o, const char*
         << "# One table per page of the configuration sheet; a key left out keeps its value.\n\n";
     out << "[simulation]\n";
     const int preset = FindPreset(p);
-    if (preset >= 0) out << "preset = " << preset << "  # " << GeometryPresets[preset].label << "\n";
+    if (preset >= 0) {
+        out << "preset = " << preset << "  # " << GeometryPresets[preset].label << "\n";
+    } else {
+        out << "shape = " << Quoted(kShapeNames[p.geometryKind == GeometrySphere ? GeometrySphere : GeometryBox])
+            << "  # box or sphere\n"
+            << "grid = [" << p.gridX << ", " << p.gridY << ", " << p.gridZ << "]  # " << NetworkShapeCaption(p)
+            << "\n";
+    }
     out << "autoManageThreads = " << Bool(p.autoManageThreads) << "\n"
         << "workerThreads = " << p.workerThreads << "\n"
         << "idlePriority = " << Bool(p.idlePriority) << "\n"

@@ -1,7 +1,10 @@
 // Parameter files: the settings of the configuration pages as TOML, one table per
 // page ([simulation], [neurons], [visualization], [capture]), keys named as the
 // fields in the code, values in the units the pages show (the inhibitory fraction
-// in percent). The one exception is engineMode: engine = "exact" or "event".
+// in percent). The exceptions: engineMode is engine = "exact" or "event", and the
+// network's shape is preset = K for a preset row, else shape = "box" or "sphere"
+// with grid = [x, y, z] (a sphere's three equal), refused beyond SetNetworkShape's
+// limits.
 //
 // Loading is all or nothing: a file with a syntax error, an unknown table or key,
 // a value of the wrong type or a value that cannot be used leaves the records as
@@ -14,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 struct ParamFileStatus {
     bool ok = true;

@@ -2,6 +2,8 @@
 // decoder that turns bytes and escape sequences into the program's key codes (the
 // numbering of the key-state tables: letters 65..90, Esc 27, F1 in slot 254, ...).
 // Piped input is read the same way, which is how tests drive the program.
+// Built into vellicor_console, not vellicor_engine: the saved termios, the signal
+// handlers and the key queue are process-wide state that only the program owns.
 //
 // Sections: key codes, decoder, console reader.
 #pragma once

@@ -53,6 +53,9 @@ long long ReadWorkerText(const char* text) {
 
 void InitSimulationPage(SimulationPage& page, AppState& state) {
     page.presetSelection = FindPreset(state.params);
+    page.customShape = page.presetSelection < 0;
+    std::snprintf(page.customCaption, sizeof page.customCaption, "%s",
+                  page.customShape ? NetworkShapeCaption(state.params).c_str() : "");
     if (state.params.autoManageThreads) state.params.workerThreads = DefaultWorkerThreads();
     ShowWorkerCount(page, state.params.workerThreads);
     page.workerControlsEnabled = !state.params.autoManageThreads;
@@ -63,6 +66,10 @@ void SimPageChoosePreset(SimulationPage& page, AppState& state, int row) {
     page.presetSelection = row;
     plat::AtomicStore(state.options.reducedVisualization,
                       static_cast<uint8_t>(GeometryPresets[row].reducedVisualization ? 1 : 0));
+}
+
+void SimPageChooseCustom(SimulationPage& page) {
+    if (page.customShape) page.presetSelection = -1;
 }
 
 void SimPageAutoManage(SimulationPage& page, AppState& state, bool checked) {

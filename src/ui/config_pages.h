@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "ui/property_store.h"
 
 // ---- 1. Backup and restore -------------------------------------------------------------------
@@ -39,7 +39,9 @@ inline constexpr const char* kEngineModeLabels[] = {"Exact (every synapse every 
                                                     "Event-driven (per-neuron conductances)"};
 
 struct SimulationPage {
-    int presetSelection;         // preset row, -1 for none
+    int presetSelection;         // preset row, -1 for none (the custom row when there is one)
+    bool customShape;            // the record's shape is no preset: listed as a row of its own
+    char customCaption[128];     // that row's caption (NetworkShapeCaption)
     char workerText[32];         // the worker-thread edit
     bool workerControlsEnabled;  // edit, spin and label (off while auto-managed)
 };
@@ -49,6 +51,8 @@ struct SimulationPage {
 void InitSimulationPage(SimulationPage& page, AppState& state);
 // A row chosen in the preset list: the reduced-complexity flag follows the row.
 void SimPageChoosePreset(SimulationPage& page, AppState& state, int row);
+// The custom row chosen (when there is one): OK keeps the record's shape.
+void SimPageChooseCustom(SimulationPage& page);
 void SimPageAutoManage(SimulationPage& page, AppState& state, bool checked);
 // The edit's text changed: stores the rounded count. With `rewrite` the edit shows
 // the stored count (the user has finished typing); otherwise only text below 1 is
@@ -63,7 +67,8 @@ void SimPageReentrantLoops(AppState& state, bool checked);
 void SimPageEngineMode(AppState& state, int mode);
 // Restore Defaults: every parameter and option, then the page again.
 void SimPageRestoreDefaults(SimulationPage& page, AppState& state);
-// OK: copies the selected preset row into the record (nothing without a selection).
+// OK: copies the selected preset row into the record (nothing for the custom row or
+// without a selection).
 void SimPageApply(const SimulationPage& page, AppState& state);
 // Save Simulation Config: writes the parameters and options as the pages show them
 // (the selected preset included) to `path`, and logs the outcome. Returns the line

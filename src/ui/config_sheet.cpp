@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "ui/config_pages.h"
@@ -87,10 +87,15 @@ void DrawSimulationPage(Sheet& sheet) {
     SimulationPage& page = sheet.simulation;
     ImGui::TextUnformatted("Simulation Geometry");
     ImGui::SetNextItemWidth(-1);
-    const char* current = page.presetSelection >= 0 ? GeometryPresets[page.presetSelection].label : "";
+    const char* current = page.presetSelection >= 0 ? GeometryPresets[page.presetSelection].label
+                          : page.customShape         ? page.customCaption
+                                                     : "";
     if (ImGui::BeginCombo("##preset", current, ImGuiComboFlags_HeightLargest)) {
         for (int i = 0; i < kPresetCount; ++i)
             if (ImGui::Selectable(GeometryPresets[i].label, i == page.presetSelection)) SimPageChoosePreset(page, state, i);
+        // A shape from a file, a switch or a checkpoint that no row makes: its own row.
+        if (page.customShape && ImGui::Selectable(page.customCaption, page.presetSelection < 0))
+            SimPageChooseCustom(page);
         ImGui::EndCombo();
     }
     bool checked;

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/platform.h"

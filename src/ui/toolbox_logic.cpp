@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 // ---- Click guard ------------------------------------------------------------------------------------
 bool AcceptToolboxClick(uint32_t& lastClick, bool enabled, uint32_t now) {

@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "vis/scene_layout.h"
 #include "vis/view_state.h"
 

@@ -16,7 +16,7 @@
 
 #include <jpeglib.h>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "vis/view_state.h"

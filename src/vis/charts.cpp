@@ -12,8 +12,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
-#include "engine/app_state.h"
 #include "engine/view_snapshot.h"
+#include "io/app_state.h"
 #include "platform/platform.h"
 #include "vis/chart_layout.h"
 #include "vis/gl_setup.h"

@@ -5,7 +5,7 @@
 
 #include <GLFW/glfw3.h>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 #include "vis/text.h"
 #include "vis/view_state.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 // ---- Layout metrics -------------------------------------------------------------------------------
 int32_t CharHeightFromMeasured(int32_t measuredHeight) { return measuredHeight > 8 ? measuredHeight : 8; }

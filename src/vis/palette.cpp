@@ -6,7 +6,7 @@
 //   3. Index rule
 #include "vis/palette.h"
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "vis/view_state.h"
 
 // ---- 1. Tables ------------------------------------------------------------------------------

@@ -14,9 +14,9 @@
 
 #include <cstdlib>
 
-#include "engine/app_state.h"
 #include "engine/view_snapshot.h"
 #include "engine/work_manager.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "vis/capture.h"

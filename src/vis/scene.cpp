@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "analysis/stimulus.h"
-#include "engine/app_state.h"
 #include "engine/view_snapshot.h"
+#include "io/app_state.h"
 #include "platform/platform.h"
 #include "vis/camera.h"
 #include "vis/gl_setup.h"

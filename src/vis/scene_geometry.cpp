@@ -12,8 +12,8 @@
 
 #include <cstring>
 
-#include "engine/app_state.h"
 #include "engine/view_snapshot.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 #include "platform/platform.h"
 #include "vis/gl_setup.h"

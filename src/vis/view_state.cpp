@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 // Globals for the one window, shared by the main, task and render threads: see
 // the header.

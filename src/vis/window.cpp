@@ -23,7 +23,7 @@ extern "C" Display* glfwGetX11Display(void);
 #include <cstdlib>
 #include <thread>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "platform/console_keys.h"
 #include "platform/log.h"
 #include "platform/version.h"

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/lifecycle.h"
-#include "engine/app_state.h"
 #include "engine/random.h"
 #include "engine/work_manager.h"
+#include "io/app_state.h"
 #include "io/checkpoint.h"
 #include "vis/view_state.h"
 

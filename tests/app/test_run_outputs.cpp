@@ -11,7 +11,7 @@
 #include <fstream>
 #include <memory>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include "app/cpu_check.h"
 #include "app/shell.h"
 #include "app/switches.h"
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "vis/view_state.h"
 
 namespace {
@@ -102,6 +102,29 @@ TEST(Switches, OurSwitchesAndTheirBadValues) {
     EXPECT_EQ(t.options.reducedVisualization, 1);  // the row's reduced flag
     EXPECT_TRUE(o.stepsGiven);
     EXPECT_EQ(o.steps, 0u);
+}
+
+TEST(Switches, GridAndSphereSetAShapeAndBadOnesAreIgnoredWithTheReason) {
+    AppState& s = Fresh();
+    LaunchOptions o = Apply(s, {"preset=9", "grid=20x20x10"});
+    EXPECT_TRUE(o.shapeGiven);
+    EXPECT_EQ(s.params.geometryKind, GeometryBox);
+    EXPECT_EQ(s.params.neuronCount, 4000u);
+    EXPECT_EQ(s.params.gridZ, 10u);
+    o = Apply(s, {"-Sphere=24"});
+    EXPECT_EQ(s.params.geometryKind, GeometrySphere);
+    EXPECT_EQ(s.params.neuronCount, 13824u);
+
+    AppState& t = Fresh();
+    testing::internal::CaptureStdout();
+    o = Apply(t, {"grid=20x20", "grid=20x0x5", "grid=4096x4096x1", "sphere=300", "sphere=", "grid=1x2x3x4"});
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(o.shapeGiven);
+    EXPECT_EQ(t.params.gridX, 32u);  // the default stays
+    for (const char* reason : {"\"grid=20x20\": expected XxYxZ", "\"grid=20x0x5\": gridY = 0: must be 1..8388608",
+                               "\"grid=4096x4096x1\": neurons = 16777216", "\"sphere=300\": gridX = 300: must be 1..203",
+                               "\"sphere=\": expected a whole number", "\"grid=1x2x3x4\": expected XxYxZ"})
+        EXPECT_NE(log.find(std::string("Ignoring switch ") + reason), std::string::npos) << reason << "\n" << log;
 }
 
 TEST(Switches, ArgumentsThatMatchNoSwitchAreNamedInOneWarningEach) {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/app_state.h"
 #include "engine/geometry.h"
+#include "io/app_state.h"
 
 struct TestNetwork {
     std::unique_ptr<AppState> state = std::make_unique<AppState>();

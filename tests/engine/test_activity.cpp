@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 
 namespace {
 

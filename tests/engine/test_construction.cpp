@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/geometry.h"
 #include "engine/random.h"
+#include "io/app_state.h"
 #include "built_network.h"
 
 namespace {

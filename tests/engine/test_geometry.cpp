@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
-#include "engine/app_state.h"
 #include "engine/geometry.h"
 #include "engine/random.h"
+#include "io/app_state.h"
 #include "built_network.h"
 
 namespace {

@@ -2,10 +2,12 @@
 // its own time constant, presets, and what Restore Defaults keeps.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
-#include "engine/app_state.h"
 #include "engine/params.h"
+#include "io/app_state.h"
 
 TEST(WorkerThreads, DefaultEditAndSpinRoundToPowersOfTwoWithinLimits) {
     EXPECT_EQ(DefaultWorkerThreadsForCores(6), 16u);  // 12 rounds up to 16 (halfway)
@@ -102,6 +104,49 @@ TEST(Presets, ApplyingAndFindingARow) {
         const std::string label = GeometryPresets[row].label;
         EXPECT_NE(label.find(" - " + std::to_string(p.neuronCount) + " neurons"), std::string::npos) << label;
     }
+}
+
+TEST(Shapes, ApplyPresetEqualsSetNetworkShapeForEveryRow) {
+    for (int row = 0; row < kPresetCount; ++row) {
+        const GeometryPreset& g = GeometryPresets[row];
+        SimParams preset{}, shape{};
+        ApplyPreset(preset, row);
+        EXPECT_EQ(SetNetworkShape(shape, g.geometryKind, g.gridX, g.gridY, g.gridZ), "") << row;
+        EXPECT_EQ(std::memcmp(&preset, &shape, sizeof preset), 0) << row;
+        // The row's own numbers, bit for bit.
+        EXPECT_EQ(shape.neuronCount, g.neuronCount) << row;
+        EXPECT_EQ(shape.halfExtent, g.halfExtent) << row;
+        EXPECT_EQ(NetworkShapeCaption(shape), g.label) << row;
+    }
+    SimParams p{};
+    ASSERT_EQ(SetNetworkShape(p, GeometryBox, 20, 20, 10), "");
+    EXPECT_EQ(p.neuronCount, 4000u);
+    EXPECT_EQ(p.extentZ, 10.0f);
+    EXPECT_EQ(p.halfExtent, 5.0f);  // half the shortest edge
+    EXPECT_EQ(NetworkShapeCaption(p), "Custom box 20x20x10 - 4000 neurons");
+    ASSERT_EQ(SetNetworkShape(p, GeometrySphere, 25, 25, 25), "");
+    EXPECT_EQ(p.neuronCount, 15625u);
+    EXPECT_EQ(NetworkShapeCaption(p), "Custom sphere 25x25x25 - 15625 neurons (sphere radius: 12.5 mm)");
+}
+
+TEST(Shapes, RefusalsNameTheFieldAndTheLimitAndChangeNothing) {
+    SimParams p{};
+    ApplyPreset(p, kDefaultPreset);
+    SimParams before;
+    std::memcpy(&before, &p, sizeof p);
+    const std::pair<std::string, std::string> cases[] = {
+        {SetNetworkShape(p, GeometryBox, 20, 20, 0), "gridZ = 0: must be 1..8388608"},
+        {SetNetworkShape(p, GeometryBox, 1, 1, 8388609), "gridZ = 8388609: must be 1..8388608"},
+        {SetNetworkShape(p, GeometryBox, 4096, 4096, 1), "neurons = 16777216 (4096x4096x1): at most 8388608"},
+        {SetNetworkShape(p, GeometrySphere, 204, 204, 204), "gridX = 204: must be 1..203"},
+        {SetNetworkShape(p, GeometrySphere, 24, 24, 30), "gridZ = 30: a sphere's grid is d x d x d (gridX = 24)"},
+        {SetNetworkShape(p, 2, 8, 8, 8), "geometryKind = 2: must be 0 (box) or 1 (sphere)"},
+    };
+    for (const auto& [error, expected] : cases) EXPECT_EQ(error, expected);
+    EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0);
+    // The largest of each kind is accepted.
+    EXPECT_EQ(SetNetworkShape(p, GeometryBox, 2048, 2048, 2), "");
+    EXPECT_EQ(SetNetworkShape(p, GeometrySphere, 203, 203, 203), "");
 }
 
 TEST(Defaults, RestoreKeepsLifecycleFieldsAndWireframeOpacity) {

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/dynamics.h"
 #include "engine/random.h"
 #include "engine/view_snapshot.h"
 #include "engine/work_manager.h"
+#include "io/app_state.h"
 
 namespace {
 

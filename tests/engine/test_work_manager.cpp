@@ -14,11 +14,11 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/dynamics.h"
 #include "engine/event.h"
 #include "engine/random.h"
 #include "engine/work_manager.h"
+#include "io/app_state.h"
 #include "platform/log.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/network.h"
 #include "engine/params.h"
+#include "io/app_state.h"
 #include "platform/platform.h"
 
 // ---- 1. TinyNetwork ----------------------------------------------------------------------------
@@ -168,11 +168,14 @@ struct TestState {
         state->stimulusOn = 0;
     }
     std::vector<uint8_t> spiked;
+    std::vector<uint32_t> firedIds;
     void Attach(TinyNetwork& net) {
         state->neurons = net.neurons.data();
         state->neuronCount = static_cast<uint32_t>(net.neurons.size());
         spiked.assign(net.neurons.size(), 0);
         state->spiked = spiked.data();
+        firedIds.assign(net.neurons.size(), 0);
+        state->firedIds = firedIds.data();
     }
     AppState& operator*() { return *state; }
     AppState* operator->() { return state.get(); }

@@ -62,6 +62,44 @@ TEST(ParamFile, SaveThenLoadGivesTheSameRecordsBitForBit) {
     EXPECT_TRUE(*loaded == *saved);
 }
 
+TEST(ParamFile, ACustomShapeIsSavedAndLoadedAndRefusedBeyondItsLimits) {
+    for (const int32_t kind : {GeometryBox, GeometrySphere}) {
+        auto saved = std::make_unique<Settings>();
+        const uint32_t z = kind == GeometrySphere ? 24 : 10;
+        ASSERT_EQ(SetNetworkShape(saved->params, kind, 24, 24, z), "");
+        DeriveParams(saved->params);
+        const std::string text = FormatParamFile(saved->params, saved->options, "Vellicor test");
+        auto loaded = std::make_unique<Settings>();
+        const ParamFileStatus status = Parse(text, *loaded);
+        ASSERT_TRUE(status.ok) << status.error;
+        EXPECT_TRUE(*loaded == *saved) << text;
+    }
+    // After a preset: the shape keys refine it; either alone keeps the other's value.
+    Settings s;
+    ASSERT_TRUE(Parse("[simulation]\npreset = 4\ngrid = [8, 8, 3]\n", s).ok);
+    EXPECT_EQ(s.params.neuronCount, 192u);
+    ASSERT_TRUE(Parse("[simulation]\nshape = \"sphere\"\ngrid = [9, 9, 9]\n", s).ok);
+    EXPECT_EQ(s.params.geometryKind, GeometrySphere);
+    EXPECT_EQ(s.params.neuronCount, 729u);
+    const std::pair<const char*, const char*> bad[] = {
+        {"grid = [20, 20, 0]\n", "test.toml:2: grid: gridZ = 0: must be 1..8388608"},
+        {"grid = [4096, 4096, 1]\n", "test.toml:2: grid: neurons = 16777216 (4096x4096x1): at most 8388608"},
+        {"shape = \"sphere\"\n", "test.toml:2: shape: gridZ = 3: a sphere's grid is d x d x d"},
+        {"grid = [20, 20]\n", "test.toml:2: grid: expected three whole numbers, as [x, y, z]"},
+        {"grid = [20, -1, 5000000000]\n", "test.toml:2: grid: gridY = -1: must be 1..8388608"},
+        {"shape = \"torus\"\n", "test.toml:2: shape: \"torus\" is not a shape (\"box\" or \"sphere\")"},
+    };
+    for (const auto& [text, expected] : bad) {
+        const std::string custom = "[simulation]\nshape = \"box\"\ngrid = [8, 8, 3]\n";
+        Settings t, before;
+        ASSERT_TRUE(Parse(custom, t).ok && Parse(custom, before).ok);
+        const ParamFileStatus status = Parse(std::string("[simulation]\n") + text, t);
+        EXPECT_FALSE(status.ok) << text;
+        EXPECT_NE(status.error.find(expected), std::string::npos) << text << " gave " << status.error;
+        EXPECT_TRUE(t == before) << text;
+    }
+}
+
 TEST(ParamFile, AFileSavedByAnEarlierVersionStillLoads) {
     auto defaults = std::make_unique<Settings>();
     auto loaded = std::make_unique<Settings>();

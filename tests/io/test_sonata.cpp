@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/network.h"
 #include "engine/random.h"
+#include "io/app_state.h"
 
 namespace {
 

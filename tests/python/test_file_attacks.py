@@ -58,8 +58,8 @@ def set_value(dataset, index, value):
     (set_value("synapses/lanes/weight", (5, 0), np.float32(1e30)), "/synapses/lanes/weight[5]: 1e+30 is outside 0..1"),
     (set_value("neurons/v", 7, np.nan), "/neurons/v[7]: nan is not a finite number"),
     (set_value("neurons/isHeld", 2, 7), "/neurons/isHeld[2]: 7 is not 0 or 1"),
-    (lambda f: [set_attribute("parameters", k, np.uint32(400))(f) for k in ("gridX", "gridY")],
-     "/parameters/gridX, gridY, gridZ: 400 x 400 x"),
+    (lambda f: [set_attribute("parameters", k, np.uint32(4000))(f) for k in ("gridX", "gridY")],
+     "/parameters/neurons = 128000000 (4000x4000x8): at most 8388608"),
 ])
 def test_a_damaged_checkpoint_is_refused_naming_file_and_dataset(checkpoint, tmp_path, damage, expected):
     damaged = tmp_path / "d.h5"

@@ -238,6 +238,18 @@ def test_an_event_engine_run_resumes_from_its_checkpoint(tmp_path):
         assert f["parameters"].attrs["engineMode"] == 1 and "weight" in f["event"]
 
 
+def test_a_custom_shape_resumes_from_its_checkpoint(tmp_path):
+    whole, saved, second = tmp_path / "a.h5", tmp_path / "c.h5", tmp_path / "b.h5"
+    log = run("seed=3", "grid=12x10x6", "threads=2", "steps=600", f"record={whole}").stdout
+    assert CREATED.search(log).group(1) == "720"
+    run("seed=3", "grid=12x10x6", "threads=1", "steps=300", f"checkpoint={saved}")
+    run(f"resume={saved}", "threads=2", "steps=300", f"record={second}")
+    times, ids = spikes(whole)
+    resumed_times, resumed_ids = spikes(second)
+    assert len(resumed_times) > 0
+    assert np.array_equal(resumed_times, times[times >= 150.0]) and np.array_equal(resumed_ids, ids[times >= 150.0])
+
+
 @pytest.mark.parametrize("kind, expected", [
     ("truncated", "truncated or damaged HDF5 file"),
     ("spike report", "not a Vellicor checkpoint"),

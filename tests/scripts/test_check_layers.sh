@@ -17,7 +17,7 @@ tree() {
     local root="$work/$1"
     mkdir -p "$root/scripts" "$root/src"/{platform,engine,analysis,io,vis,ui,app}
     cp "$script" "$root/scripts/check-layers.sh"
-    printf '#include "engine/app_state.h"\n#include "analysis/stimulus.h"\n' > "$root/src/vis/ok.cpp"
+    printf '#include "io/app_state.h"\n#include "analysis/stimulus.h"\n' > "$root/src/vis/ok.cpp"
     printf '#include "engine/activity.h"\n#include "platform/log.h"\n' > "$root/src/engine/ok.cpp"
     printf 'add_library(vellicor_vis STATIC)\ntarget_link_libraries(vellicor_vis PUBLIC vellicor_view)\n' \
         > "$root/src/CMakeLists.txt"
@@ -43,6 +43,9 @@ expect_failure vis-app vis/a.cpp '#include "app/shell.h"\n' 'src/vis/a.cpp:1:'
 expect_failure ui-app ui/a.h '  #  include <app/lifecycle.h>\n' 'src/ui/a.h:1:'
 expect_failure engine-io engine/a.cpp '#include "io/checkpoint.h"\n' 'src/engine/a.cpp:1:'
 expect_failure engine-analysis engine/a.h '#include "analysis/stimulus.h"\n' 'src/engine/a.h:1:'
+expect_failure engine-app-state engine/a.cpp '#include "engine/app_state.h"\n' 'src/engine/a.cpp:1:'
+expect_failure engine-defines-app-state engine/a.h '#pragma once\nstruct AppState : Simulation {\n' 'src/engine/a.h:2:'
+expect_failure engine-app-state-file engine/app_state.cpp '\n' 'src/engine/app_state.cpp:1:'
 expect_failure engine-fatal engine/a.cpp 'void f() { _exit(1); }\n' 'src/engine/a.cpp:1:'
 expect_failure analysis-vis analysis/a.cpp '\n#include "vis/layout.h"\n' 'src/analysis/a.cpp:2:'
 expect_failure analysis-gl analysis/a.cpp '#include <GL/gl.h>\n' 'src/analysis/a.cpp:1:'

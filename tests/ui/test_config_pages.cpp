@@ -105,12 +105,17 @@ TEST_F(PagesFixture, PresetChoiceSetsReducedFlagOkAppliesCancelRestores) {
     EXPECT_EQ(state.params.gridX, 8u);
     EXPECT_EQ(state.params.gridZ, 32u);
     EXPECT_EQ(state.params.neuronCount, 2048u);
-    // No selected row: OK copies nothing.
-    state.params.gridX = 5;
+    // A custom shape is a row of its own, chosen again after a preset: OK keeps it.
+    ASSERT_EQ(SetNetworkShape(state.params, GeometryBox, 20, 20, 10), "");
     InitSimulationPage(page, state);
     EXPECT_EQ(page.presetSelection, -1);
+    EXPECT_TRUE(page.customShape);
+    EXPECT_STREQ(page.customCaption, "Custom box 20x20x10 - 4000 neurons");
+    SimPageChoosePreset(page, state, 4);
+    SimPageChooseCustom(page);
     SimPageApply(page, state);
-    EXPECT_EQ(state.params.gridX, 5u);
+    EXPECT_EQ(state.params.neuronCount, 4000u);
+    EXPECT_EQ(state.params.gridZ, 10u);
 }
 
 TEST_F(PagesFixture, CancelRestoresEveryParameterAndOptionButNotLifecycle) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "ui/toolbox_logic.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "vis/camera.h"
 #include "vis/scene_data.h"
 #include "vis/scene_layout.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/app_state.h"
+#include "io/app_state.h"
 #include "vis/gl_setup.h"
 #include "vis/layout.h"
 

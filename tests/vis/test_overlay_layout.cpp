@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/app_state.h"
 #include "engine/network.h"
+#include "io/app_state.h"
 #include "vis/overlay_layout.h"
 #include "vis/text.h"
 #include "placed_text.h"
