@@ -208,35 +208,63 @@ void DrawNeuronConnections(AppState& state, const ViewFrame& view) {
 
     if (SynapticStrengthView.load() && incoming > 0) {
         // Only labels that can be read: many presynaptic neurons sit close to the
-        // inspected one, and all their labels would pile into one clump there.
+        // inspected one, and all their labels would pile into one clump there. A
+        // label is drawn at least as large as the raster font the small mono font
+        // stands for (far or in a small window it grows to that), and its screen box
+        // is its text's glyph boxes carried through the billboard and the projection
+        // the drawing uses. Labels the near or far plane would cut are left out.
+        constexpr float kLabelScale = 2.0f;
+        const float minEmPixels = FontEmPixels(FontMonoSmall);
         GLdouble model[16], projection[16];
         GLint viewport[4];
         glGetDoublev(GL_MODELVIEW_MATRIX, model);
         glGetDoublev(GL_PROJECTION_MATRIX, projection);
         glGetIntegerv(GL_VIEWPORT, viewport);
-        std::vector<float> sx(incoming), sy(incoming), weight(incoming);
-        std::vector<int> keep(incoming);
-        float height = 0.0f;
+        float right[3], up[3];
+        BillboardAxes(1.0f, right, up);
+        auto project = [&](const float* p, float u, float v, GLdouble* w) {
+            gluProject(p[0] + u * right[0] + v * up[0], p[1] + u * right[1] + v * up[1],
+                       p[2] + u * right[2] + v * up[2], model, projection, viewport, &w[0], &w[1], &w[2]);
+        };
+        std::vector<TextBox> boxes;
+        std::vector<float> weight, scale;
+        std::vector<uint32_t> label;
         for (uint32_t i = 0; i < incoming; ++i) {
             float p[3];
             ScenePosition(state.neurons[view.incoming[i].pre].somaPos, e, p);
-            GLdouble wx = 0, wy = 0, wz = 0, ux = 0, uy = 0, uz = 0;
-            gluProject(p[0], p[1], p[2], model, projection, viewport, &wx, &wy, &wz);
-            gluProject(p[0], p[1] + 2.0, p[2], model, projection, viewport, &ux, &uy, &uz);
-            sx[i] = static_cast<float>(wx);
-            sy[i] = static_cast<float>(wy);
-            weight[i] = view.incoming[i].weight;
-            height = std::max(height, static_cast<float>(std::abs(uy - wy)) * 0.75f);
+            GLdouble anchor[3], across[3];
+            project(p, 0.0f, 0.0f, anchor);
+            project(p, kLabelScale, 0.0f, across);
+            const float emPixels = static_cast<float>(std::hypot(across[0] - anchor[0], across[1] - anchor[1]));
+            const float s = emPixels > 0.0f && emPixels < minEmPixels ? kLabelScale * minEmPixels / emPixels
+                                                                      : kLabelScale;
+            const OverlayText t = FormatOverlayText("%.3f", static_cast<double>(view.incoming[i].weight));
+            const TextBox em = TextCoverBox(FontMonoSmall.metrics, s, 0.0f, 0.0f, t.text);
+            TextBox box{1e30f, 1e30f, -1e30f, -1e30f};
+            bool inDepth = true;
+            for (int c = 0; c < 4 && inDepth; ++c) {
+                GLdouble w[3];
+                project(p, c & 1 ? em.x1 : em.x0, c & 2 ? em.y1 : em.y0, w);
+                inDepth = w[2] >= 0.0 && w[2] <= 1.0;
+                box = {std::min(box.x0, static_cast<float>(w[0])), std::min(box.y0, static_cast<float>(w[1])),
+                       std::max(box.x1, static_cast<float>(w[0])), std::max(box.y1, static_cast<float>(w[1]))};
+            }
+            if (!inDepth) continue;
+            boxes.push_back(box);
+            weight.push_back(view.incoming[i].weight);
+            scale.push_back(s);
+            label.push_back(i);
         }
-        // "0.123": five characters of about 0.6 of the height each.
-        const int kept = SelectReadableLabels(sx.data(), sy.data(), weight.data(), static_cast<int>(incoming),
-                                              3.0f * height, height, keep.data());
+        std::vector<int> keep(boxes.size());
+        const int kept =
+            SelectReadableLabels(boxes.data(), weight.data(), static_cast<int>(boxes.size()), 2.0f, keep.data());
         glColor4f(1.0f, 1.0f, 0.0f, 0.66f);
         for (int k = 0; k < kept; ++k) {
-            const uint32_t i = static_cast<uint32_t>(keep[static_cast<size_t>(k)]);
+            const size_t j = static_cast<size_t>(keep[static_cast<size_t>(k)]);
+            const uint32_t i = label[j];
             float p[3];
             ScenePosition(state.neurons[view.incoming[i].pre].somaPos, e, p);
-            DrawTextBillboard(2.0f, FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",
+            DrawTextBillboard(scale[j], FontMonoSmall.listBase, p[0], p[1], p[2], "%.3f",
                               static_cast<double>(view.incoming[i].weight));
         }
     }

@@ -310,19 +310,16 @@ Rgba HudTagColour(const char* tag) {
     return {1.0f, 0.35f, 0.35f, 1.0f};
 }
 
-int SelectReadableLabels(const float* x, const float* y, const float* weight, int count, float w, float h,
-                         int* keep) {
+int SelectReadableLabels(const TextBox* boxes, const float* weight, int count, float air, int* keep) {
     std::vector<int> order(static_cast<size_t>(std::max(count, 0)));
     for (int i = 0; i < count; ++i) order[static_cast<size_t>(i)] = i;
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return weight[a] > weight[b]; });
     int kept = 0;
     for (const int i : order) {
+        const TextBox& b = boxes[i];
+        const TextBox grown{b.x0 - air, b.y0 - air, b.x1 + air, b.y1 + air};
         bool free = true;
-        for (int k = 0; k < kept && free; ++k) {
-            const int j = keep[k];
-            free = x[i] + w + 1.0f <= x[j] || x[j] + w + 1.0f <= x[i] || y[i] + h + 1.0f <= y[j] ||
-                   y[j] + h + 1.0f <= y[i];
-        }
+        for (int k = 0; k < kept && free; ++k) free = !BoxesOverlap(grown, boxes[keep[k]]);
         if (free) keep[kept++] = i;
     }
     return kept;

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "vis/layout.h"
+#include "vis/text_layout.h"
 
 struct Neuron;
 struct Synapse;
@@ -167,11 +168,10 @@ float HudTagScale(const float* lineWidths, int lineCount, const float* textWidth
 // A tag's colour: red only for what writes files (REC, CAPTURE); a mode (EVENT
 // ENGINE) is blue, PAUSED amber, STIMULUS green.
 Rgba HudTagColour(const char* tag);
-// The inspector's weight labels that can be read: labels at window positions
-// (x[i], y[i]) (lower left corner), all width w and height h; the strongest weights
-// first, each kept unless its box (with a pixel of air) overlaps one kept before.
-// Writes the kept indices to keep and returns their number.
-int SelectReadableLabels(const float* x, const float* y, const float* weight, int count, float w, float h,
-                         int* keep);
+// The inspector's weight labels that can be read: boxes[i] is where label i lands
+// on the screen (pixels, all its glyphs' ink inside). The strongest weights first,
+// each is kept unless its box comes within `air` pixels of one kept before, so no
+// two kept labels touch. Writes the kept indices to keep and returns their number.
+int SelectReadableLabels(const TextBox* boxes, const float* weight, int count, float air, int* keep);
 // 0.2 degrees per scene frame, wrapped below 360.
 float AdvanceAutoRotation(float angle);

@@ -305,6 +305,12 @@ float FontEmPixels(const OutlineFont& font) {
 // ---- 4. Text primitives -----------------------------------------------------------------------------------
 namespace {
 
+// Turns the text plane to face the camera.
+void TurnToCamera() {
+    glRotatef(360.0f - CameraYaw - AutoRotation, 0.0f, 1.0f, 0.0f);
+    glRotatef(0.0f - CameraPitch, 1.0f, 0.0f, 0.0f);
+}
+
 void CallLists(uint32_t firstList, const OverlayText& t) {
     if (t.length <= 0) return;
     glListBase(firstList);
@@ -382,9 +388,22 @@ void DrawTextBillboard(float scale, uint32_t firstList, float x, float y, float 
     va_end(args);
     glPushMatrix();
     glTranslatef(x, y, z);
-    glRotatef(360.0f - CameraYaw - AutoRotation, 0.0f, 1.0f, 0.0f);
-    glRotatef(0.0f - CameraPitch, 1.0f, 0.0f, 0.0f);
+    TurnToCamera();
     glScalef(scale, scale, scale);
     CallLists(firstList, t);
     glPopMatrix();
+}
+
+void BillboardAxes(float scale, float right[3], float up[3]) {
+    GLfloat m[16];
+    glPushMatrix();
+    glLoadIdentity();
+    TurnToCamera();
+    glScalef(scale, scale, scale);
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    glPopMatrix();
+    for (int a = 0; a < 3; ++a) {
+        right[a] = m[a];
+        up[a] = m[4 + a];
+    }
 }

@@ -52,3 +52,6 @@ void DrawTextCentred(const GlyphMetrics* metrics, float scale, uint32_t firstLis
                      float z, const char* format, ...) __attribute__((format(printf, 7, 8)));
 void DrawTextBillboard(float scale, uint32_t firstList, float x, float y, float z,
                        const char* format, ...) __attribute__((format(printf, 6, 7)));
+// Where DrawTextBillboard puts one em of its text across (right) and up (up) in the
+// coordinates it is called in: the same turn towards the camera, times scale.
+void BillboardAxes(float scale, float right[3], float up[3]);

@@ -42,6 +42,21 @@ TextBox TextInkBox(const GlyphMetrics* metrics, float scale, float x, float y, c
     return {x, y + bottom * scale, x + TextAdvance(metrics, scale, text, n), y + top * scale};
 }
 
+TextBox TextCoverBox(const GlyphMetrics* metrics, float scale, float x, float y, const char* text) {
+    TextBox box = TextInkBox(metrics, scale, x, y, text);
+    float pen = x;
+    for (const char* p = text; *p; ++p) {
+        const uint8_t c = static_cast<uint8_t>(*p);
+        if (c >= kGlyphCount) continue;
+        if (metrics[c].blackBoxX > 0.0f) {
+            box.x0 = std::min(box.x0, pen + metrics[c].originX * scale);
+            box.x1 = std::max(box.x1, pen + (metrics[c].originX + metrics[c].blackBoxX) * scale);
+        }
+        pen += metrics[c].cellIncX * scale;
+    }
+    return box;
+}
+
 FontExtent PrintableExtent(const GlyphMetrics* metrics) {
     FontExtent e{0.0f, 0.0f};
     for (int c = 32; c < 127; ++c) {

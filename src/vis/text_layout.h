@@ -27,6 +27,9 @@ float TextAdvance(const GlyphMetrics* metrics, float scale, const char* text, in
 // advance across, the extremes of its glyphs' black boxes up and down.
 TextBox TextInkBox(const GlyphMetrics* metrics, float scale, float x, float y, const char* text,
                    int length = -1);
+// Box around all that a text drawn at (x, y) can mark: the ink box widened to every
+// glyph's black box (a bearing can reach left of the pen or past the advance).
+TextBox TextCoverBox(const GlyphMetrics* metrics, float scale, float x, float y, const char* text);
 // Height above and depth below the baseline that any printable ASCII glyph reaches,
 // in em units: a line pitch of (ascent + descent) * scale keeps lines apart.
 struct FontExtent {

@@ -7,6 +7,8 @@
 
 #include "engine/network.h"
 #include "vis/scene_layout.h"
+#include "vis/text.h"
+#include "vis/text_layout.h"
 
 namespace {
 
@@ -191,13 +193,34 @@ TEST(SceneText, PickerCellsAndAxonColouring) {
 }
 
 TEST(SceneText, WeightLabelsThatWouldClumpAreLeftOut) {
-    // Three labels 30 x 10 at one spot and one apart: the strongest of the clump
-    // and the one apart stay.
-    const float x[4] = {100, 104, 98, 300}, y[4] = {100, 102, 99, 100}, weight[4] = {0.2f, 0.7f, 0.4f, 0.1f};
+    OutlineFont font = FontMonoSmall;
+    ASSERT_TRUE(LoadOutlineFontMetrics(font));
+    // Each label's box as drawn: its text's glyph boxes at `em` pixels per em.
+    auto label = [&](const char* text, float x, float y, float em) {
+        return TextCoverBox(font.metrics, em, x, y, text);
+    };
     int keep[4];
-    ASSERT_EQ(SelectReadableLabels(x, y, weight, 4, 30.0f, 10.0f, keep), 2);
+    // Three at one spot and one apart: the strongest of the clump and the one apart stay.
+    const TextBox clump[4] = {label("0.200", 100, 100, 10), label("0.700", 104, 102, 10),
+                              label("0.400", 98, 99, 10), label("0.100", 300, 100, 10)};
+    const float clumpWeight[4] = {0.2f, 0.7f, 0.4f, 0.1f};
+    ASSERT_EQ(SelectReadableLabels(clump, clumpWeight, 4, 2.0f, keep), 2);
     EXPECT_EQ(keep[0], 1);
     EXPECT_EQ(keep[1], 3);
-    EXPECT_EQ(SelectReadableLabels(x, y, weight, 0, 30.0f, 10.0f, keep), 0);
+    EXPECT_EQ(SelectReadableLabels(clump, clumpWeight, 0, 2.0f, keep), 0);
+
+    // At 640 x 480 a label is about 10 pixels per em, five digits 30 pixels wide:
+    // anchors 24 pixels apart on a row would draw "0.3950.403". The weaker
+    // goes; of two beside the stronger, the one 2 pixels clear stays and the one
+    // 1 pixel below it goes.
+    const float em = 10.0f;
+    const TextBox strong = label("0.403", 324, 201, em), unit = label("0.390", 0, 0, em);
+    const TextBox row[4] = {label("0.395", 300, 200, em), strong,
+                            label("0.390", strong.x1 + 2.0f - unit.x0, 201, em),
+                            label("0.380", 324, strong.y0 - 1.0f - unit.y1, em)};
+    const float rowWeight[4] = {0.395f, 0.403f, 0.390f, 0.380f};
+    ASSERT_EQ(SelectReadableLabels(row, rowWeight, 4, 2.0f, keep), 2);
+    EXPECT_EQ(keep[0], 1);
+    EXPECT_EQ(keep[1], 2);
 }
 
