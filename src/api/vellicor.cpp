@@ -192,12 +192,26 @@ struct Simulation::Impl {
     Config config;
     LogCallback log;
     bool started = false;  // workers launched (the first Run)
+    uint32_t startStep = 0;  // the step the handle began at (a resumed run's)
     double wallSeconds = 0;
     std::vector<SpikeConsumer> consumers;
-    // Every spike as (step << 32 | id), in step order; appended by the last worker.
+    // Every spike as (step << 32 | id), in step order: spikes[0, spikeCount),
+    // appended by the last worker. Run makes room for the spikes it expects before
+    // the workers go (pages touched then), so the step's end copies only.
     mutable std::mutex spikesLock;
     std::vector<uint64_t> spikes;
+    size_t spikeCount = 0;
     SpikeRecorder recorder;
+
+    // Room for about `steps` more steps at the rate so far (50 Hz before any run).
+    void ReserveSpikes(uint32_t steps) {
+        constexpr size_t kMostAhead = size_t{1} << 25;  // 256 MiB at a time at most
+        const uint32_t done = sim.stepCounter.load(std::memory_order_acquire) - startStep;
+        const double perStep = done > 0 ? static_cast<double>(spikeCount) / done : 0.025 * sim.neuronCount;
+        const size_t ahead = std::min(kMostAhead, static_cast<size_t>(perStep * steps * 1.25) + sim.neuronCount);
+        std::lock_guard<std::mutex> guard(spikesLock);
+        if (spikes.size() < spikeCount + ahead) spikes.resize(spikeCount + ahead);
+    }
 
     static void Write(void* context, uint8_t level, const char* text) {
         static_cast<Impl*>(context)->log(static_cast<LogLevel>(std::min<uint8_t>(level, 2)), text);
@@ -206,8 +220,13 @@ struct Simulation::Impl {
         Impl& self = *static_cast<Impl*>(context);
         {
             std::lock_guard<std::mutex> guard(self.spikesLock);
-            for (uint32_t k = 0; k < sim.firedCount; ++k)
-                self.spikes.push_back(uint64_t{step} << 32 | sim.firedIds[k]);
+            const uint32_t n = sim.firedCount;
+            if (self.spikeCount + n > self.spikes.size())  // more than Run expected
+                self.spikes.resize(std::max(self.spikes.size() * 2, self.spikeCount + n));
+            uint64_t* out = self.spikes.data() + self.spikeCount;
+            const uint64_t stamp = uint64_t{step} << 32;
+            for (uint32_t k = 0; k < n; ++k) out[k] = stamp | sim.firedIds[k];
+            self.spikeCount += n;
         }
         for (const SpikeConsumer& consumer : self.consumers) consumer(step, sim.firedIds, sim.firedCount);
         self.recorder.OnStep(step, sim.firedIds, sim.firedCount);
@@ -216,6 +235,7 @@ struct Simulation::Impl {
     void Install(LogCallback callback) {
         log = std::move(callback);
         if (log) sim.logSink = LogSink{this, &Write};
+        sim.views = false;
         SimulationObserver observer;
         observer.context = this;
         observer.stepped = &Stepped;
@@ -281,6 +301,7 @@ Simulation Simulation::Resume(const std::string& checkpoint, uint32_t threads, L
     impl.config.impl_->params = s.buildOrigin.params;
     impl.config.impl_->params.workerThreads = s.params.workerThreads;
     impl.config.impl_->seed = s.buildOrigin.random.seed;
+    impl.startStep = s.stepCounter.load(std::memory_order_acquire);
     return out;
 }
 
@@ -306,6 +327,7 @@ uint32_t Simulation::Run(uint32_t steps, const std::function<bool(uint32_t done)
     ::Simulation& s = impl.sim;
     const uint32_t first = s.stepCounter.load(std::memory_order_acquire);
     if (uint64_t{first} + steps > 0xFFFFFFF0u) throw Error("the run would pass the last step a simulation counts");
+    impl.ReserveSpikes(steps);
     const auto begin = std::chrono::steady_clock::now();
     const SimResult result = impl.started ? s.Advance(steps) : s.Start(steps);
     if (!result.ok()) throw Error(result.error.empty() ? "the simulation cannot run" : result.error);
@@ -334,10 +356,11 @@ double Simulation::WallSeconds() const { return impl_->wallSeconds; }
 
 Spikes Simulation::SpikesSince(uint32_t step) const {
     std::lock_guard<std::mutex> guard(impl_->spikesLock);
-    const std::vector<uint64_t>& all = impl_->spikes;
-    const auto from = std::lower_bound(all.begin(), all.end(), uint64_t{step} << 32);
+    const uint64_t* begin = impl_->spikes.data();
+    const uint64_t* end = begin + impl_->spikeCount;
+    const uint64_t* from = std::lower_bound(begin, end, uint64_t{step} << 32);
     Spikes out;
-    const size_t n = static_cast<size_t>(all.end() - from);
+    const size_t n = static_cast<size_t>(end - from);
     out.timesMs.resize(n);
     out.ids.resize(n);
     for (size_t k = 0; k < n; ++k) {
@@ -349,7 +372,7 @@ Spikes Simulation::SpikesSince(uint32_t step) const {
 
 uint64_t Simulation::SpikeCount() const {
     std::lock_guard<std::mutex> guard(impl_->spikesLock);
-    return impl_->spikes.size();
+    return impl_->spikeCount;
 }
 
 void Simulation::SetStimulus(bool on) { plat::AtomicStore(impl_->sim.stimulusOn, static_cast<uint8_t>(on ? 1 : 0)); }

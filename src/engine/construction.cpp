@@ -420,6 +420,7 @@ void BuildOrThrow(Simulation& state) {
 }  // namespace
 
 std::string BuildNetwork(Simulation& state) {
+    const plat::FlushToZeroScope flushToZero;  // the warm-up steps the network
     try {
         BuildOrThrow(state);
         return "";

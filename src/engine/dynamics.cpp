@@ -378,6 +378,7 @@ StepKernels StepKernelsFor(const Simulation& state) {
 }
 
 uint64_t StepNetwork(Simulation& state) {
+    const plat::FlushToZeroScope flushToZero;
     const uint32_t count = state.neuronCount;
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     const StepKernels k = StepKernelsFor(state);

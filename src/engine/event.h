@@ -139,7 +139,9 @@ struct EventEngine {
     uint8_t* excitatory;     // [neuronCount] the neuron's kind, for its deliveries
     uint32_t trackedNeuron;  // the inspected neuron the flags were set for (kNoTracked: none)
     uint64_t bytes;          // memory of the event state
-    uint64_t delivered;      // synapse events delivered since the state was made (atomic adds)
+    // Synapse events delivered since the state was made (atomic adds), on a cache
+    // line of its own: the fields above are read by every worker in every step.
+    alignas(64) uint64_t delivered;
 };
 inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
 inline constexpr uint32_t kEventInputLanes = 16;

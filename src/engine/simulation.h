@@ -129,6 +129,10 @@ struct Simulation {
     uint8_t stimulusOn = 0;       // regular stimulus; read by the last worker
     uint32_t stimulusPeriod = 100;  // steps
     LogSink logSink{};              // set while no simulation exists
+    // Whether a start makes the view snapshot (a window's picture, traces and
+    // inspector); a library caller with no view saves its making and its per-step
+    // samples.
+    bool views = true;
 
     // Lifecycle; transitions of SimState happen under StateLock.
     plat::RecursiveLock StateLock;

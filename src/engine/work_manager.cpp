@@ -298,6 +298,7 @@ void EndOfStep(Simulation& state, uint64_t spikes) {
 // ---- 5. The worker loop ----------------------------------------------------------------------------
 
 void WorkerThread(WorkerContext* context) {
+    const plat::FlushToZeroScope flushToZero;
     if (context->idlePriority != 0) plat::SetCurrentThreadPriority(plat::ThreadPriority::Idle);
     Simulation& state = *context->state;
     WorkManager& wm = *context->workManager;
@@ -442,8 +443,8 @@ bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
     WorkerContext* workers = new (std::nothrow) WorkerContext[threads];
     if (workers == nullptr) return false;
     if (state.eventEngine != nullptr) EventSetWorkers(state, threads);
-    ViewSnapshot* snapshot = CreateViewSnapshot(state);
-    if (snapshot == nullptr) {
+    ViewSnapshot* snapshot = state.views ? CreateViewSnapshot(state) : nullptr;
+    if (state.views && snapshot == nullptr) {
         delete[] workers;
         return false;
     }

@@ -19,6 +19,8 @@
 #include <set>
 #include <utility>
 
+#include <xmmintrin.h>
+
 namespace plat {
 
 // ---- Threads -------------------------------------------------------------------------
@@ -42,6 +44,11 @@ void SetCurrentThreadPriority(ThreadPriority priority) {
         break;
     }
 }
+
+FlushToZeroScope::FlushToZeroScope() : saved_(_mm_getcsr()) {
+    _mm_setcsr(saved_ | 0x8040u);  // FTZ (bit 15) and DAZ (bit 6)
+}
+FlushToZeroScope::~FlushToZeroScope() { _mm_setcsr(saved_); }
 
 bool StartDetachedThread(void (*fn)(void*), void* arg) {
     try {

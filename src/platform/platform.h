@@ -29,6 +29,20 @@ enum class ThreadPriority { Idle, Normal, AboveNormal, TimeCritical };
 // kept at normal when the system refuses (unprivileged processes may not raise it).
 void SetCurrentThreadPriority(ThreadPriority priority);
 
+// The engine's arithmetic runs with subnormal floats flushed to zero (SSE FTZ and
+// DAZ in MXCSR): the same bits whichever thread or program steps a network, and no
+// slow subnormal operations. The calling thread's mode comes back at the scope's end.
+class FlushToZeroScope {
+public:
+    FlushToZeroScope();
+    ~FlushToZeroScope();
+    FlushToZeroScope(const FlushToZeroScope&) = delete;
+    FlushToZeroScope& operator=(const FlushToZeroScope&) = delete;
+
+private:
+    uint32_t saved_;
+};
+
 // Starts a detached thread running fn(arg). Returns false when it cannot be created.
 bool StartDetachedThread(void (*fn)(void*), void* arg);
 
