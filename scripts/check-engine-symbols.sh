@@ -5,7 +5,11 @@
 # or calls)
 #   - tcsetattr, tcgetattr, sigaction or signal;
 #   - a console key function (the reader, decoder and key rules of
-#     platform/console_keys.h, which belong to vellicor_console).
+#     platform/console_keys.h, which belong to vellicor_console);
+#   - any writable process-wide object: a variable in .data or .bss (a global, a
+#     static, a function's static), other than the toolchain's own (DW.ref.*, the
+#     standard library's atomic-wait pool). Read-only tables are in .rodata or
+#     .data.rel.ro and pass.
 # Skips with a message (status 0) when the library is not built.
 #
 # Usage: check-engine-symbols.sh [BUILD]   (default: the source tree's build/)
@@ -26,7 +30,16 @@ symbols=$(nm -C "$library" 2>/dev/null | awk '
 terminal=$(grep -E ': (tcsetattr|tcgetattr|sigaction|signal)(@.*)?$' <<<"$symbols" || true)
 console=$(grep -E ': plat::([A-Za-z]*Console[A-Za-z]*|KeyRepeatsWhileHeld|KeyIsToggle)\(' <<<"$symbols" || true)
 
+# Objects (O) in writable sections, from objdump's symbol table.
+writable=$(objdump -t "$library" 2>/dev/null |
+    awk '/ O \.(data|bss)/ && !/\.data\.rel\.ro/ && !/DW\.ref\./ && !/__waiter_pool/' || true)
+
 status=0
+if [ -n "$writable" ]; then
+    printf 'check-engine-symbols: %s must hold no process-wide state (writable static data)\n%s\n\n' \
+        "$library" "$writable" >&2
+    status=1
+fi
 if [ -n "$terminal" ]; then
     printf 'check-engine-symbols: %s must not set the terminal mode or signal handlers\n%s\n\n' \
         "$library" "$terminal" >&2
@@ -37,5 +50,5 @@ if [ -n "$console" ]; then
         "$library" "$console" >&2
     status=1
 fi
-[ $status -eq 0 ] && echo "check-engine-symbols: $library holds no terminal, signal or console state."
+[ $status -eq 0 ] && echo "check-engine-symbols: $library holds no terminal, signal or console state, and no writable static data."
 exit $status

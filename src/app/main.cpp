@@ -235,6 +235,8 @@ int main(int argc, char** argv) {
     State.random = SeededRandom(plat::TimeMs());
     PrintBanner();
     RestoreDefaults(State);
+    // The engine's messages join the console log (its status line and fatal hooks).
+    State.logSink = LogSink{nullptr, [](void*, uint8_t level, const char* text) { LogMessage(level, 0, "%s", text); }};
     const LaunchOptions launch = ApplySwitches(argc, argv, State);
     if (launch.help) {
         std::fputs(UsageText(), stdout);

@@ -52,7 +52,7 @@ void Simulation::Log(uint8_t level, const char* format, ...) const {
     if (logSink.write != nullptr)
         logSink.write(logSink.context, level, text);
     else
-        LogMessage(level, 0, "%s", text);
+        WriteLogLine(text);
 }
 
 void Simulation::SetState(uint32_t value) {

@@ -108,8 +108,9 @@ struct BuildOrigin {
 };
 
 // Where a simulation's messages go: `write` gets each message whole (no time
-// stamp, no line end) on the thread that logs it. A null `write` is the console
-// log (LogMessage); a caller that wants silence passes a function that drops them.
+// stamp, no line end) on the thread that logs it. A null `write` writes each as a
+// time-stamped line to standard output (WriteLogLine); the program passes its
+// console log; a caller that wants silence passes a function that drops them.
 struct LogSink {
     void* context = nullptr;
     void (*write)(void* context, uint8_t level, const char* text) = nullptr;

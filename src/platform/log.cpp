@@ -29,18 +29,6 @@ constexpr const char kEraseLine[] = "\r\x1b[K";
 
 }  // namespace
 
-std::string FormatLogTimestamp(int year, int month, int day, int hour, int minute, int second,
-                               int millisecond) {
-    char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "[%04d%02d%02d%02d%02d%02d%01d] ", year, month, day, hour,
-                  minute, second, millisecond / 100);
-    return prefix;
-}
-
-int FatalExitStatus(uint32_t flags) {
-    return (flags & 0xFFu) == 0 ? 1 : static_cast<int>(flags);
-}
-
 bool AddLogFatalHook(void (*hook)()) {
     for (auto& slot : FatalHooks) {
         void (*empty)() = nullptr;

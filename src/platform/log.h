@@ -1,4 +1,6 @@
-// The console log: one operation, LogMessage, safe from any thread.
+// The console log: one operation, LogMessage, safe from any thread. It is the
+// program's (vellicor_console): the engine library holds only WriteLogLine and the
+// formatting below.
 //
 // Each entry is written whole under LogLock to standard output, prefixed with the
 // UTC time stamp "[YYYYMMDDhhmmssT] " (T = tenths of a second) and ended by "\n".
@@ -29,6 +31,10 @@ void LogMessage(uint8_t level, uint32_t flags, const char* format, ...)
 // so that it stays the last line. An empty text erases it. Nothing at all when
 // standard output is not a terminal (a file or a pipe keeps only the entries).
 void LogStatusLine(const std::string& text);
+
+// One time-stamped line to standard output, without the console log's state (no
+// status line, no fatal hooks): what a simulation logs when no sink is set.
+void WriteLogLine(const char* text);
 
 // The time-stamp prefix for the given UTC time, e.g. "[202612051824123] ".
 std::string FormatLogTimestamp(int year, int month, int day, int hour, int minute, int second,

@@ -36,11 +36,12 @@ expect_failure tcsetattr '#include <termios.h>\nvoid f(const termios* t) { tcset
 expect_failure sigaction '#include <signal.h>\nvoid f(struct sigaction* a) { sigaction(SIGINT, a, nullptr); }\n' \
     'sigaction'
 expect_failure signal '#include <csignal>\nvoid f() { std::signal(SIGINT, SIG_IGN); }\n' ': signal'
+expect_failure state 'static int calls;\nint Count() { static int seen = 0; return ++calls + ++seen; }\n' 'calls'
 expect_failure console 'namespace plat { int ReadConsoleKeys(unsigned short*, int, unsigned) { return 0; } }\n' \
     'plat::ReadConsoleKeys('
 
 # Names that only look alike do not count.
-library lookalikes 'namespace plat { void SignalWorkers() {} bool KeyIsTogglish() { return true; } }\nint signals;\n' &&
+library lookalikes 'namespace plat { void SignalWorkers() {} bool KeyIsTogglish() { return true; } }\nextern const int signals = 1;\n' &&
     { "$script" "$work/lookalikes" > "$work/lookalikes.log" 2>&1 ||
         { cat "$work/lookalikes.log"; fail "look-alike names fail the check"; }; }
 
