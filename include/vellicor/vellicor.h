@@ -145,8 +145,10 @@ public:
     // one begins: keep it short. Registered before the first Run.
     using SpikeConsumer = std::function<void(uint32_t step, const uint32_t* ids, size_t count)>;
     void OnSpikes(SpikeConsumer consumer);
-    // Every spike of steps >= `step` kept by the handle (all since it was built).
+    // Every spike of steps >= `step` kept by the handle (all since it was built,
+    // 8 bytes each, while KeepSpikes is on: the default).
     Spikes SpikesSince(uint32_t step) const;
+    void KeepSpikes(bool keep);
     uint64_t SpikeCount() const;
 
     NeuronState Neurons() const;

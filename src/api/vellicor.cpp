@@ -9,6 +9,7 @@
 #include "vellicor/vellicor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -201,10 +202,12 @@ struct Simulation::Impl {
     mutable std::mutex spikesLock;
     std::vector<uint64_t> spikes;
     size_t spikeCount = 0;
+    std::atomic<bool> keepSpikes{true};
     SpikeRecorder recorder;
 
     // Room for about `steps` more steps at the rate so far (50 Hz before any run).
     void ReserveSpikes(uint32_t steps) {
+        if (!keepSpikes.load()) return;
         constexpr size_t kMostAhead = size_t{1} << 25;  // 256 MiB at a time at most
         const uint32_t done = sim.stepCounter.load(std::memory_order_acquire) - startStep;
         const double perStep = done > 0 ? static_cast<double>(spikeCount) / done : 0.025 * sim.neuronCount;
@@ -218,7 +221,7 @@ struct Simulation::Impl {
     }
     static void Stepped(void* context, const ::Simulation& sim, uint32_t step) {
         Impl& self = *static_cast<Impl*>(context);
-        {
+        if (self.keepSpikes.load(std::memory_order_relaxed)) {
             std::lock_guard<std::mutex> guard(self.spikesLock);
             const uint32_t n = sim.firedCount;
             if (self.spikeCount + n > self.spikes.size())  // more than Run expected
@@ -369,6 +372,8 @@ Spikes Simulation::SpikesSince(uint32_t step) const {
     }
     return out;
 }
+
+void Simulation::KeepSpikes(bool keep) { impl_->keepSpikes.store(keep); }
 
 uint64_t Simulation::SpikeCount() const {
     std::lock_guard<std::mutex> guard(impl_->spikesLock);

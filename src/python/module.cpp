@@ -183,7 +183,8 @@ PYBIND11_MODULE(vellicor, m) {
     // ---- 3. Simulation ------------------------------------------------------------------------
     py::class_<PySimulation>(m, "Simulation", "A built network and its run.")
         .def(py::init([](const py::object& config, const py::object& preset, const py::object& engine,
-                         const py::object& threads, const py::object& seed, const py::object& log) {
+                         const py::object& threads, const py::object& seed, const py::object& log,
+                         bool keepSpikes) {
                  vellicor::Config c = config.is_none() ? vellicor::Config() : config.cast<vellicor::Config>();
                  if (!preset.is_none()) {
                      vellicor::Config p = vellicor::Config::Preset(preset.cast<int>());
@@ -197,12 +198,14 @@ PYBIND11_MODULE(vellicor, m) {
                  vellicor::LogCallback sink = LogFrom(log);
                  py::gil_scoped_release release;
                  out->sim = std::make_unique<vellicor::Simulation>(c, sink);
+                 out->sim->KeepSpikes(keepSpikes);
                  return out;
              }),
              "config"_a = py::none(), py::kw_only(), "preset"_a = py::none(), "engine"_a = py::none(),
-             "threads"_a = py::none(), "seed"_a = py::none(), "log"_a = py::none(),
+             "threads"_a = py::none(), "seed"_a = py::none(), "log"_a = py::none(), "keep_spikes"_a = true,
              "Builds the network of `config` (or the default one), with keyword overrides.\n"
-             "log: None (silent), True (the console) or f(level, text).")
+             "log: None (silent), True (the console) or f(level, text). keep_spikes=False keeps no\n"
+             "spikes for spikes() (long runs that record to a SONATA file instead).")
         .def_static("resume",
                     [](const std::string& path, uint32_t threads, const py::object& log) {
                         auto out = std::make_unique<PySimulation>();
