@@ -216,6 +216,14 @@ struct Simulation::Impl {
         if (spikes.size() < spikeCount + ahead) spikes.resize(spikeCount + ahead);
     }
 
+    // The workers end before the recorder they report to (a moved-over handle
+    // takes this path as well as a destroyed one).
+    ~Impl() {
+        sim.Stop();
+        std::string error;
+        recorder.Stop(error);
+    }
+
     static void Write(void* context, uint8_t level, const char* text) {
         static_cast<Impl*>(context)->log(static_cast<LogLevel>(std::min<uint8_t>(level, 2)), text);
     }
@@ -308,12 +316,7 @@ Simulation Simulation::Resume(const std::string& checkpoint, uint32_t threads, L
     return out;
 }
 
-Simulation::~Simulation() {
-    if (impl_ == nullptr) return;
-    std::string error;
-    impl_->recorder.Stop(error);
-    impl_->sim.Stop();
-}
+Simulation::~Simulation() = default;
 Simulation::Simulation(Simulation&& other) noexcept = default;
 Simulation& Simulation::operator=(Simulation&& other) noexcept = default;
 
