@@ -138,7 +138,7 @@ public:
     uint64_t SynapseCount() const;
     Engine GetEngine() const;
     const Config& GetConfig() const;
-    // Wall time of the steps run so far, and their real-time factor.
+    // Wall time spent in Run so far.
     double WallSeconds() const;
 
     // Each step's fired ids, on the worker that ends the step, before the next
