@@ -7,13 +7,13 @@
 //   4. Pause, resume and parking
 #include "engine/simulation.h"
 
-#include "engine/dynamics.h"
-#include "engine/event.h"
-#include "engine/work_manager.h"
 #include <cstdarg>
 #include <cstdio>
 #include <thread>
 
+#include "engine/dynamics.h"
+#include "engine/event.h"
+#include "engine/work_manager.h"
 #include "platform/log.h"
 
 namespace {
