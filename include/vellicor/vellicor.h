@@ -75,8 +75,8 @@ public:
     Config& SetSeed(uint32_t seed);
     uint32_t Seed() const;
     // Every neuron and synapse parameter of the configuration sheet, named as in
-    // parameter files (inhibitoryFraction in percent), plus reentrantLoops;
-    // flags are 0 or 1.
+    // parameter files (inhibitoryFraction in percent), plus the Simulation page's
+    // reentrantLoops and idlePriority; flags are 0 or 1.
     static std::vector<std::string> ParameterNames();
     Config& Set(const std::string& name, double value);
     double Get(const std::string& name) const;

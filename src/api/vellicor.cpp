@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -43,6 +44,20 @@ struct Config::Impl {
 };
 
 namespace {
+
+// A value as a person typed it: 2, 0.75, 1e-05.
+std::string Num(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+// The Simulation page's flags beside the Neurons page's table.
+uint8_t* FindFlag(SimParams& p, const std::string& name) {
+    if (name == "reentrantLoops") return &p.reentrantLoops;
+    if (name == "idlePriority") return &p.idlePriority;
+    return nullptr;
+}
 
 const ParamField* FindField(const std::string& name) {
     for (const ParamField& f : NeuronParamFields)
@@ -133,32 +148,32 @@ std::vector<std::string> Config::ParameterNames() {
     std::vector<std::string> names;
     for (const ParamField& f : NeuronParamFields) names.emplace_back(f.name);
     names.emplace_back("reentrantLoops");
+    names.emplace_back("idlePriority");
     return names;
 }
 
 Config& Config::Set(const std::string& name, double value) {
-    SimParams p = impl_->params;
-    if (name == "reentrantLoops") {
-        if (value != 0 && value != 1) throw Error("reentrantLoops = " + std::to_string(value) + ": must be 0 or 1");
-        p.reentrantLoops = static_cast<uint8_t>(value);
-        impl_->params = p;
+    if (uint8_t* flag = FindFlag(impl_->params, name)) {
+        if (value != 0 && value != 1) throw Error(name + " = " + Num(value) + ": must be 0 or 1");
+        *flag = static_cast<uint8_t>(value);
         return *this;
     }
+    SimParams p = impl_->params;
     const ParamField* f = FindField(name);
     if (f == nullptr) throw Error("unknown parameter \"" + name + "\"");
-    if (!std::isfinite(value)) throw Error(name + " = " + std::to_string(value) + ": not a number");
+    if (!std::isfinite(value)) throw Error(name + " = " + Num(value) + ": not a number");
     void* field = reinterpret_cast<char*>(&p) + f->offset;
     switch (f->kind) {
         case ParamKindInteger:
             if (value != std::floor(value) || value < f->min || value > f->max)
-                throw Error(name + " = " + std::to_string(value) + ": must be a whole number within " +
+                throw Error(name + " = " + Num(value) + ": must be a whole number within " +
                             std::to_string(static_cast<long>(f->min)) + ".." + std::to_string(static_cast<long>(f->max)));
             *static_cast<uint32_t*>(field) = static_cast<uint32_t>(value);
             break;
         case ParamKindFloat: *static_cast<float*>(field) = static_cast<float>(value); break;
         case ParamKindPercentage: *static_cast<float*>(field) = static_cast<float>(value) / 100.0f; break;
         default:
-            if (value != 0 && value != 1) throw Error(name + " = " + std::to_string(value) + ": must be 0 or 1");
+            if (value != 0 && value != 1) throw Error(name + " = " + Num(value) + ": must be 0 or 1");
             *static_cast<uint8_t*>(field) = static_cast<uint8_t>(value);
             break;
     }
@@ -169,15 +184,15 @@ Config& Config::Set(const std::string& name, double value) {
 }
 
 double Config::Get(const std::string& name) const {
+    if (const uint8_t* flag = FindFlag(impl_->params, name)) return *flag;
     const SimParams& p = impl_->params;
-    if (name == "reentrantLoops") return p.reentrantLoops;
     const ParamField* f = FindField(name);
     if (f == nullptr) throw Error("unknown parameter \"" + name + "\"");
     const void* field = reinterpret_cast<const char*>(&p) + f->offset;
     switch (f->kind) {
         case ParamKindInteger: return *static_cast<const uint32_t*>(field);
         case ParamKindFloat: return *static_cast<const float*>(field);
-        case ParamKindPercentage: return static_cast<double>(*static_cast<const float*>(field)) * 100.0;
+        case ParamKindPercentage: return static_cast<double>(*static_cast<const float*>(field) * 100.0f);
         default: return *static_cast<const uint8_t*>(field);
     }
 }
