@@ -68,8 +68,7 @@ const ParamField* FindField(const std::string& name) {
 }  // namespace
 
 Config::Config() : impl_(std::make_unique<Impl>()) {
-    SetDefaultParams(impl_->params, DefaultWorkerThreads());
-    ApplyPreset(impl_->params, kDefaultPreset);
+    SetDefaultParams(impl_->params, DefaultWorkerThreads());  // the default preset's shape too
     SetDefaultOptions(impl_->options);
 }
 Config::~Config() = default;
@@ -366,11 +365,7 @@ uint32_t Simulation::Run(uint32_t steps, const std::function<bool(uint32_t done)
 uint32_t Simulation::Step() const { return impl_->sim.stepCounter.load(std::memory_order_acquire); }
 double Simulation::TimeMs() const { return Step() * static_cast<double>(kStepMs); }
 uint32_t Simulation::NeuronCount() const { return impl_->sim.neuronCount; }
-uint64_t Simulation::SynapseCount() const {
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < impl_->sim.neuronCount; ++i) total += impl_->sim.neurons[i].incomingCount;
-    return total;
-}
+uint64_t Simulation::SynapseCount() const { return impl_->sim.params.synapseCount; }
 Engine Simulation::GetEngine() const { return impl_->sim.eventEngine != nullptr ? Engine::Event : Engine::Exact; }
 const Config& Simulation::GetConfig() const { return impl_->config; }
 double Simulation::WallSeconds() const { return impl_->wallSeconds; }
@@ -432,11 +427,7 @@ NeuronState Simulation::Neurons() const {
 Edges Simulation::Connections() const {
     Edges out;
     impl_->AtRest([&out](::Simulation& s) {
-        const uint64_t total = [&] {
-            uint64_t t = 0;
-            for (uint32_t i = 0; i < s.neuronCount; ++i) t += s.neurons[i].incomingCount;
-            return t;
-        }();
+        const uint64_t total = s.params.synapseCount;
         out.source.reserve(total);
         out.target.reserve(total);
         out.weight.reserve(total);
