@@ -358,6 +358,10 @@ void ApplyStimulus(Simulation& state, uint32_t s) {
                 const uint64_t index = GridCellIndex(p.gridX, p.gridY, x, y, z);
                 // The grid may have been edited since the build: stay inside the network.
                 if (index >= state.neuronCount) continue;
+                if (state.eventEngine != nullptr) {  // its workers step the arrays
+                    EventHoldNeuron(*state.eventEngine, static_cast<uint32_t>(index), r < 5);
+                    continue;
+                }
                 Neuron& n = state.neurons[index];
                 if (r < 5) {
                     n.isHeld = 1;
@@ -382,10 +386,12 @@ uint64_t StepNetwork(Simulation& state) {
     const uint32_t count = state.neuronCount;
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     const StepKernels k = StepKernelsFor(state);
+    if (state.eventEngine != nullptr) EventLoadNeurons(state);  // the records hold the state between steps
     k.integrate(state, 0, count);
     const uint32_t fired = k.fireApply(state, 0, count, s, 0);
     state.firedCount = fired;
     k.fireLearn(state, 0, count, s);
     EndOfStep(state, fired);
+    if (state.eventEngine != nullptr) EventStoreNeurons(state);
     return fired;
 }

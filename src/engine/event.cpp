@@ -16,6 +16,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "engine/dynamics.h"
@@ -327,8 +328,6 @@ void SweepRun(Simulation& state, uint32_t i, int32_t s) {
     }
 }
 
-constexpr uint32_t kNeuronsAhead = 8;
-
 // Only the thread that handles neuron i's range sets its bits; a plain store is
 // enough when the range owns its words (both ends on word boundaries).
 inline void SetDue(EventEngine& e, uint32_t row, uint32_t i, bool ownsWords = false) {
@@ -381,6 +380,20 @@ void EnterEventMode(Simulation& state) {
     e.ringSteps = std::bit_ceil(longest);
     e.ringWords = (n + 63) / 64;
     e.due = static_cast<uint64_t*>(alloc(uint64_t{e.ringSteps} * e.ringWords * sizeof(uint64_t)));
+    {
+        const uint64_t padded = (uint64_t{n} + 7) / 8 * 8;
+        auto* block = static_cast<float*>(alloc(17 * padded * sizeof(float)));
+        EventNeuronState& x = e.neuron;
+        float** floats[] = {&x.v, &x.u, &x.vNext, &x.uNext, &x.gAmpa, &x.gNmda, &x.gGabaA,
+                            &x.gGabaB, &x.envelope, &x.vPeak, &x.a, &x.b, &x.c, &x.d};
+        for (float** field : floats) {
+            *field = block;
+            block += padded;
+        }
+        x.held = reinterpret_cast<int32_t*>(block);
+        x.delayLength = reinterpret_cast<uint32_t*>(block + padded);
+        x.spikeCount = reinterpret_cast<uint32_t*>(block + 2 * padded);
+    }
 
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     std::vector<uint64_t> filled(e.inStart, e.inStart + n);
@@ -421,7 +434,57 @@ void EnterEventMode(Simulation& state) {
             if (x.delayV[slot] > x.vPeak) SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(j)) & (e.ringSteps - 1), i);
         }
     }
+    EventLoadNeurons(state);
     e.bytes = state.MemoryUsage - before;
+}
+
+void EventStoreNeuron(Simulation& state, uint32_t i) {
+    const EventEngine& e = *state.eventEngine;
+    const EventNeuronState& x = e.neuron;
+    Neuron& r = state.neurons[i];
+    r.v = x.v[i];
+    r.u = x.u[i];
+    r.vNext = x.vNext[i];
+    r.uNext = x.uNext[i];
+    r.gAmpa = x.gAmpa[i];
+    r.gNmda = x.gNmda[i];
+    r.gGabaA = x.gGabaA[i];
+    r.gGabaB = x.gGabaB[i];
+    r.vEnvelope = r.vEnvelopeView = x.envelope[i];
+    r.isHeld = x.held[i] != 0 ? 1 : 0;
+    r.spikeCount = x.spikeCount[i];
+    r.lastSpikeStep = e.lastSpike[i];
+}
+
+void EventStoreNeurons(Simulation& state) {
+    for (uint32_t i = 0; i < state.neuronCount; ++i) EventStoreNeuron(state, i);
+    state.eventEngine->stateInArrays = 0;
+}
+
+void EventLoadNeurons(Simulation& state) {
+    EventEngine& e = *state.eventEngine;
+    EventNeuronState& x = e.neuron;
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        const Neuron& r = state.neurons[i];
+        x.v[i] = r.v;
+        x.u[i] = r.u;
+        x.vNext[i] = r.vNext;
+        x.uNext[i] = r.uNext;
+        x.gAmpa[i] = r.gAmpa;
+        x.gNmda[i] = r.gNmda;
+        x.gGabaA[i] = r.gGabaA;
+        x.gGabaB[i] = r.gGabaB;
+        x.envelope[i] = r.vEnvelope;
+        x.vPeak[i] = r.vPeak;
+        x.a[i] = r.a;
+        x.b[i] = r.b;
+        x.c[i] = r.c;
+        x.d[i] = r.d;
+        x.held[i] = r.isHeld != 0 ? -1 : 0;
+        x.delayLength[i] = r.delayLength;
+        x.spikeCount[i] = r.spikeCount;
+    }
+    e.stateInArrays = 1;
 }
 
 void EventSetWorkers(Simulation& state, uint32_t workers) {
@@ -450,7 +513,7 @@ void ReleaseEventEngine(Simulation& state) {
                     static_cast<void*>(engine->inStart), static_cast<void*>(engine->incoming),
                     static_cast<void*>(engine->input), static_cast<void*>(engine->lastSpike),
                     static_cast<void*>(engine->history), static_cast<void*>(engine->tracked),
-                    static_cast<void*>(engine->excitatory),
+                    static_cast<void*>(engine->excitatory), static_cast<void*>(engine->neuron.v),
                     static_cast<void*>(engine->due)})
         plat::AlignedFree(p);
     plat::AlignedFree(engine);
@@ -463,36 +526,89 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     const SimParams& p = state.params;
     const float kAmpa = p.ampaStepDecay, kNmda = p.nmdaStepDecay;
     const float kGabaA = p.gabaAStepDecay, kGabaB = p.gabaBStepDecay;
-    Neuron* const neurons = state.neurons;
-    const EventEngine& e = *state.eventEngine;
-    for (uint32_t i = first; i < end; ++i) {
-        Neuron& n = neurons[i];
-        // The deliveries that wrote the inputs ran before the phase barrier.
-        const EventInputs in = EventInputSum(e, i);
-        for (uint32_t l = 0; l < e.inputLanes; ++l) e.input[uint64_t{l} * e.neuronCount + i] = EventInputs{};
-        const float eFull = FromInput(in.excFull), eRest = FromInput(in.excRemainder);
-        const float iFull = FromInput(in.inhFull), iRest = FromInput(in.inhRemainder);
-        // A remainder slot's increment decays once in its arrival step.
-        const float eFast = eFull + (eRest - kAmpa * eRest), eSlow = eFull + (eRest - kNmda * eRest);
-        const float iFast = iFull + (iRest - kGabaA * iRest), iSlow = iFull + (iRest - kGabaB * iRest);
-        n.gAmpa = (n.gAmpa - kAmpa * n.gAmpa) + eFast;
-        n.gNmda = (n.gNmda - kNmda * n.gNmda) + eSlow;
-        n.gGabaA = (n.gGabaA - kGabaA * n.gGabaA) + iFast;
-        n.gGabaB = (n.gGabaB - kGabaB * n.gGabaB) + iSlow;
-        MembraneStep(n);
+    EventEngine& e = *state.eventEngine;
+    EventNeuronState& x = e.neuron;
+    const MembraneArrays m{x.v, x.u, x.a, x.b, x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB, x.vNext, x.uNext};
+    alignas(32) EventInputs in[kMaxChunkSize];
+    for (uint32_t block = first; block < end; block += kMaxChunkSize) {
+        const uint32_t count = std::min(end - block, kMaxChunkSize);
+        // The inputs, their lanes added up and cleared; the deliveries that wrote
+        // them ran before the phase barrier.
+        for (uint32_t l = 0; l < e.inputLanes; ++l) {
+            EventInputs* const lane = e.input + uint64_t{l} * e.neuronCount + block;
+            if (l == 0) {
+                std::memcpy(static_cast<void*>(in), lane, count * sizeof(EventInputs));
+            } else {
+                for (uint32_t k = 0; k < count; ++k) {
+                    in[k].excFull += lane[k].excFull;
+                    in[k].excRemainder += lane[k].excRemainder;
+                    in[k].inhFull += lane[k].inhFull;
+                    in[k].inhRemainder += lane[k].inhRemainder;
+                }
+            }
+            std::memset(static_cast<void*>(lane), 0, count * sizeof(EventInputs));
+        }
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t i = block + k;
+            const float eFull = FromInput(in[k].excFull), eRest = FromInput(in[k].excRemainder);
+            const float iFull = FromInput(in[k].inhFull), iRest = FromInput(in[k].inhRemainder);
+            // A remainder slot's increment decays once in its arrival step.
+            const float eFast = eFull + (eRest - kAmpa * eRest), eSlow = eFull + (eRest - kNmda * eRest);
+            const float iFast = iFull + (iRest - kGabaA * iRest), iSlow = iFull + (iRest - kGabaB * iRest);
+            x.gAmpa[i] = (x.gAmpa[i] - kAmpa * x.gAmpa[i]) + eFast;
+            x.gNmda[i] = (x.gNmda[i] - kNmda * x.gNmda[i]) + eSlow;
+            x.gGabaA[i] = (x.gGabaA[i] - kGabaA * x.gGabaA[i]) + iFast;
+            x.gGabaB[i] = (x.gGabaB[i] - kGabaB * x.gGabaB[i]) + iSlow;
+        }
+        MembraneStepArrays(m, block, block + count);
     }
 }
 
 // ---- 6. Fire phase ------------------------------------------------------------------------------------------
+namespace {
+
+// The inspector's axon view: a tracked neuron's delay line steps in its record.
+void TrackDelayLine(Simulation& state, uint32_t i) {
+    Neuron& r = state.neurons[i];
+    r.v = state.eventEngine->neuron.v[i];
+    AdvanceDelayLine(r);
+}
+
+// One neuron's own part of sub-phase (a): apply (not while held), the inspector's
+// delay line, scheduling of the spike that the exact engine's delay line lets out
+// L - 1 steps later, envelope (rising faster than it falls), spike test and reset.
+// The range loop does the same for eight neurons at a time.
+inline bool FireOne(Simulation& state, EventEngine& e, uint32_t i, int32_t s, bool ownsWords) {
+    EventNeuronState& x = e.neuron;
+    if (x.held[i] == 0) {
+        x.v[i] = x.vNext[i];
+        x.u[i] = x.uNext[i];
+    }
+    if (e.tracked[i] != 0) TrackDelayLine(state, i);
+    const float v = x.v[i];
+    if (v > x.vPeak[i])
+        SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(x.delayLength[i]) - 1) & (e.ringSteps - 1), i,
+               ownsWords);
+    const float f = x.envelope[i];
+    const float rate = v > f ? 0.3f : 0.15f;
+    x.envelope[i] = f + rate * (v - f);
+    if (!(v >= x.vPeak[i])) return false;
+    x.v[i] = x.c[i];
+    x.u[i] = x.u[i] + x.d[i];
+    x.spikeCount[i] += 1;
+    return true;
+}
+
+}  // namespace
+
 // Sub-phase (a) of a range: each neuron's apply, scheduling and spike test; then the
 // deliveries due now of the range's neurons (a delivery changes only its run and,
 // with atomic adds, post-synaptic inputs; it reads spike times that only sub-phase
 // (b) writes), and the sweep of the range's runs whose turn it is. A neuron's run is
 // thus written only by the thread that handles the neuron's chunk in this phase.
-
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker) {
     EventEngine& e = *state.eventEngine;
-    Neuron* const neurons = state.neurons;
+    EventNeuronState& x = e.neuron;
     uint8_t* const spiked = state.spiked;
     uint32_t* const firedIds = state.firedIds + first;
     const uint32_t rowMask = e.ringSteps - 1;
@@ -511,15 +627,44 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             }
         }
     }
-    for (uint32_t i = first; i < end; ++i) {
-        if (i + kNeuronsAhead < end) _mm_prefetch(reinterpret_cast<const char*>(&neurons[i + kNeuronsAhead]), _MM_HINT_T0);
-        Neuron& n = neurons[i];
-        ApplyNeuronState(n);
-        if (e.tracked[i] != 0) AdvanceDelayLine(n);  // the inspector's axon view
-        // The value the exact engine's delay line lets out L - 1 steps later.
-        if (n.v > n.vPeak)
-            SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(n.delayLength) - 1) & rowMask, i, ownsWords);
-        const bool spike = EnvelopeAndSpike(n);
+    // FireOne, eight neurons at a time: the same operations lane by lane.
+    const __m256 rise = _mm256_set1_ps(0.3f), fall = _mm256_set1_ps(0.15f);
+    uint32_t i = first;
+    for (; i + 8 <= end; i += 8) {
+        const __m256 held = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x.held + i)));
+        __m256 v = _mm256_blendv_ps(_mm256_loadu_ps(x.vNext + i), _mm256_loadu_ps(x.v + i), held);
+        __m256 u = _mm256_blendv_ps(_mm256_loadu_ps(x.uNext + i), _mm256_loadu_ps(x.u + i), held);
+        uint64_t tracked;
+        std::memcpy(&tracked, e.tracked + i, sizeof tracked);
+        if (tracked != 0) {
+            _mm256_storeu_ps(x.v + i, v);
+            for (uint32_t k = 0; k < 8; ++k)
+                if (e.tracked[i + k] != 0) TrackDelayLine(state, i + k);
+        }
+        const __m256 peak = _mm256_loadu_ps(x.vPeak + i);
+        for (uint32_t due = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(v, peak, _CMP_GT_OQ))); due != 0;
+             due &= due - 1) {
+            const uint32_t j = i + static_cast<uint32_t>(__builtin_ctz(due));
+            SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(x.delayLength[j]) - 1) & rowMask, j, ownsWords);
+        }
+        const __m256 f = _mm256_loadu_ps(x.envelope + i);
+        const __m256 rate = _mm256_blendv_ps(fall, rise, _mm256_cmp_ps(v, f, _CMP_GT_OQ));
+        _mm256_storeu_ps(x.envelope + i, _mm256_add_ps(f, _mm256_mul_ps(rate, _mm256_sub_ps(v, f))));
+        const __m256 spike = _mm256_cmp_ps(v, peak, _CMP_GE_OQ);
+        v = _mm256_blendv_ps(v, _mm256_loadu_ps(x.c + i), spike);
+        u = _mm256_blendv_ps(u, _mm256_add_ps(u, _mm256_loadu_ps(x.d + i)), spike);
+        _mm256_storeu_ps(x.v + i, v);
+        _mm256_storeu_ps(x.u + i, u);
+        const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(spike));
+        for (uint32_t k = 0; k < 8; ++k) spiked[i + k] = static_cast<uint8_t>((bits >> k) & 1u);
+        for (uint32_t b = bits; b != 0; b &= b - 1) {
+            const uint32_t j = i + static_cast<uint32_t>(__builtin_ctz(b));
+            firedIds[fired++] = j;
+            x.spikeCount[j] += 1;
+        }
+    }
+    for (; i < end; ++i) {
+        const bool spike = FireOne(state, e, i, s, ownsWords);
         spiked[i] = spike ? 1 : 0;
         firedIds[fired] = i;  // kept only when it fired
         fired += spike ? 1 : 0;
@@ -557,9 +702,9 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     if (delivered != 0) std::atomic_ref<uint64_t>(e.delivered).fetch_add(delivered, std::memory_order_relaxed);
     // The sweep: neurons i with i = s (mod kEventSweepPeriod).
     const uint32_t phase = static_cast<uint32_t>(s) % kEventSweepPeriod;
-    uint32_t i = first - first % kEventSweepPeriod + phase;
-    if (i < first) i += kEventSweepPeriod;
-    for (; i < end; i += kEventSweepPeriod) SweepRun(state, i, s);
+    uint32_t swept = first - first % kEventSweepPeriod + phase;
+    if (swept < first) swept += kEventSweepPeriod;
+    for (; swept < end; swept += kEventSweepPeriod) SweepRun(state, swept, s);
     return fired;
 }
 
@@ -569,8 +714,7 @@ void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_
     for (uint32_t i = first; i < end; ++i) {
         if (spiked[i] == 0) continue;
         RecordHistory(e.history[i], e.lastSpike[i], s);
-        e.lastSpike[i] = s;
-        state.neurons[i].lastSpikeStep = s;
+        e.lastSpike[i] = s;  // the record's lastSpikeStep follows at the next store
     }
 }
 
@@ -580,15 +724,17 @@ StepKernels EventStepKernels() {
 
 void EventTrackNeuron(Simulation& state, uint32_t inspected) {
     EventEngine& e = *state.eventEngine;
-    if (inspected == e.trackedNeuron) return;
-    const auto mark = [&e](uint32_t neuron, uint8_t value) {
+    const auto each = [&e](uint32_t neuron, auto&& fn) {
         if (neuron >= e.neuronCount) return;
-        e.tracked[neuron] = value;
-        for (uint64_t k = e.inStart[neuron]; k < e.inStart[neuron + 1]; ++k) e.tracked[EventPre(e, e.incoming[k])] = value;
+        fn(neuron);
+        for (uint64_t k = e.inStart[neuron]; k < e.inStart[neuron + 1]; ++k) fn(EventPre(e, e.incoming[k]));
     };
-    mark(e.trackedNeuron, 0);
-    mark(inspected, 1);
-    e.trackedNeuron = inspected;
+    if (inspected != e.trackedNeuron) {
+        each(e.trackedNeuron, [&e](uint32_t i) { e.tracked[i] = 0; });
+        each(inspected, [&e](uint32_t i) { e.tracked[i] = 1; });
+        e.trackedNeuron = inspected;
+    }
+    each(inspected, [&state](uint32_t i) { EventStoreNeuron(state, i); });
 }
 
 // ---- 7. Synapse state and weights on demand -------------------------------------------------------------------

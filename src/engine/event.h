@@ -115,6 +115,23 @@ struct alignas(64) EventHistory {
     uint64_t bits[kEventHistorySteps / 64];
 };
 
+// The per-neuron state the steps read and write, one array per field (padded to
+// a multiple of 8 neurons), so that the integration and the fire phase handle
+// eight neurons at a time and stream about 70 bytes a neuron rather than three
+// lines of its record. While workers step the network these arrays hold the
+// state; whenever none does (parked, ended, between single-thread steps) the
+// Neuron records hold it: EventStoreNeurons writes the arrays back where workers
+// park or end, EventLoadNeurons takes the records up where they start or go on.
+struct EventNeuronState {
+    float *v, *u, *vNext, *uNext;
+    float *gAmpa, *gNmda, *gGabaA, *gGabaB;
+    float* envelope;                // vEnvelope (and vEnvelopeView)
+    float *vPeak, *a, *b, *c, *d;   // the neuron's constants
+    int32_t* held;                  // -1 while the stimulus clamps the neuron, else 0 (a lane mask)
+    uint32_t* delayLength;
+    uint32_t* spikeCount;
+};
+
 struct EventEngine {
     EventPowers exc[kEventPowerSteps];
     EventPowers inh[kEventPowerSteps];
@@ -137,6 +154,8 @@ struct EventEngine {
     uint64_t* due;           // [ringSteps * ringWords]
     uint8_t* tracked;        // [neuronCount] 1: keep the delay line (the inspector shows it)
     uint8_t* excitatory;     // [neuronCount] the neuron's kind, for its deliveries
+    EventNeuronState neuron;  // [neuronCount rounded up to 8] each, one block from neuron.v
+    uint8_t stateInArrays;    // 1 from a load of the records to the next store of them all
     uint32_t trackedNeuron;  // the inspected neuron the flags were set for (kNoTracked: none)
     uint64_t bytes;          // memory of the event state
     // Synapse events delivered since the state was made (atomic adds), on a cache
@@ -171,6 +190,20 @@ void EnterEventMode(Simulation& state);
 // kEventInputLanes), keeping the inputs' sums; without the memory the lanes stay
 // as they are, shared. Before the workers start.
 void EventSetWorkers(Simulation& state, uint32_t workers);
+// The Neuron records from the per-neuron arrays (v, u, vNext, uNext, conductances,
+// envelope, isHeld, spikeCount, lastSpikeStep), and the reverse; for one neuron,
+// or for all. Only while no worker steps the network.
+void EventStoreNeuron(Simulation& state, uint32_t i);
+void EventStoreNeurons(Simulation& state);
+void EventLoadNeurons(Simulation& state);
+// The regular stimulus on neuron i: clamps it at 80 mV (hold) or releases it.
+inline void EventHoldNeuron(EventEngine& e, uint32_t i, bool hold) {
+    EventNeuronState& n = e.neuron;
+    n.held[i] = hold ? -1 : 0;
+    if (!hold) return;
+    n.v[i] = 80.0f;
+    n.u[i] = n.u[i] + 0.5f * n.a[i] * (80.0f * n.b[i] - n.u[i]);
+}
 // Frees the event state (nothing when there is none).
 void ReleaseEventEngine(Simulation& state);
 
@@ -186,7 +219,8 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
 void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 StepKernels EventStepKernels();
 // Keeps the delay lines of `inspected` and its pre-synaptic neurons from now on
-// (kNoTracked: none), for the inspector's axon view. Between steps, one thread.
+// (kNoTracked: none), for the inspector's axon view, and writes those neurons'
+// state to their records, which the view reads. Between steps, one thread.
 void EventTrackNeuron(Simulation& state, uint32_t inspected);
 
 // ---- 4. Synapse state on demand ----------------------------------------------------------------------

@@ -356,17 +356,56 @@ constexpr float kNmdaOffset = 80.0f, kNmdaScale = 0.01666666f;   // mV, 1/mV (1/
 constexpr float kHalfStep = 0.5f;                                // ms
 }  // namespace
 
-void MembraneStep(Neuron& n) {
-    const float v = n.v, u = n.u;
+namespace {
+// One neuron's step in MembraneStep's order of operations; the vector path below
+// repeats it lane by lane.
+inline void MembraneValues(float v, float u, float a, float b, float gAmpa, float gNmda, float gGabaA,
+                           float gGabaB, float& vNext, float& uNext) {
     const float x = (v + kNmdaOffset) * kNmdaScale;
     const float q = x * x;
     const float nmdaGate = q / (1.0f + q);
     const float numerator =
         v + kHalfStep * ((kQuadratic * v + kLinear) * v +
-                         (kConstant - kGabaAReversal * n.gGabaA - kGabaBReversal * n.gGabaB - u));
-    const float denominator = 1.0f + kHalfStep * (n.gAmpa + n.gGabaA + n.gGabaB + n.gNmda * nmdaGate);
-    n.vNext = numerator / denominator;
-    n.uNext = u + kHalfStep * n.a * (n.b * n.vNext - u);
+                         (kConstant - kGabaAReversal * gGabaA - kGabaBReversal * gGabaB - u));
+    const float denominator = 1.0f + kHalfStep * (gAmpa + gGabaA + gGabaB + gNmda * nmdaGate);
+    vNext = numerator / denominator;
+    uNext = u + kHalfStep * a * (b * vNext - u);
+}
+}  // namespace
+
+void MembraneStep(Neuron& n) {
+    MembraneValues(n.v, n.u, n.a, n.b, n.gAmpa, n.gNmda, n.gGabaA, n.gGabaB, n.vNext, n.uNext);
+}
+
+void MembraneStepArrays(const MembraneArrays& m, uint32_t first, uint32_t end) {
+    const __m256 offset = _mm256_set1_ps(kNmdaOffset), scale = _mm256_set1_ps(kNmdaScale);
+    const __m256 one = _mm256_set1_ps(1.0f), half = _mm256_set1_ps(kHalfStep);
+    const __m256 quadratic = _mm256_set1_ps(kQuadratic), linear = _mm256_set1_ps(kLinear);
+    const __m256 constant = _mm256_set1_ps(kConstant);
+    const __m256 gabaA = _mm256_set1_ps(kGabaAReversal), gabaB = _mm256_set1_ps(kGabaBReversal);
+    uint32_t i = first;
+    for (; i + 8 <= end; i += 8) {
+        const __m256 v = _mm256_loadu_ps(m.v + i), u = _mm256_loadu_ps(m.u + i);
+        const __m256 gA = _mm256_loadu_ps(m.gAmpa + i), gN = _mm256_loadu_ps(m.gNmda + i);
+        const __m256 gGA = _mm256_loadu_ps(m.gGabaA + i), gGB = _mm256_loadu_ps(m.gGabaB + i);
+        const __m256 x = _mm256_mul_ps(_mm256_add_ps(v, offset), scale);
+        const __m256 q = _mm256_mul_ps(x, x);
+        const __m256 gate = _mm256_div_ps(q, _mm256_add_ps(one, q));
+        const __m256 square = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(quadratic, v), linear), v);
+        const __m256 rest = _mm256_sub_ps(
+            _mm256_sub_ps(_mm256_sub_ps(constant, _mm256_mul_ps(gabaA, gGA)), _mm256_mul_ps(gabaB, gGB)), u);
+        const __m256 numerator = _mm256_add_ps(v, _mm256_mul_ps(half, _mm256_add_ps(square, rest)));
+        const __m256 conductance = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(gA, gGA), gGB), _mm256_mul_ps(gN, gate));
+        const __m256 denominator = _mm256_add_ps(one, _mm256_mul_ps(half, conductance));
+        const __m256 vNext = _mm256_div_ps(numerator, denominator);
+        const __m256 ha = _mm256_mul_ps(half, _mm256_loadu_ps(m.a + i));
+        const __m256 drift = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(m.b + i), vNext), u);
+        _mm256_storeu_ps(m.vNext + i, vNext);
+        _mm256_storeu_ps(m.uNext + i, _mm256_add_ps(u, _mm256_mul_ps(ha, drift)));
+    }
+    for (; i < end; ++i)
+        MembraneValues(m.v[i], m.u[i], m.a[i], m.b[i], m.gAmpa[i], m.gNmda[i], m.gGabaA[i], m.gGabaB[i], m.vNext[i],
+                       m.uNext[i]);
 }
 
 namespace {

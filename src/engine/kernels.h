@@ -101,6 +101,14 @@ KindTotals IntegrateKindScalar(SynapseLaneState* state, SynapseLaneWeights* weig
 // writes vNext and uNext (v and u stay).
 void MembraneStep(Neuron& neuron);
 
+// The same step for neurons [first, end) whose values lie in arrays, eight at a
+// time (AVX): the same operations in the same order, so the same bits.
+struct MembraneArrays {
+    const float *v, *u, *a, *b, *gAmpa, *gNmda, *gGabaA, *gGabaB;
+    float *vNext, *uNext;
+};
+void MembraneStepArrays(const MembraneArrays& arrays, uint32_t first, uint32_t end);
+
 // Integration of one neuron with the vector kernel / with the scalar twins.
 void IntegrateNeuron(Neuron& neuron, const KindFactors& exc, const KindFactors& inh);
 void IntegrateNeuronScalar(Neuron& neuron, const KindFactors& exc, const KindFactors& inh);

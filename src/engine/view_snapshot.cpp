@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/event.h"
 #include "engine/simulation.h"
 #include "engine/synapses.h"
 #include "platform/platform.h"
@@ -194,6 +195,12 @@ ViewFrame* BeginViewFrame(const Simulation& state, ViewSnapshot& s) {
 }
 
 void CopyViewRange(const Simulation& state, ViewFrame& f, uint32_t first, uint32_t end) {
+    const EventEngine* e = state.eventEngine;
+    if (e != nullptr && e->stateInArrays != 0) {  // the event engine's workers step its arrays
+        std::memcpy(f.v + first, e->neuron.v + first, (end - first) * sizeof(float));
+        std::memcpy(f.envelope + first, e->neuron.envelope + first, (end - first) * sizeof(float));
+        return;
+    }
     const Neuron* neurons = state.neurons;
     for (uint32_t i = first; i < end; ++i) {
         f.v[i] = neurons[i].v;

@@ -186,14 +186,18 @@ bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
         plat::AtomicStore(wm.pauseRequested, uint8_t{1});
         wm.targetEvent.Set();
     }
-    // Pause gate: park between steps while the others wait at this barrier.
+    // Pause gate: park between steps while the others wait at this barrier. The
+    // event engine's state goes to the records for whoever reads the parked network,
+    // and comes back from them, with what that reader changed, before the next step.
     if (plat::AtomicLoad(wm.pauseRequested) != 0) {
+        if (state.eventEngine != nullptr) EventStoreNeurons(state);
         plat::AtomicStore(wm.parked, uint8_t{1});
         wm.parkedEvent.Set();
         while (plat::AtomicLoad(wm.pauseRequested) != 0 && !StopRequested(state))
             wm.resumeEvent.Wait();
         plat::AtomicStore(wm.parked, uint8_t{0});
         if (StopRequested(state)) return false;
+        if (state.eventEngine != nullptr) EventLoadNeurons(state);
     }
     return true;
 }
@@ -442,7 +446,10 @@ bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
     const uint32_t share = n / threads;
     WorkerContext* workers = new (std::nothrow) WorkerContext[threads];
     if (workers == nullptr) return false;
-    if (state.eventEngine != nullptr) EventSetWorkers(state, threads);
+    if (state.eventEngine != nullptr) {
+        EventSetWorkers(state, threads);
+        EventLoadNeurons(state);
+    }
     ViewSnapshot* snapshot = state.views ? CreateViewSnapshot(state) : nullptr;
     if (state.views && snapshot == nullptr) {
         delete[] workers;
@@ -504,6 +511,8 @@ bool StopWorkers(Simulation& state) {
     }
     for (uint32_t i = 0; i < state.workerCount; ++i)
         if (state.workers[i].thread.joinable()) state.workers[i].thread.join();
+    // Workers that ended between two steps leave the event engine's state in its arrays.
+    if (state.eventEngine != nullptr && state.eventEngine->stateInArrays != 0) EventStoreNeurons(state);
     delete[] state.workers;
     state.workers = nullptr;
     state.workerCount = 0;

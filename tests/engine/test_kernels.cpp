@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "engine/kernels.h"
 
@@ -340,6 +342,40 @@ TEST(Kernels, TotalsAddPartialSumsToTheArrivalsSumInOrder) {
     EXPECT_EQ(t.fast, 1.0f);
     EXPECT_EQ(t.slow, 1.0f);
     EXPECT_EQ(st[0].gFast[0], 1.0f);  // the increment is not decayed in its step
+}
+
+TEST(Kernels, MembraneStepOfArraysMatchesTheRecordStepBitForBit) {
+    // 8-wide blocks, then a scalar tail: ranges that start and end off the 8 grid
+    // exercise both, and every value must equal MembraneStep's on a record.
+    Rng rng;
+    constexpr uint32_t kCount = 43;
+    std::vector<float> v(kCount), u(kCount), a(kCount), b(kCount), gA(kCount), gN(kCount), gGA(kCount),
+        gGB(kCount), vNext(kCount), uNext(kCount);
+    for (uint32_t i = 0; i < kCount; ++i) {
+        v[i] = rng.Uniform(-90.0f, 40.0f);
+        u[i] = rng.Uniform(-20.0f, 10.0f);
+        a[i] = rng.Uniform(0.01f, 0.1f);
+        b[i] = rng.Uniform(0.2f, 0.26f);
+        gA[i] = rng.Uniform(0.0f, 3.0f);
+        gN[i] = rng.Uniform(0.0f, 3.0f);
+        gGA[i] = rng.Uniform(0.0f, 3.0f);
+        gGB[i] = rng.Uniform(0.0f, 1.0f);
+    }
+    const MembraneArrays m{v.data(), u.data(), a.data(), b.data(), gA.data(), gN.data(), gGA.data(), gGB.data(),
+                           vNext.data(), uNext.data()};
+    for (const auto& [first, end] : {std::pair{0u, kCount}, std::pair{3u, 30u}, std::pair{5u, 9u}}) {
+        std::fill(vNext.begin(), vNext.end(), 0.0f);
+        MembraneStepArrays(m, first, end);
+        for (uint32_t i = 0; i < kCount; ++i) {
+            Neuron n{};
+            n.v = v[i], n.u = u[i], n.a = a[i], n.b = b[i];
+            n.gAmpa = gA[i], n.gNmda = gN[i], n.gGabaA = gGA[i], n.gGabaB = gGB[i];
+            MembraneStep(n);
+            const bool inside = i >= first && i < end;
+            EXPECT_TRUE(inside ? SameBits(vNext[i], n.vNext) && SameBits(uNext[i], n.uNext) : vNext[i] == 0.0f)
+                << "neuron " << i << " of [" << first << ", " << end << ")";
+        }
+    }
 }
 
 // ---- 5. Membrane step -----------------------------------------------------------------------------------
