@@ -124,14 +124,10 @@ inline int64_t ToInput(float amount) {
 
 inline float FromInput(int64_t amount) { return static_cast<float>(static_cast<double>(amount) / kInputScale); }
 
-// Adds a spike's increment to one kind's sums (full, remainder) of a lane; atomic
-// when the lane is shared.
-inline void AddInput(EventInputs& in, bool excitatory, float inc, uint32_t remainder, bool shared = true) {
-    int64_t& sum = (excitatory ? &in.excFull : &in.inhFull)[remainder == 0 ? 0 : 1];
-    if (shared)
-        std::atomic_ref<int64_t>(sum).fetch_add(ToInput(inc), std::memory_order_relaxed);
-    else
-        sum += ToInput(inc);
+// Adds a spike's increment to one kind's sums (full, remainder) of a neuron's
+// inputs, which only its partition's worker writes.
+inline void AddInput(EventInputs& in, bool excitatory, float inc, uint32_t remainder) {
+    (excitatory ? &in.excFull : &in.inhFull)[remainder == 0 ? 0 : 1] += ToInput(inc);
 }
 
 // ---- 3. STDP ---------------------------------------------------------------------------------------------
@@ -246,33 +242,55 @@ KindContext KindOf(const Simulation& state, bool excitatory) {
 constexpr uint32_t kTargetsAhead = 8;
 constexpr uint32_t kHistoryAhead = 4;
 
-// Fetches the lines of neuron i's run (at most the first 16).
-inline void PrefetchRun(const EventEngine& e, uint32_t i) {
-    const char* p = reinterpret_cast<const char*>(e.synapses + e.runStart[i]);
-    const char* end = reinterpret_cast<const char*>(e.synapses + e.runStart[i + 1]);
+// The slice [lo, hi) of neuron i's run onto partition p (its offsets in the run).
+struct Slice {
+    uint32_t lo, hi;
+};
+inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
+    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
+    if (e.partitions == 1) return {0, count};
+    const uint8_t* split = e.splits + uint64_t{i} * (e.partitions - 1);
+    return {p == 0 ? 0u : split[p - 1], p + 1 == e.partitions ? count : split[p]};
+}
+// The same for any range of post-synaptic neurons [first, end), by search.
+inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t first, uint32_t end) {
+    const EventSynapse* run = e.synapses + e.runStart[i];
+    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
+    const auto at = [run, count](uint32_t post) {
+        return static_cast<uint32_t>(std::lower_bound(run, run + count, post, [](const EventSynapse& x, uint32_t v) {
+                                         return EventPost(x) < v;
+                                     }) -
+                                     run);
+    };
+    return {first == 0 ? 0u : at(first), end >= e.neuronCount ? count : at(end)};
+}
+
+// Fetches the lines of a slice of neuron i's run (at most the first 16).
+inline void PrefetchSlice(const EventEngine& e, uint32_t i, Slice slice) {
+    const char* p = reinterpret_cast<const char*>(e.synapses + e.runStart[i] + slice.lo);
+    const char* end = reinterpret_cast<const char*>(e.synapses + e.runStart[i] + slice.hi);
     if (end - p > 16 * 64) end = p + 16 * 64;
     for (; p < end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
 }
 
-// Delivers the spike of neuron i, which reaches its terminals in the fire phase of
-// step s, to every synapse of its run.
-void DeliverRun(Simulation& state, uint32_t i, int32_t s, uint32_t worker) {
+// Delivers the spike of neuron i, which reaches its terminals in step s, to the
+// synapses of a slice of its run.
+void DeliverSlice(Simulation& state, uint32_t i, Slice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
-    EventInputs* const lane = e.input + uint64_t{worker % e.inputLanes} * e.neuronCount;
-    const bool shared = e.workers > e.inputLanes;
+    EventInputs* const input = e.input;
     const KindContext k = KindOf(state, e.excitatory[i] != 0);
     const float* const potentiation = state.stdpPotentiation;
     const float* const depression = state.stdpDepression;
-    EventSynapse* const run = e.synapses + e.runStart[i];
-    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
+    EventSynapse* const run = e.synapses + e.runStart[i] + slice.lo;
+    const uint32_t count = slice.hi - slice.lo;
     for (uint32_t j = 0; j < count && j < kTargetsAhead; ++j) {
-        _mm_prefetch(reinterpret_cast<const char*>(&lane[EventPost(run[j])]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&input[EventPost(run[j])]), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[EventPost(run[j])]), _MM_HINT_T0);
     }
     for (uint32_t j = 0; j < count; ++j) {
         if (j + kTargetsAhead < count) {
             const uint32_t ahead = EventPost(run[j + kTargetsAhead]);
-            _mm_prefetch(reinterpret_cast<const char*>(&lane[ahead]), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(&input[ahead]), _MM_HINT_T0);
             _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[ahead]), _MM_HINT_T0);
         }
         // The history line, a little later, where the pending potentiation reads it.
@@ -301,19 +319,18 @@ void DeliverRun(Simulation& state, uint32_t i, int32_t s, uint32_t worker) {
         const uint32_t remainder = EventSlotClass(x);
         const float inc = Arrive(x, w, remainder, s + 1, k.powers, k.factors);
         x.target = WithArrivalCode(x.target, 1);  // arrival = step = s + 1
-        AddInput(lane[post], k.excitatory, inc, remainder, shared);
+        AddInput(input[post], k.excitatory, inc, remainder);
     }
 }
 
-// Settles the synapses of neuron i's run whose potentiation window has closed by
-// step s (all spikes up to s - 1 known): their pending potentiation is applied and
-// their arrival forgotten.
-void SweepRun(Simulation& state, uint32_t i, int32_t s) {
+// Settles the synapses of a slice of neuron i's run whose potentiation window has
+// closed by step s (all spikes up to s - 1 known): their pending potentiation is
+// applied and their arrival forgotten.
+void SweepSlice(Simulation& state, uint32_t i, Slice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
     const float wMax = e.excitatory[i] != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
     EventSynapse* const run = e.synapses + e.runStart[i];
-    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
-    for (uint32_t j = 0; j < count; ++j) {
+    for (uint32_t j = slice.lo; j < slice.hi; ++j) {
         EventSynapse& x = run[j];
         const uint32_t code = EventArrivalCode(x);
         if (code == kEventNoArrival) continue;
@@ -372,7 +389,8 @@ void EnterEventMode(Simulation& state) {
     e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
-    e.inputLanes = e.workers = 1;
+    e.partitions = 1;
+    e.partitionFirst[1] = n;
     e.lastSpike = static_cast<int32_t*>(alloc(uint64_t{n} * sizeof(int32_t)));
     e.history = static_cast<EventHistory*>(alloc(uint64_t{n} * sizeof(EventHistory)));
     e.tracked = static_cast<uint8_t*>(alloc(n));
@@ -489,21 +507,34 @@ void EventLoadNeurons(Simulation& state) {
 
 void EventSetWorkers(Simulation& state, uint32_t workers) {
     EventEngine& e = *state.eventEngine;
-    const uint32_t lanes = std::min(std::max(workers, 1u), kEventInputLanes);
-    e.workers = std::max(workers, 1u);
-    if (lanes == e.inputLanes) return;
-    const uint64_t n = e.neuronCount;
-    auto* input = static_cast<EventInputs*>(plat::AlignedAllocZeroed(lanes * n * sizeof(EventInputs)));
-    if (input == nullptr) {  // keep the lanes there are, shared
-        e.workers = std::max(e.workers, e.inputLanes + 1);
-        return;
+    const uint32_t n = e.neuronCount;
+    uint32_t parts = std::min(std::max(workers, 1u), kEventMaxPartitions);
+    if (parts == e.partitions) return;
+    uint8_t* splits = nullptr;
+    if (parts > 1) {
+        splits = static_cast<uint8_t*>(plat::AlignedAllocZeroed(uint64_t{n} * (parts - 1)));
+        if (splits == nullptr) parts = 1;  // one partition needs no splits
     }
-    for (uint32_t i = 0; i < n; ++i) input[i] = EventInputSum(e, i);
-    plat::AlignedFree(e.input);
-    state.MemoryUsage += (uint64_t{lanes} - e.inputLanes) * n * sizeof(EventInputs);
-    e.bytes += (uint64_t{lanes} - e.inputLanes) * n * sizeof(EventInputs);
-    e.input = input;
-    e.inputLanes = lanes;
+    if (e.splits != nullptr) {
+        plat::AlignedFree(e.splits);
+        const uint64_t bytes = uint64_t{n} * (e.partitions - 1);
+        state.MemoryUsage -= bytes;
+        e.bytes -= bytes;
+    }
+    e.splits = splits;
+    e.partitions = parts;
+    // The partitions are the workers' shares of the neurons (work manager).
+    const uint32_t share = n / parts;
+    for (uint32_t p = 0; p < parts; ++p) e.partitionFirst[p] = p * share;
+    e.partitionFirst[parts] = n;
+    if (parts == 1) return;
+    const uint64_t bytes = uint64_t{n} * (parts - 1);
+    state.MemoryUsage += bytes;
+    e.bytes += bytes;
+    for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t p = 1; p < parts; ++p)
+            splits[uint64_t{i} * (parts - 1) + p - 1] =
+                static_cast<uint8_t>(SliceOf(e, i, e.partitionFirst[p], n).lo);
 }
 
 void ReleaseEventEngine(Simulation& state) {
@@ -514,6 +545,7 @@ void ReleaseEventEngine(Simulation& state) {
                     static_cast<void*>(engine->input), static_cast<void*>(engine->lastSpike),
                     static_cast<void*>(engine->history), static_cast<void*>(engine->tracked),
                     static_cast<void*>(engine->excitatory), static_cast<void*>(engine->neuron.v),
+                    static_cast<void*>(engine->splits),
                     static_cast<void*>(engine->due)})
         plat::AlignedFree(p);
     plat::AlignedFree(engine);
@@ -529,29 +561,26 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     EventEngine& e = *state.eventEngine;
     EventNeuronState& x = e.neuron;
     const MembraneArrays m{x.v, x.u, x.a, x.b, x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB, x.vNext, x.uNext};
-    alignas(32) EventInputs in[kMaxChunkSize];
-    for (uint32_t block = first; block < end; block += kMaxChunkSize) {
-        const uint32_t count = std::min(end - block, kMaxChunkSize);
-        // The inputs, their lanes added up and cleared; the deliveries that wrote
-        // them ran before the phase barrier.
-        for (uint32_t l = 0; l < e.inputLanes; ++l) {
-            EventInputs* const lane = e.input + uint64_t{l} * e.neuronCount + block;
-            if (l == 0) {
-                std::memcpy(static_cast<void*>(in), lane, count * sizeof(EventInputs));
-            } else {
-                for (uint32_t k = 0; k < count; ++k) {
-                    in[k].excFull += lane[k].excFull;
-                    in[k].excRemainder += lane[k].excRemainder;
-                    in[k].inhFull += lane[k].inhFull;
-                    in[k].inhRemainder += lane[k].inhRemainder;
-                }
-            }
-            std::memset(static_cast<void*>(lane), 0, count * sizeof(EventInputs));
-        }
-        for (uint32_t k = 0; k < count; ++k) {
-            const uint32_t i = block + k;
-            const float eFull = FromInput(in[k].excFull), eRest = FromInput(in[k].excRemainder);
-            const float iFull = FromInput(in[k].inhFull), iRest = FromInput(in[k].inhRemainder);
+    // The previous step's due bits of these neurons: every partition has delivered
+    // them. (A word shared with a neighbouring range is cleared atomically.)
+    const uint32_t previous = state.stepCounter.load(std::memory_order_relaxed) - 1;
+    uint64_t* const row = e.due + uint64_t{previous & (e.ringSteps - 1)} * e.ringWords;
+    for (uint32_t w = first / 64; w * 64 < end; ++w) {
+        uint64_t mine = ~uint64_t{0};
+        if (w * 64 < first) mine &= ~uint64_t{0} << (first - w * 64);
+        if (w * 64 + 64 > end) mine &= ~uint64_t{0} >> (w * 64 + 64 - end);
+        if (mine == ~uint64_t{0})
+            row[w] = 0;
+        else
+            std::atomic_ref<uint64_t>(row[w]).fetch_and(~mine, std::memory_order_relaxed);
+    }
+    for (uint32_t i = first; i < end; ++i) {
+        // The inputs, which the deliveries wrote before the phase barrier.
+        const EventInputs in = e.input[i];
+        e.input[i] = EventInputs{};
+        {
+            const float eFull = FromInput(in.excFull), eRest = FromInput(in.excRemainder);
+            const float iFull = FromInput(in.inhFull), iRest = FromInput(in.inhRemainder);
             // A remainder slot's increment decays once in its arrival step.
             const float eFast = eFull + (eRest - kAmpa * eRest), eSlow = eFull + (eRest - kNmda * eRest);
             const float iFast = iFull + (iRest - kGabaA * iRest), iSlow = iFull + (iRest - kGabaB * iRest);
@@ -560,8 +589,8 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
             x.gGabaA[i] = (x.gGabaA[i] - kGabaA * x.gGabaA[i]) + iFast;
             x.gGabaB[i] = (x.gGabaB[i] - kGabaB * x.gGabaB[i]) + iSlow;
         }
-        MembraneStepArrays(m, block, block + count);
     }
+    MembraneStepArrays(m, first, end);
 }
 
 // ---- 6. Fire phase ------------------------------------------------------------------------------------------
@@ -601,12 +630,9 @@ inline bool FireOne(Simulation& state, EventEngine& e, uint32_t i, int32_t s, bo
 
 }  // namespace
 
-// Sub-phase (a) of a range: each neuron's apply, scheduling and spike test; then the
-// deliveries due now of the range's neurons (a delivery changes only its run and,
-// with atomic adds, post-synaptic inputs; it reads spike times that only sub-phase
-// (b) writes), and the sweep of the range's runs whose turn it is. A neuron's run is
-// thus written only by the thread that handles the neuron's chunk in this phase.
-uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker) {
+// Sub-phase (a) of a range: each neuron's apply, scheduling and spike test. The
+// deliveries follow in sub-phase (b), by partition.
+uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
     EventEngine& e = *state.eventEngine;
     EventNeuronState& x = e.neuron;
     uint8_t* const spiked = state.spiked;
@@ -614,11 +640,12 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     const uint32_t rowMask = e.ringSteps - 1;
     uint32_t fired = 0;
     const bool ownsWords = first % 64 == 0 && (end % 64 == 0 || end == e.neuronCount);
-    // The runs already due now (all but those of delay-line length 1) start on
-    // their way while the neurons are handled.
-    uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & rowMask} * e.ringWords;
+    // The runs due now (all but those of delay-line length 1) start on their way
+    // while the neurons are handled: their deliveries in sub-phase (b) are mostly
+    // on this thread, since most synapses end in the partition of their neuron.
+    const uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & rowMask} * e.ringWords;
     for (uint32_t w = first / 64; w * 64 < end; ++w) {
-        for (uint64_t bits = std::atomic_ref<uint64_t>(row[w]).load(std::memory_order_relaxed); bits != 0;
+        for (uint64_t bits = std::atomic_ref<const uint64_t>(row[w]).load(std::memory_order_relaxed); bits != 0;
              bits &= bits - 1) {
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             if (i >= first && i < end) {
@@ -669,47 +696,54 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
         firedIds[fired] = i;  // kept only when it fired
         fired += spike ? 1 : 0;
     }
-    // Deliveries: this range's bits of the step's row, taken and cleared (a word
-    // may be shared with a neighbouring range), then the runs, each fetched while
-    // the one before it is delivered.
-    uint32_t due[kMaxChunkSize];
-    uint32_t dueCount = 0;
-    for (uint32_t w = first / 64; w * 64 < end; ++w) {
-        uint64_t mine = ~uint64_t{0};
-        if (w * 64 < first) mine &= ~uint64_t{0} << (first - w * 64);
-        if (w * 64 + 64 > end) mine &= ~uint64_t{0} >> (w * 64 + 64 - end);
-        std::atomic_ref<uint64_t> word(row[w]);
-        uint64_t bits = word.load(std::memory_order_relaxed) & mine;
-        if (bits == 0) continue;
-        word.fetch_and(~bits, std::memory_order_relaxed);
-        while (bits != 0) {
-            const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
-            bits &= bits - 1;
-            if (dueCount == kMaxChunkSize) {  // a range longer than a chunk (single-thread steps)
-                DeliverRun(state, i, s, worker);
-                continue;
-            }
-            due[dueCount++] = i;
-        }
-    }
-    if (dueCount > 0) PrefetchRun(e, due[0]);
-    uint64_t delivered = 0;
-    for (uint32_t k = 0; k < dueCount; ++k) {
-        if (k + 1 < dueCount) PrefetchRun(e, due[k + 1]);
-        DeliverRun(state, due[k], s, worker);
-        delivered += e.runStart[due[k] + 1] - e.runStart[due[k]];
-    }
-    if (delivered != 0) std::atomic_ref<uint64_t>(e.delivered).fetch_add(delivered, std::memory_order_relaxed);
-    // The sweep: neurons i with i = s (mod kEventSweepPeriod).
-    const uint32_t phase = static_cast<uint32_t>(s) % kEventSweepPeriod;
-    uint32_t swept = first - first % kEventSweepPeriod + phase;
-    if (swept < first) swept += kEventSweepPeriod;
-    for (; swept < end; swept += kEventSweepPeriod) SweepRun(state, swept, s);
     return fired;
 }
 
-void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+namespace {
+
+// Sub-phase (b) for the post-synaptic neurons [first, end), partition p of the
+// splits or, with kNoPartition, any range: the deliveries of the runs due at s,
+// each slice fetched while the one before it is delivered; the sweep (runs i with
+// i = s mod kEventSweepPeriod); then the spikes of the range's neurons. The
+// deliveries and the sweep read spike times of step s - 1 and before, which the
+// spikes of step s then follow.
+constexpr uint32_t kNoPartition = 0xFFFFFFFFu;
+
+void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t p) {
     EventEngine& e = *state.eventEngine;
+    const auto slice = [&e, first, end, p](uint32_t i) {
+        return p == kNoPartition ? SliceOf(e, i, first, end) : SliceOf(e, i, p);
+    };
+    const uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & (e.ringSteps - 1)} * e.ringWords;
+    struct Due {
+        uint32_t neuron;
+        Slice slice;
+    };
+    Due due[kMaxChunkSize];
+    uint32_t dueCount = 0;
+    uint64_t delivered = 0;
+    const auto deliver = [&] {
+        if (dueCount > 0) PrefetchSlice(e, due[0].neuron, due[0].slice);
+        for (uint32_t k = 0; k < dueCount; ++k) {
+            if (k + 1 < dueCount) PrefetchSlice(e, due[k + 1].neuron, due[k + 1].slice);
+            DeliverSlice(state, due[k].neuron, due[k].slice, s);
+            delivered += due[k].slice.hi - due[k].slice.lo;
+        }
+        dueCount = 0;
+    };
+    for (uint32_t w = 0; w < e.ringWords; ++w) {
+        for (uint64_t bits = row[w]; bits != 0; bits &= bits - 1) {
+            const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+            const Slice x = slice(i);
+            if (x.lo == x.hi) continue;
+            if (dueCount == kMaxChunkSize) deliver();
+            due[dueCount++] = {i, x};
+        }
+    }
+    deliver();
+    if (delivered != 0) std::atomic_ref<uint64_t>(e.delivered).fetch_add(delivered, std::memory_order_relaxed);
+    for (uint32_t i = static_cast<uint32_t>(s) % kEventSweepPeriod; i < e.neuronCount; i += kEventSweepPeriod)
+        SweepSlice(state, i, slice(i), s);
     const uint8_t* const spiked = state.spiked;
     for (uint32_t i = first; i < end; ++i) {
         if (spiked[i] == 0) continue;
@@ -718,8 +752,21 @@ void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_
     }
 }
 
+}  // namespace
+
+void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    DeliverAndLearn(state, first, end, s, kNoPartition);
+}
+
+void EventLearnPartition(Simulation& state, uint32_t worker, int32_t s) {
+    const EventEngine& e = *state.eventEngine;
+    if (worker < e.partitions)
+        DeliverAndLearn(state, e.partitionFirst[worker], e.partitionFirst[worker + 1], s, worker);
+}
+
 StepKernels EventStepKernels() {
-    return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &EventFireLearnRange, &ApplyStimulus};
+    return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &EventFireLearnRange, &ApplyStimulus,
+                       &EventLearnPartition};
 }
 
 void EventTrackNeuron(Simulation& state, uint32_t inspected) {

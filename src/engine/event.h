@@ -27,17 +27,22 @@
 //     the arrival step s + 1 with a table of powers, applies the spike in the order
 //     of the slot's class, stores the state as of s + 1, and adds the increment to
 //     the post-synaptic neuron's input for that step.
-//   - The inputs are sums of 64-bit fixed-point amounts (2^-40 nS). Each worker
-//     adds to its own lane of them, and the integration adds the lanes up; integer
-//     addition does not depend on order, so the result is the same on any number of
-//     threads; the fixed point loses about 1e-12 nS. (Beyond kEventInputLanes
-//     workers, lanes are shared and added to atomically.)
+//   - Target partitions. The post-synaptic neurons are split into contiguous id
+//     ranges, one per worker (up to kEventMaxPartitions). A run is ordered by
+//     post-synaptic neuron, so its synapses onto one partition are a contiguous
+//     slice of it (`splits`), and worker p delivers, of every run due, only its
+//     slice onto partition p. No two threads write one neuron's inputs or read
+//     another's spike history, and a neuron's inputs stay in the cache of the
+//     thread that integrates it. The inputs are sums of 64-bit fixed-point
+//     amounts (2^-40 nS); integer addition does not depend on order, so any
+//     partition gives the same bits; the fixed point loses about 1e-12 nS.
 //   - Delivery lists. A neuron whose membrane potential after the apply step of
 //     step t exceeds its peak sends a spike that reaches its terminals at step
 //     t + L - 1 (L its delay-line length, the exact engine's delay line read L - 1
-//     steps later). The fire phase sets its bit in the due bitmap of that step, a
-//     ring of one bitmap per step; the thread that handles a neuron's chunk delivers
-//     its run when the neuron's bit is set for the current step. No delay line is
+//     steps later). Sub-phase (a) sets its bit in the due bitmap of that step, a
+//     ring of one bitmap per step; in sub-phase (b) every partition's worker walks
+//     the step's bitmap and delivers its slices, then records the spikes of its
+//     own neurons; the next step's integration clears the bitmap. No delay line is
 //     kept, except for the neurons the inspector shows (`tracked`).
 //   - Lazy potentiation. The exact engine potentiates every incoming synapse of a
 //     neuron that fires at step t (sub-phase b) with potentiation[t - a], a the
@@ -144,9 +149,13 @@ struct EventEngine {
     // inStart[i] to inStart[i + 1].
     uint64_t* inStart;   // [neuronCount + 1]
     uint32_t* incoming;  // [synapseCount]
-    EventInputs* input;      // [inputLanes * neuronCount], lane after lane
-    uint32_t inputLanes;     // 1 .. kEventInputLanes
-    uint32_t workers;        // worker w adds to lane w % inputLanes
+    EventInputs* input;      // [neuronCount]
+    // Partition p holds the post-synaptic neurons [partitionFirst[p], partitionFirst[p + 1]);
+    // the slice of run i onto it starts at offset splits[i * (partitions - 1) + p - 1]
+    // (p > 0) and ends at the next one (or the run's end).
+    uint32_t partitions;
+    uint32_t partitionFirst[17];
+    uint8_t* splits;         // [neuronCount * (partitions - 1)], null with one partition
     int32_t* lastSpike;      // [neuronCount] the neuron's lastSpikeStep, for deliveries
     EventHistory* history;   // [neuronCount]
     uint32_t ringSteps;      // rows of the due ring: a power of two >= the longest delay line
@@ -163,20 +172,8 @@ struct EventEngine {
     alignas(64) uint64_t delivered;
 };
 inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
-inline constexpr uint32_t kEventInputLanes = 16;
-
-// Neuron i's inputs, its lanes added up.
-inline EventInputs EventInputSum(const EventEngine& e, uint32_t i) {
-    EventInputs sum{};
-    for (uint32_t l = 0; l < e.inputLanes; ++l) {
-        const EventInputs& x = e.input[uint64_t{l} * e.neuronCount + i];
-        sum.excFull += x.excFull;
-        sum.excRemainder += x.excRemainder;
-        sum.inhFull += x.inhFull;
-        sum.inhRemainder += x.inhRemainder;
-    }
-    return sum;
-}
+inline constexpr uint32_t kEventMaxPartitions = 16;
+static_assert(kMaxSynapsesPerNeuron <= 255, "a slice's offsets fit in 8 bits");
 
 // ---- 2. Creation and release ------------------------------------------------------------------------
 // Allocates the event state for the network in state (tables from state.params)
@@ -186,9 +183,9 @@ inline EventInputs EventInputSum(const EventEngine& e, uint32_t i) {
 // lines hold are scheduled. Inside a build a lack of memory throws BuildFailure
 // (NetworkAlloc).
 void EnterEventMode(Simulation& state);
-// Gives every one of `workers` threads an input lane of its own (up to
-// kEventInputLanes), keeping the inputs' sums; without the memory the lanes stay
-// as they are, shared. Before the workers start.
+// Splits the post-synaptic neurons into one partition per worker (up to
+// kEventMaxPartitions; without the memory for the splits, one). Before the
+// workers start.
 void EventSetWorkers(Simulation& state, uint32_t workers);
 // The Neuron records from the per-neuron arrays (v, u, vNext, uNext, conductances,
 // envelope, isHeld, spikeCount, lastSpikeStep), and the reverse; for one neuron,
@@ -209,14 +206,18 @@ void ReleaseEventEngine(Simulation& state);
 
 // ---- 3. Step kernels -------------------------------------------------------------------------------
 // Integration for neurons [first, end): conductance decay plus the step's inputs,
-// then the membrane step. Reads and clears only those neurons' inputs.
+// then the membrane step. Reads and clears only those neurons' inputs, and their
+// bits of the previous step's due bitmap.
 void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
 // Sub-phase (a) for neurons [first, end) at step s: apply, schedule, envelope and
-// spike test; then the deliveries due at s of those neurons, and their share of
-// the sweep. Returns the spikes.
+// spike test. Returns the spikes.
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker = 0);
-// Sub-phase (b): last spike step and history of the neurons that fired.
+// Sub-phase (b) for the post-synaptic neurons [first, end): the deliveries due at
+// s onto them, their share of the sweep, then the last spike step and history of
+// those that fired. EventLearnPartition does the same for worker `worker`'s
+// partition (none when the worker has none).
 void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
+void EventLearnPartition(Simulation& state, uint32_t worker, int32_t s);
 StepKernels EventStepKernels();
 // Keeps the delay lines of `inspected` and its pre-synaptic neurons from now on
 // (kNoTracked: none), for the inspector's axon view, and writes those neurons'

@@ -364,8 +364,11 @@ void WorkerThread(WorkerContext* context) {
         plat::AtomicAdd(state.stepSpikeCount, spikes);
         if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply, spin)) break;
 
-        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
-            k.fireLearn(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
+        if (k.learnPartition != nullptr)
+            k.learnPartition(state, i, step);
+        else
+            for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;)
+                k.fireLearn(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step);
         countWeights = histogramStep;
         if (!ArriveAtBarrier(state, wm, i, BarrierKind::EndOfStep, spin)) break;
     }

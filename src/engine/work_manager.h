@@ -34,6 +34,9 @@ struct StepKernels {
     uint32_t (*fireApply)(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker);
     void (*fireLearn)(Simulation& state, uint32_t first, uint32_t end, int32_t s);
     void (*stimulus)(Simulation& state, uint32_t s);
+    // When set, sub-phase (b) is not taken in chunks: each worker calls this once
+    // with its range index, for work split by a fixed partition of the neurons.
+    void (*learnPartition)(Simulation& state, uint32_t worker, int32_t s) = nullptr;
 };
 // UpdateChunk, FireApplyRange, FireLearnRange and ApplyStimulus of the dynamics.
 StepKernels DefaultStepKernels();

@@ -377,7 +377,7 @@ bool WriteEventState(hid_t file, const Simulation& state) {
     }
     DatasetWriter<int64_t> inputs(group, "inputs", n, 4);
     for (uint32_t i = 0; i < e.neuronCount; ++i) {
-        const EventInputs sum = EventInputSum(e, i);
+        const EventInputs sum = e.input[i];
         const int64_t sums[4] = {sum.excFull, sum.excRemainder, sum.inhFull, sum.inhRemainder};
         inputs.Put(sums, 4);
     }
@@ -768,7 +768,6 @@ std::string ReadEventState(hid_t file, Simulation& state) {
     for (uint64_t i = 0; i < n; ++i) {
         int64_t sums[4];
         inputs.Get(sums, 4);
-        for (uint32_t l = 0; l < e.inputLanes; ++l) e.input[l * n + i] = EventInputs{};
         e.input[i] = EventInputs{sums[0], sums[1], sums[2], sums[3]};
     }
     DatasetReader<uint64_t> history(group, "history", n, kEventHistorySteps / 64);

@@ -52,7 +52,7 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
         const uint64_t n = e->neuronCount;
         add(e->synapses, e->synapseCount * sizeof(EventSynapse));
         for (uint32_t i = 0; i < e->neuronCount; ++i) {
-            const EventInputs sum = EventInputSum(*e, i);
+            const EventInputs sum = e->input[i];
             add(&sum, sizeof sum);
         }
         add(e->history, n * sizeof(EventHistory));
