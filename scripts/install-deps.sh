@@ -12,6 +12,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool libgl1-mesa-dri imagemagick
   python3 python3-pytest python3-h5py python3-numpy python3-dev pybind11-dev python3-matplotlib
+  libopenmpi-dev openmpi-bin
 )
 
 missing=()

@@ -4,13 +4,15 @@
 //   1. Banner and display detection
 //   2. Headless statistics and the steps=N run
 //   3. Main loop
-//   4. main
+//   4. Distributed runs
+//   5. main
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "app/cpu_check.h"
+#include "app/distributed.h"
 #include "app/key_commands.h"
 #include "app/lifecycle.h"
 #include "app/run_outputs.h"
@@ -93,7 +95,8 @@ int RunStepsAndExit(const LaunchOptions& launch) {
     HeadlessRunFiles files;
     files.resume = Resume.IsOpen() ? &Resume : nullptr;
     files.checkpointPath = launch.checkpointPath;
-    const RunSummary summary = RunStepsHeadless(State, steps, files);
+    RunSummary summary = RunStepsHeadless(State, steps, files);
+    summary.synapseEvents = SumOverProcesses(summary.synapseEvents);  // every process delivers its share
     const int signo = plat::ConsoleInterruptSignal();
     if (signo != 0)
         LogMessage(LogInfo, 0, "Interrupted by %s after %u of %u steps.",
@@ -222,22 +225,62 @@ void MainLoop() {
     }
 }
 
+// ---- 4. Distributed runs ----------------------------------------------------------------------------------
+
+// A run of several processes (mpirun): headless, steps=N, the event engine; rank 0
+// logs and records the spikes, the others show only their errors. False (logged)
+// when the switches ask for what a distributed run cannot do; every process
+// parses the same switches, so all of them refuse alike.
+bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
+    if (run.rank > 0) {
+        SetLogThreshold(LogError);
+        launch.recordPath.clear();
+    }
+    LogMessage(LogInfo, 0, "Distributed run of %u processes (MPI); this is process 0, which logs and records.",
+               run.ranks);
+    launch.headless = true;
+    const char* refused = !launch.stepsGiven                   ? "it needs steps=N (it runs headless until then)"
+                          : State.params.engineMode != EngineEvent ? "it computes with the event engine: add engine=event"
+                          : !launch.exportPath.empty()          ? "export= is not written by a distributed run"
+                          : !launch.checkpointPath.empty()      ? "checkpoint= is not written by a distributed run"
+                          : !launch.resumePath.empty()          ? "resume= cannot start a distributed run"
+                                                                : nullptr;
+    if (refused != nullptr) {
+        if (run.rank == 0) LogMessage(LogError, 0, "Unable to run distributed: %s.", refused);
+        return false;
+    }
+    ShareRandomState(State.random);  // rank 0's clock seed, unless seed= gave one to all
+    AttachDistribution(State, run);
+    return true;
+}
+
+int RunProgram(int argc, char** argv, const DistributedRun& run);
+
 }  // namespace
 
-// ---- 4. main ------------------------------------------------------------------------------------------
+// ---- 5. main ------------------------------------------------------------------------------------------
 
 int main(int argc, char** argv) {
+    const DistributedRun run = JoinDistributedRun(argc, argv);
+    const int status = RunProgram(argc, argv, run);
+    LeaveDistributedRun();
+    return status;
+}
+
+namespace {
+
+int RunProgram(int argc, char** argv, const DistributedRun& run) {
     // A file-size limit (ulimit -f) fails a write with EFBIG, reported as a full
     // disk is, instead of killing the process with the files half written.
     std::signal(SIGXFSZ, SIG_IGN);
     EnableFlushToZero();
     RequireAvx();
     State.random = SeededRandom(plat::TimeMs());
-    PrintBanner();
+    if (run.rank == 0) PrintBanner();
     RestoreDefaults(State);
     // The engine's messages join the console log (its status line and fatal hooks).
     State.logSink = LogSink{nullptr, [](void*, uint8_t level, const char* text) { LogMessage(level, 0, "%s", text); }};
-    const LaunchOptions launch = ApplySwitches(argc, argv, State);
+    LaunchOptions launch = ApplySwitches(argc, argv, State);
     if (launch.help) {
         std::fputs(UsageText(), stdout);
         return 0;
@@ -252,11 +295,14 @@ int main(int argc, char** argv) {
     }
     // A file the user named that cannot be used ends the program before any work.
     if (launch.configFailed || launch.fileNameMissing) return 1;
-    if (!launch.saveConfigPath.empty()) return SaveConfigAndExit(launch.saveConfigPath);
-    if (!PrepareRunOutputs(launch) || !InstallRunOutputs(State, Outputs)) return 1;
+    if (!launch.saveConfigPath.empty()) return run.rank == 0 ? SaveConfigAndExit(launch.saveConfigPath) : 0;
+    if (run.ranks > 1 && !PrepareDistributedRun(launch, run)) return 1;
+    // Outputs are rank 0's: every process learns whether it could prepare them.
+    const bool prepared = PrepareRunOutputs(launch) && InstallRunOutputs(State, Outputs);
+    if (!AllProcesses(prepared)) return 1;
     State.AddObserver(CaptureGate.Observer());
     if (!PrepareCheckpoints(launch)) return 1;
-    plat::StartConsoleInput();
+    if (run.rank == 0) plat::StartConsoleInput();
 
     if (launch.headless) {
         HeadlessMode.store(true);
@@ -318,3 +364,4 @@ int main(int argc, char** argv) {
     plat::RestoreConsole();
     return Outputs.failed || windowLost ? 1 : 0;
 }
+}  // namespace

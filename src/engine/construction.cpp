@@ -407,6 +407,8 @@ void BuildOrThrow(Simulation& state) {
     }
 
     // 8-9. The warm-up is the exact engine's in both modes: the same starting state.
+    ShareOfNeurons(state.neuronCount, state.distribution.rank, state.distribution.ranks, state.shareFirst,
+                   state.shareEnd);
     WarmUpNetwork(state);
     if (p.engineMode == EngineEvent) {
         EnterEventMode(state);

@@ -247,10 +247,8 @@ struct Slice {
     uint32_t lo, hi;
 };
 inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
-    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
-    if (e.partitions == 1) return {0, count};
-    const uint8_t* split = e.splits + uint64_t{i} * (e.partitions - 1);
-    return {p == 0 ? 0u : split[p - 1], p + 1 == e.partitions ? count : split[p]};
+    const uint8_t* split = e.splits + uint64_t{i} * (e.partitions + 1);
+    return {split[p], split[p + 1]};
 }
 // The same for any range of post-synaptic neurons [first, end), by search.
 inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t first, uint32_t end) {
@@ -262,7 +260,7 @@ inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t first, uint32_t 
                                      }) -
                                      run);
     };
-    return {first == 0 ? 0u : at(first), end >= e.neuronCount ? count : at(end)};
+    return {first == 0 ? 0u : first >= e.neuronCount ? count : at(first), end >= e.neuronCount ? count : at(end)};
 }
 
 // Fetches the lines of a slice of neuron i's run (at most the first 16).
@@ -389,8 +387,6 @@ void EnterEventMode(Simulation& state) {
     e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
-    e.partitions = 1;
-    e.partitionFirst[1] = n;
     e.lastSpike = static_cast<int32_t*>(alloc(uint64_t{n} * sizeof(int32_t)));
     e.history = static_cast<EventHistory*>(alloc(uint64_t{n} * sizeof(EventHistory)));
     e.tracked = static_cast<uint8_t*>(alloc(n));
@@ -454,6 +450,7 @@ void EnterEventMode(Simulation& state) {
     }
     EventLoadNeurons(state);
     e.bytes = state.MemoryUsage - before;
+    EventSetWorkers(state, 1);
 }
 
 void EventStoreNeuron(Simulation& state, uint32_t i) {
@@ -509,32 +506,32 @@ void EventSetWorkers(Simulation& state, uint32_t workers) {
     EventEngine& e = *state.eventEngine;
     const uint32_t n = e.neuronCount;
     uint32_t parts = std::min(std::max(workers, 1u), kEventMaxPartitions);
-    if (parts == e.partitions) return;
-    uint8_t* splits = nullptr;
-    if (parts > 1) {
-        splits = static_cast<uint8_t*>(plat::AlignedAllocZeroed(uint64_t{n} * (parts - 1)));
-        if (splits == nullptr) parts = 1;  // one partition needs no splits
-    }
+    if (parts == e.partitions && e.splits != nullptr) return;
+    auto* splits = static_cast<uint8_t*>(plat::AlignedAllocZeroed(uint64_t{n} * (parts + 1)));
+    if (splits == nullptr && e.splits != nullptr) return;  // keep the partitions there are
+    if (splits == nullptr) throw BuildFailure{kEventMemoryMessage};  // inside the build
     if (e.splits != nullptr) {
         plat::AlignedFree(e.splits);
-        const uint64_t bytes = uint64_t{n} * (e.partitions - 1);
-        state.MemoryUsage -= bytes;
-        e.bytes -= bytes;
+        state.MemoryUsage -= uint64_t{n} * (e.partitions + 1);
+        e.bytes -= uint64_t{n} * (e.partitions + 1);
     }
+    state.MemoryUsage += uint64_t{n} * (parts + 1);
+    e.bytes += uint64_t{n} * (parts + 1);
     e.splits = splits;
     e.partitions = parts;
-    // The partitions are the workers' shares of the neurons (work manager).
-    const uint32_t share = n / parts;
-    for (uint32_t p = 0; p < parts; ++p) e.partitionFirst[p] = p * share;
-    e.partitionFirst[parts] = n;
-    if (parts == 1) return;
-    const uint64_t bytes = uint64_t{n} * (parts - 1);
-    state.MemoryUsage += bytes;
-    e.bytes += bytes;
+    // The partitions are the workers' shares of this process's neurons (LaunchWorkers).
+    const uint32_t first = state.shareFirst, count = state.shareEnd - state.shareFirst;
+    const uint32_t share = count / parts;
+    for (uint32_t p = 0; p < parts; ++p) e.partitionFirst[p] = first + p * share;
+    e.partitionFirst[parts] = first + count;
     for (uint32_t i = 0; i < n; ++i)
-        for (uint32_t p = 1; p < parts; ++p)
-            splits[uint64_t{i} * (parts - 1) + p - 1] =
-                static_cast<uint8_t>(SliceOf(e, i, e.partitionFirst[p], n).lo);
+        for (uint32_t p = 0; p <= parts; ++p)
+            splits[uint64_t{i} * (parts + 1) + p] = static_cast<uint8_t>(SliceOf(e, i, e.partitionFirst[p], n).lo);
+}
+
+uint64_t* EventDueRow(Simulation& state, uint32_t s) {
+    EventEngine& e = *state.eventEngine;
+    return e.due + uint64_t{s & (e.ringSteps - 1)} * e.ringWords;
 }
 
 void ReleaseEventEngine(Simulation& state) {

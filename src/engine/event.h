@@ -150,12 +150,12 @@ struct EventEngine {
     uint64_t* inStart;   // [neuronCount + 1]
     uint32_t* incoming;  // [synapseCount]
     EventInputs* input;      // [neuronCount]
-    // Partition p holds the post-synaptic neurons [partitionFirst[p], partitionFirst[p + 1]);
-    // the slice of run i onto it starts at offset splits[i * (partitions - 1) + p - 1]
-    // (p > 0) and ends at the next one (or the run's end).
+    // Partition p holds the post-synaptic neurons [partitionFirst[p], partitionFirst[p + 1]),
+    // which together are the neurons this process steps; the slice of run i onto
+    // partition p is [splits[i * (partitions + 1) + p], splits[i * (partitions + 1) + p + 1]).
     uint32_t partitions;
     uint32_t partitionFirst[17];
-    uint8_t* splits;         // [neuronCount * (partitions - 1)], null with one partition
+    uint8_t* splits;         // [neuronCount * (partitions + 1)]
     int32_t* lastSpike;      // [neuronCount] the neuron's lastSpikeStep, for deliveries
     EventHistory* history;   // [neuronCount]
     uint32_t ringSteps;      // rows of the due ring: a power of two >= the longest delay line
@@ -201,6 +201,8 @@ inline void EventHoldNeuron(EventEngine& e, uint32_t i, bool hold) {
     n.v[i] = 80.0f;
     n.u[i] = n.u[i] + 0.5f * n.a[i] * (80.0f * n.b[i] - n.u[i]);
 }
+// The due bitmap of step s ((neuronCount + 63) / 64 words).
+uint64_t* EventDueRow(Simulation& state, uint32_t s);
 // Frees the event state (nothing when there is none).
 void ReleaseEventEngine(Simulation& state);
 

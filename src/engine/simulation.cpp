@@ -7,6 +7,7 @@
 //   4. Pause, resume and parking
 #include "engine/simulation.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <thread>
@@ -94,6 +95,17 @@ bool Simulation::Restore(const StartExtension* extension) {
     return extension == nullptr || extension->restore == nullptr || extension->restore(extension->context, *this);
 }
 
+void ShareOfNeurons(uint32_t n, uint32_t rank, uint32_t ranks, uint32_t& first, uint32_t& end) {
+    if (ranks <= 1) {
+        first = 0;
+        end = n;
+        return;
+    }
+    const uint64_t words = (uint64_t{n} + 63) / 64;
+    first = static_cast<uint32_t>(std::min<uint64_t>(n, words * rank / ranks * 64));
+    end = static_cast<uint32_t>(std::min<uint64_t>(n, words * (rank + 1) / ranks * 64));
+}
+
 SimResult Simulation::Build(const StartExtension* extension) {
     std::lock_guard<std::mutex> lifecycle(lifecycleLock_);
     if (workManager != nullptr || neurons != nullptr) return {SimStatus::Busy, ""};
@@ -130,7 +142,7 @@ SimResult Simulation::Start(uint32_t steps, const StartExtension* extension) {
 SimResult Simulation::LaunchLocked(uint32_t steps) {
     plat::AtomicStore(SimState, static_cast<uint32_t>(SimStateInitializing));
     Log(LogInfo, "Initializing work manager and worker threads...");
-    WorkManager* wm = CreateWorkManager(RoundWorkerThreads(params.workerThreads), neuronCount);
+    WorkManager* wm = CreateWorkManager(RoundWorkerThreads(params.workerThreads), shareEnd - shareFirst, shareFirst);
     if (wm == nullptr) {
         SetState(SimStateNone);
         return {SimStatus::NoResources, kLowMemoryMessage};
@@ -169,15 +181,20 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
     WorkManager* wm = CreateWorkManager(threads, params.neuronCount);
     if (wm == nullptr) return fail(SimStatus::NoResources, kLowMemoryMessage);
     Log(LogInfo, "Starting the engine.");
-    const std::string error = BuildNetwork(*this);
+    std::string error = BuildNetwork(*this);
+    // Every process of a distributed run learns whether all of them built theirs.
+    if (distribution.agree != nullptr && !distribution.agree(distribution.context, error.empty()) && error.empty()) {
+        ReleaseNetwork(*this);
+        error = "Another process of the distributed run could not build its network.";
+    }
     if (!error.empty()) {
         ReleaseWorkManager(wm);
         return fail(SimStatus::NoResources, error);
     }
-    if (wm->neuronCount != neuronCount) {
-        // The chunks must cover the network actually built.
+    if (wm->neuronCount != shareEnd - shareFirst || wm->base != shareFirst) {
+        // The chunks must cover the neurons this process steps of the network built.
         ReleaseWorkManager(wm);
-        wm = CreateWorkManager(threads, neuronCount);
+        wm = CreateWorkManager(threads, shareEnd - shareFirst, shareFirst);
         if (wm == nullptr) {
             ReleaseNetwork(*this);
             return fail(SimStatus::NoResources, kLowMemoryMessage);

@@ -23,7 +23,8 @@
 // Sections:
 //   1. Results and the start extension
 //   2. Observers
-//   3. Simulation
+//   3. Distributed runs
+//   4. Simulation
 #pragma once
 
 #include <atomic>
@@ -98,7 +99,39 @@ struct SimulationObserver {
 };
 inline constexpr int kMaxObservers = 4;
 
-// ---- 3. Simulation ------------------------------------------------------------------------------------
+// ---- 3. Distributed runs ----------------------------------------------------------------------------
+// A run spread over `ranks` processes. Every process builds the whole network from
+// the same parameters and generator (the same bits) and steps its share of the
+// neurons (ShareOfNeurons), delivering only to synapses onto its own neurons.
+// Between the two fire sub-phases of every step, `exchange` runs on the last
+// worker, the others waiting, and completes the step's spikes and due bits with
+// every process's. `agree` runs once after each build with whether this process
+// built its network, and returns whether every process did. Every process calls
+// both in the same order; one that cannot go on must still call them, or end the
+// whole run. Only the event engine runs distributed.
+struct StepExchange {
+    uint32_t step;         // the step in progress
+    uint32_t first, end;   // this process's neurons
+    uint32_t* firedIds;    // in: this process's spikes of the step, ascending; out: every process's
+    uint32_t firedCount;
+    uint64_t* due;         // the step's due bitmap ((neuronCount + 63) / 64 words): in: this
+                           // process's words; out: every process's
+    uint32_t dueWords;
+    bool park;             // in: this process asks to park; out: every process parks after this step
+};
+struct Distribution {
+    uint32_t rank = 0;
+    uint32_t ranks = 1;
+    void* context = nullptr;
+    // Returns only when done: a process that cannot exchange ends the whole run.
+    void (*exchange)(void* context, StepExchange& step) = nullptr;
+    bool (*agree)(void* context, bool ok) = nullptr;
+};
+// Neurons [first, end) of process `rank` of `ranks` for a network of n neurons:
+// contiguous ranges of whole 64-neuron words, so that no word of a bitmap is shared.
+void ShareOfNeurons(uint32_t n, uint32_t rank, uint32_t ranks, uint32_t& first, uint32_t& end);
+
+// ---- 4. Simulation ------------------------------------------------------------------------------------
 // What the last build started from. The network's structure (placement, wiring,
 // initial weights, warm-up) is a function of these alone, so setting them again
 // and building rebuilds the same network.
@@ -173,6 +206,8 @@ struct Simulation {
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
     BuildOrigin buildOrigin{};  // set by BuildNetwork before it changes anything
     ActivityAnalysis analysis{};
+    Distribution distribution{};  // set while no simulation exists
+    uint32_t shareFirst = 0, shareEnd = 0;  // the neurons this process steps (set by the build)
     uint64_t stepSpikeCount = 0;  // spikes of the step in progress (atomic adds)
     SimulationObserver observers[kMaxObservers] = {};
     int observerCount = 0;

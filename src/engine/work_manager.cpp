@@ -38,7 +38,7 @@ uint64_t SteadyNs() {
 
 // ---- 2. Creation and release ----------------------------------------------------------------------
 
-WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
+WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount, uint32_t base) {
     if (threadCount < 1) threadCount = 1;
     if (threadCount > kMaxWorkerThreads) threadCount = kMaxWorkerThreads;
 
@@ -55,6 +55,7 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     wm->threadCount = threadCount;
     wm->rangeCount = threadCount;
     wm->neuronCount = neuronCount;
+    wm->base = base;
     wm->nextThreadIndex = 0;
     wm->barrierCount = static_cast<int32_t>(threadCount);
     wm->waitAtBarriers = 1;
@@ -76,10 +77,10 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount) {
     }
     // Every chunk in exactly one range: equal shares, and the chunks left over
     // (thread counts that do not divide the network) one each to the first ranges.
-    const uint32_t base = wm->chunkCount / threadCount;
+    const uint32_t perRange = wm->chunkCount / threadCount;
     const uint32_t extra = wm->chunkCount % threadCount;
     for (uint32_t r = 0; r <= threadCount; ++r)
-        wm->rangeFirstChunk[r] = r * base + (r < extra ? r : extra);
+        wm->rangeFirstChunk[r] = r * perRange + (r < extra ? r : extra);
     return wm;
 }
 
@@ -162,7 +163,6 @@ void GatherFiredIds(Simulation& state, const WorkManager& wm) {
 
 bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     if (StopRequested(state)) return false;
-    GatherFiredIds(state, wm);
     EndOfStep(state, plat::AtomicLoad(state.stepSpikeCount));
     const uint32_t completed = state.stepCounter.load(std::memory_order_acquire);
     state.NotifyStepped(completed - 1);  // an observer may wait here (lock-step)
@@ -186,10 +186,11 @@ bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
         plat::AtomicStore(wm.pauseRequested, uint8_t{1});
         wm.targetEvent.Set();
     }
-    // Pause gate: park between steps while the others wait at this barrier. The
+    // Pause gate: park between steps while the others wait at this barrier (in a
+    // distributed run only at the step every process agreed on). The
     // event engine's state goes to the records for whoever reads the parked network,
     // and comes back from them, with what that reader changed, before the next step.
-    if (plat::AtomicLoad(wm.pauseRequested) != 0) {
+    if (plat::AtomicLoad(wm.pauseRequested) != 0 && (state.distribution.ranks == 1 || completed == wm.stepTarget)) {
         if (state.eventEngine != nullptr) EventStoreNeurons(state);
         plat::AtomicStore(wm.parked, uint8_t{1});
         wm.parkedEvent.Set();
@@ -200,6 +201,28 @@ bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
         if (state.eventEngine != nullptr) EventLoadNeurons(state);
     }
     return true;
+}
+
+// A distributed run's exchange after sub-phase (a): every process's spikes and due
+// bits of the step; a park that any process asked for happens after this step on
+// all of them.
+void ExchangeStep(Simulation& state, WorkManager& wm) {
+    StepExchange x{};
+    x.step = wm.step;
+    x.first = state.shareFirst;
+    x.end = state.shareEnd;
+    x.firedIds = state.firedIds;
+    x.firedCount = state.firedCount;
+    x.due = EventDueRow(state, wm.step);
+    x.dueWords = state.eventEngine->ringWords;
+    x.park = plat::AtomicLoad(wm.pauseRequested) != 0;
+    state.distribution.exchange(state.distribution.context, x);
+    state.firedCount = x.firedCount;
+    plat::AtomicStore(state.stepSpikeCount, uint64_t{x.firedCount});
+    if (x.park && (wm.stepTarget == 0 || wm.stepTarget > wm.step + 1)) {
+        wm.stepTarget = wm.step + 1;
+        plat::AtomicStore(wm.pauseRequested, uint8_t{1});
+    }
 }
 
 // A thread's spin budget adapts: a spin that sees the release restores it to
@@ -253,6 +276,11 @@ bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind
     if (remaining <= 0) {
         if (StopRequested(state)) return false;
         if (kind == BarrierKind::EndOfStep && !LastThreadEndOfStep(state, wm)) return false;
+        if (kind == BarrierKind::FireApply) {
+            GatherFiredIds(state, wm);
+            // Distributed runs use the event engine, whose due bitmaps they exchange.
+            if (state.distribution.exchange != nullptr && state.eventEngine != nullptr) ExchangeStep(state, wm);
+        }
         if (kind == BarrierKind::EndOfStep) {
             plat::AtomicStore(wm.stepStartNs, SteadyNs());
         } else if (kind != BarrierKind::FireApply) {
@@ -445,7 +473,7 @@ void AbandonLaunch(Simulation& state, WorkManager& wm, uint32_t started) {
 
 bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
     const uint32_t threads = wm->threadCount;
-    const uint32_t n = state.neuronCount;
+    const uint32_t n = wm->neuronCount;
     const uint32_t share = n / threads;
     WorkerContext* workers = new (std::nothrow) WorkerContext[threads];
     if (workers == nullptr) return false;
@@ -462,10 +490,10 @@ bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
         WorkerContext& w = workers[i];
         w.index = i;
         w.threadCount = threads;
-        w.first = i * share;
+        w.first = wm->base + i * share;
         // The last share also takes the neurons the division leaves over, so
         // that the weight histogram counts every synapse.
-        w.end = i + 1 == threads ? n : w.first + share;
+        w.end = wm->base + (i + 1 == threads ? n : i * share + share);
         w.neurons = state.neurons;
         w.state = &state;
         w.workManager = wm;

@@ -57,7 +57,8 @@ struct alignas(16) WorkManager {
     uint32_t chunkCount;        // chunks covering all neurons (the last may be short)
     uint32_t chunkSize;         // min(neuronsPerThread, 256), at least 1
     uint32_t rangeCount;        // = threadCount
-    uint32_t neuronCount;
+    uint32_t neuronCount;       // the neurons stepped: [base, base + neuronCount)
+    uint32_t base;              // 0, or the first neuron of a distributed process's share
     uint32_t nextThreadIndex;   // next range index for a starting thread
     int32_t barrierCount;       // threads still to arrive (atomic)
     uint8_t waitAtBarriers;     // 1 while threads block at barriers; cleared by stop
@@ -132,16 +133,16 @@ struct alignas(16) WorkerContext {
 
 // ---- 3. Creation and chunks ---------------------------------------------------------------------
 
-// Logs "Initializing work manager and worker threads..."; null when memory is missing.
-WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount);
+// For the neurons [base, base + neuronCount); null when memory is missing.
+WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount, uint32_t base = 0);
 void ReleaseWorkManager(WorkManager* wm);
 
 inline uint32_t ChunkFirstNeuron(const WorkManager& wm, uint32_t chunk) {
-    return chunk * wm.chunkSize;
+    return wm.base + chunk * wm.chunkSize;
 }
 inline uint32_t ChunkEndNeuron(const WorkManager& wm, uint32_t chunk) {
     const uint64_t end = uint64_t(chunk + 1) * wm.chunkSize;
-    return end > wm.neuronCount ? wm.neuronCount : static_cast<uint32_t>(end);
+    return wm.base + (end > wm.neuronCount ? wm.neuronCount : static_cast<uint32_t>(end));
 }
 
 // Takes a free chunk for the thread of range i: its own range from the front,

@@ -23,6 +23,7 @@ constexpr int kMaxFatalHooks = 4;
 std::atomic<void (*)()> FatalHooks[kMaxFatalHooks] = {};
 
 std::string StatusLine;  // under LogLock; shown on the terminal while not empty
+std::atomic<uint8_t> Threshold{LogInfo};  // entries below it are dropped
 
 // "\r" then "erase to the end of the line" (ECMA-48 EL).
 constexpr const char kEraseLine[] = "\r\x1b[K";
@@ -37,9 +38,11 @@ bool AddLogFatalHook(void (*hook)()) {
     return false;
 }
 
+void SetLogThreshold(uint8_t level) { Threshold.store(level); }
+
 void LogStatusLine(const std::string& text) {
     static const bool terminal = isatty(STDOUT_FILENO) == 1;
-    if (!terminal) return;
+    if (!terminal || Threshold.load() > LogInfo) return;
     plat::LockGuard guard(LogLock());
     std::fputs(kEraseLine, stdout);
     StatusLine = text;
@@ -50,6 +53,7 @@ void LogStatusLine(const std::string& text) {
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...) {
     // Read errno first: the output calls below may change it.
     const int error = errno;
+    if (level < Threshold.load()) return;
     {
         plat::LockGuard guard(LogLock());
         if (!StatusLine.empty()) std::fputs(kEraseLine, stdout);

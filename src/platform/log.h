@@ -25,6 +25,9 @@ enum LogFlags : uint32_t {
 
 void LogMessage(uint8_t level, uint32_t flags, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+// Drops the entries below `level` from now on, and the status line unless it is
+// LogInfo (the other processes of a distributed run show only their errors).
+void SetLogThreshold(uint8_t level);
 
 // A status line below the log on a terminal (a long run's progress): written in
 // place with a carriage return, erased before each entry and drawn again after it,

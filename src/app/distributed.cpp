@@ -1,0 +1,158 @@
+// Distributed runs over MPI.
+//
+// Sections:
+//   1. Joining and leaving the run
+//   2. The step exchange and the build agreement
+//   3. Shared values
+#include "app/distributed.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "engine/simulation.h"
+
+#ifdef VELLICOR_MPI
+#include <mpi.h>
+#endif
+
+// ---- 1. Joining and leaving ------------------------------------------------------------------
+
+#ifdef VELLICOR_MPI
+
+namespace {
+
+bool Joined = false;
+
+// Set by Open MPI's launcher (and by PMI-based ones) in every process it starts.
+bool StartedByLauncher() {
+    for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "PMIX_RANK"})
+        if (std::getenv(name) != nullptr) return true;
+    return false;
+}
+
+}  // namespace
+
+DistributedRun JoinDistributedRun(int& argc, char**& argv) {
+    DistributedRun run;
+    if (!StartedByLauncher()) return run;
+    MPI_Init(&argc, &argv);
+    Joined = true;
+    int rank = 0, size = 1;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    run.rank = static_cast<uint32_t>(rank);
+    run.ranks = static_cast<uint32_t>(size);
+    return run;
+}
+
+void LeaveDistributedRun() {
+    if (Joined) MPI_Finalize();
+    Joined = false;
+}
+
+bool DistributedRunsBuilt() { return true; }
+
+// ---- 2. Exchange and agreement ------------------------------------------------------------------
+
+namespace {
+
+// The buffers of one process's exchange, sized when the network is built (no
+// allocation in the step loop).
+struct MpiExchange {
+    Simulation* sim = nullptr;
+    int ranks = 1;
+    std::vector<uint32_t> send;    // this process's due ids, then its spike ids
+    std::vector<uint32_t> all;     // every process's, in rank order
+    std::vector<int> counts;       // per process: due ids, spike ids, park asked
+    std::vector<int> sizes, offsets;
+};
+
+MpiExchange TheExchange;
+
+void Exchange(void* context, StepExchange& x) {
+    MpiExchange& m = *static_cast<MpiExchange*>(context);
+    uint32_t* out = m.send.data();
+    const uint32_t firstWord = x.first / 64, endWord = (x.end + 63) / 64;
+    for (uint32_t w = firstWord; w < endWord; ++w)
+        for (uint64_t bits = x.due[w]; bits != 0; bits &= bits - 1)
+            *out++ = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+    const int dueCount = static_cast<int>(out - m.send.data());
+    for (uint32_t k = 0; k < x.firedCount; ++k) *out++ = x.firedIds[k];
+    const int mine[3] = {dueCount, static_cast<int>(x.firedCount), x.park ? 1 : 0};
+    MPI_Allgather(mine, 3, MPI_INT, m.counts.data(), 3, MPI_INT, MPI_COMM_WORLD);
+    int total = 0;
+    for (int r = 0; r < m.ranks; ++r) {
+        m.sizes[r] = m.counts[3 * r] + m.counts[3 * r + 1];
+        m.offsets[r] = total;
+        total += m.sizes[r];
+    }
+    MPI_Allgatherv(m.send.data(), dueCount + static_cast<int>(x.firedCount), MPI_UINT32_T, m.all.data(),
+                   m.sizes.data(), m.offsets.data(), MPI_UINT32_T, MPI_COMM_WORLD);
+    // The other processes' words of the due bitmap are theirs alone: replaced whole.
+    for (uint32_t w = 0; w < x.dueWords; ++w)
+        if (w < firstWord || w >= endWord) x.due[w] = 0;
+    uint32_t fired = 0;
+    bool park = false;
+    for (int r = 0; r < m.ranks; ++r) {
+        const uint32_t* ids = m.all.data() + m.offsets[r];
+        const int due = m.counts[3 * r], spikes = m.counts[3 * r + 1];
+        if (static_cast<uint32_t>(r) != m.sim->distribution.rank)
+            for (int k = 0; k < due; ++k) x.due[ids[k] / 64] |= uint64_t{1} << (ids[k] % 64);
+        for (int k = 0; k < spikes; ++k) x.firedIds[fired++] = ids[due + k];  // ranks own ascending ids
+        park = park || m.counts[3 * r + 2] != 0;
+    }
+    x.firedCount = fired;
+    x.park = park;
+}
+
+bool Agree(void* context, bool ok) {
+    MpiExchange& m = *static_cast<MpiExchange*>(context);
+    int mine = ok ? 1 : 0, all = 0;
+    MPI_Allreduce(&mine, &all, 1, MPI_INT, MPI_LAND, MPI_COMM_WORLD);
+    if (all != 0) {
+        // Every id of the network, twice (due and fired), at most.
+        const uint32_t n = m.sim->neuronCount;
+        m.send.assign(2 * static_cast<size_t>(n), 0);
+        m.all.assign(2 * static_cast<size_t>(n), 0);
+    }
+    return all != 0;
+}
+
+}  // namespace
+
+void AttachDistribution(Simulation& sim, const DistributedRun& run) {
+    if (run.ranks <= 1) return;
+    TheExchange.sim = &sim;
+    TheExchange.ranks = static_cast<int>(run.ranks);
+    TheExchange.counts.assign(3 * run.ranks, 0);
+    TheExchange.sizes.assign(run.ranks, 0);
+    TheExchange.offsets.assign(run.ranks, 0);
+    sim.distribution = Distribution{run.rank, run.ranks, &TheExchange, &Exchange, &Agree};
+}
+
+// ---- 3. Shared values -----------------------------------------------------------------------------
+
+void ShareRandomState(RandomGeneratorState& random) {
+    if (Joined) MPI_Bcast(&random, sizeof random, MPI_BYTE, 0, MPI_COMM_WORLD);
+}
+
+uint64_t SumOverProcesses(uint64_t value) {
+    if (!Joined) return value;
+    uint64_t sum = 0;
+    MPI_Allreduce(&value, &sum, 1, MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
+    return sum;
+}
+
+bool AllProcesses(bool ok) { return SumOverProcesses(ok ? 0 : 1) == 0; }
+
+#else  // without MPI: every process is a run of one
+
+DistributedRun JoinDistributedRun(int&, char**&) { return {}; }
+void LeaveDistributedRun() {}
+bool DistributedRunsBuilt() { return false; }
+void AttachDistribution(Simulation&, const DistributedRun&) {}
+void ShareRandomState(RandomGeneratorState&) {}
+uint64_t SumOverProcesses(uint64_t value) { return value; }
+bool AllProcesses(bool ok) { return ok; }
+
+#endif

@@ -1,0 +1,40 @@
+// Distributed runs over MPI: one network stepped by several processes that
+// mpirun started, each on its share of the neurons (engine/simulation.h, section 3).
+//
+// Sections:
+//   1. Joining and leaving the run
+//   2. What the processes share
+//
+// Without MPI at build time (VELLICOR_MPI off) every process is a run of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/random.h"
+
+struct Simulation;
+
+// ---- 1. Joining and leaving ------------------------------------------------------------------
+struct DistributedRun {
+    uint32_t rank = 0;
+    uint32_t ranks = 1;
+};
+// Joins the run when mpirun (or another MPI launcher) started this process
+// (MPI_Init); otherwise, and without MPI, a run of one.
+DistributedRun JoinDistributedRun(int& argc, char**& argv);
+// MPI_Finalize, when joined.
+void LeaveDistributedRun();
+// Whether this program was built with MPI.
+bool DistributedRunsBuilt();
+
+// ---- 2. Shared state ----------------------------------------------------------------------------
+// Sets sim.distribution: this process's share, the step exchange (MPI_Allgather of
+// counts, MPI_Allgatherv of spike and due ids) and the agreement after the build.
+// A failed collective ends every process (MPI's default error handler).
+void AttachDistribution(Simulation& sim, const DistributedRun& run);
+// Rank 0's generator state on every process (the network must be the same bits).
+void ShareRandomState(RandomGeneratorState& random);
+// The sum of `value` over all processes, on every process.
+uint64_t SumOverProcesses(uint64_t value);
+// Whether `ok` holds on every process.
+bool AllProcesses(bool ok);

@@ -1,0 +1,190 @@
+// Distributed runs, inside one process: every "process" of the run is a Simulation
+// of its own on its own threads, and the exchange is a rendezvous of their last
+// workers. The spikes of the run must be those of one simulation, step by step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/params.h"
+#include "engine/random.h"
+#include "engine/simulation.h"
+
+namespace {
+
+// Waits until all `ranks` have called, then runs `combine` once on the last one.
+class Rendezvous {
+public:
+    explicit Rendezvous(uint32_t ranks) : ranks_(ranks) {}
+    template <class Combine>
+    void Meet(Combine&& combine) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const uint64_t generation = generation_;
+        if (++arrived_ == ranks_) {
+            combine();
+            arrived_ = 0;
+            ++generation_;
+            changed_.notify_all();
+        } else {
+            changed_.wait(lock, [&] { return generation_ != generation; });
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint32_t ranks_, arrived_ = 0;
+    uint64_t generation_ = 0;
+};
+
+struct LocalRun;
+struct Rank {
+    LocalRun* run;
+    uint32_t rank;
+    StepExchange* step = nullptr;
+    bool ok = true;
+};
+
+struct LocalRun {
+    explicit LocalRun(uint32_t ranks) : meeting(ranks), ranks(ranks) {}
+    Rendezvous meeting;
+    uint32_t ranks;
+    std::vector<Rank> members;
+    bool refuse = false;  // one process reports a failed build
+};
+
+void Exchange(void* context, StepExchange& x) {
+    Rank& me = *static_cast<Rank*>(context);
+    me.step = &x;
+    me.run->meeting.Meet([&run = *me.run] {
+        std::vector<uint32_t> fired;
+        bool park = false;
+        for (const Rank& r : run.members) {
+            fired.insert(fired.end(), r.step->firedIds, r.step->firedIds + r.step->firedCount);
+            park = park || r.step->park;
+        }
+        for (Rank& to : run.members) {
+            StepExchange& t = *to.step;
+            for (const Rank& from : run.members) {
+                if (&from == &to) continue;
+                const StepExchange& f = *from.step;
+                for (uint32_t w = f.first / 64; w < (f.end + 63) / 64; ++w) t.due[w] = f.due[w];
+            }
+            std::copy(fired.begin(), fired.end(), t.firedIds);
+            t.firedCount = static_cast<uint32_t>(fired.size());
+            t.park = park;
+        }
+    });
+}
+
+bool Agree(void* context, bool ok) {
+    Rank& me = *static_cast<Rank*>(context);
+    me.ok = ok && !(me.run->refuse && me.rank == 1);
+    me.run->meeting.Meet([&run = *me.run] {
+        bool every = true;
+        for (const Rank& r : run.members) every = every && r.ok;
+        for (Rank& r : run.members) r.ok = every;
+    });
+    return me.ok;
+}
+
+// Every spike as (step << 32 | id), in order.
+void Record(void* context, const Simulation& sim, uint32_t step) {
+    auto& spikes = *static_cast<std::vector<uint64_t>*>(context);
+    for (uint32_t k = 0; k < sim.firedCount; ++k) spikes.push_back(uint64_t{step} << 32 | sim.firedIds[k]);
+}
+
+void Configure(Simulation& sim, uint32_t threads) {
+    SetDefaultParams(sim.params, threads);
+    ApplyPreset(sim.params, 9);  // 2048 neurons in 32 planes: the stimulus acts
+    sim.params.workerThreads = threads;
+    sim.params.engineMode = EngineEvent;
+    sim.stimulusOn = 1;
+    sim.random = SeededRandom(7);
+    sim.views = false;
+    sim.logSink.write = [](void*, uint8_t, const char*) {};
+}
+
+std::vector<uint64_t> RunAlone(uint32_t steps) {
+    Simulation sim;
+    Configure(sim, 2);
+    std::vector<uint64_t> spikes;
+    sim.AddObserver({&spikes, nullptr, &Record});
+    EXPECT_TRUE(sim.Start(steps).ok());
+    EXPECT_TRUE(sim.WaitForTarget(600000));
+    sim.Stop();
+    return spikes;
+}
+
+// Runs `ranks` processes of `threads` workers; returns rank 0's spikes, or the
+// start errors.
+std::vector<uint64_t> RunDistributed(uint32_t ranks, uint32_t threads, uint32_t steps, bool refuse,
+                                     std::vector<std::string>* errors = nullptr) {
+    LocalRun run(ranks);
+    run.refuse = refuse;
+    run.members.resize(ranks);
+    std::vector<uint64_t> spikes;
+    std::vector<std::string> failures(ranks);
+    std::vector<std::thread> processes;
+    for (uint32_t r = 0; r < ranks; ++r) {
+        run.members[r] = Rank{&run, r};
+        processes.emplace_back([&, r] {
+            Simulation sim;
+            Configure(sim, threads);
+            sim.distribution = Distribution{r, ranks, &run.members[r], &Exchange, &Agree};
+            if (r == 0) sim.AddObserver({&spikes, nullptr, &Record});
+            const SimResult started = sim.Start(steps);
+            failures[r] = started.error;
+            if (!started.ok()) return;
+            EXPECT_TRUE(sim.WaitForTarget(600000));
+            EXPECT_EQ(sim.stepCounter.load(), steps);
+            sim.Stop();
+        });
+    }
+    for (std::thread& t : processes) t.join();
+    if (errors != nullptr) *errors = failures;
+    return spikes;
+}
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr uint32_t kSteps = 150;
+#else
+constexpr uint32_t kSteps = 1500;
+#endif
+
+TEST(Distribution, ProcessesTogetherGiveTheSpikesOfOneSimulation) {
+    const std::vector<uint64_t> alone = RunAlone(kSteps);
+    ASSERT_GT(alone.size(), 1000u);  // the network is active
+    for (const auto& [ranks, threads] : {std::pair{2u, 1u}, std::pair{3u, 2u}}) {
+        const std::vector<uint64_t> together = RunDistributed(ranks, threads, kSteps, false);
+        EXPECT_TRUE(together == alone) << ranks << " processes of " << threads << " threads: " << together.size()
+                                        << " spikes against " << alone.size();
+    }
+}
+
+TEST(Distribution, OneFailedBuildEndsEveryProcessWithAnError) {
+    std::vector<std::string> errors;
+    RunDistributed(3, 1, 10, true, &errors);
+    for (const std::string& error : errors)
+        EXPECT_EQ(error, "Another process of the distributed run could not build its network.");
+}
+
+TEST(Distribution, SharesAreWholeWordsThatCoverTheNetwork) {
+    for (const auto& [n, ranks] : {std::pair{2048u, 3u}, std::pair{100u, 2u}, std::pair{64u, 3u}}) {
+        uint32_t expected = 0;
+        for (uint32_t r = 0; r < ranks; ++r) {
+            uint32_t first = 0, end = 0;
+            ShareOfNeurons(n, r, ranks, first, end);
+            EXPECT_EQ(first, expected) << n << " neurons, rank " << r;
+            EXPECT_TRUE(first % 64 == 0 && first <= end) << n << " neurons, rank " << r;
+            expected = end;
+        }
+        EXPECT_EQ(expected, n);
+    }
+}
+
+}  // namespace
