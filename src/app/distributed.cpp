@@ -6,6 +6,7 @@
 //   3. Shared values
 #include "app/distributed.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -65,12 +66,14 @@ struct MpiExchange {
     std::vector<uint32_t> all;     // every process's, in rank order
     std::vector<int> counts;       // per process: due ids, spike ids, park asked
     std::vector<int> sizes, offsets;
+    ExchangeTotals totals;
 };
 
 MpiExchange TheExchange;
 
 void Exchange(void* context, StepExchange& x) {
     MpiExchange& m = *static_cast<MpiExchange*>(context);
+    const auto start = std::chrono::steady_clock::now();
     uint32_t* out = m.send.data();
     const uint32_t firstWord = x.first / 64, endWord = (x.end + 63) / 64;
     for (uint32_t w = firstWord; w < endWord; ++w)
@@ -103,6 +106,9 @@ void Exchange(void* context, StepExchange& x) {
     }
     x.firedCount = fired;
     x.park = park;
+    m.totals.steps += 1;
+    m.totals.bytes += sizeof(int) * m.counts.size() + sizeof(uint32_t) * static_cast<uint64_t>(total);
+    m.totals.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 bool Agree(void* context, bool ok) {
@@ -145,6 +151,8 @@ uint64_t SumOverProcesses(uint64_t value) {
 
 bool AllProcesses(bool ok) { return SumOverProcesses(ok ? 0 : 1) == 0; }
 
+ExchangeTotals DistributedExchangeTotals() { return TheExchange.totals; }
+
 #else  // without MPI: every process is a run of one
 
 DistributedRun JoinDistributedRun(int&, char**&) { return {}; }
@@ -154,5 +162,6 @@ void AttachDistribution(Simulation&, const DistributedRun&) {}
 void ShareRandomState(RandomGeneratorState&) {}
 uint64_t SumOverProcesses(uint64_t value) { return value; }
 bool AllProcesses(bool ok) { return ok; }
+ExchangeTotals DistributedExchangeTotals() { return {}; }
 
 #endif

@@ -38,3 +38,11 @@ void ShareRandomState(RandomGeneratorState& random);
 uint64_t SumOverProcesses(uint64_t value);
 // Whether `ok` holds on every process.
 bool AllProcesses(bool ok);
+// This process's exchanges so far: steps, wall time inside them (waiting for the
+// others included) and the bytes every process received, per step on average.
+struct ExchangeTotals {
+    uint64_t steps = 0;
+    double seconds = 0;
+    uint64_t bytes = 0;
+};
+ExchangeTotals DistributedExchangeTotals();

@@ -104,6 +104,11 @@ int RunStepsAndExit(const LaunchOptions& launch) {
     LogMessage(LogInfo, 0, "%s", FormatRunSummary(summary).c_str());
     const std::string phases = FormatPhaseSummary(summary);
     if (!phases.empty()) LogMessage(LogInfo, 0, "%s", phases.c_str());
+    const ExchangeTotals exchange = DistributedExchangeTotals();
+    if (exchange.steps > 0 && summary.wallSeconds > 0)
+        LogMessage(LogInfo, 0, "Exchange between the processes: %.3f ms per step (%.0f%% of a step), %.1f kB per step",
+                   exchange.seconds * 1e3 / exchange.steps, 100.0 * exchange.seconds / summary.wallSeconds,
+                   exchange.bytes / 1e3 / exchange.steps);
     plat::RestoreConsole();
     if (signo != 0) return 128 + signo;
     return Outputs.failed || summary.failed ? 1 : 0;  // a file the run was asked for is missing
@@ -240,7 +245,6 @@ bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
                run.ranks);
     launch.headless = true;
     const char* refused = !launch.stepsGiven                   ? "it needs steps=N (it runs headless until then)"
-                          : State.params.engineMode != EngineEvent ? "it computes with the event engine: add engine=event"
                           : !launch.exportPath.empty()          ? "export= is not written by a distributed run"
                           : !launch.checkpointPath.empty()      ? "checkpoint= is not written by a distributed run"
                           : !launch.resumePath.empty()          ? "resume= cannot start a distributed run"

@@ -387,6 +387,8 @@ void BuildOrThrow(Simulation& state) {
     state.neurons = static_cast<Neuron*>(NetworkAlloc(state, count * sizeof(Neuron), kNeuronMemoryMessage));
     state.neuronCount = p.neuronCount;
     state.spiked = static_cast<uint8_t*>(NetworkAlloc(state, count, kNeuronMemoryMessage));
+    if (state.distribution.ranks > 1)
+        state.dueNow = static_cast<uint64_t*>(NetworkAlloc(state, (uint64_t{count} + 63) / 64 * 8, kNeuronMemoryMessage));
     state.firedIds = static_cast<uint32_t*>(NetworkAlloc(state, count * sizeof(uint32_t), kNeuronMemoryMessage));
     state.firedCount = 0;
     DeriveParams(p);
@@ -456,6 +458,8 @@ void ReleaseNetwork(Simulation& state) {
     plat::AlignedFree(state.stdpDepression);
     plat::AlignedFree(state.spiked);
     state.spiked = nullptr;
+    plat::AlignedFree(state.dueNow);
+    state.dueNow = nullptr;
     plat::AlignedFree(state.firedIds);
     state.firedIds = nullptr;
     state.firedCount = 0;

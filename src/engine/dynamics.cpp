@@ -22,6 +22,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 
 #include "engine/simulation.h"
@@ -341,6 +343,59 @@ void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) 
     }
 }
 
+// ---- 4b. Fire phase of a distributed run ---------------------------------------------------------------
+//
+// Sub-phase (a) marks the neurons whose spikes reach their terminals in the due
+// bitmap instead of delivering; the exchange completes it with the other
+// processes' neurons; sub-phase (b) then runs on fixed partitions: each worker
+// delivers, of every due neuron's outgoing list (ordered by post-synaptic neuron),
+// the part onto its own share, then potentiates the neurons of its share that
+// fired. Deliveries before potentiation and every synapse written by one thread:
+// the order of the single process.
+
+namespace {
+
+uint32_t MarkingApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
+    Neuron* const neurons = state.neurons;
+    uint8_t* const spiked = state.spiked;
+    uint32_t* const firedIds = state.firedIds + first;
+    uint32_t fired = 0;
+    (void)s;
+    for (uint32_t i = first; i < end; ++i) {
+        if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
+        Neuron& n = neurons[i];
+        ApplyNeuronState(n);
+        if (AdvanceDelayLine(n))  // a word may be shared with a neighbouring chunk
+            std::atomic_ref<uint64_t>(state.dueNow[i / 64]).fetch_or(uint64_t{1} << (i % 64), std::memory_order_relaxed);
+        const bool spike = EnvelopeAndSpike(n);
+        spiked[i] = spike ? 1 : 0;
+        firedIds[fired] = i;  // kept only when it fired
+        fired += spike ? 1 : 0;
+    }
+    return fired;
+}
+
+void DeliverAndLearnShare(Simulation& state, uint32_t worker, int32_t s) {
+    const WorkerContext& w = state.workers[worker];
+    Neuron* const neurons = state.neurons;
+    const Neuron* const begin = neurons + w.first;
+    const Neuron* const end = neurons + w.end;
+    const uint32_t words = (state.neuronCount + 63) / 64;
+    for (uint32_t word = 0; word < words; ++word) {
+        for (uint64_t bits = state.dueNow[word]; bits != 0; bits &= bits - 1) {
+            const Neuron& n = neurons[word * 64 + static_cast<uint32_t>(__builtin_ctzll(bits))];
+            Synapse* const* const out = n.outgoing;
+            const auto onto = [](const Synapse* syn, const Neuron* bound) { return syn->post < bound; };
+            Synapse* const* const lo = std::partition_point(out, out + n.outgoingCount, [&](const Synapse* x) { return onto(x, begin); });
+            Synapse* const* const hi = std::partition_point(lo, out + n.outgoingCount, [&](const Synapse* x) { return onto(x, end); });
+            DeliverPipelined<ExactDelivery>(state, lo, static_cast<uint32_t>(hi - lo), s);
+        }
+    }
+    FireLearnRange(state, w.first, w.end, s);
+}
+
+}  // namespace
+
 // ---- 5. Regular stimulus ------------------------------------------------------------------------
 
 void ApplyStimulus(Simulation& state, uint32_t s) {
@@ -378,7 +433,10 @@ void ApplyStimulus(Simulation& state, uint32_t s) {
 // ---- 6. Single-threaded step ----------------------------------------------------------------------
 
 StepKernels StepKernelsFor(const Simulation& state) {
-    return state.eventEngine != nullptr ? EventStepKernels() : DefaultStepKernels();
+    if (state.eventEngine != nullptr) return EventStepKernels();
+    if (state.distribution.ranks > 1)
+        return StepKernels{&UpdateChunk, &MarkingApplyRange, &FireLearnRange, &ApplyStimulus, &DeliverAndLearnShare};
+    return DefaultStepKernels();
 }
 
 uint64_t StepNetwork(Simulation& state) {

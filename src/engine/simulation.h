@@ -108,7 +108,7 @@ inline constexpr int kMaxObservers = 4;
 // every process's. `agree` runs once after each build with whether this process
 // built its network, and returns whether every process did. Every process calls
 // both in the same order; one that cannot go on must still call them, or end the
-// whole run. Only the event engine runs distributed.
+// whole run.
 struct StepExchange {
     uint32_t step;         // the step in progress
     uint32_t first, end;   // this process's neurons
@@ -202,6 +202,9 @@ struct Simulation {
     // range [first, end) writes its own ids from firedIds[first] on.
     uint32_t* firedIds = nullptr;  // [neuronCount]
     uint32_t firedCount = 0;
+    // The exact engine's due bitmap of the step in a distributed run: bit i is set
+    // when neuron i's spike reaches its terminals now (null otherwise).
+    uint64_t* dueNow = nullptr;  // [(neuronCount + 63) / 64]
     struct EventEngine* eventEngine = nullptr;  // the event engine's state; null with the exact engine
     struct NetworkArena* arena = nullptr;  // blocks holding the per-neuron arrays, in neuron order
     BuildOrigin buildOrigin{};  // set by BuildNetwork before it changes anything

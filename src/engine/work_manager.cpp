@@ -163,6 +163,8 @@ void GatherFiredIds(Simulation& state, const WorkManager& wm) {
 
 bool LastThreadEndOfStep(Simulation& state, WorkManager& wm) {
     if (StopRequested(state)) return false;
+    if (state.dueNow != nullptr)  // every process has delivered this step's spikes
+        std::memset(state.dueNow, 0, (state.neuronCount + 63) / 64 * sizeof(uint64_t));
     EndOfStep(state, plat::AtomicLoad(state.stepSpikeCount));
     const uint32_t completed = state.stepCounter.load(std::memory_order_acquire);
     state.NotifyStepped(completed - 1);  // an observer may wait here (lock-step)
@@ -213,8 +215,8 @@ void ExchangeStep(Simulation& state, WorkManager& wm) {
     x.end = state.shareEnd;
     x.firedIds = state.firedIds;
     x.firedCount = state.firedCount;
-    x.due = EventDueRow(state, wm.step);
-    x.dueWords = state.eventEngine->ringWords;
+    x.due = state.eventEngine != nullptr ? EventDueRow(state, wm.step) : state.dueNow;
+    x.dueWords = (state.neuronCount + 63) / 64;
     x.park = plat::AtomicLoad(wm.pauseRequested) != 0;
     state.distribution.exchange(state.distribution.context, x);
     state.firedCount = x.firedCount;
@@ -278,8 +280,7 @@ bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind
         if (kind == BarrierKind::EndOfStep && !LastThreadEndOfStep(state, wm)) return false;
         if (kind == BarrierKind::FireApply) {
             GatherFiredIds(state, wm);
-            // Distributed runs use the event engine, whose due bitmaps they exchange.
-            if (state.distribution.exchange != nullptr && state.eventEngine != nullptr) ExchangeStep(state, wm);
+            if (state.distribution.exchange != nullptr) ExchangeStep(state, wm);
         }
         if (kind == BarrierKind::EndOfStep) {
             plat::AtomicStore(wm.stepStartNs, SteadyNs());

@@ -98,20 +98,20 @@ void Record(void* context, const Simulation& sim, uint32_t step) {
     for (uint32_t k = 0; k < sim.firedCount; ++k) spikes.push_back(uint64_t{step} << 32 | sim.firedIds[k]);
 }
 
-void Configure(Simulation& sim, uint32_t threads) {
+void Configure(Simulation& sim, uint32_t threads, uint8_t engine) {
     SetDefaultParams(sim.params, threads);
     ApplyPreset(sim.params, 9);  // 2048 neurons in 32 planes: the stimulus acts
     sim.params.workerThreads = threads;
-    sim.params.engineMode = EngineEvent;
+    sim.params.engineMode = engine;
     sim.stimulusOn = 1;
     sim.random = SeededRandom(7);
     sim.views = false;
     sim.logSink.write = [](void*, uint8_t, const char*) {};
 }
 
-std::vector<uint64_t> RunAlone(uint32_t steps) {
+std::vector<uint64_t> RunAlone(uint32_t steps, uint8_t engine) {
     Simulation sim;
-    Configure(sim, 2);
+    Configure(sim, 2, engine);
     std::vector<uint64_t> spikes;
     sim.AddObserver({&spikes, nullptr, &Record});
     EXPECT_TRUE(sim.Start(steps).ok());
@@ -122,7 +122,7 @@ std::vector<uint64_t> RunAlone(uint32_t steps) {
 
 // Runs `ranks` processes of `threads` workers; returns rank 0's spikes, or the
 // start errors.
-std::vector<uint64_t> RunDistributed(uint32_t ranks, uint32_t threads, uint32_t steps, bool refuse,
+std::vector<uint64_t> RunDistributed(uint32_t ranks, uint32_t threads, uint8_t engine, uint32_t steps, bool refuse,
                                      std::vector<std::string>* errors = nullptr) {
     LocalRun run(ranks);
     run.refuse = refuse;
@@ -134,7 +134,7 @@ std::vector<uint64_t> RunDistributed(uint32_t ranks, uint32_t threads, uint32_t 
         run.members[r] = Rank{&run, r};
         processes.emplace_back([&, r] {
             Simulation sim;
-            Configure(sim, threads);
+            Configure(sim, threads, engine);
             sim.distribution = Distribution{r, ranks, &run.members[r], &Exchange, &Agree};
             if (r == 0) sim.AddObserver({&spikes, nullptr, &Record});
             const SimResult started = sim.Start(steps);
@@ -157,18 +157,21 @@ constexpr uint32_t kSteps = 1500;
 #endif
 
 TEST(Distribution, ProcessesTogetherGiveTheSpikesOfOneSimulation) {
-    const std::vector<uint64_t> alone = RunAlone(kSteps);
-    ASSERT_GT(alone.size(), 1000u);  // the network is active
-    for (const auto& [ranks, threads] : {std::pair{2u, 1u}, std::pair{3u, 2u}}) {
-        const std::vector<uint64_t> together = RunDistributed(ranks, threads, kSteps, false);
-        EXPECT_TRUE(together == alone) << ranks << " processes of " << threads << " threads: " << together.size()
-                                        << " spikes against " << alone.size();
+    for (const uint8_t engine : {EngineEvent, EngineExact}) {
+        const std::vector<uint64_t> alone = RunAlone(kSteps, engine);
+        ASSERT_GT(alone.size(), 1000u);  // the network is active
+        for (const auto& [ranks, threads] : {std::pair{2u, 1u}, std::pair{3u, 2u}}) {
+            const std::vector<uint64_t> together = RunDistributed(ranks, threads, engine, kSteps, false);
+            EXPECT_TRUE(together == alone) << (engine == EngineEvent ? "event" : "exact") << " engine, " << ranks
+                                            << " processes of " << threads << " threads: " << together.size()
+                                            << " spikes against " << alone.size();
+        }
     }
 }
 
 TEST(Distribution, OneFailedBuildEndsEveryProcessWithAnError) {
     std::vector<std::string> errors;
-    RunDistributed(3, 1, 10, true, &errors);
+    RunDistributed(3, 1, EngineEvent, 10, true, &errors);
     for (const std::string& error : errors)
         EXPECT_EQ(error, "Another process of the distributed run could not build its network.");
 }

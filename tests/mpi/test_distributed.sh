@@ -1,7 +1,7 @@
 #!/bin/bash
 # Distributed runs under mpirun against one process:
 #   1. 1, 2 and 3 processes (3 oversubscribe a 2-core machine), with 1 and 2 worker
-#      threads each, record the very spikes of the single process;
+#      threads each, record the very spikes of the single process, for both engines;
 #   2. a process that cannot build its network ends every process, with the
 #      error on process 0 and status 1;
 #   3. a process killed mid-run ends the run with a failure status, no hang.
@@ -16,19 +16,20 @@ export OMPI_MCA_rmaps_base_oversubscribe=1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# 1. The same spikes.
-run="preset=9 engine=event seed=3 steps=600"
+# 1. The same spikes, with both engines.
+for engine in event exact; do
+run="preset=9 engine=$engine seed=3 steps=600"
 "$bin" headless $run threads=2 record="$out/one.h5" > "$out/one.log" 2>&1 || fail "single process: $(tail -3 "$out/one.log")"
 files=()
 for np in 1 2 3; do
     for threads in 1 2; do
-        f="$out/np$np-t$threads.h5"
+        f="$out/$engine-np$np-t$threads.h5"
         timeout 120 mpirun -np $np "$bin" $run threads=$threads record="$f" > "$out/np.log" 2>&1 ||
-            fail "$np processes of $threads threads: $(tail -5 "$out/np.log")"
+            fail "$engine engine, $np processes of $threads threads: $(tail -5 "$out/np.log")"
         files+=("$f")
     done
 done
-"$python" - "$out/one.h5" "${files[@]}" <<'PY' || fail "the spike reports differ"
+"$python" - "$out/one.h5" "${files[@]}" <<'PY' || fail "$engine engine: the spike reports differ"
 import sys
 import h5py
 import numpy as np
@@ -45,6 +46,7 @@ for path in sys.argv[2:]:
     if not (np.array_equal(t, times) and np.array_equal(i, ids)):
         sys.exit(f"{path}: {len(t)} spikes against {len(times)}, or not the same")
 PY
+done
 
 # 2. A process without the memory for its network (a 400 MB address space is
 # enough for MPI and preset 9, not for these 131072 neurons).
