@@ -6,8 +6,10 @@
 //   3. Shared values
 #include "app/distributed.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "engine/simulation.h"
@@ -138,6 +140,67 @@ void AttachDistribution(Simulation& sim, const DistributedRun& run) {
 
 // ---- 3. Shared values -----------------------------------------------------------------------------
 
+namespace {
+
+// Up to 1 GiB per message: MPI counts are ints.
+constexpr size_t kMessageBytes = size_t{1} << 30;
+
+struct ShareBuffer {
+    std::vector<char> bytes;
+    size_t at = 0;
+};
+
+}  // namespace
+
+void GatherShares(Simulation& sim) {
+    if (!Joined || sim.distribution.ranks <= 1) return;
+    const uint32_t rank = sim.distribution.rank, ranks = sim.distribution.ranks;
+    ShareBuffer buffer;
+    if (rank != 0) {
+        VisitShareState(sim, sim.shareFirst, sim.shareEnd,
+                        [](void* c, void* data, size_t bytes) {
+                            auto& b = static_cast<ShareBuffer*>(c)->bytes;
+                            b.insert(b.end(), static_cast<char*>(data), static_cast<char*>(data) + bytes);
+                        },
+                        &buffer);
+        const uint64_t size = buffer.bytes.size();
+        MPI_Send(&size, 1, MPI_UINT64_T, 0, 0, MPI_COMM_WORLD);
+        for (size_t at = 0; at < size; at += kMessageBytes)
+            MPI_Send(buffer.bytes.data() + at, static_cast<int>(std::min(kMessageBytes, size - at)), MPI_BYTE, 0, 0,
+                     MPI_COMM_WORLD);
+    } else {
+        for (uint32_t from = 1; from < ranks; ++from) {
+            uint64_t size = 0;
+            MPI_Recv(&size, 1, MPI_UINT64_T, static_cast<int>(from), 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            buffer.bytes.resize(size);
+            buffer.at = 0;
+            for (size_t at = 0; at < size; at += kMessageBytes)
+                MPI_Recv(buffer.bytes.data() + at, static_cast<int>(std::min(kMessageBytes, size - at)), MPI_BYTE,
+                         static_cast<int>(from), 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            uint32_t first = 0, end = 0;
+            ShareOfNeurons(sim.neuronCount, from, ranks, first, end);
+            VisitShareState(sim, first, end,
+                            [](void* c, void* data, size_t bytes) {
+                                auto& b = *static_cast<ShareBuffer*>(c);
+                                std::memcpy(data, b.bytes.data() + b.at, bytes);
+                                b.at += bytes;
+                            },
+                            &buffer);
+        }
+    }
+    // Each process counted the synapses onto its own neurons.
+    ActivityAnalysis& a = sim.analysis;
+    std::vector<uint32_t> histogram(a.WeightHistogram, a.WeightHistogram + kWeightBins);
+    histogram.push_back(a.weightTotal);
+    std::vector<uint32_t> sum(histogram.size());
+    MPI_Reduce(histogram.data(), sum.data(), static_cast<int>(histogram.size()), MPI_UINT32_T, MPI_SUM, 0,
+               MPI_COMM_WORLD);
+    if (rank == 0) {
+        std::copy(sum.begin(), sum.begin() + kWeightBins, a.WeightHistogram);
+        a.weightTotal = sum.back();
+    }
+}
+
 void ShareRandomState(RandomGeneratorState& random) {
     if (Joined) MPI_Bcast(&random, sizeof random, MPI_BYTE, 0, MPI_COMM_WORLD);
 }
@@ -160,6 +223,7 @@ void LeaveDistributedRun() {}
 bool DistributedRunsBuilt() { return false; }
 void AttachDistribution(Simulation&, const DistributedRun&) {}
 void ShareRandomState(RandomGeneratorState&) {}
+void GatherShares(Simulation&) {}
 uint64_t SumOverProcesses(uint64_t value) { return value; }
 bool AllProcesses(bool ok) { return ok; }
 ExchangeTotals DistributedExchangeTotals() { return {}; }

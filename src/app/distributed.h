@@ -32,6 +32,10 @@ bool DistributedRunsBuilt();
 // counts, MPI_Allgatherv of spike and due ids) and the agreement after the build.
 // A failed collective ends every process (MPI's default error handler).
 void AttachDistribution(Simulation& sim, const DistributedRun& run);
+// Copies every other process's share of the state (VisitShareState) into rank 0's
+// network and sums the weight histograms there: rank 0 then holds the whole run,
+// for a checkpoint. On every process, its workers parked.
+void GatherShares(Simulation& sim);
 // Rank 0's generator state on every process (the network must be the same bits).
 void ShareRandomState(RandomGeneratorState& random);
 // The sum of `value` over all processes, on every process.

@@ -321,6 +321,7 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     if (state.workerCount == 0) return summary;  // stopped from elsewhere
     state.Park();
     summary.steps = state.stepCounter.load() - firstStep;
+    if (files.gather != nullptr) files.gather(state);
     if (!files.checkpointPath.empty()) {
         std::string path = files.checkpointPath;
         bool written = false;

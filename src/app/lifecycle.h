@@ -86,9 +86,13 @@ struct RunSummary {
     bool failed = false;  // the checkpoint could not be resumed or written (logged)
 };
 // The files of a headless run.
+struct Simulation;
 struct HeadlessRunFiles {
     CheckpointReader* resume = nullptr;  // continue this checkpoint (opened)
     std::string checkpointPath;          // write a checkpoint after the last step
+    // A distributed run's gathering of every process's state into this one's
+    // network before a checkpoint is written (on every process, parked).
+    void (*gather)(Simulation& sim) = nullptr;
 };
 // Starts a simulation (or continues a checkpoint), runs exactly `steps` steps,
 // writes the checkpoint asked for, stops, and reports. With 0 steps the network is

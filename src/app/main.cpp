@@ -41,6 +41,7 @@ namespace {
 AppState State;  // the one application record, handed to every thread
 RunOutputs Outputs;  // record= and export=, observers of State's simulations
 CheckpointReader Resume;  // resume=: open from the start-up until the simulation takes it
+bool GatherForCheckpoint = false;  // a distributed run's checkpoint: every process's share first
 
 #ifdef VELLICOR_GUI
 // What the window, the toolbox and the key commands act on (app/gui_hosts.h).
@@ -95,6 +96,7 @@ int RunStepsAndExit(const LaunchOptions& launch) {
     HeadlessRunFiles files;
     files.resume = Resume.IsOpen() ? &Resume : nullptr;
     files.checkpointPath = launch.checkpointPath;
+    if (GatherForCheckpoint) files.gather = &GatherShares;
     RunSummary summary = RunStepsHeadless(State, steps, files);
     summary.synapseEvents = SumOverProcesses(summary.synapseEvents);  // every process delivers its share
     const int signo = plat::ConsoleInterruptSignal();
@@ -232,25 +234,24 @@ void MainLoop() {
 
 // ---- 4. Distributed runs ----------------------------------------------------------------------------------
 
-// A run of several processes (mpirun): headless, steps=N, the event engine; rank 0
-// logs and records the spikes, the others show only their errors. False (logged)
-// when the switches ask for what a distributed run cannot do; every process
-// parses the same switches, so all of them refuse alike.
+// A run of several processes (mpirun): headless and steps=N; rank 0 logs and
+// writes the files, the others show only their errors. False (logged) when the
+// switches ask for what a distributed run cannot do; every process parses the
+// same switches, so all of them refuse alike.
 bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
+    GatherForCheckpoint = launch.stepsGiven && !launch.checkpointPath.empty();
     if (run.rank > 0) {
         SetLogThreshold(LogError);
         launch.recordPath.clear();
+        launch.exportPath.clear();  // the network as built: the same on every process
+        launch.checkpointPath.clear();
     }
     LogMessage(LogInfo, 0, "Distributed run of %u processes (MPI); this is process 0, which logs and records.",
                run.ranks);
     launch.headless = true;
-    const char* refused = !launch.stepsGiven                   ? "it needs steps=N (it runs headless until then)"
-                          : !launch.exportPath.empty()          ? "export= is not written by a distributed run"
-                          : !launch.checkpointPath.empty()      ? "checkpoint= is not written by a distributed run"
-                          : !launch.resumePath.empty()          ? "resume= cannot start a distributed run"
-                                                                : nullptr;
-    if (refused != nullptr) {
-        if (run.rank == 0) LogMessage(LogError, 0, "Unable to run distributed: %s.", refused);
+    if (!launch.stepsGiven) {
+        if (run.rank == 0)
+            LogMessage(LogError, 0, "Unable to run distributed: it needs steps=N (a distributed run is headless).");
         return false;
     }
     ShareRandomState(State.random);  // rank 0's clock seed, unless seed= gave one to all

@@ -8,6 +8,7 @@
 
 #include <kiss_fftr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -145,12 +146,18 @@ void CountWeights(Simulation& state, uint32_t first, uint32_t end) {
     if (end > state.neuronCount) end = state.neuronCount;
     uint32_t bins[kWeightBins] = {};
     if (const EventEngine* e = state.eventEngine) {
-        // The runs of neurons [first, end): every synapse once over all ranges.
+        // The synapses onto neurons [first, end), from every run (ordered by
+        // target): every synapse once over all ranges, each where its state is
+        // kept (in a distributed run, the process of its post-synaptic neuron).
         const int32_t until = static_cast<int32_t>(state.stepCounter.load(std::memory_order_acquire)) - 1;
-        for (uint32_t n = first; n < end; ++n) {
+        const auto before = [](const EventSynapse& x, uint32_t post) { return EventPost(x) < post; };
+        for (uint32_t n = 0; n < e->neuronCount; ++n) {
             const bool excitatory = state.neurons[n].isExcitatory != 0;
-            for (uint64_t j = e->runStart[n]; j < e->runStart[n + 1]; ++j)
-                ++bins[WeightBin(EventWeightOf(state, e->synapses[j], excitatory, until).w)];
+            const EventSynapse* run = e->synapses + e->runStart[n];
+            const EventSynapse* runEnd = e->synapses + e->runStart[n + 1];
+            const EventSynapse* lo = std::lower_bound(run, runEnd, first, before);
+            const EventSynapse* hi = std::lower_bound(lo, runEnd, end, before);
+            for (; lo < hi; ++lo) ++bins[WeightBin(EventWeightOf(state, *lo, excitatory, until).w)];
         }
     } else {
         for (uint32_t n = first; n < end; ++n) {

@@ -200,7 +200,14 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
             return fail(SimStatus::NoResources, kLowMemoryMessage);
         }
     }
-    if (!Restore(extension)) {
+    const bool restored = Restore(extension);
+    // A resumed distributed run: every process restored the checkpoint, or none goes on.
+    if (distribution.agree != nullptr && !distribution.agree(distribution.context, restored) && restored) {
+        ReleaseWorkManager(wm);
+        ReleaseNetwork(*this);
+        return fail(SimStatus::NoResources, "Another process of the distributed run could not resume the checkpoint.");
+    }
+    if (!restored) {
         ReleaseWorkManager(wm);
         ReleaseNetwork(*this);
         return fail(SimStatus::Refused, "");

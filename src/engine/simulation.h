@@ -28,6 +28,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -106,7 +107,8 @@ inline constexpr int kMaxObservers = 4;
 // Between the two fire sub-phases of every step, `exchange` runs on the last
 // worker, the others waiting, and completes the step's spikes and due bits with
 // every process's. `agree` runs once after each build with whether this process
-// built its network, and returns whether every process did. Every process calls
+// built its network (and again after a resume, with whether it restored the
+// checkpoint), and returns whether every process did. Every process calls
 // both in the same order; one that cannot go on must still call them, or end the
 // whole run.
 struct StepExchange {
@@ -130,6 +132,13 @@ struct Distribution {
 // Neurons [first, end) of process `rank` of `ranks` for a network of n neurons:
 // contiguous ranges of whole 64-neuron words, so that no word of a bitmap is shared.
 void ShareOfNeurons(uint32_t n, uint32_t rank, uint32_t ranks, uint32_t& first, uint32_t& end);
+// Calls visit(context, data, bytes) for every region of memory that holds the
+// state of the neurons [first, end) and of the synapses onto them, in an order
+// that depends only on the network: what one process sends, another copies into
+// the same regions of its own network (a checkpoint of the whole run). Parked
+// workers only; the weight histogram is not among them.
+using ShareStateVisitor = void (*)(void* context, void* data, size_t bytes);
+void VisitShareState(Simulation& sim, uint32_t first, uint32_t end, ShareStateVisitor visit, void* context);
 
 // ---- 4. Simulation ------------------------------------------------------------------------------------
 // What the last build started from. The network's structure (placement, wiring,

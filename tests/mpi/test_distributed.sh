@@ -2,9 +2,11 @@
 # Distributed runs under mpirun against one process:
 #   1. 1, 2 and 3 processes (3 oversubscribe a 2-core machine), with 1 and 2 worker
 #      threads each, record the very spikes of the single process, for both engines;
-#   2. a process that cannot build its network ends every process, with the
+#   2. a checkpoint written by 2 processes holds what one process writes, and
+#      each resumes in the other to the same spikes;
+#   3. a process that cannot build its network ends every process, with the
 #      error on process 0 and status 1;
-#   3. a process killed mid-run ends the run with a failure status, no hang.
+#   4. a process killed mid-run ends the run with a failure status, no hang.
 # Usage: test_distributed.sh BINARY PYTHON
 set -u
 bin=$1
@@ -48,7 +50,44 @@ for path in sys.argv[2:]:
 PY
 done
 
-# 2. A process without the memory for its network (a 400 MB address space is
+# 2. Checkpoints: 2 processes write what one writes (every dataset), and a
+# checkpoint of either resumes in the other, to the same spikes.
+for engine in event exact; do
+    run="preset=9 engine=$engine seed=3 steps=300 threads=1"
+    "$bin" headless $run checkpoint="$out/one.vcp" > "$out/c.log" 2>&1 || fail "checkpoint of one: $(tail -3 "$out/c.log")"
+    timeout 120 mpirun -np 2 "$bin" $run checkpoint="$out/two.vcp" > "$out/c.log" 2>&1 ||
+        fail "$engine engine, checkpoint of two: $(tail -5 "$out/c.log")"
+    "$bin" headless engine=$engine threads=2 steps=300 resume="$out/one.vcp" record="$out/from-one.h5" > "$out/c.log" 2>&1
+    "$bin" headless engine=$engine threads=2 steps=300 resume="$out/two.vcp" record="$out/two-in-one.h5" > "$out/c.log" 2>&1 ||
+        fail "$engine engine, resuming two in one: $(tail -3 "$out/c.log")"
+    timeout 120 mpirun -np 2 "$bin" engine=$engine threads=1 steps=300 resume="$out/one.vcp" record="$out/one-in-two.h5" \
+        > "$out/c.log" 2>&1 || fail "$engine engine, resuming one in two: $(tail -5 "$out/c.log")"
+    "$python" - "$out" <<'PY' || fail "$engine engine: checkpoints or resumed runs differ"
+import sys
+import h5py
+import numpy as np
+
+out = sys.argv[1]
+with h5py.File(f"{out}/one.vcp", "r") as one, h5py.File(f"{out}/two.vcp", "r") as two:
+    def compare(name, x):
+        if isinstance(x, h5py.Dataset) and not np.array_equal(x[()], two[name][()]):
+            sys.exit(f"checkpoints differ in {name}")
+    one.visititems(compare)
+
+def spikes(path):
+    with h5py.File(path, "r") as f:
+        (population,) = f["spikes"].values()
+        return np.asarray(population["timestamps"]), np.asarray(population["node_ids"])
+
+reference = spikes(f"{out}/from-one.h5")
+for name in ("two-in-one", "one-in-two"):
+    t, i = spikes(f"{out}/{name}.h5")
+    if not (np.array_equal(t, reference[0]) and np.array_equal(i, reference[1])):
+        sys.exit(f"{name}: {len(t)} spikes against {len(reference[0])}, or not the same")
+PY
+done
+
+# 3. A process without the memory for its network (a 400 MB address space is
 # enough for MPI and preset 9, not for these 131072 neurons).
 big="grid=64x64x32 engine=event seed=3 threads=1 steps=10"
 timeout 120 mpirun -np 1 "$bin" $big : -np 1 bash -c "ulimit -v 400000; exec '$bin' $big" > "$out/fail.log" 2>&1
@@ -57,7 +96,7 @@ status=$?
 grep -q "Another process of the distributed run could not build its network." "$out/fail.log" ||
     fail "process 0 did not say why: $(tail -5 "$out/fail.log")"
 
-# 3. A process killed while the run goes on.
+# 4. A process killed while the run goes on.
 long="preset=9 engine=event seed=3 threads=1 steps=100000000"
 timeout 60 mpirun -np 1 "$bin" $long : -np 1 bash -c "(sleep 2; kill -9 \$\$) & exec '$bin' $long" > "$out/kill.log" 2>&1
 status=$?

@@ -1,0 +1,48 @@
+// What one process of a distributed run holds for the others: the state of its
+// share, region by region (engine/simulation.h, section 3).
+#include <algorithm>
+#include <cstddef>
+
+#include "engine/event.h"
+#include "engine/simulation.h"
+
+void VisitShareState(Simulation& sim, uint32_t first, uint32_t end, ShareStateVisitor visit, void* context) {
+    const auto region = [&](void* data, size_t bytes) {
+        if (bytes != 0) visit(context, data, bytes);
+    };
+    for (uint32_t i = first; i < end; ++i) {
+        Neuron& n = sim.neurons[i];
+        region(&n.v, offsetof(Neuron, delayLength) - offsetof(Neuron, v));  // v .. vEnvelopeView
+        region(&n.delayIndex, sizeof n.delayIndex + sizeof n.lastFiltered);
+        region(&n.lastSpikeStep, sizeof n.lastSpikeStep);
+        region(&n.isHeld, sizeof n.isHeld);
+        region(&n.gAmpa, 4 * sizeof(float));  // the four conductances
+        region(&n.spikeCount, sizeof n.spikeCount);
+        region(n.delayV, n.delayLength * sizeof(float));
+        region(n.delayFiltered, n.delayLength * sizeof(float));
+        if (sim.eventEngine != nullptr) continue;
+        // The exact engine keeps a synapse with its post-synaptic neuron: the
+        // records' arrival steps and the lane blocks (state, then weights).
+        for (uint32_t k = 0; k < n.incomingCount; ++k) region(&n.incoming[k].arrivalStep, sizeof(int32_t));
+        const size_t block = sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights);
+        if (n.excLaneState != nullptr) region(n.excLaneState, (n.excIncomingCount + 3) / 4 * block);
+        if (n.inhLaneState != nullptr) region(n.inhLaneState, (n.inhIncomingCount + 3) / 4 * block);
+    }
+    if (EventEngine* e = sim.eventEngine) {
+        // Every run's synapses onto the share (runs are ordered by target).
+        for (uint32_t j = 0; j < e->neuronCount; ++j) {
+            EventSynapse* run = e->synapses + e->runStart[j];
+            EventSynapse* runEnd = e->synapses + e->runStart[j + 1];
+            const auto before = [](const EventSynapse& x, uint32_t post) { return EventPost(x) < post; };
+            EventSynapse* lo = std::lower_bound(run, runEnd, first, before);
+            EventSynapse* hi = std::lower_bound(lo, runEnd, end, before);
+            region(lo, static_cast<size_t>(hi - lo) * sizeof(EventSynapse));
+        }
+        region(e->input + first, (end - first) * sizeof(EventInputs));
+        region(e->history + first, (end - first) * sizeof(EventHistory));
+        region(e->lastSpike + first, (end - first) * sizeof(int32_t));
+        const uint32_t firstWord = first / 64, endWord = (end + 63) / 64;
+        for (uint32_t r = 0; r < e->ringSteps; ++r)
+            region(e->due + uint64_t{r} * e->ringWords + firstWord, (endWord - firstWord) * sizeof(uint64_t));
+    }
+}
