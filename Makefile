@@ -51,6 +51,7 @@ bench: build
 	bench/run-bench.sh $(BUILD) $(BENCH_RUNS)
 	$(BUILD)/bench/bench_event_stats 10 $(BENCH_PRESETS)
 	bench/python-overhead.sh $(BUILD) $(BENCH_RUNS)
+	bench/distributed.sh $(BUILD) $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) build-tsan build-asan

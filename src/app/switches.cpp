@@ -309,6 +309,10 @@ const char* UsageText() {
            "never overwrite one. A symlink is followed; a FIFO or device is written through\n"
            "by save-config= and refused by the others.\n"
            "\n"
+           "Distributed: mpirun -np P vellicor steps=N ... runs one network on P processes\n"
+           "(headless, steps=N needed), the same spikes as one process; process 0 logs and\n"
+           "writes record=, export= and checkpoint= (in builds with MPI).\n"
+           "\n"
            "Keys (console, toolbox and window): Esc quits, P or Space pauses and resumes,\n"
            "E toggles the stimulus, K writes a checkpoint, F1 help, F5 analysis charts.\n";
 }

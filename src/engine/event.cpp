@@ -719,9 +719,17 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     Due due[kMaxChunkSize];
     uint32_t dueCount = 0;
     uint64_t delivered = 0;
+    // A slice's first line is a miss at a random place, the rest follow it: the
+    // first lines kSlicesAhead slices ahead, the whole of the next one.
+    constexpr uint32_t kSlicesAhead = 4;
+    const auto touch = [&e](const Due& d) {
+        _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[d.neuron] + d.slice.lo), _MM_HINT_T0);
+    };
     const auto deliver = [&] {
+        for (uint32_t k = 0; k < dueCount && k < kSlicesAhead; ++k) touch(due[k]);
         if (dueCount > 0) PrefetchSlice(e, due[0].neuron, due[0].slice);
         for (uint32_t k = 0; k < dueCount; ++k) {
+            if (k + kSlicesAhead < dueCount) touch(due[k + kSlicesAhead]);
             if (k + 1 < dueCount) PrefetchSlice(e, due[k + 1].neuron, due[k + 1].slice);
             DeliverSlice(state, due[k].neuron, due[k].slice, s);
             delivered += due[k].slice.hi - due[k].slice.lo;

@@ -9,8 +9,11 @@
 //   5. Control from the lifecycle: pause gate, step target, release for stop
 //
 // A step on T threads: integration (chunks); barrier 1; fire sub-phase (a)
-// (chunks, spikes counted); barrier 2; fire sub-phase (b) (chunks); barrier 3, at
-// which the last thread to arrive does the end-of-step work while the others wait.
+// (chunks, spikes counted); barrier 2, at which the last thread gathers the
+// step's fired ids (and a distributed run exchanges them); fire sub-phase (b)
+// (chunks, or one fixed partition per worker when the kernels have
+// learnPartition); barrier 3, at which the last thread to arrive does the
+// end-of-step work while the others wait.
 // Chunks are taken afresh in each phase. A barrier is one atomic counter, a
 // generation count and one auto-reset event per thread: a waiting thread spins on
 // the generation for at most spinNs, then sleeps on its event, which the last
