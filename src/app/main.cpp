@@ -100,9 +100,15 @@ int RunStepsAndExit(const LaunchOptions& launch) {
     RunSummary summary = RunStepsHeadless(State, steps, files);
     summary.synapseEvents = SumOverProcesses(summary.synapseEvents);  // every process delivers its share
     const int signo = plat::ConsoleInterruptSignal();
+    // A distributed run parks all its processes when one of them is interrupted.
+    const bool cutShort = State.distribution.ranks > 1 && signo == 0 && !summary.failed && summary.steps != 0 &&
+                          summary.steps < steps;
     if (signo != 0)
         LogMessage(LogInfo, 0, "Interrupted by %s after %u of %u steps.",
                    signo == SIGINT ? "SIGINT" : "SIGTERM", summary.steps, steps);
+    else if (cutShort)
+        LogMessage(LogWarning, 0, "Stopped after %u of %u steps: another process of the run was interrupted.",
+                   summary.steps, steps);
     LogMessage(LogInfo, 0, "%s", FormatRunSummary(summary).c_str());
     const std::string phases = FormatPhaseSummary(summary);
     if (!phases.empty()) LogMessage(LogInfo, 0, "%s", phases.c_str());
@@ -113,6 +119,7 @@ int RunStepsAndExit(const LaunchOptions& launch) {
                    exchange.bytes / 1e3 / exchange.steps);
     plat::RestoreConsole();
     if (signo != 0) return 128 + signo;
+    if (cutShort) return 1;
     return Outputs.failed || summary.failed ? 1 : 0;  // a file the run was asked for is missing
 }
 
@@ -307,7 +314,7 @@ int RunProgram(int argc, char** argv, const DistributedRun& run) {
     if (!AllProcesses(prepared)) return 1;
     State.AddObserver(CaptureGate.Observer());
     if (!PrepareCheckpoints(launch)) return 1;
-    if (run.rank == 0) plat::StartConsoleInput();
+    plat::StartConsoleInput();  // the other processes' standard input is not a terminal: their signals only
 
     if (launch.headless) {
         HeadlessMode.store(true);

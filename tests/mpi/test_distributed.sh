@@ -6,7 +6,9 @@
 #      each resumes in the other to the same spikes;
 #   3. a process that cannot build its network ends every process, with the
 #      error on process 0 and status 1;
-#   4. a process killed mid-run ends the run with a failure status, no hang.
+#   4. a process killed mid-run ends the run with a failure status, no hang;
+#   5. SIGTERM to one process parks every process after the same step, with the
+#      checkpoint of the whole run written.
 # Usage: test_distributed.sh BINARY PYTHON
 set -u
 bin=$1
@@ -101,6 +103,15 @@ long="preset=9 engine=event seed=3 threads=1 steps=100000000"
 timeout 60 mpirun -np 1 "$bin" $long : -np 1 bash -c "(sleep 2; kill -9 \$\$) & exec '$bin' $long" > "$out/kill.log" 2>&1
 status=$?
 [ $status -ne 0 ] && [ $status -ne 124 ] || fail "a killed process gave status $status (124: the run hung)"
+
+# 5. SIGTERM to one process: every process parks after the same step, and the
+# checkpoint of the whole run is written.
+timeout 60 mpirun -np 1 "$bin" $long checkpoint="$out/term.vcp" : \
+    -np 1 bash -c "(sleep 2; kill -TERM \$\$) & exec '$bin' $long checkpoint='$out/term.vcp'" > "$out/term.log" 2>&1
+status=$?
+[ $status -ne 0 ] && [ $status -ne 124 ] || fail "SIGTERM to a process gave status $status"
+grep -q "another process of the run was interrupted" "$out/term.log" && [ -s "$out/term.vcp" ] ||
+    fail "process 0 did not stop with the checkpoint: $(tail -5 "$out/term.log")"
 
 [ $failures -eq 0 ] && echo "distributed runs: all checks passed"
 exit $((failures != 0))
