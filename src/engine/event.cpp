@@ -571,20 +571,34 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
         else
             std::atomic_ref<uint64_t>(row[w]).fetch_and(~mine, std::memory_order_relaxed);
     }
-    for (uint32_t i = first; i < end; ++i) {
-        // The inputs, which the deliveries wrote before the phase barrier.
-        const EventInputs in = e.input[i];
-        e.input[i] = EventInputs{};
-        {
-            const float eFull = FromInput(in.excFull), eRest = FromInput(in.excRemainder);
-            const float iFull = FromInput(in.inhFull), iRest = FromInput(in.inhRemainder);
+    // The conductances: each decays and takes the step's input, (g - k*g) + in,
+    // eight neurons at a time after the inputs (written by the deliveries before
+    // the phase barrier) are taken and cleared one by one.
+    float* const g[4] = {x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB};
+    const float decay[4] = {kAmpa, kNmda, kGabaA, kGabaB};
+    alignas(32) float in[4][kMaxChunkSize];
+    for (uint32_t block = first; block < end; block += kMaxChunkSize) {
+        const uint32_t count = std::min(end - block, kMaxChunkSize);
+        for (uint32_t k = 0; k < count; ++k) {
+            EventInputs& sums = e.input[block + k];
+            const float eFull = FromInput(sums.excFull), eRest = FromInput(sums.excRemainder);
+            const float iFull = FromInput(sums.inhFull), iRest = FromInput(sums.inhRemainder);
+            sums = EventInputs{};
             // A remainder slot's increment decays once in its arrival step.
-            const float eFast = eFull + (eRest - kAmpa * eRest), eSlow = eFull + (eRest - kNmda * eRest);
-            const float iFast = iFull + (iRest - kGabaA * iRest), iSlow = iFull + (iRest - kGabaB * iRest);
-            x.gAmpa[i] = (x.gAmpa[i] - kAmpa * x.gAmpa[i]) + eFast;
-            x.gNmda[i] = (x.gNmda[i] - kNmda * x.gNmda[i]) + eSlow;
-            x.gGabaA[i] = (x.gGabaA[i] - kGabaA * x.gGabaA[i]) + iFast;
-            x.gGabaB[i] = (x.gGabaB[i] - kGabaB * x.gGabaB[i]) + iSlow;
+            in[0][k] = eFull + (eRest - kAmpa * eRest);
+            in[1][k] = eFull + (eRest - kNmda * eRest);
+            in[2][k] = iFull + (iRest - kGabaA * iRest);
+            in[3][k] = iFull + (iRest - kGabaB * iRest);
+        }
+        for (uint32_t r = 0; r < 4; ++r) {
+            float* const gr = g[r] + block;
+            const __m256 k8 = _mm256_set1_ps(decay[r]);
+            uint32_t k = 0;
+            for (; k + 8 <= count; k += 8) {
+                const __m256 v = _mm256_loadu_ps(gr + k);
+                _mm256_storeu_ps(gr + k, _mm256_add_ps(_mm256_sub_ps(v, _mm256_mul_ps(k8, v)), _mm256_load_ps(in[r] + k)));
+            }
+            for (; k < count; ++k) gr[k] = (gr[k] - decay[r] * gr[k]) + in[r][k];
         }
     }
     MembraneStepArrays(m, first, end);
