@@ -45,6 +45,13 @@ DistributedRun JoinDistributedRun(int& argc, char**& argv) {
     MPI_Comm_size(MPI_COMM_WORLD, &size);
     run.rank = static_cast<uint32_t>(rank);
     run.ranks = static_cast<uint32_t>(size);
+    MPI_Comm here;
+    if (MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, rank, MPI_INFO_NULL, &here) == MPI_SUCCESS) {
+        int local = 1;
+        MPI_Comm_size(here, &local);
+        run.ranksHere = static_cast<uint32_t>(local);
+        MPI_Comm_free(&here);
+    }
     return run;
 }
 

@@ -18,6 +18,7 @@ struct Simulation;
 struct DistributedRun {
     uint32_t rank = 0;
     uint32_t ranks = 1;
+    uint32_t ranksHere = 1;  // the processes of the run on this machine (sharing its cores)
 };
 // Joins the run when mpirun (or another MPI launcher) started this process
 // (MPI_Init); otherwise, and without MPI, a run of one.

@@ -6,6 +6,7 @@
 //   3. Main loop
 //   4. Distributed runs
 //   5. main
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -253,14 +254,20 @@ bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
         launch.exportPath.clear();  // the network as built: the same on every process
         launch.checkpointPath.clear();
     }
-    LogMessage(LogInfo, 0, "Distributed run of %u processes (MPI); this is process 0, which logs and records.",
-               run.ranks);
     launch.headless = true;
     if (!launch.stepsGiven) {
         if (run.rank == 0)
             LogMessage(LogError, 0, "Unable to run distributed: it needs steps=N (a distributed run is headless).");
         return false;
     }
+    // The processes on one machine share its cores: without threads= (or a file's
+    // thread count) each takes one thread per core of its part of them.
+    if (State.params.autoManageThreads != 0)
+        State.params.workerThreads = RoundWorkerThreads(std::max<uint32_t>(1, plat::PhysicalCoreCount() / run.ranksHere));
+    LogMessage(LogInfo, 0,
+               "Distributed run of %u processes (MPI), %u on this machine, %u worker thread%s each; this is "
+               "process 0, which logs and writes the files.",
+               run.ranks, run.ranksHere, State.params.workerThreads, State.params.workerThreads == 1 ? "" : "s");
     ShareRandomState(State.random);  // rank 0's clock seed, unless seed= gave one to all
     AttachDistribution(State, run);
     return true;
