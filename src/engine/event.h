@@ -137,6 +137,10 @@ struct EventNeuronState {
     uint32_t* spikeCount;
 };
 
+// Deliveries are split among at most this many workers (more wait in sub-phase b).
+inline constexpr uint32_t kEventMaxPartitions = 16;
+static_assert(kMaxSynapsesPerNeuron <= 255, "a slice's offsets fit in 8 bits");
+
 struct EventEngine {
     EventPowers exc[kEventPowerSteps];
     EventPowers inh[kEventPowerSteps];
@@ -154,7 +158,7 @@ struct EventEngine {
     // which together are the neurons this process steps; the slice of run i onto
     // partition p is [splits[i * (partitions + 1) + p], splits[i * (partitions + 1) + p + 1]).
     uint32_t partitions;
-    uint32_t partitionFirst[17];
+    uint32_t partitionFirst[kEventMaxPartitions + 1];
     uint8_t* splits;         // [neuronCount * (partitions + 1)]
     int32_t* lastSpike;      // [neuronCount] the neuron's lastSpikeStep, for deliveries
     EventHistory* history;   // [neuronCount]
@@ -172,8 +176,6 @@ struct EventEngine {
     alignas(64) uint64_t delivered;
 };
 inline constexpr uint32_t kNoTracked = 0xFFFFFFFFu;
-inline constexpr uint32_t kEventMaxPartitions = 16;
-static_assert(kMaxSynapsesPerNeuron <= 255, "a slice's offsets fit in 8 bits");
 
 // ---- 2. Creation and release ------------------------------------------------------------------------
 // Allocates the event state for the network in state (tables from state.params)
