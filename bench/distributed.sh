@@ -13,7 +13,7 @@ RUNS="${2:-3}"
 PRESETS="${BENCH_PRESETS:-6 7}"
 MEMORY_PRESET="${BENCH_MEMORY_PRESET:-12}"
 STEPS=2000
-if ! command -v mpirun >/dev/null || ! "$BUILD/vellicor" --help 2>/dev/null | grep -q mpirun; then
+if ! command -v mpirun >/dev/null || ! ldd "$BUILD/vellicor" 2>/dev/null | grep -q libmpi; then
     echo "distributed.sh: no MPI build (scripts/install-deps.sh installs Open MPI)" >&2
     exit 0
 fi

@@ -60,8 +60,6 @@ void LeaveDistributedRun() {
     Joined = false;
 }
 
-bool DistributedRunsBuilt() { return true; }
-
 // ---- 2. Exchange and agreement ------------------------------------------------------------------
 
 namespace {
@@ -227,7 +225,6 @@ ExchangeTotals DistributedExchangeTotals() { return TheExchange.totals; }
 
 DistributedRun JoinDistributedRun(int&, char**&) { return {}; }
 void LeaveDistributedRun() {}
-bool DistributedRunsBuilt() { return false; }
 void AttachDistribution(Simulation&, const DistributedRun&) {}
 void ShareRandomState(RandomGeneratorState&) {}
 void GatherShares(Simulation&) {}

@@ -25,8 +25,6 @@ struct DistributedRun {
 DistributedRun JoinDistributedRun(int& argc, char**& argv);
 // MPI_Finalize, when joined.
 void LeaveDistributedRun();
-// Whether this program was built with MPI.
-bool DistributedRunsBuilt();
 
 // ---- 2. Shared state ----------------------------------------------------------------------------
 // Sets sim.distribution: this process's share, the step exchange (MPI_Allgather of

@@ -8,7 +8,6 @@
 
 #include <kiss_fftr.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -150,14 +149,12 @@ void CountWeights(Simulation& state, uint32_t first, uint32_t end) {
         // target): every synapse once over all ranges, each where its state is
         // kept (in a distributed run, the process of its post-synaptic neuron).
         const int32_t until = static_cast<int32_t>(state.stepCounter.load(std::memory_order_acquire)) - 1;
-        const auto before = [](const EventSynapse& x, uint32_t post) { return EventPost(x) < post; };
         for (uint32_t n = 0; n < e->neuronCount; ++n) {
             const bool excitatory = state.neurons[n].isExcitatory != 0;
+            const EventSlice slice = EventSliceOnto(*e, n, first, end);
             const EventSynapse* run = e->synapses + e->runStart[n];
-            const EventSynapse* runEnd = e->synapses + e->runStart[n + 1];
-            const EventSynapse* lo = std::lower_bound(run, runEnd, first, before);
-            const EventSynapse* hi = std::lower_bound(lo, runEnd, end, before);
-            for (; lo < hi; ++lo) ++bins[WeightBin(EventWeightOf(state, *lo, excitatory, until).w)];
+            for (uint32_t j = slice.lo; j < slice.hi; ++j)
+                ++bins[WeightBin(EventWeightOf(state, run[j], excitatory, until).w)];
         }
     } else {
         for (uint32_t n = first; n < end; ++n) {

@@ -1,6 +1,5 @@
 // What one process of a distributed run holds for the others: the state of its
 // share, region by region (engine/simulation.h, section 3).
-#include <algorithm>
 #include <cstddef>
 
 #include "engine/event.h"
@@ -31,12 +30,8 @@ void VisitShareState(Simulation& sim, uint32_t first, uint32_t end, ShareStateVi
     if (EventEngine* e = sim.eventEngine) {
         // Every run's synapses onto the share (runs are ordered by target).
         for (uint32_t j = 0; j < e->neuronCount; ++j) {
-            EventSynapse* run = e->synapses + e->runStart[j];
-            EventSynapse* runEnd = e->synapses + e->runStart[j + 1];
-            const auto before = [](const EventSynapse& x, uint32_t post) { return EventPost(x) < post; };
-            EventSynapse* lo = std::lower_bound(run, runEnd, first, before);
-            EventSynapse* hi = std::lower_bound(lo, runEnd, end, before);
-            region(lo, static_cast<size_t>(hi - lo) * sizeof(EventSynapse));
+            const EventSlice slice = EventSliceOnto(*e, j, first, end);
+            region(e->synapses + e->runStart[j] + slice.lo, size_t{slice.hi - slice.lo} * sizeof(EventSynapse));
         }
         region(e->input + first, (end - first) * sizeof(EventInputs));
         region(e->history + first, (end - first) * sizeof(EventHistory));

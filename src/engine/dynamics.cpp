@@ -355,12 +355,11 @@ void FireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) 
 
 namespace {
 
-uint32_t MarkingApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
+uint32_t MarkingApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t, uint32_t) {
     Neuron* const neurons = state.neurons;
     uint8_t* const spiked = state.spiked;
     uint32_t* const firedIds = state.firedIds + first;
     uint32_t fired = 0;
-    (void)s;
     for (uint32_t i = first; i < end; ++i) {
         if (i + kFirePrefetchAhead < end) PrefetchDelaySlots(neurons[i + kFirePrefetchAhead]);
         Neuron& n = neurons[i];

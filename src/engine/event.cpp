@@ -242,29 +242,14 @@ KindContext KindOf(const Simulation& state, bool excitatory) {
 constexpr uint32_t kTargetsAhead = 8;
 constexpr uint32_t kHistoryAhead = 4;
 
-// The slice [lo, hi) of neuron i's run onto partition p (its offsets in the run).
-struct Slice {
-    uint32_t lo, hi;
-};
-inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
+// The slice of neuron i's run onto partition p, from the splits.
+inline EventSlice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
     const uint8_t* split = e.splits + uint64_t{i} * (e.partitions + 1);
     return {split[p], split[p + 1]};
 }
-// The same for any range of post-synaptic neurons [first, end), by search.
-inline Slice SliceOf(const EventEngine& e, uint32_t i, uint32_t first, uint32_t end) {
-    const EventSynapse* run = e.synapses + e.runStart[i];
-    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
-    const auto at = [run, count](uint32_t post) {
-        return static_cast<uint32_t>(std::lower_bound(run, run + count, post, [](const EventSynapse& x, uint32_t v) {
-                                         return EventPost(x) < v;
-                                     }) -
-                                     run);
-    };
-    return {first == 0 ? 0u : first >= e.neuronCount ? count : at(first), end >= e.neuronCount ? count : at(end)};
-}
 
 // Fetches the lines of a slice of neuron i's run (at most the first 16).
-inline void PrefetchSlice(const EventEngine& e, uint32_t i, Slice slice) {
+inline void PrefetchSlice(const EventEngine& e, uint32_t i, EventSlice slice) {
     const char* p = reinterpret_cast<const char*>(e.synapses + e.runStart[i] + slice.lo);
     const char* end = reinterpret_cast<const char*>(e.synapses + e.runStart[i] + slice.hi);
     if (end - p > 16 * 64) end = p + 16 * 64;
@@ -273,7 +258,7 @@ inline void PrefetchSlice(const EventEngine& e, uint32_t i, Slice slice) {
 
 // Delivers the spike of neuron i, which reaches its terminals in step s, to the
 // synapses of a slice of its run.
-void DeliverSlice(Simulation& state, uint32_t i, Slice slice, int32_t s) {
+void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
     EventInputs* const input = e.input;
     const KindContext k = KindOf(state, e.excitatory[i] != 0);
@@ -324,7 +309,7 @@ void DeliverSlice(Simulation& state, uint32_t i, Slice slice, int32_t s) {
 // Settles the synapses of a slice of neuron i's run whose potentiation window has
 // closed by step s (all spikes up to s - 1 known): their pending potentiation is
 // applied and their arrival forgotten.
-void SweepSlice(Simulation& state, uint32_t i, Slice slice, int32_t s) {
+void SweepSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
     const float wMax = e.excitatory[i] != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
     EventSynapse* const run = e.synapses + e.runStart[i];
@@ -526,7 +511,7 @@ void EventSetWorkers(Simulation& state, uint32_t workers) {
     e.partitionFirst[parts] = first + count;
     for (uint32_t i = 0; i < n; ++i)
         for (uint32_t p = 0; p <= parts; ++p)
-            splits[uint64_t{i} * (parts + 1) + p] = static_cast<uint8_t>(SliceOf(e, i, e.partitionFirst[p], n).lo);
+            splits[uint64_t{i} * (parts + 1) + p] = static_cast<uint8_t>(EventSliceOnto(e, i, e.partitionFirst[p], n).lo);
 }
 
 uint64_t* EventDueRow(Simulation& state, uint32_t s) {
@@ -723,12 +708,12 @@ constexpr uint32_t kNoPartition = 0xFFFFFFFFu;
 void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t p) {
     EventEngine& e = *state.eventEngine;
     const auto slice = [&e, first, end, p](uint32_t i) {
-        return p == kNoPartition ? SliceOf(e, i, first, end) : SliceOf(e, i, p);
+        return p == kNoPartition ? EventSliceOnto(e, i, first, end) : SliceOf(e, i, p);
     };
     const uint64_t* const row = e.due + uint64_t{static_cast<uint32_t>(s) & (e.ringSteps - 1)} * e.ringWords;
     struct Due {
         uint32_t neuron;
-        Slice slice;
+        EventSlice slice;
     };
     Due due[kMaxChunkSize];
     uint32_t dueCount = 0;
@@ -753,7 +738,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     for (uint32_t w = 0; w < e.ringWords; ++w) {
         for (uint64_t bits = row[w]; bits != 0; bits &= bits - 1) {
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
-            const Slice x = slice(i);
+            const EventSlice x = slice(i);
             if (x.lo == x.hi) continue;
             if (dueCount == kMaxChunkSize) deliver();
             due[dueCount++] = {i, x};

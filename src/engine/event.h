@@ -60,6 +60,7 @@
 // Delays, delivery times, STDP and the stimulus are the exact engine's.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/network.h"
@@ -248,3 +249,19 @@ WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool 
 // neuron of run synapse j.
 inline uint64_t EventIncoming(const EventEngine& e, uint32_t i, uint32_t k) { return e.incoming[e.inStart[i] + k]; }
 uint32_t EventPre(const EventEngine& e, uint64_t j);
+// The synapses of neuron i's run onto the post-synaptic neurons [first, end): run
+// offsets [lo, hi), found by search (a run is ordered by post-synaptic neuron).
+struct EventSlice {
+    uint32_t lo, hi;
+};
+inline EventSlice EventSliceOnto(const EventEngine& e, uint32_t i, uint32_t first, uint32_t end) {
+    const EventSynapse* run = e.synapses + e.runStart[i];
+    const uint32_t count = static_cast<uint32_t>(e.runStart[i + 1] - e.runStart[i]);
+    const auto at = [run, count, &e](uint32_t post) {
+        if (post == 0) return 0u;
+        if (post >= e.neuronCount) return count;
+        const auto before = [](const EventSynapse& x, uint32_t v) { return EventPost(x) < v; };
+        return static_cast<uint32_t>(std::lower_bound(run, run + count, post, before) - run);
+    };
+    return {at(first), at(end)};
+}
