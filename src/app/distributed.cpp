@@ -81,6 +81,11 @@ MpiExchange TheExchange;
 void Exchange(void* context, StepExchange& x) {
     MpiExchange& m = *static_cast<MpiExchange*>(context);
     const auto start = std::chrono::steady_clock::now();
+    // Every id of the network, twice (due and fired), at most: sized at the
+    // first exchange of a build (the warm-up's hand-offs), not in the step loop.
+    const size_t room = 2 * size_t{x.dueWords} * 64;
+    if (m.send.size() < room) m.send.resize(room);
+    if (m.all.size() < room) m.all.resize(room);
     uint32_t* out = m.send.data();
     const uint32_t firstWord = x.first / 64, endWord = (x.end + 63) / 64;
     for (uint32_t w = firstWord; w < endWord; ++w)
@@ -122,11 +127,11 @@ bool Agree(void* context, bool ok) {
     MpiExchange& m = *static_cast<MpiExchange*>(context);
     int mine = ok ? 1 : 0, all = 0;
     MPI_Allreduce(&mine, &all, 1, MPI_INT, MPI_LAND, MPI_COMM_WORLD);
+    m.totals = {};  // the steps' exchanges only, not the warm-up's hand-offs
     if (all != 0) {
-        // Every id of the network, twice (due and fired), at most.
-        const uint32_t n = m.sim->neuronCount;
-        m.send.assign(2 * static_cast<size_t>(n), 0);
-        m.all.assign(2 * static_cast<size_t>(n), 0);
+        const size_t room = 2 * ((size_t{m.sim->neuronCount} + 63) / 64 * 64);
+        if (m.send.size() < room) m.send.resize(room);
+        if (m.all.size() < room) m.all.resize(room);
     }
     return all != 0;
 }

@@ -248,6 +248,10 @@ void MainLoop() {
 // same switches, so all of them refuse alike.
 bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
     GatherForCheckpoint = launch.stepsGiven && !launch.checkpointPath.empty();
+    // Each process keeps only the synapses onto its own neurons, unless a file
+    // needs the whole network in one process (a checkpoint written or resumed, the
+    // network export).
+    const bool wholeNetwork = !launch.checkpointPath.empty() || !launch.resumePath.empty() || !launch.exportPath.empty();
     if (run.rank > 0) {
         SetLogThreshold(LogError);
         launch.recordPath.clear();
@@ -270,6 +274,7 @@ bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
                run.ranks, run.ranksHere, State.params.workerThreads, State.params.workerThreads == 1 ? "" : "s");
     ShareRandomState(State.random);  // rank 0's clock seed, unless seed= gave one to all
     AttachDistribution(State, run);
+    State.distribution.shareOnly = !wholeNetwork;
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "engine/dynamics.h"
 #include "engine/event.h"
@@ -190,23 +191,21 @@ void InitNeuronStorage(Simulation& state, Neuron& n, uint32_t incomingCapacity, 
     n.lastSpikeStep = -1;
     n.isHeld = 0;
 
-    // The delivery and group loops count in 8 bits.
+    // The delivery and group loops count in 8 bits. The outgoing lists are sized
+    // once the wiring has counted them (AllocateOutgoingLists).
     n.incomingCapacity = std::min(incomingCapacity, kMaxSynapsesPerNeuron);
-    n.outgoingCapacity = OutgoingCapacityFor(p);
+    n.incomingCount = n.outgoingCount = n.excIncomingCount = n.inhIncomingCount = 0;
+    const uint32_t length = DelayLengthForAxon(axonLength, p.velocityMyelinated);
+    n.delayLength = length;
+    n.delayIndex = length - 1;
+    if (!KeepsNeuron(state, static_cast<uint32_t>(&n - state.neurons))) return;  // counts only
     n.incoming = static_cast<Synapse*>(
         ArenaAlloc(state, n.incomingCapacity * sizeof(Synapse), 16, kNeuronStorageMessage, PoolSynapses));
     for (uint32_t k = 0; k < n.incomingCapacity; ++k) n.incoming[k].arrivalStep = -1;
-    n.outgoing = static_cast<Synapse**>(
-        ArenaAlloc(state, n.outgoingCapacity * sizeof(Synapse*), 16, kNeuronStorageMessage, PoolSynapses));
-    n.incomingCount = n.outgoingCount = n.excIncomingCount = n.inhIncomingCount = 0;
-
-    const uint32_t length = DelayLengthForAxon(axonLength, p.velocityMyelinated);
     n.delayV = static_cast<float*>(
         ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage, PoolDelay));
     n.delayFiltered = static_cast<float*>(
         ArenaAlloc(state, length * sizeof(float), 16, kNeuronStorageMessage, PoolDelay));
-    n.delayLength = length;
-    n.delayIndex = length - 1;
 }
 
 // One slot of a lane block; the random draw (one, only when randomising) is in double.
@@ -268,13 +267,23 @@ void AssignLanes(Simulation& state, Synapse* const* list, uint32_t count,
     }
 }
 
+// Outgoing lists sized by the wiring's counts of the synapses kept; CompleteNeuron
+// fills them.
+void AllocateOutgoingLists(Simulation& state) {
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        Neuron& n = state.neurons[i];
+        n.outgoingCapacity = n.outgoingCount;
+        n.outgoingCount = 0;
+        n.outgoing = static_cast<Synapse**>(
+            ArenaAlloc(state, n.outgoingCapacity * sizeof(Synapse*), 16, kNeuronStorageMessage, PoolSynapses));
+    }
+}
+
 void CompleteNeuron(Simulation& state, Neuron& n) {
     // Outgoing lists are appended in neuron order below, so they come out ordered
     // by post-synaptic neuron and lane; sorting what is there keeps that true.
     std::sort(n.outgoing, n.outgoing + n.outgoingCount,
               [](const Synapse* a, const Synapse* b) { return CompareSynapseRefByPost(a, b) < 0; });
-    std::sort(n.incoming, n.incoming + n.incomingCount,
-              [](const Synapse& a, const Synapse& b) { return CompareSynapseByPre(a, b) < 0; });
 
     n.excBlocks8 = n.excIncomingCount / 8;
     n.excBlocks4 = (n.excIncomingCount % 8) / 4;
@@ -282,6 +291,16 @@ void CompleteNeuron(Simulation& state, Neuron& n) {
     n.inhBlocks8 = n.inhIncomingCount / 8;
     n.inhBlocks4 = (n.inhIncomingCount % 8) / 4;
     n.inhGroups = n.inhIncomingCount / 4;
+    if (!KeepsNeuron(state, static_cast<uint32_t>(&n - state.neurons))) {
+        // Another process's neuron: only the draws of its lanes' initial weights.
+        const SimParams& p = state.params;
+        const uint32_t draws = (p.randomizeExcWeights != 0 ? n.excIncomingCount : 0) +
+                               (p.randomizeInhWeights != 0 ? n.inhIncomingCount : 0);
+        for (uint32_t k = 0; k < draws; ++k) Random01(state.random);
+        return;
+    }
+    std::sort(n.incoming, n.incoming + n.incomingCount,
+              [](const Synapse& a, const Synapse& b) { return CompareSynapseByPre(a, b) < 0; });
 
     n.excIncoming = static_cast<Synapse**>(
         ArenaAlloc(state, n.excIncomingCount * sizeof(Synapse*), 16, kSynapseMemoryMessage, PoolSynapses));
@@ -312,6 +331,44 @@ void CompleteNeuron(Simulation& state, Neuron& n) {
 
 // ---- 5. Warm-up ------------------------------------------------------------------------------
 
+namespace {
+
+// The warm-up's spike: it acts in the coming integration, without depression.
+void WarmUpDeliver(const Neuron& n, int32_t s) {
+    for (uint32_t k = 0; k < n.outgoingCount; ++k) {
+        *n.outgoing[k]->arrivedFlag = 1;
+        n.outgoing[k]->arrivalStep = s + 1;
+    }
+}
+
+// One pass over neurons [first, end) in blocks of eight; the ids whose delay line
+// let a spike out go to `delivered` when given.
+void WarmUpBlocks(Simulation& state, uint32_t first, uint32_t end, int32_t s, std::vector<uint32_t>* delivered) {
+    Neuron* neurons = state.neurons;
+    // Blocks of eight; the last block is shorter when the count is not a multiple.
+    for (uint32_t block = first; block < end; block += 8) {
+        const uint32_t blockEnd = std::min(block + 8, end);
+        // Computes conductances, vNext and uNext; v and u change here only by resets.
+        UpdateChunk(state, block, blockEnd);
+        for (uint32_t i = block; i < blockEnd; ++i) {
+            Neuron& n = neurons[i];
+            // Delay line as in the fire phase.
+            if (AdvanceDelayLine(n)) {
+                WarmUpDeliver(n, s);
+                if (delivered != nullptr) delivered->push_back(i);
+            }
+            if (n.v >= n.vPeak) {
+                n.v = n.c;
+                n.lastSpikeStep = s;
+                ++n.spikeCount;
+                n.u = n.u + n.d;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 void WarmUpNetwork(Simulation& state) {
     Neuron* neurons = state.neurons;
     const uint32_t count = state.neuronCount;
@@ -321,28 +378,31 @@ void WarmUpNetwork(Simulation& state) {
     }
     // The step counter is read, not advanced: the warm-up happens before step S.
     const int32_t s = static_cast<int32_t>(state.stepCounter.load());
+    const Distribution& d = state.distribution;
+    if (!d.shareOnly || d.ranks <= 1) {
+        for (int pass = 0; pass < 20; ++pass) WarmUpBlocks(state, 0, count, s, nullptr);
+        return;
+    }
+    // A process that keeps only its share steps its own blocks when the passes
+    // reach them: in every pass the processes take turns in id order, and each
+    // hands the others the ids whose spikes it let out. A spike onto a later
+    // process's neuron then acts in that pass, one onto an earlier process's in the
+    // next, as in one process (the flags it sets are the same whoever sets them).
+    std::vector<uint32_t> ids;
+    ids.reserve(state.shareEnd - state.shareFirst);
+    std::vector<uint64_t> noDue((count + 63) / 64, 0);
     for (int pass = 0; pass < 20; ++pass) {
-        // Blocks of eight; the last block is shorter when the count is not a multiple.
-        for (uint32_t first = 0; first < count; first += 8) {
-            const uint32_t end = std::min(first + 8, count);
-            // Computes conductances, vNext and uNext; v and u change here only by resets.
-            UpdateChunk(state, first, end);
-            for (uint32_t i = first; i < end; ++i) {
-                Neuron& n = neurons[i];
-                // Delay line as in the fire phase, delivery without depression.
-                if (AdvanceDelayLine(n)) {
-                    for (uint32_t k = 0; k < n.outgoingCount; ++k) {
-                        *n.outgoing[k]->arrivedFlag = 1;
-                        n.outgoing[k]->arrivalStep = s + 1;
-                    }
-                }
-                if (n.v >= n.vPeak) {
-                    n.v = n.c;
-                    n.lastSpikeStep = s;
-                    ++n.spikeCount;
-                    n.u = n.u + n.d;
-                }
-            }
+        for (uint32_t turn = 0; turn < d.ranks; ++turn) {
+            ids.clear();
+            if (turn == d.rank) WarmUpBlocks(state, state.shareFirst, state.shareEnd, s, &ids);
+            const auto mine = static_cast<uint32_t>(ids.size());
+            ids.resize(count);  // room for every process's ids (theirs are the turn's only)
+            std::fill(noDue.begin(), noDue.end(), 0);
+            StepExchange x{static_cast<uint32_t>(s), state.shareFirst, state.shareEnd, ids.data(), mine,
+                           noDue.data(), static_cast<uint32_t>(noDue.size()), false};
+            d.exchange(d.context, x);
+            if (turn != d.rank)
+                for (uint32_t k = 0; k < x.firedCount; ++k) WarmUpDeliver(neurons[ids[k]], s);
         }
     }
 }
@@ -350,6 +410,12 @@ void WarmUpNetwork(Simulation& state) {
 // ---- 6. Build and release -----------------------------------------------------------------------
 
 namespace {
+
+// Whether the warm-up hands spikes between the processes of a distributed run.
+bool HandsOffWarmUp(const Simulation& s) {
+    const Distribution& d = s.distribution;
+    return d.shareOnly && d.ranks > 1 && d.agree != nullptr && d.exchange != nullptr;
+}
 
 // The event engine keeps its own synapses: the exact engine's lane blocks,
 // records and lists go (the counts stay).
@@ -365,7 +431,7 @@ void ReleaseExactSynapses(Simulation& state) {
     ReleasePool(state, PoolSynapses);
 }
 
-void BuildOrThrow(Simulation& state) {
+void BuildOrThrow(Simulation& state, bool& agreedBeforeWarmUp) {
     SimParams& p = state.params;
     state.buildOrigin = BuildOrigin{p, state.random};  // what a rebuild starts from
     state.MemoryUsage = 0;
@@ -393,6 +459,8 @@ void BuildOrThrow(Simulation& state) {
     state.firedCount = 0;
     DeriveParams(p);
     state.viewNeurons.store(state.neurons);
+    ShareOfNeurons(state.neuronCount, state.distribution.rank, state.distribution.ranks, state.shareFirst,
+                   state.shareEnd);
 
     // 5-6. Normalised parameters, then placement and wiring.
     NormalizeParams(p);
@@ -402,6 +470,7 @@ void BuildOrThrow(Simulation& state) {
         BuildBoxGeometry(state);
 
     // 7. Sorted lists, class lists and lane blocks, in neuron order.
+    AllocateOutgoingLists(state);
     uint64_t total = 0;
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
         CompleteNeuron(state, state.neurons[i]);
@@ -409,8 +478,12 @@ void BuildOrThrow(Simulation& state) {
     }
 
     // 8-9. The warm-up is the exact engine's in both modes: the same starting state.
-    ShareOfNeurons(state.neuronCount, state.distribution.rank, state.distribution.ranks, state.shareFirst,
-                   state.shareEnd);
+    // A process that keeps only its share hands spikes to the others in it: first
+    // every process learns whether all of them got this far.
+    if (HandsOffWarmUp(state)) {
+        agreedBeforeWarmUp = true;
+        if (!state.distribution.agree(state.distribution.context, true)) throw BuildFailure{kOtherProcessBuildMessage};
+    }
     WarmUpNetwork(state);
     if (p.engineMode == EngineEvent) {
         EnterEventMode(state);
@@ -425,16 +498,27 @@ void BuildOrThrow(Simulation& state) {
 
 std::string BuildNetwork(Simulation& state) {
     const plat::FlushToZeroScope flushToZero;  // the warm-up steps the network
+    bool agreedBeforeWarmUp = false;
+    std::string error;
     try {
-        BuildOrThrow(state);
+        BuildOrThrow(state, agreedBeforeWarmUp);
         return "";
     } catch (const BuildFailure& failure) {
-        ReleaseNetwork(state);
-        return failure.message;
+        error = failure.message;
     } catch (const std::bad_alloc&) {
-        ReleaseNetwork(state);
-        return kNeuronMemoryMessage;
+        error = kNeuronMemoryMessage;
     }
+    ReleaseNetwork(state);
+    // The others wait for this process's word before their warm-up.
+    if (HandsOffWarmUp(state) && !agreedBeforeWarmUp) state.distribution.agree(state.distribution.context, false);
+    return error;
+}
+
+void RefuseDistributedBuild(Simulation& state) {
+    const Distribution& d = state.distribution;
+    if (d.agree == nullptr) return;
+    if (HandsOffWarmUp(state)) d.agree(d.context, false);
+    d.agree(d.context, false);
 }
 
 void ReleaseNetwork(Simulation& state) {

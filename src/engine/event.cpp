@@ -363,7 +363,7 @@ void EnterEventMode(Simulation& state) {
     for (uint32_t i = 0; i < n; ++i) {
         const Neuron& x = state.neurons[i];
         e.runStart[i + 1] = e.runStart[i] + x.outgoingCount;
-        e.inStart[i + 1] = e.inStart[i] + x.incomingCount;
+        e.inStart[i + 1] = e.inStart[i] + (x.incoming != nullptr ? x.incomingCount : 0);  // the kept ones
         longest = std::max(longest, x.delayLength);
     }
     e.synapseCount = e.runStart[n];
@@ -428,7 +428,7 @@ void EnterEventMode(Simulation& state) {
         e.excitatory[i] = x.isExcitatory != 0 ? 1 : 0;
         e.lastSpike[i] = x.lastSpikeStep;
         if (x.lastSpikeStep >= 0) RecordHistory(e.history[i], -1, x.lastSpikeStep);
-        for (uint32_t j = 0; j + 1 < x.delayLength; ++j) {
+        for (uint32_t j = 0; x.delayV != nullptr && j + 1 < x.delayLength; ++j) {  // kept lines
             const uint32_t slot = (x.delayIndex + x.delayLength - (j + 1) % x.delayLength) % x.delayLength;
             if (x.delayV[slot] > x.vPeak) SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(j)) & (e.ringSteps - 1), i);
         }

@@ -110,10 +110,16 @@ void PlaceAxonTerminal(RandomGeneratorState& rng, float out[3], const float soma
 // ---- 3. Link creation ---------------------------------------------------------------------
 
 // P -> Q as the next entry of Q's incoming array; the callers test Q's room first.
+// A process that keeps only its share counts the synapses onto other neurons
+// (their room decides later links) without storing them.
 static inline void Link(Neuron& pre, Neuron& post) {
-    Synapse& s = post.incoming[post.incomingCount++];
-    s.pre = &pre;
-    s.post = &post;
+    if (post.incoming != nullptr) {
+        Synapse& s = post.incoming[post.incomingCount];
+        s.pre = &pre;
+        s.post = &post;
+        ++pre.outgoingCount;  // the list is sized from this count after the wiring
+    }
+    ++post.incomingCount;
     if (pre.isExcitatory)
         ++post.excIncomingCount;
     else

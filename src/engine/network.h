@@ -124,7 +124,14 @@ inline constexpr uint32_t kMaxSynapsesPerNeuron = 255;
 // Builds the whole network from state.params and state.random. Logs "Created
 // simulation with %d neurons and %d synapses". On failure (memory missing, a
 // network too large) it releases what it made and returns the message; "" when built.
+// A process of a distributed run that keeps only its share agrees with the others
+// before the warm-up (Distribution::agree); the caller agrees on the outcome.
 std::string BuildNetwork(Simulation& state);
+// For a process of a distributed run that cannot even try to build: makes the
+// agreements its build would have made, with failure.
+void RefuseDistributedBuild(Simulation& state);
+inline constexpr const char* kOtherProcessBuildMessage =
+    "Another process of the distributed run could not build its network.";
 // Frees everything BuildNetwork allocated and clears every pointer to it.
 void ReleaseNetwork(Simulation& state);
 

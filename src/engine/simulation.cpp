@@ -179,13 +179,16 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
     const uint32_t threads = RoundWorkerThreads(params.workerThreads);
     Log(LogInfo, "Initializing work manager and worker threads...");
     WorkManager* wm = CreateWorkManager(threads, params.neuronCount);
-    if (wm == nullptr) return fail(SimStatus::NoResources, kLowMemoryMessage);
+    if (wm == nullptr) {
+        RefuseDistributedBuild(*this);
+        return fail(SimStatus::NoResources, kLowMemoryMessage);
+    }
     Log(LogInfo, "Starting the engine.");
     std::string error = BuildNetwork(*this);
     // Every process of a distributed run learns whether all of them built theirs.
     if (distribution.agree != nullptr && !distribution.agree(distribution.context, error.empty()) && error.empty()) {
         ReleaseNetwork(*this);
-        error = "Another process of the distributed run could not build its network.";
+        error = kOtherProcessBuildMessage;
     }
     if (!error.empty()) {
         ReleaseWorkManager(wm);
@@ -197,6 +200,7 @@ SimResult Simulation::StartLocked(uint32_t steps, const StartExtension* extensio
         wm = CreateWorkManager(threads, shareEnd - shareFirst, shareFirst);
         if (wm == nullptr) {
             ReleaseNetwork(*this);
+            if (distribution.agree != nullptr) distribution.agree(distribution.context, false);  // the resume's
             return fail(SimStatus::NoResources, kLowMemoryMessage);
         }
     }

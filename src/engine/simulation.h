@@ -101,7 +101,7 @@ struct SimulationObserver {
 inline constexpr int kMaxObservers = 4;
 
 // ---- 3. Distributed runs ----------------------------------------------------------------------------
-// A run spread over `ranks` processes. Every process builds the whole network from
+// A run spread over `ranks` processes. Every process replays the whole build from
 // the same parameters and generator (the same bits) and steps its share of the
 // neurons (ShareOfNeurons), delivering only to synapses onto its own neurons.
 // Between the two fire sub-phases of every step, `exchange` runs on the last
@@ -128,6 +128,12 @@ struct Distribution {
     // Returns only when done: a process that cannot exchange ends the whole run.
     void (*exchange)(void* context, StepExchange& step) = nullptr;
     bool (*agree)(void* context, bool ok) = nullptr;
+    // Whether this process keeps only what its share needs: the synapses onto its
+    // neurons (records, lanes, event runs) and its neurons' delay lines. Every
+    // neuron record stays, with the network's synapse counts (`outgoingCount` then
+    // counts the synapses kept). A whole-network reader (checkpoint, export, views)
+    // needs every process's part.
+    bool shareOnly = false;
 };
 // Neurons [first, end) of process `rank` of `ranks` for a network of n neurons:
 // contiguous ranges of whole 64-neuron words, so that no word of a bitmap is shared.
@@ -286,3 +292,9 @@ private:
     void StopLocked();
     void SetState(uint32_t value);
 };
+
+// Whether this process keeps neuron i's incoming synapses and delay line (every
+// neuron's, unless it keeps its share only).
+inline bool KeepsNeuron(const Simulation& s, uint32_t i) {
+    return !s.distribution.shareOnly || (i >= s.shareFirst && i < s.shareEnd);
+}

@@ -482,8 +482,10 @@ bool LaunchWorkers(Simulation& state, WorkManager* wm, bool idlePriority) {
         EventSetWorkers(state, threads);
         EventLoadNeurons(state);
     }
-    ViewSnapshot* snapshot = state.views ? CreateViewSnapshot(state) : nullptr;
-    if (state.views && snapshot == nullptr) {
+    // A process that keeps only its share has no whole network to show.
+    const bool views = state.views && !state.distribution.shareOnly;
+    ViewSnapshot* snapshot = views ? CreateViewSnapshot(state) : nullptr;
+    if (views && snapshot == nullptr) {
         delete[] workers;
         return false;
     }

@@ -109,37 +109,49 @@ void Configure(Simulation& sim, uint32_t threads, uint8_t engine) {
     sim.logSink.write = [](void*, uint8_t, const char*) {};
 }
 
-std::vector<uint64_t> RunAlone(uint32_t steps, uint8_t engine) {
+std::vector<uint64_t> RunAlone(uint32_t steps, uint8_t engine, uint64_t* memory) {
     Simulation sim;
     Configure(sim, 2, engine);
     std::vector<uint64_t> spikes;
     sim.AddObserver({&spikes, nullptr, &Record});
     EXPECT_TRUE(sim.Start(steps).ok());
+    *memory = sim.MemoryUsage;
     EXPECT_TRUE(sim.WaitForTarget(600000));
     sim.Stop();
     return spikes;
 }
 
+struct RunShape {
+    uint32_t ranks, threads;
+    bool shareOnly;  // each keeps only its share's synapses
+};
+
 // Runs `ranks` processes of `threads` workers; returns rank 0's spikes, or the
-// start errors.
-std::vector<uint64_t> RunDistributed(uint32_t ranks, uint32_t threads, uint8_t engine, uint32_t steps, bool refuse,
-                                     std::vector<std::string>* errors = nullptr) {
+// start errors, and the most memory a process's network took.
+std::vector<uint64_t> RunDistributed(RunShape shape, uint8_t engine, uint32_t steps, bool refuse,
+                                     std::vector<std::string>* errors = nullptr, uint64_t* memory = nullptr) {
+    const uint32_t ranks = shape.ranks, threads = shape.threads;
     LocalRun run(ranks);
     run.refuse = refuse;
     run.members.resize(ranks);
     std::vector<uint64_t> spikes;
     std::vector<std::string> failures(ranks);
     std::vector<std::thread> processes;
+    std::mutex memoryLock;
     for (uint32_t r = 0; r < ranks; ++r) {
         run.members[r] = Rank{&run, r};
         processes.emplace_back([&, r] {
             Simulation sim;
             Configure(sim, threads, engine);
-            sim.distribution = Distribution{r, ranks, &run.members[r], &Exchange, &Agree};
+            sim.distribution = Distribution{r, ranks, &run.members[r], &Exchange, &Agree, shape.shareOnly};
             if (r == 0) sim.AddObserver({&spikes, nullptr, &Record});
             const SimResult started = sim.Start(steps);
             failures[r] = started.error;
             if (!started.ok()) return;
+            if (memory != nullptr) {
+                const std::lock_guard<std::mutex> lock(memoryLock);
+                *memory = std::max(*memory, sim.MemoryUsage);
+            }
             EXPECT_TRUE(sim.WaitForTarget(600000));
             EXPECT_EQ(sim.stepCounter.load(), steps);
             sim.Stop();
@@ -158,20 +170,26 @@ constexpr uint32_t kSteps = 1500;
 
 TEST(Distribution, ProcessesTogetherGiveTheSpikesOfOneSimulation) {
     for (const uint8_t engine : {EngineEvent, EngineExact}) {
-        const std::vector<uint64_t> alone = RunAlone(kSteps, engine);
+        const char* name = engine == EngineEvent ? "event" : "exact";
+        uint64_t aloneMemory = 0;
+        const std::vector<uint64_t> alone = RunAlone(kSteps, engine, &aloneMemory);
         ASSERT_GT(alone.size(), 1000u);  // the network is active
-        for (const auto& [ranks, threads] : {std::pair{2u, 1u}, std::pair{3u, 2u}}) {
-            const std::vector<uint64_t> together = RunDistributed(ranks, threads, engine, kSteps, false);
-            EXPECT_TRUE(together == alone) << (engine == EngineEvent ? "event" : "exact") << " engine, " << ranks
-                                            << " processes of " << threads << " threads: " << together.size()
-                                            << " spikes against " << alone.size();
+        for (const RunShape shape : {RunShape{2, 1, false}, RunShape{2, 1, true}, RunShape{3, 2, true}}) {
+            uint64_t memory = 0;
+            const std::vector<uint64_t> together = RunDistributed(shape, engine, kSteps, false, nullptr, &memory);
+            EXPECT_TRUE(together == alone) << name << " engine, " << shape.ranks << " processes of " << shape.threads
+                                            << " threads" << (shape.shareOnly ? ", shares only" : "") << ": "
+                                            << together.size() << " spikes against " << alone.size();
+            // A process that keeps its share holds its part of the synapses, and
+            // every neuron's record.
+            if (shape.shareOnly) EXPECT_LT(memory, aloneMemory * 3 / 4) << name << " engine, " << shape.ranks;
         }
     }
 }
 
 TEST(Distribution, OneFailedBuildEndsEveryProcessWithAnError) {
     std::vector<std::string> errors;
-    RunDistributed(3, 1, EngineEvent, 10, true, &errors);
+    RunDistributed({3, 1, true}, EngineEvent, 10, true, &errors);
     for (const std::string& error : errors)
         EXPECT_EQ(error, "Another process of the distributed run could not build its network.");
 }
