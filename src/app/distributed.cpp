@@ -12,7 +12,9 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/activity.h"
 #include "engine/simulation.h"
+#include "io/checkpoint.h"
 
 #ifdef VELLICOR_MPI
 #include <mpi.h>
@@ -160,6 +162,25 @@ struct ShareBuffer {
     size_t at = 0;
 };
 
+// One message to process 0 of any length: its size, then pieces of at most 1 GiB.
+constexpr int kPartTag = 7;
+void SendBytes(const void* data, size_t bytes) {
+    const uint64_t size = bytes;
+    MPI_Send(&size, 1, MPI_UINT64_T, 0, kPartTag, MPI_COMM_WORLD);
+    const char* from = static_cast<const char*>(data);
+    for (size_t at = 0; at < size; at += kMessageBytes)
+        MPI_Send(from + at, static_cast<int>(std::min(kMessageBytes, size - at)), MPI_BYTE, 0, kPartTag,
+                 MPI_COMM_WORLD);
+}
+void ReceiveBytes(uint32_t from, std::vector<char>& bytes) {
+    uint64_t size = 0;
+    MPI_Recv(&size, 1, MPI_UINT64_T, static_cast<int>(from), kPartTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    bytes.resize(size);
+    for (size_t at = 0; at < size; at += kMessageBytes)
+        MPI_Recv(bytes.data() + at, static_cast<int>(std::min(kMessageBytes, size - at)), MPI_BYTE,
+                 static_cast<int>(from), kPartTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+}
+
 }  // namespace
 
 void GatherShares(Simulation& sim) {
@@ -173,35 +194,33 @@ void GatherShares(Simulation& sim) {
                             b.insert(b.end(), static_cast<char*>(data), static_cast<char*>(data) + bytes);
                         },
                         &buffer);
-        const uint64_t size = buffer.bytes.size();
-        MPI_Send(&size, 1, MPI_UINT64_T, 0, 0, MPI_COMM_WORLD);
-        for (size_t at = 0; at < size; at += kMessageBytes)
-            MPI_Send(buffer.bytes.data() + at, static_cast<int>(std::min(kMessageBytes, size - at)), MPI_BYTE, 0, 0,
-                     MPI_COMM_WORLD);
+        SendBytes(buffer.bytes.data(), buffer.bytes.size());
     } else {
         for (uint32_t from = 1; from < ranks; ++from) {
-            uint64_t size = 0;
-            MPI_Recv(&size, 1, MPI_UINT64_T, static_cast<int>(from), 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-            buffer.bytes.resize(size);
+            ReceiveBytes(from, buffer.bytes);
             buffer.at = 0;
-            for (size_t at = 0; at < size; at += kMessageBytes)
-                MPI_Recv(buffer.bytes.data() + at, static_cast<int>(std::min(kMessageBytes, size - at)), MPI_BYTE,
-                         static_cast<int>(from), 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
             uint32_t first = 0, end = 0;
             ShareOfNeurons(sim.neuronCount, from, ranks, first, end);
             VisitShareState(sim, first, end,
                             [](void* c, void* data, size_t bytes) {
                                 auto& b = *static_cast<ShareBuffer*>(c);
-                                std::memcpy(data, b.bytes.data() + b.at, bytes);
+                                if (b.at + bytes <= b.bytes.size()) std::memcpy(data, b.bytes.data() + b.at, bytes);
                                 b.at += bytes;
                             },
                             &buffer);
         }
     }
-    // Each process counted the synapses onto its own neurons.
+    // Each process counts the synapses onto its own neurons; a histogram the
+    // workers have cleared and not yet counted is counted here.
     ActivityAnalysis& a = sim.analysis;
-    std::vector<uint32_t> histogram(a.WeightHistogram, a.WeightHistogram + kWeightBins);
-    histogram.push_back(a.weightTotal);
+    std::vector<uint32_t> histogram(kWeightBins + 1, 0);
+    if (WeightCountPending(sim.stepCounter.load())) {
+        CountWeightBins(sim, sim.shareFirst, sim.shareEnd, histogram.data());
+        for (uint32_t b = 0; b < kWeightBins; ++b) histogram[kWeightBins] += histogram[b];
+    } else {
+        std::copy(a.WeightHistogram, a.WeightHistogram + kWeightBins, histogram.begin());
+        histogram[kWeightBins] = a.weightTotal;
+    }
     std::vector<uint32_t> sum(histogram.size());
     MPI_Reduce(histogram.data(), sum.data(), static_cast<int>(histogram.size()), MPI_UINT32_T, MPI_SUM, 0,
                MPI_COMM_WORLD);
@@ -209,6 +228,29 @@ void GatherShares(Simulation& sim) {
         std::copy(sum.begin(), sum.begin() + kWeightBins, a.WeightHistogram);
         a.weightTotal = sum.back();
     }
+}
+
+namespace {
+
+void ChannelSend(void*, const void* data, size_t bytes) { SendBytes(data, bytes); }
+void ChannelReceive(void*, uint32_t from, std::vector<char>& bytes) { ReceiveBytes(from, bytes); }
+void ChannelSum(void*, uint64_t* values, size_t count) {
+    for (size_t at = 0; at < count; at += kMessageBytes / 8)
+        MPI_Allreduce(MPI_IN_PLACE, values + at, static_cast<int>(std::min(kMessageBytes / 8, count - at)),
+                      MPI_UINT64_T, MPI_SUM, MPI_COMM_WORLD);
+}
+void ChannelBroadcast(void*, uint64_t& value) { MPI_Bcast(&value, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD); }
+
+CheckpointChannel TheChannel;
+
+}  // namespace
+
+const CheckpointChannel* DistributedCheckpointChannel() {
+    if (!Joined || TheExchange.sim == nullptr) return nullptr;
+    const Distribution& d = TheExchange.sim->distribution;
+    TheChannel = CheckpointChannel{d.rank, d.ranks, nullptr, &ChannelSend, &ChannelReceive, &ChannelSum,
+                                   &ChannelBroadcast};
+    return &TheChannel;
 }
 
 void ShareRandomState(RandomGeneratorState& random) {
@@ -233,6 +275,7 @@ void LeaveDistributedRun() {}
 void AttachDistribution(Simulation&, const DistributedRun&) {}
 void ShareRandomState(RandomGeneratorState&) {}
 void GatherShares(Simulation&) {}
+const CheckpointChannel* DistributedCheckpointChannel() { return nullptr; }
 uint64_t SumOverProcesses(uint64_t value) { return value; }
 bool AllProcesses(bool ok) { return ok; }
 ExchangeTotals DistributedExchangeTotals() { return {}; }

@@ -13,6 +13,7 @@
 #include "engine/random.h"
 
 struct Simulation;
+struct CheckpointChannel;
 
 // ---- 1. Joining and leaving ------------------------------------------------------------------
 struct DistributedRun {
@@ -31,10 +32,14 @@ void LeaveDistributedRun();
 // counts, MPI_Allgatherv of spike and due ids) and the agreement after the build.
 // A failed collective ends every process (MPI's default error handler).
 void AttachDistribution(Simulation& sim, const DistributedRun& run);
-// Copies every other process's share of the state (VisitShareState) into rank 0's
-// network and sums the weight histograms there: rank 0 then holds the whole run,
-// for a checkpoint. On every process, its workers parked.
+// Copies every other process's per-neuron state (VisitShareState) into rank 0's
+// network and sums the weight histograms there, before a checkpoint. On every
+// process, its workers parked.
 void GatherShares(Simulation& sim);
+// How the processes write and read one checkpoint together (io/checkpoint.h):
+// MPI_Send and MPI_Recv of the parts, MPI_Allreduce, MPI_Bcast. Null outside a
+// distributed run.
+const CheckpointChannel* DistributedCheckpointChannel();
 // Rank 0's generator state on every process (the network must be the same bits).
 void ShareRandomState(RandomGeneratorState& random);
 // The sum of `value` over all processes, on every process.

@@ -226,9 +226,9 @@ namespace {
 constexpr uint32_t kStatisticsPeriodMs = 10000;
 
 // The network must be at rest (parked workers, or none).
-bool WriteCheckpointLogged(const AppState& state, const std::string& path) {
+bool WriteCheckpointLogged(const AppState& state, const std::string& path, const CheckpointChannel* channel = nullptr) {
     std::string error;
-    if (!WriteCheckpoint(state, path, error)) {
+    if (!WriteCheckpoint(state, state.options, path, error, channel)) {
         LogMessage(LogError, 0, "Unable to write the checkpoint: %s", error.c_str());
         return false;
     }
@@ -241,19 +241,21 @@ bool WriteCheckpointLogged(const AppState& state, const std::string& path) {
 // or when `path` is empty to <folder>/vellicor-checkpoint-<step>.h5 (then named in
 // `path`). `written` says whether the file was written; the result, whether the
 // network was at rest for it.
-SimStatus WriteWhileParked(AppState& state, const std::string& folder, std::string& path, bool& written) {
+SimStatus WriteWhileParked(AppState& state, const std::string& folder, std::string& path, bool& written,
+                           const CheckpointChannel* channel = nullptr) {
     struct Write {
         const AppState& state;
         const std::string& folder;
         std::string& path;
         bool& written;
-    } write{state, folder, path, written};
+        const CheckpointChannel* channel;
+    } write{state, folder, path, written, channel};
     written = false;
     return state.WhileParked(
         [](void* context, Simulation&) {
             auto& w = *static_cast<Write*>(context);
             if (!w.path.empty()) {
-                w.written = WriteCheckpointLogged(w.state, w.path);
+                w.written = WriteCheckpointLogged(w.state, w.path, w.channel);
                 return;
             }
             // A name of its own: an earlier checkpoint of the same step (this run,
@@ -322,10 +324,14 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     state.Park();
     summary.steps = state.stepCounter.load() - firstStep;
     if (files.gather != nullptr) files.gather(state);
-    if (!files.checkpointPath.empty()) {
+    if (files.channel != nullptr && files.channel->rank != 0) {
+        // Another process of a distributed run: its parts of process 0's file.
+        state.WhileParked([](void* c, Simulation& sim) { SendCheckpointParts(sim, *static_cast<const CheckpointChannel*>(c)); },
+                          const_cast<CheckpointChannel*>(files.channel));
+    } else if (!files.checkpointPath.empty()) {
         std::string path = files.checkpointPath;
         bool written = false;
-        if (WriteWhileParked(state, "", path, written) != SimStatus::Ok)
+        if (WriteWhileParked(state, "", path, written, files.channel) != SimStatus::Ok)
             LogMessage(LogError, 0, "No checkpoint written: the simulation ended before its last step.");
         summary.failed = !written;
     }

@@ -9,6 +9,7 @@
 
 struct AppState;
 class CheckpointReader;  // io/checkpoint.h
+struct CheckpointChannel;  // io/checkpoint.h
 
 // What the task threads report to the window that started them (the toolbox),
 // from any thread. The entry point implements it over the toolbox; null: nobody.
@@ -90,9 +91,11 @@ struct Simulation;
 struct HeadlessRunFiles {
     CheckpointReader* resume = nullptr;  // continue this checkpoint (opened)
     std::string checkpointPath;          // write a checkpoint after the last step
-    // A distributed run's gathering of every process's state into this one's
-    // network before a checkpoint is written (on every process, parked).
+    // A distributed run's checkpoint: `gather` brings every process's per-neuron
+    // state into process 0's network (on every process, parked); then process 0
+    // writes the file through `channel` while the others send their parts.
     void (*gather)(Simulation& sim) = nullptr;
+    const CheckpointChannel* channel = nullptr;
 };
 // Starts a simulation (or continues a checkpoint), runs exactly `steps` steps,
 // writes the checkpoint asked for, stops, and reports. With 0 steps the network is

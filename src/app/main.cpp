@@ -97,7 +97,10 @@ int RunStepsAndExit(const LaunchOptions& launch) {
     HeadlessRunFiles files;
     files.resume = Resume.IsOpen() ? &Resume : nullptr;
     files.checkpointPath = launch.checkpointPath;
-    if (GatherForCheckpoint) files.gather = &GatherShares;
+    if (GatherForCheckpoint) {
+        files.gather = &GatherShares;
+        files.channel = DistributedCheckpointChannel();
+    }
     RunSummary summary = RunStepsHeadless(State, steps, files);
     summary.synapseEvents = SumOverProcesses(summary.synapseEvents);  // every process delivers its share
     const int signo = plat::ConsoleInterruptSignal();
@@ -248,10 +251,10 @@ void MainLoop() {
 // same switches, so all of them refuse alike.
 bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
     GatherForCheckpoint = launch.stepsGiven && !launch.checkpointPath.empty();
-    // Each process keeps only the synapses onto its own neurons, unless a file
-    // needs the whole network in one process (a checkpoint written or resumed, the
-    // network export).
-    const bool wholeNetwork = !launch.checkpointPath.empty() || !launch.resumePath.empty() || !launch.exportPath.empty();
+    // Each process keeps only the synapses onto its own neurons, unless the
+    // network export asks for the whole network in process 0 (the SONATA indices
+    // order every synapse by source).
+    const bool wholeNetwork = !launch.exportPath.empty();
     if (run.rank > 0) {
         SetLogThreshold(LogError);
         launch.recordPath.clear();
@@ -259,9 +262,10 @@ bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
         launch.checkpointPath.clear();
     }
     launch.headless = true;
-    if (!launch.stepsGiven) {
+    if (!launch.stepsGiven || launch.steps == 0) {
+        // steps=0 (build and check only) is one process's: it needs no other.
         if (run.rank == 0)
-            LogMessage(LogError, 0, "Unable to run distributed: it needs steps=N (a distributed run is headless).");
+            LogMessage(LogError, 0, "Unable to run distributed: it needs steps=N with N of 1 or more (a distributed run is headless).");
         return false;
     }
     // The processes on one machine share its cores: without threads= (or a file's
@@ -275,6 +279,7 @@ bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
     ShareRandomState(State.random);  // rank 0's clock seed, unless seed= gave one to all
     AttachDistribution(State, run);
     State.distribution.shareOnly = !wholeNetwork;
+    Resume.SetChannel(DistributedCheckpointChannel());  // the processes restore together
     return true;
 }
 

@@ -132,7 +132,7 @@ void ClearWeightHistogram(Simulation& state) {
 
 namespace {
 
-void CountLanes(const SynapseLaneWeights* blocks, uint32_t count, uint32_t (&bins)[kWeightBins]) {
+void CountLanes(const SynapseLaneWeights* blocks, uint32_t count, uint32_t* bins) {
     if (blocks == nullptr) return;
     // Full four-synapse blocks, then the remainder lanes of the last block.
     for (uint32_t i = 0; i < count; ++i) ++bins[WeightBin(blocks[i / 4].weight[i % 4])];
@@ -142,8 +142,20 @@ void CountLanes(const SynapseLaneWeights* blocks, uint32_t count, uint32_t (&bin
 
 void CountWeights(Simulation& state, uint32_t first, uint32_t end) {
     if (state.neurons == nullptr) return;
-    if (end > state.neuronCount) end = state.neuronCount;
     uint32_t bins[kWeightBins] = {};
+    CountWeightBins(state, first, end, bins);
+    ActivityAnalysis& a = state.analysis;
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < kWeightBins; ++i) {
+        plat::AtomicAdd(a.WeightHistogram[i], bins[i]);
+        total += bins[i];
+    }
+    plat::AtomicAdd(a.weightTotal, total);
+}
+
+void CountWeightBins(const Simulation& state, uint32_t first, uint32_t end, uint32_t* bins) {
+    if (state.neurons == nullptr) return;
+    if (end > state.neuronCount) end = state.neuronCount;
     if (const EventEngine* e = state.eventEngine) {
         // The synapses onto neurons [first, end), from every run (ordered by
         // target): every synapse once over all ranges, each where its state is
@@ -163,11 +175,4 @@ void CountWeights(Simulation& state, uint32_t first, uint32_t end) {
             CountLanes(neuron.inhLaneWeights, neuron.inhIncomingCount, bins);
         }
     }
-    ActivityAnalysis& a = state.analysis;
-    uint32_t total = 0;
-    for (uint32_t i = 0; i < kWeightBins; ++i) {
-        plat::AtomicAdd(a.WeightHistogram[i], bins[i]);
-        total += bins[i];
-    }
-    plat::AtomicAdd(a.weightTotal, total);
 }

@@ -38,6 +38,8 @@ void RecordStepSpikes(Simulation& state, uint64_t count);
 void ComputeSpectrum(Simulation& state);
 void ClearWeightHistogram(Simulation& state);
 void CountWeights(Simulation& state, uint32_t first, uint32_t end);
+// Adds the bins of the synapses onto neurons [first, end) to bins[kWeightBins].
+void CountWeightBins(const Simulation& state, uint32_t first, uint32_t end, uint32_t* bins);
 // The workers count the histogram of a step s with s mod 2048 = 0 as they begin
 // step s + 1: while they are parked after step s (stepCounter = s + 1) its bins
 // are cleared and not yet counted.

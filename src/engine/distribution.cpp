@@ -1,5 +1,5 @@
-// What one process of a distributed run holds for the others: the state of its
-// share, region by region (engine/simulation.h, section 3).
+// What one process of a distributed run holds for the others: the per-neuron state
+// of its share, region by region (engine/simulation.h, section 3).
 #include <cstddef>
 
 #include "engine/event.h"
@@ -17,22 +17,8 @@ void VisitShareState(Simulation& sim, uint32_t first, uint32_t end, ShareStateVi
         region(&n.isHeld, sizeof n.isHeld);
         region(&n.gAmpa, 4 * sizeof(float));  // the four conductances
         region(&n.spikeCount, sizeof n.spikeCount);
-        region(n.delayV, n.delayLength * sizeof(float));
-        region(n.delayFiltered, n.delayLength * sizeof(float));
-        if (sim.eventEngine != nullptr) continue;
-        // The exact engine keeps a synapse with its post-synaptic neuron: the
-        // records' arrival steps and the lane blocks (state, then weights).
-        for (uint32_t k = 0; k < n.incomingCount; ++k) region(&n.incoming[k].arrivalStep, sizeof(int32_t));
-        const size_t block = sizeof(SynapseLaneState) + sizeof(SynapseLaneWeights);
-        if (n.excLaneState != nullptr) region(n.excLaneState, (n.excIncomingCount + 3) / 4 * block);
-        if (n.inhLaneState != nullptr) region(n.inhLaneState, (n.inhIncomingCount + 3) / 4 * block);
     }
     if (EventEngine* e = sim.eventEngine) {
-        // Every run's synapses onto the share (runs are ordered by target).
-        for (uint32_t j = 0; j < e->neuronCount; ++j) {
-            const EventSlice slice = EventSliceOnto(*e, j, first, end);
-            region(e->synapses + e->runStart[j] + slice.lo, size_t{slice.hi - slice.lo} * sizeof(EventSynapse));
-        }
         region(e->input + first, (end - first) * sizeof(EventInputs));
         region(e->history + first, (end - first) * sizeof(EventHistory));
         region(e->lastSpike + first, (end - first) * sizeof(int32_t));

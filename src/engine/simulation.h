@@ -139,10 +139,11 @@ struct Distribution {
 // contiguous ranges of whole 64-neuron words, so that no word of a bitmap is shared.
 void ShareOfNeurons(uint32_t n, uint32_t rank, uint32_t ranks, uint32_t& first, uint32_t& end);
 // Calls visit(context, data, bytes) for every region of memory that holds the
-// state of the neurons [first, end) and of the synapses onto them, in an order
-// that depends only on the network: what one process sends, another copies into
-// the same regions of its own network (a checkpoint of the whole run). Parked
-// workers only; the weight histogram is not among them.
+// per-neuron state of neurons [first, end) (their records' changing values and
+// the event engine's inputs, spike histories and due words), in an order that
+// depends only on the network: what one process sends, another copies into the
+// same regions of its own network (before a checkpoint of the whole run, whose
+// delay lines and synapses io/checkpoint.h streams). Parked workers only.
 using ShareStateVisitor = void (*)(void* context, void* data, size_t bytes);
 void VisitShareState(Simulation& sim, uint32_t first, uint32_t end, ShareStateVisitor visit, void* context);
 

@@ -113,6 +113,16 @@ public:
         return ok_;
     }
     bool Get(T& out) { return Get(&out, 1); }
+    // Values another process keeps (a distributed run's).
+    bool Skip(uint64_t count) {
+        T scratch[256];
+        while (count > 0 && ok_) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(count, std::size(scratch)));
+            Get(scratch, take);
+            count -= take;
+        }
+        return ok_;
+    }
     bool Finish() const { return ok_ && read_ == total_ && next_ == buffer_.size(); }
 
 private:
@@ -281,26 +291,105 @@ NetworkCounts CountNetwork(const Simulation& state) {
 
 // ---- 3. Structure digest ------------------------------------------------------------------------------
 
-uint64_t NetworkStructureDigest(const Simulation& state) {
-    // FNV-1a over 64-bit words.
+namespace {
+
+// FNV-1a over 64-bit words.
+struct Digest {
     uint64_t h = 14695981039346656037ull;
-    auto add = [&h](uint64_t word) { h = (h ^ word) * 1099511628211ull; };
-    const Neuron* neurons = state.neurons;
-    add(state.neuronCount);
-    for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        const Neuron& n = neurons[i];
-        add(uint64_t(n.isExcitatory) | uint64_t(n.neuronClass) << 8 | uint64_t(n.delayLength) << 32);
-        add(uint64_t(std::bit_cast<uint32_t>(n.a)) | uint64_t(std::bit_cast<uint32_t>(n.b)) << 32);
-        add(uint64_t(std::bit_cast<uint32_t>(n.c)) | uint64_t(std::bit_cast<uint32_t>(n.d)) << 32);
-        add(uint64_t(n.excIncomingCount) | uint64_t(n.inhIncomingCount) << 32);
-        add(n.outgoingCount);
-        // A synapse's lane is its place among the incoming synapses of its kind.
-        uint32_t lanes[2] = {0, 0};
-        for (uint32_t k = 0; k < n.incomingCount; ++k) {
-            const uint32_t pre = IncomingPre(state, i, k);
-            add(uint64_t{pre} | uint64_t(lanes[neurons[pre].isExcitatory != 0 ? 1 : 0]++) << 32);
-        }
+    void Add(uint64_t word) { h = (h ^ word) * 1099511628211ull; }
+};
+
+// Neuron i's words: its outgoing total and its incoming synapses' pre-synaptic
+// neurons (`pres`, incomingCount of them) given.
+void DigestNeuron(Digest& d, const Neuron* neurons, uint32_t i, uint64_t outgoing, const uint32_t* pres) {
+    const Neuron& n = neurons[i];
+    d.Add(uint64_t(n.isExcitatory) | uint64_t(n.neuronClass) << 8 | uint64_t(n.delayLength) << 32);
+    d.Add(uint64_t(std::bit_cast<uint32_t>(n.a)) | uint64_t(std::bit_cast<uint32_t>(n.b)) << 32);
+    d.Add(uint64_t(std::bit_cast<uint32_t>(n.c)) | uint64_t(std::bit_cast<uint32_t>(n.d)) << 32);
+    d.Add(uint64_t(n.excIncomingCount) | uint64_t(n.inhIncomingCount) << 32);
+    d.Add(outgoing);
+    // A synapse's lane is its place among the incoming synapses of its kind.
+    uint32_t lanes[2] = {0, 0};
+    for (uint32_t k = 0; k < n.incomingCount; ++k)
+        d.Add(uint64_t{pres[k]} | uint64_t(lanes[neurons[pres[k]].isExcitatory != 0 ? 1 : 0]++) << 32);
+}
+
+// The pre-synaptic neurons of the incoming synapses of neurons [first, end).
+std::vector<uint32_t> IncomingPres(const Simulation& state, uint32_t first, uint32_t end) {
+    std::vector<uint32_t> pres;
+    for (uint32_t i = first; i < end; ++i)
+        for (uint32_t k = 0; k < state.neurons[i].incomingCount; ++k) pres.push_back(IncomingPre(state, i, k));
+    return pres;
+}
+
+// How many of neuron i's outgoing synapses end on neurons [first, end) (lists
+// are ordered by post-synaptic neuron).
+uint32_t OutgoingOnto(const Simulation& state, uint32_t i, uint32_t first, uint32_t end) {
+    if (const EventEngine* e = state.eventEngine) {
+        const EventSlice slice = EventSliceOnto(*e, i, first, end);
+        return slice.hi - slice.lo;
     }
+    const Neuron& n = state.neurons[i];
+    const Neuron* lo = state.neurons + first;
+    const Neuron* hi = state.neurons + end;
+    uint32_t count = 0;
+    for (uint32_t k = 0; k < n.outgoingCount; ++k) count += n.outgoing[k]->post >= lo && n.outgoing[k]->post < hi;
+    return count;
+}
+
+template <typename T>
+const T* PartValues(const std::vector<char>& bytes) {
+    return reinterpret_cast<const T*>(bytes.data());
+}
+
+}  // namespace
+
+uint64_t NetworkStructureDigest(const Simulation& state) {
+    Digest d;
+    d.Add(state.neuronCount);
+    std::vector<uint32_t> pres;
+    for (uint32_t i = 0; i < state.neuronCount; ++i) {
+        pres = IncomingPres(state, i, i + 1);
+        DigestNeuron(d, state.neurons, i, state.neurons[i].outgoingCount, pres.data());
+    }
+    return d.h;
+}
+
+uint64_t NetworkStructureDigest(const Simulation& state, const CheckpointChannel& channel) {
+    if (channel.ranks <= 1) return NetworkStructureDigest(state);
+    // Every process holds the synapses onto its own neurons: the outgoing totals
+    // are summed, and process 0 walks every process's incoming lists in turn.
+    const uint32_t n = state.neuronCount;
+    std::vector<uint64_t> outgoing(n);
+    for (uint32_t i = 0; i < n; ++i) outgoing[i] = OutgoingOnto(state, i, state.shareFirst, state.shareEnd);
+    channel.sum(channel.context, outgoing.data(), n);
+    const std::vector<uint32_t> mine = IncomingPres(state, state.shareFirst, state.shareEnd);
+    uint64_t h = 0;
+    if (channel.rank != 0) {
+        channel.send(channel.context, mine.data(), mine.size() * sizeof(uint32_t));
+    } else {
+        Digest d;
+        d.Add(n);
+        std::vector<char> part;
+        for (uint32_t r = 0; r < channel.ranks; ++r) {
+            uint32_t first = 0, end = 0;
+            ShareOfNeurons(n, r, channel.ranks, first, end);
+            if (r != 0) channel.receive(channel.context, r, part);
+            const uint32_t* pres = r == 0 ? mine.data() : PartValues<uint32_t>(part);
+            const size_t available = r == 0 ? mine.size() : part.size() / sizeof(uint32_t);
+            size_t at = 0;
+            for (uint32_t i = first; i < end; ++i) {
+                if (at + state.neurons[i].incomingCount > available) {
+                    d.Add(~uint64_t{0});  // a part short of the counts: no saved digest matches
+                    break;
+                }
+                DigestNeuron(d, state.neurons, i, outgoing[i], pres + at);
+                at += state.neurons[i].incomingCount;
+            }
+        }
+        h = d.h;
+    }
+    channel.broadcast(channel.context, h);
     return h;
 }
 
@@ -308,9 +397,82 @@ uint64_t NetworkStructureDigest(const Simulation& state) {
 
 namespace {
 
-bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& counts) {
+// Where a process's part of a dataset goes before it is sent.
+template <typename T>
+struct PartSink {
+    std::vector<T> values;
+    void Put(const T* v, size_t count) { values.insert(values.end(), v, v + count); }
+    void Put(T value) { values.push_back(value); }
+};
+
+// A dataset whose values run neuron after neuron: produce(first, end, sink) puts
+// those of neurons [first, end). In a distributed run process 0 puts its own and
+// then every other process's part, received in turn; the others send theirs.
+template <typename T, typename Produce>
+void PutParts(DatasetWriter<T>& out, const Simulation& state, const CheckpointChannel* channel, Produce produce) {
+    if (channel == nullptr || channel->ranks <= 1) {
+        produce(0, state.neuronCount, out);
+        return;
+    }
+    produce(state.shareFirst, state.shareEnd, out);
+    std::vector<char> part;
+    for (uint32_t r = 1; r < channel->ranks; ++r) {
+        channel->receive(channel->context, r, part);
+        out.Put(PartValues<T>(part), part.size() / sizeof(T));
+    }
+}
+template <typename T, typename Produce>
+void SendPart(const Simulation& state, const CheckpointChannel& channel, Produce produce) {
+    PartSink<T> sink;
+    produce(state.shareFirst, state.shareEnd, sink);
+    channel.send(channel.context, sink.values.data(), sink.values.size() * sizeof(T));
+}
+
+// The parts that run neuron after neuron, each as produce(first, end, sink).
+template <typename Sink>
+void DelayLines(const Simulation& state, uint32_t first, uint32_t end, bool filtered, Sink& out) {
+    for (uint32_t i = first; i < end; ++i) {
+        const Neuron& n = state.neurons[i];
+        out.Put(filtered ? n.delayFiltered : n.delayV, n.delayLength);
+    }
+}
+template <typename Sink>
+void ArrivalSteps(const Simulation& state, uint32_t first, uint32_t end, Sink& out) {
+    for (uint32_t i = first; i < end; ++i) {
+        const Neuron& n = state.neurons[i];
+        for (uint32_t k = 0; k < n.incomingCount; ++k) out.Put(n.incoming[k].arrivalStep);
+    }
+}
+// Lane field f (0 .. kLaneFloats - 1), or the arrival flags (kLaneFloats).
+template <typename Sink>
+void LaneField(const Simulation& state, uint32_t first, uint32_t end, int f, Sink& out) {
+    for (uint32_t i = first; i < end; ++i)
+        ForEachGroup(state.neurons[i], [&](const SynapseLaneState& s, const SynapseLaneWeights& w) {
+            if constexpr (std::is_same_v<Sink, DatasetWriter<uint8_t>> || std::is_same_v<Sink, PartSink<uint8_t>>)
+                out.Put(w.arrived, 4);
+            else
+                out.Put(LaneFloats(s, w, f), 4);
+        });
+}
+
+// The event engine's runs, in blocks of sources: a process's part of a block is
+// the length of its slice of every run, then those slices.
+constexpr uint32_t kSourcesPerBlock = 1u << 14;
+std::vector<char> EventBlock(const Simulation& state, uint32_t a, uint32_t b) {
+    const EventEngine& e = *state.eventEngine;
+    std::vector<char> bytes((b - a) * sizeof(uint32_t));
+    for (uint32_t j = a; j < b; ++j) {
+        const EventSlice slice = EventSliceOnto(e, j, state.shareFirst, state.shareEnd);
+        const uint32_t count = slice.hi - slice.lo;
+        std::memcpy(bytes.data() + (j - a) * sizeof(uint32_t), &count, sizeof count);
+        const auto* from = reinterpret_cast<const char*>(e.synapses + e.runStart[j] + slice.lo);
+        bytes.insert(bytes.end(), from, from + size_t{count} * sizeof(EventSynapse));
+    }
+    return bytes;
+}
+
+bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& counts, const CheckpointChannel* channel) {
     Id group(NewGroup(file, "neurons"));
-    if (!group.ok()) return false;
     const uint32_t n = state.neuronCount;
     const Neuron* neurons = state.neurons;
     auto fields = [&](const auto& list) {
@@ -322,58 +484,74 @@ bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& coun
         }
         return true;
     };
-    if (!fields(kNeuronFloats) || !fields(kNeuronCounters) || !fields(kNeuronSteps) || !fields(kNeuronFlags))
-        return false;
+    const bool ok = group.ok() && fields(kNeuronFloats) && fields(kNeuronCounters) && fields(kNeuronSteps) &&
+                    fields(kNeuronFlags);
+    // The delay lines whatever happened: the other processes are sending theirs.
     DatasetWriter<float> delayV(group, "delayV", counts.delaySlots);
     DatasetWriter<float> delayFiltered(group, "delayFiltered", counts.delaySlots);
-    for (uint32_t i = 0; i < n; ++i) {
-        delayV.Put(neurons[i].delayV, neurons[i].delayLength);
-        delayFiltered.Put(neurons[i].delayFiltered, neurons[i].delayLength);
-    }
-    return delayV.Finish() && delayFiltered.Finish();
+    PutParts(delayV, state, channel, [&](uint32_t f, uint32_t e, auto& out) { DelayLines(state, f, e, false, out); });
+    PutParts(delayFiltered, state, channel, [&](uint32_t f, uint32_t e, auto& out) { DelayLines(state, f, e, true, out); });
+    return delayV.Finish() && delayFiltered.Finish() && ok;
 }
 
-bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& counts) {
+bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& counts, const CheckpointChannel* channel) {
     Id group(NewGroup(file, "synapses"));
     Id lanes(group.ok() ? NewGroup(group, "lanes") : -1);
-    if (!lanes.ok()) return false;
     DatasetWriter<int32_t> arrival(group, "arrivalStep", counts.synapses);
-    for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        const Neuron& n = state.neurons[i];
-        for (uint32_t k = 0; k < n.incomingCount; ++k) arrival.Put(n.incoming[k].arrivalStep);
+    PutParts(arrival, state, channel, [&](uint32_t f, uint32_t e, auto& out) { ArrivalSteps(state, f, e, out); });
+    bool ok = lanes.ok() && arrival.Finish();
+    for (int f = 0; f < kLaneFloats; ++f) {
+        DatasetWriter<float> out(lanes, kLaneFloatNames[f], counts.laneGroups, 4);
+        PutParts(out, state, channel, [&](uint32_t a, uint32_t b, auto& sink) { LaneField(state, a, b, f, sink); });
+        ok = out.Finish() && ok;
     }
-    if (!arrival.Finish()) return false;
-    std::vector<DatasetWriter<float>> floats;
-    floats.reserve(kLaneFloats);
-    for (const char* name : kLaneFloatNames) floats.emplace_back(lanes, name, counts.laneGroups, 4);
     DatasetWriter<uint8_t> arrived(lanes, "arrived", counts.laneGroups, 4);
-    for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        ForEachGroup(state.neurons[i], [&](const SynapseLaneState& s, const SynapseLaneWeights& w) {
-            for (int f = 0; f < kLaneFloats; ++f) floats[f].Put(LaneFloats(s, w, f), 4);
-            arrived.Put(w.arrived, 4);
-        });
-    }
-    bool ok = arrived.Finish();
-    for (auto& f : floats) ok = f.Finish() && ok;
-    return ok;
+    PutParts(arrived, state, channel,
+             [&](uint32_t a, uint32_t b, auto& sink) { LaneField(state, a, b, kLaneFloats, sink); });
+    return arrived.Finish() && ok;
 }
 
 // The event engine's state: its runs, inputs, spike histories and due bitmaps.
-bool WriteEventState(hid_t file, const Simulation& state) {
+bool WriteEventState(hid_t file, const Simulation& state, const NetworkCounts& counts,
+                     const CheckpointChannel* channel) {
     const EventEngine& e = *state.eventEngine;
     Id group(NewGroup(file, "event"));
-    if (!group.ok()) return false;
-    const uint64_t s = e.synapseCount, n = e.neuronCount;
+    const uint64_t s = counts.synapses, n = e.neuronCount;
     std::vector<DatasetWriter<float>> floats;
     floats.reserve(std::size(kEventFloats));
     for (const auto& field : kEventFloats) floats.emplace_back(group, field.name, s);
     DatasetWriter<int32_t> step(group, "step", s);
     DatasetWriter<uint32_t> target(group, "target", s);
-    for (uint64_t j = 0; j < s; ++j) {
-        const EventSynapse& x = e.synapses[j];
+    const auto put = [&](const EventSynapse& x) {
         for (size_t f = 0; f < floats.size(); ++f) floats[f].Put(x.*kEventFloats[f].member);
         step.Put(x.step);
         target.Put(x.target);
+    };
+    if (channel == nullptr || channel->ranks <= 1) {
+        for (uint64_t j = 0; j < s; ++j) put(e.synapses[j]);
+    } else {
+        // Every run is the processes' slices in turn (runs are ordered by target).
+        std::vector<std::vector<char>> parts(channel->ranks);
+        for (uint32_t a = 0; a < n; a += kSourcesPerBlock) {
+            const uint32_t b = std::min<uint32_t>(n, a + kSourcesPerBlock);
+            parts[0] = EventBlock(state, a, b);
+            for (uint32_t r = 1; r < channel->ranks; ++r) channel->receive(channel->context, r, parts[r]);
+            std::vector<size_t> at(channel->ranks);
+            for (uint32_t r = 0; r < channel->ranks; ++r) at[r] = (b - a) * sizeof(uint32_t);
+            for (uint32_t j = a; j < b; ++j) {
+                for (uint32_t r = 0; r < channel->ranks; ++r) {
+                    uint32_t count = 0;
+                    if (parts[r].size() < (b - a) * sizeof(uint32_t)) continue;  // a short part: the write fails
+                    std::memcpy(&count, parts[r].data() + (j - a) * sizeof(uint32_t), sizeof count);
+                    for (uint32_t k = 0; k < count && at[r] + sizeof(EventSynapse) <= parts[r].size(); ++k) {
+                        EventSynapse x;
+                        std::memcpy(&x, parts[r].data() + at[r], sizeof x);
+                        at[r] += sizeof x;
+                        put(x);
+                    }
+                }
+            }
+        }
     }
     DatasetWriter<int64_t> inputs(group, "inputs", n, 4);
     for (uint32_t i = 0; i < e.neuronCount; ++i) {
@@ -385,12 +563,14 @@ bool WriteEventState(hid_t file, const Simulation& state) {
     history.Put(e.history[0].bits, n * (kEventHistorySteps / 64));
     DatasetWriter<uint64_t> due(group, "due", e.ringSteps, e.ringWords);
     due.Put(e.due, uint64_t{e.ringSteps} * e.ringWords);
-    bool ok = step.Finish() && target.Finish() && inputs.Finish() && history.Finish() && due.Finish();
+    bool ok = group.ok() && step.Finish() && target.Finish() && inputs.Finish() && history.Finish() && due.Finish();
     for (auto& f : floats) ok = f.Finish() && ok;
     return ok;
 }
 
-bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
+// `binsFinal`: the histogram is complete as it is (a distributed run's, summed
+// over its processes).
+bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step, bool binsFinal) {
     const ActivityAnalysis& a = state.analysis;
     Id group(NewGroup(file, "analysis"));
     if (!group.ok() || a.SpikeHistory == nullptr) return false;
@@ -399,10 +579,9 @@ bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
     uint32_t bins[kWeightBins];
     uint32_t total = 0;
     std::memcpy(bins, a.WeightHistogram, sizeof bins);
-    if (WeightCountPending(step)) {
+    if (!binsFinal && WeightCountPending(step)) {
         std::fill(bins, bins + kWeightBins, 0u);
-        for (uint32_t i = 0; i < state.neuronCount; ++i)
-            for (uint32_t k = 0; k < state.neurons[i].incomingCount; ++k) ++bins[WeightBin(IncomingWeight(state, i, k))];
+        CountWeightBins(state, 0, state.neuronCount, bins);
         for (uint32_t b : bins) total += b;
     } else {
         total = a.weightTotal;
@@ -423,11 +602,13 @@ bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step) {
            WriteAttribute(group, "peakCount", &a.peakCount) && WriteAttribute(group, "weightTotal", &total);
 }
 
-bool WriteFile(hid_t file, const Simulation& state, const AppOptions& options) {
+// In a distributed run, process 0 receives every part whatever fails (even with no
+// file at all), in the order SendCheckpointParts sends them.
+bool WriteFile(hid_t file, const Simulation& state, const AppOptions& options, const CheckpointChannel* channel) {
     const uint32_t step = state.stepCounter.load(std::memory_order_acquire);
     const BuildOrigin& origin = state.buildOrigin;
     const NetworkCounts counts = CountNetwork(state);
-    const uint64_t digest = NetworkStructureDigest(state);
+    const uint64_t digest = channel != nullptr ? NetworkStructureDigest(state, *channel) : NetworkStructureDigest(state);
     const uint32_t version = kCheckpointVersion;
     bool ok = WriteString(file, "format", kCheckpointFormat) && WriteAttribute(file, "formatVersion", &version) &&
               WriteString(file, "writer", kVellicorProductLine) && WriteAttribute(file, "step", &step);
@@ -454,8 +635,10 @@ bool WriteFile(hid_t file, const Simulation& state, const AppOptions& options) {
          WriteAttribute(network, "delaySlots", &counts.delaySlots) &&
          WriteAttribute(network, "structureDigest", &digest);
 
-    const bool synapses = state.eventEngine != nullptr ? WriteEventState(file, state) : WriteSynapses(file, state, counts);
-    return ok && WriteNeurons(file, state, counts) && synapses && WriteAnalysis(file, state, step);
+    const bool synapses = state.eventEngine != nullptr ? WriteEventState(file, state, counts, channel)
+                                                       : WriteSynapses(file, state, counts, channel);
+    const bool neurons = WriteNeurons(file, state, counts, channel);
+    return ok && synapses && neurons && WriteAnalysis(file, state, step, channel != nullptr);
 }
 
 }  // namespace
@@ -464,26 +647,33 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
     return WriteCheckpoint(state, state.options, path, error);
 }
 
-bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error) {
+bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error,
+                     const CheckpointChannel* channel) {
     if (state.neurons == nullptr || state.neuronCount == 0) {
         error = path + ": no network is built";
         return false;
     }
+    if (channel != nullptr && channel->ranks <= 1) channel = nullptr;
+    QuietHdf5();
+    // A file that cannot even be made still takes the other processes' parts.
+    const auto refuse = [&] {
+        if (channel != nullptr) WriteFile(H5I_INVALID_HID, state, options, channel);
+        return false;
+    };
     // Written under a temporary name beside the file (a symlink's target) and
     // renamed over it when complete, so a failed write leaves the old file whole.
     OutputTarget target;
-    if (!ResolveOutput(path, target, error)) return false;
+    if (!ResolveOutput(path, target, error)) return refuse();
     if (!target.regular) {
         error = path + kNotRegularForHdf5;
-        return false;
+        return refuse();
     }
     std::string temporary;
-    if (!CreateTemporaryBeside(target.path, temporary, error)) return false;
-    QuietHdf5();
+    if (!CreateTemporaryBeside(target.path, temporary, error)) return refuse();
     bool ok = false;
     try {
         Id file(H5Fcreate(temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
-        ok = file.ok() && WriteFile(file, state, options);
+        ok = (file.ok() || channel != nullptr) && WriteFile(file.ok() ? file.id : H5I_INVALID_HID, state, options, channel);
         ok = file.ok() && H5Fclose(file.id) >= 0 && ok;
         file.id = -1;
     } catch (const std::bad_alloc&) {
@@ -497,6 +687,25 @@ bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const s
         return false;
     }
     return ReplaceWith(temporary, target, error);
+}
+
+void SendCheckpointParts(const Simulation& state, const CheckpointChannel& channel) {
+    if (channel.ranks <= 1 || channel.rank == 0 || state.neurons == nullptr) return;
+    // As WriteFile takes them: the digest's, the synapses', the delay lines'.
+    NetworkStructureDigest(state, channel);
+    if (state.eventEngine != nullptr) {
+        for (uint32_t a = 0; a < state.neuronCount; a += kSourcesPerBlock) {
+            const std::vector<char> block = EventBlock(state, a, std::min<uint32_t>(state.neuronCount, a + kSourcesPerBlock));
+            channel.send(channel.context, block.data(), block.size());
+        }
+    } else {
+        SendPart<int32_t>(state, channel, [&](uint32_t f, uint32_t e, auto& out) { ArrivalSteps(state, f, e, out); });
+        for (int f = 0; f < kLaneFloats; ++f)
+            SendPart<float>(state, channel, [&](uint32_t a, uint32_t b, auto& out) { LaneField(state, a, b, f, out); });
+        SendPart<uint8_t>(state, channel, [&](uint32_t a, uint32_t b, auto& out) { LaneField(state, a, b, kLaneFloats, out); });
+    }
+    SendPart<float>(state, channel, [&](uint32_t f, uint32_t e, auto& out) { DelayLines(state, f, e, false, out); });
+    SendPart<float>(state, channel, [&](uint32_t f, uint32_t e, auto& out) { DelayLines(state, f, e, true, out); });
 }
 
 // ---- 5. Reading and restoring ----------------------------------------------------------------------------
@@ -553,7 +762,7 @@ std::string CheckRestored(const Simulation& state) {
         for (const float g : {n.gAmpa, n.gNmda, n.gGabaA, n.gGabaB})
             if (g < 0.0f) return At("/neurons/g", i) + Number(g) + ": a conductance is below 0";
         if (n.isHeld > 1) return At("/neurons/isHeld", i) + std::to_string(n.isHeld) + " is not 0 or 1";
-        for (uint32_t k = 0; k < n.delayLength; ++k)
+        for (uint32_t k = 0; n.delayV != nullptr && k < n.delayLength; ++k)  // the lines kept
             if (!std::isfinite(n.delayV[k]) || !std::isfinite(n.delayFiltered[k]))
                 return At("/neurons/delayV, delayFiltered of neuron", i) + "not a finite number";
     }
@@ -577,7 +786,12 @@ std::string CheckRestored(const Simulation& state) {
     uint64_t group = 0;
     std::string failed;
     for (uint32_t i = 0; i < state.neuronCount && failed.empty(); ++i) {
-        ForEachGroup(state.neurons[i], [&](const SynapseLaneState& s, const SynapseLaneWeights& w) {
+        const Neuron& n = state.neurons[i];
+        if (!KeepsNeuron(state, i)) {  // another process's
+            group += GroupsFor(n.excIncomingCount) + GroupsFor(n.inhIncomingCount);
+            continue;
+        }
+        ForEachGroup(n, [&](const SynapseLaneState& s, const SynapseLaneWeights& w) {
             for (int f = 0; f < kLaneFloats && failed.empty(); ++f)
                 for (int k = 0; k < 4; ++k)
                     if (!std::isfinite(LaneFloats(s, w, f)[k]))
@@ -707,8 +921,13 @@ std::string ReadNeurons(hid_t file, Simulation& state, uint64_t delaySlots) {
     DatasetReader<float> delayFiltered(group, "delayFiltered", delaySlots);
     for (uint32_t i = 0; i < n; ++i) {
         Neuron& neuron = neurons[i];
-        delayV.Get(neuron.delayV, neuron.delayLength);
-        delayFiltered.Get(neuron.delayFiltered, neuron.delayLength);
+        if (neuron.delayV != nullptr) {
+            delayV.Get(neuron.delayV, neuron.delayLength);
+            delayFiltered.Get(neuron.delayFiltered, neuron.delayLength);
+        } else {  // another process's neuron
+            delayV.Skip(neuron.delayLength);
+            delayFiltered.Skip(neuron.delayLength);
+        }
         if (neuron.delayIndex >= neuron.delayLength) return "a delay-line index is out of range";
     }
     if (!delayV.Finish() || !delayFiltered.Finish()) return "cannot read the delay lines";
@@ -722,6 +941,10 @@ std::string ReadSynapses(hid_t file, Simulation& state, const NetworkCounts& cou
     DatasetReader<int32_t> arrival(group, "arrivalStep", counts.synapses);
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
         Neuron& n = state.neurons[i];
+        if (n.incoming == nullptr) {  // another process's neuron
+            arrival.Skip(n.incomingCount);
+            continue;
+        }
         for (uint32_t k = 0; k < n.incomingCount; ++k) arrival.Get(n.incoming[k].arrivalStep);
     }
     if (!arrival.Finish()) return "cannot read /synapses/arrivalStep";
@@ -730,7 +953,14 @@ std::string ReadSynapses(hid_t file, Simulation& state, const NetworkCounts& cou
     for (const char* name : kLaneFloatNames) floats.emplace_back(lanes, name, counts.laneGroups, 4);
     DatasetReader<uint8_t> arrived(lanes, "arrived", counts.laneGroups, 4);
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        ForEachGroup(state.neurons[i], [&](SynapseLaneState& s, SynapseLaneWeights& w) {
+        Neuron& n = state.neurons[i];
+        if (!KeepsNeuron(state, i)) {
+            const uint64_t values = 4 * uint64_t{GroupsFor(n.excIncomingCount) + GroupsFor(n.inhIncomingCount)};
+            for (auto& f : floats) f.Skip(values);
+            arrived.Skip(values);
+            continue;
+        }
+        ForEachGroup(n, [&](SynapseLaneState& s, SynapseLaneWeights& w) {
             for (int f = 0; f < kLaneFloats; ++f) floats[f].Get(LaneFloats(s, w, f), 4);
             arrived.Get(w.arrived, 4);
         });
@@ -741,26 +971,32 @@ std::string ReadSynapses(hid_t file, Simulation& state, const NetworkCounts& cou
     return "";
 }
 
-std::string ReadEventState(hid_t file, Simulation& state) {
+std::string ReadEventState(hid_t file, Simulation& state, const NetworkCounts& counts) {
     EventEngine& e = *state.eventEngine;
     Id group(OpenGroup(file, "event"));
     if (!group.ok()) return "cannot read /event";
-    const uint64_t s = e.synapseCount, n = e.neuronCount;
+    const uint64_t s = counts.synapses, n = e.neuronCount;
     std::vector<DatasetReader<float>> floats;
     floats.reserve(std::size(kEventFloats));
     for (const auto& field : kEventFloats) floats.emplace_back(group, field.name, s);
     DatasetReader<int32_t> step(group, "step", s);
     DatasetReader<uint32_t> target(group, "target", s);
+    // The file's runs are whole; a process that keeps only its share takes the
+    // synapses onto its own neurons, which come in the order it keeps them.
+    uint64_t kept = 0;
     for (uint64_t j = 0; j < s; ++j) {
-        EventSynapse& x = e.synapses[j];
-        for (size_t f = 0; f < floats.size(); ++f) floats[f].Get(x.*kEventFloats[f].member);
-        uint32_t stored = 0;
-        step.Get(x.step);
-        target.Get(stored);
+        EventSynapse read;
+        for (size_t f = 0; f < floats.size(); ++f) floats[f].Get(read.*kEventFloats[f].member);
+        step.Get(read.step);
+        target.Get(read.target);
+        if (!KeepsNeuron(state, EventPost(read))) continue;
+        if (kept == e.synapseCount) return "/event/target is not the built network's";
+        EventSynapse& x = e.synapses[kept++];
         // The post-synaptic neuron and slot class are the built network's.
-        if ((stored & ~uint32_t{12}) != (x.target & ~uint32_t{12})) return "/event/target is not the built network's";
-        x.target = stored;
+        if ((read.target & ~uint32_t{12}) != (x.target & ~uint32_t{12})) return "/event/target is not the built network's";
+        x = read;
     }
+    if (kept != e.synapseCount) return "/event/target is not the built network's";
     for (size_t f = 0; f < floats.size(); ++f)
         if (!floats[f].Finish()) return std::string("cannot read /event/") + kEventFloats[f].name;
     if (!step.Finish() || !target.Finish()) return "cannot read /event/step or /event/target";
@@ -807,6 +1043,12 @@ std::string ReadAnalysis(hid_t file, Simulation& state) {
 }  // namespace
 
 bool CheckpointReader::Restore(Simulation& state, std::string& error) {
+    // The processes of a distributed run compute the digest together, before
+    // anything may end one's restore early.
+    const bool together = channel_ != nullptr && channel_->ranks > 1;
+    uint64_t builtDigest = 0;
+    if (state.neurons != nullptr)
+        builtDigest = together ? NetworkStructureDigest(state, *channel_) : NetworkStructureDigest(state);
     if (file_ < 0) {
         error = path_ + ": the checkpoint is not open";
         return false;
@@ -832,7 +1074,7 @@ bool CheckpointReader::Restore(Simulation& state, std::string& error) {
     const NetworkCounts built = CountNetwork(state);
     if (neuronCount != state.neuronCount || saved.synapses != built.synapses ||
         saved.laneGroups != built.laneGroups || saved.delaySlots != built.delaySlots ||
-        digest != NetworkStructureDigest(state)) {
+        digest != builtDigest) {
         char text[256];
         std::snprintf(text, sizeof text,
                       ": the network rebuilt from the checkpoint's parameters is not the saved one "
@@ -843,7 +1085,8 @@ bool CheckpointReader::Restore(Simulation& state, std::string& error) {
         return false;
     }
     std::string failed = ReadNeurons(file, state, saved.delaySlots);
-    if (failed.empty()) failed = state.eventEngine != nullptr ? ReadEventState(file, state) : ReadSynapses(file, state, saved);
+    if (failed.empty())
+        failed = state.eventEngine != nullptr ? ReadEventState(file, state, saved) : ReadSynapses(file, state, saved);
     if (failed.empty()) failed = ReadAnalysis(file, state);
     if (!failed.empty()) {
         error = path_ + ": truncated or damaged checkpoint (" + failed + ")";

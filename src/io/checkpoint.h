@@ -39,12 +39,29 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "io/app_state.h"
 
 inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
 inline constexpr uint32_t kCheckpointVersion = 1;
+
+// A checkpoint of a distributed run is one file, written by process 0 while the
+// others send it, in the order it writes them, their parts: their neurons' delay
+// lines and the synapses onto their neurons (the per-neuron values reach process 0
+// before, by Distribution's gather). On a resume every process reads its own parts
+// from the file. The callbacks return only when done; process 0 receives every
+// part even when its file cannot be written, so that no sender is left waiting.
+struct CheckpointChannel {
+    uint32_t rank = 0, ranks = 1;
+    void* context = nullptr;
+    void (*send)(void* context, const void* data, size_t bytes) = nullptr;                // to process 0
+    void (*receive)(void* context, uint32_t from, std::vector<char>& bytes) = nullptr;  // process 0: the next part
+    void (*sum)(void* context, uint64_t* values, size_t count) = nullptr;  // every process's, summed, on every process
+    void (*broadcast)(void* context, uint64_t& value) = nullptr;           // process 0's, on every process
+};
 
 // Writes the state of the built network to `path` (through a temporary file beside
 // it, renamed over it when complete, so a failed write leaves no half file and the
@@ -54,7 +71,10 @@ inline constexpr uint32_t kCheckpointVersion = 1;
 bool WriteCheckpoint(const AppState& state, const std::string& path, std::string& error);
 // The same for a simulation without the program's record; `options` go into the
 // stored parameter file's text.
-bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error);
+bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error,
+                     const CheckpointChannel* channel = nullptr);
+// The parts of a process other than 0, while process 0 writes the checkpoint.
+void SendCheckpointParts(const Simulation& state, const CheckpointChannel& channel);
 
 // A checkpoint opened for a resumed run: Open checks the file and reads the
 // parameters, PrepareBuild sets them up for BuildNetwork, Restore fills the built
@@ -87,6 +107,9 @@ public:
     // differs or the file cannot be read; the network is then partly overwritten.
     bool Restore(Simulation& state, std::string& error);
     void Close();
+    // A distributed run's processes restore together (the structure digest needs
+    // every process's synapses).
+    void SetChannel(const CheckpointChannel* channel) { channel_ = channel; }
 
 private:
     int64_t file_ = -1;  // HDF5 id
@@ -95,9 +118,13 @@ private:
     BuildOrigin origin_{};
     uint8_t stimulusOn_ = 0;
     uint32_t stimulusPeriod_ = 0;
+    const CheckpointChannel* channel_ = nullptr;
 };
 
 // A digest of the network's structure: every neuron's kind, class, parameters a-d,
 // delay length and counts, and every incoming synapse's pre-synaptic neuron and
 // lane. Two builds agree on it exactly when they wired the same network.
 uint64_t NetworkStructureDigest(const Simulation& state);
+// The same digest, computed by the processes of a distributed run together (each
+// holds the synapses onto its own neurons); every process gets it.
+uint64_t NetworkStructureDigest(const Simulation& state, const CheckpointChannel& channel);

@@ -182,7 +182,9 @@ TEST(Distribution, ProcessesTogetherGiveTheSpikesOfOneSimulation) {
                                             << together.size() << " spikes against " << alone.size();
             // A process that keeps its share holds its part of the synapses, and
             // every neuron's record.
-            if (shape.shareOnly) EXPECT_LT(memory, aloneMemory * 3 / 4) << name << " engine, " << shape.ranks;
+            if (shape.shareOnly) {
+                EXPECT_LT(memory, aloneMemory * 3 / 4) << name << " engine, " << shape.ranks;
+            }
         }
     }
 }

@@ -2,8 +2,8 @@
 # Distributed runs under mpirun against one process:
 #   1. 1, 2 and 3 processes (3 oversubscribe a 2-core machine), with 1 and 2 worker
 #      threads each, record the very spikes of the single process, for both engines;
-#   2. a checkpoint written by 2 processes holds what one process writes, and
-#      each resumes in the other to the same spikes;
+#   2. a checkpoint written by 2 processes (3 with the exact engine) holds what
+#      one process writes, and each resumes in the other to the same spikes;
 #   3. a process that cannot build its network ends every process, with the
 #      error on process 0 and status 1;
 #   4. a process killed mid-run ends the run with a failure status, no hang;
@@ -52,13 +52,15 @@ for path in sys.argv[2:]:
 PY
 done
 
-# 2. Checkpoints: 2 processes write what one writes (every dataset), and a
+# 2. Checkpoints: 2 or 3 processes write what one writes (every dataset), and a
 # checkpoint of either resumes in the other, to the same spikes.
 for engine in event exact; do
     run="preset=9 engine=$engine seed=3 steps=300 threads=1"
+    np=2
+    [ $engine = exact ] && np=3
     "$bin" headless $run checkpoint="$out/one.vcp" > "$out/c.log" 2>&1 || fail "checkpoint of one: $(tail -3 "$out/c.log")"
-    timeout 120 mpirun -np 2 "$bin" $run checkpoint="$out/two.vcp" > "$out/c.log" 2>&1 ||
-        fail "$engine engine, checkpoint of two: $(tail -5 "$out/c.log")"
+    timeout 120 mpirun -np $np "$bin" $run checkpoint="$out/two.vcp" > "$out/c.log" 2>&1 ||
+        fail "$engine engine, checkpoint of $np: $(tail -5 "$out/c.log")"
     "$bin" headless engine=$engine threads=2 steps=300 resume="$out/one.vcp" record="$out/from-one.h5" > "$out/c.log" 2>&1
     "$bin" headless engine=$engine threads=2 steps=300 resume="$out/two.vcp" record="$out/two-in-one.h5" > "$out/c.log" 2>&1 ||
         fail "$engine engine, resuming two in one: $(tail -3 "$out/c.log")"
