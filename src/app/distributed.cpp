@@ -241,14 +241,14 @@ void ChannelSum(void*, uint64_t* values, size_t count) {
 }
 void ChannelBroadcast(void*, uint64_t& value) { MPI_Bcast(&value, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD); }
 
-CheckpointChannel TheChannel;
+ProcessChannel TheChannel;
 
 }  // namespace
 
-const CheckpointChannel* DistributedCheckpointChannel() {
+const ProcessChannel* DistributedProcessChannel() {
     if (!Joined || TheExchange.sim == nullptr) return nullptr;
     const Distribution& d = TheExchange.sim->distribution;
-    TheChannel = CheckpointChannel{d.rank, d.ranks, nullptr, &ChannelSend, &ChannelReceive, &ChannelSum,
+    TheChannel = ProcessChannel{d.rank, d.ranks, nullptr, &ChannelSend, &ChannelReceive, &ChannelSum,
                                    &ChannelBroadcast};
     return &TheChannel;
 }
@@ -275,7 +275,7 @@ void LeaveDistributedRun() {}
 void AttachDistribution(Simulation&, const DistributedRun&) {}
 void ShareRandomState(RandomGeneratorState&) {}
 void GatherShares(Simulation&) {}
-const CheckpointChannel* DistributedCheckpointChannel() { return nullptr; }
+const ProcessChannel* DistributedProcessChannel() { return nullptr; }
 uint64_t SumOverProcesses(uint64_t value) { return value; }
 bool AllProcesses(bool ok) { return ok; }
 ExchangeTotals DistributedExchangeTotals() { return {}; }

@@ -13,7 +13,7 @@
 #include "engine/random.h"
 
 struct Simulation;
-struct CheckpointChannel;
+struct ProcessChannel;
 
 // ---- 1. Joining and leaving ------------------------------------------------------------------
 struct DistributedRun {
@@ -36,10 +36,9 @@ void AttachDistribution(Simulation& sim, const DistributedRun& run);
 // network and sums the weight histograms there, before a checkpoint. On every
 // process, its workers parked.
 void GatherShares(Simulation& sim);
-// How the processes write and read one checkpoint together (io/checkpoint.h):
-// MPI_Send and MPI_Recv of the parts, MPI_Allreduce, MPI_Bcast. Null outside a
-// distributed run.
-const CheckpointChannel* DistributedCheckpointChannel();
+// How the processes make one file together (io/process_channel.h): MPI_Send and
+// MPI_Recv of the parts, MPI_Allreduce, MPI_Bcast. Null outside a distributed run.
+const ProcessChannel* DistributedProcessChannel();
 // Rank 0's generator state on every process (the network must be the same bits).
 void ShareRandomState(RandomGeneratorState& random);
 // The sum of `value` over all processes, on every process.

@@ -226,7 +226,7 @@ namespace {
 constexpr uint32_t kStatisticsPeriodMs = 10000;
 
 // The network must be at rest (parked workers, or none).
-bool WriteCheckpointLogged(const AppState& state, const std::string& path, const CheckpointChannel* channel = nullptr) {
+bool WriteCheckpointLogged(const AppState& state, const std::string& path, const ProcessChannel* channel = nullptr) {
     std::string error;
     if (!WriteCheckpoint(state, state.options, path, error, channel)) {
         LogMessage(LogError, 0, "Unable to write the checkpoint: %s", error.c_str());
@@ -242,13 +242,13 @@ bool WriteCheckpointLogged(const AppState& state, const std::string& path, const
 // `path`). `written` says whether the file was written; the result, whether the
 // network was at rest for it.
 SimStatus WriteWhileParked(AppState& state, const std::string& folder, std::string& path, bool& written,
-                           const CheckpointChannel* channel = nullptr) {
+                           const ProcessChannel* channel = nullptr) {
     struct Write {
         const AppState& state;
         const std::string& folder;
         std::string& path;
         bool& written;
-        const CheckpointChannel* channel;
+        const ProcessChannel* channel;
     } write{state, folder, path, written, channel};
     written = false;
     return state.WhileParked(
@@ -326,8 +326,8 @@ RunSummary RunStepsHeadless(AppState& state, uint32_t steps, const HeadlessRunFi
     if (files.gather != nullptr) files.gather(state);
     if (files.channel != nullptr && files.channel->rank != 0) {
         // Another process of a distributed run: its parts of process 0's file.
-        state.WhileParked([](void* c, Simulation& sim) { SendCheckpointParts(sim, *static_cast<const CheckpointChannel*>(c)); },
-                          const_cast<CheckpointChannel*>(files.channel));
+        state.WhileParked([](void* c, Simulation& sim) { SendCheckpointParts(sim, *static_cast<const ProcessChannel*>(c)); },
+                          const_cast<ProcessChannel*>(files.channel));
     } else if (!files.checkpointPath.empty()) {
         std::string path = files.checkpointPath;
         bool written = false;

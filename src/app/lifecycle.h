@@ -9,7 +9,7 @@
 
 struct AppState;
 class CheckpointReader;  // io/checkpoint.h
-struct CheckpointChannel;  // io/checkpoint.h
+struct ProcessChannel;  // io/process_channel.h
 
 // What the task threads report to the window that started them (the toolbox),
 // from any thread. The entry point implements it over the toolbox; null: nobody.
@@ -95,7 +95,7 @@ struct HeadlessRunFiles {
     // state into process 0's network (on every process, parked); then process 0
     // writes the file through `channel` while the others send their parts.
     void (*gather)(Simulation& sim) = nullptr;
-    const CheckpointChannel* channel = nullptr;
+    const ProcessChannel* channel = nullptr;
 };
 // Starts a simulation (or continues a checkpoint), runs exactly `steps` steps,
 // writes the checkpoint asked for, stops, and reports. With 0 steps the network is

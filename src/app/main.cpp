@@ -99,7 +99,7 @@ int RunStepsAndExit(const LaunchOptions& launch) {
     files.checkpointPath = launch.checkpointPath;
     if (GatherForCheckpoint) {
         files.gather = &GatherShares;
-        files.channel = DistributedCheckpointChannel();
+        files.channel = DistributedProcessChannel();
     }
     RunSummary summary = RunStepsHeadless(State, steps, files);
     summary.synapseEvents = SumOverProcesses(summary.synapseEvents);  // every process delivers its share
@@ -251,10 +251,8 @@ void MainLoop() {
 // same switches, so all of them refuse alike.
 bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
     GatherForCheckpoint = launch.stepsGiven && !launch.checkpointPath.empty();
-    // Each process keeps only the synapses onto its own neurons, unless the
-    // network export asks for the whole network in process 0 (the SONATA indices
-    // order every synapse by source).
-    const bool wholeNetwork = !launch.exportPath.empty();
+    // Process 0 writes the export with the synapses the others send.
+    Outputs.sendExportParts = run.rank > 0 && !launch.exportPath.empty();
     if (run.rank > 0) {
         SetLogThreshold(LogError);
         launch.recordPath.clear();
@@ -278,8 +276,9 @@ bool PrepareDistributedRun(LaunchOptions& launch, const DistributedRun& run) {
                run.ranks, run.ranksHere, State.params.workerThreads, State.params.workerThreads == 1 ? "" : "s");
     ShareRandomState(State.random);  // rank 0's clock seed, unless seed= gave one to all
     AttachDistribution(State, run);
-    State.distribution.shareOnly = !wholeNetwork;
-    Resume.SetChannel(DistributedCheckpointChannel());  // the processes restore together
+    State.distribution.shareOnly = true;  // each process keeps the synapses onto its own neurons
+    Outputs.channel = DistributedProcessChannel();
+    Resume.SetChannel(Outputs.channel);  // the processes restore together
     return true;
 }
 

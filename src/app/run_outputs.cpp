@@ -85,9 +85,12 @@ void Started(void* context, const Simulation& state) {
     RunOutputs& o = *static_cast<RunOutputs*>(context);
     std::lock_guard<std::mutex> lock(o.mutex);
     ++o.runs;
+    if (o.sendExportParts && o.channel != nullptr) ExportPartsOnly(state, *o.channel);
     if (!o.exportPath.empty()) {
         std::string path, error;
-        if (SeriesFile(o.exportPath, true, o.runs, path, error) && ExportNetwork(state, path, error)) {
+        const bool named = SeriesFile(o.exportPath, true, o.runs, path, error);
+        if (!named && o.channel != nullptr) ExportPartsOnly(state, *o.channel);  // the others send theirs
+        if (named && ExportNetwork(state, path, error, o.channel)) {
             AnnounceFile("Network written to", path);
         } else {
             LogMessage(LogError, 0, "Unable to write the network: %s", error.c_str());

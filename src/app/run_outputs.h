@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "io/process_channel.h"
 #include "io/spike_recorder.h"
 
 struct AppState;
@@ -32,6 +33,10 @@ struct RunOutputs {
     std::mutex mutex;        // recording, reports: the key, the start and the stop
     std::atomic<bool> failed{false};  // a file could not be written (the run's status says so)
     AppState* state = nullptr;  // whose simulations these are (set when installed)
+    // A distributed run's export: process 0 writes it with every process's
+    // synapses, which the others send (sendExportParts).
+    const ProcessChannel* channel = nullptr;
+    bool sendExportParts = false;
 };
 
 // Whether a file can be written at `path` (not a folder, not a FIFO or device; the

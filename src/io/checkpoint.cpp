@@ -355,7 +355,7 @@ uint64_t NetworkStructureDigest(const Simulation& state) {
     return d.h;
 }
 
-uint64_t NetworkStructureDigest(const Simulation& state, const CheckpointChannel& channel) {
+uint64_t NetworkStructureDigest(const Simulation& state, const ProcessChannel& channel) {
     if (channel.ranks <= 1) return NetworkStructureDigest(state);
     // Every process holds the synapses onto its own neurons: the outgoing totals
     // are summed, and process 0 walks every process's incoming lists in turn.
@@ -409,7 +409,7 @@ struct PartSink {
 // those of neurons [first, end). In a distributed run process 0 puts its own and
 // then every other process's part, received in turn; the others send theirs.
 template <typename T, typename Produce>
-void PutParts(DatasetWriter<T>& out, const Simulation& state, const CheckpointChannel* channel, Produce produce) {
+void PutParts(DatasetWriter<T>& out, const Simulation& state, const ProcessChannel* channel, Produce produce) {
     if (channel == nullptr || channel->ranks <= 1) {
         produce(0, state.neuronCount, out);
         return;
@@ -422,7 +422,7 @@ void PutParts(DatasetWriter<T>& out, const Simulation& state, const CheckpointCh
     }
 }
 template <typename T, typename Produce>
-void SendPart(const Simulation& state, const CheckpointChannel& channel, Produce produce) {
+void SendPart(const Simulation& state, const ProcessChannel& channel, Produce produce) {
     PartSink<T> sink;
     produce(state.shareFirst, state.shareEnd, sink);
     channel.send(channel.context, sink.values.data(), sink.values.size() * sizeof(T));
@@ -471,7 +471,7 @@ std::vector<char> EventBlock(const Simulation& state, uint32_t a, uint32_t b) {
     return bytes;
 }
 
-bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& counts, const CheckpointChannel* channel) {
+bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& counts, const ProcessChannel* channel) {
     Id group(NewGroup(file, "neurons"));
     const uint32_t n = state.neuronCount;
     const Neuron* neurons = state.neurons;
@@ -494,7 +494,7 @@ bool WriteNeurons(hid_t file, const Simulation& state, const NetworkCounts& coun
     return delayV.Finish() && delayFiltered.Finish() && ok;
 }
 
-bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& counts, const CheckpointChannel* channel) {
+bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& counts, const ProcessChannel* channel) {
     Id group(NewGroup(file, "synapses"));
     Id lanes(group.ok() ? NewGroup(group, "lanes") : -1);
     DatasetWriter<int32_t> arrival(group, "arrivalStep", counts.synapses);
@@ -513,7 +513,7 @@ bool WriteSynapses(hid_t file, const Simulation& state, const NetworkCounts& cou
 
 // The event engine's state: its runs, inputs, spike histories and due bitmaps.
 bool WriteEventState(hid_t file, const Simulation& state, const NetworkCounts& counts,
-                     const CheckpointChannel* channel) {
+                     const ProcessChannel* channel) {
     const EventEngine& e = *state.eventEngine;
     Id group(NewGroup(file, "event"));
     const uint64_t s = counts.synapses, n = e.neuronCount;
@@ -604,7 +604,7 @@ bool WriteAnalysis(hid_t file, const Simulation& state, uint32_t step, bool bins
 
 // In a distributed run, process 0 receives every part whatever fails (even with no
 // file at all), in the order SendCheckpointParts sends them.
-bool WriteFile(hid_t file, const Simulation& state, const AppOptions& options, const CheckpointChannel* channel) {
+bool WriteFile(hid_t file, const Simulation& state, const AppOptions& options, const ProcessChannel* channel) {
     const uint32_t step = state.stepCounter.load(std::memory_order_acquire);
     const BuildOrigin& origin = state.buildOrigin;
     const NetworkCounts counts = CountNetwork(state);
@@ -648,7 +648,7 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
 }
 
 bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error,
-                     const CheckpointChannel* channel) {
+                     const ProcessChannel* channel) {
     if (state.neurons == nullptr || state.neuronCount == 0) {
         error = path + ": no network is built";
         return false;
@@ -689,7 +689,7 @@ bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const s
     return ReplaceWith(temporary, target, error);
 }
 
-void SendCheckpointParts(const Simulation& state, const CheckpointChannel& channel) {
+void SendCheckpointParts(const Simulation& state, const ProcessChannel& channel) {
     if (channel.ranks <= 1 || channel.rank == 0 || state.neurons == nullptr) return;
     // As WriteFile takes them: the digest's, the synapses', the delay lines'.
     NetworkStructureDigest(state, channel);

@@ -39,11 +39,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstddef>
 #include <string>
-#include <vector>
 
 #include "io/app_state.h"
+#include "io/process_channel.h"
 
 inline constexpr const char* kCheckpointFormat = "vellicor-checkpoint";
 inline constexpr uint32_t kCheckpointVersion = 1;
@@ -51,18 +50,7 @@ inline constexpr uint32_t kCheckpointVersion = 1;
 // A checkpoint of a distributed run is one file, written by process 0 while the
 // others send it, in the order it writes them, their parts: their neurons' delay
 // lines and the synapses onto their neurons (the per-neuron values reach process 0
-// before, by Distribution's gather). On a resume every process reads its own parts
-// from the file. The callbacks return only when done; process 0 receives every
-// part even when its file cannot be written, so that no sender is left waiting.
-struct CheckpointChannel {
-    uint32_t rank = 0, ranks = 1;
-    void* context = nullptr;
-    void (*send)(void* context, const void* data, size_t bytes) = nullptr;                // to process 0
-    void (*receive)(void* context, uint32_t from, std::vector<char>& bytes) = nullptr;  // process 0: the next part
-    void (*sum)(void* context, uint64_t* values, size_t count) = nullptr;  // every process's, summed, on every process
-    void (*broadcast)(void* context, uint64_t& value) = nullptr;           // process 0's, on every process
-};
-
+// before). On a resume every process reads its own parts from the file.
 // Writes the state of the built network to `path` (through a temporary file beside
 // it, renamed over it when complete, so a failed write leaves no half file and the
 // old one whole; a symlink's target is replaced, never the link; a FIFO or device
@@ -72,9 +60,9 @@ bool WriteCheckpoint(const AppState& state, const std::string& path, std::string
 // The same for a simulation without the program's record; `options` go into the
 // stored parameter file's text.
 bool WriteCheckpoint(const Simulation& state, const AppOptions& options, const std::string& path, std::string& error,
-                     const CheckpointChannel* channel = nullptr);
+                     const ProcessChannel* channel = nullptr);
 // The parts of a process other than 0, while process 0 writes the checkpoint.
-void SendCheckpointParts(const Simulation& state, const CheckpointChannel& channel);
+void SendCheckpointParts(const Simulation& state, const ProcessChannel& channel);
 
 // A checkpoint opened for a resumed run: Open checks the file and reads the
 // parameters, PrepareBuild sets them up for BuildNetwork, Restore fills the built
@@ -109,7 +97,7 @@ public:
     void Close();
     // A distributed run's processes restore together (the structure digest needs
     // every process's synapses).
-    void SetChannel(const CheckpointChannel* channel) { channel_ = channel; }
+    void SetChannel(const ProcessChannel* channel) { channel_ = channel; }
 
 private:
     int64_t file_ = -1;  // HDF5 id
@@ -118,7 +106,7 @@ private:
     BuildOrigin origin_{};
     uint8_t stimulusOn_ = 0;
     uint32_t stimulusPeriod_ = 0;
-    const CheckpointChannel* channel_ = nullptr;
+    const ProcessChannel* channel_ = nullptr;
 };
 
 // A digest of the network's structure: every neuron's kind, class, parameters a-d,
@@ -127,4 +115,4 @@ private:
 uint64_t NetworkStructureDigest(const Simulation& state);
 // The same digest, computed by the processes of a distributed run together (each
 // holds the synapses onto its own neurons); every process gets it.
-uint64_t NetworkStructureDigest(const Simulation& state, const CheckpointChannel& channel);
+uint64_t NetworkStructureDigest(const Simulation& state, const ProcessChannel& channel);

@@ -238,10 +238,61 @@ bool SpikeReportWriter::Close(std::string& error) {
 
 namespace {
 
-// Incoming synapse k of neuron `post` (engine/synapses.h), and its source.
-struct EdgeRef {
-    uint32_t post, k, pre;
+// Every synapse, by target neuron, then as the target stores them (by source).
+struct EdgeLists {
+    std::vector<uint32_t> post, pre;
+    std::vector<float> weight;
 };
+
+// The synapses onto neurons [first, end): their sources, then their weights.
+std::vector<char> EdgePart(const Simulation& state, uint32_t first, uint32_t end) {
+    std::vector<uint32_t> pre;
+    std::vector<float> weight;
+    for (uint32_t i = first; i < end; ++i)
+        for (uint32_t k = 0; k < state.neurons[i].incomingCount; ++k) {
+            pre.push_back(IncomingPre(state, i, k));
+            weight.push_back(IncomingWeight(state, i, k));
+        }
+    std::vector<char> bytes(pre.size() * (sizeof(uint32_t) + sizeof(float)));
+    std::memcpy(bytes.data(), pre.data(), pre.size() * sizeof(uint32_t));
+    std::memcpy(bytes.data() + pre.size() * sizeof(uint32_t), weight.data(), weight.size() * sizeof(float));
+    return bytes;
+}
+
+// Appends a part of neurons [first, end); false when it does not hold their counts.
+bool AddEdges(const Simulation& state, uint32_t first, uint32_t end, const std::vector<char>& part, EdgeLists& edges) {
+    const size_t count = part.size() / (sizeof(uint32_t) + sizeof(float));
+    size_t expected = 0;
+    for (uint32_t i = first; i < end; ++i) expected += state.neurons[i].incomingCount;
+    if (count != expected) return false;
+    const size_t at = edges.pre.size();
+    edges.pre.resize(at + count);
+    edges.weight.resize(at + count);
+    std::memcpy(edges.pre.data() + at, part.data(), count * sizeof(uint32_t));
+    std::memcpy(edges.weight.data() + at, part.data() + count * sizeof(uint32_t), count * sizeof(float));
+    for (uint32_t i = first; i < end; ++i) edges.post.insert(edges.post.end(), state.neurons[i].incomingCount, i);
+    return true;
+}
+
+// Every process's edges, in process 0 (the others send theirs; their lists stay
+// empty). False when a part does not fit the network.
+bool CollectEdges(const Simulation& state, const ProcessChannel* channel, EdgeLists& edges) {
+    if (channel == nullptr || channel->ranks <= 1) return AddEdges(state, 0, state.neuronCount, EdgePart(state, 0, state.neuronCount), edges);
+    const std::vector<char> mine = EdgePart(state, state.shareFirst, state.shareEnd);
+    if (channel->rank != 0) {
+        channel->send(channel->context, mine.data(), mine.size());
+        return true;
+    }
+    bool ok = AddEdges(state, state.shareFirst, state.shareEnd, mine, edges);
+    std::vector<char> part;
+    for (uint32_t r = 1; r < channel->ranks; ++r) {
+        channel->receive(channel->context, r, part);
+        uint32_t first = 0, end = 0;
+        ShareOfNeurons(state.neuronCount, r, channel->ranks, first, end);
+        ok = AddEdges(state, first, end, part, edges) && ok;
+    }
+    return ok;
+}
 
 bool WriteNodes(hid_t file, const Simulation& state) {
     const Neuron* neurons = state.neurons;
@@ -293,16 +344,9 @@ bool WriteNodes(hid_t file, const Simulation& state) {
     return ok;
 }
 
-bool WriteEdges(hid_t file, const Simulation& state) {
+bool WriteEdges(hid_t file, const Simulation& state, const EdgeLists& edges) {
     const Neuron* neurons = state.neurons;
-    // Every synapse, by target neuron, then as the target stores them (by source).
-    std::vector<EdgeRef> edges;
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < state.neuronCount; ++i) total += neurons[i].incomingCount;
-    edges.reserve(static_cast<size_t>(total));
-    for (uint32_t i = 0; i < state.neuronCount; ++i)
-        for (uint32_t k = 0; k < neurons[i].incomingCount; ++k) edges.push_back({i, k, IncomingPre(state, i, k)});
-    const uint64_t e = edges.size();
+    const uint64_t e = edges.pre.size();
     const std::string population = std::string(kSonataPopulation) + "__" + kSonataPopulation;
     Id all(H5Gcreate2(file, "edges", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
     Id edgesGroup(H5Gcreate2(all, population.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
@@ -312,12 +356,12 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     using F32 = std::function<void(uint64_t, uint64_t, float*)>;
     using U8 = std::function<void(uint64_t, uint64_t, uint8_t*)>;
     auto source = [&](uint64_t f, uint64_t c, uint64_t* o) {
-        for (uint64_t i = 0; i < c; ++i) o[i] = edges[f + i].pre;
+        for (uint64_t i = 0; i < c; ++i) o[i] = edges.pre[f + i];
     };
     auto target = [&](uint64_t f, uint64_t c, uint64_t* o) {
-        for (uint64_t i = 0; i < c; ++i) o[i] = edges[f + i].post;
+        for (uint64_t i = 0; i < c; ++i) o[i] = edges.post[f + i];
     };
-    auto inhibitory = [&](uint64_t i) -> uint8_t { return neurons[edges[i].pre].isExcitatory ? 0 : 1; };
+    auto inhibitory = [&](uint64_t i) -> uint8_t { return neurons[edges.pre[i]].isExcitatory ? 0 : 1; };
     bool ok = BlockDataset<uint64_t>(edgesGroup, "source_node_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e, U64(source)) &&
               BlockDataset<uint64_t>(edgesGroup, "target_node_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e, U64(target)) &&
               BlockDataset<uint64_t>(edgesGroup, "edge_type_id", H5T_STD_U64LE, H5T_NATIVE_UINT64, e,
@@ -338,13 +382,12 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     ok = ok &&
          BlockDataset<float>(group, "syn_weight", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
                              F32([&](uint64_t f, uint64_t c, float* o) {
-                                 for (uint64_t i = 0; i < c; ++i)
-                                     o[i] = IncomingWeight(state, edges[f + i].post, edges[f + i].k);
+                                 std::copy_n(edges.weight.data() + f, c, o);
                              })) &&
          BlockDataset<float>(group, "delay", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, e,
                              F32([&](uint64_t f, uint64_t c, float* o) {
                                  for (uint64_t i = 0; i < c; ++i)
-                                     o[i] = static_cast<float>(neurons[edges[f + i].pre].delayLength) * kStepMs;
+                                     o[i] = static_cast<float>(neurons[edges.pre[f + i]].delayLength) * kStepMs;
                              }));
     ok = ok &&
          BlockDataset<uint8_t>(group, "receptor", H5T_STD_U8LE, H5T_NATIVE_UINT8, e,
@@ -357,16 +400,28 @@ bool WriteEdges(hid_t file, const Simulation& state) {
     const uint64_t n = state.neuronCount;
     return indices.ok() &&
            WriteIndex(indices, "source_to_target", n, e,
-                      [&](uint64_t i) { return uint64_t{edges[i].pre}; }) &&
+                      [&](uint64_t i) { return uint64_t{edges.pre[i]}; }) &&
            WriteIndex(indices, "target_to_source", n, e,
-                      [&](uint64_t i) { return uint64_t{edges[i].post}; });
+                      [&](uint64_t i) { return uint64_t{edges.post[i]}; });
 }
 
 }  // namespace
 
-bool ExportNetwork(const Simulation& state, const std::string& path, std::string& error) {
+bool ExportNetwork(const Simulation& state, const std::string& path, std::string& error,
+                   const ProcessChannel* channel) {
     if (!state.neurons || state.neuronCount == 0) {
         error = "no network is built";
+        return false;
+    }
+    // Every process's edges first: the others are sending them whatever happens here.
+    EdgeLists edges;
+    try {
+        if (!CollectEdges(state, channel, edges)) {
+            error = path + ": another process's synapses do not fit the network";
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        error = path + ": not enough memory to write the network";
         return false;
     }
     QuietHdf5();
@@ -378,7 +433,7 @@ bool ExportNetwork(const Simulation& state, const std::string& path, std::string
     }
     bool ok = false;
     try {
-        ok = WriteSignature(file) && WriteNodes(file, state) && WriteEdges(file, state);
+        ok = WriteSignature(file) && WriteNodes(file, state) && WriteEdges(file, state, edges);
     } catch (const std::bad_alloc&) {
         H5Fclose(file.id);
         file.id = -1;
@@ -392,4 +447,10 @@ bool ExportNetwork(const Simulation& state, const std::string& path, std::string
         return false;
     }
     return true;
+}
+
+void ExportPartsOnly(const Simulation& state, const ProcessChannel& channel) {
+    if (channel.ranks <= 1 || state.neurons == nullptr) return;
+    EdgeLists dropped;
+    CollectEdges(state, &channel, dropped);
 }

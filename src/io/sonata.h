@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "io/process_channel.h"
+
 struct Simulation;
 
 inline constexpr const char* kSonataPopulation = "vellicor";
@@ -53,4 +55,10 @@ private:
 // edge_type_id (the receptor kind), edge_group_id (0), edge_group_index, and in
 // group 0: syn_weight, delay (ms) and receptor (enum AMPA_NMDA, GABAA_GABAB).
 // The network must be built and not stepping (paused or not started).
-bool ExportNetwork(const Simulation& state, const std::string& path, std::string& error);
+// In a distributed run, process 0 writes the file with every process's synapses
+// (`channel`), which the others send with ExportPartsOnly at the same point.
+bool ExportNetwork(const Simulation& state, const std::string& path, std::string& error,
+                   const ProcessChannel* channel = nullptr);
+// A process of a distributed run that writes no export: sends its synapses to
+// process 0 (or, on process 0, takes and drops every other process's).
+void ExportPartsOnly(const Simulation& state, const ProcessChannel& channel);

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Distributed runs under mpirun against one process:
 #   1. 1, 2 and 3 processes (3 oversubscribe a 2-core machine), with 1 and 2 worker
-#      threads each, record the very spikes of the single process, for both engines;
+#      threads each, record the very spikes of the single process, for both engines,
+#      and 3 processes export its network;
 #   2. a checkpoint written by 2 processes (3 with the exact engine) holds what
 #      one process writes, and each resumes in the other to the same spikes;
 #   3. a process that cannot build its network ends every process, with the
@@ -23,12 +24,15 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # 1. The same spikes, with both engines.
 for engine in event exact; do
 run="preset=9 engine=$engine seed=3 steps=600"
-"$bin" headless $run threads=2 record="$out/one.h5" > "$out/one.log" 2>&1 || fail "single process: $(tail -3 "$out/one.log")"
+"$bin" headless $run threads=2 record="$out/one.h5" export="$out/one-net.h5" > "$out/one.log" 2>&1 ||
+    fail "single process: $(tail -3 "$out/one.log")"
 files=()
 for np in 1 2 3; do
     for threads in 1 2; do
         f="$out/$engine-np$np-t$threads.h5"
-        timeout 120 mpirun -np $np "$bin" $run threads=$threads record="$f" > "$out/np.log" 2>&1 ||
+        exported=()
+        [ $np = 3 ] && [ $threads = 1 ] && exported=(export="$out/three-net.h5")
+        timeout 120 mpirun -np $np "$bin" $run threads=$threads record="$f" "${exported[@]}" > "$out/np.log" 2>&1 ||
             fail "$engine engine, $np processes of $threads threads: $(tail -5 "$out/np.log")"
         files+=("$f")
     done
@@ -49,6 +53,17 @@ for path in sys.argv[2:]:
     t, i = spikes(path)
     if not (np.array_equal(t, times) and np.array_equal(i, ids)):
         sys.exit(f"{path}: {len(t)} spikes against {len(times)}, or not the same")
+PY
+"$python" - "$out/one-net.h5" "$out/three-net.h5" <<'PY' || fail "$engine engine: the network exports differ"
+import sys
+import h5py
+import numpy as np
+
+with h5py.File(sys.argv[1], "r") as one, h5py.File(sys.argv[2], "r") as three:
+    def compare(name, x):
+        if isinstance(x, h5py.Dataset) and not np.array_equal(x[()], three[name][()]):
+            sys.exit(f"exports differ in {name}")
+    one.visititems(compare)
 PY
 done
 
