@@ -14,7 +14,7 @@
 
 #include "engine/activity.h"
 #include "engine/simulation.h"
-#include "io/checkpoint.h"
+#include "io/process_channel.h"
 
 #ifdef VELLICOR_MPI
 #include <mpi.h>
@@ -83,8 +83,8 @@ MpiExchange TheExchange;
 void Exchange(void* context, StepExchange& x) {
     MpiExchange& m = *static_cast<MpiExchange*>(context);
     const auto start = std::chrono::steady_clock::now();
-    // Every id of the network, twice (due and fired), at most: sized at the
-    // first exchange of a build (the warm-up's hand-offs), not in the step loop.
+    // Every id of the network, twice (due and fired), at most: grown by the
+    // warm-up's hand-offs or by Agree after the build, never in the step loop.
     const size_t room = 2 * size_t{x.dueWords} * 64;
     if (m.send.size() < room) m.send.resize(room);
     if (m.all.size() < room) m.all.resize(room);
@@ -248,8 +248,7 @@ ProcessChannel TheChannel;
 const ProcessChannel* DistributedProcessChannel() {
     if (!Joined || TheExchange.sim == nullptr) return nullptr;
     const Distribution& d = TheExchange.sim->distribution;
-    TheChannel = ProcessChannel{d.rank, d.ranks, nullptr, &ChannelSend, &ChannelReceive, &ChannelSum,
-                                   &ChannelBroadcast};
+    TheChannel = ProcessChannel{d.rank, d.ranks, nullptr, &ChannelSend, &ChannelReceive, &ChannelSum, &ChannelBroadcast};
     return &TheChannel;
 }
 
