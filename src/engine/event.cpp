@@ -770,7 +770,7 @@ void EventLearnPartition(Simulation& state, uint32_t worker, int32_t s) {
 
 StepKernels EventStepKernels() {
     return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &EventFireLearnRange, &ApplyStimulus,
-                       &EventLearnPartition};
+                       &EventLearnPartition, true};
 }
 
 void EventTrackNeuron(Simulation& state, uint32_t inspected) {

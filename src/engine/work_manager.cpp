@@ -142,7 +142,14 @@ namespace {
 
 // After integration (clearing the weight histogram on histogram steps), between
 // the fire sub-phases, and at the end of the step.
-enum class BarrierKind { Integration, IntegrationClearHistogram, FireApply, EndOfStep };
+enum class BarrierKind {
+    Integration,
+    IntegrationClearHistogram,
+    FireApply,
+    FusedFireApply,  // after chunks integrated and fired at once: both barriers' work
+    FusedFireApplyClearHistogram,
+    EndOfStep
+};
 
 bool StopRequested(const Simulation& state) { return plat::AtomicLoad(state.stopRequest) != 0; }
 
@@ -278,26 +285,29 @@ bool ArriveAtBarrier(Simulation& state, WorkManager& wm, uint32_t i, BarrierKind
     if (remaining <= 0) {
         if (StopRequested(state)) return false;
         if (kind == BarrierKind::EndOfStep && !LastThreadEndOfStep(state, wm)) return false;
-        if (kind == BarrierKind::FireApply) {
+        const bool fused = kind == BarrierKind::FusedFireApply || kind == BarrierKind::FusedFireApplyClearHistogram;
+        const bool integration =
+            fused || kind == BarrierKind::Integration || kind == BarrierKind::IntegrationClearHistogram;
+        if (kind == BarrierKind::FireApply || fused) {
             GatherFiredIds(state, wm);
             if (state.distribution.exchange != nullptr) ExchangeStep(state, wm);
         }
         if (kind == BarrierKind::EndOfStep) {
             plat::AtomicStore(wm.stepStartNs, SteadyNs());
-        } else if (kind != BarrierKind::FireApply) {
+        } else if (integration) {
+            // With fused phases, the integration's time includes sub-phase (a).
             const uint64_t now = SteadyNs();
             plat::AtomicStore(wm.integrationNs, plat::AtomicLoad(wm.integrationNs) +
                                                     (now - plat::AtomicLoad(wm.stepStartNs)));
         }
-        const bool integration =
-            kind == BarrierKind::Integration || kind == BarrierKind::IntegrationClearHistogram;
         if (integration && wm.viewFrame != nullptr) {
             PublishViewFrame(*state.viewSnapshot);  // every chunk's values are in
             wm.viewFrame = nullptr;
         }
         ResetChunks(wm);
         plat::AtomicStore(wm.barrierCount, static_cast<int32_t>(wm.threadCount));
-        if (kind == BarrierKind::IntegrationClearHistogram) ClearWeightHistogram(state);
+        if (kind == BarrierKind::IntegrationClearHistogram || kind == BarrierKind::FusedFireApplyClearHistogram)
+            ClearWeightHistogram(state);
         wm.generation.fetch_add(1);
         const uint64_t token = uint64_t{gen} + 1;  // threads asleep at this barrier
         for (uint32_t j = 0; j < wm.threadCount; ++j) {
@@ -367,31 +377,45 @@ void WorkerThread(WorkerContext* context) {
         // The weights of a histogram step are counted once its fire phase has
         // ended everywhere: here, before this step's integration, which reads
         // weights but never writes them.
+        // A step that counts the weights keeps its integration barrier: no range
+        // fires while another is still counting.
+        const bool fused = k.fuseIntegration && !countWeights;
         if (countWeights) {
             CountWeights(state, context->first, context->end);
             countWeights = false;
         }
         ViewFrame* const view = wm.viewFrame;  // set while the others waited
-        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
-            const uint32_t first = ChunkFirstNeuron(wm, c), end = ChunkEndNeuron(wm, c);
-            if (view != nullptr) CopyViewRange(state, *view, first, end);
-            k.integrate(state, first, end);
-        }
-
         const bool histogramStep = s % kWeightHistogramPeriod == 0;
-        if (!ArriveAtBarrier(state, wm, i,
-                             histogramStep ? BarrierKind::IntegrationClearHistogram
-                                           : BarrierKind::Integration,
-                             spin))
-            break;
-
         uint64_t spikes = 0;
-        for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
-            wm.chunkFired[c] = k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step, i);
-            spikes += wm.chunkFired[c];
+        if (fused) {
+            for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
+                const uint32_t first = ChunkFirstNeuron(wm, c), end = ChunkEndNeuron(wm, c);
+                if (view != nullptr) CopyViewRange(state, *view, first, end);
+                k.integrate(state, first, end);
+                wm.chunkFired[c] = k.fireApply(state, first, end, step, i);
+                spikes += wm.chunkFired[c];
+            }
+        } else {
+            for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
+                const uint32_t first = ChunkFirstNeuron(wm, c), end = ChunkEndNeuron(wm, c);
+                if (view != nullptr) CopyViewRange(state, *view, first, end);
+                k.integrate(state, first, end);
+            }
+            if (!ArriveAtBarrier(state, wm, i,
+                                 histogramStep ? BarrierKind::IntegrationClearHistogram
+                                               : BarrierKind::Integration,
+                                 spin))
+                break;
+            for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
+                wm.chunkFired[c] = k.fireApply(state, ChunkFirstNeuron(wm, c), ChunkEndNeuron(wm, c), step, i);
+                spikes += wm.chunkFired[c];
+            }
         }
         plat::AtomicAdd(state.stepSpikeCount, spikes);
-        if (!ArriveAtBarrier(state, wm, i, BarrierKind::FireApply, spin)) break;
+        const BarrierKind fired = !fused        ? BarrierKind::FireApply
+                                  : histogramStep ? BarrierKind::FusedFireApplyClearHistogram
+                                                  : BarrierKind::FusedFireApply;
+        if (!ArriveAtBarrier(state, wm, i, fired, spin)) break;
 
         if (k.learnPartition != nullptr)
             k.learnPartition(state, i, step);
