@@ -626,6 +626,14 @@ inline bool FireOne(Simulation& state, EventEngine& e, uint32_t i, int32_t s, bo
 
 }  // namespace
 
+// b where the lane's mask is all ones, else a. As bit operations: with AVX alone
+// (no 256-bit integer compares) a blendv is compiled lane by lane, with branches.
+namespace {
+inline __m256 Select(__m256 a, __m256 b, __m256 mask) {
+    return _mm256_or_ps(_mm256_and_ps(mask, b), _mm256_andnot_ps(mask, a));
+}
+}  // namespace
+
 // Sub-phase (a) of a range: each neuron's apply, scheduling and spike test. The
 // deliveries follow in sub-phase (b), by partition.
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
@@ -655,8 +663,8 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     uint32_t i = first;
     for (; i + 8 <= end; i += 8) {
         const __m256 held = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x.held + i)));
-        __m256 v = _mm256_blendv_ps(_mm256_loadu_ps(x.vNext + i), _mm256_loadu_ps(x.v + i), held);
-        __m256 u = _mm256_blendv_ps(_mm256_loadu_ps(x.uNext + i), _mm256_loadu_ps(x.u + i), held);
+        __m256 v = Select(_mm256_loadu_ps(x.vNext + i), _mm256_loadu_ps(x.v + i), held);
+        __m256 u = Select(_mm256_loadu_ps(x.uNext + i), _mm256_loadu_ps(x.u + i), held);
         uint64_t tracked;
         std::memcpy(&tracked, e.tracked + i, sizeof tracked);
         if (tracked != 0) {
@@ -671,11 +679,13 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(x.delayLength[j]) - 1) & rowMask, j, ownsWords);
         }
         const __m256 f = _mm256_loadu_ps(x.envelope + i);
-        const __m256 rate = _mm256_blendv_ps(fall, rise, _mm256_cmp_ps(v, f, _CMP_GT_OQ));
-        _mm256_storeu_ps(x.envelope + i, _mm256_add_ps(f, _mm256_mul_ps(rate, _mm256_sub_ps(v, f))));
+        const __m256 toward = _mm256_sub_ps(v, f);
+        const __m256 rising = _mm256_add_ps(f, _mm256_mul_ps(rise, toward));
+        const __m256 falling = _mm256_add_ps(f, _mm256_mul_ps(fall, toward));
+        _mm256_storeu_ps(x.envelope + i, Select(falling, rising, _mm256_cmp_ps(v, f, _CMP_GT_OQ)));
         const __m256 spike = _mm256_cmp_ps(v, peak, _CMP_GE_OQ);
-        v = _mm256_blendv_ps(v, _mm256_loadu_ps(x.c + i), spike);
-        u = _mm256_blendv_ps(u, _mm256_add_ps(u, _mm256_loadu_ps(x.d + i)), spike);
+        v = Select(v, _mm256_loadu_ps(x.c + i), spike);
+        u = Select(u, _mm256_add_ps(u, _mm256_loadu_ps(x.d + i)), spike);
         _mm256_storeu_ps(x.v + i, v);
         _mm256_storeu_ps(x.u + i, u);
         const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(spike));
