@@ -248,10 +248,10 @@ inline EventSlice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
     return {split[p], split[p + 1]};
 }
 
-// Fetches the lines of a slice of neuron i's run (at most the first 16).
-inline void PrefetchSlice(const EventEngine& e, uint32_t i, EventSlice slice) {
-    const char* p = reinterpret_cast<const char*>(e.synapses + e.runStart[i] + slice.lo);
-    const char* end = reinterpret_cast<const char*>(e.synapses + e.runStart[i] + slice.hi);
+// Fetches the lines of `count` synapses from `at` (at most the first 16 lines).
+inline void PrefetchSlice(const EventSynapse* at, uint32_t count) {
+    const char* p = reinterpret_cast<const char*>(at);
+    const char* end = reinterpret_cast<const char*>(at + count);
     if (end - p > 16 * 64) end = p + 16 * 64;
     for (; p < end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
 }
@@ -724,22 +724,22 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     struct Due {
         uint32_t neuron;
         EventSlice slice;
+        const EventSynapse* at;  // the slice's first synapse
     };
     Due due[kMaxChunkSize];
     uint32_t dueCount = 0;
     uint64_t delivered = 0;
     // A slice's first line is a miss at a random place, the rest follow it: the
-    // first lines kSlicesAhead slices ahead, the whole of the next one.
+    // first lines kSlicesAhead slices ahead, the whole of the next one. Their
+    // addresses are found while the list is made, so that a fetch waits on no load.
     constexpr uint32_t kSlicesAhead = 4;
-    const auto touch = [&e](const Due& d) {
-        _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[d.neuron] + d.slice.lo), _MM_HINT_T0);
-    };
+    const auto touch = [](const Due& d) { _mm_prefetch(reinterpret_cast<const char*>(d.at), _MM_HINT_T0); };
     const auto deliver = [&] {
         for (uint32_t k = 0; k < dueCount && k < kSlicesAhead; ++k) touch(due[k]);
-        if (dueCount > 0) PrefetchSlice(e, due[0].neuron, due[0].slice);
+        if (dueCount > 0) PrefetchSlice(due[0].at, due[0].slice.hi - due[0].slice.lo);
         for (uint32_t k = 0; k < dueCount; ++k) {
             if (k + kSlicesAhead < dueCount) touch(due[k + kSlicesAhead]);
-            if (k + 1 < dueCount) PrefetchSlice(e, due[k + 1].neuron, due[k + 1].slice);
+            if (k + 1 < dueCount) PrefetchSlice(due[k + 1].at, due[k + 1].slice.hi - due[k + 1].slice.lo);
             DeliverSlice(state, due[k].neuron, due[k].slice, s);
             delivered += due[k].slice.hi - due[k].slice.lo;
         }
@@ -751,7 +751,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
             const EventSlice x = slice(i);
             if (x.lo == x.hi) continue;
             if (dueCount == kMaxChunkSize) deliver();
-            due[dueCount++] = {i, x};
+            due[dueCount++] = {i, x, e.synapses + e.runStart[i] + x.lo};
         }
     }
     deliver();
