@@ -389,7 +389,7 @@ void WarmUpNetwork(Simulation& state) {
     // process's neuron then acts in that pass, one onto an earlier process's in the
     // next, as in one process (the flags it sets are the same whoever sets them).
     std::vector<uint32_t> ids;
-    ids.reserve(state.shareEnd - state.shareFirst);
+    ids.reserve(count);  // a turn's own ids, then every process's
     std::vector<uint64_t> noDue((count + 63) / 64, 0);
     for (int pass = 0; pass < 20; ++pass) {
         for (uint32_t turn = 0; turn < d.ranks; ++turn) {

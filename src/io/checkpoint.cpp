@@ -314,12 +314,11 @@ void DigestNeuron(Digest& d, const Neuron* neurons, uint32_t i, uint64_t outgoin
         d.Add(uint64_t{pres[k]} | uint64_t(lanes[neurons[pres[k]].isExcitatory != 0 ? 1 : 0]++) << 32);
 }
 
-// The pre-synaptic neurons of the incoming synapses of neurons [first, end).
-std::vector<uint32_t> IncomingPres(const Simulation& state, uint32_t first, uint32_t end) {
-    std::vector<uint32_t> pres;
+// The pre-synaptic neurons of the incoming synapses of neurons [first, end), into `pres`.
+void IncomingPres(const Simulation& state, uint32_t first, uint32_t end, std::vector<uint32_t>& pres) {
+    pres.clear();
     for (uint32_t i = first; i < end; ++i)
         for (uint32_t k = 0; k < state.neurons[i].incomingCount; ++k) pres.push_back(IncomingPre(state, i, k));
-    return pres;
 }
 
 // How many of neuron i's outgoing synapses end on neurons [first, end) (lists
@@ -349,7 +348,7 @@ uint64_t NetworkStructureDigest(const Simulation& state) {
     d.Add(state.neuronCount);
     std::vector<uint32_t> pres;
     for (uint32_t i = 0; i < state.neuronCount; ++i) {
-        pres = IncomingPres(state, i, i + 1);
+        IncomingPres(state, i, i + 1, pres);
         DigestNeuron(d, state.neurons, i, state.neurons[i].outgoingCount, pres.data());
     }
     return d.h;
@@ -363,7 +362,8 @@ uint64_t NetworkStructureDigest(const Simulation& state, const ProcessChannel& c
     std::vector<uint64_t> outgoing(n);
     for (uint32_t i = 0; i < n; ++i) outgoing[i] = OutgoingOnto(state, i, state.shareFirst, state.shareEnd);
     channel.sum(channel.context, outgoing.data(), n);
-    const std::vector<uint32_t> mine = IncomingPres(state, state.shareFirst, state.shareEnd);
+    std::vector<uint32_t> mine;
+    IncomingPres(state, state.shareFirst, state.shareEnd, mine);
     uint64_t h = 0;
     if (channel.rank != 0) {
         channel.send(channel.context, mine.data(), mine.size() * sizeof(uint32_t));

@@ -244,22 +244,18 @@ struct EdgeLists {
     std::vector<float> weight;
 };
 
-// The synapses onto neurons [first, end): their sources, then their weights.
-std::vector<char> EdgePart(const Simulation& state, uint32_t first, uint32_t end) {
-    std::vector<uint32_t> pre;
-    std::vector<float> weight;
+// Appends the synapses onto neurons [first, end) that this process holds.
+void AddOwnEdges(const Simulation& state, uint32_t first, uint32_t end, EdgeLists& edges) {
     for (uint32_t i = first; i < end; ++i)
         for (uint32_t k = 0; k < state.neurons[i].incomingCount; ++k) {
-            pre.push_back(IncomingPre(state, i, k));
-            weight.push_back(IncomingWeight(state, i, k));
+            edges.post.push_back(i);
+            edges.pre.push_back(IncomingPre(state, i, k));
+            edges.weight.push_back(IncomingWeight(state, i, k));
         }
-    std::vector<char> bytes(pre.size() * (sizeof(uint32_t) + sizeof(float)));
-    std::memcpy(bytes.data(), pre.data(), pre.size() * sizeof(uint32_t));
-    std::memcpy(bytes.data() + pre.size() * sizeof(uint32_t), weight.data(), weight.size() * sizeof(float));
-    return bytes;
 }
 
-// Appends a part of neurons [first, end); false when it does not hold their counts.
+// Appends another process's part for neurons [first, end): their synapses'
+// sources, then their weights. False when it does not hold their counts.
 bool AddEdges(const Simulation& state, uint32_t first, uint32_t end, const std::vector<char>& part, EdgeLists& edges) {
     const size_t count = part.size() / (sizeof(uint32_t) + sizeof(float));
     size_t expected = 0;
@@ -277,13 +273,22 @@ bool AddEdges(const Simulation& state, uint32_t first, uint32_t end, const std::
 // Every process's edges, in process 0 (the others send theirs; their lists stay
 // empty). False when a part does not fit the network.
 bool CollectEdges(const Simulation& state, const ProcessChannel* channel, EdgeLists& edges) {
-    if (channel == nullptr || channel->ranks <= 1) return AddEdges(state, 0, state.neuronCount, EdgePart(state, 0, state.neuronCount), edges);
-    const std::vector<char> mine = EdgePart(state, state.shareFirst, state.shareEnd);
-    if (channel->rank != 0) {
-        channel->send(channel->context, mine.data(), mine.size());
+    if (channel == nullptr || channel->ranks <= 1) {
+        AddOwnEdges(state, 0, state.neuronCount, edges);
         return true;
     }
-    bool ok = AddEdges(state, state.shareFirst, state.shareEnd, mine, edges);
+    if (channel->rank != 0) {
+        EdgeLists mine;
+        AddOwnEdges(state, state.shareFirst, state.shareEnd, mine);
+        const size_t count = mine.pre.size();
+        std::vector<char> bytes(count * (sizeof(uint32_t) + sizeof(float)));
+        std::memcpy(bytes.data(), mine.pre.data(), count * sizeof(uint32_t));
+        std::memcpy(bytes.data() + count * sizeof(uint32_t), mine.weight.data(), count * sizeof(float));
+        channel->send(channel->context, bytes.data(), bytes.size());
+        return true;
+    }
+    AddOwnEdges(state, state.shareFirst, state.shareEnd, edges);
+    bool ok = true;
     std::vector<char> part;
     for (uint32_t r = 1; r < channel->ranks; ++r) {
         channel->receive(channel->context, r, part);
