@@ -37,7 +37,7 @@ void FillPowers(EventPowers* table, const KindFactors& f) {
         const auto power = [n](float factor) {
             return static_cast<float>(std::pow(1.0 - static_cast<double>(factor), static_cast<double>(n)));
         };
-        table[n] = {power(f.kD), power(f.bF), power(f.kFast), power(f.kSlow)};
+        table[n] = {power(f.kD), power(f.bF)};
     }
 }
 
@@ -46,12 +46,12 @@ inline EventPowers Powers(const EventPowers* table, const KindFactors& f, uint32
     const auto power = [n](float factor) {
         return static_cast<float>(std::pow(1.0 - static_cast<double>(factor), static_cast<double>(n)));
     };
-    return {power(f.kD), power(f.bF), power(f.kFast), power(f.kSlow)};
+    return {power(f.kD), power(f.bF)};
 }
 
-// A synapse's state advanced by n steps without arrivals: R and u relax, g decays.
+// A synapse's state advanced by n steps without arrivals: R and u relax.
 struct SlotState {
-    float r, u, gFast, gSlow;
+    float r, u;
 };
 
 inline SlotState Advance(const SlotState& x, uint32_t n, const EventPowers* table, const KindFactors& f) {
@@ -62,8 +62,6 @@ inline SlotState Advance(const SlotState& x, uint32_t n, const EventPowers* tabl
     SlotState y;
     y.r = static_cast<float>(1.0 - (1.0 - static_cast<double>(x.r)) * p.recovery);
     y.u = static_cast<float>(uRest + (static_cast<double>(x.u) - uRest) * p.relaxation);
-    y.gFast = x.gFast * p.fastDecay;
-    y.gSlow = x.gSlow * p.slowDecay;
     return y;
 }
 
@@ -75,18 +73,15 @@ inline SlotState Advance(const SlotState& x, uint32_t n, const EventPowers* tabl
 inline float Arrive(EventSynapse& x, float w, uint32_t remainder, int32_t arrival, const EventPowers* p,
                     const KindFactors& f) {
     const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(x.step);
-    SlotState y{x.r, x.u, x.gFast, x.gSlow};
+    SlotState y{x.r, x.u};
     float inc;
     if (remainder == 0) {
-        // Recovery and decay of the arrival step first, then the spike; the
-        // increment is not decayed in this step.
+        // Recovery of the arrival step first, then the spike.
         y = Advance(y, gap, p, f);
         const float r = y.r, u = y.u;
         y.r = r - 0.5f * r * u;
         y.u = u + f.hU - f.hU * u;
         inc = y.r * w * y.u;
-        y.gFast += inc;
-        y.gSlow += inc;
     } else {
         y = Advance(y, gap - 1, p, f);  // to the step before the arrival
         const float r = y.r, u = y.u;
@@ -103,15 +98,9 @@ inline float Arrive(EventSynapse& x, float w, uint32_t remainder, int32_t arriva
             y.r = r1 + (f.kD - f.kD * r1);
             y.u = u1 + (f.cF - f.bF * u1);
         }
-        // The increment is added before the step's decay, so it decays once.
-        const float fast = y.gFast + inc, slow = y.gSlow + inc;
-        y.gFast = fast - f.kFast * fast;
-        y.gSlow = slow - f.kSlow * slow;
     }
     x.r = y.r;
     x.u = y.u;
-    x.gFast = y.gFast;
-    x.gSlow = y.gSlow;
     x.step = arrival;
     return inc;
 }
@@ -408,9 +397,8 @@ void EnterEventMode(Simulation& state) {
             const SynapseLaneWeights& weights = LaneWeightsOf(syn);
             const uint32_t slot = syn.lane % 4;
             EventSynapse& x = e.synapses[j];
-            x = EventSynapse{lanes.available[slot], lanes.utilization[slot], lanes.gFast[slot], lanes.gSlow[slot],
-                             weights.weight[slot], weights.weightDelta[slot], s - 1,
-                             post << 4 | syn.remainder};
+            x = EventSynapse{lanes.available[slot], lanes.utilization[slot], weights.weight[slot],
+                             weights.weightDelta[slot], s - 1, post << 4 | syn.remainder};
             e.incoming[filled[post]++] = static_cast<uint32_t>(j);
             // A spike the warm-up left flagged acts in the coming integration.
             if (weights.arrived[slot] != 0)
@@ -812,8 +800,8 @@ SynapseValues EventSynapseValues(const Simulation& state, uint64_t j, int32_t st
     const uint32_t gap = gapSigned > 0 ? static_cast<uint32_t>(gapSigned) : 0u;
     const bool excitatory = state.neurons[EventPre(e, j)].isExcitatory != 0;
     const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
-    const SlotState y = Advance({x.r, x.u, x.gFast, x.gSlow}, gap, excitatory ? e.exc : e.inh, f);
-    return {y.r, y.u, y.gFast, y.gSlow};
+    const SlotState y = Advance({x.r, x.u}, gap, excitatory ? e.exc : e.inh, f);
+    return {y.r, y.u};
 }
 
 WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool excitatory, int32_t until) {

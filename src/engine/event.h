@@ -21,9 +21,9 @@
 //     group is not decayed in its arrival step, one of a remainder slot (1, 2 or 3
 //     synapses) is decayed once, as the exact engine orders them.
 //   - Short-term plasticity in closed form. Between arrivals R relaxes towards 1 by
-//     (1 - kD) per step and u towards cF/bF by (1 - bF), and g decays by (1 - k). A
-//     synapse's state (R, u, gFast, gSlow) is valid after the integration of its
-//     `step`. The delivery that sends a spike (fire phase of step s) advances it to
+//     (1 - kD) per step and u towards cF/bF by (1 - bF). A synapse's state (R, u)
+//     is valid after the integration of its `step`. A synapse's own conductances are
+//     not kept: only their sum per neuron acts, and that is the neuron's. The delivery that sends a spike (fire phase of step s) advances it to
 //     the arrival step s + 1 with a table of powers, applies the spike in the order
 //     of the slot's class, stores the state as of s + 1, and adds the increment to
 //     the post-synaptic neuron's input for that step.
@@ -76,27 +76,24 @@ inline constexpr uint32_t kEventHistorySteps = 512;  // spike steps a neuron's h
 inline constexpr uint32_t kEventSweepPeriod = 256;   // steps between two sweeps of one run
 static_assert(kEventSweepPeriod + kStdpWindow <= kEventHistorySteps, "the sweep settles within the history");
 
-// (1 - factor)^n of one synapse kind for n in [0, kEventPowerSteps), the four
-// factors of one n side by side (one cache line serves a whole advance).
+// (1 - factor)^n of one synapse kind for n in [0, kEventPowerSteps), the two
+// factors of one n side by side.
 struct EventPowers {
     float recovery;    // R towards 1: (1 - kD)^n
     float relaxation;  // u towards cF/bF: (1 - bF)^n
-    float fastDecay;   // gFast: (1 - kFast)^n
-    float slowDecay;   // gSlow: (1 - kSlow)^n
 };
 
-// One synapse in its pre-synaptic neuron's run: half a cache line.
+// One synapse in its pre-synaptic neuron's run: 24 bytes.
 //   target: bits 0-1 the slot class (0 a full group, else the size 1..3 of the
 //   remainder block), bits 2-3 the arrival code (0: no arrival to potentiate from;
 //   c > 0: the last arrival was at step + c - 1), bits 4.. the post-synaptic neuron.
-struct alignas(32) EventSynapse {
-    float r, u;          // R and u after the integration of `step`
-    float gFast, gSlow;  // the synapse's own conductances, same step
-    float w, d;          // weight and STDP accumulator (without the pending potentiation)
-    int32_t step;        // the step the state is valid at
+struct EventSynapse {
+    float r, u;    // R and u after the integration of `step`
+    float w, d;    // weight and STDP accumulator (without the pending potentiation)
+    int32_t step;  // the step the state is valid at
     uint32_t target;
 };
-static_assert(sizeof(EventSynapse) == 32);
+static_assert(sizeof(EventSynapse) == 24);
 inline constexpr uint32_t kEventNoArrival = 0;
 inline uint32_t EventPost(const EventSynapse& e) { return e.target >> 4; }
 inline uint32_t EventSlotClass(const EventSynapse& e) { return e.target & 3u; }
@@ -231,9 +228,9 @@ void EventTrackNeuron(Simulation& state, uint32_t inspected);
 
 // ---- 4. Synapse state on demand ----------------------------------------------------------------------
 struct SynapseValues {
-    float available, utilization, gFast, gSlow;
+    float available, utilization;
 };
-// R, u, gFast and gSlow of run synapse j after the integration of `step`. A spike
+// R and u of run synapse j after the integration of `step`. A spike
 // delivered in the fire phase of `step` has already been applied for step + 1
 // (its `step` tells): such a synapse gives its values after that arrival.
 SynapseValues EventSynapseValues(const Simulation& state, uint64_t j, int32_t step);

@@ -257,9 +257,10 @@ struct EventFloatField {
     const char* name;
     float EventSynapse::*member;
 };
-constexpr EventFloatField kEventFloats[] = {{"available", &EventSynapse::r}, {"utilization", &EventSynapse::u},
-                                            {"gFast", &EventSynapse::gFast}, {"gSlow", &EventSynapse::gSlow},
-                                            {"weight", &EventSynapse::w},    {"weightDelta", &EventSynapse::d}};
+constexpr EventFloatField kEventFloats[] = {{"available", &EventSynapse::r},
+                                            {"utilization", &EventSynapse::u},
+                                            {"weight", &EventSynapse::w},
+                                            {"weightDelta", &EventSynapse::d}};
 
 // Lane groups of one kind: the full groups and the one holding a remainder.
 uint32_t GroupsFor(uint32_t count) { return (count + 3) / 4; }

@@ -27,8 +27,8 @@
 //                      arrived, weight, weightDelta (per neuron its excitatory
 //                      groups, then its inhibitory ones; unused slots included)
 //   or the event engine's (engine/event.h):
-//   /event             [synapseCount] available, utilization, gFast, gSlow,
-//                      weight, weightDelta, step, target (run after run);
+//   /event             [synapseCount] available, utilization, weight,
+//                      weightDelta, step, target (run after run);
 //                      inputs [neuronCount][4] (the lanes summed); history
 //                      [neuronCount][8]; due [ringSteps][ringWords]
 //   /analysis          spikeHistory, spectrum [1025][2], power, peakFlags,
