@@ -30,8 +30,6 @@ constexpr const char* kEventMemoryMessage = "Unable to allocate memory for the e
 
 // ---- 1. Powers and the closed-form advance ----------------------------------------------------------
 
-constexpr double kInputScale = 1099511627776.0;  // 2^40 fixed-point units per nS
-
 void FillPowers(EventPowers* table, const KindFactors& f) {
     for (uint32_t n = 0; n < kEventPowerSteps; ++n) {
         const auto power = [n](float factor) {
@@ -105,18 +103,10 @@ inline float Arrive(EventSynapse& x, float w, uint32_t remainder, int32_t arriva
     return inc;
 }
 
-// Rounded to nearest, ties to even (the default rounding mode), as llrint does,
-// without the library call.
-inline int64_t ToInput(float amount) {
-    return _mm_cvtsd_si64(_mm_set_sd(static_cast<double>(amount) * kInputScale));
-}
-
-inline float FromInput(int64_t amount) { return static_cast<float>(static_cast<double>(amount) / kInputScale); }
-
 // Adds a spike's increment to one kind's sums (full, remainder) of a neuron's
 // inputs, which only its partition's worker writes.
 inline void AddInput(EventInputs& in, bool excitatory, float inc, uint32_t remainder) {
-    (excitatory ? &in.excFull : &in.inhFull)[remainder == 0 ? 0 : 1] += ToInput(inc);
+    (excitatory ? &in.excFull : &in.inhFull)[remainder == 0 ? 0 : 1] += inc;
 }
 
 // ---- 3. STDP ---------------------------------------------------------------------------------------------
@@ -554,8 +544,8 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
         const uint32_t count = std::min(end - block, kMaxChunkSize);
         for (uint32_t k = 0; k < count; ++k) {
             EventInputs& sums = e.input[block + k];
-            const float eFull = FromInput(sums.excFull), eRest = FromInput(sums.excRemainder);
-            const float iFull = FromInput(sums.inhFull), iRest = FromInput(sums.inhRemainder);
+            const float eFull = sums.excFull, eRest = sums.excRemainder;
+            const float iFull = sums.inhFull, iRest = sums.inhRemainder;
             sums = EventInputs{};
             // A remainder slot's increment decays once in its arrival step.
             in[0][k] = eFull + (eRest - kAmpa * eRest);

@@ -33,9 +33,9 @@
 //     slice of it (`splits`), and worker p delivers, of every run due, only its
 //     slice onto partition p. No two threads write one neuron's inputs or read
 //     another's spike history, and a neuron's inputs stay in the cache of the
-//     thread that integrates it. The inputs are sums of 64-bit fixed-point
-//     amounts (2^-40 nS); integer addition does not depend on order, so any
-//     partition gives the same bits; the fixed point loses about 1e-12 nS.
+//     thread that integrates it. Every partition walks the due runs in source
+//     order, so a neuron's increments are summed in the order (source, run
+//     position) on every thread count and partition: float sums, the same bits.
 //   - Delivery lists. A neuron whose membrane potential after the apply step of
 //     step t exceeds its peak sends a spike that reaches its terminals at step
 //     t + L - 1 (L its delay-line length, the exact engine's delay line read L - 1
@@ -103,13 +103,13 @@ inline int32_t EventArrival(const EventSynapse& e) {  // -1: none
     return c == 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(e.step) + c - 1);
 }
 
-// A neuron's inputs for its next integration, in 2^-40 nS: per kind the sum of
-// the full groups' increments and the sum of the remainder slots' increments,
-// which the integration decays once by each receptor's factor. Two neurons per
-// cache line.
-struct alignas(32) EventInputs {
-    int64_t excFull, excRemainder;
-    int64_t inhFull, inhRemainder;
+// A neuron's inputs for its next integration, in nS: per kind the sum of the
+// full groups' increments and the sum of the remainder slots' increments, which
+// the integration decays once by each receptor's factor. Four neurons per cache
+// line.
+struct alignas(16) EventInputs {
+    float excFull, excRemainder;
+    float inhFull, inhRemainder;
 };
 
 // Bit t % kEventHistorySteps of a neuron's history is set when it fired at step t,

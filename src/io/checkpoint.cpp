@@ -554,10 +554,10 @@ bool WriteEventState(hid_t file, const Simulation& state, const NetworkCounts& c
             }
         }
     }
-    DatasetWriter<int64_t> inputs(group, "inputs", n, 4);
+    DatasetWriter<float> inputs(group, "inputSums", n, 4);
     for (uint32_t i = 0; i < e.neuronCount; ++i) {
         const EventInputs sum = e.input[i];
-        const int64_t sums[4] = {sum.excFull, sum.excRemainder, sum.inhFull, sum.inhRemainder};
+        const float sums[4] = {sum.excFull, sum.excRemainder, sum.inhFull, sum.inhRemainder};
         inputs.Put(sums, 4);
     }
     DatasetWriter<uint64_t> history(group, "history", n, kEventHistorySteps / 64);
@@ -1001,17 +1001,32 @@ std::string ReadEventState(hid_t file, Simulation& state, const NetworkCounts& c
     for (size_t f = 0; f < floats.size(); ++f)
         if (!floats[f].Finish()) return std::string("cannot read /event/") + kEventFloats[f].name;
     if (!step.Finish() || !target.Finish()) return "cannot read /event/step or /event/target";
-    DatasetReader<int64_t> inputs(group, "inputs", n, 4);
-    for (uint64_t i = 0; i < n; ++i) {
-        int64_t sums[4];
-        inputs.Get(sums, 4);
-        e.input[i] = EventInputs{sums[0], sums[1], sums[2], sums[3]};
+    // The inputs as float sums; a file of an earlier version holds them as
+    // 64-bit fixed point in 2^-40 nS (`inputs`).
+    bool inputsRead = false;
+    if (H5Lexists(group, "inputSums", H5P_DEFAULT) > 0) {
+        DatasetReader<float> inputs(group, "inputSums", n, 4);
+        for (uint64_t i = 0; i < n; ++i) {
+            float sums[4] = {};
+            inputs.Get(sums, 4);
+            e.input[i] = EventInputs{sums[0], sums[1], sums[2], sums[3]};
+        }
+        inputsRead = inputs.Finish();
+    } else {
+        DatasetReader<int64_t> inputs(group, "inputs", n, 4);
+        for (uint64_t i = 0; i < n; ++i) {
+            int64_t sums[4] = {};
+            inputs.Get(sums, 4);
+            const auto nS = [](int64_t units) { return static_cast<float>(static_cast<double>(units) / 1099511627776.0); };
+            e.input[i] = EventInputs{nS(sums[0]), nS(sums[1]), nS(sums[2]), nS(sums[3])};
+        }
+        inputsRead = inputs.Finish();
     }
     DatasetReader<uint64_t> history(group, "history", n, kEventHistorySteps / 64);
     history.Get(e.history[0].bits, n * (kEventHistorySteps / 64));
     DatasetReader<uint64_t> due(group, "due", e.ringSteps, e.ringWords);
     due.Get(e.due, uint64_t{e.ringSteps} * e.ringWords);
-    if (!inputs.Finish() || !history.Finish() || !due.Finish()) return "cannot read /event/inputs, history or due";
+    if (!inputsRead || !history.Finish() || !due.Finish()) return "cannot read /event/inputSums, history or due";
     for (uint32_t i = 0; i < n; ++i) e.lastSpike[i] = state.neurons[i].lastSpikeStep;
     return "";
 }

@@ -29,7 +29,7 @@
 //   or the event engine's (engine/event.h):
 //   /event             [synapseCount] available, utilization, weight,
 //                      weightDelta, step, target (run after run);
-//                      inputs [neuronCount][4] (the lanes summed); history
+//                      inputSums [neuronCount][4] (the lanes summed); history
 //                      [neuronCount][8]; due [ringSteps][ringWords]
 //   /analysis          spikeHistory, spectrum [1025][2], power, peakFlags,
 //                      weightHistogram; attributes historyPosition, powerMin,

@@ -224,7 +224,7 @@ def test_a_resumed_run_fires_the_spikes_of_the_run_it_continues(resumed_run):
 
 
 def test_an_event_engine_run_resumes_from_its_checkpoint(tmp_path):
-    whole, saved, second = tmp_path / "a.h5", tmp_path / "c.h5", tmp_path / "b.h5"
+    whole, saved, second, third = (tmp_path / name for name in ("a.h5", "c.h5", "b.h5", "d.h5"))
     run("engine=event", "seed=1", "preset=4", "threads=2", "steps=600", f"record={whole}")
     run("engine=event", "seed=1", "preset=4", "threads=1", "steps=300", f"checkpoint={saved}")
     log = run(f"resume={saved}", "threads=2", "steps=300", f"record={second}").stdout
@@ -234,8 +234,14 @@ def test_an_event_engine_run_resumes_from_its_checkpoint(tmp_path):
     assert len(resumed_times) > 0
     assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
     assert "Engine: event-driven" in log
-    with h5py.File(saved, "r") as f:
+    # A checkpoint of the earlier layout (inputs in 2^-40 nS fixed point) resumes alike.
+    with h5py.File(saved, "r+") as f:
         assert f["parameters"].attrs["engineMode"] == 1 and "weight" in f["event"]
+        sums = f["event/inputSums"][...].astype(np.float64)
+        del f["event/inputSums"]
+        f["event/inputs"] = np.rint(sums * 2.0**40).astype(np.int64)
+    run(f"resume={saved}", "threads=2", "steps=300", f"record={third}")
+    assert np.array_equal(spikes(third)[0], resumed_times)
 
 
 def test_a_custom_shape_resumes_from_its_checkpoint(tmp_path):
