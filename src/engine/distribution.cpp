@@ -21,7 +21,7 @@ void VisitShareState(Simulation& sim, uint32_t first, uint32_t end, ShareStateVi
     if (EventEngine* e = sim.eventEngine) {
         region(e->input + first, (end - first) * sizeof(EventInputs));
         region(e->history + first, (end - first) * sizeof(EventHistory));
-        region(e->lastSpike + first, (end - first) * sizeof(int32_t));
+        region(e->recent + first, (end - first) * sizeof(EventRecent));
         const uint32_t firstWord = first / 64, endWord = (end + 63) / 64;
         for (uint32_t r = 0; r < e->ringSteps; ++r)
             region(e->due + uint64_t{r} * e->ringWords + firstWord, (endWord - firstWord) * sizeof(uint64_t));

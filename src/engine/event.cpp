@@ -132,12 +132,23 @@ void ClearHistory(EventHistory& h, int32_t from, uint32_t count) {
     }
 }
 
-// A spike at step s of a neuron whose previous spike was `last` (-1: none).
-inline void RecordHistory(EventHistory& h, int32_t last, int32_t s) {
+// A spike at step s: into the history and the recent spikes. A gap is kept while
+// its earlier spike is still in the history, as a file's history can restore it.
+inline void RecordHistory(EventHistory& h, EventRecent& r, int32_t s) {
+    const int32_t last = r.last;
     const uint32_t gap = last < 0 ? kEventHistorySteps : static_cast<uint32_t>(StepDifference(s, last));
     if (gap > 1) ClearHistory(h, last + 1, gap - 1);  // no spikes in between
     const uint32_t bit = static_cast<uint32_t>(s) % kEventHistorySteps;
     h.bits[bit >> 6] |= uint64_t{1} << (bit & 63u);
+    const bool near = gap < kEventHistorySteps;
+    r.gap2 = near && r.gap1 != kEventFarGap && gap + r.gap1 < kEventHistorySteps ? r.gap1 : kEventFarGap;
+    r.gap1 = near ? static_cast<uint16_t>(gap) : kEventFarGap;
+    r.last = s;
+}
+
+// Step `gap` steps before `step` (a far gap lies before any arrival still pending).
+inline int32_t StepBefore(int32_t step, uint16_t gap) {
+    return static_cast<int32_t>(static_cast<uint32_t>(step) - (gap == kEventFarGap ? 0x10000u : gap));
 }
 
 // The potentiation of the exact engine at one post-synaptic spike dt steps after
@@ -180,6 +191,30 @@ void ApplyPending(const EventHistory& h, int32_t lastSpike, int32_t arrival, int
         count -= span;
         dt += span;
         bit = (bit + span) % kEventHistorySteps;
+    }
+}
+
+// Whether the pending potentiation of a synapse whose last arrival was at
+// `arrival` needs the post-synaptic neuron's history: more than two of its spikes
+// came after the arrival. (No spike after it: nothing is pending.)
+inline bool NeedsHistory(const EventRecent& r, int32_t arrival) {
+    return StepDifference(StepBefore(StepBefore(r.last, r.gap1), r.gap2), arrival) > 0;
+}
+
+// ApplyPending for the post-synaptic neuron `post`, from its recent spikes when
+// they hold every spike since the arrival.
+inline void ApplyPendingOf(const EventEngine& e, uint32_t post, const EventRecent& r, int32_t arrival, int32_t until,
+                           const float* potentiation, float wMax, float& w, float& d) {
+    if (StepDifference(r.last, arrival) <= 0) return;
+    if (NeedsHistory(r, arrival)) {
+        ApplyPending(e.history[post], r.last, arrival, until, potentiation, wMax, w, d);
+        return;
+    }
+    const int32_t windowEnd = arrival + static_cast<int32_t>(kStdpWindow) - 1;
+    if (StepDifference(until, windowEnd) > 0) until = windowEnd;
+    for (const int32_t t : {StepBefore(r.last, r.gap1), r.last}) {
+        const int32_t dt = StepDifference(t, arrival);
+        if (dt > 0 && StepDifference(t, until) <= 0) PotentiateOnce(potentiation[dt], wMax, w, d);
     }
 }
 
@@ -245,37 +280,37 @@ void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     const float* const depression = state.stdpDepression;
     EventSynapse* const run = e.synapses + e.runStart[i] + slice.lo;
     const uint32_t count = slice.hi - slice.lo;
+    const EventRecent* const recent = e.recent;
     for (uint32_t j = 0; j < count && j < kTargetsAhead; ++j) {
         _mm_prefetch(reinterpret_cast<const char*>(&input[EventPost(run[j])]), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[EventPost(run[j])]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&recent[EventPost(run[j])]), _MM_HINT_T0);
     }
     for (uint32_t j = 0; j < count; ++j) {
         if (j + kTargetsAhead < count) {
             const uint32_t ahead = EventPost(run[j + kTargetsAhead]);
             _mm_prefetch(reinterpret_cast<const char*>(&input[ahead]), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(&e.lastSpike[ahead]), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(&recent[ahead]), _MM_HINT_T0);
         }
         // The history line, a little later, where the pending potentiation reads it.
         if (j + kHistoryAhead < count) {
             const EventSynapse& y = run[j + kHistoryAhead];
             const uint32_t c = EventArrivalCode(y);
             if (c != kEventNoArrival &&
-                StepDifference(e.lastSpike[EventPost(y)], static_cast<int32_t>(static_cast<uint32_t>(y.step) + c - 1)) > 0)
+                NeedsHistory(recent[EventPost(y)], static_cast<int32_t>(static_cast<uint32_t>(y.step) + c - 1)))
                 _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(y)]), _MM_HINT_T0);
         }
         EventSynapse& x = run[j];
         const uint32_t post = EventPost(x);
-        const int32_t last = e.lastSpike[post];
+        const EventRecent r = recent[post];
         float w = x.w, d = x.d;
         // The potentiation eager STDP applied since the last arrival, then the
         // depression of this one: the exact engine's sequence of updates.
         const uint32_t code = EventArrivalCode(x);
         if (code != kEventNoArrival) {
             const int32_t arrival = static_cast<int32_t>(static_cast<uint32_t>(x.step) + code - 1);
-            if (StepDifference(last, arrival) > 0)
-                ApplyPending(e.history[post], last, arrival, s - 1, potentiation, k.wMax, w, d);
+            ApplyPendingOf(e, post, r, arrival, s - 1, potentiation, k.wMax, w, d);
         }
-        Depress(depression, last, s, w, d);
+        Depress(depression, r.last, s, w, d);
         x.w = w;
         x.d = d;
         const uint32_t remainder = EventSlotClass(x);
@@ -300,9 +335,7 @@ void SweepSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
         const int32_t windowEnd = arrival + static_cast<int32_t>(kStdpWindow) - 1;
         if (StepDifference(s - 1, windowEnd) < 0) continue;  // still open
         const uint32_t post = EventPost(x);
-        const int32_t last = e.lastSpike[post];
-        if (StepDifference(last, arrival) > 0)
-            ApplyPending(e.history[post], last, arrival, windowEnd, state.stdpPotentiation, wMax, x.w, x.d);
+        ApplyPendingOf(e, post, e.recent[post], arrival, windowEnd, state.stdpPotentiation, wMax, x.w, x.d);
         x.target = WithArrivalCode(x.target, kEventNoArrival);
     }
 }
@@ -351,7 +384,7 @@ void EnterEventMode(Simulation& state) {
     e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
-    e.lastSpike = static_cast<int32_t*>(alloc(uint64_t{n} * sizeof(int32_t)));
+    e.recent = static_cast<EventRecent*>(alloc(uint64_t{n} * sizeof(EventRecent)));
     e.history = static_cast<EventHistory*>(alloc(uint64_t{n} * sizeof(EventHistory)));
     e.tracked = static_cast<uint8_t*>(alloc(n));
     e.excitatory = static_cast<uint8_t*>(alloc(n));
@@ -404,8 +437,8 @@ void EnterEventMode(Simulation& state) {
     for (uint32_t i = 0; i < n; ++i) {
         const Neuron& x = state.neurons[i];
         e.excitatory[i] = x.isExcitatory != 0 ? 1 : 0;
-        e.lastSpike[i] = x.lastSpikeStep;
-        if (x.lastSpikeStep >= 0) RecordHistory(e.history[i], -1, x.lastSpikeStep);
+        e.recent[i] = EventRecent{-1, kEventFarGap, kEventFarGap};
+        if (x.lastSpikeStep >= 0) RecordHistory(e.history[i], e.recent[i], x.lastSpikeStep);
         for (uint32_t j = 0; x.delayV != nullptr && j + 1 < x.delayLength; ++j) {  // kept lines
             const uint32_t slot = (x.delayIndex + x.delayLength - (j + 1) % x.delayLength) % x.delayLength;
             if (x.delayV[slot] > x.vPeak) SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(j)) & (e.ringSteps - 1), i);
@@ -431,7 +464,7 @@ void EventStoreNeuron(Simulation& state, uint32_t i) {
     r.vEnvelope = r.vEnvelopeView = x.envelope[i];
     r.isHeld = x.held[i] != 0 ? 1 : 0;
     r.spikeCount = x.spikeCount[i];
-    r.lastSpikeStep = e.lastSpike[i];
+    r.lastSpikeStep = e.recent[i].last;
 }
 
 void EventStoreNeurons(Simulation& state) {
@@ -492,6 +525,28 @@ void EventSetWorkers(Simulation& state, uint32_t workers) {
             splits[uint64_t{i} * (parts + 1) + p] = static_cast<uint8_t>(EventSliceOnto(e, i, e.partitionFirst[p], n).lo);
 }
 
+void EventRecallRecent(Simulation& state) {
+    EventEngine& e = *state.eventEngine;
+    for (uint32_t i = 0; i < e.neuronCount; ++i) {
+        EventRecent& r = e.recent[i];
+        r = EventRecent{state.neurons[i].lastSpikeStep, kEventFarGap, kEventFarGap};
+        if (r.last < 0) continue;
+        // The two spikes before the last one, as far back as the history holds.
+        const EventHistory& h = e.history[i];
+        int32_t previous = r.last;
+        for (uint32_t gap = 1; gap < kEventHistorySteps && r.gap2 == kEventFarGap; ++gap) {
+            const uint32_t bit = static_cast<uint32_t>(r.last - static_cast<int32_t>(gap)) % kEventHistorySteps;
+            if ((h.bits[bit >> 6] >> (bit & 63u) & 1u) == 0) continue;
+            const uint32_t step = static_cast<uint32_t>(r.last) - gap;
+            if (r.gap1 == kEventFarGap)
+                r.gap1 = static_cast<uint16_t>(gap);
+            else
+                r.gap2 = static_cast<uint16_t>(static_cast<uint32_t>(previous) - step);
+            previous = static_cast<int32_t>(step);
+        }
+    }
+}
+
 uint64_t* EventDueRow(Simulation& state, uint32_t s) {
     EventEngine& e = *state.eventEngine;
     return e.due + uint64_t{s & (e.ringSteps - 1)} * e.ringWords;
@@ -502,7 +557,7 @@ void ReleaseEventEngine(Simulation& state) {
     if (engine == nullptr) return;
     for (void* p : {static_cast<void*>(engine->synapses), static_cast<void*>(engine->runStart),
                     static_cast<void*>(engine->inStart), static_cast<void*>(engine->incoming),
-                    static_cast<void*>(engine->input), static_cast<void*>(engine->lastSpike),
+                    static_cast<void*>(engine->input), static_cast<void*>(engine->recent),
                     static_cast<void*>(engine->history), static_cast<void*>(engine->tracked),
                     static_cast<void*>(engine->excitatory), static_cast<void*>(engine->neuron.v),
                     static_cast<void*>(engine->splits),
@@ -739,8 +794,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     const uint8_t* const spiked = state.spiked;
     for (uint32_t i = first; i < end; ++i) {
         if (spiked[i] == 0) continue;
-        RecordHistory(e.history[i], e.lastSpike[i], s);
-        e.lastSpike[i] = s;  // the record's lastSpikeStep follows at the next store
+        RecordHistory(e.history[i], e.recent[i], s);  // the record's lastSpikeStep follows at the next store
     }
 }
 
@@ -798,12 +852,9 @@ WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool 
     const EventEngine& e = *state.eventEngine;
     WeightValues v{x.w, x.d};
     if (EventArrivalCode(x) == kEventNoArrival) return v;
-    const int32_t arrival = EventArrival(x);
     const uint32_t post = EventPost(x);
-    const int32_t last = e.lastSpike[post];
-    if (StepDifference(last, arrival) <= 0) return v;
     const float wMax = excitatory ? state.params.excWeightMax : state.params.inhWeightMax;
-    ApplyPending(e.history[post], last, arrival, until, state.stdpPotentiation, wMax, v.w, v.d);
+    ApplyPendingOf(e, post, e.recent[post], EventArrival(x), until, state.stdpPotentiation, wMax, v.w, v.d);
     return v;
 }
 

@@ -50,8 +50,9 @@
 //     a synapse a is fixed and nothing else changes its w and D, so the same updates
 //     in the same order can be applied later: at the synapse's next delivery (before
 //     its depression), for the post-synaptic spikes t in [a + 1, a + kStdpWindow - 1]
-//     before that step. The spikes come from a 512-step bitmap of each neuron's
-//     spike steps. A synapse not delivered again within the window is settled by a
+//     before that step. The spikes come from each neuron's last three spike steps
+//     (`recent`) when at most two came since the arrival, else from a 512-step
+//     bitmap of its spike steps (`history`). A synapse not delivered again within the window is settled by a
 //     sweep, which visits each run every kEventSweepPeriod steps and applies the
 //     pending potentiation of every synapse whose window has closed; a settled
 //     synapse has no arrival (`arrival` none). Readers of weights (views, histogram,
@@ -113,10 +114,22 @@ struct alignas(16) EventInputs {
 };
 
 // Bit t % kEventHistorySteps of a neuron's history is set when it fired at step t,
-// for the steps from lastSpike - kEventHistorySteps + 1 to lastSpike.
+// for the steps from last - kEventHistorySteps + 1 to last (its last spike).
 struct alignas(64) EventHistory {
     uint64_t bits[kEventHistorySteps / 64];
 };
+
+// A neuron's last spike step (-1: none) and the gaps back to the two spikes before
+// it, as far as its history reaches (kEventFarGap: none there). A delivery finds
+// in it every post-synaptic spike since the synapse's last arrival when there are
+// at most two, without the history's line; the history is read only for more.
+struct EventRecent {
+    int32_t last;
+    uint16_t gap1;  // last - the spike before it
+    uint16_t gap2;  // that spike - the one before it
+};
+inline constexpr uint16_t kEventFarGap = 0xFFFF;
+static_assert(kEventHistorySteps < kEventFarGap);
 
 // The per-neuron state the steps read and write, one array per field (padded to
 // a multiple of 8 neurons), so that the integration and the fire phase handle
@@ -158,7 +171,7 @@ struct EventEngine {
     uint32_t partitions;
     uint32_t partitionFirst[kEventMaxPartitions + 1];
     uint8_t* splits;         // [neuronCount * (partitions + 1)]
-    int32_t* lastSpike;      // [neuronCount] the neuron's lastSpikeStep, for deliveries
+    EventRecent* recent;     // [neuronCount] the neuron's recent spikes, for deliveries
     EventHistory* history;   // [neuronCount]
     uint32_t ringSteps;      // rows of the due ring: a power of two >= the longest delay line
     uint32_t ringWords;      // 64-bit words per row
@@ -203,6 +216,9 @@ inline void EventHoldNeuron(EventEngine& e, uint32_t i, bool hold) {
 }
 // The due bitmap of step s ((neuronCount + 63) / 64 words).
 uint64_t* EventDueRow(Simulation& state, uint32_t s);
+// Every neuron's recent spikes from its record's lastSpikeStep and its history
+// (after the history was read from a file).
+void EventRecallRecent(Simulation& state);
 // Frees the event state (nothing when there is none).
 void ReleaseEventEngine(Simulation& state);
 

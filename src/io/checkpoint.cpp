@@ -1027,7 +1027,7 @@ std::string ReadEventState(hid_t file, Simulation& state, const NetworkCounts& c
     DatasetReader<uint64_t> due(group, "due", e.ringSteps, e.ringWords);
     due.Get(e.due, uint64_t{e.ringSteps} * e.ringWords);
     if (!inputsRead || !history.Finish() || !due.Finish()) return "cannot read /event/inputSums, history or due";
-    for (uint32_t i = 0; i < n; ++i) e.lastSpike[i] = state.neurons[i].lastSpikeStep;
+    EventRecallRecent(state);
     return "";
 }
 

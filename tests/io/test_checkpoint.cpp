@@ -57,7 +57,7 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
         }
         add(e->history, n * sizeof(EventHistory));
         add(e->due, uint64_t{e->ringSteps} * e->ringWords * sizeof(uint64_t));
-        add(e->lastSpike, n * sizeof(int32_t));
+        add(e->recent, n * sizeof(EventRecent));
     }
     const ActivityAnalysis& a = state.analysis;
     add(a.SpikeHistory, kHistoryLength * sizeof(float));
