@@ -688,6 +688,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             if (i >= first && i < end) {
                 _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]), _MM_HINT_T0);
                 _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]) + 64, _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(e.splits + uint64_t{i} * (e.partitions + 1)), _MM_HINT_T0);
             }
         }
     }
@@ -786,21 +787,36 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
         }
         dueCount = 0;
     };
+    // An empty slice is written and not counted: no branch waits on the split's load.
     for (uint32_t w = 0; w < e.ringWords; ++w) {
         for (uint64_t bits = row[w]; bits != 0; bits &= bits - 1) {
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
-            const EventSlice x = slice(i);
-            if (x.lo == x.hi) continue;
             if (dueCount == kMaxChunkSize) deliver();
-            due[dueCount++] = {i, x, e.synapses + e.runStart[i] + x.lo};
+            const EventSlice x = slice(i);
+            due[dueCount] = {i, x, e.synapses + e.runStart[i] + x.lo};
+            dueCount += x.lo != x.hi ? 1 : 0;
         }
     }
     deliver();
     if (delivered != 0) std::atomic_ref<uint64_t>(e.delivered).fetch_add(delivered, std::memory_order_relaxed);
-    for (uint32_t i = static_cast<uint32_t>(s) % kEventSweepPeriod; i < e.neuronCount; i += kEventSweepPeriod)
+    for (uint32_t i = static_cast<uint32_t>(s) % kEventSweepPeriod; i < e.neuronCount; i += kEventSweepPeriod) {
+        if (i + kEventSweepPeriod < e.neuronCount) {
+            const EventSlice next = slice(i + kEventSweepPeriod);
+            PrefetchSlice(e.synapses + e.runStart[i + kEventSweepPeriod] + next.lo, next.hi - next.lo);
+        }
         SweepSlice(state, i, slice(i), s);
+    }
+    // The range's spikes, eight flags at a time (most are 0).
     const uint8_t* const spiked = state.spiked;
     for (uint32_t i = first; i < end; ++i) {
+        if (i % 8 == 0 && i + 8 <= end) {
+            uint64_t eight;
+            std::memcpy(&eight, spiked + i, sizeof eight);
+            if (eight == 0) {
+                i += 7;
+                continue;
+            }
+        }
         if (spiked[i] == 0) continue;
         RecordHistory(e.history[i], e.recent[i], s);  // the record's lastSpikeStep follows at the next store
     }
