@@ -692,6 +692,21 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             }
         }
     }
+    // The due bits to set, gathered and set together: each lands in a row of the
+    // ring at a random place, and fetched together their misses overlap.
+    constexpr uint32_t kDueBatch = 64;
+    uint32_t dueIds[kDueBatch];
+    uint32_t dueCount = 0;
+    const auto setDue = [&] {
+        uint32_t rows[kDueBatch];
+        for (uint32_t k = 0; k < dueCount; ++k) {
+            const uint32_t j = dueIds[k];
+            rows[k] = static_cast<uint32_t>(s + static_cast<int32_t>(x.delayLength[j]) - 1) & rowMask;
+            _mm_prefetch(reinterpret_cast<const char*>(e.due + uint64_t{rows[k]} * e.ringWords + j / 64), _MM_HINT_T0);
+        }
+        for (uint32_t k = 0; k < dueCount; ++k) SetDue(e, rows[k], dueIds[k], ownsWords);
+        dueCount = 0;
+    };
     // FireOne, eight neurons at a time: the same operations lane by lane.
     const __m256 rise = _mm256_set1_ps(0.3f), fall = _mm256_set1_ps(0.15f);
     // The delay lengths and spike counts are read only for the neurons that fire,
@@ -714,11 +729,10 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
                 if (e.tracked[i + k] != 0) TrackDelayLine(state, i + k);
         }
         const __m256 peak = _mm256_loadu_ps(x.vPeak + i);
+        if (dueCount + 8 > kDueBatch) setDue();
         for (uint32_t due = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(v, peak, _CMP_GT_OQ))); due != 0;
-             due &= due - 1) {
-            const uint32_t j = i + static_cast<uint32_t>(__builtin_ctz(due));
-            SetDue(e, static_cast<uint32_t>(s + static_cast<int32_t>(x.delayLength[j]) - 1) & rowMask, j, ownsWords);
-        }
+             due &= due - 1)
+            dueIds[dueCount++] = i + static_cast<uint32_t>(__builtin_ctz(due));
         const __m256 f = _mm256_loadu_ps(x.envelope + i);
         const __m256 toward = _mm256_sub_ps(v, f);
         const __m256 rising = _mm256_add_ps(f, _mm256_mul_ps(rise, toward));
@@ -738,6 +752,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             _mm_prefetch(reinterpret_cast<const char*>(&e.history[j]), _MM_HINT_T0);  // recorded in sub-phase (b)
         }
     }
+    setDue();
     for (; i < end; ++i) {
         const bool spike = FireOne(state, e, i, s, ownsWords);
         spiked[i] = spike ? 1 : 0;
