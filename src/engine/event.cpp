@@ -591,18 +591,34 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
     }
     // The conductances: each decays and takes the step's input, (g - k*g) + in,
     // eight neurons at a time after the inputs (written by the deliveries before
-    // the phase barrier) are taken and cleared one by one.
+    // the phase barrier) are taken and cleared, four neurons at a time (a 4x4
+    // transpose turns four neurons' sums into one vector per sum).
     float* const g[4] = {x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB};
     const float decay[4] = {kAmpa, kNmda, kGabaA, kGabaB};
     alignas(32) float in[4][kMaxChunkSize];
+    const __m128 kA = _mm_set1_ps(kAmpa), kN = _mm_set1_ps(kNmda);
+    const __m128 kGA = _mm_set1_ps(kGabaA), kGB = _mm_set1_ps(kGabaB);
     for (uint32_t block = first; block < end; block += kMaxChunkSize) {
         const uint32_t count = std::min(end - block, kMaxChunkSize);
-        for (uint32_t k = 0; k < count; ++k) {
+        // A remainder slot's increment decays once in its arrival step.
+        uint32_t k = 0;
+        for (; k + 4 <= count; k += 4) {
+            float* const sums = &e.input[block + k].excFull;
+            __m128 eFull = _mm_load_ps(sums), eRest = _mm_load_ps(sums + 4);
+            __m128 iFull = _mm_load_ps(sums + 8), iRest = _mm_load_ps(sums + 12);
+            _MM_TRANSPOSE4_PS(eFull, eRest, iFull, iRest);
+            _mm256_storeu_ps(sums, _mm256_setzero_ps());
+            _mm256_storeu_ps(sums + 8, _mm256_setzero_ps());
+            _mm_store_ps(in[0] + k, _mm_add_ps(eFull, _mm_sub_ps(eRest, _mm_mul_ps(kA, eRest))));
+            _mm_store_ps(in[1] + k, _mm_add_ps(eFull, _mm_sub_ps(eRest, _mm_mul_ps(kN, eRest))));
+            _mm_store_ps(in[2] + k, _mm_add_ps(iFull, _mm_sub_ps(iRest, _mm_mul_ps(kGA, iRest))));
+            _mm_store_ps(in[3] + k, _mm_add_ps(iFull, _mm_sub_ps(iRest, _mm_mul_ps(kGB, iRest))));
+        }
+        for (; k < count; ++k) {
             EventInputs& sums = e.input[block + k];
             const float eFull = sums.excFull, eRest = sums.excRemainder;
             const float iFull = sums.inhFull, iRest = sums.inhRemainder;
             sums = EventInputs{};
-            // A remainder slot's increment decays once in its arrival step.
             in[0][k] = eFull + (eRest - kAmpa * eRest);
             in[1][k] = eFull + (eRest - kNmda * eRest);
             in[2][k] = iFull + (iRest - kGabaA * iRest);
@@ -611,12 +627,12 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
         for (uint32_t r = 0; r < 4; ++r) {
             float* const gr = g[r] + block;
             const __m256 k8 = _mm256_set1_ps(decay[r]);
-            uint32_t k = 0;
-            for (; k + 8 <= count; k += 8) {
-                const __m256 v = _mm256_loadu_ps(gr + k);
-                _mm256_storeu_ps(gr + k, _mm256_add_ps(_mm256_sub_ps(v, _mm256_mul_ps(k8, v)), _mm256_load_ps(in[r] + k)));
+            uint32_t j = 0;
+            for (; j + 8 <= count; j += 8) {
+                const __m256 v = _mm256_loadu_ps(gr + j);
+                _mm256_storeu_ps(gr + j, _mm256_add_ps(_mm256_sub_ps(v, _mm256_mul_ps(k8, v)), _mm256_load_ps(in[r] + j)));
             }
-            for (; k < count; ++k) gr[k] = (gr[k] - decay[r] * gr[k]) + in[r][k];
+            for (; j < count; ++j) gr[j] = (gr[j] - decay[r] * gr[j]) + in[r][j];
         }
     }
     MembraneStepArrays(m, first, end);
