@@ -537,8 +537,8 @@ TEST(WorkManagerDeterminism, Preset9GivesTheSameBitsOnOneTwoThreeAndEightThreads
     ExpectTheSameBitsOnEveryThreadCount(EngineExact);
 }
 
-// The event engine's inputs are fixed-point sums: the order of the deliveries
-// from different threads must not show in a single bit.
+// The event engine's inputs are float sums, added in source order whichever
+// thread delivers onto a neuron: the thread count must not show in a single bit.
 TEST(WorkManagerDeterminism, EventEngineGivesTheSameBitsOnEveryThreadCount) {
     ExpectTheSameBitsOnEveryThreadCount(EngineEvent);
 }
