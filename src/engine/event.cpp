@@ -703,7 +703,6 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             if (i >= first && i < end) {
                 _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]), _MM_HINT_T0);
-                _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]) + 64, _MM_HINT_T0);
                 _mm_prefetch(reinterpret_cast<const char*>(e.splits + uint64_t{i} * (e.partitions + 1)), _MM_HINT_T0);
             }
         }
