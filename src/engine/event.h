@@ -22,10 +22,11 @@
 //     synapses) is decayed once, as the exact engine orders them.
 //   - Short-term plasticity in closed form. Between arrivals R relaxes towards 1 by
 //     (1 - kD) per step and u towards cF/bF by (1 - bF). A synapse's state (R, u)
-//     is valid after the integration of its `step`. A synapse's own conductances are
-//     not kept: only their sum per neuron acts, and that is the neuron's. The delivery that sends a spike (fire phase of step s) advances it to
-//     the arrival step s + 1 with a table of powers, applies the spike in the order
-//     of the slot's class, stores the state as of s + 1, and adds the increment to
+//     is valid after the integration of its `step`. A synapse's own conductances
+//     are not kept: only their sum per neuron acts, and that is the neuron's. The
+//     delivery that sends a spike (fire phase of step s) advances it to the
+//     arrival step s + 1 with a table of powers, applies the spike in the order of
+//     the slot's class, stores the state as of s + 1, and adds the increment to
 //     the post-synaptic neuron's input for that step.
 //   - Target partitions. The post-synaptic neurons are split into contiguous id
 //     ranges, one per worker (up to kEventMaxPartitions). A run is ordered by
@@ -52,10 +53,11 @@
 //     its depression), for the post-synaptic spikes t in [a + 1, a + kStdpWindow - 1]
 //     before that step. The spikes come from each neuron's last three spike steps
 //     (`recent`) when at most two came since the arrival, else from a 512-step
-//     bitmap of its spike steps (`history`). A synapse not delivered again within the window is settled by a
-//     sweep, which visits each run every kEventSweepPeriod steps and applies the
-//     pending potentiation of every synapse whose window has closed; a settled
-//     synapse has no arrival (`arrival` none). Readers of weights (views, histogram,
+//     bitmap of its spike steps (`history`). A synapse not delivered again within
+//     the window is settled by a sweep, which visits each run every
+//     kEventSweepPeriod steps and applies the pending potentiation of every
+//     synapse whose window has closed; a settled synapse has no arrival
+//     (`arrival` none). Readers of weights (views, histogram,
 //     export, checkpoint) use EventWeight, which applies the pending updates to a
 //     copy.
 // Delays, delivery times, STDP and the stimulus are the exact engine's.

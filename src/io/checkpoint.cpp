@@ -776,6 +776,12 @@ std::string CheckRestored(const Simulation& state) {
                            " is not a finite number";
             if (!(x.w >= 0.0f && x.w <= 1.0f)) return At("/event/weight", j) + Number(x.w) + " is outside 0..1";
         }
+        for (uint32_t i = 0; i < e->neuronCount; ++i) {
+            const EventInputs& in = e->input[i];
+            for (const float sum : {in.excFull, in.excRemainder, in.inhFull, in.inhRemainder})
+                if (!(sum >= 0.0f && std::isfinite(sum)))
+                    return At("/event/inputSums", i) + Number(sum) + " is not a finite sum of 0 or more";
+        }
         // A spike due for a neuron the network does not have.
         const uint32_t tail = e->neuronCount % 64;
         for (uint32_t r = 0; r < e->ringSteps && tail != 0; ++r)

@@ -2,6 +2,7 @@
 parameter files through the program itself."""
 import os
 import re
+import shutil
 import subprocess
 
 import h5py
@@ -234,6 +235,12 @@ def test_an_event_engine_run_resumes_from_its_checkpoint(tmp_path):
     assert len(resumed_times) > 0
     assert np.array_equal(resumed_times, times[later]) and np.array_equal(resumed_ids, ids[later])
     assert "Engine: event-driven" in log
+    damaged = tmp_path / "damaged.h5"
+    shutil.copy(saved, damaged)
+    with h5py.File(damaged, "r+") as f:
+        f["event/inputSums"][3, 0] = np.nan
+    done = run(f"resume={damaged}", "steps=10", check=False)
+    assert done.returncode == 1 and "/event/inputSums[3]: nan is not a finite sum" in done.stdout, done.stdout
     # A checkpoint of the earlier layout (inputs in 2^-40 nS fixed point) resumes alike.
     with h5py.File(saved, "r+") as f:
         assert f["parameters"].attrs["engineMode"] == 1 and "weight" in f["event"]
