@@ -829,12 +829,18 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     }
     deliver();
     if (delivered != 0) std::atomic_ref<uint64_t>(e.delivered).fetch_add(delivered, std::memory_order_relaxed);
-    for (uint32_t i = static_cast<uint32_t>(s) % kEventSweepPeriod; i < e.neuronCount; i += kEventSweepPeriod) {
-        if (i + kEventSweepPeriod < e.neuronCount) {
-            const EventSlice next = slice(i + kEventSweepPeriod);
-            PrefetchSlice(e.synapses + e.runStart[i + kEventSweepPeriod] + next.lo, next.hi - next.lo);
+    // Each swept slice is found once, and fetched while the one before it is settled.
+    uint32_t swept = static_cast<uint32_t>(s) % kEventSweepPeriod;
+    EventSlice sweeping = swept < e.neuronCount ? slice(swept) : EventSlice{};
+    for (; swept < e.neuronCount; swept += kEventSweepPeriod) {
+        const uint32_t following = swept + kEventSweepPeriod;
+        EventSlice next{};
+        if (following < e.neuronCount) {
+            next = slice(following);
+            PrefetchSlice(e.synapses + e.runStart[following] + next.lo, next.hi - next.lo);
         }
-        SweepSlice(state, i, slice(i), s);
+        SweepSlice(state, swept, sweeping, s);
+        sweeping = next;
     }
     // The range's spikes, eight flags at a time (most are 0).
     const uint8_t* const spiked = state.spiked;
