@@ -320,6 +320,191 @@ void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     }
 }
 
+// DeliverSlice eight synapses at a time (AVX2 gathers), with the same operations
+// lane by lane, so the same bits. The pending potentiation from the recent spikes,
+// the depression and the three slot classes' arithmetic are formed for every lane
+// and selected by masks: whether a synapse's target fired since its last arrival,
+// or sits at a weight bound, or heads a remainder block is close to random from
+// one synapse to the next, and as branches they were mispredicted. A lane that
+// needs its target's history takes its pending potentiation from ApplyPending; a
+// block with a gap beyond the power tables is delivered one synapse at a time.
+// The increments are added to the inputs in run order, as DeliverSlice adds them.
+__attribute__((target("avx2"))) inline __m256i SignedAbove(__m256i x) {  // x > 0, lane by lane
+    return _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
+}
+
+__attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
+    EventEngine& e = *state.eventEngine;
+    EventInputs* const input = e.input;
+    const KindContext k = KindOf(state, e.excitatory[i] != 0);
+    const float* const potentiation = state.stdpPotentiation;
+    const float* const depression = state.stdpDepression;
+    EventSynapse* const run = e.synapses + e.runStart[i] + slice.lo;
+    const uint32_t count = slice.hi - slice.lo;
+    const EventRecent* const recent = e.recent;
+    const int* const recentWords = reinterpret_cast<const int*>(recent);  // last, then gap1 | gap2 << 16
+    const float* const powers = &k.powers[0].recovery;                   // recovery, then relaxation
+
+    const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i sMinus1 = _mm256_set1_epi32(s - 1), arrivalStep = _mm256_set1_epi32(s + 1);
+    const __m256i window = _mm256_set1_epi32(static_cast<int32_t>(kStdpWindow));
+    const __m256i lastTable = _mm256_set1_epi32(static_cast<int32_t>(kEventPowerSteps - 1));
+    const __m256 fZero = _mm256_setzero_ps();
+    const __m256 potentiateBelow = _mm256_set1_ps(0.000005f), depressAbove = _mm256_set1_ps(-0.000005f);
+    const __m256 wMax = _mm256_set1_ps(k.wMax), half = _mm256_set1_ps(0.5f);
+    const __m256 kD = _mm256_set1_ps(k.factors.kD), hU = _mm256_set1_ps(k.factors.hU);
+    const __m256 cF = _mm256_set1_ps(k.factors.cF), bF = _mm256_set1_ps(k.factors.bF);
+    const __m256d dOne = _mm256_set1_pd(1.0);
+    const __m256d uRest = _mm256_set1_pd(static_cast<double>(k.factors.cF) / static_cast<double>(k.factors.bF));
+    const auto asMask = [](__m256i x) { return _mm256_castsi256_ps(x); };
+    // One potentiation (PotentiateOnce) or depression (Depress) in the lanes of `on`.
+    const auto potentiate = [&](__m256 amount, __m256 on, __m256& w, __m256& d) {
+        const __m256 d1 = _mm256_blendv_ps(d, _mm256_add_ps(d, amount), _mm256_and_ps(on, _mm256_cmp_ps(d, potentiateBelow, _CMP_LT_OQ)));
+        const __m256 t = _mm256_add_ps(w, d1);
+        const __m256 take = _mm256_and_ps(on, _mm256_and_ps(_mm256_cmp_ps(d1, fZero, _CMP_GT_OQ), _mm256_cmp_ps(t, wMax, _CMP_LT_OQ)));
+        d = d1;
+        w = _mm256_blendv_ps(w, t, take);
+    };
+
+    // The targets' inputs and recent spikes, a block ahead.
+    const auto fetchTargets = [&](uint32_t from, uint32_t to) {
+        for (uint32_t j = from; j < count && j < to; ++j) {
+            const uint32_t ahead = EventPost(run[j]);
+            _mm_prefetch(reinterpret_cast<const char*>(&input[ahead]), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(&recent[ahead]), _MM_HINT_T0);
+        }
+    };
+    fetchTargets(0, 8);
+    for (uint32_t j0 = 0; j0 < count; j0 += 8) {
+        const uint32_t n = std::min(8u, count - j0);
+        EventSynapse* const block = run + j0;
+        fetchTargets(j0 + 8, j0 + 16);
+        // The block's fields, lane l from synapse min(l, n - 1): six 32-bit words apart.
+        const __m256i at = _mm256_mullo_epi32(_mm256_min_epi32(lanes, _mm256_set1_epi32(static_cast<int32_t>(n) - 1)),
+                                              _mm256_set1_epi32(6));
+        const float* const fields = reinterpret_cast<const float*>(block);
+        __m256 r = _mm256_i32gather_ps(fields, at, 4), u = _mm256_i32gather_ps(fields + 1, at, 4);
+        __m256 w = _mm256_i32gather_ps(fields + 2, at, 4), d = _mm256_i32gather_ps(fields + 3, at, 4);
+        const __m256i step = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 4), at, 4);
+        const __m256i target = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 5), at, 4);
+        const __m256i post = _mm256_srli_epi32(target, 4);
+        const __m256i code = _mm256_and_si256(_mm256_srli_epi32(target, 2), _mm256_set1_epi32(3));
+        const __m256i slotClass = _mm256_and_si256(target, _mm256_set1_epi32(3));
+        const __m256i last = _mm256_i32gather_epi32(recentWords, post, 8);
+        const __m256i gaps = _mm256_i32gather_epi32(recentWords + 1, post, 8);
+
+        // The step n of each lane's advance (the arrival step for a full group, the
+        // step before it for a remainder slot); a gap beyond the tables: one at a time.
+        const __m256i full = _mm256_cmpeq_epi32(slotClass, zero);
+        const __m256i advanceBy = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_sub_epi32(arrivalStep, step), one), full);
+        const uint32_t far = static_cast<uint32_t>(_mm256_movemask_ps(asMask(
+                                 _mm256_cmpeq_epi32(_mm256_max_epu32(advanceBy, lastTable), lastTable)))) ^ 0xFFu;
+        if ((far & ((1u << n) - 1)) != 0) {
+            DeliverSlice(state, i, {slice.lo + j0, slice.lo + j0 + n}, s);
+            continue;
+        }
+
+        // Pending potentiation from the two recent spikes (ApplyPendingOf).
+        const __m256i arrival = _mm256_sub_epi32(_mm256_add_epi32(step, code), one);
+        const __m256i pending =
+            _mm256_andnot_si256(_mm256_cmpeq_epi32(code, zero), SignedAbove(_mm256_sub_epi32(last, arrival)));
+        const __m256i farGap = _mm256_set1_epi32(kEventFarGap);
+        const __m256i gap1 = _mm256_and_si256(gaps, farGap), gap2 = _mm256_srli_epi32(gaps, 16);
+        // StepBefore: a far gap counts 0x10000.
+        const __m256i before1 = _mm256_add_epi32(_mm256_sub_epi32(last, gap1), _mm256_cmpeq_epi32(gap1, farGap));
+        const __m256i before2 = _mm256_add_epi32(_mm256_sub_epi32(before1, gap2), _mm256_cmpeq_epi32(gap2, farGap));
+        const __m256i history = _mm256_and_si256(pending, SignedAbove(_mm256_sub_epi32(before2, arrival)));
+        const __m256i fromRecent = _mm256_andnot_si256(history, pending);
+        const __m256i windowEnd = _mm256_add_epi32(arrival, _mm256_sub_epi32(window, one));
+        const __m256i until =
+            _mm256_blendv_epi8(sMinus1, windowEnd, SignedAbove(_mm256_sub_epi32(sMinus1, windowEnd)));
+        for (const __m256i t : {before1, last}) {
+            const __m256i dt = _mm256_sub_epi32(t, arrival);
+            const __m256i on = _mm256_andnot_si256(SignedAbove(_mm256_sub_epi32(t, until)),
+                                                   _mm256_and_si256(fromRecent, SignedAbove(dt)));
+            const __m256 amount = _mm256_mask_i32gather_ps(fZero, potentiation, dt, asMask(on), 4);
+            potentiate(amount, asMask(on), w, d);
+        }
+        const uint32_t fromHistory = static_cast<uint32_t>(_mm256_movemask_ps(asMask(history))) & ((1u << n) - 1);
+        if (fromHistory != 0) {
+            alignas(32) float ws[8], ds[8];
+            alignas(32) int32_t lasts[8], arrivals[8];
+            _mm256_store_ps(ws, w);
+            _mm256_store_ps(ds, d);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lasts), last);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(arrivals), arrival);
+            for (uint32_t bits = fromHistory; bits != 0; bits &= bits - 1) {
+                const uint32_t l = static_cast<uint32_t>(__builtin_ctz(bits));
+                ApplyPending(e.history[EventPost(block[l])], lasts[l], arrivals[l], s - 1, potentiation, k.wMax, ws[l], ds[l]);
+            }
+            w = _mm256_load_ps(ws);
+            d = _mm256_load_ps(ds);
+        }
+
+        // Depression (Depress) by the target's last spike.
+        {
+            const __m256i dt = _mm256_sub_epi32(arrivalStep, last);
+            const __m256i on = _mm256_and_si256(_mm256_cmpgt_epi32(last, _mm256_set1_epi32(-1)),
+                                                _mm256_and_si256(SignedAbove(dt), _mm256_cmpgt_epi32(window, dt)));
+            const __m256 amount = _mm256_mask_i32gather_ps(fZero, depression, dt, asMask(on), 4);
+            const __m256 d1 = _mm256_blendv_ps(
+                d, _mm256_sub_ps(d, amount), _mm256_and_ps(asMask(on), _mm256_cmp_ps(d, depressAbove, _CMP_GT_OQ)));
+            const __m256 t = _mm256_add_ps(w, d1);
+            const __m256 take = _mm256_and_ps(
+                asMask(on), _mm256_and_ps(_mm256_cmp_ps(d1, fZero, _CMP_LT_OQ), _mm256_cmp_ps(t, fZero, _CMP_GE_OQ)));
+            d = d1;
+            w = _mm256_blendv_ps(w, t, take);
+        }
+
+        // Advance (R and u relax, in double as Advance), then the spike by class (Arrive).
+        {
+            const __m256i index = _mm256_slli_epi32(advanceBy, 1);
+            const __m256 recovery = _mm256_i32gather_ps(powers, index, 4);
+            const __m256 relaxation = _mm256_i32gather_ps(powers + 1, index, 4);
+            const auto relax = [&](__m128 rx, __m128 ux, __m128 rec, __m128 rel, __m128& ry, __m128& uy) {
+                const __m256d rd = _mm256_cvtps_pd(rx), ud = _mm256_cvtps_pd(ux);
+                ry = _mm256_cvtpd_ps(_mm256_sub_pd(dOne, _mm256_mul_pd(_mm256_sub_pd(dOne, rd), _mm256_cvtps_pd(rec))));
+                uy = _mm256_cvtpd_ps(_mm256_add_pd(uRest, _mm256_mul_pd(_mm256_sub_pd(ud, uRest), _mm256_cvtps_pd(rel))));
+            };
+            __m128 rLow, uLow, rHigh, uHigh;
+            relax(_mm256_castps256_ps128(r), _mm256_castps256_ps128(u), _mm256_castps256_ps128(recovery),
+                  _mm256_castps256_ps128(relaxation), rLow, uLow);
+            relax(_mm256_extractf128_ps(r, 1), _mm256_extractf128_ps(u, 1), _mm256_extractf128_ps(recovery, 1),
+                  _mm256_extractf128_ps(relaxation, 1), rHigh, uHigh);
+            const __m256 moved = asMask(_mm256_xor_si256(_mm256_cmpeq_epi32(advanceBy, zero), _mm256_set1_epi32(-1)));
+            r = _mm256_blendv_ps(r, _mm256_set_m128(rHigh, rLow), moved);
+            u = _mm256_blendv_ps(u, _mm256_set_m128(uHigh, uLow), moved);
+        }
+        // Spike first (full group, and remainder classes 2 and 3, then their recovery).
+        const __m256 r1 = _mm256_sub_ps(r, _mm256_mul_ps(_mm256_mul_ps(half, r), u));
+        const __m256 u1 = _mm256_sub_ps(_mm256_add_ps(u, hU), _mm256_mul_ps(hU, u));
+        const __m256 spikeFirst = _mm256_mul_ps(_mm256_mul_ps(r1, w), u1);
+        const __m256 r2 = _mm256_add_ps(r1, _mm256_sub_ps(kD, _mm256_mul_ps(kD, r1)));
+        const __m256 u2 = _mm256_add_ps(u1, _mm256_sub_ps(cF, _mm256_mul_ps(bF, u1)));
+        // Remainder class 1: recovery and spike together, from the old values.
+        const __m256 rTogether = _mm256_add_ps(
+            r, _mm256_sub_ps(_mm256_sub_ps(kD, _mm256_mul_ps(kD, r)), _mm256_mul_ps(_mm256_mul_ps(half, r), u)));
+        const __m256 uTogether = _mm256_add_ps(
+            u, _mm256_add_ps(_mm256_sub_ps(hU, _mm256_mul_ps(hU, u)), _mm256_sub_ps(cF, _mm256_mul_ps(bF, u))));
+        const __m256 together = _mm256_mul_ps(_mm256_mul_ps(rTogether, w), uTogether);
+        const __m256 classOne = asMask(_mm256_cmpeq_epi32(slotClass, one));
+        const __m256 fullGroup = asMask(full);
+        alignas(32) float rs[8], us[8], ws[8], ds[8], incs[8];
+        _mm256_store_ps(rs, _mm256_blendv_ps(_mm256_blendv_ps(r2, rTogether, classOne), r1, fullGroup));
+        _mm256_store_ps(us, _mm256_blendv_ps(_mm256_blendv_ps(u2, uTogether, classOne), u1, fullGroup));
+        _mm256_store_ps(incs, _mm256_blendv_ps(spikeFirst, together, classOne));
+        _mm256_store_ps(ws, w);
+        _mm256_store_ps(ds, d);
+        for (uint32_t l = 0; l < n; ++l) {
+            EventSynapse& x = block[l];
+            const uint32_t remainder = EventSlotClass(x);
+            x = EventSynapse{rs[l], us[l], ws[l], ds[l], s + 1, WithArrivalCode(x.target, 1)};
+            AddInput(input[EventPost(x)], k.excitatory, incs[l], remainder);
+        }
+    }
+}
+
 // Settles the synapses of a slice of neuron i's run whose potentiation window has
 // closed by step s (all spikes up to s - 1 known): their pending potentiation is
 // applied and their arrival forgotten.
@@ -367,6 +552,7 @@ void EnterEventMode(Simulation& state) {
     FillPowers(e.inh, inh);
     e.neuronCount = n;
     e.trackedNeuron = kNoTracked;
+    e.wide = __builtin_cpu_supports("avx2") ? 1 : 0;
 
     // Runs and incoming lists.
     e.runStart = static_cast<uint64_t*>(alloc((uint64_t{n} + 1) * sizeof(uint64_t)));
@@ -812,7 +998,10 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
         for (uint32_t k = 0; k < dueCount; ++k) {
             if (k + kSlicesAhead < dueCount) touch(due[k + kSlicesAhead]);
             if (k + 1 < dueCount) PrefetchSlice(due[k + 1].at, due[k + 1].slice.hi - due[k + 1].slice.lo);
-            DeliverSlice(state, due[k].neuron, due[k].slice, s);
+            if (e.wide != 0)
+                DeliverSliceWide(state, due[k].neuron, due[k].slice, s);
+            else
+                DeliverSlice(state, due[k].neuron, due[k].slice, s);
             delivered += due[k].slice.hi - due[k].slice.lo;
         }
         dueCount = 0;

@@ -435,8 +435,9 @@ void AppendLanes(std::vector<float>& out, const SynapseLaneState* state,
 }
 
 // Preset 9 (2048 neurons in 32 planes, so the stimulus acts), seed 1, plasticity
-// and stimulus on, `steps` steps on `threads` worker threads.
-NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
+// and stimulus on, `steps` steps on `threads` worker threads; `oneByOne`: the
+// event engine delivers one synapse at a time even where it could take eight.
+NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine, bool oneByOne = false) {
     AppState state;
     RestoreDefaults(state);
     ApplyPreset(state.params, 9);
@@ -454,6 +455,7 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine) {
     state.AddObserver(observer);
     WorkManager* wm = CreateWorkManager(threads, state.params.neuronCount);
     BuildNetwork(state);
+    if (oneByOne && state.eventEngine != nullptr) state.eventEngine->wide = 0;
     wm->kernels = StepKernelsFor(state);
     wm->stepTarget = steps;
     EXPECT_TRUE(LaunchWorkers(state, wm, false));
@@ -518,8 +520,13 @@ void ExpectTheSameBitsOnEveryThreadCount(uint8_t engine) {
     uint32_t counted = 0;
     for (uint32_t b : reference.weightHistogram) counted += b;
     EXPECT_GT(counted, 0u);
-    for (uint32_t threads : kDeterminismThreads) {
-        const NetworkSnapshot run = RunPreset9(threads, kSteps, engine);
+    // Thread counts, then (event engine) two threads delivering one synapse at a time.
+    std::vector<std::pair<uint32_t, bool>> runs;
+    for (uint32_t threads : kDeterminismThreads) runs.emplace_back(threads, false);
+    if (engine == EngineEvent) runs.emplace_back(2, true);
+    for (const auto& [threads, oneByOne] : runs) {
+        SCOPED_TRACE(oneByOne ? "one synapse at a time" : "");
+        const NetworkSnapshot run = RunPreset9(threads, kSteps, engine, oneByOne);
         EXPECT_EQ(run.spikes, reference.spikes) << threads << " threads";
         EXPECT_TRUE(run.firedMatchesMarks) << threads << " threads";
         EXPECT_EQ(run.firedDigest, reference.firedDigest) << threads << " threads";
@@ -538,7 +545,8 @@ TEST(WorkManagerDeterminism, Preset9GivesTheSameBitsOnOneTwoThreeAndEightThreads
 }
 
 // The event engine's inputs are float sums, added in source order whichever
-// thread delivers onto a neuron: the thread count must not show in a single bit.
+// thread delivers onto a neuron: the thread count must not show in a single bit,
+// nor whether a run is delivered eight synapses at a time.
 TEST(WorkManagerDeterminism, EventEngineGivesTheSameBitsOnEveryThreadCount) {
     ExpectTheSameBitsOnEveryThreadCount(EngineEvent);
 }
