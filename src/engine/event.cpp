@@ -333,6 +333,54 @@ __attribute__((target("avx2"))) inline __m256i SignedAbove(__m256i x) {  // x > 
     return _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
 }
 
+// The offsets, in 32-bit words, of the fields of a block of n synapses: lane l
+// reads synapse min(l, n - 1).
+__attribute__((target("avx2"))) inline __m256i BlockOffsets(uint32_t n) {
+    const __m256i lane = _mm256_min_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                          _mm256_set1_epi32(static_cast<int32_t>(n) - 1));
+    return _mm256_add_epi32(_mm256_slli_epi32(lane, 2), _mm256_slli_epi32(lane, 1));  // 6 words a synapse
+}
+
+// What a block's lanes know of their targets' spikes since their last arrivals.
+struct WideRecent {
+    __m256i last;     // the target's last spike
+    __m256i arrival;  // the last arrival
+    __m256i pending;  // the target fired since it
+    __m256i before1;  // the target's spike before its last one (StepBefore)
+    __m256i history;  // more than two of its spikes came since it: the history holds them
+};
+
+__attribute__((target("avx2"))) inline WideRecent RecentOf(__m256i step, __m256i target, const EventRecent* recent) {
+    const int* const words = reinterpret_cast<const int*>(recent);  // last, then gap1 | gap2 << 16
+    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1);
+    const __m256i post = _mm256_srli_epi32(target, 4);
+    const __m256i code = _mm256_and_si256(_mm256_srli_epi32(target, 2), _mm256_set1_epi32(3));
+    const __m256i last = _mm256_i32gather_epi32(words, post, 8);
+    const __m256i gaps = _mm256_i32gather_epi32(words + 1, post, 8);
+    WideRecent x;
+    x.last = last;
+    x.arrival = _mm256_sub_epi32(_mm256_add_epi32(step, code), one);
+    x.pending = _mm256_andnot_si256(_mm256_cmpeq_epi32(code, zero), SignedAbove(_mm256_sub_epi32(last, x.arrival)));
+    const __m256i farGap = _mm256_set1_epi32(kEventFarGap);
+    const __m256i gap1 = _mm256_and_si256(gaps, farGap), gap2 = _mm256_srli_epi32(gaps, 16);
+    // A far gap counts 0x10000.
+    x.before1 = _mm256_add_epi32(_mm256_sub_epi32(last, gap1), _mm256_cmpeq_epi32(gap1, farGap));
+    const __m256i before2 = _mm256_add_epi32(_mm256_sub_epi32(x.before1, gap2), _mm256_cmpeq_epi32(gap2, farGap));
+    x.history = _mm256_and_si256(x.pending, SignedAbove(_mm256_sub_epi32(before2, x.arrival)));
+    return x;
+}
+
+// Fetches the history lines that the block of n synapses from `block` will read.
+__attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e, const EventSynapse* block, uint32_t n) {
+    const __m256i at = BlockOffsets(n);
+    const int* const fields = reinterpret_cast<const int*>(block);
+    const __m256i target = _mm256_i32gather_epi32(fields + 5, at, 4);
+    const WideRecent x = RecentOf(_mm256_i32gather_epi32(fields + 4, at, 4), target, e.recent);
+    for (uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(x.history))) & ((1u << n) - 1);
+         bits != 0; bits &= bits - 1)
+        _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(block[__builtin_ctz(bits)])]), _MM_HINT_T0);
+}
+
 __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
     EventInputs* const input = e.input;
@@ -342,11 +390,9 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
     EventSynapse* const run = e.synapses + e.runStart[i] + slice.lo;
     const uint32_t count = slice.hi - slice.lo;
     const EventRecent* const recent = e.recent;
-    const int* const recentWords = reinterpret_cast<const int*>(recent);  // last, then gap1 | gap2 << 16
     const float* const powers = &k.powers[0].recovery;                   // recovery, then relaxation
 
     const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i sMinus1 = _mm256_set1_epi32(s - 1), arrivalStep = _mm256_set1_epi32(s + 1);
     const __m256i window = _mm256_set1_epi32(static_cast<int32_t>(kStdpWindow));
     const __m256i lastTable = _mm256_set1_epi32(static_cast<int32_t>(kEventPowerSteps - 1));
@@ -367,7 +413,8 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
         w = _mm256_blendv_ps(w, t, take);
     };
 
-    // The targets' inputs and recent spikes, a block ahead.
+    // The targets' inputs and recent spikes two blocks ahead; the history lines
+    // the next block reads, from the recent spikes fetched a block before.
     const auto fetchTargets = [&](uint32_t from, uint32_t to) {
         for (uint32_t j = from; j < count && j < to; ++j) {
             const uint32_t ahead = EventPost(run[j]);
@@ -375,24 +422,19 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
             _mm_prefetch(reinterpret_cast<const char*>(&recent[ahead]), _MM_HINT_T0);
         }
     };
-    fetchTargets(0, 8);
+    fetchTargets(0, 16);
     for (uint32_t j0 = 0; j0 < count; j0 += 8) {
         const uint32_t n = std::min(8u, count - j0);
         EventSynapse* const block = run + j0;
-        fetchTargets(j0 + 8, j0 + 16);
-        // The block's fields, lane l from synapse min(l, n - 1): six 32-bit words apart.
-        const __m256i at = _mm256_mullo_epi32(_mm256_min_epi32(lanes, _mm256_set1_epi32(static_cast<int32_t>(n) - 1)),
-                                              _mm256_set1_epi32(6));
+        fetchTargets(j0 + 16, j0 + 24);
+        if (j0 + 8 < count) FetchHistories(e, block + 8, std::min(8u, count - j0 - 8));
+        const __m256i at = BlockOffsets(n);
         const float* const fields = reinterpret_cast<const float*>(block);
         __m256 r = _mm256_i32gather_ps(fields, at, 4), u = _mm256_i32gather_ps(fields + 1, at, 4);
         __m256 w = _mm256_i32gather_ps(fields + 2, at, 4), d = _mm256_i32gather_ps(fields + 3, at, 4);
         const __m256i step = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 4), at, 4);
         const __m256i target = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 5), at, 4);
-        const __m256i post = _mm256_srli_epi32(target, 4);
-        const __m256i code = _mm256_and_si256(_mm256_srli_epi32(target, 2), _mm256_set1_epi32(3));
         const __m256i slotClass = _mm256_and_si256(target, _mm256_set1_epi32(3));
-        const __m256i last = _mm256_i32gather_epi32(recentWords, post, 8);
-        const __m256i gaps = _mm256_i32gather_epi32(recentWords + 1, post, 8);
 
         // The step n of each lane's advance (the arrival step for a full group, the
         // step before it for a remainder slot); a gap beyond the tables: one at a time.
@@ -406,16 +448,9 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
         }
 
         // Pending potentiation from the two recent spikes (ApplyPendingOf).
-        const __m256i arrival = _mm256_sub_epi32(_mm256_add_epi32(step, code), one);
-        const __m256i pending =
-            _mm256_andnot_si256(_mm256_cmpeq_epi32(code, zero), SignedAbove(_mm256_sub_epi32(last, arrival)));
-        const __m256i farGap = _mm256_set1_epi32(kEventFarGap);
-        const __m256i gap1 = _mm256_and_si256(gaps, farGap), gap2 = _mm256_srli_epi32(gaps, 16);
-        // StepBefore: a far gap counts 0x10000.
-        const __m256i before1 = _mm256_add_epi32(_mm256_sub_epi32(last, gap1), _mm256_cmpeq_epi32(gap1, farGap));
-        const __m256i before2 = _mm256_add_epi32(_mm256_sub_epi32(before1, gap2), _mm256_cmpeq_epi32(gap2, farGap));
-        const __m256i history = _mm256_and_si256(pending, SignedAbove(_mm256_sub_epi32(before2, arrival)));
-        const __m256i fromRecent = _mm256_andnot_si256(history, pending);
+        const WideRecent spikes = RecentOf(step, target, recent);
+        const __m256i last = spikes.last, arrival = spikes.arrival, before1 = spikes.before1, history = spikes.history;
+        const __m256i fromRecent = _mm256_andnot_si256(history, spikes.pending);
         const __m256i windowEnd = _mm256_add_epi32(arrival, _mm256_sub_epi32(window, one));
         const __m256i until =
             _mm256_blendv_epi8(sMinus1, windowEnd, SignedAbove(_mm256_sub_epi32(sMinus1, windowEnd)));
