@@ -1025,7 +1025,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     // A slice's first line is a miss at a random place, the rest follow it: the
     // first lines kSlicesAhead slices ahead, the whole of the next one. Their
     // addresses are found while the list is made, so that a fetch waits on no load.
-    constexpr uint32_t kSlicesAhead = 4;
+    constexpr uint32_t kSlicesAhead = 8;
     const auto touch = [](const Due& d) { _mm_prefetch(reinterpret_cast<const char*>(d.at), _MM_HINT_T0); };
     const auto deliver = [&] {
         for (uint32_t k = 0; k < dueCount && k < kSlicesAhead; ++k) touch(due[k]);
