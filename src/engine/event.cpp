@@ -170,7 +170,9 @@ inline void PotentiateOnce(float potentiation, float wMax, float& w, float& d) {
 // the post-synaptic spikes t in [arrival + 1, until], within the window after the
 // arrival and up to the neuron's last spike, in order.
 void ApplyPending(const EventHistory& h, int32_t lastSpike, int32_t arrival, int32_t until,
-                  const float* potentiation, float wMax, float& w, float& d) {
+                  const float* potentiation, float wMax, float& weight, float& delta) {
+    // In registers while the spikes are walked (the references may alias memory).
+    float w = weight, d = delta;
     const int32_t windowEnd = arrival + static_cast<int32_t>(kStdpWindow) - 1;
     if (StepDifference(until, windowEnd) > 0) until = windowEnd;
     if (StepDifference(until, lastSpike) > 0) until = lastSpike;
@@ -192,6 +194,8 @@ void ApplyPending(const EventHistory& h, int32_t lastSpike, int32_t arrival, int
         dt += span;
         bit = (bit + span) % kEventHistorySteps;
     }
+    weight = w;
+    delta = d;
 }
 
 // Whether the pending potentiation of a synapse whose last arrival was at
