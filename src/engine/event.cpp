@@ -276,25 +276,38 @@ inline void PrefetchSlice(const EventSynapse* at, uint32_t count) {
 
 // Delivers the spike of neuron i, which reaches its terminals in step s, to the
 // synapses of a slice of its run.
-void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
+// What the delivery of one slice of neuron i's run works with.
+struct SliceDelivery {
+    EventEngine& e;
+    KindContext k;
+    const float* potentiation;
+    const float* depression;
+    EventSynapse* run;  // the slice's first synapse
+    uint32_t count;
+};
+
+SliceDelivery DeliveryOf(Simulation& state, uint32_t i, EventSlice slice) {
     EventEngine& e = *state.eventEngine;
-    EventInputs* const input = e.input;
-    const KindContext k = KindOf(state, e.excitatory[i] != 0);
-    const float* const potentiation = state.stdpPotentiation;
-    const float* const depression = state.stdpDepression;
-    EventSynapse* const run = e.synapses + e.runStart[i] + slice.lo;
-    const uint32_t count = slice.hi - slice.lo;
-    const EventRecent* const recent = e.recent;
-    for (uint32_t j = 0; j < count && j < kTargetsAhead; ++j) {
-        _mm_prefetch(reinterpret_cast<const char*>(&input[EventPost(run[j])]), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&recent[EventPost(run[j])]), _MM_HINT_T0);
+    return {e, KindOf(state, e.excitatory[i] != 0), state.stdpPotentiation, state.stdpDepression,
+            e.synapses + e.runStart[i] + slice.lo, slice.hi - slice.lo};
+}
+
+// Fetches the input and recent spikes of the targets of run[from, to).
+inline void FetchTargets(const EventEngine& e, const EventSynapse* run, uint32_t from, uint32_t to) {
+    for (uint32_t j = from; j < to; ++j) {
+        const uint32_t post = EventPost(run[j]);
+        _mm_prefetch(reinterpret_cast<const char*>(&e.input[post]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&e.recent[post]), _MM_HINT_T0);
     }
+}
+
+void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
+    const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
+    EventInputs* const input = e.input;
+    const EventRecent* const recent = e.recent;
+    FetchTargets(e, run, 0, std::min(count, kTargetsAhead));
     for (uint32_t j = 0; j < count; ++j) {
-        if (j + kTargetsAhead < count) {
-            const uint32_t ahead = EventPost(run[j + kTargetsAhead]);
-            _mm_prefetch(reinterpret_cast<const char*>(&input[ahead]), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(&recent[ahead]), _MM_HINT_T0);
-        }
+        if (j + kTargetsAhead < count) FetchTargets(e, run, j + kTargetsAhead, j + kTargetsAhead + 1);
         // The history line, a little later, where the pending potentiation reads it.
         if (j + kHistoryAhead < count) {
             const EventSynapse& y = run[j + kHistoryAhead];
@@ -386,14 +399,8 @@ __attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e,
 }
 
 __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
-    EventEngine& e = *state.eventEngine;
+    const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
     EventInputs* const input = e.input;
-    const KindContext k = KindOf(state, e.excitatory[i] != 0);
-    const float* const potentiation = state.stdpPotentiation;
-    const float* const depression = state.stdpDepression;
-    EventSynapse* const run = e.synapses + e.runStart[i] + slice.lo;
-    const uint32_t count = slice.hi - slice.lo;
-    const EventRecent* const recent = e.recent;
     const float* const powers = &k.powers[0].recovery;                   // recovery, then relaxation
 
     const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
@@ -419,18 +426,11 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
 
     // The targets' inputs and recent spikes two blocks ahead; the history lines
     // the next block reads, from the recent spikes fetched a block before.
-    const auto fetchTargets = [&](uint32_t from, uint32_t to) {
-        for (uint32_t j = from; j < count && j < to; ++j) {
-            const uint32_t ahead = EventPost(run[j]);
-            _mm_prefetch(reinterpret_cast<const char*>(&input[ahead]), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(&recent[ahead]), _MM_HINT_T0);
-        }
-    };
-    fetchTargets(0, 16);
+    FetchTargets(e, run, 0, std::min(count, 16u));
     for (uint32_t j0 = 0; j0 < count; j0 += 8) {
         const uint32_t n = std::min(8u, count - j0);
         EventSynapse* const block = run + j0;
-        fetchTargets(j0 + 16, j0 + 24);
+        if (j0 + 16 < count) FetchTargets(e, run, j0 + 16, std::min(count, j0 + 24));
         if (j0 + 8 < count) FetchHistories(e, block + 8, std::min(8u, count - j0 - 8));
         const __m256i at = BlockOffsets(n);
         const float* const fields = reinterpret_cast<const float*>(block);
@@ -452,7 +452,7 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
         }
 
         // Pending potentiation from the two recent spikes (ApplyPendingOf).
-        const WideRecent spikes = RecentOf(step, target, recent);
+        const WideRecent spikes = RecentOf(step, target, e.recent);
         const __m256i last = spikes.last, arrival = spikes.arrival, before1 = spikes.before1, history = spikes.history;
         const __m256i fromRecent = _mm256_andnot_si256(history, spikes.pending);
         const __m256i windowEnd = _mm256_add_epi32(arrival, _mm256_sub_epi32(window, one));
