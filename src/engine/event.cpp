@@ -274,8 +274,6 @@ inline void PrefetchSlice(const EventSynapse* at, uint32_t count) {
     for (; p < end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
 }
 
-// Delivers the spike of neuron i, which reaches its terminals in step s, to the
-// synapses of a slice of its run.
 // What the delivery of one slice of neuron i's run works with.
 struct SliceDelivery {
     EventEngine& e;
@@ -301,6 +299,8 @@ inline void FetchTargets(const EventEngine& e, const EventSynapse* run, uint32_t
     }
 }
 
+// Delivers the spike of neuron i, which reaches its terminals in step s, to the
+// synapses of a slice of its run.
 void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
     EventInputs* const input = e.input;
@@ -388,7 +388,8 @@ __attribute__((target("avx2"))) inline WideRecent RecentOf(__m256i step, __m256i
 }
 
 // Fetches the history lines that the block of n synapses from `block` will read.
-__attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e, const EventSynapse* block, uint32_t n) {
+__attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e, const EventSynapse* block,
+                                                            uint32_t n) {
     const __m256i at = BlockOffsets(n);
     const int* const fields = reinterpret_cast<const int*>(block);
     const __m256i target = _mm256_i32gather_epi32(fields + 5, at, 4);
@@ -401,7 +402,7 @@ __attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e,
 __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
     EventInputs* const input = e.input;
-    const float* const powers = &k.powers[0].recovery;                   // recovery, then relaxation
+    const float* const powers = &k.powers[0].recovery;  // recovery, then relaxation
 
     const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
     const __m256i sMinus1 = _mm256_set1_epi32(s - 1), arrivalStep = _mm256_set1_epi32(s + 1);
@@ -417,9 +418,11 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
     const auto asMask = [](__m256i x) { return _mm256_castsi256_ps(x); };
     // One potentiation (PotentiateOnce) or depression (Depress) in the lanes of `on`.
     const auto potentiate = [&](__m256 amount, __m256 on, __m256& w, __m256& d) {
-        const __m256 d1 = _mm256_blendv_ps(d, _mm256_add_ps(d, amount), _mm256_and_ps(on, _mm256_cmp_ps(d, potentiateBelow, _CMP_LT_OQ)));
+        const __m256 below = _mm256_and_ps(on, _mm256_cmp_ps(d, potentiateBelow, _CMP_LT_OQ));
+        const __m256 d1 = _mm256_blendv_ps(d, _mm256_add_ps(d, amount), below);
         const __m256 t = _mm256_add_ps(w, d1);
-        const __m256 take = _mm256_and_ps(on, _mm256_and_ps(_mm256_cmp_ps(d1, fZero, _CMP_GT_OQ), _mm256_cmp_ps(t, wMax, _CMP_LT_OQ)));
+        const __m256 take = _mm256_and_ps(
+            on, _mm256_and_ps(_mm256_cmp_ps(d1, fZero, _CMP_GT_OQ), _mm256_cmp_ps(t, wMax, _CMP_LT_OQ)));
         d = d1;
         w = _mm256_blendv_ps(w, t, take);
     };
@@ -475,7 +478,8 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
             _mm256_store_si256(reinterpret_cast<__m256i*>(arrivals), arrival);
             for (uint32_t bits = fromHistory; bits != 0; bits &= bits - 1) {
                 const uint32_t l = static_cast<uint32_t>(__builtin_ctz(bits));
-                ApplyPending(e.history[EventPost(block[l])], lasts[l], arrivals[l], s - 1, potentiation, k.wMax, ws[l], ds[l]);
+                ApplyPending(e.history[EventPost(block[l])], lasts[l], arrivals[l], s - 1, potentiation, k.wMax,
+                             ws[l], ds[l]);
             }
             w = _mm256_load_ps(ws);
             d = _mm256_load_ps(ds);
@@ -504,7 +508,8 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
             const auto relax = [&](__m128 rx, __m128 ux, __m128 rec, __m128 rel, __m128& ry, __m128& uy) {
                 const __m256d rd = _mm256_cvtps_pd(rx), ud = _mm256_cvtps_pd(ux);
                 ry = _mm256_cvtpd_ps(_mm256_sub_pd(dOne, _mm256_mul_pd(_mm256_sub_pd(dOne, rd), _mm256_cvtps_pd(rec))));
-                uy = _mm256_cvtpd_ps(_mm256_add_pd(uRest, _mm256_mul_pd(_mm256_sub_pd(ud, uRest), _mm256_cvtps_pd(rel))));
+                uy = _mm256_cvtpd_ps(
+                    _mm256_add_pd(uRest, _mm256_mul_pd(_mm256_sub_pd(ud, uRest), _mm256_cvtps_pd(rel))));
             };
             __m128 rLow, uLow, rHigh, uHigh;
             relax(_mm256_castps256_ps128(r), _mm256_castps256_ps128(u), _mm256_castps256_ps128(recovery),
