@@ -28,6 +28,11 @@
 //     arrival step s + 1 with a table of powers, applies the spike in the order of
 //     the slot's class, stores the state as of s + 1, and adds the increment to
 //     the post-synaptic neuron's input for that step.
+//   - Eight synapses at a time. Where the processor has AVX2 (`wide`), a slice is
+//     delivered in blocks of eight: every lane forms the pending potentiation, the
+//     depression and all three slot classes' arithmetic, and masks keep the right
+//     results (the same operations as one at a time, so the same bits); the
+//     increments are then added to the inputs in run order.
 //   - Target partitions. The post-synaptic neurons are split into contiguous id
 //     ranges, one per worker (up to kEventMaxPartitions). A run is ordered by
 //     post-synaptic neuron, so its synapses onto one partition are a contiguous
