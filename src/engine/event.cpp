@@ -337,15 +337,6 @@ void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     }
 }
 
-// DeliverSlice eight synapses at a time (AVX2 gathers), with the same operations
-// lane by lane, so the same bits. The pending potentiation from the recent spikes,
-// the depression and the three slot classes' arithmetic are formed for every lane
-// and selected by masks: whether a synapse's target fired since its last arrival,
-// or sits at a weight bound, or heads a remainder block is close to random from
-// one synapse to the next, and as branches they were mispredicted. A lane that
-// needs its target's history takes its pending potentiation from ApplyPending; a
-// block with a gap beyond the power tables is delivered one synapse at a time.
-// The increments are added to the inputs in run order, as DeliverSlice adds them.
 __attribute__((target("avx2"))) inline __m256i SignedAbove(__m256i x) {  // x > 0, lane by lane
     return _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
 }
@@ -399,6 +390,15 @@ __attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e,
         _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(block[__builtin_ctz(bits)])]), _MM_HINT_T0);
 }
 
+// DeliverSlice eight synapses at a time (AVX2 gathers), with the same operations
+// lane by lane, so the same bits. The pending potentiation from the recent spikes,
+// the depression and the three slot classes' arithmetic are formed for every lane
+// and selected by masks: whether a synapse's target fired since its last arrival,
+// or sits at a weight bound, or heads a remainder block is close to random from
+// one synapse to the next, and as branches they were mispredicted. A lane that
+// needs its target's history takes its pending potentiation from ApplyPending; a
+// block with a gap beyond the power tables is delivered one synapse at a time.
+// The increments are added to the inputs in run order, as DeliverSlice adds them.
 __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
     EventInputs* const input = e.input;
