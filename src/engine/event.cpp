@@ -10,6 +10,7 @@
 //   7. Synapse state and weights on demand
 #include "engine/event.h"
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <algorithm>
@@ -266,12 +267,22 @@ inline EventSlice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
     return {split[p], split[p + 1]};
 }
 
+// Fetches the line of p to be written. With PREFETCHW (where the processor has it:
+// `owned`) the line comes owned: a line fetched for a read may come shared, and
+// the store then waits on a second request, for ownership.
+inline void FetchForWrite(const void* p, bool owned) {
+    if (owned)
+        asm("prefetchw %0" : : "m"(*static_cast<const char*>(p)));
+    else
+        _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
+}
+
 // Fetches the lines of `count` synapses from `at` (at most the first 16 lines).
-inline void PrefetchSlice(const EventSynapse* at, uint32_t count) {
+inline void PrefetchSlice(const EventSynapse* at, uint32_t count, bool owned) {
     const char* p = reinterpret_cast<const char*>(at);
     const char* end = reinterpret_cast<const char*>(at + count);
     if (end - p > 16 * 64) end = p + 16 * 64;
-    for (; p < end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
+    for (; p < end; p += 64) FetchForWrite(p, owned);
 }
 
 // What the delivery of one slice of neuron i's run works with.
@@ -294,7 +305,7 @@ SliceDelivery DeliveryOf(Simulation& state, uint32_t i, EventSlice slice) {
 inline void FetchTargets(const EventEngine& e, const EventSynapse* run, uint32_t from, uint32_t to) {
     for (uint32_t j = from; j < to; ++j) {
         const uint32_t post = EventPost(run[j]);
-        _mm_prefetch(reinterpret_cast<const char*>(&e.input[post]), _MM_HINT_T0);
+        FetchForWrite(&e.input[post], e.owned);
         _mm_prefetch(reinterpret_cast<const char*>(&e.recent[post]), _MM_HINT_T0);
     }
 }
@@ -597,6 +608,8 @@ void EnterEventMode(Simulation& state) {
     e.neuronCount = n;
     e.trackedNeuron = kNoTracked;
     e.wide = __builtin_cpu_supports("avx2") ? 1 : 0;
+    uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
+    e.owned = __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) && (ecx & (1u << 8)) != 0 ? 1 : 0;  // PRFCHW
 
     // Runs and incoming lists.
     e.runStart = static_cast<uint64_t*>(alloc((uint64_t{n} + 1) * sizeof(uint64_t)));
@@ -932,7 +945,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
              bits &= bits - 1) {
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             if (i >= first && i < end) {
-                _mm_prefetch(reinterpret_cast<const char*>(e.synapses + e.runStart[i]), _MM_HINT_T0);
+                FetchForWrite(e.synapses + e.runStart[i], e.owned);
                 _mm_prefetch(reinterpret_cast<const char*>(e.splits + uint64_t{i} * (e.partitions + 1)), _MM_HINT_T0);
             }
         }
@@ -947,7 +960,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
         for (uint32_t k = 0; k < dueCount; ++k) {
             const uint32_t j = dueIds[k];
             rows[k] = static_cast<uint32_t>(s + static_cast<int32_t>(x.delayLength[j]) - 1) & rowMask;
-            _mm_prefetch(reinterpret_cast<const char*>(e.due + uint64_t{rows[k]} * e.ringWords + j / 64), _MM_HINT_T0);
+            FetchForWrite(e.due + uint64_t{rows[k]} * e.ringWords + j / 64, e.owned);
         }
         for (uint32_t k = 0; k < dueCount; ++k) SetDue(e, rows[k], dueIds[k], ownsWords);
         dueCount = 0;
@@ -961,7 +974,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     for (; i + 8 <= end; i += 8) {
         if (i % 16 == 0 && i + kCountsAhead < end) {
             _mm_prefetch(reinterpret_cast<const char*>(x.delayLength + i + kCountsAhead), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(x.spikeCount + i + kCountsAhead), _MM_HINT_T0);
+            FetchForWrite(x.spikeCount + i + kCountsAhead, e.owned);
         }
         const __m256 held = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x.held + i)));
         __m256 v = Select(_mm256_loadu_ps(x.vNext + i), _mm256_loadu_ps(x.v + i), held);
@@ -994,7 +1007,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             const uint32_t j = i + static_cast<uint32_t>(__builtin_ctz(b));
             firedIds[fired++] = j;
             x.spikeCount[j] += 1;
-            _mm_prefetch(reinterpret_cast<const char*>(&e.history[j]), _MM_HINT_T0);  // recorded in sub-phase (b)
+            FetchForWrite(&e.history[j], e.owned);  // recorded in sub-phase (b)
         }
     }
     setDue();
@@ -1035,13 +1048,13 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     // first lines kSlicesAhead slices ahead, the whole of the next one. Their
     // addresses are found while the list is made, so that a fetch waits on no load.
     constexpr uint32_t kSlicesAhead = 8;
-    const auto touch = [](const Due& d) { _mm_prefetch(reinterpret_cast<const char*>(d.at), _MM_HINT_T0); };
+    const auto touch = [&e](const Due& d) { FetchForWrite(d.at, e.owned); };
     const auto deliver = [&] {
         for (uint32_t k = 0; k < dueCount && k < kSlicesAhead; ++k) touch(due[k]);
-        if (dueCount > 0) PrefetchSlice(due[0].at, due[0].slice.hi - due[0].slice.lo);
+        if (dueCount > 0) PrefetchSlice(due[0].at, due[0].slice.hi - due[0].slice.lo, e.owned);
         for (uint32_t k = 0; k < dueCount; ++k) {
             if (k + kSlicesAhead < dueCount) touch(due[k + kSlicesAhead]);
-            if (k + 1 < dueCount) PrefetchSlice(due[k + 1].at, due[k + 1].slice.hi - due[k + 1].slice.lo);
+            if (k + 1 < dueCount) PrefetchSlice(due[k + 1].at, due[k + 1].slice.hi - due[k + 1].slice.lo, e.owned);
             if (e.wide != 0)
                 DeliverSliceWide(state, due[k].neuron, due[k].slice, s);
             else
@@ -1070,7 +1083,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
         EventSlice next{};
         if (following < e.neuronCount) {
             next = slice(following);
-            PrefetchSlice(e.synapses + e.runStart[following] + next.lo, next.hi - next.lo);
+            PrefetchSlice(e.synapses + e.runStart[following] + next.lo, next.hi - next.lo, e.owned);
         }
         SweepSlice(state, swept, sweeping, s);
         sweeping = next;

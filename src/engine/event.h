@@ -189,6 +189,7 @@ struct EventEngine {
     uint8_t stateInArrays;    // 1 from a load of the records to the next store of them all
     uint32_t trackedNeuron;  // the inspected neuron the flags were set for (kNoTracked: none)
     uint8_t wide;            // 1: deliveries eight synapses at a time (the processor has AVX2); same bits
+    uint8_t owned;           // 1: lines to be written are fetched owned (the processor has PREFETCHW)
     uint64_t bytes;          // memory of the event state
     // Synapse events delivered since the state was made (atomic adds), on a cache
     // line of its own: the fields above are read by every worker in every step.
