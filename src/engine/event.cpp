@@ -133,18 +133,36 @@ void ClearHistory(EventHistory& h, int32_t from, uint32_t count) {
     }
 }
 
-// A spike at step s: into the history and the recent spikes. A gap is kept while
-// its earlier spike is still in the history, as a file's history can restore it.
-inline void RecordHistory(EventHistory& h, EventRecent& r, int32_t s) {
-    const int32_t last = r.last;
-    const uint32_t gap = last < 0 ? kEventHistorySteps : static_cast<uint32_t>(StepDifference(s, last));
+// Steps from the last spike `last` (-1: none) to a spike at s.
+inline uint32_t GapTo(int32_t last, int32_t s) {
+    return last < 0 ? kEventHistorySteps : static_cast<uint32_t>(StepDifference(s, last));
+}
+
+// A spike at step s into the history of a neuron whose last spike was `last`.
+// Done in the fire phase (a) of s, before the recent spikes follow in (b): the
+// readers of (b) read the history only up to the recent last spike, and the bits
+// it changes stand for steps after it, or for steps more than kEventHistorySteps
+// back (the sweep settles every arrival sooner).
+inline void MarkHistory(EventHistory& h, int32_t last, int32_t s) {
+    const uint32_t gap = GapTo(last, s);
     if (gap > 1) ClearHistory(h, last + 1, gap - 1);  // no spikes in between
     const uint32_t bit = static_cast<uint32_t>(s) % kEventHistorySteps;
     h.bits[bit >> 6] |= uint64_t{1} << (bit & 63u);
+}
+
+// A spike at step s into the recent spikes. A gap is kept while its earlier spike
+// is still in the history, as a file's history can restore it.
+inline void NoteRecent(EventRecent& r, int32_t s) {
+    const uint32_t gap = GapTo(r.last, s);
     const bool near = gap < kEventHistorySteps;
     r.gap2 = near && r.gap1 != kEventFarGap && gap + r.gap1 < kEventHistorySteps ? r.gap1 : kEventFarGap;
     r.gap1 = near ? static_cast<uint16_t>(gap) : kEventFarGap;
     r.last = s;
+}
+
+inline void RecordHistory(EventHistory& h, EventRecent& r, int32_t s) {
+    MarkHistory(h, r.last, s);
+    NoteRecent(r, s);
 }
 
 // Step `gap` steps before `step` (a far gap lies before any arrival still pending).
@@ -1007,7 +1025,8 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             const uint32_t j = i + static_cast<uint32_t>(__builtin_ctz(b));
             firedIds[fired++] = j;
             x.spikeCount[j] += 1;
-            FetchForWrite(&e.history[j], e.owned);  // recorded in sub-phase (b)
+            FetchForWrite(&e.history[j], e.owned);  // marked below
+            _mm_prefetch(reinterpret_cast<const char*>(&e.recent[j]), _MM_HINT_T0);
         }
     }
     setDue();
@@ -1017,6 +1036,9 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
         firedIds[fired] = i;  // kept only when it fired
         fired += spike ? 1 : 0;
     }
+    // The spikes into the histories, whose lines came while the range was handled;
+    // the recent spikes follow in sub-phase (b).
+    for (uint32_t k = 0; k < fired; ++k) MarkHistory(e.history[firedIds[k]], e.recent[firedIds[k]].last, s);
     return fired;
 }
 
@@ -1025,9 +1047,9 @@ namespace {
 // Sub-phase (b) for the post-synaptic neurons [first, end), partition p of the
 // splits or, with kNoPartition, any range: the deliveries of the runs due at s,
 // each slice fetched while the one before it is delivered; the sweep (runs i with
-// i = s mod kEventSweepPeriod); then the spikes of the range's neurons. The
-// deliveries and the sweep read spike times of step s - 1 and before, which the
-// spikes of step s then follow.
+// i = s mod kEventSweepPeriod); then the recent spikes of the range's neurons
+// (their histories took the spikes in sub-phase a). The deliveries and the sweep
+// read spike times of step s - 1 and before, which the spikes of step s then follow.
 constexpr uint32_t kNoPartition = 0xFFFFFFFFu;
 
 void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t p) {
@@ -1088,7 +1110,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
         SweepSlice(state, swept, sweeping, s);
         sweeping = next;
     }
-    // The range's spikes, eight flags at a time (most are 0).
+    // The range's spikes into the recent spikes, eight flags at a time (most are 0).
     const uint8_t* const spiked = state.spiked;
     for (uint32_t i = first; i < end; ++i) {
         if (i % 8 == 0 && i + 8 <= end) {
@@ -1100,7 +1122,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
             }
         }
         if (spiked[i] == 0) continue;
-        RecordHistory(e.history[i], e.recent[i], s);  // the record's lastSpikeStep follows at the next store
+        NoteRecent(e.recent[i], s);  // the record's lastSpikeStep follows at the next store
     }
 }
 

@@ -236,13 +236,13 @@ void ReleaseEventEngine(Simulation& state);
 // then the membrane step. Reads and clears only those neurons' inputs, and their
 // bits of the previous step's due bitmap.
 void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
-// Sub-phase (a) for neurons [first, end) at step s: apply, schedule, envelope and
-// spike test. Returns the spikes.
+// Sub-phase (a) for neurons [first, end) at step s: apply, schedule, envelope,
+// spike test, and the spikes into the histories. Returns the spikes.
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker = 0);
 // Sub-phase (b) for the post-synaptic neurons [first, end): the deliveries due at
-// s onto them, their share of the sweep, then the last spike step and history of
-// those that fired. EventLearnPartition does the same for worker `worker`'s
-// partition (none when the worker has none).
+// s onto them, their share of the sweep, then the recent spikes of those that
+// fired. EventLearnPartition does the same for worker `worker`'s partition (none
+// when the worker has none).
 void EventFireLearnRange(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 void EventLearnPartition(Simulation& state, uint32_t worker, int32_t s);
 StepKernels EventStepKernels();
