@@ -279,9 +279,15 @@ KindContext KindOf(const Simulation& state, bool excitatory) {
 constexpr uint32_t kTargetsAhead = 8;
 constexpr uint32_t kHistoryAhead = 4;
 
-// The slice of neuron i's run onto partition p, from the splits.
+// The start of neuron i's run and its slice onto partition p, from the splits.
+inline const uint8_t* SplitsOf(const EventEngine& e, uint32_t i) { return e.splits + uint64_t{i} * e.splitStride; }
+inline uint32_t RunStartOf(const EventEngine& e, uint32_t i) {
+    uint32_t start;
+    std::memcpy(&start, SplitsOf(e, i), sizeof start);
+    return start;
+}
 inline EventSlice SliceOf(const EventEngine& e, uint32_t i, uint32_t p) {
-    const uint8_t* split = e.splits + uint64_t{i} * (e.partitions + 1);
+    const uint8_t* split = SplitsOf(e, i) + 4;
     return {split[p], split[p + 1]};
 }
 
@@ -316,7 +322,7 @@ struct SliceDelivery {
 SliceDelivery DeliveryOf(Simulation& state, uint32_t i, EventSlice slice) {
     EventEngine& e = *state.eventEngine;
     return {e, KindOf(state, e.excitatory[i] != 0), state.stdpPotentiation, state.stdpDepression,
-            e.synapses + e.runStart[i] + slice.lo, slice.hi - slice.lo};
+            e.synapses + RunStartOf(e, i) + slice.lo, slice.hi - slice.lo};
 }
 
 // Fetches the input and recent spikes of the targets of run[from, to).
@@ -584,7 +590,7 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
 void SweepSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
     const float wMax = e.excitatory[i] != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
-    EventSynapse* const run = e.synapses + e.runStart[i];
+    EventSynapse* const run = e.synapses + RunStartOf(e, i);
     for (uint32_t j = slice.lo; j < slice.hi; ++j) {
         EventSynapse& x = run[j];
         const uint32_t code = EventArrivalCode(x);
@@ -764,26 +770,32 @@ void EventSetWorkers(Simulation& state, uint32_t workers) {
     const uint32_t n = e.neuronCount;
     uint32_t parts = std::min(std::max(workers, 1u), kEventMaxPartitions);
     if (parts == e.partitions && e.splits != nullptr) return;
-    auto* splits = static_cast<uint8_t*>(plat::AlignedAllocZeroed(uint64_t{n} * (parts + 1)));
+    const uint32_t stride = (4 + parts + 1 + 3) / 4 * 4;
+    auto* splits = static_cast<uint8_t*>(plat::AlignedAllocZeroed(uint64_t{n} * stride));
     if (splits == nullptr && e.splits != nullptr) return;  // keep the partitions there are
     if (splits == nullptr) throw BuildFailure{kEventMemoryMessage};  // inside the build
     if (e.splits != nullptr) {
         plat::AlignedFree(e.splits);
-        state.MemoryUsage -= uint64_t{n} * (e.partitions + 1);
-        e.bytes -= uint64_t{n} * (e.partitions + 1);
+        state.MemoryUsage -= uint64_t{n} * e.splitStride;
+        e.bytes -= uint64_t{n} * e.splitStride;
     }
-    state.MemoryUsage += uint64_t{n} * (parts + 1);
-    e.bytes += uint64_t{n} * (parts + 1);
+    state.MemoryUsage += uint64_t{n} * stride;
+    e.bytes += uint64_t{n} * stride;
     e.splits = splits;
+    e.splitStride = stride;
     e.partitions = parts;
     // The partitions are the workers' shares of this process's neurons (LaunchWorkers).
     const uint32_t first = state.shareFirst, count = state.shareEnd - state.shareFirst;
     const uint32_t share = count / parts;
     for (uint32_t p = 0; p < parts; ++p) e.partitionFirst[p] = first + p * share;
     e.partitionFirst[parts] = first + count;
-    for (uint32_t i = 0; i < n; ++i)
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t* const at = splits + uint64_t{i} * stride;
+        const auto start = static_cast<uint32_t>(e.runStart[i]);  // synapseCount < 2^32
+        std::memcpy(at, &start, sizeof start);
         for (uint32_t p = 0; p <= parts; ++p)
-            splits[uint64_t{i} * (parts + 1) + p] = static_cast<uint8_t>(EventSliceOnto(e, i, e.partitionFirst[p], n).lo);
+            at[4 + p] = static_cast<uint8_t>(EventSliceOnto(e, i, e.partitionFirst[p], n).lo);
+    }
 }
 
 void EventRecallRecent(Simulation& state) {
@@ -963,8 +975,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
              bits &= bits - 1) {
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             if (i >= first && i < end) {
-                FetchForWrite(e.synapses + e.runStart[i], e.owned);
-                _mm_prefetch(reinterpret_cast<const char*>(e.splits + uint64_t{i} * (e.partitions + 1)), _MM_HINT_T0);
+                FetchForWrite(e.synapses + RunStartOf(e, i), e.owned);  // and the line of its splits
             }
         }
     }
@@ -1091,7 +1102,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             if (dueCount == kMaxChunkSize) deliver();
             const EventSlice x = slice(i);
-            due[dueCount] = {i, x, e.synapses + e.runStart[i] + x.lo};
+            due[dueCount] = {i, x, e.synapses + RunStartOf(e, i) + x.lo};
             dueCount += x.lo != x.hi ? 1 : 0;
         }
     }
@@ -1105,7 +1116,7 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
         EventSlice next{};
         if (following < e.neuronCount) {
             next = slice(following);
-            PrefetchSlice(e.synapses + e.runStart[following] + next.lo, next.hi - next.lo, e.owned);
+            PrefetchSlice(e.synapses + RunStartOf(e, following) + next.lo, next.hi - next.lo, e.owned);
         }
         SweepSlice(state, swept, sweeping, s);
         sweeping = next;

@@ -173,11 +173,14 @@ struct EventEngine {
     uint32_t* incoming;  // [synapseCount]
     EventInputs* input;      // [neuronCount]
     // Partition p holds the post-synaptic neurons [partitionFirst[p], partitionFirst[p + 1]),
-    // which together are the neurons this process steps; the slice of run i onto
-    // partition p is [splits[i * (partitions + 1) + p], splits[i * (partitions + 1) + p + 1]).
+    // which together are the neurons this process steps. Neuron i's `splitStride`
+    // bytes from splits + i * splitStride hold its run's start (32 bits: runStart[i])
+    // and then, at byte 4 + p, the run offset of its slice onto partition p (p up to
+    // partitions): a due run's slice costs one line.
     uint32_t partitions;
     uint32_t partitionFirst[kEventMaxPartitions + 1];
-    uint8_t* splits;         // [neuronCount * (partitions + 1)]
+    uint8_t* splits;         // [neuronCount * splitStride]
+    uint32_t splitStride;    // 4 + partitions + 1, rounded up to a multiple of 4
     EventRecent* recent;     // [neuronCount] the neuron's recent spikes, for deliveries
     EventHistory* history;   // [neuronCount]
     uint32_t ringSteps;      // rows of the due ring: a power of two >= the longest delay line
