@@ -66,11 +66,13 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount, uint3
     wm->rangeFirstChunk = static_cast<uint32_t*>(
         plat::AlignedAllocZeroed((wm->rangeCount + 1) * sizeof(uint32_t)));
     wm->chunkFired = static_cast<uint32_t*>(plat::AlignedAllocZeroed(wm->chunkCount * sizeof(uint32_t)));
+    wm->rangeFront = static_cast<uint32_t*>(plat::AlignedAllocZeroed(wm->rangeCount * sizeof(uint32_t)));
     wm->events = new (std::nothrow) plat::AutoResetEvent[threadCount];
     wm->sleeping = new (std::nothrow) std::atomic<uint64_t>[threadCount]{};
     const unsigned hardwareThreads = std::thread::hardware_concurrency();
     wm->spinNs = threadCount > 1 && hardwareThreads >= threadCount ? kBarrierSpinNs : 0;
     if (wm->chunkTaken == nullptr || wm->rangeDone == nullptr || wm->rangeFirstChunk == nullptr || wm->chunkFired == nullptr ||
+        wm->rangeFront == nullptr ||
         wm->events == nullptr || wm->sleeping == nullptr) {
         ReleaseWorkManager(wm);
         return nullptr;
@@ -81,6 +83,7 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount, uint3
     const uint32_t extra = wm->chunkCount % threadCount;
     for (uint32_t r = 0; r <= threadCount; ++r)
         wm->rangeFirstChunk[r] = r * perRange + (r < extra ? r : extra);
+    ResetChunks(*wm);
     return wm;
 }
 
@@ -90,6 +93,7 @@ void ReleaseWorkManager(WorkManager* wm) {
     plat::AlignedFree(wm->rangeDone);
     plat::AlignedFree(wm->rangeFirstChunk);
     plat::AlignedFree(wm->chunkFired);
+    plat::AlignedFree(wm->rangeFront);
     delete[] wm->events;
     delete[] wm->sleeping;
     delete wm;
@@ -97,34 +101,49 @@ void ReleaseWorkManager(WorkManager* wm) {
 
 // ---- 3. Chunk taking ------------------------------------------------------------------------------
 
+namespace {
+
+// The flags are taken without a lock: a chunk belongs to the thread whose exchange
+// set its flag. Only the barrier that ends the phase publishes a chunk's results.
+inline bool IsTaken(uint8_t& flag) { return std::atomic_ref<uint8_t>(flag).load(std::memory_order_relaxed) != 0; }
+inline bool Claim(uint8_t& flag) {
+    return !IsTaken(flag) && std::atomic_ref<uint8_t>(flag).exchange(1, std::memory_order_relaxed) == 0;
+}
+
+}  // namespace
+
 uint32_t TakeChunk(WorkManager& wm, uint32_t i) {
-    plat::LockGuard guard(wm.lock);
     uint8_t* taken = wm.chunkTaken;
-    if (wm.rangeDone[i] == 0) {
-        for (uint32_t c = wm.rangeFirstChunk[i], e = wm.rangeFirstChunk[i + 1]; c < e; ++c) {
-            if (taken[c] == 0) {
-                taken[c] = 1;
+    std::atomic_ref<uint8_t> ownDone(wm.rangeDone[i]);
+    if (ownDone.load(std::memory_order_relaxed) == 0) {
+        // From where the owner left off: every chunk before its front is taken.
+        std::atomic_ref<uint32_t> front(wm.rangeFront[i]);
+        for (uint32_t c = front.load(std::memory_order_relaxed), e = wm.rangeFirstChunk[i + 1]; c < e; ++c) {
+            if (Claim(taken[c])) {
+                front.store(c + 1, std::memory_order_relaxed);
                 return c;
             }
         }
-        wm.rangeDone[i] = 1;
+        ownDone.store(1, std::memory_order_relaxed);
     }
     // Steal: the middle of the first free run of the next unfinished range,
-    // leaving the front of the run to its owner.
+    // leaving the front of the run to its owner (again if another thread took
+    // that chunk first).
     uint32_t r = i < wm.threadCount - 1 ? i + 1 : 0;
     for (uint32_t visited = 0; visited + 1 < wm.rangeCount; ++visited) {
-        if (wm.rangeDone[r] == 0) {
+        std::atomic_ref<uint8_t> done(wm.rangeDone[r]);
+        while (done.load(std::memory_order_relaxed) == 0) {
             const uint32_t end = wm.rangeFirstChunk[r + 1];
-            uint32_t p = wm.rangeFirstChunk[r];
-            while (p < end && taken[p] != 0) ++p;
-            if (p < end) {
-                uint32_t q = p + 1;
-                while (q < end && taken[q] == 0) ++q;
-                const uint32_t c = (p + q) / 2;
-                taken[c] = 1;
-                return c;
+            uint32_t p = std::atomic_ref<uint32_t>(wm.rangeFront[r]).load(std::memory_order_relaxed);
+            while (p < end && IsTaken(taken[p])) ++p;
+            if (p == end) {
+                done.store(1, std::memory_order_relaxed);
+                break;
             }
-            wm.rangeDone[r] = 1;
+            uint32_t q = p + 1;
+            while (q < end && !IsTaken(taken[q])) ++q;
+            const uint32_t c = (p + q) / 2;
+            if (Claim(taken[c])) return c;
         }
         r = r + 1 < wm.threadCount ? r + 1 : 0;
     }
@@ -134,6 +153,7 @@ uint32_t TakeChunk(WorkManager& wm, uint32_t i) {
 void ResetChunks(WorkManager& wm) {
     std::memset(wm.chunkTaken, 0, wm.chunkCount);
     std::memset(wm.rangeDone, 0, wm.rangeCount);
+    std::memcpy(wm.rangeFront, wm.rangeFirstChunk, wm.rangeCount * sizeof(uint32_t));
 }
 
 // ---- 4. Barriers and the end-of-step work -------------------------------------------------------------

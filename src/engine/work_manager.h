@@ -69,7 +69,7 @@ struct alignas(16) WorkManager {
     uint32_t nextThreadIndex;   // next range index for a starting thread
     int32_t barrierCount;       // threads still to arrive (atomic)
     uint8_t waitAtBarriers;     // 1 while threads block at barriers; cleared by stop
-    plat::RecursiveLock lock;   // chunkTaken, rangeDone, nextThreadIndex
+    plat::RecursiveLock lock;   // nextThreadIndex
     plat::AutoResetEvent* events;  // [threadCount], one per range index
     // [threadCount] generation + 1 of the barrier the thread sleeps at; 0: awake.
     // The generation keeps a releaser that is late from waking a thread that
@@ -84,6 +84,9 @@ struct alignas(16) WorkManager {
     // dividing thread count this is [r * chunksPerRange, (r + 1) * chunksPerRange);
     // otherwise the chunks left over go one each to the first ranges.
     uint32_t* rangeFirstChunk;  // [rangeCount + 1]
+    // The first chunk of range r its owner has not taken yet: every chunk of the
+    // range before it is taken (atomic; reset with the flags).
+    uint32_t* rangeFront;  // [rangeCount]
     // Spikes of each chunk in the step's fire phase: its ids are at
     // Simulation::firedIds[chunk's first neuron, + chunkFired[chunk]).
     uint32_t* chunkFired;  // [chunkCount]
@@ -155,7 +158,8 @@ inline uint32_t ChunkEndNeuron(const WorkManager& wm, uint32_t chunk) {
 // Takes a free chunk for the thread of range i: its own range from the front,
 // else the middle of the first free run of another range. kNoChunk when none.
 uint32_t TakeChunk(WorkManager& wm, uint32_t rangeIndex);
-// Clears chunkTaken and rangeDone for the next phase (last thread at a barrier).
+// Clears chunkTaken, rangeDone and rangeFront for the next phase (last thread at
+// a barrier).
 void ResetChunks(WorkManager& wm);
 
 // ---- 4. Worker loop ------------------------------------------------------------------------------
