@@ -46,9 +46,10 @@
 //     step t exceeds its peak sends a spike that reaches its terminals at step
 //     t + L - 1 (L its delay-line length, the exact engine's delay line read L - 1
 //     steps later). Sub-phase (a) sets its bit in the due bitmap of that step, a
-//     ring of one bitmap per step; in sub-phase (b) every partition's worker walks
-//     the step's bitmap and delivers its slices, then records the spikes of its
-//     own neurons; the next step's integration clears the bitmap. No delay line is
+//     ring of one bitmap per step, and marks the spike in the neuron's history; in
+//     sub-phase (b) every partition's worker walks the step's bitmap and delivers
+//     its slices, then records the spikes of its own neurons as their recent
+//     spikes; the next step's integration clears the bitmap. No delay line is
 //     kept, except for the neurons the inspector shows (`tracked`).
 //   - Lazy potentiation. The exact engine potentiates every incoming synapse of a
 //     neuron that fires at step t (sub-phase b) with potentiation[t - a], a the
