@@ -66,7 +66,8 @@ WorkManager* CreateWorkManager(uint32_t threadCount, uint32_t neuronCount, uint3
     wm->rangeFirstChunk = static_cast<uint32_t*>(
         plat::AlignedAllocZeroed((wm->rangeCount + 1) * sizeof(uint32_t)));
     wm->chunkFired = static_cast<uint32_t*>(plat::AlignedAllocZeroed(wm->chunkCount * sizeof(uint32_t)));
-    wm->rangeFront = static_cast<uint32_t*>(plat::AlignedAllocZeroed(wm->rangeCount * sizeof(uint32_t)));
+    wm->rangeFront =
+        static_cast<uint32_t*>(plat::AlignedAllocZeroed(wm->rangeCount * kRangeFrontStride * sizeof(uint32_t)));
     wm->events = new (std::nothrow) plat::AutoResetEvent[threadCount];
     wm->sleeping = new (std::nothrow) std::atomic<uint64_t>[threadCount]{};
     const unsigned hardwareThreads = std::thread::hardware_concurrency();
@@ -117,7 +118,7 @@ uint32_t TakeChunk(WorkManager& wm, uint32_t i) {
     std::atomic_ref<uint8_t> ownDone(wm.rangeDone[i]);
     if (ownDone.load(std::memory_order_relaxed) == 0) {
         // From where the owner left off: every chunk before its front is taken.
-        std::atomic_ref<uint32_t> front(wm.rangeFront[i]);
+        std::atomic_ref<uint32_t> front(wm.rangeFront[i * kRangeFrontStride]);
         for (uint32_t c = front.load(std::memory_order_relaxed), e = wm.rangeFirstChunk[i + 1]; c < e; ++c) {
             if (Claim(taken[c])) {
                 front.store(c + 1, std::memory_order_relaxed);
@@ -134,7 +135,7 @@ uint32_t TakeChunk(WorkManager& wm, uint32_t i) {
         std::atomic_ref<uint8_t> done(wm.rangeDone[r]);
         while (done.load(std::memory_order_relaxed) == 0) {
             const uint32_t end = wm.rangeFirstChunk[r + 1];
-            uint32_t p = std::atomic_ref<uint32_t>(wm.rangeFront[r]).load(std::memory_order_relaxed);
+            uint32_t p = std::atomic_ref<uint32_t>(wm.rangeFront[r * kRangeFrontStride]).load(std::memory_order_relaxed);
             while (p < end && IsTaken(taken[p])) ++p;
             if (p == end) {
                 done.store(1, std::memory_order_relaxed);
@@ -153,7 +154,7 @@ uint32_t TakeChunk(WorkManager& wm, uint32_t i) {
 void ResetChunks(WorkManager& wm) {
     std::memset(wm.chunkTaken, 0, wm.chunkCount);
     std::memset(wm.rangeDone, 0, wm.rangeCount);
-    std::memcpy(wm.rangeFront, wm.rangeFirstChunk, wm.rangeCount * sizeof(uint32_t));
+    for (uint32_t r = 0; r < wm.rangeCount; ++r) wm.rangeFront[r * kRangeFrontStride] = wm.rangeFirstChunk[r];
 }
 
 // ---- 4. Barriers and the end-of-step work -------------------------------------------------------------

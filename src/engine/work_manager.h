@@ -55,6 +55,8 @@ inline constexpr uint32_t kNoChunk = 0xFFFFFFFFu;
 // barrier; most arrivals at a balanced barrier are closer together than this.
 inline constexpr uint64_t kBarrierSpinNs = 20000;
 
+inline constexpr uint32_t kRangeFrontStride = 16;  // 64 bytes
+
 struct alignas(16) WorkManager {
     uint8_t* chunkTaken;  // [chunkCount] 1 when taken in the current phase
     uint8_t* rangeDone;   // [rangeCount] 1 when the range has no free chunk left
@@ -85,8 +87,9 @@ struct alignas(16) WorkManager {
     // otherwise the chunks left over go one each to the first ranges.
     uint32_t* rangeFirstChunk;  // [rangeCount + 1]
     // The first chunk of range r its owner has not taken yet: every chunk of the
-    // range before it is taken (atomic; reset with the flags).
-    uint32_t* rangeFront;  // [rangeCount]
+    // range before it is taken (atomic; reset with the flags). At
+    // r * kRangeFrontStride: each owner writes a line of its own.
+    uint32_t* rangeFront;  // [rangeCount * kRangeFrontStride]
     // Spikes of each chunk in the step's fire phase: its ids are at
     // Simulation::firedIds[chunk's first neuron, + chunkFired[chunk]).
     uint32_t* chunkFired;  // [chunkCount]
