@@ -166,7 +166,8 @@ void CountWeightBins(const Simulation& state, uint32_t first, uint32_t end, uint
             const EventSlice slice = EventSliceOnto(*e, n, first, end);
             const EventSynapse* run = e->synapses + e->runStart[n];
             for (uint32_t j = slice.lo; j < slice.hi; ++j)
-                ++bins[WeightBin(EventWeightOf(state, run[j], excitatory, until).w)];
+                ++bins[WeightBin(
+                    EventWeightOf(state, run[j], e->trains[n].step[EventGroupOf(e->trains[n], j)], excitatory, until).w)];
         }
     } else {
         for (uint32_t n = first; n < end; ++n) {

@@ -23,6 +23,7 @@
 #include "engine/dynamics.h"
 #include "engine/kernels.h"
 #include "engine/simulation.h"
+#include "platform/log.h"
 #include "platform/platform.h"
 
 namespace {
@@ -65,43 +66,105 @@ inline SlotState Advance(const SlotState& x, uint32_t n, const EventPowers* tabl
 }
 
 // ---- 2. One arrival ----------------------------------------------------------------------------------
-// Applies a spike arriving at step `arrival` to synapse x, whose state is valid at
-// an earlier step, in the per-slot order of its class (0: a full group), with
-// weight w, and leaves it valid at `arrival`. Returns the increment for the
-// post-synaptic neuron's full or remainder sum.
-inline float Arrive(EventSynapse& x, float w, uint32_t remainder, int32_t arrival, const EventPowers* p,
-                    const KindFactors& f) {
-    const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(x.step);
-    SlotState y{x.r, x.u};
-    float inc;
-    if (remainder == 0) {
-        // Recovery of the arrival step first, then the spike.
-        y = Advance(y, gap, p, f);
+// Advances a run's pairs, valid at its step, to the arrival step `arrival` and
+// applies the spike in the order of each slot class: a full group (0) recovers in
+// the arrival step first, then takes the spike; a remainder slot of 1 takes the
+// recovery and spike terms together from the old values; one of 2 or 3 takes the
+// spike, then recovers from the post-spike values (its increment takes the
+// post-spike pair).
+void AdvanceTrain(EventTrain& t, int32_t arrival, const EventPowers* p, const KindFactors& f, uint32_t groups = 3) {
+    for (uint32_t pair = 0; pair < kEventTrainPairs; ++pair) {
+        if ((groups >> (pair / 4) & 1u) == 0) continue;
+        const uint32_t c = pair % 4;
+        const uint32_t gap = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(t.step[pair / 4]);
+        SlotState y = Advance({t.r[pair], t.u[pair]}, c == 0 ? gap : gap - 1, p, f);
         const float r = y.r, u = y.u;
-        y.r = r - 0.5f * r * u;
-        y.u = u + f.hU - f.hU * u;
-        inc = y.r * w * y.u;
-    } else {
-        y = Advance(y, gap - 1, p, f);  // to the step before the arrival
-        const float r = y.r, u = y.u;
-        if (remainder == 1) {
-            // Recovery and spike terms together, from the old values.
+        if (c == 0) {
+            y.r = r - 0.5f * r * u;
+            y.u = u + f.hU - f.hU * u;
+        } else if (c == 1) {
             y.r = r + (f.kD - f.kD * r - 0.5f * r * u);
             y.u = u + ((f.hU - f.hU * u) + (f.cF - f.bF * u));
-            inc = y.r * w * y.u;
         } else {
-            // Spike, then recovery from the post-spike values.
             const float r1 = r - 0.5f * r * u;
             const float u1 = u + f.hU - f.hU * u;
-            inc = r1 * w * u1;
+            t.r1[pair / 4 * 2 + c - 2] = r1;
+            t.u1[pair / 4 * 2 + c - 2] = u1;
             y.r = r1 + (f.kD - f.kD * r1);
             y.u = u1 + (f.cF - f.bF * u1);
         }
+        t.r[pair] = y.r;
+        t.u[pair] = y.u;
     }
-    x.r = y.r;
-    x.u = y.u;
-    x.step = arrival;
-    return inc;
+    for (uint32_t g = 0; g < 2; ++g) {
+        if ((groups >> g & 1u) == 0) continue;
+        t.previous[g] = t.step[g];
+        t.step[g] = arrival;
+    }
+}
+
+// AdvanceTrain of both groups, the eight pairs at once (AVX2), with the same
+// operations pair by pair, so the same bits. False, and nothing done, when a gap
+// lies beyond the power tables.
+__attribute__((target("avx2"))) bool AdvanceTrainWide(EventTrain& t, int32_t arrival, const EventPowers* table,
+                                                      const KindFactors& f) {
+    const uint32_t gap0 = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(t.step[0]);
+    const uint32_t gap1 = static_cast<uint32_t>(arrival) - static_cast<uint32_t>(t.step[1]);
+    if (gap0 - 1 >= kEventPowerSteps - 1 || gap1 - 1 >= kEventPowerSteps - 1) return false;
+    // The steps of each pair's advance: a full group to the arrival, a remainder slot to the step before.
+    const auto g0 = static_cast<int32_t>(gap0), g1 = static_cast<int32_t>(gap1);
+    const __m256i n = _mm256_setr_epi32(g0, g0 - 1, g0 - 1, g0 - 1, g1, g1 - 1, g1 - 1, g1 - 1);
+    const __m256i index = _mm256_slli_epi32(n, 1);
+    const __m256 recovery = _mm256_i32gather_ps(&table[0].recovery, index, 4);
+    const __m256 relaxation = _mm256_i32gather_ps(&table[0].relaxation, index, 4);
+    __m256 r = _mm256_load_ps(t.r), u = _mm256_load_ps(t.u);
+    {  // Advance, in double
+        const __m256d one = _mm256_set1_pd(1.0);
+        const __m256d uRest = _mm256_set1_pd(static_cast<double>(f.cF) / static_cast<double>(f.bF));
+        const auto relax = [&](__m128 rx, __m128 ux, __m128 rec, __m128 rel, __m128& ry, __m128& uy) {
+            ry = _mm256_cvtpd_ps(_mm256_sub_pd(
+                one, _mm256_mul_pd(_mm256_sub_pd(one, _mm256_cvtps_pd(rx)), _mm256_cvtps_pd(rec))));
+            uy = _mm256_cvtpd_ps(
+                _mm256_add_pd(uRest, _mm256_mul_pd(_mm256_sub_pd(_mm256_cvtps_pd(ux), uRest), _mm256_cvtps_pd(rel))));
+        };
+        __m128 rLow, uLow, rHigh, uHigh;
+        relax(_mm256_castps256_ps128(r), _mm256_castps256_ps128(u), _mm256_castps256_ps128(recovery),
+              _mm256_castps256_ps128(relaxation), rLow, uLow);
+        relax(_mm256_extractf128_ps(r, 1), _mm256_extractf128_ps(u, 1), _mm256_extractf128_ps(recovery, 1),
+              _mm256_extractf128_ps(relaxation, 1), rHigh, uHigh);
+        const __m256 moved =
+            _mm256_castsi256_ps(_mm256_xor_si256(_mm256_cmpeq_epi32(n, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
+        r = _mm256_blendv_ps(r, _mm256_set_m128(rHigh, rLow), moved);
+        u = _mm256_blendv_ps(u, _mm256_set_m128(uHigh, uLow), moved);
+    }
+    const __m256 half = _mm256_set1_ps(0.5f), kD = _mm256_set1_ps(f.kD), hU = _mm256_set1_ps(f.hU);
+    const __m256 cF = _mm256_set1_ps(f.cF), bF = _mm256_set1_ps(f.bF);
+    // The spike first (a full group; classes 2 and 3, then their recovery).
+    const __m256 r1 = _mm256_sub_ps(r, _mm256_mul_ps(_mm256_mul_ps(half, r), u));
+    const __m256 u1 = _mm256_sub_ps(_mm256_add_ps(u, hU), _mm256_mul_ps(hU, u));
+    const __m256 r2 = _mm256_add_ps(r1, _mm256_sub_ps(kD, _mm256_mul_ps(kD, r1)));
+    const __m256 u2 = _mm256_add_ps(u1, _mm256_sub_ps(cF, _mm256_mul_ps(bF, u1)));
+    // Class 1: recovery and spike together, from the old values.
+    const __m256 rTogether = _mm256_add_ps(
+        r, _mm256_sub_ps(_mm256_sub_ps(kD, _mm256_mul_ps(kD, r)), _mm256_mul_ps(_mm256_mul_ps(half, r), u)));
+    const __m256 uTogether = _mm256_add_ps(
+        u, _mm256_add_ps(_mm256_sub_ps(hU, _mm256_mul_ps(hU, u)), _mm256_sub_ps(cF, _mm256_mul_ps(bF, u))));
+    _mm256_store_ps(t.r, _mm256_blend_ps(_mm256_blend_ps(r2, rTogether, 0x22), r1, 0x11));
+    _mm256_store_ps(t.u, _mm256_blend_ps(_mm256_blend_ps(u2, uTogether, 0x22), u1, 0x11));
+    const __m256i spiked = _mm256_setr_epi32(2, 3, 6, 7, 2, 3, 6, 7);  // classes 2 and 3 of each group
+    _mm_store_ps(t.r1, _mm256_castps256_ps128(_mm256_permutevar8x32_ps(r1, spiked)));
+    _mm_store_ps(t.u1, _mm256_castps256_ps128(_mm256_permutevar8x32_ps(u1, spiked)));
+    t.previous[0] = t.step[0];
+    t.previous[1] = t.step[1];
+    t.step[0] = t.step[1] = arrival;
+    return true;
+}
+
+// The increment of a synapse of the given pair and weight w at its run's last arrival.
+inline float IncrementOf(const EventTrain& t, uint32_t pair, float w) {
+    const uint32_t c = pair % 4, spiked = pair / 4 * 2 + c - 2;
+    const float r = c < 2 ? t.r[pair] : t.r1[spiked], u = c < 2 ? t.u[pair] : t.u1[spiked];
+    return r * w * u;
 }
 
 // Adds a spike's increment to one kind's sums (full, remainder) of a neuron's
@@ -340,15 +403,16 @@ void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
     EventInputs* const input = e.input;
     const EventRecent* const recent = e.recent;
+    const EventTrain& train = e.trains[i];  // advanced to s + 1 in sub-phase (a)
     FetchTargets(e, run, 0, std::min(count, kTargetsAhead));
     for (uint32_t j = 0; j < count; ++j) {
         if (j + kTargetsAhead < count) FetchTargets(e, run, j + kTargetsAhead, j + kTargetsAhead + 1);
         // The history line, a little later, where the pending potentiation reads it.
         if (j + kHistoryAhead < count) {
             const EventSynapse& y = run[j + kHistoryAhead];
-            const uint32_t c = EventArrivalCode(y);
-            if (c != kEventNoArrival &&
-                NeedsHistory(recent[EventPost(y)], static_cast<int32_t>(static_cast<uint32_t>(y.step) + c - 1)))
+            if (EventArrivalCode(y) != kEventNoArrival &&
+                NeedsHistory(recent[EventPost(y)],
+                             EventArrival(y, train.previous[EventGroupOf(train, slice.lo + j + kHistoryAhead)])))
                 _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(y)]), _MM_HINT_T0);
         }
         EventSynapse& x = run[j];
@@ -357,17 +421,13 @@ void DeliverSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
         float w = x.w, d = x.d;
         // The potentiation eager STDP applied since the last arrival, then the
         // depression of this one: the exact engine's sequence of updates.
-        const uint32_t code = EventArrivalCode(x);
-        if (code != kEventNoArrival) {
-            const int32_t arrival = static_cast<int32_t>(static_cast<uint32_t>(x.step) + code - 1);
-            ApplyPendingOf(e, post, r, arrival, s - 1, potentiation, k.wMax, w, d);
-        }
+        if (EventArrivalCode(x) != kEventNoArrival)
+            ApplyPendingOf(e, post, r, EventArrival(x, train.previous[EventGroupOf(train, slice.lo + j)]), s - 1,
+                           potentiation, k.wMax, w, d);
         Depress(depression, r.last, s, w, d);
-        x.w = w;
-        x.d = d;
         const uint32_t remainder = EventSlotClass(x);
-        const float inc = Arrive(x, w, remainder, s + 1, k.powers, k.factors);
-        x.target = WithArrivalCode(x.target, 1);  // arrival = step = s + 1
+        const float inc = IncrementOf(train, EventPairOf(train, x, slice.lo + j), w);
+        x = EventSynapse{w, d, WithArrivalCode(x.target, 1)};  // arrival = the run's step, s + 1
         AddInput(input[post], k.excitatory, inc, remainder);
     }
 }
@@ -381,7 +441,7 @@ __attribute__((target("avx2"))) inline __m256i SignedAbove(__m256i x) {  // x > 
 __attribute__((target("avx2"))) inline __m256i BlockOffsets(uint32_t n) {
     const __m256i lane = _mm256_min_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
                                           _mm256_set1_epi32(static_cast<int32_t>(n) - 1));
-    return _mm256_add_epi32(_mm256_slli_epi32(lane, 2), _mm256_slli_epi32(lane, 1));  // 6 words a synapse
+    return _mm256_add_epi32(_mm256_slli_epi32(lane, 1), lane);  // 3 words a synapse
 }
 
 // What a block's lanes know of their targets' spikes since their last arrivals.
@@ -413,43 +473,55 @@ __attribute__((target("avx2"))) inline WideRecent RecentOf(__m256i step, __m256i
     return x;
 }
 
+// All ones in the lanes of a block (run offsets `offsets` + j) in the second group.
+__attribute__((target("avx2"))) inline __m256i SecondGroup(__m256i offsets, uint32_t j, __m256i firstGroupEnd) {
+    return _mm256_cmpgt_epi32(_mm256_add_epi32(offsets, _mm256_set1_epi32(static_cast<int32_t>(j))), firstGroupEnd);
+}
+
 // Fetches the history lines that the block of n synapses from `block` will read.
 __attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e, const EventSynapse* block,
-                                                            uint32_t n) {
+                                                            uint32_t n, __m256i runStep) {
     const __m256i at = BlockOffsets(n);
     const int* const fields = reinterpret_cast<const int*>(block);
-    const __m256i target = _mm256_i32gather_epi32(fields + 5, at, 4);
-    const WideRecent x = RecentOf(_mm256_i32gather_epi32(fields + 4, at, 4), target, e.recent);
+    const __m256i target = _mm256_i32gather_epi32(fields + 2, at, 4);
+    const WideRecent x = RecentOf(runStep, target, e.recent);
     for (uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(x.history))) & ((1u << n) - 1);
          bits != 0; bits &= bits - 1)
         _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(block[__builtin_ctz(bits)])]), _MM_HINT_T0);
 }
 
 // DeliverSlice eight synapses at a time (AVX2 gathers), with the same operations
-// lane by lane, so the same bits. The pending potentiation from the recent spikes,
-// the depression and the three slot classes' arithmetic are formed for every lane
-// and selected by masks: whether a synapse's target fired since its last arrival,
-// or sits at a weight bound, or heads a remainder block is close to random from
-// one synapse to the next, and as branches they were mispredicted. A lane that
-// needs its target's history takes its pending potentiation from ApplyPending; a
-// block with a gap beyond the power tables is delivered one synapse at a time.
-// The increments are added to the inputs in run order, as DeliverSlice adds them.
+// lane by lane, so the same bits. The pending potentiation from the recent spikes
+// and the depression are formed for every lane and selected by masks: whether a
+// synapse's target fired since its last arrival, or sits at a weight bound, is
+// close to random from one synapse to the next, and as branches they were
+// mispredicted. A lane that needs its target's history takes its pending
+// potentiation from ApplyPending. Each lane's increment takes its class's pair by
+// a permutation. The increments are added to the inputs in run order, as
+// DeliverSlice adds them.
 __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     const auto [e, k, potentiation, depression, run, count] = DeliveryOf(state, i, slice);
     EventInputs* const input = e.input;
-    const float* const powers = &k.powers[0].recovery;  // recovery, then relaxation
+    const EventTrain& train = e.trains[i];  // advanced to s + 1 in sub-phase (a)
 
-    const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi32(1);
     const __m256i sMinus1 = _mm256_set1_epi32(s - 1), arrivalStep = _mm256_set1_epi32(s + 1);
     const __m256i window = _mm256_set1_epi32(static_cast<int32_t>(kStdpWindow));
-    const __m256i lastTable = _mm256_set1_epi32(static_cast<int32_t>(kEventPowerSteps - 1));
     const __m256 fZero = _mm256_setzero_ps();
     const __m256 potentiateBelow = _mm256_set1_ps(0.000005f), depressAbove = _mm256_set1_ps(-0.000005f);
-    const __m256 wMax = _mm256_set1_ps(k.wMax), half = _mm256_set1_ps(0.5f);
-    const __m256 kD = _mm256_set1_ps(k.factors.kD), hU = _mm256_set1_ps(k.factors.hU);
-    const __m256 cF = _mm256_set1_ps(k.factors.cF), bF = _mm256_set1_ps(k.factors.bF);
-    const __m256d dOne = _mm256_set1_pd(1.0);
-    const __m256d uRest = _mm256_set1_pd(static_cast<double>(k.factors.cF) / static_cast<double>(k.factors.bF));
+    const __m256 wMax = _mm256_set1_ps(k.wMax);
+    // The increment's R and u of each pair, in its lane.
+    const __m256 rInc = _mm256_setr_ps(train.r[0], train.r[1], train.r1[0], train.r1[1], train.r[4], train.r[5],
+                                       train.r1[2], train.r1[3]);
+    const __m256 uInc = _mm256_setr_ps(train.u[0], train.u[1], train.u1[0], train.u1[1], train.u[4], train.u[5],
+                                       train.u1[2], train.u1[3]);
+    // A lane's run offset, and the last offset of the first group.
+    const __m256i offsets = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(slice.lo)),
+                                             _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i firstGroupEnd = _mm256_set1_epi32(static_cast<int32_t>(train.split) - 1);
+    // The step each group's arrival codes count from.
+    const __m256i runStep0 = _mm256_set1_epi32(train.previous[0]), runStep1 = _mm256_set1_epi32(train.previous[1]);
+
     const auto asMask = [](__m256i x) { return _mm256_castsi256_ps(x); };
     // One potentiation (PotentiateOnce) or depression (Depress) in the lanes of `on`.
     const auto potentiate = [&](__m256 amount, __m256 on, __m256& w, __m256& d) {
@@ -469,28 +541,18 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
         const uint32_t n = std::min(8u, count - j0);
         EventSynapse* const block = run + j0;
         if (j0 + 16 < count) FetchTargets(e, run, j0 + 16, std::min(count, j0 + 24));
-        if (j0 + 8 < count) FetchHistories(e, block + 8, std::min(8u, count - j0 - 8));
+        if (j0 + 8 < count)
+            FetchHistories(e, block + 8, std::min(8u, count - j0 - 8),
+                           _mm256_blendv_epi8(runStep0, runStep1, SecondGroup(offsets, j0 + 8, firstGroupEnd)));
+        const __m256i secondGroup = SecondGroup(offsets, j0, firstGroupEnd);
         const __m256i at = BlockOffsets(n);
         const float* const fields = reinterpret_cast<const float*>(block);
-        __m256 r = _mm256_i32gather_ps(fields, at, 4), u = _mm256_i32gather_ps(fields + 1, at, 4);
-        __m256 w = _mm256_i32gather_ps(fields + 2, at, 4), d = _mm256_i32gather_ps(fields + 3, at, 4);
-        const __m256i step = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 4), at, 4);
-        const __m256i target = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 5), at, 4);
+        __m256 w = _mm256_i32gather_ps(fields, at, 4), d = _mm256_i32gather_ps(fields + 1, at, 4);
+        const __m256i target = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 2), at, 4);
         const __m256i slotClass = _mm256_and_si256(target, _mm256_set1_epi32(3));
 
-        // The step n of each lane's advance (the arrival step for a full group, the
-        // step before it for a remainder slot); a gap beyond the tables: one at a time.
-        const __m256i full = _mm256_cmpeq_epi32(slotClass, zero);
-        const __m256i advanceBy = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_sub_epi32(arrivalStep, step), one), full);
-        const uint32_t far = static_cast<uint32_t>(_mm256_movemask_ps(asMask(
-                                 _mm256_cmpeq_epi32(_mm256_max_epu32(advanceBy, lastTable), lastTable)))) ^ 0xFFu;
-        if ((far & ((1u << n) - 1)) != 0) {
-            DeliverSlice(state, i, {slice.lo + j0, slice.lo + j0 + n}, s);
-            continue;
-        }
-
         // Pending potentiation from the two recent spikes (ApplyPendingOf).
-        const WideRecent spikes = RecentOf(step, target, e.recent);
+        const WideRecent spikes = RecentOf(_mm256_blendv_epi8(runStep0, runStep1, secondGroup), target, e.recent);
         const __m256i last = spikes.last, arrival = spikes.arrival, before1 = spikes.before1, history = spikes.history;
         const __m256i fromRecent = _mm256_andnot_si256(history, spikes.pending);
         const __m256i windowEnd = _mm256_add_epi32(arrival, _mm256_sub_epi32(window, one));
@@ -535,51 +597,19 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
             w = _mm256_blendv_ps(w, t, take);
         }
 
-        // Advance (R and u relax, in double as Advance), then the spike by class (Arrive).
-        {
-            const __m256i index = _mm256_slli_epi32(advanceBy, 1);
-            const __m256 recovery = _mm256_i32gather_ps(powers, index, 4);
-            const __m256 relaxation = _mm256_i32gather_ps(powers + 1, index, 4);
-            const auto relax = [&](__m128 rx, __m128 ux, __m128 rec, __m128 rel, __m128& ry, __m128& uy) {
-                const __m256d rd = _mm256_cvtps_pd(rx), ud = _mm256_cvtps_pd(ux);
-                ry = _mm256_cvtpd_ps(_mm256_sub_pd(dOne, _mm256_mul_pd(_mm256_sub_pd(dOne, rd), _mm256_cvtps_pd(rec))));
-                uy = _mm256_cvtpd_ps(
-                    _mm256_add_pd(uRest, _mm256_mul_pd(_mm256_sub_pd(ud, uRest), _mm256_cvtps_pd(rel))));
-            };
-            __m128 rLow, uLow, rHigh, uHigh;
-            relax(_mm256_castps256_ps128(r), _mm256_castps256_ps128(u), _mm256_castps256_ps128(recovery),
-                  _mm256_castps256_ps128(relaxation), rLow, uLow);
-            relax(_mm256_extractf128_ps(r, 1), _mm256_extractf128_ps(u, 1), _mm256_extractf128_ps(recovery, 1),
-                  _mm256_extractf128_ps(relaxation, 1), rHigh, uHigh);
-            const __m256 moved = asMask(_mm256_xor_si256(_mm256_cmpeq_epi32(advanceBy, zero), _mm256_set1_epi32(-1)));
-            r = _mm256_blendv_ps(r, _mm256_set_m128(rHigh, rLow), moved);
-            u = _mm256_blendv_ps(u, _mm256_set_m128(uHigh, uLow), moved);
-        }
-        // Spike first (full group, and remainder classes 2 and 3, then their recovery).
-        const __m256 r1 = _mm256_sub_ps(r, _mm256_mul_ps(_mm256_mul_ps(half, r), u));
-        const __m256 u1 = _mm256_sub_ps(_mm256_add_ps(u, hU), _mm256_mul_ps(hU, u));
-        const __m256 spikeFirst = _mm256_mul_ps(_mm256_mul_ps(r1, w), u1);
-        const __m256 r2 = _mm256_add_ps(r1, _mm256_sub_ps(kD, _mm256_mul_ps(kD, r1)));
-        const __m256 u2 = _mm256_add_ps(u1, _mm256_sub_ps(cF, _mm256_mul_ps(bF, u1)));
-        // Remainder class 1: recovery and spike together, from the old values.
-        const __m256 rTogether = _mm256_add_ps(
-            r, _mm256_sub_ps(_mm256_sub_ps(kD, _mm256_mul_ps(kD, r)), _mm256_mul_ps(_mm256_mul_ps(half, r), u)));
-        const __m256 uTogether = _mm256_add_ps(
-            u, _mm256_add_ps(_mm256_sub_ps(hU, _mm256_mul_ps(hU, u)), _mm256_sub_ps(cF, _mm256_mul_ps(bF, u))));
-        const __m256 together = _mm256_mul_ps(_mm256_mul_ps(rTogether, w), uTogether);
-        const __m256 classOne = asMask(_mm256_cmpeq_epi32(slotClass, one));
-        const __m256 fullGroup = asMask(full);
-        alignas(32) float rs[8], us[8], ws[8], ds[8], incs[8];
-        _mm256_store_ps(rs, _mm256_blendv_ps(_mm256_blendv_ps(r2, rTogether, classOne), r1, fullGroup));
-        _mm256_store_ps(us, _mm256_blendv_ps(_mm256_blendv_ps(u2, uTogether, classOne), u1, fullGroup));
-        _mm256_store_ps(incs, _mm256_blendv_ps(spikeFirst, together, classOne));
+        // The increment, r * w * u of the lane's pair (IncrementOf).
+        const __m256i pair = _mm256_add_epi32(slotClass, _mm256_and_si256(secondGroup, _mm256_set1_epi32(4)));
+        const __m256 incs = _mm256_mul_ps(_mm256_mul_ps(_mm256_permutevar8x32_ps(rInc, pair), w),
+                                          _mm256_permutevar8x32_ps(uInc, pair));
+        alignas(32) float ws[8], ds[8], is[8];
         _mm256_store_ps(ws, w);
         _mm256_store_ps(ds, d);
+        _mm256_store_ps(is, incs);
         for (uint32_t l = 0; l < n; ++l) {
             EventSynapse& x = block[l];
             const uint32_t remainder = EventSlotClass(x);
-            x = EventSynapse{rs[l], us[l], ws[l], ds[l], s + 1, WithArrivalCode(x.target, 1)};
-            AddInput(input[EventPost(x)], k.excitatory, incs[l], remainder);
+            x = EventSynapse{ws[l], ds[l], WithArrivalCode(x.target, 1)};
+            AddInput(input[EventPost(x)], k.excitatory, is[l], remainder);
         }
     }
 }
@@ -591,11 +621,11 @@ void SweepSlice(Simulation& state, uint32_t i, EventSlice slice, int32_t s) {
     EventEngine& e = *state.eventEngine;
     const float wMax = e.excitatory[i] != 0 ? state.params.excWeightMax : state.params.inhWeightMax;
     EventSynapse* const run = e.synapses + RunStartOf(e, i);
+    const EventTrain& t = e.trains[i];
     for (uint32_t j = slice.lo; j < slice.hi; ++j) {
         EventSynapse& x = run[j];
-        const uint32_t code = EventArrivalCode(x);
-        if (code == kEventNoArrival) continue;
-        const int32_t arrival = static_cast<int32_t>(static_cast<uint32_t>(x.step) + code - 1);
+        if (EventArrivalCode(x) == kEventNoArrival) continue;
+        const int32_t arrival = EventArrival(x, t.step[EventGroupOf(t, j)]);
         const int32_t windowEnd = arrival + static_cast<int32_t>(kStdpWindow) - 1;
         if (StepDifference(s - 1, windowEnd) < 0) continue;  // still open
         const uint32_t post = EventPost(x);
@@ -649,6 +679,7 @@ void EnterEventMode(Simulation& state) {
     if (e.synapseCount != e.inStart[n] || e.synapseCount >= (uint64_t{1} << 32))
         throw BuildFailure{kEventMemoryMessage};
     e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
+    e.trains = static_cast<EventTrain*>(alloc(uint64_t{n} * sizeof(EventTrain)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
     e.recent = static_cast<EventRecent*>(alloc(uint64_t{n} * sizeof(EventRecent)));
@@ -675,30 +706,70 @@ void EnterEventMode(Simulation& state) {
 
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     std::vector<uint64_t> filled(e.inStart, e.inStart + n);
+    uint64_t differing = 0;  // synapses whose short-term state is not their group's
     for (uint32_t i = 0; i < n; ++i) {
         const Neuron& pre = state.neurons[i];
         const bool excitatory = pre.isExcitatory != 0;
-        const KindFactors& f = excitatory ? exc : inh;
+        EventTrain& t = e.trains[i];
+        t = EventTrain{};
+        t.step[0] = t.step[1] = s - 1;
+        std::fill(std::begin(t.r), std::end(t.r), 0.5f);
+        std::fill(std::begin(t.u), std::end(t.u), 0.5f);
+        // The warm-up stepped the neurons in blocks of eight from the first of the
+        // process's share: the groups part at the end of the source's block.
+        uint32_t shareFirst = 0, shareEnd = n;
+        for (uint32_t rank = 0; state.distribution.shareOnly && rank < state.distribution.ranks; ++rank) {
+            ShareOfNeurons(n, rank, state.distribution.ranks, shareFirst, shareEnd);
+            if (i < shareEnd) break;
+        }
+        const uint32_t blockEnd = std::min(shareEnd, shareFirst + ((i - shareFirst) / 8 + 1) * 8);
+        while (t.split < pre.outgoingCount && pre.outgoing[t.split]->post < state.neurons + blockEnd) ++t.split;
+        // Each pair from its first synapse; a spike the warm-up left flagged acts
+        // in the coming integration.
+        bool seen[kEventTrainPairs] = {}, flagSeen[2] = {}, arrived[2] = {};
+        for (uint32_t k = 0; k < pre.outgoingCount; ++k) {
+            const Synapse& syn = *pre.outgoing[k];
+            const SynapseLaneState& lanes = LaneStateOf(syn);
+            const uint32_t slot = syn.lane % 4, g = k >= t.split ? 1 : 0, pair = g * 4 + syn.remainder;
+            const bool flagged = LaneWeightsOf(syn).arrived[slot] != 0;
+            if (!flagSeen[g]) {
+                flagSeen[g] = true;
+                arrived[g] = flagged;
+            }
+            differing += flagged != arrived[g] ? 1 : 0;
+            if (!seen[pair]) {
+                seen[pair] = true;
+                t.r[pair] = lanes.available[slot];
+                t.u[pair] = lanes.utilization[slot];
+            } else if (t.r[pair] != lanes.available[slot] || t.u[pair] != lanes.utilization[slot]) {
+                ++differing;
+            }
+        }
+        const uint32_t groups = (arrived[0] ? 1u : 0u) | (arrived[1] ? 2u : 0u);
+        if (groups != 0) AdvanceTrain(t, s, excitatory ? e.exc : e.inh, excitatory ? exc : inh, groups);
+        t.previous[0] = t.step[0];
+        t.previous[1] = t.step[1];
         for (uint32_t k = 0; k < pre.outgoingCount; ++k) {
             const Synapse& syn = *pre.outgoing[k];
             const uint64_t j = e.runStart[i] + k;
             const uint32_t post = static_cast<uint32_t>(syn.post - state.neurons);
-            const SynapseLaneState& lanes = LaneStateOf(syn);
             const SynapseLaneWeights& weights = LaneWeightsOf(syn);
-            const uint32_t slot = syn.lane % 4;
+            const uint32_t slot = syn.lane % 4, g = k >= t.split ? 1 : 0;
             EventSynapse& x = e.synapses[j];
-            x = EventSynapse{lanes.available[slot], lanes.utilization[slot], weights.weight[slot],
-                             weights.weightDelta[slot], s - 1, post << 4 | syn.remainder};
+            x = EventSynapse{weights.weight[slot], weights.weightDelta[slot], post << 4 | syn.remainder};
             e.incoming[filled[post]++] = static_cast<uint32_t>(j);
-            // A spike the warm-up left flagged acts in the coming integration.
-            if (weights.arrived[slot] != 0)
-                AddInput(e.input[post], excitatory, Arrive(x, x.w, syn.remainder, s, excitatory ? e.exc : e.inh, f),
-                         syn.remainder);
+            if (arrived[g])
+                AddInput(e.input[post], excitatory, IncrementOf(t, g * 4 + syn.remainder, x.w), syn.remainder);
             // The warm-up's arrival (s + 1) stays the one potentiation counts from.
-            const int32_t code = syn.arrivalStep < 0 ? 0 : StepDifference(syn.arrivalStep, x.step) + 1;
+            const int32_t code = syn.arrivalStep < 0 ? 0 : StepDifference(syn.arrivalStep, t.step[g]) + 1;
             if (code >= 1 && code <= 3) x.target = WithArrivalCode(x.target, static_cast<uint32_t>(code));
         }
     }
+    if (differing != 0)
+        state.Log(LogWarning,
+                  "%llu synapses did not share the short-term state of their presynaptic neuron's others "
+                  "of their slot class; the event engine gives each the state of the first.",
+                  static_cast<unsigned long long>(differing));
     // The spikes in the delay lines: the fire phase of step s + j reads slot
     // delayIndex - j - 1, which steps s .. s + j do not overwrite for j < L - 1.
     for (uint32_t i = 0; i < n; ++i) {
@@ -825,6 +896,24 @@ uint64_t* EventDueRow(Simulation& state, uint32_t s) {
     return e.due + uint64_t{s & (e.ringSteps - 1)} * e.ringWords;
 }
 
+void EventAdvanceTrains(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    EventEngine& e = *state.eventEngine;
+    const KindFactors exc = ExcitatoryFactors(state.params), inh = InhibitoryFactors(state.params);
+    const uint64_t* const row = EventDueRow(state, static_cast<uint32_t>(s));
+    for (uint32_t w = first / 64; w * 64 < end; ++w) {
+        // A word shared with a neighbouring range may take that range's bits meanwhile.
+        for (uint64_t bits = std::atomic_ref<const uint64_t>(row[w]).load(std::memory_order_relaxed); bits != 0;
+             bits &= bits - 1) {
+            const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+            if (i < first || i >= end) continue;
+            const bool excitatory = e.excitatory[i] != 0;
+            EventTrain& t = e.trains[i];
+            if (e.wide == 0 || !AdvanceTrainWide(t, s + 1, excitatory ? e.exc : e.inh, excitatory ? exc : inh))
+                AdvanceTrain(t, s + 1, excitatory ? e.exc : e.inh, excitatory ? exc : inh);
+        }
+    }
+}
+
 void ReleaseEventEngine(Simulation& state) {
     EventEngine* engine = state.eventEngine;
     if (engine == nullptr) return;
@@ -833,7 +922,7 @@ void ReleaseEventEngine(Simulation& state) {
                     static_cast<void*>(engine->input), static_cast<void*>(engine->recent),
                     static_cast<void*>(engine->history), static_cast<void*>(engine->tracked),
                     static_cast<void*>(engine->excitatory), static_cast<void*>(engine->neuron.v),
-                    static_cast<void*>(engine->splits),
+                    static_cast<void*>(engine->splits), static_cast<void*>(engine->trains),
                     static_cast<void*>(engine->due)})
         plat::AlignedFree(p);
     plat::AlignedFree(engine);
@@ -976,6 +1065,8 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
             const uint32_t i = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
             if (i >= first && i < end) {
                 FetchForWrite(e.synapses + RunStartOf(e, i), e.owned);  // and the line of its splits
+                FetchForWrite(&e.trains[i], e.owned);                   // advanced at the range's end
+                FetchForWrite(e.trains[i].step, e.owned);
             }
         }
     }
@@ -1050,6 +1141,8 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     // The spikes into the histories, whose lines came while the range was handled;
     // the recent spikes follow in sub-phase (b).
     for (uint32_t k = 0; k < fired; ++k) MarkHistory(e.history[firedIds[k]], e.recent[firedIds[k]].last, s);
+    // The runs due now (those of delay-line length 1 just scheduled among them) to the arrival.
+    EventAdvanceTrains(state, first, end, s);
     return fired;
 }
 
@@ -1081,7 +1174,11 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
     // first lines kSlicesAhead slices ahead, the whole of the next one. Their
     // addresses are found while the list is made, so that a fetch waits on no load.
     constexpr uint32_t kSlicesAhead = 8;
-    const auto touch = [&e](const Due& d) { FetchForWrite(d.at, e.owned); };
+    const auto touch = [&e](const Due& d) {
+        FetchForWrite(d.at, e.owned);
+        _mm_prefetch(reinterpret_cast<const char*>(&e.trains[d.neuron]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(e.trains[d.neuron].step), _MM_HINT_T0);
+    };
     const auto deliver = [&] {
         for (uint32_t k = 0; k < dueCount && k < kSlicesAhead; ++k) touch(due[k]);
         if (dueCount > 0) PrefetchSlice(due[0].at, due[0].slice.hi - due[0].slice.lo, e.owned);
@@ -1178,26 +1275,32 @@ uint32_t EventPre(const EventEngine& e, uint64_t j) {
 
 SynapseValues EventSynapseValues(const Simulation& state, uint64_t j, int32_t step) {
     const EventEngine& e = *state.eventEngine;
-    const EventSynapse& x = e.synapses[j];
-    const int32_t gapSigned = StepDifference(step, x.step);
+    const uint32_t pre = EventPre(e, j);
+    const EventTrain& t = e.trains[pre];
+    const uint32_t c = EventPairOf(t, e.synapses[j], j - e.runStart[pre]);
+    const int32_t gapSigned = StepDifference(step, t.step[c / 4]);
     const uint32_t gap = gapSigned > 0 ? static_cast<uint32_t>(gapSigned) : 0u;
-    const bool excitatory = state.neurons[EventPre(e, j)].isExcitatory != 0;
+    const bool excitatory = state.neurons[pre].isExcitatory != 0;
     const KindFactors f = excitatory ? ExcitatoryFactors(state.params) : InhibitoryFactors(state.params);
-    const SlotState y = Advance({x.r, x.u}, gap, excitatory ? e.exc : e.inh, f);
+    const SlotState y = Advance({t.r[c], t.u[c]}, gap, excitatory ? e.exc : e.inh, f);
     return {y.r, y.u};
 }
 
-WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool excitatory, int32_t until) {
+WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, int32_t runStep, bool excitatory,
+                           int32_t until) {
     const EventEngine& e = *state.eventEngine;
     WeightValues v{x.w, x.d};
     if (EventArrivalCode(x) == kEventNoArrival) return v;
     const uint32_t post = EventPost(x);
     const float wMax = excitatory ? state.params.excWeightMax : state.params.inhWeightMax;
-    ApplyPendingOf(e, post, e.recent[post], EventArrival(x), until, state.stdpPotentiation, wMax, v.w, v.d);
+    ApplyPendingOf(e, post, e.recent[post], EventArrival(x, runStep), until, state.stdpPotentiation, wMax, v.w, v.d);
     return v;
 }
 
 WeightValues EventWeight(const Simulation& state, uint64_t j, int32_t until) {
     const EventEngine& e = *state.eventEngine;
-    return EventWeightOf(state, e.synapses[j], state.neurons[EventPre(e, j)].isExcitatory != 0, until);
+    const uint32_t pre = EventPre(e, j);
+    const EventTrain& t = e.trains[pre];
+    return EventWeightOf(state, e.synapses[j], t.step[EventGroupOf(t, j - e.runStart[pre])],
+                         state.neurons[pre].isExcitatory != 0, until);
 }

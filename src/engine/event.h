@@ -20,19 +20,21 @@
 //     G <- G - k*G + the increments that arrive in the step. An increment of a full
 //     group is not decayed in its arrival step, one of a remainder slot (1, 2 or 3
 //     synapses) is decayed once, as the exact engine orders them.
-//   - Short-term plasticity in closed form. Between arrivals R relaxes towards 1 by
-//     (1 - kD) per step and u towards cF/bF by (1 - bF). A synapse's state (R, u)
-//     is valid after the integration of its `step`. A synapse's own conductances
-//     are not kept: only their sum per neuron acts, and that is the neuron's. The
-//     delivery that sends a spike (fire phase of step s) advances it to the
-//     arrival step s + 1 with a table of powers, applies the spike in the order of
-//     the slot's class, stores the state as of s + 1, and adds the increment to
-//     the post-synaptic neuron's input for that step.
+//   - Short-term plasticity in closed form, once per run and slot class. Between
+//     arrivals R relaxes towards 1 by (1 - kD) per step and u towards cF/bF by
+//     (1 - bF). The synapses of one run and slot class share R and u (EventTrain,
+//     a pair per class in each of two groups), valid after the integration of the
+//     run's `step`. A synapse's own conductances are not kept: only their sum per
+//     neuron acts, and that is the neuron's. When a spike is due in step s,
+//     sub-phase (a) advances its run's pairs to the arrival step s + 1 with a
+//     table of powers and applies the spike in the order of each class; the
+//     delivery in (b) forms each synapse's increment from its pair and its weight
+//     and adds it to the post-synaptic neuron's input for that step.
 //   - Eight synapses at a time. Where the processor has AVX2 (`wide`), a slice is
-//     delivered in blocks of eight: every lane forms the pending potentiation, the
-//     depression and all three slot classes' arithmetic, and masks keep the right
-//     results (the same operations as one at a time, so the same bits); the
-//     increments are then added to the inputs in run order.
+//     delivered in blocks of eight: every lane forms the pending potentiation and
+//     the depression, and masks keep the right results (the same operations as
+//     one at a time, so the same bits); the increments are then added to the
+//     inputs in run order.
 //   - Target partitions. The post-synaptic neurons are split into contiguous id
 //     ranges, one per worker (up to kEventMaxPartitions). A run is ordered by
 //     post-synaptic neuron, so its synapses onto one partition are a contiguous
@@ -92,24 +94,58 @@ struct EventPowers {
     float relaxation;  // u towards cF/bF: (1 - bF)^n
 };
 
-// One synapse in its pre-synaptic neuron's run: 24 bytes.
+// One synapse in its pre-synaptic neuron's run: 12 bytes. Its R and u are its
+// run's (EventTrain), by slot class.
 //   target: bits 0-1 the slot class (0 a full group, else the size 1..3 of the
 //   remainder block), bits 2-3 the arrival code (0: no arrival to potentiate from;
-//   c > 0: the last arrival was at step + c - 1), bits 4.. the post-synaptic neuron.
+//   c > 0: the last arrival was at the run's step + c - 1), bits 4.. the
+//   post-synaptic neuron.
 struct EventSynapse {
-    float r, u;    // R and u after the integration of `step`
-    float w, d;    // weight and STDP accumulator (without the pending potentiation)
-    int32_t step;  // the step the state is valid at
+    float w, d;  // weight and STDP accumulator (without the pending potentiation)
     uint32_t target;
 };
-static_assert(sizeof(EventSynapse) == 24);
+static_assert(sizeof(EventSynapse) == 12);
 inline constexpr uint32_t kEventNoArrival = 0;
 inline uint32_t EventPost(const EventSynapse& e) { return e.target >> 4; }
 inline uint32_t EventSlotClass(const EventSynapse& e) { return e.target & 3u; }
 inline uint32_t EventArrivalCode(const EventSynapse& e) { return (e.target >> 2) & 3u; }
-inline int32_t EventArrival(const EventSynapse& e) {  // -1: none
+// The last arrival of a synapse whose arrival code counts from `step` (-1: none).
+inline int32_t EventArrival(const EventSynapse& e, int32_t step) {
     const uint32_t c = EventArrivalCode(e);
-    return c == 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(e.step) + c - 1);
+    return c == 0 ? -1 : static_cast<int32_t>(static_cast<uint32_t>(step) + c - 1);
+}
+
+// The short-term state of a neuron's run. Every synapse of a run sees the same
+// arrivals, and those of one slot class take them by the same arithmetic, so
+// they share R and u: one pair per class, advanced once per arrival
+// (EventAdvanceTrains, in sub-phase a) instead of once per synapse. The build's
+// warm-up lets a spike act one pass later on the targets up to the end of its
+// source's block of eight than on those after it, so the run (ordered by target)
+// has two groups, parted at `split`, each with its own pairs and step. Two lines.
+inline constexpr uint32_t kEventTrainPairs = 8;  // [group * 4 + slot class]
+struct alignas(64) EventTrain {
+    float r[kEventTrainPairs], u[kEventTrainPairs];
+    float r1[4], u1[4];   // classes 2 and 3 of each group ([group * 2 + class - 2]): R and u right after
+                          // the last spike, which its increment takes
+    int32_t step[2];      // per group: R and u are valid after the integration of `step`
+    int32_t previous[2];  // the step before the last advance: arrival codes count from it until delivered
+    uint32_t split;       // run offset of the first synapse of the second group
+};
+static_assert(sizeof(EventTrain) == 128);
+// The group and the pair of the synapse at run offset j.
+inline uint32_t EventGroupOf(const EventTrain& t, uint64_t j) { return j >= t.split ? 1u : 0u; }
+inline uint32_t EventPairOf(const EventTrain& t, const EventSynapse& x, uint64_t j) {
+    return EventGroupOf(t, j) * 4 + EventSlotClass(x);
+}
+// A synapse as a file stores it: its run's R and u of its pair, and its run's step.
+struct EventStoredSynapse {
+    float r, u, w, d;
+    int32_t step;
+    uint32_t target;
+};
+inline EventStoredSynapse EventStored(const EventTrain& t, const EventSynapse& x, uint64_t j) {
+    const uint32_t pair = EventPairOf(t, x, j);
+    return {t.r[pair], t.u[pair], x.w, x.d, t.step[pair / 4], x.target};
 }
 
 // A neuron's inputs for its next integration, in nS: per kind the sum of the
@@ -166,6 +202,7 @@ struct EventEngine {
     uint32_t neuronCount;
     uint64_t synapseCount;
     EventSynapse* synapses;  // [synapseCount], run after run
+    EventTrain* trains;      // [neuronCount] the runs' short-term state
     uint64_t* runStart;      // [neuronCount + 1]
     // Incoming lists: the run indices of neuron i's incoming synapses, ordered by
     // pre-synaptic neuron and lane (the exact engine's incoming order), from
@@ -229,6 +266,10 @@ inline void EventHoldNeuron(EventEngine& e, uint32_t i, bool hold) {
 }
 // The due bitmap of step s ((neuronCount + 63) / 64 words).
 uint64_t* EventDueRow(Simulation& state, uint32_t s);
+// Advances the runs of the neurons [first, end) whose spikes are due in step s to
+// the arrival s + 1. Sub-phase (a) does it for each range it handles; a
+// distributed run does it for the other processes' neurons after the exchange.
+void EventAdvanceTrains(Simulation& state, uint32_t first, uint32_t end, int32_t s);
 // Every neuron's recent spikes from its record's lastSpikeStep and its history
 // (after the history was read from a file).
 void EventRecallRecent(Simulation& state);
@@ -261,7 +302,7 @@ struct SynapseValues {
 };
 // R and u of run synapse j after the integration of `step`. A spike
 // delivered in the fire phase of `step` has already been applied for step + 1
-// (its `step` tells): such a synapse gives its values after that arrival.
+// (its run's step tells): such a synapse gives its values after that arrival.
 SynapseValues EventSynapseValues(const Simulation& state, uint64_t j, int32_t step);
 // Weight and D of run synapse j with the potentiation of the post-synaptic
 // spikes up to `until` applied (the network between steps: stepCounter - 1).
@@ -269,8 +310,10 @@ struct WeightValues {
     float w, d;
 };
 WeightValues EventWeight(const Simulation& state, uint64_t j, int32_t until);
-// The same for a synapse whose pre-synaptic neuron's kind is known.
-WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, bool excitatory, int32_t until);
+// The same for a synapse whose pre-synaptic neuron's kind and run step (of its
+// group) are known.
+WeightValues EventWeightOf(const Simulation& state, const EventSynapse& x, int32_t runStep, bool excitatory,
+                           int32_t until);
 // The run index of the k-th incoming synapse of neuron i, and the pre-synaptic
 // neuron of run synapse j.
 inline uint64_t EventIncoming(const EventEngine& e, uint32_t i, uint32_t k) { return e.incoming[e.inStart[i] + k]; }

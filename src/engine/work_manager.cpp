@@ -247,6 +247,10 @@ void ExchangeStep(Simulation& state, WorkManager& wm) {
     x.dueWords = (state.neuronCount + 63) / 64;
     x.park = plat::AtomicLoad(wm.pauseRequested) != 0;
     state.distribution.exchange(state.distribution.context, x);
+    if (state.eventEngine != nullptr) {  // the other processes' runs due now, to the arrival
+        EventAdvanceTrains(state, 0, state.shareFirst, static_cast<int32_t>(wm.step));
+        EventAdvanceTrains(state, state.shareEnd, state.neuronCount, static_cast<int32_t>(wm.step));
+    }
     state.firedCount = x.firedCount;
     plat::AtomicStore(state.stepSpikeCount, uint64_t{x.firedCount});
     if (x.park && (wm.stepTarget == 0 || wm.stepTarget > wm.step + 1)) {

@@ -255,12 +255,12 @@ auto LaneFloats(State& s, Weights& w, int which) -> decltype(&s.available[0]) {
 // The event engine's per-synapse floats, stored one dataset each.
 struct EventFloatField {
     const char* name;
-    float EventSynapse::*member;
+    float EventStoredSynapse::*member;
 };
-constexpr EventFloatField kEventFloats[] = {{"available", &EventSynapse::r},
-                                            {"utilization", &EventSynapse::u},
-                                            {"weight", &EventSynapse::w},
-                                            {"weightDelta", &EventSynapse::d}};
+constexpr EventFloatField kEventFloats[] = {{"available", &EventStoredSynapse::r},
+                                            {"utilization", &EventStoredSynapse::u},
+                                            {"weight", &EventStoredSynapse::w},
+                                            {"weightDelta", &EventStoredSynapse::d}};
 
 // Lane groups of one kind: the full groups and the one holding a remainder.
 uint32_t GroupsFor(uint32_t count) { return (count + 3) / 4; }
@@ -466,8 +466,11 @@ std::vector<char> EventBlock(const Simulation& state, uint32_t a, uint32_t b) {
         const EventSlice slice = EventSliceOnto(e, j, state.shareFirst, state.shareEnd);
         const uint32_t count = slice.hi - slice.lo;
         std::memcpy(bytes.data() + (j - a) * sizeof(uint32_t), &count, sizeof count);
-        const auto* from = reinterpret_cast<const char*>(e.synapses + e.runStart[j] + slice.lo);
-        bytes.insert(bytes.end(), from, from + size_t{count} * sizeof(EventSynapse));
+        for (uint32_t k = slice.lo; k < slice.hi; ++k) {
+            const EventStoredSynapse x = EventStored(e.trains[j], e.synapses[e.runStart[j] + k], k);
+            const auto* from = reinterpret_cast<const char*>(&x);
+            bytes.insert(bytes.end(), from, from + sizeof x);
+        }
     }
     return bytes;
 }
@@ -523,13 +526,15 @@ bool WriteEventState(hid_t file, const Simulation& state, const NetworkCounts& c
     for (const auto& field : kEventFloats) floats.emplace_back(group, field.name, s);
     DatasetWriter<int32_t> step(group, "step", s);
     DatasetWriter<uint32_t> target(group, "target", s);
-    const auto put = [&](const EventSynapse& x) {
+    const auto put = [&](const EventStoredSynapse& x) {
         for (size_t f = 0; f < floats.size(); ++f) floats[f].Put(x.*kEventFloats[f].member);
         step.Put(x.step);
         target.Put(x.target);
     };
     if (channel == nullptr || channel->ranks <= 1) {
-        for (uint64_t j = 0; j < s; ++j) put(e.synapses[j]);
+        for (uint32_t i = 0; i < n; ++i)
+            for (uint64_t j = e.runStart[i]; j < e.runStart[i + 1]; ++j)
+                put(EventStored(e.trains[i], e.synapses[j], j - e.runStart[i]));
     } else {
         // Every run is the processes' slices in turn (runs are ordered by target).
         std::vector<std::vector<char>> parts(channel->ranks);
@@ -544,8 +549,8 @@ bool WriteEventState(hid_t file, const Simulation& state, const NetworkCounts& c
                     uint32_t count = 0;
                     if (parts[r].size() < (b - a) * sizeof(uint32_t)) continue;  // a short part: the write fails
                     std::memcpy(&count, parts[r].data() + (j - a) * sizeof(uint32_t), sizeof count);
-                    for (uint32_t k = 0; k < count && at[r] + sizeof(EventSynapse) <= parts[r].size(); ++k) {
-                        EventSynapse x;
+                    for (uint32_t k = 0; k < count && at[r] + sizeof(EventStoredSynapse) <= parts[r].size(); ++k) {
+                        EventStoredSynapse x;
                         std::memcpy(&x, parts[r].data() + at[r], sizeof x);
                         at[r] += sizeof x;
                         put(x);
@@ -768,8 +773,9 @@ std::string CheckRestored(const Simulation& state) {
                 return At("/neurons/delayV, delayFiltered of neuron", i) + "not a finite number";
     }
     if (const EventEngine* e = state.eventEngine) {
-        for (uint64_t j = 0; j < e->synapseCount; ++j) {
-            const EventSynapse& x = e->synapses[j];
+        for (uint64_t j = 0, i = 0; j < e->synapseCount; ++j) {
+            while (e->runStart[i + 1] <= j) ++i;
+            const EventStoredSynapse x = EventStored(e->trains[i], e->synapses[j], j - e->runStart[i]);
             for (const auto& field : kEventFloats)
                 if (!std::isfinite(x.*field.member))
                     return At((std::string("/event/") + field.name).c_str(), j) + Number(x.*field.member) +
@@ -990,18 +996,39 @@ std::string ReadEventState(hid_t file, Simulation& state, const NetworkCounts& c
     DatasetReader<uint32_t> target(group, "target", s);
     // The file's runs are whole; a process that keeps only its share takes the
     // synapses onto its own neurons, which come in the order it keeps them.
+    // A run's synapses of one slot class and group share R and u, and those of a
+    // group one step: each pair is taken from its first synapse (the groups are
+    // the built network's); a file where the others differ is not one this
+    // program wrote.
     uint64_t kept = 0;
+    uint32_t run = 0;
+    bool seen[kEventTrainPairs] = {};
     for (uint64_t j = 0; j < s; ++j) {
-        EventSynapse read;
+        EventStoredSynapse read;
         for (size_t f = 0; f < floats.size(); ++f) floats[f].Get(read.*kEventFloats[f].member);
         step.Get(read.step);
         target.Get(read.target);
-        if (!KeepsNeuron(state, EventPost(read))) continue;
+        if (!KeepsNeuron(state, read.target >> 4)) continue;
         if (kept == e.synapseCount) return "/event/target is not the built network's";
-        EventSynapse& x = e.synapses[kept++];
+        for (; e.runStart[run + 1] <= kept; ++run) std::fill(std::begin(seen), std::end(seen), false);
+        EventSynapse& x = e.synapses[kept];
         // The post-synaptic neuron and slot class are the built network's.
         if ((read.target & ~uint32_t{12}) != (x.target & ~uint32_t{12})) return "/event/target is not the built network's";
-        x = read;
+        x = EventSynapse{read.w, read.d, read.target};
+        EventTrain& t = e.trains[run];
+        const uint32_t pair = EventPairOf(t, x, kept - e.runStart[run]), g = pair / 4;
+        if (!seen[g * 4] && !seen[g * 4 + 1] && !seen[g * 4 + 2] && !seen[g * 4 + 3])
+            t.step[g] = t.previous[g] = read.step;
+        if (!seen[pair]) {
+            seen[pair] = true;
+            t.r[pair] = read.r;
+            t.u[pair] = read.u;
+        } else if (std::memcmp(&t.r[pair], &read.r, sizeof read.r) != 0 ||
+                   std::memcmp(&t.u[pair], &read.u, sizeof read.u) != 0) {
+            return At("/event/available, utilization", j) + "not the state of its run's other synapses of its class";
+        }
+        if (read.step != t.step[g]) return At("/event/step", j) + std::to_string(read.step) + " is not its run's step";
+        ++kept;
     }
     if (kept != e.synapseCount) return "/event/target is not the built network's";
     for (size_t f = 0; f < floats.size(); ++f)

@@ -181,9 +181,10 @@ TEST(Distribution, ProcessesTogetherGiveTheSpikesOfOneSimulation) {
                                             << " threads" << (shape.shareOnly ? ", shares only" : "") << ": "
                                             << together.size() << " spikes against " << alone.size();
             // A process that keeps its share holds its part of the synapses, and
-            // every neuron's record.
+            // every neuron's record (and, in event mode, every run's short-term
+            // state): in this small network those weigh about as much as the synapses.
             if (shape.shareOnly) {
-                EXPECT_LT(memory, aloneMemory * 3 / 4) << name << " engine, " << shape.ranks;
+                EXPECT_LT(memory, aloneMemory * 4 / 5) << name << " engine, " << shape.ranks;
             }
         }
     }

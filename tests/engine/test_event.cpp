@@ -114,7 +114,8 @@ uint32_t RunTwins(uint32_t steps, const std::function<bool(uint32_t, uint32_t)>&
                 const uint64_t j = EventIncoming(e, post, k);
                 const int32_t at = static_cast<int32_t>(s);
                 const Deferred d{post, k, EventSynapseValues(*event.ts, j, at)};
-                if (e.synapses[j].step > at)
+                const uint32_t pre = EventPre(e, j);
+                if (e.trains[pre].step[EventGroupOf(e.trains[pre], j - e.runStart[pre])] > at)
                     deferred.push_back(d);
                 else
                     compare(s, d);

@@ -480,7 +480,11 @@ NetworkSnapshot RunPreset9(uint32_t threads, uint32_t steps, uint8_t engine, boo
             const auto* f = static_cast<const float*>(p);
             snap.synapseValues.insert(snap.synapseValues.end(), f, f + bytes / sizeof(float));
         };
-        append(e->synapses, e->synapseCount * sizeof(EventSynapse));
+        for (uint32_t i = 0; i < e->neuronCount; ++i)  // each synapse with its run's state
+            for (uint64_t j = e->runStart[i]; j < e->runStart[i + 1]; ++j) {
+                const EventStoredSynapse x = EventStored(e->trains[i], e->synapses[j], j - e->runStart[i]);
+                append(&x, sizeof x);
+            }
         for (uint32_t i = 0; i < state.neuronCount; ++i) {  // the lanes summed (their split depends on the threads)
             const EventInputs sum = e->input[i];
             append(&sum, sizeof sum);

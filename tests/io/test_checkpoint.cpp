@@ -50,7 +50,11 @@ std::vector<uint8_t> StateBytes(const AppState& state) {
     }
     if (const EventEngine* e = state.eventEngine) {  // runs, inputs (the lanes summed), histories, due bitmaps
         const uint64_t n = e->neuronCount;
-        add(e->synapses, e->synapseCount * sizeof(EventSynapse));
+        for (uint32_t i = 0; i < e->neuronCount; ++i)  // each synapse with its run's state
+            for (uint64_t j = e->runStart[i]; j < e->runStart[i + 1]; ++j) {
+                const EventStoredSynapse x = EventStored(e->trains[i], e->synapses[j], j - e->runStart[i]);
+                add(&x, sizeof x);
+            }
         for (uint32_t i = 0; i < e->neuronCount; ++i) {
             const EventInputs sum = e->input[i];
             add(&sum, sizeof sum);
