@@ -228,6 +228,33 @@ TEST_F(Checkpoint, FilesThatCannotBeResumedAreRefusedByName) {
               0u)
         << error;
     ReleaseNetwork(state);
+
+    // An event run's synapses of one run and slot class, which share R, with
+    // different R (the first runs' synapses each get a value of their own).
+    std::filesystem::copy_file(first_[1], other, std::filesystem::copy_options::overwrite_existing);
+    {
+        const hid_t file = H5Fopen(other.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        const hid_t set = H5Dopen2(file, "/event/available", H5P_DEFAULT);
+        const hsize_t start = 0, count = 64;
+        std::vector<float> values(count);
+        for (hsize_t k = 0; k < count; ++k) values[k] = 0.1f + 0.001f * static_cast<float>(k);
+        const hid_t memory = H5Screate_simple(1, &count, nullptr), space = H5Dget_space(set);
+        H5Sselect_hyperslab(space, H5S_SELECT_SET, &start, nullptr, &count, nullptr);
+        EXPECT_GE(H5Dwrite(set, H5T_NATIVE_FLOAT, memory, space, H5P_DEFAULT, values.data()), 0);
+        H5Sclose(space);
+        H5Sclose(memory);
+        H5Dclose(set);
+        H5Fclose(file);
+    }
+    AppState event;
+    RestoreDefaults(event);
+    ASSERT_TRUE(reader.Open(other, error)) << error;
+    reader.PrepareBuild(event);
+    event.stepCounter.store(0);
+    BuildNetwork(event);
+    EXPECT_FALSE(reader.Restore(event, error));
+    EXPECT_NE(error.find("/event/available"), std::string::npos) << error;
+    ReleaseNetwork(event);
     std::filesystem::remove(other);
 }
 
