@@ -707,6 +707,8 @@ void EnterEventMode(Simulation& state) {
     const int32_t s = static_cast<int32_t>(state.stepCounter.load(std::memory_order_relaxed));
     std::vector<uint64_t> filled(e.inStart, e.inStart + n);
     uint64_t differing = 0;  // synapses whose short-term state is not their group's
+    uint32_t rank = 0, shareFirst = 0, shareEnd = n;  // the warm-up's share holding neuron i
+    if (state.distribution.shareOnly) ShareOfNeurons(n, 0, state.distribution.ranks, shareFirst, shareEnd);
     for (uint32_t i = 0; i < n; ++i) {
         const Neuron& pre = state.neurons[i];
         const bool excitatory = pre.isExcitatory != 0;
@@ -716,12 +718,8 @@ void EnterEventMode(Simulation& state) {
         std::fill(std::begin(t.r), std::end(t.r), 0.5f);
         std::fill(std::begin(t.u), std::end(t.u), 0.5f);
         // The warm-up stepped the neurons in blocks of eight from the first of the
-        // process's share: the groups part at the end of the source's block.
-        uint32_t shareFirst = 0, shareEnd = n;
-        for (uint32_t rank = 0; state.distribution.shareOnly && rank < state.distribution.ranks; ++rank) {
-            ShareOfNeurons(n, rank, state.distribution.ranks, shareFirst, shareEnd);
-            if (i < shareEnd) break;
-        }
+        // source's process's share: the groups part at the end of the source's block.
+        while (i >= shareEnd) ShareOfNeurons(n, ++rank, state.distribution.ranks, shareFirst, shareEnd);
         const uint32_t blockEnd = std::min(shareEnd, shareFirst + ((i - shareFirst) / 8 + 1) * 8);
         while (t.split < pre.outgoingCount && pre.outgoing[t.split]->post < state.neurons + blockEnd) ++t.split;
         // Each pair from its first synapse; a spike the warm-up left flagged acts
