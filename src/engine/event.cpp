@@ -928,16 +928,12 @@ void ReleaseEventEngine(Simulation& state) {
 }
 
 // ---- 5. Integration phase ---------------------------------------------------------------------------------
+namespace {
 
-void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
-    const SimParams& p = state.params;
-    const float kAmpa = p.ampaStepDecay, kNmda = p.nmdaStepDecay;
-    const float kGabaA = p.gabaAStepDecay, kGabaB = p.gabaBStepDecay;
+// Clears the previous step's due bits of neurons [first, end): every partition has
+// delivered them. (A word shared with a neighbouring range is cleared atomically.)
+void ClearPreviousDue(Simulation& state, uint32_t first, uint32_t end) {
     EventEngine& e = *state.eventEngine;
-    EventNeuronState& x = e.neuron;
-    const MembraneArrays m{x.v, x.u, x.a, x.b, x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB, x.vNext, x.uNext};
-    // The previous step's due bits of these neurons: every partition has delivered
-    // them. (A word shared with a neighbouring range is cleared atomically.)
     const uint32_t previous = state.stepCounter.load(std::memory_order_relaxed) - 1;
     uint64_t* const row = e.due + uint64_t{previous & (e.ringSteps - 1)} * e.ringWords;
     for (uint32_t w = first / 64; w * 64 < end; ++w) {
@@ -949,53 +945,84 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
         else
             std::atomic_ref<uint64_t>(row[w]).fetch_and(~mine, std::memory_order_relaxed);
     }
-    // The conductances: each decays and takes the step's input, (g - k*g) + in,
-    // eight neurons at a time after the inputs (written by the deliveries before
-    // the phase barrier) are taken and cleared, four neurons at a time (a 4x4
-    // transpose turns four neurons' sums into one vector per sum).
-    float* const g[4] = {x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB};
-    const float decay[4] = {kAmpa, kNmda, kGabaA, kGabaB};
-    alignas(32) float in[4][kMaxChunkSize];
-    const __m128 kA = _mm_set1_ps(kAmpa), kN = _mm_set1_ps(kNmda);
-    const __m128 kGA = _mm_set1_ps(kGabaA), kGB = _mm_set1_ps(kGabaB);
-    for (uint32_t block = first; block < end; block += kMaxChunkSize) {
-        const uint32_t count = std::min(end - block, kMaxChunkSize);
-        // A remainder slot's increment decays once in its arrival step.
-        uint32_t k = 0;
-        for (; k + 4 <= count; k += 4) {
-            float* const sums = &e.input[block + k].excFull;
-            __m128 eFull = _mm_load_ps(sums), eRest = _mm_load_ps(sums + 4);
-            __m128 iFull = _mm_load_ps(sums + 8), iRest = _mm_load_ps(sums + 12);
-            _MM_TRANSPOSE4_PS(eFull, eRest, iFull, iRest);
-            _mm256_storeu_ps(sums, _mm256_setzero_ps());
-            _mm256_storeu_ps(sums + 8, _mm256_setzero_ps());
-            _mm_store_ps(in[0] + k, _mm_add_ps(eFull, _mm_sub_ps(eRest, _mm_mul_ps(kA, eRest))));
-            _mm_store_ps(in[1] + k, _mm_add_ps(eFull, _mm_sub_ps(eRest, _mm_mul_ps(kN, eRest))));
-            _mm_store_ps(in[2] + k, _mm_add_ps(iFull, _mm_sub_ps(iRest, _mm_mul_ps(kGA, iRest))));
-            _mm_store_ps(in[3] + k, _mm_add_ps(iFull, _mm_sub_ps(iRest, _mm_mul_ps(kGB, iRest))));
-        }
-        for (; k < count; ++k) {
-            EventInputs& sums = e.input[block + k];
-            const float eFull = sums.excFull, eRest = sums.excRemainder;
-            const float iFull = sums.inhFull, iRest = sums.inhRemainder;
-            sums = EventInputs{};
-            in[0][k] = eFull + (eRest - kAmpa * eRest);
-            in[1][k] = eFull + (eRest - kNmda * eRest);
-            in[2][k] = iFull + (iRest - kGabaA * iRest);
-            in[3][k] = iFull + (iRest - kGabaB * iRest);
-        }
-        for (uint32_t r = 0; r < 4; ++r) {
-            float* const gr = g[r] + block;
-            const __m256 k8 = _mm256_set1_ps(decay[r]);
-            uint32_t j = 0;
-            for (; j + 8 <= count; j += 8) {
-                const __m256 v = _mm256_loadu_ps(gr + j);
-                _mm256_storeu_ps(gr + j, _mm256_add_ps(_mm256_sub_ps(v, _mm256_mul_ps(k8, v)), _mm256_load_ps(in[r] + j)));
-            }
-            for (; j < count; ++j) gr[j] = (gr[j] - decay[r] * gr[j]) + in[r][j];
-        }
+}
+
+struct Decays {
+    __m256 ampa, nmda, gabaA, gabaB;
+};
+Decays DecaysOf(const SimParams& p) {
+    return {_mm256_set1_ps(p.ampaStepDecay), _mm256_set1_ps(p.nmdaStepDecay), _mm256_set1_ps(p.gabaAStepDecay),
+            _mm256_set1_ps(p.gabaBStepDecay)};
+}
+
+// The integration of eight neurons from i: each conductance decays and takes the
+// step's input, (g - k*g) + in, where a remainder slot's increment decays once in
+// its arrival step (in = full + (rest - k*rest)); then the membrane step, whose
+// vNext and uNext are stored and returned. The inputs (written by the deliveries
+// before the phase barrier) are taken and cleared four neurons at a time: a 4x4
+// transpose turns four neurons' sums into one vector per sum.
+inline void IntegrateEight(EventEngine& e, uint32_t i, const Decays& k, __m256& vNext, __m256& uNext) {
+    EventNeuronState& x = e.neuron;
+    float* const sums = &e.input[i].excFull;
+    __m128 eFull0 = _mm_load_ps(sums), eRest0 = _mm_load_ps(sums + 4);
+    __m128 iFull0 = _mm_load_ps(sums + 8), iRest0 = _mm_load_ps(sums + 12);
+    __m128 eFull1 = _mm_load_ps(sums + 16), eRest1 = _mm_load_ps(sums + 20);
+    __m128 iFull1 = _mm_load_ps(sums + 24), iRest1 = _mm_load_ps(sums + 28);
+    _MM_TRANSPOSE4_PS(eFull0, eRest0, iFull0, iRest0);
+    _MM_TRANSPOSE4_PS(eFull1, eRest1, iFull1, iRest1);
+    for (uint32_t q = 0; q < 4; ++q) _mm256_storeu_ps(sums + 8 * q, _mm256_setzero_ps());
+    const __m256 eFull = _mm256_set_m128(eFull1, eFull0), eRest = _mm256_set_m128(eRest1, eRest0);
+    const __m256 iFull = _mm256_set_m128(iFull1, iFull0), iRest = _mm256_set_m128(iRest1, iRest0);
+    const auto conductance = [i](float* g, __m256 decay, __m256 full, __m256 rest) {
+        const __m256 in = _mm256_add_ps(full, _mm256_sub_ps(rest, _mm256_mul_ps(decay, rest)));
+        const __m256 now = _mm256_loadu_ps(g + i);
+        const __m256 next = _mm256_add_ps(_mm256_sub_ps(now, _mm256_mul_ps(decay, now)), in);
+        _mm256_storeu_ps(g + i, next);
+        return next;
+    };
+    const __m256 gAmpa = conductance(x.gAmpa, k.ampa, eFull, eRest);
+    const __m256 gNmda = conductance(x.gNmda, k.nmda, eFull, eRest);
+    const __m256 gGabaA = conductance(x.gGabaA, k.gabaA, iFull, iRest);
+    const __m256 gGabaB = conductance(x.gGabaB, k.gabaB, iFull, iRest);
+    MembraneStep8(_mm256_loadu_ps(x.v + i), _mm256_loadu_ps(x.u + i), _mm256_loadu_ps(x.a + i),
+                  _mm256_loadu_ps(x.b + i), gAmpa, gNmda, gGabaA, gGabaB, vNext, uNext);
+    _mm256_storeu_ps(x.vNext + i, vNext);
+    _mm256_storeu_ps(x.uNext + i, uNext);
+}
+
+// IntegrateEight for neurons [first, end), one at a time.
+void IntegrateEach(Simulation& state, uint32_t first, uint32_t end) {
+    const SimParams& p = state.params;
+    EventEngine& e = *state.eventEngine;
+    EventNeuronState& x = e.neuron;
+    for (uint32_t i = first; i < end; ++i) {
+        EventInputs& sums = e.input[i];
+        const float eFull = sums.excFull, eRest = sums.excRemainder;
+        const float iFull = sums.inhFull, iRest = sums.inhRemainder;
+        sums = EventInputs{};
+        const auto conductance = [](float& g, float decay, float full, float rest) {
+            g = (g - decay * g) + (full + (rest - decay * rest));
+        };
+        conductance(x.gAmpa[i], p.ampaStepDecay, eFull, eRest);
+        conductance(x.gNmda[i], p.nmdaStepDecay, eFull, eRest);
+        conductance(x.gGabaA[i], p.gabaAStepDecay, iFull, iRest);
+        conductance(x.gGabaB[i], p.gabaBStepDecay, iFull, iRest);
     }
-    MembraneStepArrays(m, first, end);
+    MembraneStepArrays({x.v, x.u, x.a, x.b, x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB, x.vNext, x.uNext}, first, end);
+}
+
+}  // namespace
+
+void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end) {
+    ClearPreviousDue(state, first, end);
+    EventEngine& e = *state.eventEngine;
+    const Decays decays = DecaysOf(state.params);
+    uint32_t i = first;
+    for (; i + 8 <= end; i += 8) {
+        __m256 vNext, uNext;
+        IntegrateEight(e, i, decays, vNext, uNext);
+    }
+    IntegrateEach(state, i, end);
 }
 
 // ---- 6. Fire phase ------------------------------------------------------------------------------------------
@@ -1043,10 +1070,36 @@ inline __m256 Select(__m256 a, __m256 b, __m256 mask) {
 }
 }  // namespace
 
-// Sub-phase (a) of a range: each neuron's apply, scheduling and spike test. The
-// deliveries follow in sub-phase (b), by partition.
-uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
+namespace {
+
+// How far ahead the fused loop fetches its neurons' lines: each array is a stream
+// of its own, too many for the hardware prefetchers to follow.
+constexpr uint32_t kNeuronsAhead = 128;
+
+// Fetches the lines of the sixteen neurons from j that the integration and sub-phase (a) read.
+inline void FetchNeurons(const EventEngine& e, const uint8_t* spiked, uint32_t j) {
+    const EventNeuronState& x = e.neuron;
+    for (uint32_t q = 0; q < 16; q += 4) FetchForWrite(&e.input[j + q], e.owned);
+    for (float* written : {x.gAmpa, x.gNmda, x.gGabaA, x.gGabaB, x.v, x.u, x.vNext, x.uNext, x.envelope})
+        FetchForWrite(written + j, e.owned);
+    for (const float* read : {x.a, x.b, x.c, x.d, x.vPeak})
+        _mm_prefetch(reinterpret_cast<const char*>(read + j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(x.held + j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(x.delayLength + j), _MM_HINT_T0);
+    FetchForWrite(x.spikeCount + j, e.owned);
+    if (j % 64 == 0) {
+        _mm_prefetch(reinterpret_cast<const char*>(e.tracked + j), _MM_HINT_T0);
+        FetchForWrite(spiked + j, e.owned);
+    }
+}
+
+// Sub-phase (a) of a range, after its integration when kIntegrate: each neuron's
+// apply, scheduling and spike test. The deliveries follow in sub-phase (b), by partition.
+template <bool kIntegrate>
+uint32_t FireRange(Simulation& state, uint32_t first, uint32_t end, int32_t s) {
+    if constexpr (kIntegrate) ClearPreviousDue(state, first, end);
     EventEngine& e = *state.eventEngine;
+    const Decays decays = DecaysOf(state.params);
     EventNeuronState& x = e.neuron;
     uint8_t* const spiked = state.spiked;
     uint32_t* const firedIds = state.firedIds + first;
@@ -1086,17 +1139,26 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     // FireOne, eight neurons at a time: the same operations lane by lane.
     const __m256 rise = _mm256_set1_ps(0.3f), fall = _mm256_set1_ps(0.15f);
     // The delay lengths and spike counts are read only for the neurons that fire,
-    // too few for the hardware to see a stream: their lines are fetched ahead.
+    // too few for the hardware to see a stream: their lines are fetched ahead
+    // (with all the others' when kIntegrate).
     constexpr uint32_t kCountsAhead = 128;
     uint32_t i = first;
     for (; i + 8 <= end; i += 8) {
-        if (i % 16 == 0 && i + kCountsAhead < end) {
-            _mm_prefetch(reinterpret_cast<const char*>(x.delayLength + i + kCountsAhead), _MM_HINT_T0);
-            FetchForWrite(x.spikeCount + i + kCountsAhead, e.owned);
+        __m256 vNext, uNext;
+        if constexpr (kIntegrate) {
+            if (i % 16 == 0 && i + kNeuronsAhead + 16 <= e.neuronCount) FetchNeurons(e, spiked, i + kNeuronsAhead);
+            IntegrateEight(e, i, decays, vNext, uNext);
+        } else {
+            if (i % 16 == 0 && i + kCountsAhead < end) {
+                _mm_prefetch(reinterpret_cast<const char*>(x.delayLength + i + kCountsAhead), _MM_HINT_T0);
+                FetchForWrite(x.spikeCount + i + kCountsAhead, e.owned);
+            }
+            vNext = _mm256_loadu_ps(x.vNext + i);
+            uNext = _mm256_loadu_ps(x.uNext + i);
         }
         const __m256 held = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x.held + i)));
-        __m256 v = Select(_mm256_loadu_ps(x.vNext + i), _mm256_loadu_ps(x.v + i), held);
-        __m256 u = Select(_mm256_loadu_ps(x.uNext + i), _mm256_loadu_ps(x.u + i), held);
+        __m256 v = Select(vNext, _mm256_loadu_ps(x.v + i), held);
+        __m256 u = Select(uNext, _mm256_loadu_ps(x.u + i), held);
         uint64_t tracked;
         std::memcpy(&tracked, e.tracked + i, sizeof tracked);
         if (tracked != 0) {
@@ -1130,6 +1192,7 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
         }
     }
     setDue();
+    if constexpr (kIntegrate) IntegrateEach(state, i, end);
     for (; i < end; ++i) {
         const bool spike = FireOne(state, e, i, s, ownsWords);
         spiked[i] = spike ? 1 : 0;
@@ -1142,6 +1205,16 @@ uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, in
     // The runs due now (those of delay-line length 1 just scheduled among them) to the arrival.
     EventAdvanceTrains(state, first, end, s);
     return fired;
+}
+
+}  // namespace
+
+uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
+    return FireRange<false>(state, first, end, s);
+}
+
+uint32_t EventIntegrateFireRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t) {
+    return FireRange<true>(state, first, end, s);
 }
 
 namespace {
@@ -1246,7 +1319,7 @@ void EventLearnPartition(Simulation& state, uint32_t worker, int32_t s) {
 
 StepKernels EventStepKernels() {
     return StepKernels{&EventUpdateChunk, &EventFireApplyRange, &EventFireLearnRange, &ApplyStimulus,
-                       &EventLearnPartition, true};
+                       &EventLearnPartition, &EventIntegrateFireRange};
 }
 
 void EventTrackNeuron(Simulation& state, uint32_t inspected) {

@@ -284,6 +284,9 @@ void EventUpdateChunk(Simulation& state, uint32_t first, uint32_t end);
 // Sub-phase (a) for neurons [first, end) at step s: apply, schedule, envelope,
 // spike test, and the spikes into the histories. Returns the spikes.
 uint32_t EventFireApplyRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker = 0);
+// Both for neurons [first, end) in one pass, eight neurons at a time, for a step
+// whose integration needs no barrier before sub-phase (a).
+uint32_t EventIntegrateFireRange(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker = 0);
 // Sub-phase (b) for the post-synaptic neurons [first, end): the deliveries due at
 // s onto them, their share of the sweep, then the recent spikes of those that
 // fired. EventLearnPartition does the same for worker `worker`'s partition (none

@@ -346,21 +346,11 @@ KindTotals IntegrateKindScalar(SynapseLaneState* st, SynapseLaneWeights* wt, uin
 }
 
 namespace {
-// The membrane: dv/dt = 0.04 v² + 5 v + 140 - u - I, the currents as
-// conductances (AMPA and NMDA reverse at 0 mV, GABAa at -70 mV, GABAb at -90 mV),
-// the NMDA magnesium gate ((v + 80) / 60)² / (1 + ((v + 80) / 60)²); one
-// semi-implicit half-millisecond step.
-constexpr float kQuadratic = 0.04f, kLinear = 5.0f, kConstant = 140.0f;
-constexpr float kGabaAReversal = 70.0f, kGabaBReversal = 90.0f;  // mV, sign folded in
-constexpr float kNmdaOffset = 80.0f, kNmdaScale = 0.01666666f;   // mV, 1/mV (1/60)
-constexpr float kHalfStep = 0.5f;                                // ms
-}  // namespace
-
-namespace {
 // One neuron's step in MembraneStep's order of operations; the vector path below
 // repeats it lane by lane.
 inline void MembraneValues(float v, float u, float a, float b, float gAmpa, float gNmda, float gGabaA,
                            float gGabaB, float& vNext, float& uNext) {
+    using namespace membrane;
     const float x = (v + kNmdaOffset) * kNmdaScale;
     const float q = x * x;
     const float nmdaGate = q / (1.0f + q);
@@ -378,30 +368,14 @@ void MembraneStep(Neuron& n) {
 }
 
 void MembraneStepArrays(const MembraneArrays& m, uint32_t first, uint32_t end) {
-    const __m256 offset = _mm256_set1_ps(kNmdaOffset), scale = _mm256_set1_ps(kNmdaScale);
-    const __m256 one = _mm256_set1_ps(1.0f), half = _mm256_set1_ps(kHalfStep);
-    const __m256 quadratic = _mm256_set1_ps(kQuadratic), linear = _mm256_set1_ps(kLinear);
-    const __m256 constant = _mm256_set1_ps(kConstant);
-    const __m256 gabaA = _mm256_set1_ps(kGabaAReversal), gabaB = _mm256_set1_ps(kGabaBReversal);
     uint32_t i = first;
     for (; i + 8 <= end; i += 8) {
-        const __m256 v = _mm256_loadu_ps(m.v + i), u = _mm256_loadu_ps(m.u + i);
-        const __m256 gA = _mm256_loadu_ps(m.gAmpa + i), gN = _mm256_loadu_ps(m.gNmda + i);
-        const __m256 gGA = _mm256_loadu_ps(m.gGabaA + i), gGB = _mm256_loadu_ps(m.gGabaB + i);
-        const __m256 x = _mm256_mul_ps(_mm256_add_ps(v, offset), scale);
-        const __m256 q = _mm256_mul_ps(x, x);
-        const __m256 gate = _mm256_div_ps(q, _mm256_add_ps(one, q));
-        const __m256 square = _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(quadratic, v), linear), v);
-        const __m256 rest = _mm256_sub_ps(
-            _mm256_sub_ps(_mm256_sub_ps(constant, _mm256_mul_ps(gabaA, gGA)), _mm256_mul_ps(gabaB, gGB)), u);
-        const __m256 numerator = _mm256_add_ps(v, _mm256_mul_ps(half, _mm256_add_ps(square, rest)));
-        const __m256 conductance = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(gA, gGA), gGB), _mm256_mul_ps(gN, gate));
-        const __m256 denominator = _mm256_add_ps(one, _mm256_mul_ps(half, conductance));
-        const __m256 vNext = _mm256_div_ps(numerator, denominator);
-        const __m256 ha = _mm256_mul_ps(half, _mm256_loadu_ps(m.a + i));
-        const __m256 drift = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(m.b + i), vNext), u);
+        __m256 vNext, uNext;
+        MembraneStep8(_mm256_loadu_ps(m.v + i), _mm256_loadu_ps(m.u + i), _mm256_loadu_ps(m.a + i),
+                      _mm256_loadu_ps(m.b + i), _mm256_loadu_ps(m.gAmpa + i), _mm256_loadu_ps(m.gNmda + i),
+                      _mm256_loadu_ps(m.gGabaA + i), _mm256_loadu_ps(m.gGabaB + i), vNext, uNext);
         _mm256_storeu_ps(m.vNext + i, vNext);
-        _mm256_storeu_ps(m.uNext + i, _mm256_add_ps(u, _mm256_mul_ps(ha, drift)));
+        _mm256_storeu_ps(m.uNext + i, uNext);
     }
     for (; i < end; ++i)
         MembraneValues(m.v[i], m.u[i], m.a[i], m.b[i], m.gAmpa[i], m.gNmda[i], m.gGabaA[i], m.gGabaB[i], m.vNext[i],

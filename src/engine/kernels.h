@@ -21,6 +21,9 @@
 #pragma once
 
 #include <cstdint>
+#ifdef __AVX__
+#include <immintrin.h>
+#endif
 
 #include "engine/network.h"
 
@@ -108,6 +111,41 @@ struct MembraneArrays {
     float *vNext, *uNext;
 };
 void MembraneStepArrays(const MembraneArrays& arrays, uint32_t first, uint32_t end);
+
+// The membrane: dv/dt = 0.04 v² + 5 v + 140 - u - I, the currents as
+// conductances (AMPA and NMDA reverse at 0 mV, GABAa at -70 mV, GABAb at -90 mV),
+// the NMDA magnesium gate ((v + 80) / 60)² / (1 + ((v + 80) / 60)²); one
+// semi-implicit half-millisecond step.
+namespace membrane {
+constexpr float kQuadratic = 0.04f, kLinear = 5.0f, kConstant = 140.0f;
+constexpr float kGabaAReversal = 70.0f, kGabaBReversal = 90.0f;  // mV, sign folded in
+constexpr float kNmdaOffset = 80.0f, kNmdaScale = 0.01666666f;   // mV, 1/mV (1/60)
+constexpr float kHalfStep = 0.5f;                                // ms
+}  // namespace membrane
+
+#ifdef __AVX__
+// The membrane step of eight neurons in the lanes, MembraneStep's operations lane by lane.
+inline void MembraneStep8(__m256 v, __m256 u, __m256 a, __m256 b, __m256 gAmpa, __m256 gNmda, __m256 gGabaA,
+                          __m256 gGabaB, __m256& vNext, __m256& uNext) {
+    using namespace membrane;
+    const __m256 one = _mm256_set1_ps(1.0f), half = _mm256_set1_ps(kHalfStep);
+    const __m256 x = _mm256_mul_ps(_mm256_add_ps(v, _mm256_set1_ps(kNmdaOffset)), _mm256_set1_ps(kNmdaScale));
+    const __m256 q = _mm256_mul_ps(x, x);
+    const __m256 gate = _mm256_div_ps(q, _mm256_add_ps(one, q));
+    const __m256 square =
+        _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(kQuadratic), v), _mm256_set1_ps(kLinear)), v);
+    const __m256 rest = _mm256_sub_ps(
+        _mm256_sub_ps(_mm256_sub_ps(_mm256_set1_ps(kConstant), _mm256_mul_ps(_mm256_set1_ps(kGabaAReversal), gGabaA)),
+                      _mm256_mul_ps(_mm256_set1_ps(kGabaBReversal), gGabaB)),
+        u);
+    const __m256 numerator = _mm256_add_ps(v, _mm256_mul_ps(half, _mm256_add_ps(square, rest)));
+    const __m256 conductance =
+        _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(gAmpa, gGabaA), gGabaB), _mm256_mul_ps(gNmda, gate));
+    const __m256 denominator = _mm256_add_ps(one, _mm256_mul_ps(half, conductance));
+    vNext = _mm256_div_ps(numerator, denominator);
+    uNext = _mm256_add_ps(u, _mm256_mul_ps(_mm256_mul_ps(half, a), _mm256_sub_ps(_mm256_mul_ps(b, vNext), u)));
+}
+#endif
 
 // Integration of one neuron with the vector kernel / with the scalar twins.
 void IntegrateNeuron(Neuron& neuron, const KindFactors& exc, const KindFactors& inh);

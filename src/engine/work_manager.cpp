@@ -404,7 +404,7 @@ void WorkerThread(WorkerContext* context) {
         // weights but never writes them.
         // A step that counts the weights keeps its integration barrier: no range
         // fires while another is still counting.
-        const bool fused = k.fuseIntegration && !countWeights;
+        const bool fused = k.integrateFire != nullptr && !countWeights;
         if (countWeights) {
             CountWeights(state, context->first, context->end);
             countWeights = false;
@@ -416,8 +416,7 @@ void WorkerThread(WorkerContext* context) {
             for (uint32_t c; (c = TakeChunk(wm, i)) != kNoChunk;) {
                 const uint32_t first = ChunkFirstNeuron(wm, c), end = ChunkEndNeuron(wm, c);
                 if (view != nullptr) CopyViewRange(state, *view, first, end);
-                k.integrate(state, first, end);
-                wm.chunkFired[c] = k.fireApply(state, first, end, step, i);
+                wm.chunkFired[c] = k.integrateFire(state, first, end, step, i);
                 spikes += wm.chunkFired[c];
             }
         } else {

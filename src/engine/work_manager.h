@@ -40,10 +40,10 @@ struct StepKernels {
     // When set, sub-phase (b) is not taken in chunks: each worker calls this once
     // with its range index, for work split by a fixed partition of the neurons.
     void (*learnPartition)(Simulation& state, uint32_t worker, int32_t s) = nullptr;
-    // Whether a chunk may be fired as soon as it is integrated: no neuron's fire
-    // phase reads another neuron's integration (the event engine's, whose
+    // When set, a chunk is integrated and fired at once by this kernel: no neuron's
+    // fire phase reads another neuron's integration (the event engine's, whose
     // deliveries all wait for sub-phase (b)). The step then has no barrier between.
-    bool fuseIntegration = false;
+    uint32_t (*integrateFire)(Simulation& state, uint32_t first, uint32_t end, int32_t s, uint32_t worker) = nullptr;
 };
 // UpdateChunk, FireApplyRange, FireLearnRange and ApplyStimulus of the dynamics.
 StepKernels DefaultStepKernels();
