@@ -436,12 +436,48 @@ __attribute__((target("avx2"))) inline __m256i SignedAbove(__m256i x) {  // x > 
     return _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
 }
 
-// The offsets, in 32-bit words, of the fields of a block of n synapses: lane l
-// reads synapse min(l, n - 1).
-__attribute__((target("avx2"))) inline __m256i BlockOffsets(uint32_t n) {
-    const __m256i lane = _mm256_min_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                                          _mm256_set1_epi32(static_cast<int32_t>(n) - 1));
-    return _mm256_add_epi32(_mm256_slli_epi32(lane, 1), lane);  // 3 words a synapse
+// The fields of eight synapses from `block` (96 bytes) in the lanes, by three loads
+// and a permutation per field. The loads read
+//   a = w0 d0 t0 w1 d1 t1 w2 d2 | b = t2 w3 d3 t3 w4 d4 t4 w5 | c = d5 t5 w6 d6 t6 w7 d7 t7;
+// in a block of n < 8 the lanes from n on hold the synapses that follow (the array
+// has a block of padding), which no result of theirs reaches.
+struct WideBlock {
+    __m256 a, b, c;
+};
+__attribute__((target("avx2"))) inline WideBlock LoadBlock(const EventSynapse* block) {
+    const float* const f = reinterpret_cast<const float*>(block);
+    return {_mm256_loadu_ps(f), _mm256_loadu_ps(f + 8), _mm256_loadu_ps(f + 16)};
+}
+// One field: the same index into each load, then lanes [0, fromB) from a, [fromB, fromC) from b, the rest from c.
+template <int kFromB, int kFromC>
+__attribute__((target("avx2"))) inline __m256 FieldOf(const WideBlock& x, __m256i index) {
+    constexpr int kB = ((1 << kFromC) - 1) & ~((1 << kFromB) - 1), kC = 0xFF & ~((1 << kFromC) - 1);
+    const __m256 ab = _mm256_blend_ps(_mm256_permutevar8x32_ps(x.a, index), _mm256_permutevar8x32_ps(x.b, index), kB);
+    return _mm256_blend_ps(ab, _mm256_permutevar8x32_ps(x.c, index), kC);
+}
+__attribute__((target("avx2"))) inline __m256 WeightsOf(const WideBlock& x) {
+    return FieldOf<3, 6>(x, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5));
+}
+__attribute__((target("avx2"))) inline __m256 DeltasOf(const WideBlock& x) {
+    return FieldOf<3, 5>(x, _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6));
+}
+__attribute__((target("avx2"))) inline __m256i TargetsOf(const WideBlock& x) {
+    return _mm256_castps_si256(FieldOf<2, 5>(x, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7)));
+}
+// The inverse: eight synapses' fields back into a block of eight. Output lanes
+// kW take w, kD take d, the others the target; lane l of a permuted field is the
+// field of synapse index[l].
+template <int kW, int kD>
+__attribute__((target("avx2"))) inline __m256 Interleave(__m256 w, __m256 d, __m256 t, __m256i index) {
+    const __m256 wt = _mm256_blend_ps(_mm256_permutevar8x32_ps(t, index), _mm256_permutevar8x32_ps(w, index), kW);
+    return _mm256_blend_ps(wt, _mm256_permutevar8x32_ps(d, index), kD);
+}
+__attribute__((target("avx2"))) inline void StoreBlock(EventSynapse* block, __m256 w, __m256 d, __m256i target) {
+    float* const f = reinterpret_cast<float*>(block);
+    const __m256 t = _mm256_castsi256_ps(target);
+    _mm256_storeu_ps(f, Interleave<0b01001001, 0b10010010>(w, d, t, _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2)));
+    _mm256_storeu_ps(f + 8, Interleave<0b10010010, 0b00100100>(w, d, t, _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5)));
+    _mm256_storeu_ps(f + 16, Interleave<0b00100100, 0b01001001>(w, d, t, _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7)));
 }
 
 // What a block's lanes know of their targets' spikes since their last arrivals.
@@ -478,16 +514,21 @@ __attribute__((target("avx2"))) inline __m256i SecondGroup(__m256i offsets, uint
     return _mm256_cmpgt_epi32(_mm256_add_epi32(offsets, _mm256_set1_epi32(static_cast<int32_t>(j))), firstGroupEnd);
 }
 
-// Fetches the history lines that the block of n synapses from `block` will read.
-__attribute__((target("avx2"))) inline void FetchHistories(const EventEngine& e, const EventSynapse* block,
-                                                            uint32_t n, __m256i runStep) {
-    const __m256i at = BlockOffsets(n);
-    const int* const fields = reinterpret_cast<const int*>(block);
-    const __m256i target = _mm256_i32gather_epi32(fields + 2, at, 4);
-    const WideRecent x = RecentOf(runStep, target, e.recent);
+// Each lane's step from runStep0 (first group) or runStep1 (second group).
+__attribute__((target("avx2"))) inline __m256i GroupStep(__m256i runStep0, __m256i runStep1, __m256i secondGroup) {
+    return _mm256_blendv_epi8(runStep0, runStep1, secondGroup);
+}
+
+// The recent spikes of the targets of the block of n synapses from `block`, whose
+// arrival codes count from `runStep`; the history lines that the block will read
+// are fetched.
+__attribute__((target("avx2"))) inline WideRecent BlockRecent(const EventEngine& e, const EventSynapse* block,
+                                                               uint32_t n, __m256i runStep) {
+    const WideRecent x = RecentOf(runStep, TargetsOf(LoadBlock(block)), e.recent);
     for (uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(x.history))) & ((1u << n) - 1);
          bits != 0; bits &= bits - 1)
         _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(block[__builtin_ctz(bits)])]), _MM_HINT_T0);
+    return x;
 }
 
 // DeliverSlice eight synapses at a time (AVX2 gathers), with the same operations
@@ -534,25 +575,26 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
         w = _mm256_blendv_ps(w, t, take);
     };
 
-    // The targets' inputs and recent spikes two blocks ahead; the history lines
-    // the next block reads, from the recent spikes fetched a block before.
+    // The targets' inputs and recent spikes two blocks ahead; the recent spikes of
+    // the next block's targets (fetched a block before) and its history lines.
     FetchTargets(e, run, 0, std::min(count, 16u));
+    WideRecent next =
+        BlockRecent(e, run, std::min(8u, count), GroupStep(runStep0, runStep1, SecondGroup(offsets, 0, firstGroupEnd)));
     for (uint32_t j0 = 0; j0 < count; j0 += 8) {
         const uint32_t n = std::min(8u, count - j0);
         EventSynapse* const block = run + j0;
         if (j0 + 16 < count) FetchTargets(e, run, j0 + 16, std::min(count, j0 + 24));
+        const WideRecent spikes = next;
         if (j0 + 8 < count)
-            FetchHistories(e, block + 8, std::min(8u, count - j0 - 8),
-                           _mm256_blendv_epi8(runStep0, runStep1, SecondGroup(offsets, j0 + 8, firstGroupEnd)));
+            next = BlockRecent(e, block + 8, std::min(8u, count - j0 - 8),
+                               GroupStep(runStep0, runStep1, SecondGroup(offsets, j0 + 8, firstGroupEnd)));
         const __m256i secondGroup = SecondGroup(offsets, j0, firstGroupEnd);
-        const __m256i at = BlockOffsets(n);
-        const float* const fields = reinterpret_cast<const float*>(block);
-        __m256 w = _mm256_i32gather_ps(fields, at, 4), d = _mm256_i32gather_ps(fields + 1, at, 4);
-        const __m256i target = _mm256_i32gather_epi32(reinterpret_cast<const int*>(fields + 2), at, 4);
+        const WideBlock fields = LoadBlock(block);
+        __m256 w = WeightsOf(fields), d = DeltasOf(fields);
+        const __m256i target = TargetsOf(fields);
         const __m256i slotClass = _mm256_and_si256(target, _mm256_set1_epi32(3));
 
         // Pending potentiation from the two recent spikes (ApplyPendingOf).
-        const WideRecent spikes = RecentOf(_mm256_blendv_epi8(runStep0, runStep1, secondGroup), target, e.recent);
         const __m256i last = spikes.last, arrival = spikes.arrival, before1 = spikes.before1, history = spikes.history;
         const __m256i fromRecent = _mm256_andnot_si256(history, spikes.pending);
         const __m256i windowEnd = _mm256_add_epi32(arrival, _mm256_sub_epi32(window, one));
@@ -601,16 +643,24 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
         const __m256i pair = _mm256_add_epi32(slotClass, _mm256_and_si256(secondGroup, _mm256_set1_epi32(4)));
         const __m256 incs = _mm256_mul_ps(_mm256_mul_ps(_mm256_permutevar8x32_ps(rInc, pair), w),
                                           _mm256_permutevar8x32_ps(uInc, pair));
-        alignas(32) float ws[8], ds[8], is[8];
-        _mm256_store_ps(ws, w);
-        _mm256_store_ps(ds, d);
+        // The synapses with their arrival (code 1: the run's step, s + 1): a whole
+        // block at once, a shorter one lane by lane (the lanes after it are another
+        // slice's, maybe another thread's).
+        alignas(32) float is[8];
+        alignas(32) uint32_t targets[8];
         _mm256_store_ps(is, incs);
-        for (uint32_t l = 0; l < n; ++l) {
-            EventSynapse& x = block[l];
-            const uint32_t remainder = EventSlotClass(x);
-            x = EventSynapse{ws[l], ds[l], WithArrivalCode(x.target, 1)};
-            AddInput(input[EventPost(x)], k.excitatory, is[l], remainder);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(targets), target);
+        if (n == 8) {
+            const __m256i arrived = _mm256_or_si256(_mm256_andnot_si256(_mm256_set1_epi32(12), target), _mm256_set1_epi32(4));
+            StoreBlock(block, w, d, arrived);
+        } else {
+            alignas(32) float ws[8], ds[8];
+            _mm256_store_ps(ws, w);
+            _mm256_store_ps(ds, d);
+            for (uint32_t l = 0; l < n; ++l) block[l] = EventSynapse{ws[l], ds[l], WithArrivalCode(targets[l], 1)};
         }
+        for (uint32_t l = 0; l < n; ++l)
+            AddInput(input[targets[l] >> 4], k.excitatory, is[l], targets[l] & 3u);
     }
 }
 
@@ -678,7 +728,9 @@ void EnterEventMode(Simulation& state) {
     e.synapseCount = e.runStart[n];
     if (e.synapseCount != e.inStart[n] || e.synapseCount >= (uint64_t{1} << 32))
         throw BuildFailure{kEventMemoryMessage};
-    e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
+    // A block of zeroed synapses after the last run, which an eight-lane load of a
+    // shorter last block reads (targets neuron 0, unused).
+    e.synapses = static_cast<EventSynapse*>(alloc((e.synapseCount + 8) * sizeof(EventSynapse)));
     e.trains = static_cast<EventTrain*>(alloc(uint64_t{n} * sizeof(EventTrain)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));
@@ -1289,8 +1341,16 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
         SweepSlice(state, swept, sweeping, s);
         sweeping = next;
     }
-    // The range's spikes into the recent spikes, eight flags at a time (most are 0).
+    // The range's spikes into the recent spikes (the record's lastSpikeStep follows
+    // at the next store), eight flags at a time (most are 0), and in batches whose
+    // lines are fetched together: the deliveries have pushed them out since (a).
     const uint8_t* const spiked = state.spiked;
+    uint32_t noted[kMaxChunkSize];
+    uint32_t notedCount = 0;
+    const auto note = [&] {
+        for (uint32_t k = 0; k < notedCount; ++k) NoteRecent(e.recent[noted[k]], s);
+        notedCount = 0;
+    };
     for (uint32_t i = first; i < end; ++i) {
         if (i % 8 == 0 && i + 8 <= end) {
             uint64_t eight;
@@ -1301,8 +1361,11 @@ void DeliverAndLearn(Simulation& state, uint32_t first, uint32_t end, int32_t s,
             }
         }
         if (spiked[i] == 0) continue;
-        NoteRecent(e.recent[i], s);  // the record's lastSpikeStep follows at the next store
+        FetchForWrite(&e.recent[i], e.owned);
+        noted[notedCount++] = i;
+        if (notedCount == kMaxChunkSize) note();
     }
+    note();
 }
 
 }  // namespace
