@@ -103,7 +103,8 @@ void SleepMs(uint32_t milliseconds);
 
 // ---- 6. Aligned memory -------------------------------------------------------------------
 // 64-byte (cache-line) aligned, zero-filled. Returns null on failure (or for 0 bytes, a valid
-// pointer to an empty block). Release with AlignedFree.
+// pointer to an empty block). Release with AlignedFree. Blocks of 4 MiB or more are
+// 2 MiB aligned and advised onto transparent huge pages.
 void* AlignedAllocZeroed(size_t bytes);
 void AlignedFree(void* p);
 
