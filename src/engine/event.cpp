@@ -436,17 +436,23 @@ __attribute__((target("avx2"))) inline __m256i SignedAbove(__m256i x) {  // x > 
     return _mm256_cmpgt_epi32(x, _mm256_setzero_si256());
 }
 
-// The fields of eight synapses from `block` (96 bytes) in the lanes, by three loads
-// and a permutation per field. The loads read
+// The fields of the n <= 8 synapses from `block` in the lanes, by three loads and
+// a permutation per field. The loads read
 //   a = w0 d0 t0 w1 d1 t1 w2 d2 | b = t2 w3 d3 t3 w4 d4 t4 w5 | c = d5 t5 w6 d6 t6 w7 d7 t7;
-// in a block of n < 8 the lanes from n on hold the synapses that follow (the array
-// has a block of padding), which no result of theirs reaches.
+// a shorter block's loads are masked, so that its lanes from n on hold zeroed
+// synapses (target neuron 0, no arrival): the synapses that follow it may be
+// another thread's slice, and are not read.
 struct WideBlock {
     __m256 a, b, c;
 };
-__attribute__((target("avx2"))) inline WideBlock LoadBlock(const EventSynapse* block) {
+__attribute__((target("avx2"))) inline WideBlock LoadBlock(const EventSynapse* block, uint32_t n) {
     const float* const f = reinterpret_cast<const float*>(block);
-    return {_mm256_loadu_ps(f), _mm256_loadu_ps(f + 8), _mm256_loadu_ps(f + 16)};
+    if (n == 8) return {_mm256_loadu_ps(f), _mm256_loadu_ps(f + 8), _mm256_loadu_ps(f + 16)};
+    const __m256i words = _mm256_set1_epi32(static_cast<int32_t>(3 * n));
+    const __m256i word = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), eight = _mm256_set1_epi32(8);
+    const __m256i inA = _mm256_cmpgt_epi32(words, word), inB = _mm256_cmpgt_epi32(words, _mm256_add_epi32(word, eight));
+    const __m256i inC = _mm256_cmpgt_epi32(words, _mm256_add_epi32(word, _mm256_add_epi32(eight, eight)));
+    return {_mm256_maskload_ps(f, inA), _mm256_maskload_ps(f + 8, inB), _mm256_maskload_ps(f + 16, inC)};
 }
 // One field: the same index into each load, then lanes [0, fromB) from a, [fromB, fromC) from b, the rest from c.
 template <int kFromB, int kFromC>
@@ -524,14 +530,14 @@ __attribute__((target("avx2"))) inline __m256i GroupStep(__m256i runStep0, __m25
 // are fetched.
 __attribute__((target("avx2"))) inline WideRecent BlockRecent(const EventEngine& e, const EventSynapse* block,
                                                                uint32_t n, __m256i runStep) {
-    const WideRecent x = RecentOf(runStep, TargetsOf(LoadBlock(block)), e.recent);
+    const WideRecent x = RecentOf(runStep, TargetsOf(LoadBlock(block, n)), e.recent);
     for (uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(x.history))) & ((1u << n) - 1);
          bits != 0; bits &= bits - 1)
         _mm_prefetch(reinterpret_cast<const char*>(&e.history[EventPost(block[__builtin_ctz(bits)])]), _MM_HINT_T0);
     return x;
 }
 
-// DeliverSlice eight synapses at a time (AVX2 gathers), with the same operations
+// DeliverSlice eight synapses at a time (AVX2), with the same operations
 // lane by lane, so the same bits. The pending potentiation from the recent spikes
 // and the depression are formed for every lane and selected by masks: whether a
 // synapse's target fired since its last arrival, or sits at a weight bound, is
@@ -589,7 +595,7 @@ __attribute__((target("avx2"))) void DeliverSliceWide(Simulation& state, uint32_
             next = BlockRecent(e, block + 8, std::min(8u, count - j0 - 8),
                                GroupStep(runStep0, runStep1, SecondGroup(offsets, j0 + 8, firstGroupEnd)));
         const __m256i secondGroup = SecondGroup(offsets, j0, firstGroupEnd);
-        const WideBlock fields = LoadBlock(block);
+        const WideBlock fields = LoadBlock(block, n);
         __m256 w = WeightsOf(fields), d = DeltasOf(fields);
         const __m256i target = TargetsOf(fields);
         const __m256i slotClass = _mm256_and_si256(target, _mm256_set1_epi32(3));
@@ -728,9 +734,7 @@ void EnterEventMode(Simulation& state) {
     e.synapseCount = e.runStart[n];
     if (e.synapseCount != e.inStart[n] || e.synapseCount >= (uint64_t{1} << 32))
         throw BuildFailure{kEventMemoryMessage};
-    // A block of zeroed synapses after the last run, which an eight-lane load of a
-    // shorter last block reads (targets neuron 0, unused).
-    e.synapses = static_cast<EventSynapse*>(alloc((e.synapseCount + 8) * sizeof(EventSynapse)));
+    e.synapses = static_cast<EventSynapse*>(alloc(e.synapseCount * sizeof(EventSynapse)));
     e.trains = static_cast<EventTrain*>(alloc(uint64_t{n} * sizeof(EventTrain)));
     e.incoming = static_cast<uint32_t*>(alloc(e.synapseCount * sizeof(uint32_t)));
     e.input = static_cast<EventInputs*>(alloc(uint64_t{n} * sizeof(EventInputs)));

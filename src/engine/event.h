@@ -201,7 +201,7 @@ struct EventEngine {
     EventPowers inh[kEventPowerSteps];
     uint32_t neuronCount;
     uint64_t synapseCount;
-    EventSynapse* synapses;  // [synapseCount + 8], run after run, then a block of padding
+    EventSynapse* synapses;  // [synapseCount], run after run
     EventTrain* trains;      // [neuronCount] the runs' short-term state
     uint64_t* runStart;      // [neuronCount + 1]
     // Incoming lists: the run indices of neuron i's incoming synapses, ordered by
