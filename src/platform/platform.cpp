@@ -140,17 +140,12 @@ void* AlignedAllocZeroed(size_t bytes) {
     // kernels give only where madvise asks) far fewer of those reads miss the TLB.
     // The advice is only advice: without huge pages the memory is the same.
     constexpr size_t kHugePage = size_t{2} << 20;
-    if (size >= 2 * kHugePage && size <= SIZE_MAX - kHugePage) {
-        size = (size + kHugePage - 1) & ~(kHugePage - 1);
-        void* p = std::aligned_alloc(kHugePage, size);
-        if (p) {
-            madvise(p, size, MADV_HUGEPAGE);  // before the first touch, which places the pages
-            std::memset(p, 0, size);
-        }
-        return p;
-    }
-    void* p = std::aligned_alloc(64, size);
-    if (p) std::memset(p, 0, size);
+    const bool huge = size >= 2 * kHugePage && size <= SIZE_MAX - kHugePage;
+    if (huge) size = (size + kHugePage - 1) & ~(kHugePage - 1);
+    void* p = std::aligned_alloc(huge ? kHugePage : 64, size);
+    if (p == nullptr) return nullptr;
+    if (huge) madvise(p, size, MADV_HUGEPAGE);  // before the first touch, which places the pages
+    std::memset(p, 0, size);
     return p;
 }
 
